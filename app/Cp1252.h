@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace app {
+
+//! Windows-1252 bytes to UTF-8. The five bytes the code page leaves undefined become the C1 controls of the same
+//! value, as Windows converts them, so every byte survives a round trip.
+std::string cp1252ToUtf8(std::string_view bytes);
+
+//! UTF-8 to Windows-1252. A character the code page cannot hold, and a byte that is not valid UTF-8, become "?".
+std::string utf8ToCp1252(std::string_view text);
+
+//! Lower case of Windows-1252 bytes (ASCII and the accented letters), for matching names without regard to case.
+std::string cp1252Lower(std::string_view bytes);
+
+//! Number of characters (code points) of a UTF-8 text.
+std::size_t utf8Length(std::string_view text);
+
+//! The first `count` characters of a UTF-8 text.
+std::string utf8Left(std::string_view text, std::size_t count);
+
+} // namespace app

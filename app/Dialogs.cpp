@@ -1,0 +1,71 @@
+#include "app/Dialogs.h"
+
+#include <iostream>
+#include <utility>
+
+namespace app {
+namespace {
+
+class StderrDialogs : public Dialogs
+{
+public:
+    void ErrorBox(const std::string& text) override { std::cerr << "Fehler: " << text << '\n'; }
+    void InfoBox(const std::string& caption, const std::string& text) override
+    {
+        std::cerr << caption << ": " << text << '\n';
+    }
+    int TextBox(const std::string& caption, const std::string& text, unsigned /*type*/) override
+    {
+        std::cerr << caption << ": " << text << '\n';
+        return IDCANCEL;
+    }
+    int BigBox(BigBoxKind /*kind*/, const std::string& caption, const std::string& text) override
+    {
+        std::cerr << caption << ": " << text << '\n';
+        return BIG_CLOSED;
+    }
+    void SetWaitCursor(bool /*wait*/) override {}
+    void ProcessEvents() override {}
+};
+
+StderrDialogs fallback;
+Dialogs* installed = nullptr;
+
+} // namespace
+
+Dialogs& dialogs()
+{
+    return installed ? *installed : fallback;
+}
+
+Dialogs* setDialogs(Dialogs* implementation)
+{
+    return std::exchange(installed, implementation);
+}
+
+int BigErrorBox(const std::string& text)
+{
+    return dialogs().BigBox(BigBoxKind::Error, "Fehler", text);
+}
+
+int BigWarningBox(const std::string& caption, const std::string& text)
+{
+    return dialogs().BigBox(BigBoxKind::Warning, caption.empty() ? "Warnung" : caption, text);
+}
+
+int BigInfoBox(const std::string& text)
+{
+    return dialogs().BigBox(BigBoxKind::Info, "Info", text);
+}
+
+int BigInfoBox(const std::string& caption, const std::string& text)
+{
+    return dialogs().BigBox(BigBoxKind::Info, caption, text);
+}
+
+int BigTextBox(const std::string& caption, const std::string& text)
+{
+    return dialogs().BigBox(BigBoxKind::Text, caption.empty() ? "Frage" : caption, text);
+}
+
+} // namespace app

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <string>
+
+namespace app {
+
+//! The kinds of the program's large message dialog.
+enum class BigBoxKind
+{
+    Error,
+    Info,
+    Text,
+    Warning,
+};
+
+//! Message-box type flags and answer codes of the platform's standard boxes, as callers pass and test them.
+inline constexpr unsigned MB_OK = 0x00;
+inline constexpr unsigned MB_YESNO = 0x04;
+inline constexpr unsigned MB_ICONSTOP = 0x10;
+inline constexpr unsigned MB_ICONQUESTION = 0x20;
+inline constexpr unsigned MB_ICONWARNING = 0x30;
+inline constexpr unsigned MB_ICONINFORMATION = 0x40;
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+
+//! Result codes of the large message dialog.
+inline constexpr int BIG_CLOSED = 0;
+inline constexpr int BIG_OK = 1;
+inline constexpr int BIG_NO = 3;
+inline constexpr int BIG_YES = 6;
+
+/**
+ * Everything the core shows to the user or asks of the desktop. The windows install the Qt implementation at
+ * start-up; tests install a scripted one that records what was shown and answers as the test says. Every call is
+ * modal and made on the user-interface thread.
+ */
+class Dialogs
+{
+public:
+    virtual ~Dialogs() = default;
+
+    //! Standard error box with one button to close it.
+    virtual void ErrorBox(const std::string& text) = 0;
+    //! Standard information box with one button to close it.
+    virtual void InfoBox(const std::string& caption, const std::string& text) = 0;
+    //! Standard box with the platform's type flags (MB_…); returns the button code (IDOK, IDYES, IDNO …).
+    virtual int TextBox(const std::string& caption, const std::string& text, unsigned type) = 0;
+    //! The large message dialog of the given kind with its beep; returns BIG_OK, BIG_YES, BIG_NO or BIG_CLOSED.
+    virtual int BigBox(BigBoxKind kind, const std::string& caption, const std::string& text) = 0;
+    //! Wait cursor on (true) or the arrow back (false).
+    virtual void SetWaitCursor(bool wait) = 0;
+    //! Lets the user interface handle what is pending (repaint, input) during a long task.
+    virtual void ProcessEvents() = 0;
+};
+
+//! The installed implementation; before one is installed, a fallback that writes the texts to standard error and
+//! answers every question with "closed".
+Dialogs& dialogs();
+//! Installs an implementation (not owned; nullptr restores the fallback). Returns the previous one.
+Dialogs* setDialogs(Dialogs* implementation);
+
+//! The four large dialogs with their default captions ("Fehler", "Warnung", "Info", "Frage").
+int BigErrorBox(const std::string& text);
+int BigWarningBox(const std::string& caption, const std::string& text);
+int BigInfoBox(const std::string& text);
+int BigInfoBox(const std::string& caption, const std::string& text);
+int BigTextBox(const std::string& caption, const std::string& text);
+
+} // namespace app

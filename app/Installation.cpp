@@ -1,0 +1,129 @@
+#include "app/Installation.h"
+
+#include "app/Cp1252.h"
+#include "app/Files.h"
+#include "app/StringUtil.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace app {
+namespace {
+
+constexpr const char* DEFAULT_COMPANY_NUMBER = "0001";
+
+// Number of a section "Firma<n>", 0 for any other section.
+int companyIndex(const std::string& section)
+{
+    if (!startsWithNoCase(section, "Firma") || section.size() == 5) {
+        return 0;
+    }
+    int n = 0;
+    const auto* first = section.data() + 5;
+    const auto* last = section.data() + section.size();
+    const auto [end, ec] = std::from_chars(first, last, n);
+    return ec == std::errc() && end == last && n > 0 ? n : 0;
+}
+
+bool usableAsFileName(const std::string& number)
+{
+    return number != "." && number != ".." && number.find('/') == std::string::npos
+           && number.find('\\') == std::string::npos;
+}
+
+} // namespace
+
+Installation defaultInstallation()
+{
+    Installation installation;
+    installation.companies.push_back({"Firma", "01", "J", ""});
+    installation.companyNumber = DEFAULT_COMPANY_NUMBER;
+    return installation;
+}
+
+InstallationResult loadInstallation(const std::string& folder)
+{
+    const auto path = findFileNoCase(folder + INSTALLATION_FILE);
+    if (!path) {
+        return {defaultInstallation(), {}};
+    }
+    const auto unusable = [&](const std::string& problem) {
+        return InstallationResult{std::nullopt,
+                                  "Die Installationsdatei " + *path + " ist unbrauchbar:\n" + problem};
+    };
+    if (!readWholeFile(*path)) {
+        return unusable("Sie kann nicht gelesen werden.");
+    }
+
+    const IniFile ini(*path);
+    Installation installation;
+    installation.hostProduct = trim(ini.GetString("Installation", "Produkt"));
+    installation.companyNumber = trim(ini.GetString("Installation", "Firmennummer"));
+    if (installation.companyNumber.empty()) {
+        installation.companyNumber = DEFAULT_COMPANY_NUMBER;
+    } else if (utf8Length(installation.companyNumber) != 4) {
+        return unusable("Die Firmennummer \"" + installation.companyNumber
+                        + "\" hat nicht genau vier Zeichen (Abschnitt \"Installation\", Eintrag \"Firmennummer\").");
+    }
+    auto& connections = installation.connections;
+    if (const auto host = trim(ini.GetString("Installation", "FinanzOnline-Host")); !host.empty()) {
+        connections.fonHost = host;
+    }
+    connections.fonCaFile = trim(ini.GetString("Installation", "FinanzOnline-CA"));
+    connections.fonConnectTo = trim(ini.GetString("Installation", "FinanzOnline-Verbindung"));
+    connections.signatur = trim(ini.GetString("Installation", "Signatur"));
+    connections.datenbank = trim(ini.GetString("Installation", "Datenbank"));
+
+    std::vector<std::pair<int, std::string>> sections;
+    for (const auto& section : ini.SectionNames()) {
+        if (const int n = companyIndex(section)) {
+            sections.emplace_back(n, section);
+        }
+    }
+    std::sort(sections.begin(), sections.end());
+    if (sections.empty()) {
+        return unusable("Sie nennt keine Firma/Kassa (Abschnitte \"Firma1\", \"Firma2\", ...).");
+    }
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const auto& [n, section] = sections[i];
+        if (i > 0 && sections[i - 1].first == n) {
+            return unusable("Die Abschnitte \"" + sections[i - 1].second + "\" und \"" + section
+                            + "\" tragen dieselbe Nummer.");
+        }
+        Company company;
+        company.name = trim(ini.GetString(section, "Name"));
+        company.number = trim(ini.GetString(section, "Nummer"));
+        company.testFlag = toUpper(trim(ini.GetString(section, "Test")));
+        company.tid = trim(ini.GetString(section, "Tid"));
+        if (company.testFlag.empty()) {
+            company.testFlag = "J";
+        }
+        if (company.number.empty()) {
+            return unusable("Im Abschnitt \"" + section + "\" fehlt die Nummer der Firma/Kassa (Eintrag \"Nummer\").");
+        }
+        if (!usableAsFileName(company.number)) {
+            return unusable("Die Nummer \"" + company.number + "\" im Abschnitt \"" + section
+                            + "\" enthält Zeichen, die in einem Dateinamen nicht stehen dürfen.");
+        }
+        for (const auto& earlier : installation.companies) {
+            if (equalsNoCase(earlier.number, company.number)) {
+                return unusable("Die Nummer \"" + company.number + "\" ist mehrfach vergeben (Abschnitt \"" + section
+                                + "\").");
+            }
+        }
+        installation.companies.push_back(std::move(company));
+    }
+    return {std::move(installation), {}};
+}
+
+void applyInstallation(const Installation& installation)
+{
+    auto& p = program();
+    p.CompanyList = installation.companies;
+    p.HostProduct = installation.hostProduct;
+    p.CompanyNumber = installation.companyNumber;
+    p.connections = installation.connections;
+    p.TestFlag = p.CompanyList.empty() ? std::string() : p.CompanyList.front().testFlag;
+}
+
+} // namespace app

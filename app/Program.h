@@ -1,0 +1,95 @@
+#pragma once
+
+#include "app/IniFile.h"
+
+#include <string>
+#include <vector>
+
+namespace app {
+
+//! One company/till the installation serves: name, number (also the prefix of its INI file), test flag ("J" for
+//! test transmission) and a fixed participant id or any other text.
+struct Company
+{
+    std::string name;
+    std::string number;
+    std::string testFlag;
+    std::string tid;
+};
+
+//! Where this installation reaches FinanzOnline, the signing component and the cash-register database.
+struct Connections
+{
+    std::string fonHost = "finanzonline.bmf.gv.at";
+    std::string fonCaFile;    //!< extra CA file for the TLS check, "" for the system's only
+    std::string fonConnectTo; //!< "address:port" the TCP connection goes to instead, "" for the host itself
+    std::string signatur;     //!< signing component and its settings, "" for the built-in default
+    std::string datenbank;    //!< ODBC connection string, "" for the data source named by the host product
+};
+
+//! The program-wide state, created at start-up and alive until the program ends.
+struct Program
+{
+    std::vector<Company> CompanyList;
+    IniFile CurrentIni;
+    std::string TestFlag;
+    std::string HostProduct;
+    std::string CompanyNumber;
+    //! Absolute working directory at start-up, ending with "/"; INI and marker files are looked for in it.
+    std::string DefaultDir;
+    Connections connections;
+};
+
+//! The one instance.
+Program& program();
+
+//! The program version and the "Version" entry a new company INI file gets (the version cut after the first
+//! digit behind the point).
+inline constexpr const char* PROGRAM_VERSION = "1.04";
+inline constexpr const char* INI_VERSION = "1.0";
+
+//! Item of the company combo: shown text and value.
+struct ComboItem
+{
+    std::string text;
+    std::string value;
+};
+
+//! Makes CurrentIni the company's INI file (DefaultDir + number + "QUORVEX.INI"); a file that does not exist yet is
+//! created with the entry "Version" = "1.0" in section "QUORVEX".
+void IniOpen(const std::string& number);
+//! One item per company in list order: number, a blank and name; value the number.
+std::vector<ComboItem> FillCombo();
+//! True when the fixed participant id of company `item` (1-based) begins with two decimal digits.
+bool IsTid(int item);
+//! Marker files in DefaultDir (name matched without regard to case): "DOVEXA", "DODEBUG".
+bool IsVexa();
+bool IsDebug();
+//! "T" when the marker file "DOTEST" exists or TestFlag begins with "J", else "P".
+std::string ArtUebermittlung();
+//! True when a host product is named.
+bool IsVexaProject();
+//! Customer text for lists: "first surname, street, postcode town" with the gaps of empty parts closed.
+std::string GetKndText(const std::string& surname,
+                       const std::string& firstName,
+                       const std::string& street,
+                       const std::string& postcode,
+                       const std::string& town);
+//! `def` when the value is empty, blank or begins with "NULL"; else the value.
+std::string Nvl(const std::string& value, const std::string& def = "");
+//! `def` when the value is zero; else the value.
+double Nvl(double value, double def = 0);
+//! Mouse cursor to the wait cursor, or back to the arrow.
+void CursorWait();
+void CursorArrow();
+//! True when the title, cut to 255 characters, begins with "Vexa-Quorvex" in any mix of case.
+bool IsOwnTitle(const std::string& title);
+//! Single-instance check: true, after the message "Das Programm läuft bereits", when one of the top-level windows
+//! of the display has the program's title. The overload without titles reads them from the X display.
+bool ChkWinList(const std::vector<std::string>& titles);
+bool ChkWinList();
+
+//! The "Vexa-Quorvex" every window title of the program begins with.
+inline constexpr const char* TITLE_PREFIX = "Vexa-Quorvex";
+
+} // namespace app

@@ -1,0 +1,115 @@
+#include "app/WindowList.h"
+
+#include "app/Cp1252.h"
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace app {
+namespace {
+
+struct ConnectionCloser
+{
+    void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
+};
+using Connection = std::unique_ptr<xcb_connection_t, ConnectionCloser>;
+
+template <class T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+xcb_atom_t atom(xcb_connection_t* c, const char* name)
+{
+    Reply<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, static_cast<uint16_t>(std::strlen(name)), name), nullptr),
+        &std::free);
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+Reply<xcb_get_property_reply_t> property(xcb_connection_t* c, xcb_window_t w, xcb_atom_t prop, xcb_atom_t type)
+{
+    return {xcb_get_property_reply(c, xcb_get_property(c, 0, w, prop, type, 0, 1 << 16), nullptr), &std::free};
+}
+
+std::string textOf(const xcb_get_property_reply_t* reply)
+{
+    if (!reply || reply->format != 8) {
+        return {};
+    }
+    return {static_cast<const char*>(xcb_get_property_value(reply)),
+            static_cast<std::size_t>(xcb_get_property_value_length(reply))};
+}
+
+std::string titleOf(xcb_connection_t* c, xcb_window_t w, xcb_atom_t netWmName, xcb_atom_t utf8String)
+{
+    if (netWmName != XCB_ATOM_NONE && utf8String != XCB_ATOM_NONE) {
+        auto title = textOf(property(c, w, netWmName, utf8String).get());
+        if (!title.empty()) {
+            return title;
+        }
+    }
+    // WM_NAME is Latin-1 text; Windows-1252 reads it the same but for the rarely used C1 range.
+    return cp1252ToUtf8(textOf(property(c, w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY).get()));
+}
+
+std::vector<xcb_window_t> topLevelWindows(xcb_connection_t* c, xcb_window_t root, xcb_atom_t clientList)
+{
+    std::vector<xcb_window_t> windows;
+    if (clientList != XCB_ATOM_NONE) {
+        const auto reply = property(c, root, clientList, XCB_ATOM_WINDOW);
+        if (reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) > 0) {
+            const auto* ids = static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
+            windows.assign(ids, ids + xcb_get_property_value_length(reply.get()) / 4);
+            return windows;
+        }
+    }
+    Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr), &std::free);
+    if (tree) {
+        const auto* children = xcb_query_tree_children(tree.get());
+        windows.assign(children, children + xcb_query_tree_children_length(tree.get()));
+    }
+    return windows;
+}
+
+} // namespace
+
+std::vector<std::string> topLevelWindowTitles()
+{
+    std::vector<std::string> titles;
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        return titles;
+    }
+    Connection c(xcb_connect(display, nullptr));
+    if (xcb_connection_has_error(c.get())) {
+        return titles;
+    }
+    const auto netWmName = atom(c.get(), "_NET_WM_NAME");
+    const auto utf8String = atom(c.get(), "UTF8_STRING");
+    const auto clientList = atom(c.get(), "_NET_CLIENT_LIST");
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c.get())); it.rem > 0; xcb_screen_next(&it)) {
+        for (const auto w : topLevelWindows(c.get(), it.data->root, clientList)) {
+            titles.push_back(titleOf(c.get(), w, netWmName, utf8String));
+        }
+    }
+    return titles;
+}
+
+bool xDisplayReachable(std::string& why)
+{
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        why = "Keine grafische Anzeige: DISPLAY ist nicht gesetzt (das Programm braucht eine X-Anzeige, z. B. Xvfb).";
+        return false;
+    }
+    Connection c(xcb_connect(display, nullptr));
+    if (xcb_connection_has_error(c.get())) {
+        why = std::string("Keine grafische Anzeige: die X-Anzeige \"") + display + "\" ist nicht erreichbar.";
+        return false;
+    }
+    return true;
+}
+
+} // namespace app

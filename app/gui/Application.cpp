@@ -1,0 +1,87 @@
+#include "app/gui/Application.h"
+
+#include "app/ErrorLog.h"
+#include "app/Files.h"
+#include "app/Installation.h"
+#include "app/Program.h"
+#include "app/gui/DtaMain.h"
+#include "app/gui/QtDialogs.h"
+
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include <cstdlib>
+#include <string_view>
+
+namespace app::gui {
+namespace {
+
+void fixProcessSettings(QApplication& application)
+{
+    // German number text ("," decimals, "." thousands) for everything Qt formats; dates are formatted by the
+    // program's own date functions.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    // The library's built-in texts (button captions …) in German; a missing module is ignored.
+    auto* translator = new QTranslator(&application);
+    if (translator->load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(translator);
+    }
+    program().DefaultDir = currentDirectory();
+}
+
+} // namespace
+
+bool needsXDisplay()
+{
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    return !platform || !*platform || std::string_view(platform).starts_with("xcb");
+}
+
+Application::Application(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Vexa-Quorvex"));
+    setWindowIcon(QIcon(QStringLiteral(":/AppIcon.svg")));
+}
+
+bool Application::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        reportUnexpected(error);
+    } catch (...) {
+        reportUnexpected("Unbekannter Fehler");
+    }
+    return false;
+}
+
+int Application::run()
+{
+    static QtDialogs qtDialogs;
+    setDialogs(&qtDialogs);
+    try {
+        fixProcessSettings(*this);
+        if (ChkWinList()) {
+            return 1;
+        }
+        const auto loaded = loadInstallation(program().DefaultDir);
+        if (!loaded.installation) {
+            dialogs().ErrorBox(loaded.error);
+            return 1;
+        }
+        applyInstallation(*loaded.installation);
+
+        DtaMain window;
+        window.show();
+        return exec();
+    } catch (const std::exception& error) {
+        reportUnexpected(error);
+    }
+    return 1;
+}
+
+} // namespace app::gui

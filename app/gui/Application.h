@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QApplication>
+
+namespace app::gui {
+
+/**
+ * The program's application object. Every failure that escapes an event handler (an exception thrown by the
+ * platform layer) ends here: it is written with its call stack to ERROR.LOG and shown in an error box, and the
+ * event loop goes on.
+ */
+class Application : public QApplication
+{
+    Q_OBJECT
+
+public:
+    Application(int& argc, char** argv);
+
+    bool notify(QObject* receiver, QEvent* event) override;
+
+    //! Start-up: process-wide settings, single-instance check, installation data, main window, event loop.
+    //! Returns the exit code of the program.
+    int run();
+};
+
+//! True when the Qt platform in use needs an X display (the default one does).
+bool needsXDisplay();
+
+} // namespace app::gui

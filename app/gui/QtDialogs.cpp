@@ -1,0 +1,113 @@
+#include "app/gui/QtDialogs.h"
+
+#include "app/gui/DlgTextBox.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <utility>
+
+namespace app::gui {
+namespace {
+
+QString qs(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+QWidget* owner()
+{
+    return QApplication::activeWindow();
+}
+
+QMessageBox::Icon iconOf(unsigned type)
+{
+    switch (type & 0xF0) {
+    case MB_ICONSTOP:
+        return QMessageBox::Critical;
+    case MB_ICONQUESTION:
+        return QMessageBox::Question;
+    case MB_ICONWARNING:
+        return QMessageBox::Warning;
+    case MB_ICONINFORMATION:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+// The platform's button sets (low four bits of the type) with the answer code of each button.
+std::vector<std::pair<QMessageBox::StandardButton, int>> buttonsOf(unsigned type)
+{
+    switch (type & 0x0F) {
+    case 1:
+        return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+    case 2:
+        return {{QMessageBox::Abort, 3}, {QMessageBox::Retry, 4}, {QMessageBox::Ignore, 5}};
+    case 3:
+        return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+    case 4:
+        return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+    case 5:
+        return {{QMessageBox::Retry, 4}, {QMessageBox::Cancel, IDCANCEL}};
+    default:
+        return {{QMessageBox::Ok, IDOK}};
+    }
+}
+
+} // namespace
+
+void QtDialogs::ErrorBox(const std::string& text)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Fehler"), qs(text), QMessageBox::Ok, owner());
+    box.exec();
+}
+
+void QtDialogs::InfoBox(const std::string& caption, const std::string& text)
+{
+    QMessageBox box(QMessageBox::Information, qs(caption), qs(text), QMessageBox::Ok, owner());
+    box.exec();
+}
+
+int QtDialogs::TextBox(const std::string& caption, const std::string& text, unsigned type)
+{
+    QMessageBox box(iconOf(type), qs(caption), qs(text), QMessageBox::NoButton, owner());
+    const auto buttons = buttonsOf(type);
+    for (const auto& [button, code] : buttons) {
+        box.addButton(button);
+    }
+    box.exec();
+    const auto clicked = box.standardButton(box.clickedButton());
+    for (const auto& [button, code] : buttons) {
+        if (button == clicked) {
+            return code;
+        }
+    }
+    // Closed without a button: the platform answers with its cancel button, or the only one.
+    return buttons.size() == 1 ? buttons.front().second : IDCANCEL;
+}
+
+int QtDialogs::BigBox(BigBoxKind kind, const std::string& caption, const std::string& text)
+{
+    DlgTextBox box(kind, qs(caption), qs(text), owner());
+    return box.Show();
+}
+
+void QtDialogs::SetWaitCursor(bool wait)
+{
+    if (wait && !m_waitCursor) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (!wait && m_waitCursor) {
+        QApplication::restoreOverrideCursor();
+    }
+    m_waitCursor = wait;
+}
+
+void QtDialogs::ProcessEvents()
+{
+    QApplication::processEvents();
+}
+
+} // namespace app::gui

@@ -1,0 +1,15 @@
+#include "app/WindowList.h"
+#include "app/gui/Application.h"
+
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    std::string why;
+    if (app::gui::needsXDisplay() && !app::xDisplayReachable(why)) {
+        std::cerr << "vexa-quorvex: " << why << '\n';
+        return 2;
+    }
+    app::gui::Application application(argc, argv);
+    return application.run();
+}

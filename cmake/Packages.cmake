@@ -1,0 +1,12 @@
+# Every external library the project builds against, found in one place.
+set(CMAKE_AUTOMOC OFF)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Svg Test)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
+find_package(Threads REQUIRED)
+if(BUILD_TESTING)
+    find_package(GTest REQUIRED)
+endif()
+if(P_BUILD_BENCH)
+    find_package(benchmark REQUIRED)
+endif()
