@@ -1,0 +1,125 @@
+#include "app/Installation.h"
+
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using testsupport::writeBytes;
+
+namespace {
+
+class InstallationTest : public ::testing::Test
+{
+protected:
+    app::InstallationResult load(const std::string& content)
+    {
+        writeBytes(dir.file("INSTALLATION.INI"), content);
+        return app::loadInstallation(dir.path());
+    }
+    // The German problem text, which must name the file.
+    std::string problemOf(const std::string& content)
+    {
+        const auto result = load(content);
+        EXPECT_FALSE(result.installation.has_value());
+        EXPECT_NE(result.error.find(dir.file("INSTALLATION.INI")), std::string::npos) << result.error;
+        return result.error;
+    }
+
+    testsupport::TempDir dir;
+};
+
+TEST_F(InstallationTest, WithoutAFileOneTestCompany)
+{
+    const auto result = app::loadInstallation(dir.path());
+    ASSERT_TRUE(result.installation);
+    const auto& companies = result.installation->companies;
+    ASSERT_EQ(companies.size(), 1u);
+    EXPECT_EQ(companies[0].name, "Firma");
+    EXPECT_EQ(companies[0].number, "01");
+    EXPECT_EQ(companies[0].testFlag, "J");
+    EXPECT_EQ(result.installation->hostProduct, "");
+    EXPECT_EQ(result.installation->connections.fonHost, "finanzonline.bmf.gv.at");
+}
+
+TEST_F(InstallationTest, ReadsAWindowsFileInTheOrderOfTheSectionNumbers)
+{
+    const auto result = load("[Installation]\r\n"
+                             "Produkt = PLUMOXA\r\n"
+                             "Firmennummer=0815\r\n"
+                             "FinanzOnline-Host=fon.test\r\n"
+                             "FinanzOnline-Verbindung=127.0.0.1:8443\r\n"
+                             "[Firma10]\r\nName=Zehnte\r\nNummer=10\r\nTest=n\r\n"
+                             "[Firma2]\r\nName=Zweite\r\nNummer=02\r\nTid=123456789012\r\n"
+                             "[Firma1]\r\nName=B\xE4"
+                             "ckerei\r\nNummer=01\r\nTest=J\r\n"
+                             "[Sonstiges]\r\nName=x\r\n");
+    ASSERT_TRUE(result.installation) << result.error;
+    const auto& inst = *result.installation;
+    EXPECT_EQ(inst.hostProduct, "PLUMOXA");
+    EXPECT_EQ(inst.companyNumber, "0815");
+    EXPECT_EQ(inst.connections.fonHost, "fon.test");
+    EXPECT_EQ(inst.connections.fonConnectTo, "127.0.0.1:8443");
+    ASSERT_EQ(inst.companies.size(), 3u);
+    EXPECT_EQ(inst.companies[0].name, "Bäckerei");
+    EXPECT_EQ(inst.companies[1].number, "02");
+    EXPECT_EQ(inst.companies[1].testFlag, "J") << "a missing test flag means test transmission";
+    EXPECT_EQ(inst.companies[1].tid, "123456789012");
+    EXPECT_EQ(inst.companies[2].number, "10");
+    EXPECT_EQ(inst.companies[2].testFlag, "N");
+}
+
+TEST_F(InstallationTest, FileNameIsMatchedWithoutCase)
+{
+    writeBytes(dir.file("installation.ini"), "[Firma1]\nName=Klein\nNummer=07\n");
+    const auto result = app::loadInstallation(dir.path());
+    ASSERT_TRUE(result.installation);
+    EXPECT_EQ(result.installation->companies.at(0).number, "07");
+}
+
+TEST_F(InstallationTest, UnusableFilesAreNamedWithTheirProblem)
+{
+    EXPECT_NE(problemOf("[Installation]\r\nProdukt=X\r\n").find("keine Firma/Kassa"), std::string::npos);
+    EXPECT_NE(problemOf("[Firma1]\r\nName=Ohne Nummer\r\n").find("Firma1"), std::string::npos);
+    EXPECT_NE(problemOf("[Firma1]\r\nNummer=01\r\n[Firma2]\r\nNummer= 01\r\n").find("mehrfach"), std::string::npos);
+    EXPECT_NE(problemOf("[Firma1]\r\nNummer=ab\r\n[Firma2]\r\nNummer=AB\r\n").find("mehrfach"), std::string::npos);
+    EXPECT_NE(problemOf("[Firma1]\r\nNummer=01\r\n[Firma01]\r\nNummer=02\r\n").find("dieselbe Nummer"),
+              std::string::npos);
+    EXPECT_NE(problemOf("[Installation]\r\nFirmennummer=123\r\n[Firma1]\r\nNummer=01\r\n").find("vier Zeichen"),
+              std::string::npos);
+    EXPECT_NE(problemOf("[Installation]\r\nFirmennummer=12345\r\n[Firma1]\r\nNummer=01\r\n").find("\"12345\""),
+              std::string::npos);
+    EXPECT_NE(problemOf("[Firma1]\r\nNummer=../x\r\n").find("Dateinamen"), std::string::npos);
+}
+
+TEST_F(InstallationTest, CompanyNumberCountsCharactersNotBytes)
+{
+    const auto result = load("[Installation]\r\nFirmennummer=M\xFCll\r\n[Firma1]\r\nNummer=01\r\n");
+    ASSERT_TRUE(result.installation) << result.error;
+    EXPECT_EQ(result.installation->companyNumber, "Müll");
+}
+
+TEST_F(InstallationTest, AnUnreadableFileIsUnusable)
+{
+    ASSERT_EQ(::mkdir(dir.file("INSTALLATION.INI").c_str(), 0700), 0);
+    const auto result = app::loadInstallation(dir.path());
+    EXPECT_FALSE(result.installation);
+    EXPECT_NE(result.error.find("nicht gelesen"), std::string::npos);
+}
+
+TEST_F(InstallationTest, ApplyingSetsTheProgramWideState)
+{
+    const auto result = load("[Installation]\r\nProdukt=DRAVELIN\r\nFirmennummer=0042\r\n"
+                             "[Firma1]\r\nName=A\r\nNummer=01\r\nTest=N\r\n[Firma2]\r\nName=B\r\nNummer=02\r\n");
+    ASSERT_TRUE(result.installation);
+    app::applyInstallation(*result.installation);
+    const auto& p = app::program();
+    EXPECT_EQ(p.HostProduct, "DRAVELIN");
+    EXPECT_EQ(p.CompanyNumber, "0042");
+    EXPECT_EQ(p.CompanyList.size(), 2u);
+    EXPECT_EQ(p.TestFlag, "N");
+    app::program() = app::Program{};
+}
+
+} // namespace

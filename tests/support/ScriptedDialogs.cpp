@@ -1,0 +1,48 @@
+#include "tests/support/ScriptedDialogs.h"
+
+namespace testsupport {
+
+ScriptedDialogs::ScriptedDialogs()
+    : m_previous(app::setDialogs(this))
+{
+}
+
+ScriptedDialogs::~ScriptedDialogs()
+{
+    app::setDialogs(m_previous);
+}
+
+int ScriptedDialogs::next()
+{
+    if (m_answers.empty()) {
+        return 0;
+    }
+    const int code = m_answers.front();
+    m_answers.pop_front();
+    return code;
+}
+
+void ScriptedDialogs::ErrorBox(const std::string& text)
+{
+    m_shown.push_back({"ErrorBox", "", text, 0});
+}
+
+void ScriptedDialogs::InfoBox(const std::string& caption, const std::string& text)
+{
+    m_shown.push_back({"InfoBox", caption, text, 0});
+}
+
+int ScriptedDialogs::TextBox(const std::string& caption, const std::string& text, unsigned type)
+{
+    m_shown.push_back({"TextBox", caption, text, type});
+    return next();
+}
+
+int ScriptedDialogs::BigBox(app::BigBoxKind kind, const std::string& caption, const std::string& text)
+{
+    static const char* const NAMES[] = {"BigError", "BigInfo", "BigText", "BigWarning"};
+    m_shown.push_back({NAMES[static_cast<int>(kind)], caption, text, 0});
+    return next();
+}
+
+} // namespace testsupport

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace testsupport {
+
+//! A private Xvfb server for the lifetime of the object, on a display number it picks itself.
+class Xvfb
+{
+public:
+    Xvfb();
+    ~Xvfb();
+    Xvfb(const Xvfb&) = delete;
+    Xvfb& operator=(const Xvfb&) = delete;
+
+    //! ":<n>", or "" when the server could not be started.
+    const std::string& display() const { return m_display; }
+
+private:
+    pid_t m_pid = -1;
+    std::string m_display;
+};
+
+//! A top-level window of a display and its title.
+struct XWindow
+{
+    unsigned id = 0;
+    std::string title;
+};
+
+//! Top-level windows of the display (children of the root; the test displays run no window manager).
+std::vector<XWindow> listWindows(const std::string& display);
+
+//! Waits until a top-level window whose title satisfies `match` is mapped; nothing after `timeout`.
+std::optional<XWindow> waitForWindow(const std::string& display,
+                                     const std::function<bool(const std::string&)>& match,
+                                     std::chrono::milliseconds timeout);
+
+//! Asks a window to close as a window manager does (WM_DELETE_WINDOW).
+void closeWindow(const std::string& display, unsigned window);
+
+//! A child process with its own environment additions; killed (SIGKILL) if still running at destruction.
+class Process
+{
+public:
+    Process(const std::vector<std::string>& argv,
+            const std::vector<std::string>& env,
+            const std::string& workingDir = {});
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    pid_t pid() const { return m_pid; }
+    //! Exit code, or nothing when it did not end within `timeout` (or was killed by a signal: -signal).
+    std::optional<int> wait(std::chrono::milliseconds timeout);
+    bool running();
+    //! What the process wrote to standard error (after it ended).
+    std::string standardError() const;
+
+private:
+    pid_t m_pid = -1;
+    std::optional<int> m_exit;
+    std::string m_stderrPath;
+};
+
+} // namespace testsupport
