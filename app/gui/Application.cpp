@@ -16,8 +16,6 @@
 #include <string_view>
 
 namespace app::gui {
-namespace {
-
 void fixProcessSettings(QApplication& application)
 {
     // German number text ("," decimals, "." thousands) for everything Qt formats; dates are formatted by the
@@ -31,8 +29,6 @@ void fixProcessSettings(QApplication& application)
     }
     program().DefaultDir = currentDirectory();
 }
-
-} // namespace
 
 bool needsXDisplay()
 {

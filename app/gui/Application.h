@@ -23,6 +23,10 @@ public:
     int run();
 };
 
+//! Fixes the process-wide settings: German number text, the library's German texts (when its language module
+//! can be loaded) and the default directory.
+void fixProcessSettings(QApplication& application);
+
 //! True when the Qt platform in use needs an X display (the default one does).
 bool needsXDisplay();
 

@@ -1,0 +1,119 @@
+#include "app/ErrorLog.h"
+#include "app/Program.h"
+#include "app/gui/Application.h"
+#include "app/gui/DialogUnits.h"
+#include "app/gui/DtaMain.h"
+
+#include "tests/support/Modal.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/TempDir.h"
+
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+// Not in an unnamed namespace, so that its name shows in the logged call stack.
+class Thrower : public QObject
+{
+public:
+    bool event(QEvent* e) override
+    {
+        if (e->type() == QEvent::User) {
+            throw app::PlatformError("ODBC: Verbindung zur Datenbank verloren");
+        }
+        return QObject::event(e);
+    }
+};
+
+class ApplicationTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<testsupport::TempDir>();
+        m_cwd = std::make_unique<testsupport::ScopedCwd>(m_dir->path());
+        m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
+        app::program() = app::Program{};
+        app::program().DefaultDir = m_dir->path();
+    }
+    void cleanup()
+    {
+        m_dialogs.reset();
+        m_cwd.reset();
+        m_dir.reset();
+        app::program() = app::Program{};
+    }
+
+    // A failure that reaches the event loop is logged and shown, and the loop goes on.
+    void failureInAnEventIsLoggedAndTheLoopGoesOn()
+    {
+        Thrower thrower;
+        QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+        bool later = false;
+        QTimer::singleShot(0, this, [&later] { later = true; });
+        QTRY_VERIFY(later);
+        QCOMPARE(m_dialogs->shown().size(), size_t{1});
+        QCOMPARE(m_dialogs->shown()[0].kind, std::string("ErrorBox"));
+        const auto log = testsupport::readBytes(m_dir->file("ERROR.LOG"));
+        QVERIFY(log.find("ODBC: Verbindung zur Datenbank verloren") != std::string::npos);
+        QVERIFY(log.find("Thrower::event") != std::string::npos);
+    }
+
+    void failureInAButtonHandlerIsCaughtToo()
+    {
+        QPushButton button(QStringLiteral("Senden"));
+        int clicks = 0;
+        connect(&button, &QPushButton::clicked, this, [&clicks] {
+            ++clicks;
+            throw std::runtime_error("Komponente nicht erreichbar");
+        });
+        button.show();
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QCOMPARE(clicks, 2);
+        QCOMPARE(m_dialogs->shown().size(), size_t{2});
+        QVERIFY(m_dialogs->shown()[1].text.find("Komponente nicht erreichbar") != std::string::npos);
+    }
+
+    void captionFollowsTestFlagAndMarkerFile()
+    {
+        app::program().CompanyList = {{"Hauptkasse", "01", "N", ""}};
+        {
+            app::gui::DtaMain window;
+            QCOMPARE(window.windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Produktivübertragung)"));
+            QCOMPARE(app::program().TestFlag, std::string("N"));
+            QCOMPARE(window.objectName(), QStringLiteral("dtaMain"));
+            QCOMPARE(window.size(), app::gui::DialogUnits(window.font()).size(399, 125));
+        }
+        testsupport::writeBytes(m_dir->file("DOTEST"), "");
+        {
+            app::gui::DtaMain window;
+            QCOMPARE(window.windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Testübertragung)"));
+        }
+        ::unlink(m_dir->file("DOTEST").c_str());
+        app::program().CompanyList = {{"Filiale", "02", "J", ""}};
+        app::gui::DtaMain window;
+        QCOMPARE(window.windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Testübertragung)"));
+        window.show();
+        testsupport::savePng(&window, QStringLiteral("dtaMain"));
+        const QPixmap icon = window.windowIcon().pixmap(64, 64);
+        QVERIFY(!icon.isNull());
+        icon.save(QStringLiteral(SCREENSHOT_DIR "/AppIcon.png"));
+    }
+
+private:
+    std::unique_ptr<testsupport::TempDir> m_dir;
+    std::unique_ptr<testsupport::ScopedCwd> m_cwd;
+    std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
+};
+
+int main(int argc, char** argv)
+{
+    app::gui::Application application(argc, argv);
+    ApplicationTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "ApplicationTest.moc"

@@ -1,0 +1,176 @@
+#include "app/Dialogs.h"
+#include "app/gui/Application.h"
+#include "app/gui/DialogUnits.h"
+#include "app/gui/DlgTextBox.h"
+#include "app/gui/QtDialogs.h"
+
+#include "tests/support/Modal.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+using testsupport::onNextModal;
+
+class DlgTextBoxTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        app::gui::fixProcessSettings(*qApp);
+        app::setDialogs(&m_dialogs);
+    }
+    void cleanupTestCase() { app::setDialogs(nullptr); }
+
+    void kinds_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("error") << 0 << QStringLiteral("Fehler") << QStringLiteral("pshOk") << 1;
+        QTest::newRow("warning default caption") << 1 << QStringLiteral("Warnung") << QStringLiteral("pshOk") << 1;
+        QTest::newRow("warning own caption") << 2 << QStringLiteral("Achtung") << QStringLiteral("pshOk") << 1;
+        QTest::newRow("info two arguments") << 3 << QStringLiteral("Info") << QStringLiteral("pshOk") << 1;
+        QTest::newRow("info three arguments") << 4 << QStringLiteral("Signatur") << QStringLiteral("pshOk") << 1;
+        QTest::newRow("question yes") << 5 << QStringLiteral("Frage") << QStringLiteral("pshYes") << 6;
+        QTest::newRow("question no") << 6 << QStringLiteral("Reader prüfen") << QStringLiteral("pshNo") << 3;
+    }
+
+    // Each kind through the core's calls: caption, buttons, bitmap, text, and the code of the pressed button.
+    void kinds()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, caption);
+        QFETCH(QString, button);
+        QFETCH(int, expected);
+        const std::string text = "Die Signaturkarte ist nicht eingelegt.\nBitte prüfen Sie den Kartenleser.";
+        QString seenCaption;
+        QString seenText;
+        QStringList visible;
+        bool iconShown = false;
+        onNextModal([&](QWidget* dialog) {
+            seenCaption = dialog->windowTitle();
+            seenText = dialog->findChild<QLabel*>(QStringLiteral("txtMessage"))->text();
+            for (const char* name : {"pshYes", "pshNo", "pshOk"}) {
+                if (dialog->findChild<QPushButton*>(QLatin1String(name))->isVisible()) {
+                    visible << QLatin1String(name);
+                }
+            }
+            auto* icon = dialog->findChild<QToolButton*>(QStringLiteral("pshIcon"));
+            iconShown = !icon->isEnabled() && !icon->icon().pixmap(icon->iconSize(), QIcon::Disabled).isNull();
+            testsupport::savePng(dialog, QStringLiteral("dlgTextBox-") + QString::fromLatin1(QTest::currentDataTag()));
+            QTest::mouseClick(dialog->findChild<QPushButton*>(button), Qt::LeftButton);
+        });
+        int result = -1;
+        switch (kind) {
+        case 0:
+            result = app::BigErrorBox(text);
+            break;
+        case 1:
+            result = app::BigWarningBox("", text);
+            break;
+        case 2:
+            result = app::BigWarningBox("Achtung", text);
+            break;
+        case 3:
+            result = app::BigInfoBox(text);
+            break;
+        case 4:
+            result = app::BigInfoBox("Signatur", text);
+            break;
+        case 5:
+            result = app::BigTextBox("", text);
+            break;
+        default:
+            result = app::BigTextBox("Reader prüfen", text);
+            break;
+        }
+        QCOMPARE(result, expected);
+        QCOMPARE(seenCaption, caption);
+        QCOMPARE(seenText, QString::fromStdString(text));
+        QVERIFY(iconShown);
+        const bool question = kind >= 5;
+        QCOMPARE(visible, question ? QStringList({QStringLiteral("pshYes"), QStringLiteral("pshNo")})
+                                   : QStringList({QStringLiteral("pshOk")}));
+    }
+
+    void closingWithoutAButtonGivesZero()
+    {
+        onNextModal([](QWidget* dialog) { dialog->close(); });
+        QCOMPARE(app::BigTextBox("Frage", "Speichern?"), 0);
+        onNextModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
+        QCOMPARE(app::BigErrorBox("Fehler"), 0);
+        onNextModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Return); });
+        QCOMPARE(app::BigInfoBox("Enter drückt OK"), 1);
+    }
+
+    void layoutFollowsTheDialogUnits()
+    {
+        app::gui::DlgTextBox box(app::BigBoxKind::Text, QStringLiteral("Frage"), QStringLiteral("Kurz"), nullptr);
+        const app::gui::DialogUnits du(box.font());
+        QCOMPARE(box.size(), du.size(256, 79));
+        auto* yes = box.findChild<QPushButton*>(QStringLiteral("pshYes"));
+        auto* no = box.findChild<QPushButton*>(QStringLiteral("pshNo"));
+        auto* ok = box.findChild<QPushButton*>(QStringLiteral("pshOk"));
+        QCOMPARE(yes->size(), du.size(59, 19));
+        QCOMPARE(yes->y(), no->y());
+        QVERIFY(yes->geometry().right() < no->x());
+        QVERIFY(qAbs(ok->geometry().center().x() - (yes->x() + no->x() + yes->width()) / 2) <= 1);
+        QVERIFY(ok->isDefault());
+        QCOMPARE(box.findChild<QLabel*>(QStringLiteral("txtMessage"))->size(), du.size(229, 46));
+    }
+
+    void aLongMessageGrowsTheDialogInsteadOfBeingCut()
+    {
+        QString text;
+        for (int i = 1; i <= 12; ++i) {
+            text += QStringLiteral("Zeile %1: Der Beleg konnte nicht signiert werden.\n").arg(i);
+        }
+        app::gui::DlgTextBox box(app::BigBoxKind::Warning, QStringLiteral("Warnung"), text, nullptr);
+        auto* label = box.findChild<QLabel*>(QStringLiteral("txtMessage"));
+        auto* ok = box.findChild<QPushButton*>(QStringLiteral("pshOk"));
+        QVERIFY(label->height() >= label->heightForWidth(label->width()));
+        QVERIFY(ok->y() >= label->geometry().bottom());
+        QVERIFY(box.height() > app::gui::DialogUnits(box.font()).y(79));
+        box.show();
+        testsupport::savePng(&box, QStringLiteral("dlgTextBox-long"));
+    }
+
+    void standardBoxesSpeakGermanAndAnswerWithPlatformCodes()
+    {
+        QString yesText;
+        onNextModal([&](QWidget* dialog) {
+            auto* box = qobject_cast<QMessageBox*>(dialog);
+            QCOMPARE(box->windowTitle(), QStringLiteral("Löschen"));
+            QCOMPARE(box->icon(), QMessageBox::Critical);
+            yesText = box->button(QMessageBox::Yes)->text();
+            testsupport::savePng(dialog, QStringLiteral("textBox-yesno"));
+            box->button(QMessageBox::Yes)->click();
+        });
+        QCOMPARE(m_dialogs.TextBox("Löschen", "Wirklich löschen?", 0x14), app::IDYES);
+        QCOMPARE(yesText.remove(QLatin1Char('&')), QStringLiteral("Ja"));
+
+        onNextModal([](QWidget* dialog) { qobject_cast<QMessageBox*>(dialog)->button(QMessageBox::No)->click(); });
+        QCOMPARE(m_dialogs.TextBox("Löschen", "Wirklich löschen?", 0x14), app::IDNO);
+
+        QString caption;
+        onNextModal([&](QWidget* dialog) {
+            caption = dialog->windowTitle();
+            testsupport::savePng(dialog, QStringLiteral("errorBox"));
+            qobject_cast<QMessageBox*>(dialog)->button(QMessageBox::Ok)->click();
+        });
+        m_dialogs.ErrorBox("Die Datei ist unbrauchbar.");
+        QCOMPARE(caption, QStringLiteral("Fehler"));
+    }
+
+private:
+    app::gui::QtDialogs m_dialogs;
+};
+
+QTEST_MAIN(DlgTextBoxTest)
+#include "DlgTextBoxTest.moc"
