@@ -1,0 +1,120 @@
+// The real program started under a private Xvfb, driven from outside as a user's desktop would.
+#include "tests/support/TempDir.h"
+#include "tests/support/X11Session.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using testsupport::Process;
+using testsupport::waitForWindow;
+
+namespace {
+
+const std::string MAIN_TITLE = "Vexa-Quorvex: FON WebClient";
+
+class StartupTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (xvfb.display().empty()) {
+            GTEST_SKIP() << "Xvfb could not be started";
+        }
+    }
+
+    std::vector<std::string> env() const { return {"DISPLAY=" + xvfb.display(), "QT_QPA_PLATFORM", "LC_ALL=C.UTF-8"}; }
+
+    std::unique_ptr<Process> startProgram() const
+    {
+        return std::make_unique<Process>(std::vector<std::string>{PROGRAM_PATH}, env(), dir.path());
+    }
+
+    std::unique_ptr<Process> otherProgramsWindow(const std::string& title) const
+    {
+        auto other = std::make_unique<Process>(std::vector<std::string>{TITLE_WINDOW_PATH, title}, env());
+        EXPECT_TRUE(waitForWindow(xvfb.display(), [&](const std::string& t) { return t == title; }, 10s));
+        return other;
+    }
+
+    // Closes the window as a user would and returns the program's exit code. A window that has just been mapped
+    // may not take the request yet, so it is repeated, as a user clicks again.
+    std::optional<int> closeAndWait(Process& program, unsigned window) const
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            testsupport::closeWindow(xvfb.display(), window);
+            if (const auto code = program.wait(200ms)) {
+                return code;
+            }
+        }
+        return std::nullopt;
+    }
+
+    bool mainWindowShown() const
+    {
+        for (const auto& w : testsupport::listWindows(xvfb.display())) {
+            if (w.title.starts_with(MAIN_TITLE)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    testsupport::Xvfb xvfb;
+    testsupport::TempDir dir;
+};
+
+TEST_F(StartupTest, AnotherWindowTitledLikeTheProgramInAnyCaseBlocksTheStart)
+{
+    const auto other = otherProgramsWindow("vexa-QUORVEX Kasse 2");
+    const auto program = startProgram();
+    const auto box = waitForWindow(xvfb.display(), [](const std::string& t) { return t == "Vexa-Quorvex"; }, 20s);
+    ASSERT_TRUE(box) << "the message box \"Das Programm läuft bereits\"; stderr: " << program->standardError();
+    EXPECT_FALSE(mainWindowShown());
+    EXPECT_EQ(closeAndWait(*program, box->id), std::optional<int>(1));
+    EXPECT_FALSE(mainWindowShown());
+}
+
+TEST_F(StartupTest, AShorterTitleDoesNotBlockAndClosingTheWindowEndsTheProgram)
+{
+    const auto other = otherProgramsWindow("Vexa-Quorve");
+    const auto program = startProgram();
+    const auto window = waitForWindow(xvfb.display(), [](const std::string& t) { return t.starts_with(MAIN_TITLE); }, 20s);
+    ASSERT_TRUE(window) << program->standardError();
+    EXPECT_EQ(window->title, MAIN_TITLE + " (Testübertragung)") << "without installation file: one test company";
+    EXPECT_EQ(closeAndWait(*program, window->id), std::optional<int>(0));
+}
+
+TEST_F(StartupTest, TheInstallationFileDecidesTheCaption)
+{
+    testsupport::writeBytes(dir.file("Installation.ini"), "[Firma1]\r\nName=B\xE4""ckerei\r\nNummer=01\r\nTest=N\r\n");
+    const auto program = startProgram();
+    const auto window = waitForWindow(xvfb.display(), [](const std::string& t) { return t.starts_with(MAIN_TITLE); }, 20s);
+    ASSERT_TRUE(window) << program->standardError();
+    EXPECT_EQ(window->title, MAIN_TITLE + " (Produktivübertragung)");
+    EXPECT_EQ(closeAndWait(*program, window->id), std::optional<int>(0));
+}
+
+TEST_F(StartupTest, AnUnusableInstallationFileStopsTheStartWithAnErrorBox)
+{
+    testsupport::writeBytes(dir.file("INSTALLATION.INI"), "[Installation]\r\nProdukt=PLUMOXA\r\n");
+    const auto program = startProgram();
+    const auto box = waitForWindow(xvfb.display(), [](const std::string& t) { return t == "Fehler"; }, 20s);
+    ASSERT_TRUE(box) << program->standardError();
+    EXPECT_FALSE(mainWindowShown());
+    EXPECT_EQ(closeAndWait(*program, box->id), std::optional<int>(1));
+}
+
+TEST_F(StartupTest, WithoutAnyDisplayItSaysSoInOneLine)
+{
+    Process program({PROGRAM_PATH}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, dir.path());
+    EXPECT_EQ(program.wait(20s), std::optional<int>(2));
+    const auto err = program.standardError();
+    EXPECT_NE(err.find("DISPLAY"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+
+    Process unreachable({PROGRAM_PATH}, {"DISPLAY=:9999", "QT_QPA_PLATFORM"}, dir.path());
+    EXPECT_EQ(unreachable.wait(20s), std::optional<int>(2));
+    EXPECT_NE(unreachable.standardError().find(":9999"), std::string::npos);
+}
+
+} // namespace
