@@ -3,13 +3,12 @@
 #include "app/Dialogs.h"
 #include "app/Files.h"
 
-#include <cxxabi.h>
-#include <execinfo.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <cxxabi.h>
+#include <execinfo.h>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -27,8 +26,8 @@ std::string demangleFrame(const std::string& frame)
     }
     const auto mangled = frame.substr(open + 1, plus - open - 1);
     int status = 0;
-    std::unique_ptr<char, decltype(&std::free)> name(
-        abi::__cxa_demangle(mangled.c_str(), nullptr, nullptr, &status), &std::free);
+    std::unique_ptr<char, decltype(&std::free)> name(abi::__cxa_demangle(mangled.c_str(), nullptr, nullptr, &status),
+                                                     &std::free);
     if (status != 0 || !name) {
         return frame;
     }
@@ -52,8 +51,7 @@ bool reporting = false;
 PlatformError::PlatformError(const std::string& what)
     : std::runtime_error(what)
     , m_stack(captureStack(1))
-{
-}
+{}
 
 std::string captureStack(int skip)
 {

@@ -56,7 +56,9 @@ std::string currentDirectory()
 
 std::optional<std::string> findFileNoCase(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(path.c_str(), &st) == 0) {
         return path;
     }
@@ -99,11 +101,15 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes, mode
 {
     std::string target = path;
     char resolved[PATH_MAX];
-    struct stat linkStat {};
+    struct stat linkStat
+    {
+    };
     if (::lstat(path.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode) && ::realpath(path.c_str(), resolved)) {
         target = resolved;
     }
-    struct stat old {};
+    struct stat old
+    {
+    };
     const bool exists = ::stat(target.c_str(), &old) == 0;
 
     const auto folder = folderOf(target);

@@ -2,7 +2,6 @@
 
 #include <optional>
 #include <string>
-
 #include <sys/types.h>
 
 namespace app {

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <optional>
-
 #include <sys/stat.h>
 
 namespace app {
@@ -198,7 +197,9 @@ std::optional<Document> loadForWrite(const std::string& path)
     if (auto bytes = readWholeFile(path)) {
         return parse(std::move(*bytes));
     }
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(path.c_str(), &st) == 0) {
         return std::nullopt;
     }

@@ -48,8 +48,7 @@ InstallationResult loadInstallation(const std::string& folder)
         return {defaultInstallation(), {}};
     }
     const auto unusable = [&](const std::string& problem) {
-        return InstallationResult{std::nullopt,
-                                  "Die Installationsdatei " + *path + " ist unbrauchbar:\n" + problem};
+        return InstallationResult{std::nullopt, "Die Installationsdatei " + *path + " ist unbrauchbar:\n" + problem};
     };
     if (!readWholeFile(*path)) {
         return unusable("Sie kann nicht gelesen werden.");

@@ -53,9 +53,9 @@ std::optional<std::chrono::year_month_day> parseDate(std::string_view input)
     if (parts[2].size() == 2) {
         *year += *year >= 30 ? 1900 : 2000;
     }
-    const std::chrono::year_month_day date{
-        std::chrono::year{*year}, std::chrono::month{static_cast<unsigned>(*month)},
-        std::chrono::day{static_cast<unsigned>(*day)}};
+    const std::chrono::year_month_day date{std::chrono::year{*year},
+                                           std::chrono::month{static_cast<unsigned>(*month)},
+                                           std::chrono::day{static_cast<unsigned>(*day)}};
     if (!date.ok()) {
         return std::nullopt;
     }

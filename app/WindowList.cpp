@@ -2,11 +2,10 @@
 
 #include "app/Cp1252.h"
 
-#include <xcb/xcb.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <xcb/xcb.h>
 
 namespace app {
 namespace {
@@ -17,8 +16,7 @@ struct ConnectionCloser
 };
 using Connection = std::unique_ptr<xcb_connection_t, ConnectionCloser>;
 
-template <class T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
+template <class T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
 xcb_atom_t atom(xcb_connection_t* c, const char* name)
 {

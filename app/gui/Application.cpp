@@ -23,7 +23,9 @@ void fixProcessSettings(QApplication& application)
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     // The library's built-in texts (button captions …) in German; a missing module is ignored.
     auto* translator = new QTranslator(&application);
-    if (translator->load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
+    if (translator->load(QLocale(QLocale::German),
+                         QStringLiteral("qtbase"),
+                         QStringLiteral("_"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         QApplication::installTranslator(translator);
     }

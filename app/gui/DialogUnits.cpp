@@ -11,7 +11,8 @@ DialogUnits::DialogUnits(const QFont& font)
 {
     const QFontMetricsF metrics(font);
     // The platform's average character width: the width of the 52 letters, averaged.
-    m_charWidth = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
+    m_charWidth =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
     m_charHeight = metrics.height();
 }
 

@@ -132,7 +132,9 @@ TEST_F(IniFileTest, MissingFileReadsAsEmptyAndIsCreatedOwnerOnly)
 
     ini.WriteString("QUORVEX", "Version", "1.0");
     EXPECT_EQ(readBytes(path), "[QUORVEX]\r\nVersion=1.0\r\n");
-    struct stat st {};
+    struct stat st
+    {
+    };
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
@@ -145,7 +147,9 @@ TEST_F(IniFileTest, ExistingFileKeepsItsPermissionsAndLinks)
     ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
     IniFile(link).WriteString("A", "x", "2");
 
-    struct stat st {};
+    struct stat st
+    {
+    };
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link is followed, not replaced";
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
@@ -247,7 +251,9 @@ TEST_F(IniFileTest, AFileThatCannotBeReadIsNeverOverwritten)
 {
     ASSERT_EQ(::mkdir(path.c_str(), 0700), 0); // reading a folder fails, even for root
     IniFile(path).WriteString("A", "x", "1");
-    struct stat st {};
+    struct stat st
+    {
+    };
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 }

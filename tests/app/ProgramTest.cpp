@@ -73,7 +73,9 @@ TEST_F(ProgramTest, IniOpenCreatesTheCompanyFileOnceWithItsVersion)
     const auto path = dir.file("02QUORVEX.INI");
     EXPECT_EQ(app::program().CurrentIni.FullPath(), path);
     EXPECT_EQ(readBytes(path), "[QUORVEX]\r\nVersion=1.0\r\n");
-    struct stat st {};
+    struct stat st
+    {
+    };
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0077, 0u) << "the file holds the PIN: nobody but its owner may read it";
 
@@ -98,7 +100,8 @@ TEST_F(ProgramTest, ComboItemsShowNumberAndName)
 
 TEST_F(ProgramTest, CustomerTextClosesTheGapsOfEmptyParts)
 {
-    EXPECT_EQ(app::GetKndText(" Huber ", "Anna", "Hauptstraße 1", "1010", "Wien"), "Anna Huber, Hauptstraße 1, 1010 Wien");
+    EXPECT_EQ(app::GetKndText(" Huber ", "Anna", "Hauptstraße 1", "1010", "Wien"),
+              "Anna Huber, Hauptstraße 1, 1010 Wien");
     EXPECT_EQ(app::GetKndText("Huber", "Anna", "", "1010", "Wien"), "Anna Huber 1010 Wien");
     EXPECT_EQ(app::GetKndText("Huber", "", " ", "1010", "Wien"), "Huber 1010 Wien");
 }

@@ -32,7 +32,8 @@ protected:
     std::unique_ptr<Process> otherProgramsWindow(const std::string& title) const
     {
         auto other = std::make_unique<Process>(std::vector<std::string>{TITLE_WINDOW_PATH, title}, env());
-        EXPECT_TRUE(waitForWindow(xvfb.display(), [&](const std::string& t) { return t == title; }, 10s));
+        EXPECT_TRUE(waitForWindow(
+            xvfb.display(), [&](const std::string& t) { return t == title; }, 10s));
         return other;
     }
 
@@ -67,7 +68,8 @@ TEST_F(StartupTest, AnotherWindowTitledLikeTheProgramInAnyCaseBlocksTheStart)
 {
     const auto other = otherProgramsWindow("vexa-QUORVEX Kasse 2");
     const auto program = startProgram();
-    const auto box = waitForWindow(xvfb.display(), [](const std::string& t) { return t == "Vexa-Quorvex"; }, 20s);
+    const auto box = waitForWindow(
+        xvfb.display(), [](const std::string& t) { return t == "Vexa-Quorvex"; }, 20s);
     ASSERT_TRUE(box) << "the message box \"Das Programm läuft bereits\"; stderr: " << program->standardError();
     EXPECT_FALSE(mainWindowShown());
     EXPECT_EQ(closeAndWait(*program, box->id), std::optional<int>(1));
@@ -78,7 +80,8 @@ TEST_F(StartupTest, AShorterTitleDoesNotBlockAndClosingTheWindowEndsTheProgram)
 {
     const auto other = otherProgramsWindow("Vexa-Quorve");
     const auto program = startProgram();
-    const auto window = waitForWindow(xvfb.display(), [](const std::string& t) { return t.starts_with(MAIN_TITLE); }, 20s);
+    const auto window = waitForWindow(
+        xvfb.display(), [](const std::string& t) { return t.starts_with(MAIN_TITLE); }, 20s);
     ASSERT_TRUE(window) << program->standardError();
     EXPECT_EQ(window->title, MAIN_TITLE + " (Testübertragung)") << "without installation file: one test company";
     EXPECT_EQ(closeAndWait(*program, window->id), std::optional<int>(0));
@@ -86,9 +89,12 @@ TEST_F(StartupTest, AShorterTitleDoesNotBlockAndClosingTheWindowEndsTheProgram)
 
 TEST_F(StartupTest, TheInstallationFileDecidesTheCaption)
 {
-    testsupport::writeBytes(dir.file("Installation.ini"), "[Firma1]\r\nName=B\xE4""ckerei\r\nNummer=01\r\nTest=N\r\n");
+    testsupport::writeBytes(dir.file("Installation.ini"),
+                            "[Firma1]\r\nName=B\xE4"
+                            "ckerei\r\nNummer=01\r\nTest=N\r\n");
     const auto program = startProgram();
-    const auto window = waitForWindow(xvfb.display(), [](const std::string& t) { return t.starts_with(MAIN_TITLE); }, 20s);
+    const auto window = waitForWindow(
+        xvfb.display(), [](const std::string& t) { return t.starts_with(MAIN_TITLE); }, 20s);
     ASSERT_TRUE(window) << program->standardError();
     EXPECT_EQ(window->title, MAIN_TITLE + " (Produktivübertragung)");
     EXPECT_EQ(closeAndWait(*program, window->id), std::optional<int>(0));
@@ -98,7 +104,8 @@ TEST_F(StartupTest, AnUnusableInstallationFileStopsTheStartWithAnErrorBox)
 {
     testsupport::writeBytes(dir.file("INSTALLATION.INI"), "[Installation]\r\nProdukt=PLUMOXA\r\n");
     const auto program = startProgram();
-    const auto box = waitForWindow(xvfb.display(), [](const std::string& t) { return t == "Fehler"; }, 20s);
+    const auto box = waitForWindow(
+        xvfb.display(), [](const std::string& t) { return t == "Fehler"; }, 20s);
     ASSERT_TRUE(box) << program->standardError();
     EXPECT_FALSE(mainWindowShown());
     EXPECT_EQ(closeAndWait(*program, box->id), std::optional<int>(1));

@@ -33,7 +33,10 @@ TEST(Cp1252, EveryByteSurvivesTheRoundTrip)
     EXPECT_EQ(app::utf8ToCp1252("\xC3"), "?") << "a cut UTF-8 sequence";
     EXPECT_EQ(app::utf8ToCp1252("\xE2\x82"), "??");
     EXPECT_EQ(app::utf8ToCp1252("日"), "?");
-    EXPECT_EQ(app::cp1252Lower("\xC4\xD6\xDC\x8A" "ABC\xD7"), "\xE4\xF6\xFC\x9A" "abc\xD7");
+    EXPECT_EQ(app::cp1252Lower("\xC4\xD6\xDC\x8A"
+                               "ABC\xD7"),
+              "\xE4\xF6\xFC\x9A"
+              "abc\xD7");
 }
 
 TEST(StringUtil, CaseAndTrimming)

@@ -4,8 +4,7 @@ namespace testsupport {
 
 ScriptedDialogs::ScriptedDialogs()
     : m_previous(app::setDialogs(this))
-{
-}
+{}
 
 ScriptedDialogs::~ScriptedDialogs()
 {

@@ -2,8 +2,6 @@
 
 #include "tests/support/TempDir.h"
 
-#include <xcb/xcb.h>
-
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +12,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 extern char** environ;
 
@@ -101,7 +100,15 @@ Xvfb::Xvfb()
         const int devnull = ::open("/dev/null", O_WRONLY);
         ::dup2(devnull, STDERR_FILENO);
         ::dup2(devnull, STDOUT_FILENO);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fdText.c_str(), "-nolisten", "tcp", "-screen", "0", "1280x1024x24",
+        ::execlp("Xvfb",
+                 "Xvfb",
+                 "-displayfd",
+                 fdText.c_str(),
+                 "-nolisten",
+                 "tcp",
+                 "-screen",
+                 "0",
+                 "1280x1024x24",
                  static_cast<char*>(nullptr));
         ::_exit(127);
     }

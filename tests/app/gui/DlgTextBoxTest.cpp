@@ -1,9 +1,9 @@
+#include "app/gui/DlgTextBox.h"
+
 #include "app/Dialogs.h"
 #include "app/gui/Application.h"
 #include "app/gui/DialogUnits.h"
-#include "app/gui/DlgTextBox.h"
 #include "app/gui/QtDialogs.h"
-
 #include "tests/support/Modal.h"
 
 #include <QLabel>
@@ -95,8 +95,9 @@ private slots:
         QCOMPARE(seenText, QString::fromStdString(text));
         QVERIFY(iconShown);
         const bool question = kind >= 5;
-        QCOMPARE(visible, question ? QStringList({QStringLiteral("pshYes"), QStringLiteral("pshNo")})
-                                   : QStringList({QStringLiteral("pshOk")}));
+        QCOMPARE(visible,
+                 question ? QStringList({QStringLiteral("pshYes"), QStringLiteral("pshNo")})
+                          : QStringList({QStringLiteral("pshOk")}));
     }
 
     void closingWithoutAButtonGivesZero()

@@ -1,0 +1,89 @@
+// Start-up to the first shown main window: the real program against a minimal Qt Widgets program, both started as
+// processes under one private Xvfb and timed until the X server maps their main window.
+//
+//   build/bench/startup_bench            (prints both medians and their ratio)
+#include "tests/support/TempDir.h"
+#include "tests/support/X11Session.h"
+
+#include <benchmark/benchmark.h>
+#include <iostream>
+#include <map>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+testsupport::Xvfb* xvfb = nullptr;
+
+void timeToWindow(benchmark::State& state, const std::string& program, const std::string& titlePrefix)
+{
+    const testsupport::TempDir dir;
+    const std::vector<std::string> env{"DISPLAY=" + xvfb->display(), "QT_QPA_PLATFORM", "LC_ALL=C.UTF-8"};
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        testsupport::Process process({program}, env, dir.path());
+        const auto window = testsupport::waitForWindow(
+            xvfb->display(), [&](const std::string& t) { return t.starts_with(titlePrefix); }, 30s);
+        const auto shown = std::chrono::steady_clock::now();
+        if (!window) {
+            state.SkipWithError("no window");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(shown - start).count());
+        while (process.running()) {
+            testsupport::closeWindow(xvfb->display(), window->id);
+            process.wait(100ms);
+        }
+    }
+}
+
+void BM_StartupVexaQuorvex(benchmark::State& state)
+{
+    timeToWindow(state, PROGRAM_PATH, "Vexa-Quorvex: FON WebClient");
+}
+
+void BM_StartupMinimalQt(benchmark::State& state)
+{
+    timeToWindow(state, MINIMAL_PATH, "Minimal Qt");
+}
+
+BENCHMARK(BM_StartupMinimalQt)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(15);
+BENCHMARK(BM_StartupVexaQuorvex)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(15);
+
+// Keeps the medians to print their ratio at the end.
+class RatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const auto& run : runs) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> medians;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    testsupport::Xvfb server;
+    if (server.display().empty()) {
+        std::cerr << "Xvfb could not be started\n";
+        return 1;
+    }
+    xvfb = &server;
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const auto& m = reporter.medians;
+    if (m.count("BM_StartupVexaQuorvex") && m.count("BM_StartupMinimalQt")) {
+        std::cout << "median start-up, Vexa-Quorvex / minimal Qt program: "
+                  << m.at("BM_StartupVexaQuorvex") / m.at("BM_StartupMinimalQt") << '\n';
+    }
+    benchmark::Shutdown();
+    return 0;
+}

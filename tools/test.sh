@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, checks the formatting, builds with warnings as errors and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/install-deps.sh
+
+unformatted=$(find app tests bench \( -name '*.cpp' -o -name '*.h' \) -print0 \
+    | xargs -0 clang-format --dry-run 2>&1 | grep -c 'warning:' || true)
+if [[ "$unformatted" != 0 ]]; then
+    find app tests bench \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format --dry-run 2>&1 | head -40
+    echo "clang-format: $unformatted Stellen sind nicht formatiert (clang-format -i …)." >&2
+    exit 1
+fi
+
+build=${BUILD_DIR:-build-test}
+cmake -S . -B "$build" -G Ninja -DP_WARNINGS_AS_ERRORS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)"
+cd "$build"
+ctest --output-on-failure -j"$(nproc)" --timeout 600
