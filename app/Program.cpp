@@ -34,7 +34,7 @@ void IniOpen(const std::string& number)
     auto& p = program();
     p.CurrentIni.Init(p.DefaultDir + number + "QUORVEX.INI");
     if (!p.CurrentIni.Exists()) {
-        p.CurrentIni.WriteString("QUORVEX", "Version", INI_VERSION);
+        p.CurrentIni.WriteString("QUORVEX", "Version", std::string(INI_VERSION));
     }
 }
 

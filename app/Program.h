@@ -3,6 +3,7 @@
 #include "app/IniFile.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace app {
@@ -45,8 +46,8 @@ Program& program();
 
 //! The program version and the "Version" entry a new company INI file gets (the version cut after the first
 //! digit behind the point).
-inline constexpr const char* PROGRAM_VERSION = "1.04";
-inline constexpr const char* INI_VERSION = "1.0";
+inline constexpr std::string_view PROGRAM_VERSION = "1.04";
+inline constexpr std::string_view INI_VERSION = PROGRAM_VERSION.substr(0, PROGRAM_VERSION.find('.') + 2);
 
 //! Item of the company combo: shown text and value.
 struct ComboItem
