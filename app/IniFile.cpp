@@ -191,24 +191,19 @@ Document load(const std::string& path)
     return parse(readWholeFile(path).value_or(std::string()));
 }
 
-// The document to change, or nothing when the file exists but cannot be read (writing would destroy it).
-std::optional<Document> loadForWrite(const std::string& path)
+// Reads the file, lets `change` edit it and writes it back when `change` says it changed something. A file that
+// exists but cannot be read is left alone: writing would destroy what it holds.
+template <class Change> void edit(const std::string& path, Change&& change)
 {
+    Document doc;
     if (auto bytes = readWholeFile(path)) {
-        return parse(std::move(*bytes));
+        doc = parse(std::move(*bytes));
+    } else if (struct stat st{}; ::stat(path.c_str(), &st) == 0) {
+        return;
     }
-    struct stat st
-    {
-    };
-    if (::stat(path.c_str(), &st) == 0) {
-        return std::nullopt;
+    if (change(doc)) {
+        writeFileAtomically(path, serialize(doc), S_IRUSR | S_IWUSR);
     }
-    return Document{};
-}
-
-void store(const std::string& path, const Document& doc)
-{
-    writeFileAtomically(path, serialize(doc), S_IRUSR | S_IWUSR);
 }
 
 } // namespace
@@ -237,35 +232,32 @@ IniFile& IniFile::WriteString(const std::string& section, const std::string& ent
     if (m_fullPath.empty()) {
         return *this;
     }
-    const auto path = actualPath();
-    auto doc = loadForWrite(path);
-    if (!doc) {
-        return *this;
-    }
-    const auto sectionName = doc->encode(withoutLineBreaks(section));
-    const auto entryName = doc->encode(withoutLineBreaks(entry));
-    const auto bytes = doc->encode(withoutLineBreaks(value));
-
-    const auto heading = findSection(*doc, section);
-    if (heading == NPOS) {
-        doc->lines.push_back("[" + sectionName + "]");
-        doc->lines.push_back(entryName + "=" + bytes);
-        doc->finalEol = true;
-    } else if (const auto at = findEntry(*doc, heading, entry); at != NPOS) {
-        auto& line = doc->lines[at];
-        line = line.substr(0, entryOf(line)->valueStart) + bytes;
-    } else {
-        // After the section's last entry, so comments and blank lines that lead into the next section stay there.
-        auto insertAt = heading + 1;
-        const auto end = sectionEnd(*doc, heading);
-        for (auto i = heading + 1; i < end; ++i) {
-            if (entryOf(doc->lines[i])) {
-                insertAt = i + 1;
+    edit(actualPath(), [&](Document& doc) {
+        const auto sectionName = doc.encode(withoutLineBreaks(section));
+        const auto entryName = doc.encode(withoutLineBreaks(entry));
+        const auto bytes = doc.encode(withoutLineBreaks(value));
+        const auto heading = findSection(doc, section);
+        if (heading == NPOS) {
+            doc.lines.push_back("[" + sectionName + "]");
+            doc.lines.push_back(entryName + "=" + bytes);
+            doc.finalEol = true;
+        } else if (const auto at = findEntry(doc, heading, entry); at != NPOS) {
+            auto& line = doc.lines[at];
+            line = line.substr(0, entryOf(line)->valueStart) + bytes;
+        } else {
+            // After the section's last entry, so comments and blank lines that lead into the next section stay
+            // there.
+            auto insertAt = heading + 1;
+            const auto end = sectionEnd(doc, heading);
+            for (auto i = heading + 1; i < end; ++i) {
+                if (entryOf(doc.lines[i])) {
+                    insertAt = i + 1;
+                }
             }
+            doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(insertAt), entryName + "=" + bytes);
         }
-        doc->lines.insert(doc->lines.begin() + static_cast<std::ptrdiff_t>(insertAt), entryName + "=" + bytes);
-    }
-    store(path, *doc);
+        return true;
+    });
     return *this;
 }
 
@@ -299,17 +291,15 @@ IniFile& IniFile::DeleteEntry(const std::string& section, const std::string& ent
     if (m_fullPath.empty()) {
         return *this;
     }
-    const auto path = actualPath();
-    auto doc = loadForWrite(path);
-    if (!doc) {
-        return *this;
-    }
-    const auto heading = findSection(*doc, section);
-    const auto at = heading == NPOS ? NPOS : findEntry(*doc, heading, entry);
-    if (at != NPOS) {
-        doc->lines.erase(doc->lines.begin() + static_cast<std::ptrdiff_t>(at));
-        store(path, *doc);
-    }
+    edit(actualPath(), [&](Document& doc) {
+        const auto heading = findSection(doc, section);
+        const auto at = heading == NPOS ? NPOS : findEntry(doc, heading, entry);
+        if (at == NPOS) {
+            return false;
+        }
+        doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(at));
+        return true;
+    });
     return *this;
 }
 
@@ -318,18 +308,15 @@ IniFile& IniFile::DeleteSection(const std::string& section)
     if (m_fullPath.empty()) {
         return *this;
     }
-    const auto path = actualPath();
-    auto doc = loadForWrite(path);
-    if (!doc) {
-        return *this;
-    }
-    const auto heading = findSection(*doc, section);
-    if (heading != NPOS) {
-        const auto end = sectionEnd(*doc, heading);
-        doc->lines.erase(doc->lines.begin() + static_cast<std::ptrdiff_t>(heading),
-                         doc->lines.begin() + static_cast<std::ptrdiff_t>(end));
-        store(path, *doc);
-    }
+    edit(actualPath(), [&](Document& doc) {
+        const auto heading = findSection(doc, section);
+        if (heading == NPOS) {
+            return false;
+        }
+        doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(heading),
+                        doc.lines.begin() + static_cast<std::ptrdiff_t>(sectionEnd(doc, heading)));
+        return true;
+    });
     return *this;
 }
 
