@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using namespace std::chrono_literals;
 using testsupport::Process;
 using testsupport::waitForWindow;
@@ -72,6 +74,8 @@ TEST_F(StartupTest, AnotherWindowTitledLikeTheProgramInAnyCaseBlocksTheStart)
         xvfb.display(), [](const std::string& t) { return t == "Vexa-Quorvex"; }, 20s);
     ASSERT_TRUE(box) << "the message box \"Das Programm läuft bereits\"; stderr: " << program->standardError();
     EXPECT_FALSE(mainWindowShown());
+    std::this_thread::sleep_for(300ms); // let it paint before the picture is taken
+    EXPECT_TRUE(testsupport::saveWindowPng(xvfb.display(), box->id, "startup-already-running"));
     EXPECT_EQ(closeAndWait(*program, box->id), std::optional<int>(1));
     EXPECT_FALSE(mainWindowShown());
 }
@@ -108,6 +112,8 @@ TEST_F(StartupTest, AnUnusableInstallationFileStopsTheStartWithAnErrorBox)
         xvfb.display(), [](const std::string& t) { return t == "Fehler"; }, 20s);
     ASSERT_TRUE(box) << program->standardError();
     EXPECT_FALSE(mainWindowShown());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(testsupport::saveWindowPng(xvfb.display(), box->id, "startup-unusable-installation"));
     EXPECT_EQ(closeAndWait(*program, box->id), std::optional<int>(1));
 }
 

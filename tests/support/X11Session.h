@@ -69,3 +69,10 @@ private:
 };
 
 } // namespace testsupport
+
+namespace testsupport {
+
+//! Saves what the X server shows of a window as a PNG under the build's screenshot folder; false when it cannot.
+bool saveWindowPng(const std::string& display, unsigned window, const std::string& name);
+
+} // namespace testsupport
