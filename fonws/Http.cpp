@@ -1,0 +1,301 @@
+#include "fonws/Http.h"
+
+#include "app/StringUtil.h"
+#include "fonws/Xml.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+#include <vector>
+
+namespace fonws {
+namespace {
+
+constexpr long DEFAULT_CONNECT_MS = 30'000;
+constexpr long DEFAULT_EXCHANGE_MS = 120'000;
+
+struct SlistFree
+{
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using Slist = std::unique_ptr<curl_slist, SlistFree>;
+
+struct EasyCleanup
+{
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+using Easy = std::unique_ptr<CURL, EasyCleanup>;
+
+void globalInit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool isBlankBlock(const std::string& text)
+{
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+// The header block as curl list entries; a header with an empty value is written "Name;" as curl wants it.
+std::vector<std::string> headerLines(const std::string& block)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < block.size()) {
+        auto end = block.find('\n', start);
+        if (end == std::string::npos) {
+            end = block.size();
+        }
+        std::string line = block.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty()) {
+            const auto colon = line.find(':');
+            if (colon != std::string::npos && app::isBlank(std::string_view(line).substr(colon + 1))) {
+                line = line.substr(0, colon) + ";";
+            }
+            lines.push_back(std::move(line));
+        }
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool names(const std::vector<std::string>& lines, std::string_view header)
+{
+    for (const auto& line : lines) {
+        if (app::startsWithNoCase(line, header)
+            && (line.size() == header.size() || line[header.size()] == ':' || line[header.size()] == ';')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+struct CHttp::Impl
+{
+    std::string agent;
+    Easy easy;
+    std::string host;
+    int port = 80; // until an exchange names another
+    bool connected = false;
+    long connectMs = DEFAULT_CONNECT_MS;
+    long exchangeMs = DEFAULT_EXCHANGE_MS;
+    std::string caFile;
+    std::string connectTo;
+    std::string error;
+    std::string requestHead;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    struct Answer
+    {
+        std::string body;
+        bool tooLarge = false;
+    };
+
+    static std::size_t write(char* data, std::size_t size, std::size_t count, void* user)
+    {
+        auto* answer = static_cast<Answer*>(user);
+        const auto bytes = size * count;
+        if (answer->body.size() + bytes > MAX_ANSWER) {
+            answer->tooLarge = true;
+            return 0; // aborts the transfer
+        }
+        answer->body.append(data, bytes);
+        return bytes;
+    }
+
+    static int debug(CURL*, curl_infotype type, char* data, std::size_t size, void* user)
+    {
+        if (type == CURLINFO_HEADER_OUT) {
+            static_cast<Impl*>(user)->requestHead.append(data, size);
+        }
+        return 0;
+    }
+};
+
+CHttp::CHttp(std::string agent)
+    : m(std::make_unique<Impl>())
+{
+    globalInit();
+    m->agent = std::move(agent);
+}
+
+CHttp::~CHttp() = default;
+
+std::string CHttp::GetDocumentByGetOrPost(const std::string& server,
+                                          const std::string& path,
+                                          const std::string& data,
+                                          const std::string& headers,
+                                          const std::string& method,
+                                          std::optional<int> port,
+                                          unsigned long flags,
+                                          int timeoutSeconds)
+{
+    const bool secure = (flags & INTERNET_FLAG_SECURE) != 0;
+    m->port = secure ? 443 : port.value_or(m->port);
+    m->error.clear();
+    m->requestHead.clear();
+
+    if (!m->easy) {
+        m->easy.reset(curl_easy_init());
+        if (!m->easy) {
+            m->error = "Die Internet-Sitzung kann nicht geöffnet werden.";
+            return {};
+        }
+    }
+    if (m->connected && m->host != server) {
+        // Another host: the connection to the old one goes, the session stays.
+        CloseRemote();
+        m->easy.reset(curl_easy_init());
+    }
+    m->host = server;
+    m->connected = true;
+    if (timeoutSeconds != 0) {
+        InternetSetTimeout(timeoutSeconds);
+    }
+
+    CURL* easy = m->easy.get();
+    curl_easy_reset(easy); // options only: the connection cache stays
+    const std::string url = std::string(secure ? "https://" : "http://") + server + ":" + std::to_string(m->port)
+                            + (path.starts_with('/') ? "" : "/") + path;
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, m->connectMs);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, m->exchangeMs);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m->errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    if (!m->caFile.empty()) {
+        // An extra authority beside the system's: the file, and the system's hashed folder.
+        curl_easy_setopt(easy, CURLOPT_CAINFO, m->caFile.c_str());
+        curl_easy_setopt(easy, CURLOPT_CAPATH, "/etc/ssl/certs");
+    }
+    Slist connectTo;
+    if (!m->connectTo.empty()) {
+        connectTo.reset(
+            curl_slist_append(nullptr, (server + ":" + std::to_string(m->port) + ":" + m->connectTo).c_str()));
+        curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connectTo.get());
+    }
+    if (!m->agent.empty()) {
+        curl_easy_setopt(easy, CURLOPT_USERAGENT, m->agent.c_str());
+    }
+
+    std::string block = headers;
+    if (isBlankBlock(block)) {
+        block = method == "POST" ? "Content-Type: application/x-www-form-urlencoded\r\nAccept: */*\r\n\r\n"
+                                 : "Accept: */*\r\n\r\n";
+    }
+    auto lines = headerLines(block);
+    // curl's own defaults that the block does not name are left out.
+    for (const char* own : {"Accept", "Content-Type", "Expect", "Transfer-Encoding"}) {
+        if (!names(lines, own)) {
+            lines.push_back(std::string(own) + ":");
+        }
+    }
+    Slist list;
+    for (const auto& line : lines) {
+        curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+        if (!grown) {
+            m->error = "Die Kopfzeilen können nicht gesetzt werden.";
+            return {};
+        }
+        list.release();
+        list.reset(grown);
+    }
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list.get());
+
+    if (method == "POST") {
+        curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    } else if (method == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    }
+    if (method != "POST") {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+    }
+    if (method == "POST" || !data.empty()) {
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, data.data());
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(data.size()));
+    }
+
+    Impl::Answer answer;
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::write);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
+    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &Impl::debug);
+    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, m.get());
+    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+
+    m->errorBuffer[0] = '\0';
+    const CURLcode code = curl_easy_perform(easy);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(easy, CURLOPT_CONNECT_TO, nullptr);
+    if (code != CURLE_OK) {
+        m->error = answer.tooLarge ? "Die Antwort ist größer als 16 MiB."
+                   : m->errorBuffer[0] ? std::string(m->errorBuffer)
+                                       : std::string(curl_easy_strerror(code));
+        DebOut(static_cast<int>(code));
+        DebOut(ErrorMsg());
+        return {};
+    }
+    return std::move(answer.body);
+}
+
+bool CHttp::InternetSetTimeout(int seconds)
+{
+    if (seconds <= 0) {
+        return false;
+    }
+    m->connectMs = static_cast<long>(seconds) * 1000;
+    m->exchangeMs = static_cast<long>(seconds) * 1000;
+    return true;
+}
+
+void CHttp::CloseRemote()
+{
+    // Dropping the handle closes its connections.
+    m->easy.reset();
+    m->connected = false;
+}
+
+void CHttp::Close()
+{
+    CloseRemote();
+}
+
+std::string CHttp::ErrorMsg() const
+{
+    return m->error;
+}
+
+void CHttp::setCaFile(const std::string& path)
+{
+    m->caFile = path;
+}
+
+void CHttp::setConnectTo(const std::string& addressAndPort)
+{
+    m->connectTo = addressAndPort;
+}
+
+const std::string& CHttp::hostName() const
+{
+    return m->host;
+}
+
+int CHttp::port() const
+{
+    return m->port;
+}
+
+const std::string& CHttp::lastRequestHead() const
+{
+    return m->requestHead;
+}
+
+} // namespace fonws

@@ -1,0 +1,393 @@
+#include "fonws/WebRegKasseAT.h"
+
+#include "app/Clock.h"
+#include "app/Files.h"
+#include "app/Program.h"
+#include "app/TextFormat.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace fonws {
+namespace {
+
+constexpr const char* SOAP_ENVELOPE = "http://schemas.xmlsoap.org/soap/envelope/";
+constexpr const char* SESSION_PATH = "/fonws/ws/sessionService";
+constexpr const char* RKDB_PATH = "/fonws/ws/rkdb";
+constexpr const char* AGENT = "RoDodo";
+constexpr const char* CRLF = "\r\n";
+
+// No characters, or only blanks, tabs, CR and LF.
+bool isEmptyValue(const std::string& text)
+{
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+std::string textOf(const Value& value)
+{
+    if (const auto* date = std::get_if<std::chrono::year_month_day>(&value)) {
+        return app::formatDate(*date);
+    }
+    return std::get<std::string>(value);
+}
+
+// The value at a 1-based position of a record; "" when the record is shorter.
+std::string at(const Record& record, std::size_t position)
+{
+    return position <= record.size() ? textOf(record[position - 1]) : std::string();
+}
+
+std::optional<std::chrono::year_month_day> dateAt(const Record& record, std::size_t position)
+{
+    if (position > record.size()) {
+        return std::nullopt;
+    }
+    if (const auto* date = std::get_if<std::chrono::year_month_day>(&record[position - 1])) {
+        return *date;
+    }
+    return app::parseDate(std::get<std::string>(record[position - 1]));
+}
+
+std::optional<std::string> timeAt(const Record& record, std::size_t position)
+{
+    if (position > record.size()) {
+        return std::nullopt;
+    }
+    return at(record, position);
+}
+
+// An element line with the escaped value: "<rkdb:tag>value</rkdb:tag>".
+std::string element(const std::string& tag, const std::string& value)
+{
+    return "<rkdb:" + tag + ">" + escapeXml(value) + "</rkdb:" + tag + ">" + CRLF;
+}
+
+std::string line(const std::string& text)
+{
+    return text + CRLF;
+}
+
+void writeDebugFile(const char* name, const std::string& answer)
+{
+    if (!app::IsDebug()) {
+        return;
+    }
+    std::ofstream out(app::currentDirectory() + name, std::ios::binary | std::ios::trunc);
+    out << answer;
+}
+
+std::string unitLine(bool kasse, const std::string& value)
+{
+    return kasse ? element("kassenidentifikationsnummer", value)
+                 : "<rkdb:zertifikatsseriennummer hex=\"true\">" + escapeXml(value)
+                       + "</rkdb:zertifikatsseriennummer>" + CRLF;
+}
+
+std::string kundeninfo(const Record& record)
+{
+    const auto value = at(record, 1);
+    return isEmptyValue(value) ? std::string() : element("kundeninfo", value);
+}
+
+bool isFinanzOnlineNamespace(const std::string& uri)
+{
+    const auto& host = app::program().connections.fonHost;
+    return uri == SESSION_NAMESPACE || uri == RKDB_NAMESPACE || uri == "https://" + host + "/fon/ws/session"
+           || uri == "https://" + host + "/rkdb";
+}
+
+} // namespace
+
+std::string escapeXml(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+WebRegKasseAT::WebRegKasseAT(const std::string& tid,
+                             const std::string& benid,
+                             const std::string& pin,
+                             const std::string& herstellerId)
+{
+    Init(tid, benid, pin, herstellerId);
+}
+
+WebRegKasseAT& WebRegKasseAT::Init(const std::string& tid,
+                                   const std::string& benid,
+                                   const std::string& pin,
+                                   const std::string& herstellerId)
+{
+    m_tid = tid;
+    m_benid = benid;
+    m_pin = pin;
+    m_herstellerId = herstellerId;
+    m_sessionId.clear();
+    m_answerXml.clear();
+    m_uebermittlungsart = app::ArtUebermittlung();
+    const auto& connections = app::program().connections;
+    m_host = connections.fonHost;
+    m_http = std::make_unique<CHttp>(AGENT);
+    m_http->setCaFile(connections.fonCaFile);
+    m_http->setConnectTo(connections.fonConnectTo);
+    return *this;
+}
+
+std::string WebRegKasseAT::headerBlock(const std::string& action, const std::string& body) const
+{
+    return std::string("Accept: */*") + CRLF + "Host: " + m_host + ":443" + CRLF + "SOAPAction: \"" + action + "\""
+           + CRLF + "Connection: Keep-Alive" + CRLF + "Content-Type: text/xml;charset=UTF-8" + CRLF
+           + "Content-Length: " + std::to_string(body.size()) + CRLF + CRLF;
+}
+
+std::string WebRegKasseAT::sessionEnvelopeStart() const
+{
+    return std::string("<soapenv:Envelope xmlns:soapenv=\"") + SOAP_ENVELOPE + "\" xmlns:ses=\"https://" + m_host
+           + "/fon/ws/session\">";
+}
+
+std::string WebRegKasseAT::postSession(const std::string& body, const std::string& action)
+{
+    return m_http->GetDocumentByGetOrPost(
+        m_host, SESSION_PATH, body, headerBlock(action, body), "POST", 443, INTERNET_FLAG_SECURE);
+}
+
+AnswerPair WebRegKasseAT::Login()
+{
+    const std::string body = sessionEnvelopeStart() + CRLF + "   <soapenv:Header/>" + CRLF + "   <soapenv:Body>"
+                             + CRLF + "      <ses:loginRequest>" + CRLF + "         <ses:tid>" + escapeXml(m_tid)
+                             + "</ses:tid>" + CRLF + "         <ses:benid>" + escapeXml(m_benid) + "</ses:benid>"
+                             + CRLF + "         <ses:pin>" + escapeXml(m_pin) + "</ses:pin>" + CRLF
+                             + "         <ses:herstellerid>" + escapeXml(m_herstellerId) + "</ses:herstellerid>"
+                             + CRLF + "      </ses:loginRequest>" + CRLF + "   </soapenv:Body>" + CRLF
+                             + "</soapenv:Envelope>";
+    const auto answer = postSession(body, "login");
+    if (isEmptyValue(answer)) {
+        DebOut(NO_ANSWER);
+        return {"-1", NO_ANSWER};
+    }
+    writeDebugFile("_Login.xml", answer);
+    const auto list = Xml2Array(answer);
+    // The session id stands at entry 5, inside the login answer at entry 4, and nowhere else.
+    if (list.size() >= 5 && list[3].localName == "loginResponse" && list[3].namespaceUri == SESSION_NAMESPACE
+        && list[4].localName == "id" && list[4].namespaceUri == SESSION_NAMESPACE && list[4].hasText()) {
+        m_sessionId = list[4].text();
+    }
+    return ReturnCode(list);
+}
+
+AnswerPair WebRegKasseAT::Logout()
+{
+    const std::string body = sessionEnvelopeStart() + CRLF + "   <soapenv:Header/>" + CRLF + "   <soapenv:Body>"
+                             + CRLF + "      <ses:logoutRequest>" + CRLF + "         <ses:tid>" + escapeXml(m_tid)
+                             + "</ses:tid>" + CRLF + "         <ses:benid>" + escapeXml(m_benid) + "</ses:benid>"
+                             + CRLF + "         <ses:id>" + escapeXml(m_sessionId) + "</ses:id>" + CRLF
+                             + "      </ses:logoutRequest>" + CRLF + "   </soapenv:Body>" + CRLF
+                             + "</soapenv:Envelope>";
+    const auto answer = postSession(body, "logout");
+    writeDebugFile("_Logout.xml", answer);
+    const auto list = Xml2Array(answer);
+    m_http->CloseRemote();
+    m_http->Close();
+    return ReturnCode(list);
+}
+
+std::string WebRegKasseAT::DoPostDataStart() const
+{
+    return std::string("<soapenv:Envelope xmlns:soapenv=\"") + SOAP_ENVELOPE + "\" xmlns:rkdb=\"https://" + m_host
+           + "/rkdb\">" + CRLF + line("<soapenv:Header/>") + line("<soapenv:Body>") + line("<rkdb:rkdbRequest>")
+           + element("tid", m_tid) + element("benid", m_benid) + element("id", m_sessionId)
+           + element("art_uebermittlung", m_uebermittlungsart) + element("erzwinge_asynchron", "false")
+           + line("<rkdb:rkdb>") + element("paket_nr", "1") + element("ts_erstellung", WebServiceDate());
+}
+
+std::string WebRegKasseAT::DoPostDataEnd() const
+{
+    return line("</rkdb:rkdb>") + line("</rkdb:rkdbRequest>") + line("</soapenv:Body>") + "</soapenv:Envelope>";
+}
+
+std::string WebRegKasseAT::DoRkdb(const std::string& body)
+{
+    return m_http->GetDocumentByGetOrPost(
+        m_host, RKDB_PATH, body, headerBlock("rkdb", body), "POST", 443, INTERNET_FLAG_SECURE);
+}
+
+std::string WebRegKasseAT::WebServiceDate(std::optional<std::chrono::year_month_day> date,
+                                          std::optional<std::string> time)
+{
+    const auto current = app::now();
+    const auto day = date.value_or(current.date);
+    if (!time) {
+        char text[16];
+        std::snprintf(text,
+                      sizeof text,
+                      "%02d:%02d:%02d",
+                      static_cast<int>(current.time.hours().count()),
+                      static_cast<int>(current.time.minutes().count()),
+                      static_cast<int>(current.time.seconds().count()));
+        time = text;
+    }
+    char text[32];
+    std::snprintf(text,
+                  sizeof text,
+                  "%d-%02u-%02uT",
+                  static_cast<int>(day.year()),
+                  static_cast<unsigned>(day.month()),
+                  static_cast<unsigned>(day.day()));
+    return text + *time;
+}
+
+AnswerPair WebRegKasseAT::ReturnCode(const FlatList& list)
+{
+    AnswerPair pair{"-1", ""};
+    for (const auto& entry : list) {
+        if (!entry.hasText() || !isFinanzOnlineNamespace(entry.namespaceUri)) {
+            continue;
+        }
+        if (entry.localName == "rc") {
+            pair.code = entry.text();
+        }
+        if (entry.localName == "msg") {
+            pair.message = entry.text();
+        }
+    }
+    return pair;
+}
+
+AnswerPair WebRegKasseAT::rkdb(const std::string& body, const char* debugFile)
+{
+    const auto answer = DoRkdb(body);
+    writeDebugFile(debugFile, answer);
+    const auto list = Xml2Array(answer);
+    m_answerXml = answer;
+    return ReturnCode(list);
+}
+
+AnswerPair WebRegKasseAT::Registrierung_SE(const std::vector<Record>& records)
+{
+    auto body = DoPostDataStart();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const auto& r = records[i];
+        body += line("<rkdb:registrierung_se>") + element("satznr", std::to_string(i + 1)) + kundeninfo(r)
+                + element("art_se", at(r, 2)) + element("vda_id", at(r, 3));
+        body += isEmptyValue(at(r, 4)) ? element("zertifikat", at(r, 5)) : unitLine(false, at(r, 4));
+        body += line("</rkdb:registrierung_se>");
+    }
+    return rkdb(body + DoPostDataEnd(), "_registrierung_se.xml");
+}
+
+AnswerPair WebRegKasseAT::Registrierung_Kasse(const std::vector<Record>& records)
+{
+    auto body = DoPostDataStart();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const auto& r = records[i];
+        body += line("<rkdb:registrierung_kasse>") + element("satznr", std::to_string(i + 1)) + kundeninfo(r)
+                + element("kassenidentifikationsnummer", at(r, 2));
+        if (!isEmptyValue(at(r, 3))) {
+            body += element("anmerkung", at(r, 3));
+        }
+        body += element("benutzerschluessel", at(r, 4)) + line("</rkdb:registrierung_kasse>");
+    }
+    return rkdb(body + DoPostDataEnd(), "_registrierung_kasse.xml");
+}
+
+namespace {
+
+// A failure, or a decommissioning, which travels inside the failure element of its unit.
+std::string ausfallRecords(const std::vector<Record>& records, bool kasse, bool ausserbetriebnahme)
+{
+    const std::string tag = kasse ? "ausfall_kasse" : "ausfall_se";
+    std::string body;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const auto& r = records[i];
+        body += line("<rkdb:" + tag + ">") + element("satznr", std::to_string(i + 1)) + kundeninfo(r)
+                + unitLine(kasse, at(r, 2));
+        if (ausserbetriebnahme) {
+            body += line("<rkdb:ausserbetriebnahme>") + element("begruendung", at(r, 3))
+                    + line("</rkdb:ausserbetriebnahme>");
+        } else {
+            body += line("<rkdb:ausfall>") + element("begruendung", at(r, 3))
+                    + element("beginn_ausfall", WebRegKasseAT::WebServiceDate(dateAt(r, 4), timeAt(r, 5)))
+                    + line("</rkdb:ausfall>");
+        }
+        body += line("</rkdb:" + tag + ">");
+    }
+    return body;
+}
+
+std::string wiederinbetriebnahmeRecords(const std::vector<Record>& records, bool kasse)
+{
+    const std::string tag = kasse ? "wiederinbetriebnahme_kasse" : "wiederinbetriebnahme_se";
+    std::string body;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const auto& r = records[i];
+        body += line("<rkdb:" + tag + ">") + element("satznr", std::to_string(i + 1)) + kundeninfo(r)
+                + unitLine(kasse, at(r, 2))
+                + element("ende_ausfall", WebRegKasseAT::WebServiceDate(dateAt(r, 3), timeAt(r, 4)))
+                + line("</rkdb:" + tag + ">");
+    }
+    return body;
+}
+
+} // namespace
+
+AnswerPair WebRegKasseAT::Ausserbetriebnahme_SE(const std::vector<Record>& records)
+{
+    return rkdb(DoPostDataStart() + ausfallRecords(records, false, true) + DoPostDataEnd(),
+                "_ausserbetriebnahme_se.xml");
+}
+
+AnswerPair WebRegKasseAT::Ausserbetriebnahme_Kasse(const std::vector<Record>& records)
+{
+    return rkdb(DoPostDataStart() + ausfallRecords(records, true, true) + DoPostDataEnd(),
+                "_ausserbetriebnahme_kasse.xml");
+}
+
+AnswerPair WebRegKasseAT::Wiederinbetriebnahme_SE(const std::vector<Record>& records)
+{
+    return rkdb(DoPostDataStart() + wiederinbetriebnahmeRecords(records, false) + DoPostDataEnd(),
+                "_wiederinbetriebnahme_se.xml");
+}
+
+AnswerPair WebRegKasseAT::Wiederinbetriebnahme_Kasse(const std::vector<Record>& records)
+{
+    return rkdb(DoPostDataStart() + wiederinbetriebnahmeRecords(records, true) + DoPostDataEnd(),
+                "_wiederinbetriebnahme_kasse.xml");
+}
+
+AnswerPair WebRegKasseAT::Ausfall_SE(const std::vector<Record>& records)
+{
+    return rkdb(DoPostDataStart() + ausfallRecords(records, false, false) + DoPostDataEnd(), "_ausfall_se.xml");
+}
+
+AnswerPair WebRegKasseAT::Ausfall_Kasse(const std::vector<Record>& records)
+{
+    return rkdb(DoPostDataStart() + ausfallRecords(records, true, false) + DoPostDataEnd(), "_ausfall_kasse.xml");
+}
+
+AnswerPair WebRegKasseAT::Belegpruefung(const std::vector<Record>& records)
+{
+    auto body = DoPostDataStart() + line("<rkdb:belegpruefung>");
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const auto& r = records[i];
+        body += element("satznr", std::to_string(i + 1)) + kundeninfo(r) + element("beleg", at(r, 2));
+    }
+    return rkdb(body + line("</rkdb:belegpruefung>") + DoPostDataEnd(), "_belegpruefung.xml");
+}
+
+} // namespace fonws

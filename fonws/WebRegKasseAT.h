@@ -1,0 +1,103 @@
+#pragma once
+
+#include "fonws/Http.h"
+#include "fonws/Xml.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace fonws {
+
+//! Return code and message of a request: "0" is success, "-1" no usable answer, anything else the service's code.
+struct AnswerPair
+{
+    std::string code;
+    std::string message;
+
+    bool operator==(const AnswerPair&) const = default;
+};
+
+//! One value of a notification record: text, or a calendar date.
+using Value = std::variant<std::string, std::chrono::year_month_day>;
+//! The values of one notification, by position (first value first).
+using Record = std::vector<Value>;
+
+//! FinanzOnline's namespaces of the session and the RKDB service.
+inline constexpr const char* SESSION_NAMESPACE = "https://finanzonline.bmf.gv.at/fon/ws/session";
+inline constexpr const char* RKDB_NAMESPACE = "https://finanzonline.bmf.gv.at/rkdb";
+inline constexpr const char* NO_ANSWER = "Keine Rueckmeldung von Webservice";
+
+/**
+ * The client of the FinanzOnline web services for one submission: Login, exactly one of the nine RKDB
+ * notifications, Logout. Every request goes to the web-service host of the installation over HTTPS on port 443,
+ * through one kept connection. Values are escaped for XML and every request body is UTF-8, as its Content-Type
+ * says. In debug mode each answer is written raw to a file named after its request in the working directory.
+ */
+class WebRegKasseAT
+{
+public:
+    WebRegKasseAT(const std::string& tid, const std::string& benid, const std::string& pin, const std::string& herstellerId);
+
+    //! Sets the login values, the transmission kind of the moment and a new HTTP client.
+    WebRegKasseAT& Init(const std::string& tid,
+                        const std::string& benid,
+                        const std::string& pin,
+                        const std::string& herstellerId);
+
+    AnswerPair Login();
+    AnswerPair Logout();
+
+    AnswerPair Registrierung_SE(const std::vector<Record>& records);
+    AnswerPair Registrierung_Kasse(const std::vector<Record>& records);
+    AnswerPair Ausserbetriebnahme_SE(const std::vector<Record>& records);
+    AnswerPair Ausserbetriebnahme_Kasse(const std::vector<Record>& records);
+    AnswerPair Wiederinbetriebnahme_SE(const std::vector<Record>& records);
+    AnswerPair Wiederinbetriebnahme_Kasse(const std::vector<Record>& records);
+    AnswerPair Ausfall_SE(const std::vector<Record>& records);
+    AnswerPair Ausfall_Kasse(const std::vector<Record>& records);
+    AnswerPair Belegpruefung(const std::vector<Record>& records);
+
+    //! The RKDB envelope up to and including ts_erstellung, and its end.
+    std::string DoPostDataStart() const;
+    std::string DoPostDataEnd() const;
+    //! Sends a complete RKDB request body; the answer text, "" when the exchange failed.
+    std::string DoRkdb(const std::string& body);
+
+    //! "2016-04-01T08:05:00": the date (default today) and the time text as given (default now, "hh:mm:ss").
+    static std::string WebServiceDate(std::optional<std::chrono::year_month_day> date = std::nullopt,
+                                      std::optional<std::string> time = std::nullopt);
+
+    //! The return code and message of a flattened answer: the last `rc` and `msg` with text in FinanzOnline's
+    //! session or RKDB namespace, whatever their prefix; ("-1", "") when there is none.
+    static AnswerPair ReturnCode(const FlatList& list);
+
+    //! Text of the last RKDB answer.
+    const std::string& accXml() const { return m_answerXml; }
+    const std::string& SessionId() const { return m_sessionId; }
+    const std::string& Uebermittlungsart() const { return m_uebermittlungsart; }
+    CHttp& Http() { return *m_http; }
+
+private:
+    std::string headerBlock(const std::string& action, const std::string& body) const;
+    std::string sessionEnvelopeStart() const;
+    std::string postSession(const std::string& body, const std::string& action);
+    AnswerPair rkdb(const std::string& body, const char* debugFile);
+
+    std::string m_tid;
+    std::string m_benid;
+    std::string m_pin;
+    std::string m_herstellerId;
+    std::string m_sessionId;
+    std::string m_uebermittlungsart;
+    std::unique_ptr<CHttp> m_http;
+    std::string m_answerXml;
+    std::string m_host;
+};
+
+//! Text with "&", "<" and ">" written as XML references.
+std::string escapeXml(const std::string& text);
+
+} // namespace fonws
