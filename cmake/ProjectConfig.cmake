@@ -8,3 +8,9 @@ target_compile_definitions(p_common INTERFACE
     QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_USE_QSTRINGBUILDER QT_DISABLE_DEPRECATED_BEFORE=0x060400)
 # backtrace_symbols needs the program's own symbols in the dynamic table to name functions in ERROR.LOG
 target_link_options(p_common INTERFACE -rdynamic)
+
+if(P_FUZZ)
+    # Coverage for libFuzzer and the sanitizers on every library the fuzz targets link.
+    target_compile_options(p_common INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
+    target_link_options(p_common INTERFACE -fsanitize=address,undefined)
+endif()

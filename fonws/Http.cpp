@@ -236,7 +236,7 @@ std::string CHttp::GetDocumentByGetOrPost(const std::string& server,
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(easy, CURLOPT_CONNECT_TO, nullptr);
     if (code != CURLE_OK) {
-        m->error = answer.tooLarge ? "Die Antwort ist größer als 16 MiB."
+        m->error = answer.tooLarge     ? "Die Antwort ist größer als 16 MiB."
                    : m->errorBuffer[0] ? std::string(m->errorBuffer)
                                        : std::string(curl_easy_strerror(code));
         DebOut(static_cast<int>(code));

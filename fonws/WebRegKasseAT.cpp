@@ -5,6 +5,7 @@
 #include "app/Program.h"
 #include "app/TextFormat.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -79,8 +80,8 @@ void writeDebugFile(const char* name, const std::string& answer)
 std::string unitLine(bool kasse, const std::string& value)
 {
     return kasse ? element("kassenidentifikationsnummer", value)
-                 : "<rkdb:zertifikatsseriennummer hex=\"true\">" + escapeXml(value)
-                       + "</rkdb:zertifikatsseriennummer>" + CRLF;
+                 : "<rkdb:zertifikatsseriennummer hex=\"true\">" + escapeXml(value) + "</rkdb:zertifikatsseriennummer>"
+                       + CRLF;
 }
 
 std::string kundeninfo(const Record& record)
@@ -89,11 +90,11 @@ std::string kundeninfo(const Record& record)
     return isEmptyValue(value) ? std::string() : element("kundeninfo", value);
 }
 
-bool isFinanzOnlineNamespace(const std::string& uri)
+// FinanzOnline's two namespaces, and the ones named after the configured host, which requests use.
+std::vector<std::string> finanzOnlineNamespaces()
 {
     const auto& host = app::program().connections.fonHost;
-    return uri == SESSION_NAMESPACE || uri == RKDB_NAMESPACE || uri == "https://" + host + "/fon/ws/session"
-           || uri == "https://" + host + "/rkdb";
+    return {SESSION_NAMESPACE, RKDB_NAMESPACE, "https://" + host + "/fon/ws/session", "https://" + host + "/rkdb"};
 }
 
 } // namespace
@@ -169,13 +170,12 @@ std::string WebRegKasseAT::postSession(const std::string& body, const std::strin
 
 AnswerPair WebRegKasseAT::Login()
 {
-    const std::string body = sessionEnvelopeStart() + CRLF + "   <soapenv:Header/>" + CRLF + "   <soapenv:Body>"
-                             + CRLF + "      <ses:loginRequest>" + CRLF + "         <ses:tid>" + escapeXml(m_tid)
-                             + "</ses:tid>" + CRLF + "         <ses:benid>" + escapeXml(m_benid) + "</ses:benid>"
-                             + CRLF + "         <ses:pin>" + escapeXml(m_pin) + "</ses:pin>" + CRLF
-                             + "         <ses:herstellerid>" + escapeXml(m_herstellerId) + "</ses:herstellerid>"
-                             + CRLF + "      </ses:loginRequest>" + CRLF + "   </soapenv:Body>" + CRLF
-                             + "</soapenv:Envelope>";
+    const std::string body = sessionEnvelopeStart() + CRLF + "   <soapenv:Header/>" + CRLF + "   <soapenv:Body>" + CRLF
+                             + "      <ses:loginRequest>" + CRLF + "         <ses:tid>" + escapeXml(m_tid)
+                             + "</ses:tid>" + CRLF + "         <ses:benid>" + escapeXml(m_benid) + "</ses:benid>" + CRLF
+                             + "         <ses:pin>" + escapeXml(m_pin) + "</ses:pin>" + CRLF
+                             + "         <ses:herstellerid>" + escapeXml(m_herstellerId) + "</ses:herstellerid>" + CRLF
+                             + "      </ses:loginRequest>" + CRLF + "   </soapenv:Body>" + CRLF + "</soapenv:Envelope>";
     const auto answer = postSession(body, "login");
     if (isEmptyValue(answer)) {
         DebOut(NO_ANSWER);
@@ -184,8 +184,8 @@ AnswerPair WebRegKasseAT::Login()
     writeDebugFile("_Login.xml", answer);
     const auto list = Xml2Array(answer);
     // The session id stands at entry 5, inside the login answer at entry 4, and nowhere else.
-    if (list.size() >= 5 && list[3].localName == "loginResponse" && list[3].namespaceUri == SESSION_NAMESPACE
-        && list[4].localName == "id" && list[4].namespaceUri == SESSION_NAMESPACE && list[4].hasText()) {
+    if (list.size() >= 5 && list[3].localName == "loginResponse" && list[3].namespaceUri() == SESSION_NAMESPACE
+        && list[4].localName == "id" && list[4].namespaceUri() == SESSION_NAMESPACE && list[4].hasText()) {
         m_sessionId = list[4].text();
     }
     return ReturnCode(list);
@@ -193,10 +193,10 @@ AnswerPair WebRegKasseAT::Login()
 
 AnswerPair WebRegKasseAT::Logout()
 {
-    const std::string body = sessionEnvelopeStart() + CRLF + "   <soapenv:Header/>" + CRLF + "   <soapenv:Body>"
-                             + CRLF + "      <ses:logoutRequest>" + CRLF + "         <ses:tid>" + escapeXml(m_tid)
-                             + "</ses:tid>" + CRLF + "         <ses:benid>" + escapeXml(m_benid) + "</ses:benid>"
-                             + CRLF + "         <ses:id>" + escapeXml(m_sessionId) + "</ses:id>" + CRLF
+    const std::string body = sessionEnvelopeStart() + CRLF + "   <soapenv:Header/>" + CRLF + "   <soapenv:Body>" + CRLF
+                             + "      <ses:logoutRequest>" + CRLF + "         <ses:tid>" + escapeXml(m_tid)
+                             + "</ses:tid>" + CRLF + "         <ses:benid>" + escapeXml(m_benid) + "</ses:benid>" + CRLF
+                             + "         <ses:id>" + escapeXml(m_sessionId) + "</ses:id>" + CRLF
                              + "      </ses:logoutRequest>" + CRLF + "   </soapenv:Body>" + CRLF
                              + "</soapenv:Envelope>";
     const auto answer = postSession(body, "logout");
@@ -255,8 +255,10 @@ std::string WebRegKasseAT::WebServiceDate(std::optional<std::chrono::year_month_
 AnswerPair WebRegKasseAT::ReturnCode(const FlatList& list)
 {
     AnswerPair pair{"-1", ""};
+    const auto namespaces = finanzOnlineNamespaces();
     for (const auto& entry : list) {
-        if (!entry.hasText() || !isFinanzOnlineNamespace(entry.namespaceUri)) {
+        if (!entry.hasText()
+            || std::find(namespaces.begin(), namespaces.end(), entry.namespaceUri()) == namespaces.end()) {
             continue;
         }
         if (entry.localName == "rc") {

@@ -39,13 +39,14 @@ inline constexpr const char* NO_ANSWER = "Keine Rueckmeldung von Webservice";
 class WebRegKasseAT
 {
 public:
-    WebRegKasseAT(const std::string& tid, const std::string& benid, const std::string& pin, const std::string& herstellerId);
+    WebRegKasseAT(const std::string& tid,
+                  const std::string& benid,
+                  const std::string& pin,
+                  const std::string& herstellerId);
 
     //! Sets the login values, the transmission kind of the moment and a new HTTP client.
-    WebRegKasseAT& Init(const std::string& tid,
-                        const std::string& benid,
-                        const std::string& pin,
-                        const std::string& herstellerId);
+    WebRegKasseAT&
+    Init(const std::string& tid, const std::string& benid, const std::string& pin, const std::string& herstellerId);
 
     AnswerPair Login();
     AnswerPair Logout();

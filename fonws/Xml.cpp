@@ -4,6 +4,7 @@
 
 #include <pugixml.hpp>
 
+#include <cstring>
 #include <iostream>
 #include <string_view>
 #include <utility>
@@ -20,47 +21,53 @@ std::function<void(const std::string&)>& sink()
 struct Binding
 {
     std::string prefix;
-    std::string uri;
+    std::shared_ptr<const std::string> uri;
 };
 
-// Pushes the namespace declarations of an element.
-void declare(const pugi::xml_node& element, std::vector<Binding>& bindings)
+// Pushes the binding an attribute declares, if it is a namespace declaration.
+void bindIfDeclaration(const pugi::xml_attribute& attribute, std::vector<Binding>& bindings)
 {
-    for (const auto& attribute : element.attributes()) {
-        const std::string_view name = attribute.name();
-        if (name == "xmlns") {
-            bindings.push_back({{}, attribute.value()});
-        } else if (name.starts_with("xmlns:")) {
-            bindings.push_back({std::string(name.substr(6)), attribute.value()});
-        }
+    const std::string_view name = attribute.name();
+    if (name == "xmlns") {
+        bindings.push_back({{}, std::make_shared<const std::string>(attribute.value())});
+    } else if (name.starts_with("xmlns:")) {
+        bindings.push_back({std::string(name.substr(6)), std::make_shared<const std::string>(attribute.value())});
     }
 }
 
-std::string resolve(const std::vector<Binding>& bindings, const std::string& prefix)
+void declare(const pugi::xml_node& element, std::vector<Binding>& bindings)
+{
+    for (auto attribute = element.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+        bindIfDeclaration(attribute, bindings);
+    }
+}
+
+std::shared_ptr<const std::string> resolve(const std::vector<Binding>& bindings, std::string_view prefix)
 {
     for (auto it = bindings.rbegin(); it != bindings.rend(); ++it) {
         if (it->prefix == prefix) {
             return it->uri;
         }
     }
-    return {};
+    return nullptr;
 }
 
 void visit(const pugi::xml_node& node, std::vector<Binding>& bindings, FlatList& list)
 {
     if (node.type() == pugi::node_element) {
-        declare(node, bindings);
-        Entry entry;
-        entry.name = node.name();
-        entry.items.push_back(entry.name);
-        for (const auto& attribute : node.attributes()) {
+        const std::string_view name = node.name();
+        Entry& entry = list.emplace_back();
+        entry.items.emplace_back(name);
+        // One pass over the attributes: their values, and the namespaces they declare.
+        for (auto attribute = node.first_attribute(); attribute; attribute = attribute.next_attribute()) {
             entry.items.emplace_back(attribute.value());
+            bindIfDeclaration(attribute, bindings);
         }
-        const auto colon = entry.name.find(':');
-        const auto prefix = colon == std::string::npos ? std::string() : entry.name.substr(0, colon);
-        entry.localName = colon == std::string::npos ? entry.name : entry.name.substr(colon + 1);
-        entry.namespaceUri = resolve(bindings, prefix);
-        list.push_back(std::move(entry));
+        entry.nameLength = name.size();
+        const auto colon = name.find(':');
+        const auto prefix = colon == std::string_view::npos ? std::string_view() : name.substr(0, colon);
+        entry.localName = colon == std::string_view::npos ? name : name.substr(colon + 1);
+        entry.namespaceUriShared = resolve(bindings, prefix);
     } else if (node.type() == pugi::node_pcdata && !list.empty()) {
         // To the entry appended last, whichever element it belongs to.
         auto& item = list.back().items[0];
@@ -71,14 +78,20 @@ void visit(const pugi::xml_node& node, std::vector<Binding>& bindings, FlatList&
 
 } // namespace
 
+const std::string& Entry::namespaceUri() const
+{
+    static const std::string none;
+    return namespaceUriShared ? *namespaceUriShared : none;
+}
+
 bool Entry::hasText() const
 {
-    return !items.empty() && items[0].size() > name.size() && items[0][name.size()] == '=';
+    return !items.empty() && items[0].size() > nameLength && items[0][nameLength] == '=';
 }
 
 std::string Entry::text() const
 {
-    return hasText() ? items[0].substr(name.size() + 1) : std::string();
+    return hasText() ? items[0].substr(nameLength + 1) : std::string();
 }
 
 FlatList& XmlDomParse(const pugi::xml_node& node, FlatList& list)

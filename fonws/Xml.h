@@ -1,8 +1,10 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pugi {
@@ -21,10 +23,14 @@ namespace fonws {
 struct Entry
 {
     std::vector<std::string> items;
-    std::string name;
-    std::string namespaceUri;
+    std::size_t nameLength = 0;
+    std::shared_ptr<const std::string> namespaceUriShared; //!< shared by all entries of one namespace
     std::string localName;
 
+    //! The qualified name as written.
+    std::string_view name() const { return std::string_view(items.at(0)).substr(0, nameLength); }
+    //! The namespace URI of the element, "" for none.
+    const std::string& namespaceUri() const;
     //! True when the element got text: items[0] is name + "=" + text.
     bool hasText() const;
     //! Everything after name + "=", "" without text.
@@ -42,8 +48,7 @@ FlatList Xml2Array(const std::string& answer);
 FlatList& XmlDomParse(const pugi::xml_node& node, FlatList& list);
 
 //! Writes one line to the debug output: the values as text, joined by ", ". Always, debug mode or not.
-template <class... Values>
-void DebOut(const Values&... values);
+template <class... Values> void DebOut(const Values&... values);
 
 //! Dumps a flattened list ("[4,1]: ns5:loginResponse") or one value to the debug output; returns true.
 bool Log2DB(const FlatList& list);
@@ -55,8 +60,7 @@ bool LogArray2DB(const std::vector<std::string>& list, const std::string& prefix
 void setDebugSink(std::function<void(const std::string&)> sink);
 void writeDebugLine(const std::string& line);
 
-template <class... Values>
-void DebOut(const Values&... values)
+template <class... Values> void DebOut(const Values&... values)
 {
     std::ostringstream line;
     const char* separator = "";

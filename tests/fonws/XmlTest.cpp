@@ -1,7 +1,7 @@
-#include "app/Program.h"
-#include "fonws/WebRegKasseAT.h"
 #include "fonws/Xml.h"
 
+#include "app/Program.h"
+#include "fonws/WebRegKasseAT.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -45,14 +45,18 @@ TEST(Xml2Array, FlattensElementsInDocumentOrderWithTextAndAttributes)
 {
     const auto list = Xml2Array(LOGIN_NS5);
     EXPECT_EQ(firstItems(list),
-              (std::vector<std::string>{"soapenv:Envelope", "soapenv:Header", "soapenv:Body", "ns5:loginResponse",
-                                        "ns5:id=ABC123session", "ns5:rc=0"}));
+              (std::vector<std::string>{"soapenv:Envelope",
+                                        "soapenv:Header",
+                                        "soapenv:Body",
+                                        "ns5:loginResponse",
+                                        "ns5:id=ABC123session",
+                                        "ns5:rc=0"}));
     EXPECT_EQ(list[0].items,
               (std::vector<std::string>{"soapenv:Envelope", "http://schemas.xmlsoap.org/soap/envelope/"}))
         << "namespace declarations count as attributes";
     EXPECT_EQ(list[3].items,
               (std::vector<std::string>{"ns5:loginResponse", "", "https://finanzonline.bmf.gv.at/fon/ws/session"}));
-    EXPECT_EQ(list[4].namespaceUri, fonws::SESSION_NAMESPACE);
+    EXPECT_EQ(list[4].namespaceUri(), fonws::SESSION_NAMESPACE);
     EXPECT_EQ(list[4].localName, "id");
 }
 
