@@ -99,6 +99,11 @@ std::vector<std::string> finanzOnlineNamespaces()
 
 } // namespace
 
+std::ostream& operator<<(std::ostream& out, const AnswerPair& pair)
+{
+    return out << "(\"" << pair.code << "\", \"" << pair.message << "\")";
+}
+
 std::string escapeXml(const std::string& text)
 {
     std::string out;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -19,6 +20,9 @@ struct AnswerPair
 
     bool operator==(const AnswerPair&) const = default;
 };
+
+//! For test output and debug lines: ("code", "message").
+std::ostream& operator<<(std::ostream& out, const AnswerPair& pair);
 
 //! One value of a notification record: text, or a calendar date.
 using Value = std::variant<std::string, std::chrono::year_month_day>;

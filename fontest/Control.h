@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+namespace fontest {
+
+//! Which prefixes the answers use: `ns5` (soapenv:/ns5:, non-ASCII as character references) or `ns0`
+//! (SOAP-ENV:/ns0:, UTF-8 as is).
+enum class Style
+{
+    Ns5,
+    Ns0,
+};
+
+//! How the service treats the next requests.
+enum class Mode
+{
+    Normal,
+    Close,     //!< drop the connection without any HTTP response
+    Late,      //!< answer normally after `amount` seconds
+    Garbage,   //!< HTTP 200 with non-XML bytes
+    Fault,     //!< HTTP 500 with a Server fault
+    Empty,     //!< HTTP 200 with an empty body
+    Huge,      //!< HTTP 200 padded to `amount` MiB
+    ForeignRc, //!< rc/msg bound to a namespace that isn't FinanzOnline's
+};
+
+//! The state of the control file.
+struct Control
+{
+    Style style = Style::Ns0;
+    Mode mode = Mode::Normal;
+    long amount = 0; //!< seconds for Late, MiB for Huge
+};
+
+//! Reads `path` (lines `style ns5|ns0` and `mode ...`). A missing file gives the defaults; unknown or malformed
+//! lines are reported on stderr and ignored.
+Control readControl(const std::string& path);
+
+} // namespace fontest
