@@ -188,10 +188,8 @@ AnswerPair WebRegKasseAT::Login()
     }
     writeDebugFile("_Login.xml", answer);
     const auto list = Xml2Array(answer);
-    // The session id stands at entry 5, inside the login answer at entry 4, and nowhere else.
-    if (list.size() >= 5 && list[3].localName == "loginResponse" && list[3].namespaceUri() == SESSION_NAMESPACE
-        && list[4].localName == "id" && list[4].namespaceUri() == SESSION_NAMESPACE && list[4].hasText()) {
-        m_sessionId = list[4].text();
+    if (auto id = SessionIdOf(list)) {
+        m_sessionId = std::move(*id);
     }
     return ReturnCode(list);
 }
@@ -255,6 +253,15 @@ std::string WebRegKasseAT::WebServiceDate(std::optional<std::chrono::year_month_
                   static_cast<unsigned>(day.month()),
                   static_cast<unsigned>(day.day()));
     return text + *time;
+}
+
+std::optional<std::string> WebRegKasseAT::SessionIdOf(const FlatList& list)
+{
+    if (list.size() >= 5 && list[3].localName == "loginResponse" && list[3].namespaceUri() == SESSION_NAMESPACE
+        && list[4].localName == "id" && list[4].namespaceUri() == SESSION_NAMESPACE && list[4].hasText()) {
+        return list[4].text();
+    }
+    return std::nullopt;
 }
 
 AnswerPair WebRegKasseAT::ReturnCode(const FlatList& list)

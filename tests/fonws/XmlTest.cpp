@@ -127,6 +127,35 @@ TEST(ReturnCode, ElementsOutsideFinanzOnlinesNamespacesDoNotCount)
     EXPECT_EQ(WebRegKasseAT::ReturnCode(Xml2Array(answer)), (AnswerPair{"-1", ""}));
 }
 
+TEST(SessionIdOf, OnlyEntryFiveOfALoginAnswerCounts)
+{
+    EXPECT_EQ(WebRegKasseAT::SessionIdOf(Xml2Array(LOGIN_NS5)), "ABC123session");
+    std::string recent = LOGIN_NS5;
+    for (const auto& [from, to] :
+         {std::pair{"soapenv", "SOAP-ENV"}, std::pair{"ns5:", "ns0:"}, std::pair{"xmlns:ns5", "xmlns:ns0"}}) {
+        for (auto at = recent.find(from); at != std::string::npos; at = recent.find(from, at + 1)) {
+            recent.replace(at, std::string(from).size(), to);
+        }
+    }
+    EXPECT_EQ(WebRegKasseAT::SessionIdOf(Xml2Array(recent)), "ABC123session") << recent;
+
+    std::string withoutHeader = LOGIN_NS5;
+    withoutHeader.erase(withoutHeader.find("<soapenv:Header/>"), 17);
+    EXPECT_EQ(WebRegKasseAT::SessionIdOf(Xml2Array(withoutHeader)), std::nullopt) << "the id is then entry 4";
+
+    std::string idSecond = LOGIN_NS5;
+    idSecond.replace(idSecond.find("<ns5:id>ABC123session</ns5:id>"), 30, "<ns5:rc>0</ns5:rc>");
+    EXPECT_EQ(WebRegKasseAT::SessionIdOf(Xml2Array(idSecond)), std::nullopt);
+
+    std::string emptyId = LOGIN_NS5;
+    emptyId.replace(emptyId.find("ABC123session"), 13, "");
+    EXPECT_EQ(WebRegKasseAT::SessionIdOf(Xml2Array(emptyId)), std::nullopt);
+
+    std::string foreign = LOGIN_NS5;
+    foreign.replace(foreign.find("https://finanzonline.bmf.gv.at/fon/ws/session"), 45, "urn:example:other");
+    EXPECT_EQ(WebRegKasseAT::SessionIdOf(Xml2Array(foreign)), std::nullopt);
+}
+
 TEST(Log2DB, DumpsEntryAndItemNumbers)
 {
     std::vector<std::string> lines;
