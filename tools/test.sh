@@ -4,10 +4,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 
-unformatted=$(find app tests bench \( -name '*.cpp' -o -name '*.h' \) -print0 \
-    | xargs -0 clang-format --dry-run 2>&1 | grep -c 'warning:' || true)
+# Every C++ file of the tree must be formatted as .clang-format says.
+sources=$(git ls-files '*.cpp' '*.h')
+unformatted=$(clang-format --dry-run $sources 2>&1 | grep -c 'warning:' || true)
 if [[ "$unformatted" != 0 ]]; then
-    find app tests bench \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format --dry-run 2>&1 | head -40
+    clang-format --dry-run $sources 2>&1 | head -40
     echo "clang-format: $unformatted Stellen sind nicht formatiert (clang-format -i …)." >&2
     exit 1
 fi

@@ -1,19 +1,18 @@
 #include "tests/support/X11Session.h"
 
-#include <xcb/xcb.h>
-
 #include <QDir>
 #include <QImage>
 
 #include <cstdlib>
 #include <memory>
+#include <xcb/xcb.h>
 
 namespace testsupport {
 
 bool saveWindowPng(const std::string& display, unsigned window, const std::string& name)
 {
     std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> c(xcb_connect(display.c_str(), nullptr),
-                                                                    &xcb_disconnect);
+                                                                   &xcb_disconnect);
     if (xcb_connection_has_error(c.get())) {
         return false;
     }
@@ -23,17 +22,17 @@ bool saveWindowPng(const std::string& display, unsigned window, const std::strin
         return false;
     }
     std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(
-        xcb_get_image_reply(c.get(),
-                            xcb_get_image(c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, geometry->width,
-                                          geometry->height, ~0u),
-                            nullptr),
+        xcb_get_image_reply(
+            c.get(),
+            xcb_get_image(c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, geometry->width, geometry->height, ~0u),
+            nullptr),
         &std::free);
     if (!image) {
         return false;
     }
     // Depth 24 arrives as 32 bits a pixel, blue-green-red-unused: Qt's RGB32 on a little-endian machine.
-    const QImage picture(xcb_get_image_data(image.get()), geometry->width, geometry->height,
-                         geometry->width * 4, QImage::Format_RGB32);
+    const QImage picture(
+        xcb_get_image_data(image.get()), geometry->width, geometry->height, geometry->width * 4, QImage::Format_RGB32);
     const QString dir = QStringLiteral(SCREENSHOT_DIR);
     QDir().mkpath(dir);
     return picture.copy().save(dir + QLatin1Char('/') + QString::fromStdString(name) + QStringLiteral(".png"));
