@@ -26,6 +26,12 @@ public:
     }
     void SetWaitCursor(bool /*wait*/) override {}
     void ProcessEvents() override {}
+    void ShellOpen(const std::string& path) override { std::cerr << "Öffnen: " << path << '\n'; }
+    void ShowHelp(const std::string& file, const std::string& topic) override
+    {
+        std::cerr << "Hilfe: " << file << " (" << topic << ")\n";
+    }
+    std::string ClipboardText() override { return {}; }
 };
 
 StderrDialogs fallback;

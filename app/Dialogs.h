@@ -53,6 +53,12 @@ public:
     virtual void SetWaitCursor(bool wait) = 0;
     //! Lets the user interface handle what is pending (repaint, input) during a long task.
     virtual void ProcessEvents() = 0;
+    //! Opens a file with the desktop's handler for its type (the shell's "open" verb).
+    virtual void ShellOpen(const std::string& path) = 0;
+    //! Opens a compiled HTML help file at a topic in the desktop's help viewer.
+    virtual void ShowHelp(const std::string& file, const std::string& topic) = 0;
+    //! The clipboard's text, "" when it holds none.
+    virtual std::string ClipboardText() = 0;
 };
 
 //! The installed implementation; before one is installed, a fallback that writes the texts to standard error and

@@ -3,9 +3,13 @@
 #include "app/gui/DlgTextBox.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCursor>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
 
 #include <utility>
 
@@ -108,6 +112,21 @@ void QtDialogs::SetWaitCursor(bool wait)
 void QtDialogs::ProcessEvents()
 {
     QApplication::processEvents();
+}
+
+void QtDialogs::ShellOpen(const std::string& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(qs(path)).absoluteFilePath()));
+}
+
+void QtDialogs::ShowHelp(const std::string& file, const std::string& /*topic*/)
+{
+    ShellOpen(file);
+}
+
+std::string QtDialogs::ClipboardText()
+{
+    return QGuiApplication::clipboard()->text().toStdString();
 }
 
 } // namespace app::gui

@@ -14,6 +14,11 @@ public:
     int BigBox(BigBoxKind kind, const std::string& caption, const std::string& text) override;
     void SetWaitCursor(bool wait) override;
     void ProcessEvents() override;
+    void ShellOpen(const std::string& path) override;
+    //! The desktop's handler for CHM files opens the file at its default topic; a generic handler cannot be told
+    //! a topic, so the help file's default topic is the contents page.
+    void ShowHelp(const std::string& file, const std::string& topic) override;
+    std::string ClipboardText() override;
 
 private:
     bool m_waitCursor = false;

@@ -36,6 +36,15 @@ public:
     int BigBox(app::BigBoxKind kind, const std::string& caption, const std::string& text) override;
     void SetWaitCursor(bool wait) override { m_cursor.push_back(wait); }
     void ProcessEvents() override {}
+    void ShellOpen(const std::string& path) override { m_opened.push_back(path); }
+    void ShowHelp(const std::string& file, const std::string& topic) override { m_help.push_back(file + "#" + topic); }
+    std::string ClipboardText() override { return m_clipboard; }
+
+    //! What the clipboard holds for the core to read.
+    void setClipboard(const std::string& text) { m_clipboard = text; }
+    //! Files opened with the desktop's handler, and help calls as "file#topic".
+    const std::vector<std::string>& opened() const { return m_opened; }
+    const std::vector<std::string>& help() const { return m_help; }
 
 private:
     int next();
@@ -44,6 +53,9 @@ private:
     std::deque<int> m_answers;
     std::vector<Shown> m_shown;
     std::vector<bool> m_cursor;
+    std::vector<std::string> m_opened;
+    std::vector<std::string> m_help;
+    std::string m_clipboard;
 };
 
 } // namespace testsupport
