@@ -74,7 +74,12 @@ int Application::run()
         applyInstallation(*loaded.installation);
 
         DtaMain window;
+        if (m_mainWindowSetup) {
+            m_mainWindowSetup(window);
+        }
         window.show();
+        // After show, so that a missing-login message stands over the visible window.
+        window.PostInit();
         return exec();
     } catch (const std::exception& error) {
         reportUnexpected(error);

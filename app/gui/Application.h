@@ -2,7 +2,11 @@
 
 #include <QApplication>
 
+#include <functional>
+
 namespace app::gui {
+
+class DtaMain;
 
 /**
  * The program's application object. Every failure that escapes an event handler (an exception thrown by the
@@ -21,6 +25,13 @@ public:
     //! Start-up: process-wide settings, single-instance check, installation data, main window, event loop.
     //! Returns the exit code of the program.
     int run();
+
+    //! Called with the main window before it is shown: the executable wires in what lives outside this library
+    //! (the settings window).
+    void setMainWindowSetup(std::function<void(DtaMain&)> setup) { m_mainWindowSetup = std::move(setup); }
+
+private:
+    std::function<void(DtaMain&)> m_mainWindowSetup;
 };
 
 //! Fixes the process-wide settings: German number text, the library's German texts (when its language module

@@ -1,36 +1,363 @@
 #include "app/gui/DtaMain.h"
 
+#include "app/Clock.h"
+#include "app/Dialogs.h"
+#include "app/Files.h"
 #include "app/Program.h"
+#include "app/StringUtil.h"
 #include "app/gui/DialogUnits.h"
+#include "app/gui/OperationForms.h"
+#include "fonws/WebRegKasseAT.h"
 
-#include <QWidget>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextEdit>
+
+#include <cstdio>
+#include <dirent.h>
+#include <fstream>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace app::gui {
+namespace {
+
+constexpr const char* SEND = "Daten an FinanzOnline senden";
+constexpr const char* SHOW_ANSWER = "Gesamte Rückmeldung anzeigen";
+constexpr const char* RESULT_HEAD = "Ergebnis der Sendung:\r\n";
+
+const std::array<const char*, 9> OPERATIONS = {
+    "Registrierung Signaturerstellungseinheit",
+    "Ausfall Signaturerstellungseinheit",
+    "Wiederinbetriebnahme Signaturerstellungseinheit",
+    "Außerbetriebnahme Signaturerstellungseinheit",
+    "Registrierung Registrierkasse",
+    "Ausfall Registrierkasse",
+    "Wiederinbetriebnahme Registrierkasse",
+    "Außerbetriebnahme Registrierkasse",
+    "Belegprüfung",
+};
+
+QString german(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+std::string answerFileName()
+{
+    const auto now = app::now();
+    char name[32];
+    std::snprintf(name,
+                  sizeof name,
+                  "~%04d%02u%02u%02d%02d%02d.XML",
+                  static_cast<int>(now.date.year()),
+                  static_cast<unsigned>(now.date.month()),
+                  static_cast<unsigned>(now.date.day()),
+                  static_cast<int>(now.time.hours().count()),
+                  static_cast<int>(now.time.minutes().count()),
+                  static_cast<int>(now.time.seconds().count()));
+    return currentDirectory() + "TMP/" + name;
+}
+
+void deleteAnswerFiles()
+{
+    const auto folder = currentDirectory() + "TMP/";
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+    if (!dir) {
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name.size() > 5 && name[0] == '~' && equalsNoCase(name.substr(name.size() - 4), ".XML")) {
+            ::unlink((folder + name).c_str());
+        }
+    }
+}
 
 DtaMain::DtaMain(QWidget* parent)
     : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("dtaMain"));
-    setCentralWidget(new QWidget(this));
-    resize(DialogUnits(font()).size(399, 125));
-    PostInit();
+    auto* area = new QWidget(this);
+    setCentralWidget(area);
+    const DialogUnits du(font());
+    area->setFixedSize(du.size(399, 125));
+
+    auto* label = new QLabel(QStringLiteral("Firma/Kassa:"), area);
+    label->setGeometry(du.rect(181, 5, 44, 10));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_cmbFnr = new QComboBox(area);
+    m_cmbFnr->setObjectName(QStringLiteral("cmbFnr"));
+    m_cmbFnr->setGeometry(du.rect(227, 4, 168, 12));
+    connect(m_cmbFnr, &QComboBox::activated, this, [this] { ListBoxSelect(); });
+
+    m_rbgJob = new QGroupBox(QStringLiteral("Funktionen"), area);
+    m_rbgJob->setObjectName(QStringLiteral("rbgJob"));
+    m_rbgJob->setGeometry(du.rect(4, 16, 174, 106));
+    m_buttons = new QButtonGroup(this);
+    for (int i = 0; i < 9; ++i) {
+        auto* button = new QRadioButton(german(OPERATIONS[static_cast<std::size_t>(i)]), m_rbgJob);
+        button->setObjectName(QStringLiteral("rdb%1").arg(i + 1));
+        button->setGeometry(du.rect(6, 10 + i * 10, 164, 10));
+        m_buttons->addButton(button, i + 1);
+        m_rdb[static_cast<std::size_t>(i)] = button;
+    }
+    connect(m_buttons, &QButtonGroup::idClicked, this, [this](int id) { ButtonClick(id); });
+
+    using Unit = UnitForm::Unit;
+    using Kind = UnitForm::Kind;
+    m_sub = {new Sub1(area),
+             new UnitForm(area, 2, Unit::SignatureUnit, Kind::Ausfall),
+             new UnitForm(area, 3, Unit::SignatureUnit, Kind::Wiederinbetriebnahme),
+             new UnitForm(area, 4, Unit::SignatureUnit, Kind::Ausserbetriebnahme),
+             new Sub5(area),
+             new UnitForm(area, 6, Unit::CashRegister, Kind::Ausfall),
+             new UnitForm(area, 7, Unit::CashRegister, Kind::Wiederinbetriebnahme),
+             new UnitForm(area, 8, Unit::CashRegister, Kind::Ausserbetriebnahme),
+             new Sub9(area)};
+    for (std::size_t i = 0; i < m_sub.size(); ++i) {
+        m_sub[i]->setObjectName(QStringLiteral("Sub%1").arg(i + 1));
+        m_sub[i]->move(du.x(181), du.y(18));
+        m_sub[i]->hide();
+    }
+
+    m_sleRet = new QTextEdit(area);
+    m_sleRet->setObjectName(QStringLiteral("sleRet"));
+    m_sleRet->setReadOnly(true);
+    m_sleRet->setEnabled(false);
+    m_sleRet->setGeometry(du.rect(181, 18, 214, 85));
+
+    m_pshOk = new QPushButton(german(SEND), area);
+    m_pshOk->setObjectName(QStringLiteral("pshOk"));
+    m_pshOk->setGeometry(du.rect(182, 107, 213, 12));
+    connect(m_pshOk, &QPushButton::clicked, this, [this] { PshOk(); });
+    m_pshOk->hide();
+    SetCaption();
+}
+
+MySubDataWindow* DtaMain::form(int n) const
+{
+    return n >= 1 && n <= 9 ? m_sub[static_cast<std::size_t>(n - 1)] : nullptr;
+}
+
+std::string DtaMain::accFnr() const
+{
+    return m_cmbFnr->currentData().toString().toStdString();
 }
 
 void DtaMain::PostInit()
 {
+    m_cmbFnr->clear();
+    for (const auto& item : FillCombo()) {
+        m_cmbFnr->addItem(QString::fromStdString(item.text), QString::fromStdString(item.value));
+    }
+    m_cmbFnr->setCurrentIndex(0);
     const auto& list = program().CompanyList;
     program().TestFlag = list.empty() ? std::string() : list.front().testFlag;
+    m_cmbFnr->setEnabled(list.size() != 1);
+    HideAll();
+    GetLoginValues();
     SetCaption();
+    m_pshOk->hide();
+}
+
+void DtaMain::GetLoginValues()
+{
+    IniOpen(accFnr());
+    const auto& ini = program().CurrentIni;
+    const int item = m_cmbFnr->currentIndex() + 1;
+    const auto& list = program().CompanyList;
+    m_tid = trim(IsTid(item) ? list[static_cast<std::size_t>(item - 1)].tid : ini.GetString("Quorvex", "Tid"));
+    m_benid = ini.GetString("Quorvex", "Benid");
+    m_pin = ini.GetString("Quorvex", "Pin");
+    m_uidnr = ini.GetString("Quorvex", "Uidnr");
+    const bool complete = !m_tid.empty() && !m_benid.empty() && !m_pin.empty() && !m_uidnr.empty();
+    for (auto* button : m_rdb) {
+        button->setEnabled(complete);
+    }
+    if (!complete) {
+        dialogs().InfoBox("FON WebClient",
+                          "Es müssen zuerst die Login-Daten unter Basisdaten/Einstellungen eingegeben werden");
+    }
 }
 
 void DtaMain::SetCaption()
 {
     const auto& list = program().CompanyList;
-    if (static_cast<std::size_t>(m_selected) < list.size()) {
-        program().TestFlag = list[static_cast<std::size_t>(m_selected)].testFlag;
+    const auto selected = static_cast<std::size_t>(std::max(0, m_cmbFnr->currentIndex()));
+    if (selected < list.size()) {
+        program().TestFlag = list[selected].testFlag;
     }
     const char* kind = ArtUebermittlung() == "T" ? "(Testübertragung)" : "(Produktivübertragung)";
-    setWindowTitle(QString::fromUtf8("Vexa-Quorvex: FON WebClient ") + QString::fromUtf8(kind));
+    setWindowTitle(german("Vexa-Quorvex: FON WebClient ") + german(kind));
+}
+
+void DtaMain::HideAll()
+{
+    // An exclusive group keeps one button checked; release them all with the group opened up for a moment.
+    m_buttons->setExclusive(false);
+    for (auto* button : m_rdb) {
+        button->setChecked(false);
+    }
+    m_buttons->setExclusive(true);
+    for (auto* sub : m_sub) {
+        sub->hide();
+    }
+}
+
+void DtaMain::ButtonClick(int n)
+{
+    for (auto* sub : m_sub) {
+        sub->hide();
+    }
+    auto* sub = form(n);
+    if (!sub) {
+        return;
+    }
+    // Remembered values first, then the current moment over remembered dates and times.
+    sub->GetIniFile();
+    sub->SetDatumZeit();
+    sub->show();
+    sub->setFocus();
+    m_okMode = OkMode::FON;
+    m_pshOk->setText(german(SEND));
+    m_pshOk->show();
+    m_pshOk->setEnabled(true);
+    m_sleRet->hide();
+}
+
+void DtaMain::ListBoxSelect()
+{
+    HideAll();
+    GetLoginValues();
+    SetCaption();
+}
+
+void DtaMain::PshOk()
+{
+    const auto fileName = answerFileName();
+    if (m_okMode == OkMode::SHOW) {
+        ::mkdir((currentDirectory() + "TMP").c_str(), 0755);
+        std::ofstream(fileName, std::ios::binary | std::ios::trunc) << m_lastAnswer;
+        dialogs().ShellOpen(fileName);
+        return;
+    }
+    const int operation = m_buttons->checkedId();
+    if (operation < 1 || !form(operation)->PshOk()) {
+        return;
+    }
+    CursorWait();
+    m_pshOk->setEnabled(false);
+    send(operation);
+    CursorArrow();
+    m_pshOk->setEnabled(true);
+}
+
+void DtaMain::send(int operation)
+{
+    fonws::WebRegKasseAT client(m_tid, m_benid, m_pin, m_uidnr);
+    auto answer = client.Login();
+    const bool loggedIn = answer.code == "0";
+    if (loggedIn) {
+        const auto* sub = form(operation);
+        const auto* unit = dynamic_cast<const UnitForm*>(sub);
+        const auto info = sub->accKundeninfo();
+        switch (operation) {
+        case 1: {
+            const auto* s = static_cast<const Sub1*>(sub);
+            answer = client.Registrierung_SE(
+                {{info, s->accArt_se(), s->accVda_id(), s->accZertifikatsseriennummer(), std::string()}});
+            break;
+        }
+        case 2:
+            answer = client.Ausfall_SE({{info,
+                                         unit->accZertifikatsseriennummer(),
+                                         unit->accBegruendung(),
+                                         unit->accBeginnDatum(),
+                                         unit->accBeginnZeit()}});
+            break;
+        case 3:
+            answer = client.Wiederinbetriebnahme_SE(
+                {{info, unit->accZertifikatsseriennummer(), unit->accEndeDatum(), unit->accEndeZeit()}});
+            break;
+        case 4:
+            answer = client.Ausserbetriebnahme_SE({{info, unit->accZertifikatsseriennummer(), unit->accBegruendung()}});
+            break;
+        case 5: {
+            const auto* s = static_cast<const Sub5*>(sub);
+            answer = client.Registrierung_Kasse(
+                {{info, s->accKassenidentnummer(), s->accAnmerkung(), s->accBenutzerschluessel()}});
+            break;
+        }
+        case 6:
+            answer = client.Ausfall_Kasse({{info,
+                                            unit->accKassenidentnummer(),
+                                            unit->accBegruendung(),
+                                            unit->accBeginnDatum(),
+                                            unit->accBeginnZeit()}});
+            break;
+        case 7:
+            answer = client.Wiederinbetriebnahme_Kasse(
+                {{info, unit->accKassenidentnummer(), unit->accEndeDatum(), unit->accEndeZeit()}});
+            break;
+        case 8:
+            answer = client.Ausserbetriebnahme_Kasse({{info, unit->accKassenidentnummer(), unit->accBegruendung()}});
+            break;
+        default:
+            answer = client.Belegpruefung({{info, static_cast<const Sub9*>(sub)->accBeleg()}});
+            break;
+        }
+        if (answer.code == "0") {
+            answer.message = "Aufruf OK";
+        }
+    }
+    HideAll();
+    m_okMode = OkMode::SHOW;
+    m_pshOk->setText(german(SHOW_ANSWER));
+    m_sleRet->show();
+    m_sleRet->setPlainText(
+        QString::fromStdString(std::string(RESULT_HEAD) + "(" + answer.code + ") " + answer.message));
+    // After a refused login no request was made: the kept answer is empty, and there is no session to end.
+    m_lastAnswer = client.accXml();
+    if (loggedIn) {
+        client.Logout();
+    }
+}
+
+void DtaMain::Programmende()
+{
+    close();
+}
+
+void DtaMain::HelpContents()
+{
+    dialogs().ShowHelp(program().DefaultDir + "Quorvex.CHM", "HelpContents");
+}
+
+void DtaMain::setEinstellungenOpener(std::function<void(DtaMain&)> opener)
+{
+    m_einstellungen = std::move(opener);
+}
+
+void DtaMain::Einstellungen()
+{
+    if (m_einstellungen) {
+        m_einstellungen(*this);
+    }
+}
+
+void DtaMain::closeEvent(QCloseEvent* event)
+{
+    deleteAnswerFiles();
+    QMainWindow::closeEvent(event);
 }
 
 } // namespace app::gui

@@ -2,23 +2,97 @@
 
 #include <QMainWindow>
 
+#include <array>
+#include <functional>
+#include <string>
+
+class QButtonGroup;
+class QComboBox;
+class QGroupBox;
+class QPushButton;
+class QRadioButton;
+class QTextEdit;
+
 namespace app::gui {
 
-//! The main window. Closing it ends the program.
+class MySubDataWindow;
+class Sub1;
+class Sub5;
+class Sub9;
+class UnitForm;
+
+/**
+ * The main window: the company/till, one of the nine FinanzOnline operations with its form, and the button that
+ * sends the form's data (login, the notification, logout) or opens the complete last answer. Closing it deletes
+ * the answer files TMP/~*.XML and ends the program.
+ */
 class DtaMain : public QMainWindow
 {
     Q_OBJECT
 
 public:
+    //! What the send button does: nothing yet, send the chosen operation, or open the last answer.
+    enum class OkMode
+    {
+        Unset,
+        FON,
+        SHOW,
+    };
+
     explicit DtaMain(QWidget* parent = nullptr);
 
+    //! Fills and selects the company combo, reads the login data, sets the caption, hides the send button.
+    void PostInit();
+    //! Opens the company's INI file and reads the four login values; the operations are enabled only with all four.
+    void GetLoginValues();
     //! Sets TestFlag from the selected company and the caption by the kind of transmission.
     void SetCaption();
+    //! Releases the radio buttons and hides the forms.
+    void HideAll();
+    //! Shows the form of operation `n` (1 to 9) and arms the send button.
+    void ButtonClick(int n);
+    //! Switches to the company/till just selected.
+    void ListBoxSelect();
+    //! Sends the chosen operation, or opens the last answer, by OkMode.
+    void PshOk();
+    void Programmende();
+    void HelpContents();
+
+    //! The selected company/till number.
+    std::string accFnr() const;
+    OkMode okMode() const { return m_okMode; }
+    const std::string& lastAnswer() const { return m_lastAnswer; }
+    MySubDataWindow* form(int n) const;
+
+    //! What the menu's "Einstellungen" opens; set by whoever wires the settings window in.
+    void setEinstellungenOpener(std::function<void(DtaMain&)> opener);
+    void Einstellungen();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private:
-    void PostInit();
+    void send(int operation);
 
-    int m_selected = 0;
+    QComboBox* m_cmbFnr;
+    QGroupBox* m_rbgJob;
+    QButtonGroup* m_buttons;
+    std::array<QRadioButton*, 9> m_rdb{};
+    std::array<MySubDataWindow*, 9> m_sub{};
+    QTextEdit* m_sleRet;
+    QPushButton* m_pshOk;
+    OkMode m_okMode = OkMode::Unset;
+    std::string m_tid;
+    std::string m_benid;
+    std::string m_pin;
+    std::string m_uidnr;
+    std::string m_lastAnswer;
+    std::function<void(DtaMain&)> m_einstellungen;
 };
+
+//! The answer file for a moment: TMP/~YYYYMMDDhhmmss.XML under the working directory.
+std::string answerFileName();
+//! Deletes TMP/~*.XML under the working directory; other files stay.
+void deleteAnswerFiles();
 
 } // namespace app::gui

@@ -1,0 +1,255 @@
+#include "app/gui/MySubDataWindow.h"
+
+#include "app/Clock.h"
+#include "app/Dialogs.h"
+#include "app/Program.h"
+#include "app/StringUtil.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimeEdit>
+#include <QVariant>
+
+namespace app::gui {
+namespace {
+
+// Layout of a form, in dialog units.
+constexpr int WIDTH = 214;
+constexpr int HEIGHT = 84;
+constexpr int LABEL_WIDTH = 100;
+constexpr int FIELD_LEFT = 102;
+constexpr int FIELD_WIDTH = WIDTH - FIELD_LEFT;
+constexpr int ROW = 12;
+constexpr int FIELD_HEIGHT = 11;
+
+const char* DESCRIPTION = "description";
+constexpr const char* REQUIRED_NOTE = "Rot markierte Werte müssen eingegeben werden";
+
+void paintRed(QLabel* label)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    label->setPalette(palette);
+}
+
+} // namespace
+
+MySubDataWindow::MySubDataWindow(QWidget* parent)
+    : QWidget(parent)
+    , m_du(font())
+{
+    setFixedSize(m_du.size(WIDTH, HEIGHT));
+    auto* note = new QLabel(QString::fromUtf8(REQUIRED_NOTE), this);
+    note->setObjectName(QStringLiteral("txtRequired"));
+    note->setAlignment(Qt::AlignCenter);
+    note->setGeometry(m_du.rect(0, HEIGHT - 10, WIDTH, 10));
+    paintRed(note);
+    m_sleKundeninfo = addEdit(0, QStringLiteral("Kundeninfo:"), "sleKundeninfo", QStringLiteral("Kundeninfo"), false);
+}
+
+QLabel* MySubDataWindow::addLabel(int row, const QString& text, bool required)
+{
+    auto* label = new QLabel(text, this);
+    label->setGeometry(m_du.rect(0, row * ROW + 1, LABEL_WIDTH, FIELD_HEIGHT));
+    if (required) {
+        paintRed(label);
+    }
+    return label;
+}
+
+void MySubDataWindow::describe(QWidget* control, const QString& description)
+{
+    control->setProperty(DESCRIPTION, description);
+    m_described.push_back(control);
+}
+
+QLineEdit* MySubDataWindow::addEdit(
+    int row, const QString& label, const char* name, const QString& description, bool required, bool upperCase)
+{
+    addLabel(row, label, required);
+    auto* edit = new QLineEdit(this);
+    edit->setObjectName(QLatin1String(name));
+    edit->setGeometry(m_du.rect(FIELD_LEFT, row * ROW, FIELD_WIDTH, FIELD_HEIGHT));
+    if (upperCase) {
+        connect(edit, &QLineEdit::textEdited, edit, [edit](const QString& text) {
+            const QString upper = text.toUpper();
+            if (upper != text) {
+                const int cursor = edit->cursorPosition();
+                edit->setText(upper);
+                edit->setCursorPosition(cursor);
+            }
+        });
+    }
+    describe(edit, description);
+    return edit;
+}
+
+QComboBox* MySubDataWindow::addCombo(int row,
+                                     const QString& label,
+                                     const char* name,
+                                     const QString& description,
+                                     const std::vector<std::pair<QString, QString>>& items)
+{
+    addLabel(row, label, true);
+    auto* list = new QComboBox(this);
+    list->setObjectName(QLatin1String(name));
+    list->setGeometry(m_du.rect(FIELD_LEFT, row * ROW, FIELD_WIDTH, FIELD_HEIGHT));
+    for (const auto& [text, value] : items) {
+        list->addItem(text, value);
+    }
+    describe(list, description);
+    return list;
+}
+
+std::pair<QDateEdit*, QTimeEdit*> MySubDataWindow::addDateTime(int row,
+                                                               const QString& label,
+                                                               const char* dateName,
+                                                               const QString& dateDescription,
+                                                               const char* timeName,
+                                                               const QString& timeDescription)
+{
+    addLabel(row, label, true);
+    auto* date = new QDateEdit(this);
+    date->setObjectName(QLatin1String(dateName));
+    date->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+    date->setCalendarPopup(true);
+    date->setGeometry(m_du.rect(FIELD_LEFT, row * ROW, 60, FIELD_HEIGHT));
+    auto* time = new QTimeEdit(this);
+    time->setObjectName(QLatin1String(timeName));
+    time->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    time->setGeometry(m_du.rect(FIELD_LEFT + 64, row * ROW, FIELD_WIDTH - 64, FIELD_HEIGHT));
+    describe(date, dateDescription);
+    describe(time, timeDescription);
+    return {date, time};
+}
+
+QPushButton* MySubDataWindow::addButton(int left, int top, int width, const QString& text, const char* name)
+{
+    auto* button = new QPushButton(text, this);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(m_du.rect(left, top, width, FIELD_HEIGHT + 1));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QString MySubDataWindow::descriptionOf(const QWidget* control)
+{
+    return control->property(DESCRIPTION).toString();
+}
+
+QString MySubDataWindow::textOf(const QWidget* control)
+{
+    if (const auto* edit = qobject_cast<const QLineEdit*>(control)) {
+        return edit->text();
+    }
+    if (const auto* list = qobject_cast<const QComboBox*>(control)) {
+        return list->currentText();
+    }
+    if (const auto* dateTime = qobject_cast<const QDateTimeEdit*>(control)) {
+        return dateTime->text();
+    }
+    if (const auto* text = qobject_cast<const QPlainTextEdit*>(control)) {
+        return text->toPlainText();
+    }
+    return {};
+}
+
+void MySubDataWindow::setTextOf(QWidget* control, const QString& text)
+{
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        edit->setText(text);
+    } else if (auto* list = qobject_cast<QComboBox*>(control)) {
+        const int index = list->findText(text);
+        if (index >= 0) {
+            list->setCurrentIndex(index);
+        }
+    } else if (auto* dateTime = qobject_cast<QDateTimeEdit*>(control)) {
+        const auto value = QDateTime::fromString(text, dateTime->displayFormat());
+        if (value.isValid()) {
+            dateTime->setDateTime(value);
+        }
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(control)) {
+        plain->setPlainText(text);
+    }
+}
+
+void MySubDataWindow::GetIniFile()
+{
+    auto& ini = program().CurrentIni;
+    for (const auto& name : ini.GetSection("Funktionen")) {
+        const auto value = QString::fromStdString(ini.GetString("Funktionen", name));
+        const auto description = QString::fromStdString(name);
+        for (auto* control : m_described) {
+            if (descriptionOf(control) == description) {
+                if (!name.starts_with("Beleg")) {
+                    setTextOf(control, value);
+                }
+                break;
+            }
+        }
+    }
+}
+
+bool MySubDataWindow::PshOk()
+{
+    auto& ini = program().CurrentIni;
+    for (const auto* control : m_described) {
+        const auto description = descriptionOf(control).toStdString();
+        if (description.empty() || (description == "Beleg" && !IsVexa())) {
+            continue;
+        }
+        ini.WriteString("Funktionen", description, trim(textOf(control).toStdString()));
+    }
+    return true;
+}
+
+std::string MySubDataWindow::accKundeninfo() const
+{
+    return m_sleKundeninfo->text().toStdString();
+}
+
+bool MySubDataWindow::fail(QWidget* field, const char* message)
+{
+    dialogs().ErrorBox(message);
+    field->setFocus();
+    return false;
+}
+
+bool MySubDataWindow::isEmpty(const QString& text)
+{
+    return text.trimmed().isEmpty() && isBlank(text.toStdString());
+}
+
+QString MySubDataWindow::valueOf(const QComboBox* list)
+{
+    return list->currentIndex() < 0 ? QString() : list->currentData().toString();
+}
+
+void setToNow(QDateEdit* date, QTimeEdit* time)
+{
+    const auto now = app::now();
+    date->setDate(QDate(static_cast<int>(now.date.year()),
+                        static_cast<int>(static_cast<unsigned>(now.date.month())),
+                        static_cast<int>(static_cast<unsigned>(now.date.day()))));
+    time->setTime(QTime(static_cast<int>(now.time.hours().count()),
+                        static_cast<int>(now.time.minutes().count()),
+                        static_cast<int>(now.time.seconds().count())));
+}
+
+std::chrono::year_month_day dateOf(const QDateEdit* date)
+{
+    const QDate d = date->date();
+    return std::chrono::year{d.year()} / std::chrono::month{static_cast<unsigned>(d.month())}
+           / std::chrono::day{static_cast<unsigned>(d.day())};
+}
+
+std::string timeOf(const QTimeEdit* time)
+{
+    return time->time().toString(QStringLiteral("HH:mm:ss")).toStdString();
+}
+
+} // namespace app::gui

@@ -1,0 +1,326 @@
+#include "app/gui/OperationForms.h"
+
+#include "app/Dialogs.h"
+#include "app/Program.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimeEdit>
+
+namespace app::gui {
+namespace {
+
+QString german(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+std::string text(const QLineEdit* edit)
+{
+    return edit->text().toStdString();
+}
+
+constexpr const char* SERIAL_LABEL = "Zertifikatsseriennr (hex):";
+constexpr const char* SERIAL_MISSING = "Die Zertifikatsseriennummer muss eingegeben werden";
+constexpr const char* TILL_LABEL = "Kassenidentifikationsnummer:";
+constexpr const char* TILL_MISSING = "Die Kassenidentifikationsnummer muss eingegeben werden";
+constexpr const char* REASON_MISSING = "Die Begründung muss ausgewählt werden";
+
+std::vector<std::pair<QString, QString>> reasonsOf(int form)
+{
+    switch (form) {
+    case 2:
+        return {{german("Diebstahl oder sonstiger Verlust"), QStringLiteral("1")},
+                {german("Signaturerstellung unmöglich oder fehlerhaft"), QStringLiteral("2")},
+                {german("Sonstiger Grund"), QStringLiteral("99")}};
+    case 6:
+        return {{german("Diebstahl oder sonstiger Verlust"), QStringLiteral("1")},
+                {german("Erfassung Geschäftsfälle oder Belegerstellung nicht korrekt möglich"), QStringLiteral("5")},
+                {german("Sonstiger Grund"), QStringLiteral("99")}};
+    default:
+        return {{german("Planmäßige Außerbetriebnahme"), QStringLiteral("6")},
+                {german("Außerbetriebnahme aufgrund eines irreparablen Ausfalls"), QStringLiteral("7")}};
+    }
+}
+
+} // namespace
+
+Sub1::Sub1(QWidget* parent)
+    : MySubDataWindow(parent)
+{
+    m_cmbArt_se = addCombo(1,
+                           german("Art Signatureinheit:"),
+                           "cmbArt_se",
+                           QStringLiteral("Art_se"),
+                           {{QStringLiteral("SIGNATURKARTE"), QStringLiteral("SIGNATURKARTE")},
+                            {QStringLiteral("EIGENES_HSM"), QStringLiteral("EIGENES_HSM")},
+                            {QStringLiteral("HSM_DIENSTLEISTER"), QStringLiteral("HSM_DIENSTLEISTER")}});
+    m_cmbVda_id = addCombo(2,
+                           german("ID Vertrauensdiensteanbieter:"),
+                           "cmbVda_id",
+                           QStringLiteral("Vda_id"),
+                           {{QStringLiteral("A-Trust"), QStringLiteral("AT1")},
+                            {QStringLiteral("GlobalTrust"), QStringLiteral("AT2")},
+                            {QStringLiteral("PrimeSign"), QStringLiteral("AT3")}});
+    m_sleZertifikatsseriennummer = addEdit(
+        3, german(SERIAL_LABEL), "sleZertifikatsseriennummer", QStringLiteral("Zertifikatsseriennummer"), true, true);
+    m_cmbArt_se->setCurrentIndex(0);
+    m_cmbVda_id->setCurrentIndex(1);
+    if (IsVexa()) {
+        m_cmbArt_se->setEnabled(false);
+        m_cmbVda_id->setEnabled(false);
+    }
+}
+
+bool Sub1::PshOk()
+{
+    if (isEmpty(m_sleZertifikatsseriennummer->text())) {
+        return fail(m_sleZertifikatsseriennummer,
+                    IsVexa() ? SERIAL_MISSING
+                             : "Entweder Zertifikat oder Zertifikatsseriennummer müssen eingegeben werden");
+    }
+    return MySubDataWindow::PshOk();
+}
+
+std::string Sub1::accArt_se() const
+{
+    return valueOf(m_cmbArt_se).toStdString();
+}
+
+std::string Sub1::accVda_id() const
+{
+    return valueOf(m_cmbVda_id).toStdString();
+}
+
+std::string Sub1::accZertifikatsseriennummer() const
+{
+    return text(m_sleZertifikatsseriennummer);
+}
+
+UnitForm::UnitForm(QWidget* parent, int number, Unit unit, Kind kind)
+    : MySubDataWindow(parent)
+    , m_unit(unit)
+{
+    const QString n = QString::number(number);
+    const QByteArray listName = QString(QStringLiteral("cmbBegruendung") + n).toLatin1();
+    m_unitNumber =
+        unit == Unit::SignatureUnit
+            ? addEdit(1,
+                      german(SERIAL_LABEL),
+                      "sleZertifikatsseriennummer",
+                      QStringLiteral("Zertifikatsseriennummer"),
+                      true,
+                      true)
+            : addEdit(1, german(TILL_LABEL), "sleKassenidentnummer", QStringLiteral("Kassenidentnummer"), true, true);
+    if (kind != Kind::Wiederinbetriebnahme) {
+        m_cmbBegruendung = addCombo(2,
+                                    german("Begründung:"),
+                                    listName.constData(),
+                                    QString(german("Begründung") + n),
+                                    reasonsOf(kind == Kind::Ausfall ? number : 4));
+        m_cmbBegruendung->setCurrentIndex(0);
+    }
+    if (kind == Kind::Ausfall) {
+        std::tie(m_date, m_time) = addDateTime(3,
+                                               QStringLiteral("Beginn Ausfall:"),
+                                               "sleBeginnDatum",
+                                               QStringLiteral("Beginn Datum"),
+                                               "sleBeginnZeit",
+                                               QStringLiteral("Beginn Zeit"));
+    } else if (kind == Kind::Wiederinbetriebnahme) {
+        std::tie(m_date, m_time) = addDateTime(2,
+                                               QStringLiteral("Ende Ausfall:"),
+                                               "sleEndeDatum",
+                                               QStringLiteral("Ende Datum"),
+                                               "sleEndeZeit",
+                                               QStringLiteral("Ende Zeit"));
+    }
+    if (m_date) {
+        SetDatumZeit();
+    }
+}
+
+bool UnitForm::PshOk()
+{
+    if (isEmpty(m_unitNumber->text())) {
+        return fail(m_unitNumber, m_unit == Unit::SignatureUnit ? SERIAL_MISSING : TILL_MISSING);
+    }
+    if (m_cmbBegruendung && valueOf(m_cmbBegruendung).isEmpty()) {
+        return fail(m_cmbBegruendung, REASON_MISSING);
+    }
+    return MySubDataWindow::PshOk();
+}
+
+void UnitForm::SetDatumZeit()
+{
+    if (m_date) {
+        setToNow(m_date, m_time);
+    }
+}
+
+std::string UnitForm::accZertifikatsseriennummer() const
+{
+    return text(m_unitNumber);
+}
+
+std::string UnitForm::accKassenidentnummer() const
+{
+    return text(m_unitNumber);
+}
+
+std::string UnitForm::accBegruendung() const
+{
+    return m_cmbBegruendung ? valueOf(m_cmbBegruendung).toStdString() : std::string();
+}
+
+std::chrono::year_month_day UnitForm::accBeginnDatum() const
+{
+    return dateOf(m_date);
+}
+
+std::string UnitForm::accBeginnZeit() const
+{
+    return timeOf(m_time);
+}
+
+std::chrono::year_month_day UnitForm::accEndeDatum() const
+{
+    return dateOf(m_date);
+}
+
+std::string UnitForm::accEndeZeit() const
+{
+    return timeOf(m_time);
+}
+
+Sub5::Sub5(QWidget* parent)
+    : MySubDataWindow(parent)
+{
+    m_sleKassenidentnummer =
+        addEdit(1, german(TILL_LABEL), "sleKassenidentnummer", QStringLiteral("Kassenidentnummer"), true);
+    m_sleAnmerkung = addEdit(2, QStringLiteral("Anmerkung:"), "sleAnmerkung", QStringLiteral("Anmerkung"), false);
+    m_sleBenutzerschluessel =
+        addEdit(3, german("Benutzerschlüssel:"), "sleBenutzerschluessel", german("Benutzerschlüssel"), true);
+    m_sleBenutzerschluessel->setReadOnly(IsVexa());
+    m_pshPaste = addButton(102, 48, 55, german("Aus Ablage einfügen"), "pshPaste");
+    m_pshRKSV = addButton(159, 48, 55, german("Aus RKSV einfügen"), "pshRKSV");
+    m_pshRKSV->setVisible(IsVexaProject());
+    connect(m_pshPaste, &QPushButton::clicked, this, &Sub5::PshPaste);
+    for (auto* edit : {m_sleKundeninfo, m_sleKassenidentnummer, m_sleAnmerkung, m_sleBenutzerschluessel}) {
+        edit->installEventFilter(this);
+    }
+}
+
+bool Sub5::eventFilter(QObject* watched, QEvent* event)
+{
+    // The paste button serves the key field only; leaving the field for the button keeps it enabled.
+    if (event->type() == QEvent::FocusIn) {
+        m_pshPaste->setEnabled(watched == m_sleBenutzerschluessel);
+    }
+    return MySubDataWindow::eventFilter(watched, event);
+}
+
+void Sub5::PshPaste()
+{
+    m_sleBenutzerschluessel->setText(QString::fromStdString(dialogs().ClipboardText()));
+}
+
+bool Sub5::PshOk()
+{
+    if (isEmpty(m_sleKassenidentnummer->text())) {
+        return fail(m_sleKassenidentnummer, TILL_MISSING);
+    }
+    if (isEmpty(m_sleBenutzerschluessel->text())) {
+        return fail(m_sleBenutzerschluessel, "Der Benutzerschluessel muss eingegeben werden");
+    }
+    if (m_sleBenutzerschluessel->text().size() != 44) {
+        return fail(m_sleBenutzerschluessel, "Der Benutzerschluessel muss 44 Zeichen lang sein");
+    }
+    return MySubDataWindow::PshOk();
+}
+
+std::string Sub5::accKassenidentnummer() const
+{
+    return text(m_sleKassenidentnummer);
+}
+
+std::string Sub5::accAnmerkung() const
+{
+    return text(m_sleAnmerkung);
+}
+
+std::string Sub5::accBenutzerschluessel() const
+{
+    return text(m_sleBenutzerschluessel);
+}
+
+Sub9::Sub9(QWidget* parent)
+    : MySubDataWindow(parent)
+{
+    addLabel(1, QStringLiteral("Beleg:"), true);
+    m_sleBeleg = new QPlainTextEdit(this);
+    m_sleBeleg->setObjectName(QStringLiteral("sleBeleg"));
+    m_sleBeleg->setGeometry(m_du.rect(28, 12, 186, 50));
+    m_sleBeleg->setReadOnly(IsVexa());
+    describe(m_sleBeleg, QStringLiteral("Beleg"));
+    m_pshPaste = addButton(28, 62, 92, german("Beleg aus Ablage einfügen"), "pshPaste");
+    m_pshBondruck = addButton(122, 62, 92, german("Beleg auswählen"), "pshBondruck");
+    m_pshBondruck->setVisible(IsVexaProject());
+    connect(m_pshPaste, &QPushButton::clicked, this, &Sub9::PshPaste);
+    connect(m_sleBeleg, &QPlainTextEdit::textChanged, this, [this] {
+        if (!m_settingReceipt) {
+            // Typed in the field: a line break there is the platform's CR LF.
+            m_beleg = m_sleBeleg->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+        }
+    });
+    m_sleKundeninfo->installEventFilter(this);
+    m_sleBeleg->installEventFilter(this);
+}
+
+bool Sub9::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        m_pshPaste->setEnabled(watched == m_sleBeleg);
+    }
+    return MySubDataWindow::eventFilter(watched, event);
+}
+
+void Sub9::setReceipt(const QString& text)
+{
+    m_settingReceipt = true;
+    m_sleBeleg->setPlainText(text);
+    m_settingReceipt = false;
+    m_beleg = text;
+}
+
+void Sub9::PshPaste()
+{
+    const auto clipboard = QString::fromStdString(dialogs().ClipboardText());
+    if (!clipboard.startsWith(QStringLiteral("_R1-AT"))) {
+        dialogs().ErrorBox("Kein gültiger JWS-String in der Zwischenablage");
+        return;
+    }
+    setReceipt(clipboard);
+}
+
+bool Sub9::PshOk()
+{
+    if (isEmpty(m_beleg)) {
+        return fail(m_sleBeleg, "Der Beleg muss eingegeben werden");
+    }
+    if (m_beleg.contains(QStringLiteral("\r\n"))) {
+        return fail(m_sleBeleg, "Der Beleg darf keinen Zeilenumbruch enthalten");
+    }
+    return MySubDataWindow::PshOk();
+}
+
+std::string Sub9::accBeleg() const
+{
+    return m_beleg.toStdString();
+}
+
+} // namespace app::gui

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "app/gui/MySubDataWindow.h"
+
+class QPlainTextEdit;
+
+namespace app::gui {
+
+// The nine operation forms. Each checks its values in PshOk (error box and focus at the first failing check) and
+// hands them to the main window through its acc… properties.
+
+//! Registrierung Signaturerstellungseinheit.
+class Sub1 : public MySubDataWindow
+{
+    Q_OBJECT
+public:
+    explicit Sub1(QWidget* parent);
+    bool PshOk() override;
+    std::string accArt_se() const;
+    std::string accVda_id() const;
+    std::string accZertifikatsseriennummer() const;
+
+private:
+    QComboBox* m_cmbArt_se;
+    QComboBox* m_cmbVda_id;
+    QLineEdit* m_sleZertifikatsseriennummer;
+};
+
+//! Ausfall (2 and 6), Wiederinbetriebnahme (3 and 7) and Außerbetriebnahme (4 and 8) of a signature unit or a cash
+//! register: the unit's number, and a reason, a moment or both.
+class UnitForm : public MySubDataWindow
+{
+    Q_OBJECT
+public:
+    enum class Unit
+    {
+        SignatureUnit,
+        CashRegister,
+    };
+    enum class Kind
+    {
+        Ausfall,
+        Wiederinbetriebnahme,
+        Ausserbetriebnahme,
+    };
+    UnitForm(QWidget* parent, int number, Unit unit, Kind kind);
+
+    bool PshOk() override;
+    void SetDatumZeit() override;
+
+    std::string accZertifikatsseriennummer() const;
+    std::string accKassenidentnummer() const;
+    std::string accBegruendung() const;
+    std::chrono::year_month_day accBeginnDatum() const;
+    std::string accBeginnZeit() const;
+    std::chrono::year_month_day accEndeDatum() const;
+    std::string accEndeZeit() const;
+
+private:
+    Unit m_unit;
+    QLineEdit* m_unitNumber;
+    QComboBox* m_cmbBegruendung = nullptr;
+    QDateEdit* m_date = nullptr;
+    QTimeEdit* m_time = nullptr;
+};
+
+//! Registrierung Registrierkasse.
+class Sub5 : public MySubDataWindow
+{
+    Q_OBJECT
+public:
+    explicit Sub5(QWidget* parent);
+    bool PshOk() override;
+    //! The clipboard's text into the user key, unchanged and unchecked.
+    void PshPaste();
+    std::string accKassenidentnummer() const;
+    std::string accAnmerkung() const;
+    std::string accBenutzerschluessel() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QLineEdit* m_sleKassenidentnummer;
+    QLineEdit* m_sleAnmerkung;
+    QLineEdit* m_sleBenutzerschluessel;
+    QPushButton* m_pshPaste;
+    QPushButton* m_pshRKSV;
+};
+
+//! Belegprüfung.
+class Sub9 : public MySubDataWindow
+{
+    Q_OBJECT
+public:
+    explicit Sub9(QWidget* parent);
+    bool PshOk() override;
+    //! A receipt from the clipboard: taken whole when it begins with "_R1-AT", else refused with a message.
+    void PshPaste();
+    //! The receipt as entered: typed line breaks count as CR LF, pasted text keeps its own.
+    std::string accBeleg() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void setReceipt(const QString& text);
+
+    QPlainTextEdit* m_sleBeleg;
+    QPushButton* m_pshPaste;
+    QPushButton* m_pshBondruck;
+    QString m_beleg;
+    bool m_settingReceipt = false;
+};
+
+} // namespace app::gui
