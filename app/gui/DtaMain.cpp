@@ -14,10 +14,12 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextEdit>
 
+#include <algorithm>
 #include <cstdio>
 #include <dirent.h>
 #include <fstream>
@@ -89,28 +91,36 @@ DtaMain::DtaMain(QWidget* parent)
     auto* area = new QWidget(this);
     setCentralWidget(area);
     const DialogUnits du(font());
-    area->setFixedSize(du.size(399, 125));
 
-    auto* label = new QLabel(QStringLiteral("Firma/Kassa:"), area);
-    label->setGeometry(du.rect(181, 5, 44, 10));
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_cmbFnr = new QComboBox(area);
-    m_cmbFnr->setObjectName(QStringLiteral("cmbFnr"));
-    m_cmbFnr->setGeometry(du.rect(227, 4, 168, 12));
-    connect(m_cmbFnr, &QComboBox::activated, this, [this] { ListBoxSelect(); });
-
+    // The group is 174 units wide; with a wide font the longest operation name needs more, and the right-hand
+    // area moves over by as much, so no text is cut.
     m_rbgJob = new QGroupBox(QStringLiteral("Funktionen"), area);
     m_rbgJob->setObjectName(QStringLiteral("rbgJob"));
-    m_rbgJob->setGeometry(du.rect(4, 16, 174, 106));
     m_buttons = new QButtonGroup(this);
+    int widest = 0;
     for (int i = 0; i < 9; ++i) {
         auto* button = new QRadioButton(german(OPERATIONS[static_cast<std::size_t>(i)]), m_rbgJob);
         button->setObjectName(QStringLiteral("rdb%1").arg(i + 1));
-        button->setGeometry(du.rect(6, 10 + i * 10, 164, 10));
+        widest = std::max(widest, button->sizeHint().width());
         m_buttons->addButton(button, i + 1);
         m_rdb[static_cast<std::size_t>(i)] = button;
     }
+    const int groupWidth = std::max(du.x(174), widest + du.x(12));
+    const int right = du.x(4) + groupWidth + du.x(3); // left edge of the right-hand area
+    m_rbgJob->setGeometry(du.x(4), du.y(16), groupWidth, du.y(106));
+    for (int i = 0; i < 9; ++i) {
+        m_rdb[static_cast<std::size_t>(i)]->setGeometry(du.x(6), du.y(10 + i * 10), widest, du.y(10));
+    }
     connect(m_buttons, &QButtonGroup::idClicked, this, [this](int id) { ButtonClick(id); });
+    area->setFixedSize(right + du.x(214) + du.x(4), du.y(125));
+
+    auto* label = new QLabel(QStringLiteral("Firma/Kassa:"), area);
+    label->setGeometry(right, du.y(5), du.x(44), du.y(10));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_cmbFnr = new QComboBox(area);
+    m_cmbFnr->setObjectName(QStringLiteral("cmbFnr"));
+    m_cmbFnr->setGeometry(right + du.x(46), du.y(4), du.x(168), du.y(12));
+    connect(m_cmbFnr, &QComboBox::activated, this, [this] { ListBoxSelect(); });
 
     using Unit = UnitForm::Unit;
     using Kind = UnitForm::Kind;
@@ -125,20 +135,23 @@ DtaMain::DtaMain(QWidget* parent)
              new Sub9(area)};
     for (std::size_t i = 0; i < m_sub.size(); ++i) {
         m_sub[i]->setObjectName(QStringLiteral("Sub%1").arg(i + 1));
-        m_sub[i]->move(du.x(181), du.y(18));
+        m_sub[i]->move(right, du.y(18));
         m_sub[i]->hide();
     }
 
     m_sleRet = new QTextEdit(area);
     m_sleRet->setObjectName(QStringLiteral("sleRet"));
+    // Read-only rather than disabled: a disabled box greys the result out and makes it hard to read.
     m_sleRet->setReadOnly(true);
-    m_sleRet->setEnabled(false);
-    m_sleRet->setGeometry(du.rect(181, 18, 214, 85));
+    m_sleRet->setFocusPolicy(Qt::NoFocus);
+    m_sleRet->setGeometry(right, du.y(18), du.x(214), du.y(85));
 
     m_pshOk = new QPushButton(german(SEND), area);
     m_pshOk->setObjectName(QStringLiteral("pshOk"));
-    m_pshOk->setGeometry(du.rect(182, 107, 213, 12));
+    m_pshOk->setGeometry(right + du.x(1), du.y(107), du.x(213), du.y(12));
     connect(m_pshOk, &QPushButton::clicked, this, [this] { PshOk(); });
+    // The window takes the size of its content, menu bar included.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
     m_pshOk->hide();
     SetCaption();
 }

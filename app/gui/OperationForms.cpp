@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextOption>
 #include <QTimeEdit>
 
 namespace app::gui {
@@ -206,8 +207,8 @@ Sub5::Sub5(QWidget* parent)
     m_sleBenutzerschluessel =
         addEdit(3, german("Benutzerschlüssel:"), "sleBenutzerschluessel", german("Benutzerschlüssel"), true);
     m_sleBenutzerschluessel->setReadOnly(IsVexa());
-    m_pshPaste = addButton(102, 48, 55, german("Aus Ablage einfügen"), "pshPaste");
-    m_pshRKSV = addButton(159, 48, 55, german("Aus RKSV einfügen"), "pshRKSV");
+    m_pshPaste = addButton(56, 48, 78, german("Aus Ablage einfügen"), "pshPaste");
+    m_pshRKSV = addButton(136, 48, 78, german("Aus RKSV einfügen"), "pshRKSV");
     m_pshRKSV->setVisible(IsVexaProject());
     connect(m_pshPaste, &QPushButton::clicked, this, &Sub5::PshPaste);
     for (auto* edit : {m_sleKundeninfo, m_sleKassenidentnummer, m_sleAnmerkung, m_sleBenutzerschluessel}) {
@@ -266,6 +267,8 @@ Sub9::Sub9(QWidget* parent)
     m_sleBeleg->setObjectName(QStringLiteral("sleBeleg"));
     m_sleBeleg->setGeometry(m_du.rect(28, 12, 186, 50));
     m_sleBeleg->setReadOnly(IsVexa());
+    m_sleBeleg->setWordWrapMode(QTextOption::WrapAnywhere); // a receipt is one long word
+
     describe(m_sleBeleg, QStringLiteral("Beleg"));
     m_pshPaste = addButton(28, 62, 92, german("Beleg aus Ablage einfügen"), "pshPaste");
     m_pshBondruck = addButton(122, 62, 92, german("Beleg auswählen"), "pshBondruck");

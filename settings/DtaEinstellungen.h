@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+#include <vector>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace settings {
+
+/**
+ * The settings window: per company/till the four FinanzOnline login values (participant id, user id, PIN, VAT
+ * number), kept in section "Quorvex" of the company's INI file under the entry names "Tid", "Benid", "Pin" and
+ * "Uidnr".
+ *
+ * Opened modally from the main window with exec(). Choosing a company/till in the combo makes its INI file the
+ * program's current one (app::program().CurrentIni) and sets the program-wide TestFlag, also when the window is
+ * then cancelled. exec() returns QDialog::Accepted after the values were saved, QDialog::Rejected otherwise.
+ * Messages and the unsaved-data question go through app::dialogs(). The close box and Escape act as "Abbruch".
+ */
+class DtaEinstellungen : public QDialog
+{
+    Q_OBJECT
+
+public:
+    //! Name of the dynamic property that holds a control's description: the INI entry its value is kept under
+    //! ("" or missing for controls that hold no value).
+    static constexpr const char* DESCRIPTION = "description";
+
+    //! `getLoginValues` (may be empty) is called after every successful save, so that the owner re-reads the
+    //! login values. Runs PostInit.
+    DtaEinstellungen(QWidget* owner, std::function<void()> getLoginValues);
+
+    //! Fills the combo from the company/till list and selects the first entry (disabled when it is the only one),
+    //! then loads it: GetIniFile, SetTid, SetCaption.
+    void PostInit();
+    //! Empties the four fields, makes the selected company's INI file the current one (creating it when missing)
+    //! and puts each entry of section "Quorvex" into the field of the same description. Focus on the participant
+    //! id; the changed flag is cleared.
+    void GetIniFile();
+    //! Enables the participant id, or, when the selected entry carries a fixed participant id (IsTid), shows that
+    //! id in the field and disables it. Clears the changed flag.
+    void SetTid();
+    //! Sets the program-wide TestFlag from the selected entry and the caption by the kind of transmission.
+    void SetCaption();
+    //! An edit of a field: sets the changed flag.
+    void EditChange();
+    //! Checks that no field is empty or blank (the first failure shows its message, gets the focus and ends with
+    //! false), writes the fields trimmed into the current INI file, clears the changed flag, calls getLoginValues
+    //! and closes the window with Accepted. Returns true when saved.
+    bool PshOk();
+    //! Closes the window with Rejected; after an edit it first asks whether to save, and "Ja" runs PshOk (the
+    //! window stays open when a check fails).
+    void PshCancel();
+    //! A new selection in the combo. After an edit it asks whether to save: "Ja" runs PshOk (on success the
+    //! values go into the previous company's file and the window closes; on a failed check the previous company
+    //! stays selected with its edited values), "Nein" discards them. Then the new company is loaded.
+    void ListBoxSelect();
+
+    //! True after an edit since the last load or save.
+    bool changed() const { return m_changed; }
+
+    //! Close box and Escape: PshCancel.
+    void reject() override;
+
+private:
+    //! 1-based number of the selected company/till, 0 when the list is empty.
+    int selectedItem() const;
+    //! Asks the unsaved-data question; true for "Ja".
+    bool askSave() const;
+
+    std::function<void()> m_getLoginValues;
+    bool m_changed = false;
+    //! The combo's index whose company is loaded; a selection that does not load goes back to it.
+    int m_loadedIndex = -1;
+
+    QLabel* m_lblFnr;
+    QComboBox* m_cmbFnr;
+    QGroupBox* m_grpLogin;
+    QLabel* m_lblTid;
+    QLineEdit* m_sleTid;
+    QLabel* m_lblBenid;
+    QLineEdit* m_sleBenid;
+    QLabel* m_lblPin;
+    QLineEdit* m_slePin;
+    QLabel* m_lblUidnr;
+    QLineEdit* m_sleUidnr;
+    QLabel* m_txtCase;
+    QPushButton* m_pshOk;
+    QPushButton* m_pshCancel;
+    //! The controls in tab order, as loading and saving visit them.
+    std::vector<QWidget*> m_controls;
+};
+
+} // namespace settings

@@ -1,0 +1,424 @@
+// The main window with its forms, driven as a user drives it, sending through the real client to the local
+// FinanzOnline test service.
+#include "app/gui/DtaMain.h"
+
+#include "app/Clock.h"
+#include "app/Program.h"
+#include "app/gui/MySubDataWindow.h"
+#include "tests/support/FonTestService.h"
+#include "tests/support/Modal.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/TempDir.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTextEdit>
+
+using namespace std::chrono;
+using app::gui::DtaMain;
+using testsupport::readBytes;
+using testsupport::writeBytes;
+
+namespace {
+
+const std::string TID = "123456789012";
+const std::string BENID = "WEBUSER01";
+const std::string PIN = "geheim123";
+const QString KEY = QStringLiteral("uW4h0LsV7V1mZ9q3bY2cT6xN8pR5kD1fG0jH3sA7eQ8=");
+const QString RECEIPT = QStringLiteral("_R1-AT1_KASSE-01_1_2017-01-23T10:48:15_0,00_0,00_0,00_0,00_0,00_AAAAAAAA=_"
+                                       "3d1f2a_AAAAAAAAAAA=_")
+                        + QString(88, QLatin1Char('A'));
+
+std::string loginIni(const std::string& pin)
+{
+    return "[QUORVEX]\r\nVersion=1.0\r\nTid=" + TID + "\r\nBenid=" + BENID + "\r\nPin=" + pin
+           + "\r\nUidnr=ATU12345678\r\n";
+}
+
+void setClock(int month, int day, int hour, int minute)
+{
+    app::setClock([=] {
+        return app::LocalDateTime{year{2017} / month / day,
+                                  hh_mm_ss<seconds>(hours{hour} + std::chrono::minutes{minute} + 15s)};
+    });
+}
+
+} // namespace
+
+class DtaMainTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        m_service =
+            std::make_unique<testsupport::FonTestService>(std::vector<testsupport::FonAccount>{{TID, BENID, PIN, ""}});
+    }
+    void cleanupTestCase() { m_service.reset(); }
+
+    void init()
+    {
+        QVERIFY(m_service->running());
+        m_service->setMode("normal");
+        m_dir = std::make_unique<testsupport::TempDir>();
+        m_cwd = std::make_unique<testsupport::ScopedCwd>(m_dir->path());
+        m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
+        auto& p = app::program();
+        p = app::Program{};
+        p.DefaultDir = m_dir->path();
+        p.CompanyList = {{"Hauptkasse", "01", "J", ""}, {"Filiale", "02", "J", ""}, {"Neu", "03", "N", ""}};
+        p.connections.fonCaFile = m_service->caFile();
+        p.connections.fonConnectTo = m_service->connectTo();
+        writeBytes(m_dir->file("01QUORVEX.INI"), loginIni(PIN));
+        writeBytes(m_dir->file("02QUORVEX.INI"), loginIni("falsch99"));
+        setClock(1, 23, 10, 48);
+        openWindow();
+    }
+    void cleanup()
+    {
+        m_window.reset();
+        m_dialogs.reset();
+        m_cwd.reset();
+        m_dir.reset();
+        app::setClock({});
+        app::program() = app::Program{};
+    }
+
+    void everyOperationIsSentAndAnswered_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<QString>("element");
+        const char* elements[] = {"registrierung_se",
+                                  "ausfall_se",
+                                  "wiederinbetriebnahme_se",
+                                  "ausfall_se",
+                                  "registrierung_kasse",
+                                  "ausfall_kasse",
+                                  "wiederinbetriebnahme_kasse",
+                                  "ausfall_kasse",
+                                  "belegpruefung"};
+        for (int n = 1; n <= 9; ++n) {
+            QTest::addRow("%d %s", n, elements[n - 1]) << n << QString::fromLatin1(elements[n - 1]);
+        }
+    }
+
+    void everyOperationIsSentAndAnswered()
+    {
+        QFETCH(int, operation);
+        QFETCH(QString, element);
+        choose(operation);
+        fill(operation);
+        testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-form%1").arg(operation));
+        const auto before = m_service->requests().size();
+        pshOk()->click();
+
+        QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(0) Aufruf OK"));
+        QCOMPARE(pshOk()->text(), QStringLiteral("Gesamte Rückmeldung anzeigen"));
+        QVERIFY(pshOk()->isEnabled());
+        QVERIFY(!m_window->form(operation)->isVisible());
+        QCOMPARE(m_window->okMode(), DtaMain::OkMode::SHOW);
+        for (int n = 1; n <= 9; ++n) {
+            QVERIFY(!radio(n)->isChecked());
+        }
+        const auto got = m_service->requests();
+        QCOMPARE(got.size(), before + 3);
+        const auto& rkdb = got[before + 1];
+        QCOMPARE(rkdb.path, std::string("/fonws/ws/rkdb"));
+        QVERIFY(rkdb.body.find("<rkdb:" + element.toStdString() + ">") != std::string::npos);
+        QVERIFY(rkdb.body.find("<rkdb:kundeninfo>Bäckerei Müller</rkdb:kundeninfo>") != std::string::npos);
+        QCOMPARE(got[before + 2].header("SOAPAction"), std::string("\"logout\""));
+        QVERIFY(m_window->lastAnswer().find("rkdbResponse") != std::string::npos);
+        if (operation == 2) {
+            QVERIFY(rkdb.body.find("<rkdb:begruendung>1</rkdb:begruendung>") != std::string::npos);
+            QVERIFY(rkdb.body.find("<rkdb:beginn_ausfall>2017-01-23T10:48:15</rkdb:beginn_ausfall>")
+                    != std::string::npos);
+        }
+        if (operation == 8) {
+            QVERIFY(rkdb.body.find("<rkdb:begruendung>7</rkdb:begruendung>") != std::string::npos);
+        }
+        if (operation == 1) {
+            QVERIFY(rkdb.body.find("<rkdb:vda_id>AT2</rkdb:vda_id>") != std::string::npos);
+        }
+        testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-result%1").arg(operation));
+    }
+
+    void aRefusedLoginIsShownAndNothingElseIsSent()
+    {
+        selectCompany(1);
+        choose(5);
+        fill(5);
+        const auto before = m_service->requests().size();
+        pshOk()->click();
+        QVERIFY(result().startsWith(QStringLiteral("Ergebnis der Sendung:\n(-4) ")));
+        QCOMPARE(m_service->requests().size(), before + 1);
+        QCOMPARE(m_window->lastAnswer(), std::string());
+    }
+
+    void aLoginWithoutAnswerOpensAnEmptyAnswerFile()
+    {
+        choose(7);
+        fill(7);
+        m_service->setMode("close");
+        pshOk()->click();
+        QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(-1) Keine Rueckmeldung von Webservice"));
+        QVERIFY(pshOk()->isEnabled());
+        pshOk()->click();
+        const auto file = m_dir->file("TMP/~20170123104815.XML");
+        QVERIFY(testsupport::exists(file));
+        QCOMPARE(readBytes(file), std::string());
+        QCOMPARE(m_dialogs->opened(), std::vector<std::string>{file});
+    }
+
+    void theLastAnswerIsWrittenAndOpenedAndEndingDeletesTheAnswerFiles()
+    {
+        choose(3);
+        fill(3);
+        pshOk()->click();
+        pshOk()->click();
+        const auto file = m_dir->file("TMP/~20170123104815.XML");
+        QCOMPARE(readBytes(file), m_window->lastAnswer());
+        QVERIFY(readBytes(file).find("rkdbResponse") != std::string::npos);
+        writeBytes(m_dir->file("TMP/~19990101000000.XML"), "alt");
+        writeBytes(m_dir->file("TMP/notiz.txt"), "bleibt");
+        m_window->close();
+        QVERIFY(!testsupport::exists(file));
+        QVERIFY(!testsupport::exists(m_dir->file("TMP/~19990101000000.XML")));
+        QVERIFY(testsupport::exists(m_dir->file("TMP/notiz.txt")));
+    }
+
+    void formChecksNameTheFieldAndSendNothing()
+    {
+        const auto before = m_service->requests().size();
+        choose(5);
+        pshOk()->click();
+        expectError("Die Kassenidentifikationsnummer muss eingegeben werden", "sleKassenidentnummer");
+        edit(5, "sleKassenidentnummer")->setText(QStringLiteral("KASSE-01"));
+        pshOk()->click();
+        expectError("Der Benutzerschluessel muss eingegeben werden", "sleBenutzerschluessel");
+        edit(5, "sleBenutzerschluessel")->setText(KEY.left(43));
+        pshOk()->click();
+        expectError("Der Benutzerschluessel muss 44 Zeichen lang sein", "sleBenutzerschluessel");
+        edit(5, "sleBenutzerschluessel")->setText(KEY + QLatin1Char('x'));
+        pshOk()->click();
+        expectError("Der Benutzerschluessel muss 44 Zeichen lang sein", "sleBenutzerschluessel");
+
+        choose(2);
+        edit(2, "sleZertifikatsseriennummer")->setText(QStringLiteral("   "));
+        pshOk()->click();
+        expectError("Die Zertifikatsseriennummer muss eingegeben werden", "sleZertifikatsseriennummer");
+
+        choose(1);
+        edit(1, "sleZertifikatsseriennummer")->clear();
+        pshOk()->click();
+        expectError("Entweder Zertifikat oder Zertifikatsseriennummer müssen eingegeben werden",
+                    "sleZertifikatsseriennummer");
+
+        choose(9);
+        pshOk()->click();
+        expectError("Der Beleg muss eingegeben werden", "sleBeleg");
+        QCOMPARE(m_service->requests().size(), before);
+        QCOMPARE(m_window->okMode(), DtaMain::OkMode::FON);
+    }
+
+    void receiptsComeFromTheClipboardWithoutLineBreaks()
+    {
+        choose(9);
+        auto* receipt = m_window->form(9)->findChild<QPlainTextEdit*>(QStringLiteral("sleBeleg"));
+        auto* paste = m_window->form(9)->findChild<QPushButton*>(QStringLiteral("pshPaste"));
+        m_dialogs->setClipboard(" " + RECEIPT.toStdString());
+        paste->click();
+        QCOMPARE(m_dialogs->shown().back().text, std::string("Kein gültiger JWS-String in der Zwischenablage"));
+        QCOMPARE(receipt->toPlainText(), QString());
+        m_dialogs->setClipboard("");
+        paste->click();
+        QCOMPARE(m_dialogs->shown().size(), size_t{2});
+
+        m_dialogs->setClipboard(RECEIPT.toStdString() + "\r\n");
+        paste->click();
+        QCOMPARE(receipt->toPlainText().trimmed(), RECEIPT);
+        QVERIFY(!m_window->form(9)->PshOk());
+        QCOMPARE(m_dialogs->shown().back().text, std::string("Der Beleg darf keinen Zeilenumbruch enthalten"));
+
+        m_dialogs->setClipboard(RECEIPT.toStdString() + "\n");
+        paste->click();
+        QVERIFY2(m_window->form(9)->PshOk(), "a lone line feed passes");
+
+        receipt->setPlainText(RECEIPT);
+        QTest::keyClick(receipt, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(receipt, Qt::Key_Return);
+        QVERIFY2(!m_window->form(9)->PshOk(), "a typed line break is CR LF");
+    }
+
+    void theReceiptIsRememberedOnlyInLockedDownModeAndNeverRestored()
+    {
+        choose(9);
+        fill(9);
+        QVERIFY(m_window->form(9)->PshOk());
+        QCOMPARE(app::program().CurrentIni.GetString("Funktionen", "Beleg"), std::string());
+
+        writeBytes(m_dir->file("DOVEXA"), "");
+        openWindow();
+        choose(9);
+        m_dialogs->setClipboard(RECEIPT.toStdString());
+        m_window->form(9)->findChild<QPushButton*>(QStringLiteral("pshPaste"))->click();
+        QVERIFY(m_window->form(9)->findChild<QPlainTextEdit*>(QStringLiteral("sleBeleg"))->isReadOnly());
+        QVERIFY(m_window->form(9)->PshOk());
+        QCOMPARE(app::program().CurrentIni.GetString("Funktionen", "Beleg"), RECEIPT.toStdString());
+        openWindow();
+        choose(9);
+        QCOMPARE(m_window->form(9)->findChild<QPlainTextEdit*>(QStringLiteral("sleBeleg"))->toPlainText(), QString());
+        choose(1);
+        QVERIFY(!m_window->form(1)->findChild<QComboBox*>(QStringLiteral("cmbArt_se"))->isEnabled());
+    }
+
+    void valuesAreRememberedAcrossFormsAndDatesAreNow()
+    {
+        choose(5);
+        fill(5);
+        edit(5, "sleKundeninfo")->setText(QStringLiteral("Café Zentral"));
+        QVERIFY(m_window->form(5)->PshOk());
+        choose(1);
+        QCOMPARE(edit(1, "sleKundeninfo")->text(), QStringLiteral("Café Zentral"));
+        choose(8);
+        QCOMPARE(edit(8, "sleKassenidentnummer")->text(), QStringLiteral("KASSE-01"));
+
+        choose(6);
+        QVERIFY(m_window->form(6)->PshOk());
+        QCOMPARE(app::program().CurrentIni.GetString("Funktionen", "Beginn Datum"), std::string("23.01.2017"));
+        setClock(2, 1, 9, 5);
+        choose(6);
+        auto* date = m_window->form(6)->findChild<QDateEdit*>(QStringLiteral("sleBeginnDatum"));
+        QCOMPARE(date->text(), QStringLiteral("01.02.2017"));
+        QCOMPARE(m_window->form(6)->findChild<QDateTimeEdit*>(QStringLiteral("sleBeginnZeit"))->text(),
+                 QStringLiteral("09:05:15"));
+        QCOMPARE(app::program().CurrentIni.GetString("Funktionen", "Begründung6"),
+                 std::string("Diebstahl oder sonstiger Verlust"));
+    }
+
+    void missingLoginDataDisableTheOperations()
+    {
+        QVERIFY(radio(1)->isEnabled());
+        selectCompany(2);
+        QVERIFY(!radio(1)->isEnabled());
+        QVERIFY(!radio(9)->isEnabled());
+        QCOMPARE(m_dialogs->shown().back().caption, std::string("FON WebClient"));
+        QCOMPARE(m_dialogs->shown().back().text,
+                 std::string("Es müssen zuerst die Login-Daten unter Basisdaten/Einstellungen eingegeben werden"));
+        QCOMPARE(readBytes(m_dir->file("03QUORVEX.INI")), std::string("[QUORVEX]\r\nVersion=1.0\r\n"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Produktivübertragung)"));
+        writeBytes(m_dir->file("DOTEST"), "");
+        selectCompany(2);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Testübertragung)"));
+    }
+
+    void aSingleCompanyDisablesTheCombo()
+    {
+        QVERIFY(m_window->findChild<QComboBox*>(QStringLiteral("cmbFnr"))->isEnabled());
+        app::program().CompanyList.resize(1);
+        openWindow();
+        auto* combo = m_window->findChild<QComboBox*>(QStringLiteral("cmbFnr"));
+        QVERIFY(!combo->isEnabled());
+        QCOMPARE(combo->currentText(), QStringLiteral("01 Hauptkasse"));
+        QCOMPARE(m_window->accFnr(), std::string("01"));
+        testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-idle"));
+    }
+
+    void serviceButtonsNeedAHostProductAndPasteFollowsTheFocus()
+    {
+        choose(5);
+        QVERIFY(!m_window->form(5)->findChild<QPushButton*>(QStringLiteral("pshRKSV"))->isVisible());
+        choose(9);
+        QVERIFY(!m_window->form(9)->findChild<QPushButton*>(QStringLiteral("pshBondruck"))->isVisible());
+        app::program().HostProduct = "PLUMOXA";
+        openWindow();
+        choose(5);
+        QVERIFY(m_window->form(5)->findChild<QPushButton*>(QStringLiteral("pshRKSV"))->isVisible());
+        auto* paste = m_window->form(5)->findChild<QPushButton*>(QStringLiteral("pshPaste"));
+        QVERIFY(paste->isEnabled());
+        edit(5, "sleKundeninfo")->setFocus();
+        QVERIFY(!paste->isEnabled());
+        edit(5, "sleBenutzerschluessel")->setFocus();
+        QVERIFY(paste->isEnabled());
+        m_dialogs->setClipboard("nicht geprüft");
+        paste->click();
+        QCOMPARE(edit(5, "sleBenutzerschluessel")->text(), QStringLiteral("nicht geprüft"));
+        testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-form5-hostproduct"));
+        choose(9);
+        QVERIFY(m_window->form(9)->findChild<QPushButton*>(QStringLiteral("pshBondruck"))->isVisible());
+    }
+
+private:
+    void openWindow()
+    {
+        m_window = std::make_unique<DtaMain>();
+        m_window->show();
+        QApplication::setActiveWindow(m_window.get());
+        m_window->PostInit();
+    }
+
+    QRadioButton* radio(int n) const { return m_window->findChild<QRadioButton*>(QStringLiteral("rdb%1").arg(n)); }
+    QPushButton* pshOk() const { return m_window->findChild<QPushButton*>(QStringLiteral("pshOk")); }
+    QLineEdit* edit(int form, const char* name) const
+    {
+        auto* found = m_window->form(form)->findChild<QLineEdit*>(QLatin1String(name));
+        Q_ASSERT(found);
+        return found;
+    }
+    QString result() const
+    {
+        return m_window->findChild<QTextEdit*>(QStringLiteral("sleRet"))->toPlainText().remove(QLatin1Char('\r'));
+    }
+    void choose(int n) { radio(n)->click(); }
+    void selectCompany(int index)
+    {
+        m_window->findChild<QComboBox*>(QStringLiteral("cmbFnr"))->setCurrentIndex(index);
+        m_window->ListBoxSelect();
+    }
+    void expectError(const char* message, const char* field)
+    {
+        QVERIFY(!m_dialogs->shown().empty());
+        QCOMPARE(m_dialogs->shown().back().kind, std::string("ErrorBox"));
+        QCOMPARE(m_dialogs->shown().back().text, std::string(message));
+        QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(),
+                 QLatin1String(field));
+    }
+
+    // Valid values for each form.
+    void fill(int n)
+    {
+        auto* form = m_window->form(n);
+        form->findChild<QLineEdit*>(QStringLiteral("sleKundeninfo"))->setText(QStringLiteral("Bäckerei Müller"));
+        if (n <= 4) {
+            form->findChild<QLineEdit*>(QStringLiteral("sleZertifikatsseriennummer"))
+                ->setText(QStringLiteral("3D1F2A"));
+        } else if (n <= 8) {
+            form->findChild<QLineEdit*>(QStringLiteral("sleKassenidentnummer"))->setText(QStringLiteral("KASSE-01"));
+        }
+        if (n == 5) {
+            form->findChild<QLineEdit*>(QStringLiteral("sleBenutzerschluessel"))->setText(KEY);
+        }
+        if (n == 8) {
+            form->findChild<QComboBox*>(QStringLiteral("cmbBegruendung8"))->setCurrentIndex(1);
+        }
+        if (n == 9) {
+            m_dialogs->setClipboard(RECEIPT.toStdString());
+            form->findChild<QPushButton*>(QStringLiteral("pshPaste"))->click();
+        }
+    }
+
+    std::unique_ptr<testsupport::FonTestService> m_service;
+    std::unique_ptr<testsupport::TempDir> m_dir;
+    std::unique_ptr<testsupport::ScopedCwd> m_cwd;
+    std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
+    std::unique_ptr<DtaMain> m_window;
+};
+
+QTEST_MAIN(DtaMainTest)
+#include "DtaMainTest.moc"

@@ -1,0 +1,510 @@
+#include "settings/DtaEinstellungen.h"
+
+#include "app/Dialogs.h"
+#include "app/IniFile.h"
+#include "app/Program.h"
+#include "app/gui/Application.h"
+#include "tests/support/Modal.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/TempDir.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+using settings::DtaEinstellungen;
+
+namespace {
+
+const std::string HAUPTKASSE_INI = "[QUORVEX]\r\n"
+                                   "Version=1.0\r\n"
+                                   "Tid=123456789\r\n"
+                                   "Benid=M\xfcller\r\n" // "Müller" in Windows-1252
+                                   "Bemerkung=nicht im Fenster\r\n"
+                                   "pin=Gr\xfc\xdf"
+                                   "e1\r\n" // "Grüße1"
+                                   "UIDNR=atu12345678\r\n"
+                                   "\r\n"
+                                   "[Funktionen]\r\n"
+                                   "Pin=aus einem Formular\r\n";
+
+} // namespace
+
+class DtaEinstellungenTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<testsupport::TempDir>();
+        m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
+        app::program() = app::Program{};
+        app::program().DefaultDir = m_dir->path();
+        app::program().CompanyList = {{"Hauptkasse", "01", "N", ""}, {"Filiale Graz", "02", "J", ""}};
+        m_loginReads = 0;
+        m_tidSeenByOwner.clear();
+    }
+    void cleanup()
+    {
+        m_window.reset();
+        m_dialogs.reset();
+        m_dir.reset();
+        app::program() = app::Program{};
+    }
+
+    // --- Loading --------------------------------------------------------------------------------------------
+
+    void loadsHandWrittenIniFile()
+    {
+        testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
+        auto& w = open();
+
+        QCOMPARE(edit("sleTid")->text(), QStringLiteral("123456789"));
+        QCOMPARE(edit("sleBenid")->text(), QStringLiteral("Müller"));
+        // Entry names match whatever case the file writes them in; the form's section is not read.
+        QCOMPARE(edit("slePin")->text(), QStringLiteral("Grüße1"));
+        QCOMPARE(edit("sleUidnr")->text(), QStringLiteral("ATU12345678"));
+        QVERIFY(!w.changed());
+        QCOMPARE(w.focusWidget(), edit("sleTid"));
+        QCOMPARE(app::program().CurrentIni.FullPath(), m_dir->file("01QUORVEX.INI"));
+        QVERIFY(m_dialogs->shown().empty());
+        // Loading writes nothing.
+        QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), HAUPTKASSE_INI);
+    }
+
+    void companyWithoutIniFileGetsANewFile()
+    {
+        app::program().CompanyList = {{"Neue Kassa", "07", "N", ""}};
+        open();
+        QCOMPARE(testsupport::readBytes(m_dir->file("07QUORVEX.INI")), std::string("[QUORVEX]\r\nVersion=1.0\r\n"));
+        for (const char* name : {"sleTid", "sleBenid", "slePin", "sleUidnr"}) {
+            QVERIFY2(edit(name)->text().isEmpty(), name);
+        }
+        QVERIFY(!m_window->changed());
+    }
+
+    void comboListsCompaniesAndIsDisabledForASingleOne()
+    {
+        auto& w = open();
+        QComboBox* cmb = combo();
+        QCOMPARE(cmb->count(), 2);
+        QCOMPARE(cmb->itemText(0), QStringLiteral("01 Hauptkasse"));
+        QCOMPARE(cmb->itemText(1), QStringLiteral("02 Filiale Graz"));
+        QCOMPARE(cmb->itemData(1).toString(), QStringLiteral("02"));
+        QCOMPARE(cmb->currentIndex(), 0);
+        QVERIFY(cmb->isEnabled());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Vexa-Quorvex: Einstellungen (Produktivübertragung)"));
+        testsupport::savePng(&w, QStringLiteral("dtaEinstellungen-empty"));
+        m_window.reset();
+
+        app::program().CompanyList = {{"Hauptkasse", "01", "J", ""}};
+        testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
+        auto& single = open();
+        QCOMPARE(combo()->count(), 1);
+        QVERIFY(!combo()->isEnabled());
+        QCOMPARE(single.windowTitle(), QStringLiteral("Vexa-Quorvex: Einstellungen (Testübertragung)"));
+        testsupport::savePng(&single, QStringLiteral("dtaEinstellungen-single"));
+    }
+
+    void captionAndTestFlagFollowTheSelectedCompany()
+    {
+        auto& w = open();
+        QCOMPARE(app::program().TestFlag, std::string("N"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Vexa-Quorvex: Einstellungen (Produktivübertragung)"));
+
+        combo()->setCurrentIndex(1);
+        QCOMPARE(app::program().TestFlag, std::string("J"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Vexa-Quorvex: Einstellungen (Testübertragung)"));
+        QCOMPARE(app::program().CurrentIni.FullPath(), m_dir->file("02QUORVEX.INI"));
+        QVERIFY(testsupport::exists(m_dir->file("02QUORVEX.INI")));
+        m_window.reset();
+
+        // The marker file forces test transmission whatever the company's flag says.
+        testsupport::writeBytes(m_dir->file("DOTEST"), "");
+        auto& marked = open();
+        QCOMPARE(app::program().TestFlag, std::string("N"));
+        QCOMPARE(marked.windowTitle(), QStringLiteral("Vexa-Quorvex: Einstellungen (Testübertragung)"));
+        ::unlink(m_dir->file("DOTEST").c_str());
+    }
+
+    void fixedParticipantIdIsShownDisabledAndSaved()
+    {
+        app::program().CompanyList = {{"Hauptkasse", "01", "N", "987654321"}, {"Filiale", "02", "N", "X1234"}};
+        testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
+        testsupport::writeBytes(m_dir->file("02QUORVEX.INI"), "[Quorvex]\r\nTid=555\r\n");
+        auto& w = open();
+        QCOMPARE(edit("sleTid")->text(), QStringLiteral("987654321"));
+        QVERIFY(!edit("sleTid")->isEnabled());
+        QVERIFY(!w.changed());
+        testsupport::savePng(&w, QStringLiteral("dtaEinstellungen-fixed-tid"));
+
+        // A fourth element that does not begin with two digits is no participant id.
+        combo()->setCurrentIndex(1);
+        QVERIFY(edit("sleTid")->isEnabled());
+        QCOMPARE(edit("sleTid")->text(), QStringLiteral("555"));
+
+        combo()->setCurrentIndex(0);
+        QVERIFY(!edit("sleTid")->isEnabled());
+        QVERIFY(w.PshOk());
+        QCOMPARE(iniValue("01", "Tid"), std::string("987654321"));
+        QCOMPARE(iniValue("01", "Uidnr"), std::string("ATU12345678"));
+    }
+
+    // --- Input ----------------------------------------------------------------------------------------------
+
+    void fieldsKeepTheirLimitsAndPicture()
+    {
+        auto& w = open();
+        type(edit("sleUidnr"), QStringLiteral("atu1234567890"));
+        QCOMPARE(edit("sleUidnr")->text(), QStringLiteral("ATU12345678"));
+        type(edit("sleTid"), QStringLiteral("1234567890abc"));
+        QCOMPARE(edit("sleTid")->text(), QStringLiteral("1234567890ab"));
+        type(edit("sleBenid"), QStringLiteral("Benutzer mit langem Namen ohne Grenze"));
+        QCOMPARE(edit("sleBenid")->text(), QStringLiteral("Benutzer mit langem Namen ohne Grenze"));
+        QCOMPARE(edit("slePin")->echoMode(), QLineEdit::Password);
+        QVERIFY(w.changed());
+    }
+
+    void eachEditSetsTheChangedFlag_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::newRow("Tid") << QStringLiteral("sleTid");
+        QTest::newRow("Benid") << QStringLiteral("sleBenid");
+        QTest::newRow("Pin") << QStringLiteral("slePin");
+        QTest::newRow("Uidnr") << QStringLiteral("sleUidnr");
+    }
+    void eachEditSetsTheChangedFlag()
+    {
+        QFETCH(QString, field);
+        auto& w = open();
+        QVERIFY(!w.changed());
+        QTest::keyClick(edit(field.toUtf8().constData()), Qt::Key_A);
+        QVERIFY(w.changed());
+    }
+
+    // --- Saving ---------------------------------------------------------------------------------------------
+
+    void okSavesTrimmedValuesAndTellsTheOwner()
+    {
+        testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
+        auto& w = open();
+        for (const char* name : {"sleTid", "sleBenid", "slePin", "sleUidnr"}) {
+            edit(name)->clear();
+        }
+        type(edit("sleTid"), QStringLiteral(" 4711 "));
+        type(edit("sleBenid"), QStringLiteral("  Jörg Weiß"));
+        type(edit("slePin"), QStringLiteral("Pa ss  "));
+        type(edit("sleUidnr"), QStringLiteral(" atu9876"));
+        testsupport::savePng(&w, QStringLiteral("dtaEinstellungen-filled"));
+
+        QTest::mouseClick(button("pshOk"), Qt::LeftButton);
+
+        QVERIFY(m_dialogs->shown().empty());
+        QCOMPARE(iniValue("01", "Tid"), std::string("4711"));
+        QCOMPARE(iniValue("01", "Benid"), std::string("Jörg Weiß"));
+        QCOMPARE(iniValue("01", "Pin"), std::string("Pa ss"));
+        QCOMPARE(iniValue("01", "Uidnr"), std::string("ATU9876"));
+        // Written in place, in the file's code page and line ends; other entries and sections stay.
+        const std::string bytes = testsupport::readBytes(m_dir->file("01QUORVEX.INI"));
+        QVERIFY(bytes.find("Benid=J\xf6rg Wei\xdf\r\n") != std::string::npos);
+        QVERIFY(bytes.find("pin=Pa ss\r\n") != std::string::npos);
+        QVERIFY(bytes.find("Bemerkung=nicht im Fenster\r\n") != std::string::npos);
+        QVERIFY(bytes.find("Pin=aus einem Formular\r\n") != std::string::npos);
+        QCOMPARE(app::IniFile(m_dir->file("01QUORVEX.INI")).GetString("Funktionen", "Pin"),
+                 std::string("aus einem Formular"));
+
+        QCOMPARE(m_loginReads, 1);
+        QCOMPARE(m_tidSeenByOwner, std::string("4711")); // the owner reads after the save
+        QVERIFY(!w.changed());
+        QVERIFY(!w.isVisible());
+        QCOMPARE(w.result(), int(QDialog::Accepted));
+    }
+
+    void checksStopTheSave_data()
+    {
+        QTest::addColumn<QString>("tid");
+        QTest::addColumn<QString>("benid");
+        QTest::addColumn<QString>("pin");
+        QTest::addColumn<QString>("uidnr");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("message");
+        const QString tidMsg = QStringLiteral("Die Teilnehmer-Identifikation muss eingegeben werden");
+        QTest::newRow("all empty: the first check wins")
+            << QString() << QString() << QString() << QString() << QStringLiteral("sleTid") << tidMsg;
+        QTest::newRow("participant id of blanks") << QStringLiteral("   ") << QStringLiteral("b") << QStringLiteral("p")
+                                                  << QStringLiteral("u") << QStringLiteral("sleTid") << tidMsg;
+        QTest::newRow("user id missing") << QStringLiteral("1") << QString() << QStringLiteral("p")
+                                         << QStringLiteral("u") << QStringLiteral("sleBenid")
+                                         << QStringLiteral("Die Benutzer-Identifikation muss eingegeben werden");
+        QTest::newRow("PIN of blanks") << QStringLiteral("1") << QStringLiteral("b") << QStringLiteral("    ")
+                                       << QStringLiteral("u") << QStringLiteral("slePin")
+                                       << QStringLiteral("Der Pin Code muss eingegeben werden");
+        QTest::newRow("VAT number missing")
+            << QStringLiteral("1") << QStringLiteral("b") << QStringLiteral("p") << QStringLiteral(" ")
+            << QStringLiteral("sleUidnr") << QStringLiteral("Die UidNr muss eingegeben werden");
+    }
+    void checksStopTheSave()
+    {
+        QFETCH(QString, tid);
+        QFETCH(QString, benid);
+        QFETCH(QString, pin);
+        QFETCH(QString, uidnr);
+        QFETCH(QString, field);
+        QFETCH(QString, message);
+        auto& w = open();
+        const std::string before = testsupport::readBytes(m_dir->file("01QUORVEX.INI"));
+        type(edit("sleTid"), tid);
+        type(edit("sleBenid"), benid);
+        type(edit("slePin"), pin);
+        type(edit("sleUidnr"), uidnr);
+        edit("sleUidnr")->setFocus();
+
+        QTest::mouseClick(button("pshOk"), Qt::LeftButton);
+
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
+        QCOMPARE(m_dialogs->shown()[0].kind, std::string("ErrorBox"));
+        QCOMPARE(QString::fromStdString(m_dialogs->shown()[0].text), message);
+        QCOMPARE(w.focusWidget(), edit(field.toUtf8().constData()));
+        QVERIFY(w.isVisible());
+        QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), before);
+        QCOMPARE(m_loginReads, 0);
+        QVERIFY(!w.PshOk());
+    }
+
+    // --- Unsaved data ---------------------------------------------------------------------------------------
+
+    void cancelWithoutChangesClosesAtOnce()
+    {
+        auto& w = open();
+        QTest::mouseClick(button("pshCancel"), Qt::LeftButton);
+        QVERIFY(m_dialogs->shown().empty());
+        QVERIFY(!w.isVisible());
+        QCOMPARE(w.result(), int(QDialog::Rejected));
+    }
+
+    void cancelAfterEditAnsweredNoDiscards()
+    {
+        testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
+        auto& w = open();
+        type(edit("sleBenid"), QStringLiteral("xyz"));
+        m_dialogs->answer(app::IDNO);
+        QTest::mouseClick(button("pshCancel"), Qt::LeftButton);
+
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
+        const auto& question = m_dialogs->shown()[0];
+        QCOMPARE(question.kind, std::string("TextBox"));
+        QCOMPARE(question.caption, std::string("Einstellungen"));
+        QCOMPARE(question.text, std::string("Daten noch nicht gespeichert - speichern?"));
+        QCOMPARE(question.type, app::MB_YESNO | app::MB_ICONSTOP);
+        QVERIFY(!w.isVisible());
+        QCOMPARE(w.result(), int(QDialog::Rejected));
+        QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), HAUPTKASSE_INI);
+        QCOMPARE(m_loginReads, 0);
+    }
+
+    void cancelAfterEditAnsweredYesSavesOrStaysOpen()
+    {
+        testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
+        auto& w = open();
+        edit("slePin")->clear();
+        type(edit("slePin"), QStringLiteral("  "));
+        m_dialogs->answer(app::IDYES);
+        QTest::mouseClick(button("pshCancel"), Qt::LeftButton);
+
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{2});
+        QCOMPARE(m_dialogs->shown()[1].text, std::string("Der Pin Code muss eingegeben werden"));
+        QVERIFY(w.isVisible());
+        QVERIFY(w.changed());
+        QCOMPARE(w.focusWidget(), edit("slePin"));
+        QCOMPARE(edit("sleBenid")->text(), QStringLiteral("Müller"));
+        QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), HAUPTKASSE_INI);
+
+        type(edit("slePin"), QStringLiteral("neu"));
+        m_dialogs->answer(app::IDYES);
+        QTest::mouseClick(button("pshCancel"), Qt::LeftButton);
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{3});
+        QVERIFY(!w.isVisible());
+        QCOMPARE(w.result(), int(QDialog::Accepted));
+        QCOMPARE(iniValue("01", "Pin"), std::string("neu"));
+        QCOMPARE(m_loginReads, 1);
+    }
+
+    void closeBoxAndEscapeActAsCancel()
+    {
+        auto& w = open();
+        type(edit("sleTid"), QStringLiteral("1"));
+        m_dialogs->answer(app::IDNO);
+        QVERIFY(w.close());
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
+        QCOMPARE(m_dialogs->shown()[0].text, std::string("Daten noch nicht gespeichert - speichern?"));
+        QVERIFY(!w.isVisible());
+        QCOMPARE(iniValue("01", "Tid"), std::string());
+
+        auto& again = open();
+        type(edit("sleTid"), QStringLiteral("2"));
+        m_dialogs->answer(app::IDYES);
+        QTest::keyClick(&again, Qt::Key_Escape);
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{3}); // question, then the check of Benid
+        QCOMPARE(m_dialogs->shown()[2].text, std::string("Die Benutzer-Identifikation muss eingegeben werden"));
+        QVERIFY(again.isVisible());
+    }
+
+    void changingCompanyAfterEdit()
+    {
+        testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
+        const std::string filiale = "[QUORVEX]\r\nTid=222\r\nBenid=graz\r\nPin=g\r\nUidnr=ATU22222222\r\n";
+        testsupport::writeBytes(m_dir->file("02QUORVEX.INI"), filiale);
+        auto& w = open();
+
+        // "Ja" with a failing check: nothing is loaded, the edited data and the first company stay.
+        edit("sleBenid")->clear();
+        type(edit("sleBenid"), QStringLiteral(" "));
+        m_dialogs->answer(app::IDYES);
+        combo()->setCurrentIndex(1);
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{2});
+        QCOMPARE(m_dialogs->shown()[0].text, std::string("Daten noch nicht gespeichert - speichern?"));
+        QCOMPARE(m_dialogs->shown()[1].text, std::string("Die Benutzer-Identifikation muss eingegeben werden"));
+        QVERIFY(w.isVisible());
+        QVERIFY(w.changed());
+        QCOMPARE(edit("sleBenid")->text(), QStringLiteral(" "));
+        QCOMPARE(edit("sleTid")->text(), QStringLiteral("123456789"));
+        QCOMPARE(combo()->currentIndex(), 0);
+        QCOMPARE(app::program().CurrentIni.FullPath(), m_dir->file("01QUORVEX.INI"));
+        QCOMPARE(app::program().TestFlag, std::string("N"));
+
+        // "Nein": the edit is dropped and the other company is loaded.
+        m_dialogs->answer(app::IDNO);
+        combo()->setCurrentIndex(1);
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{3});
+        QCOMPARE(edit("sleTid")->text(), QStringLiteral("222"));
+        QCOMPARE(edit("sleBenid")->text(), QStringLiteral("graz"));
+        QVERIFY(!w.changed());
+        QCOMPARE(app::program().CurrentIni.FullPath(), m_dir->file("02QUORVEX.INI"));
+        QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), HAUPTKASSE_INI);
+
+        // Without an edit there is no question.
+        combo()->setCurrentIndex(0);
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{3});
+        QCOMPARE(edit("sleBenid")->text(), QStringLiteral("Müller"));
+
+        // "Ja" with valid data: saved into the company that was loaded, and the window closes.
+        type(edit("sleBenid"), QStringLiteral("2"));
+        m_dialogs->answer(app::IDYES);
+        combo()->setCurrentIndex(1);
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{4});
+        QCOMPARE(iniValue("01", "Benid"), std::string("Müller2"));
+        QCOMPARE(testsupport::readBytes(m_dir->file("02QUORVEX.INI")), filiale);
+        QVERIFY(!w.isVisible());
+        QCOMPARE(m_loginReads, 1);
+    }
+
+    // --- As the main window opens it ------------------------------------------------------------------------
+
+    void execReturnsAcceptedAfterSave()
+    {
+        testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
+        DtaEinstellungen w(nullptr, [this] { ++m_loginReads; });
+        QCOMPARE(w.objectName(), QStringLiteral("dtaEinstellungen"));
+        QVERIFY(!w.windowIcon().isNull());
+        bool clicked = false;
+        testsupport::onNextModal([&clicked](QWidget* modal) {
+            auto* ok = modal->findChild<QPushButton*>(QStringLiteral("pshOk"));
+            if (ok && ok->isDefault()) {
+                clicked = true;
+                QTest::keyClick(modal, Qt::Key_Return);
+            }
+        });
+        QCOMPARE(w.exec(), int(QDialog::Accepted));
+        QVERIFY(clicked);
+        QCOMPARE(m_loginReads, 1);
+        QCOMPARE(iniValue("01", "Uidnr"), std::string("ATU12345678"));
+    }
+
+    void controlsFitAndFollowTheTabOrder()
+    {
+        auto& w = open();
+        // Every label fits its text and every control lies inside the window.
+        for (QLabel* label : w.findChildren<QLabel*>()) {
+            QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));
+        }
+        const QRect area = w.rect();
+        for (QWidget* child : w.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            QVERIFY2(area.contains(child->geometry()), qPrintable(child->objectName()));
+        }
+
+        QStringList order;
+        QWidget* widget = combo();
+        for (int i = 0; i < 7; ++i) {
+            order << widget->objectName();
+            widget = widget->nextInFocusChain();
+            while (widget->focusPolicy() == Qt::NoFocus) {
+                widget = widget->nextInFocusChain();
+            }
+        }
+        QCOMPARE(order,
+                 QStringList({QStringLiteral("cmbFnr"),
+                              QStringLiteral("sleTid"),
+                              QStringLiteral("sleBenid"),
+                              QStringLiteral("slePin"),
+                              QStringLiteral("sleUidnr"),
+                              QStringLiteral("pshOk"),
+                              QStringLiteral("pshCancel")}));
+    }
+
+private:
+    DtaEinstellungen& open()
+    {
+        m_window = std::make_unique<DtaEinstellungen>(nullptr, [this] {
+            ++m_loginReads;
+            m_tidSeenByOwner = app::program().CurrentIni.GetString("Quorvex", "Tid");
+        });
+        m_window->show();
+        m_window->activateWindow();
+        if (!QTest::qWaitForWindowActive(m_window.get())) {
+            qWarning("settings window not active");
+        }
+        return *m_window;
+    }
+    QLineEdit* edit(const char* name) const
+    {
+        auto* found = m_window->findChild<QLineEdit*>(QString::fromUtf8(name));
+        Q_ASSERT(found);
+        return found;
+    }
+    //! Types the text key by key, as the user does; QTest::keyClicks takes ASCII only.
+    static void type(QWidget* widget, const QString& text)
+    {
+        for (const QChar c : text) {
+            const auto key = static_cast<Qt::Key>(c.toUpper().unicode());
+            QTest::sendKeyEvent(QTest::Click, widget, key, QString(c), Qt::NoModifier);
+        }
+    }
+    QComboBox* combo() const { return m_window->findChild<QComboBox*>(QStringLiteral("cmbFnr")); }
+    QPushButton* button(const char* name) const { return m_window->findChild<QPushButton*>(QString::fromUtf8(name)); }
+    std::string iniValue(const std::string& number, const std::string& entry) const
+    {
+        return app::IniFile(m_dir->file(number + "QUORVEX.INI")).GetString("Quorvex", entry);
+    }
+
+    std::unique_ptr<testsupport::TempDir> m_dir;
+    std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
+    std::unique_ptr<DtaEinstellungen> m_window;
+    int m_loginReads = 0;
+    std::string m_tidSeenByOwner;
+};
+
+int main(int argc, char** argv)
+{
+    app::gui::Application application(argc, argv);
+    DtaEinstellungenTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "DtaEinstellungenTest.moc"
