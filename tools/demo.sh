@@ -1,29 +1,73 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the program in a demo installation folder (build/demo).
+# Installs what is missing, builds, starts the local FinanzOnline test service and the program in a demo
+# installation folder (build/demo). Company 01 has login data the test service accepts; company 02 has a wrong PIN,
+# so FinanzOnline's refusal can be seen too. The program is the real one: only INSTALLATION.INI points it at the
+# local service. Everything stops when the program's window is closed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target vexa-quorvex
+cmake --build build -j"$(nproc)" --target vexa-quorvex fon-test-service
+cmake --build build -j"$(nproc)" --target help_chm 2>/dev/null || true
 
 demo=build/demo
-mkdir -p "$demo"
-if [[ ! -f "$demo/INSTALLATION.INI" ]]; then
-    # Written as a Windows installer would: Windows-1252 and CR LF.
-    sed 's/$/\r/' <<'INI' | iconv -f UTF-8 -t WINDOWS-1252 > "$demo/INSTALLATION.INI"
-; Demo-Installation von Vexa-Quorvex
+mkdir -p "$demo/fon"
+# Windows-1252 and CR LF, as Windows programs write INI files.
+ini() { sed 's/$/\r/' | iconv -f UTF-8 -t WINDOWS-1252 > "$1"; }
+
+cat > "$demo/fon/accounts.txt" <<'ACCOUNTS'
+# tid         benid      pin
+123456789012  WEBUSER01  geheim123
+ACCOUNTS
+rm -f "$demo/fon/port"
+build/fontest/fon-test-service --state-dir "$demo/fon" --schemas fontest/schema \
+    --accounts "$demo/fon/accounts.txt" >/dev/null &
+service=$!
+trap 'kill $service 2>/dev/null || true' EXIT
+for _ in $(seq 200); do
+    [[ -s "$demo/fon/port" ]] && break
+    sleep 0.1
+done
+if [[ ! -s "$demo/fon/port" ]]; then
+    echo "Der lokale FinanzOnline-Testdienst ist nicht gestartet." >&2
+    exit 1
+fi
+port=$(cat "$demo/fon/port")
+
+ini "$demo/INSTALLATION.INI" <<INI
+; Demo-Installation von Vexa-Quorvex: FinanzOnline ist der lokale Testdienst auf Port $port.
 [Installation]
 Produkt=
 Firmennummer=0001
+FinanzOnline-CA=fon/ca.pem
+FinanzOnline-Verbindung=127.0.0.1:$port
 [Firma1]
 Name=Demo-Kassa Hauptgeschäft
 Nummer=01
 Test=J
 [Firma2]
-Name=Demo-Kassa Filiale
+Name=Demo-Kassa Filiale (falsche PIN)
 Nummer=02
 Test=J
 INI
-fi
+# Login data once; what the user changes in the settings window stays.
+[[ -f "$demo/01QUORVEX.INI" ]] || ini "$demo/01QUORVEX.INI" <<'INI'
+[QUORVEX]
+Version=1.0
+Tid=123456789012
+Benid=WEBUSER01
+Pin=geheim123
+Uidnr=ATU12345678
+INI
+[[ -f "$demo/02QUORVEX.INI" ]] || ini "$demo/02QUORVEX.INI" <<'INI'
+[QUORVEX]
+Version=1.0
+Tid=123456789012
+Benid=WEBUSER01
+Pin=falsch99
+Uidnr=ATU12345678
+INI
+[[ -f build/Quorvex.CHM ]] && cp build/Quorvex.CHM "$demo/"
+
 cd "$demo"
-exec ../app/vexa-quorvex
+../app/vexa-quorvex
