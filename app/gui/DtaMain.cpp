@@ -6,6 +6,8 @@
 #include "app/Program.h"
 #include "app/StringUtil.h"
 #include "app/gui/DialogUnits.h"
+#include "app/gui/DlgAbout.h"
+#include "app/gui/MnuMain.h"
 #include "app/gui/OperationForms.h"
 #include "fonws/WebRegKasseAT.h"
 
@@ -150,6 +152,14 @@ DtaMain::DtaMain(QWidget* parent)
     m_pshOk->setObjectName(QStringLiteral("pshOk"));
     m_pshOk->setGeometry(right + du.x(1), du.y(107), du.x(213), du.y(12));
     connect(m_pshOk, &QPushButton::clicked, this, [this] { PshOk(); });
+    setMenuBar(new MnuMain(this,
+                           {[this] { Einstellungen(); },
+                            [this] { Programmende(); },
+                            [this] { HelpContents(); },
+                            [this] {
+                                DlgAbout about(this);
+                                about.Show();
+                            }}));
     // The window takes the size of its content, menu bar included.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     m_pshOk->hide();

@@ -10,6 +10,7 @@
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
@@ -352,6 +353,21 @@ private slots:
         testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-form5-hostproduct"));
         choose(9);
         QVERIFY(m_window->form(9)->findChild<QPushButton*>(QStringLiteral("pshBondruck"))->isVisible());
+    }
+
+    void theMenuOpensSettingsHelpAndEndsTheProgram()
+    {
+        int opened = 0;
+        m_window->setEinstellungenOpener([&opened](DtaMain&) { ++opened; });
+        m_window->findChild<QAction*>(QStringLiteral("mnuEinstellungen"))->trigger();
+        QCOMPARE(opened, 1);
+        QTest::keyClick(m_window.get(), Qt::Key_F1);
+        QCOMPARE(m_dialogs->help(), std::vector<std::string>{m_dir->file("Quorvex.CHM") + "#HelpContents"});
+        testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-menu"));
+        writeBytes(m_dir->file("TMP/~20000101000000.XML"), "");
+        m_window->findChild<QAction*>(QStringLiteral("mnuProgrammende"))->trigger();
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(!testsupport::exists(m_dir->file("TMP/~20000101000000.XML")));
     }
 
 private:
