@@ -2,6 +2,7 @@
 // processes under one private Xvfb and timed until the X server maps their main window.
 //
 //   build/bench/startup_bench            (prints both medians and their ratio)
+#include "bench/RatioReporter.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/X11Session.h"
 
@@ -51,20 +52,6 @@ BENCHMARK(BM_StartupMinimalQt)->UseManualTime()->Unit(benchmark::kMillisecond)->
 BENCHMARK(BM_StartupVexaQuorvex)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(15);
 
 // Keeps the medians to print their ratio at the end.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const auto& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> medians;
-};
 
 } // namespace
 
@@ -77,13 +64,10 @@ int main(int argc, char** argv)
     }
     xvfb = &server;
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto& m = reporter.medians;
-    if (m.count("BM_StartupVexaQuorvex") && m.count("BM_StartupMinimalQt")) {
-        std::cout << "median start-up, Vexa-Quorvex / minimal Qt program: "
-                  << m.at("BM_StartupVexaQuorvex") / m.at("BM_StartupMinimalQt") << '\n';
-    }
+    reporter.printRatio(
+        "median start-up, Vexa-Quorvex / minimal Qt program", "BM_StartupVexaQuorvex", "BM_StartupMinimalQt");
     benchmark::Shutdown();
     return 0;
 }

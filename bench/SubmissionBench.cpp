@@ -3,6 +3,7 @@
 //
 //   build-test/bench/submission_bench      (prints both medians and their ratio)
 #include "app/Program.h"
+#include "bench/RatioReporter.h"
 #include "fonws/WebRegKasseAT.h"
 #include "tests/support/FonTestService.h"
 #include "tests/support/TempDir.h"
@@ -85,21 +86,6 @@ void BM_SubmissionCurlCommandLine(benchmark::State& state)
 BENCHMARK(BM_SubmissionClient)->Unit(benchmark::kMillisecond)->MinTime(2)->Repetitions(5);
 BENCHMARK(BM_SubmissionCurlCommandLine)->Unit(benchmark::kMillisecond)->MinTime(2)->Repetitions(5);
 
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const auto& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> medians;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -118,13 +104,10 @@ int main(int argc, char** argv)
     app::program().TestFlag = "J";
 
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto& m = reporter.medians;
-    if (m.count("BM_SubmissionClient") && m.count("BM_SubmissionCurlCommandLine")) {
-        std::cout << "median submission, client / curl command line: "
-                  << m.at("BM_SubmissionClient") / m.at("BM_SubmissionCurlCommandLine") << '\n';
-    }
+    reporter.printRatio(
+        "median submission, client / curl command line", "BM_SubmissionClient", "BM_SubmissionCurlCommandLine");
     benchmark::Shutdown();
     return 0;
 }
