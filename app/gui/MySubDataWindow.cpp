@@ -5,6 +5,7 @@
 #include "app/Program.h"
 #include "app/StringUtil.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
@@ -101,6 +102,11 @@ QComboBox* MySubDataWindow::addCombo(int row,
     for (const auto& [text, value] : items) {
         list->addItem(text, value);
     }
+    // Long reasons do not fit the field: the opened list is as wide as its longest item, and the field's tip
+    // shows the whole choice.
+    list->view()->setMinimumWidth(list->view()->sizeHintForColumn(0) + m_du.x(8));
+    connect(list, &QComboBox::currentTextChanged, list, [list](const QString& text) { list->setToolTip(text); });
+    list->setToolTip(list->currentText());
     describe(list, description);
     return list;
 }
