@@ -68,6 +68,22 @@ Pin=falsch99
 Uidnr=ATU12345678
 INI
 [[ -f build/Quorvex.CHM ]] && cp build/Quorvex.CHM "$demo/"
+# Values a new user can copy into the forms that want them (a user key of 44 characters, a signed receipt).
+cat > "$demo/Beispielwerte.txt" <<'VALUES'
+Beispielwerte für die Demo (in die Formulare kopieren):
+
+Benutzerschlüssel (Registrierung Registrierkasse):
+uW4h0LsV7V1mZ9q3bY2cT6xN8pR5kD1fG0jH3sA7eQ8=
+
+Zertifikatsseriennummer (Signaturerstellungseinheit):
+3D1F2A
+
+Kassenidentifikationsnummer:
+DEMO-KASSE-01
+
+Beleg (Belegprüfung, mit "Beleg aus Ablage einfügen"):
+_R1-AT1_DEMO-KASSE-01_1_2026-12-07T10:48:15_0,00_0,00_0,00_0,00_0,00_AAAAAAAA=_3d1f2a_AAAAAAAAAAA=_AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA
+VALUES
 
 cd "$demo"
 ../app/vexa-quorvex
