@@ -19,6 +19,10 @@ testsupport::Xvfb* xvfb = nullptr;
 void timeToWindow(benchmark::State& state, const std::string& program, const std::string& titlePrefix)
 {
     const testsupport::TempDir dir;
+    // Login data for the default company, so that no message box stands between start-up and work.
+    testsupport::writeBytes(dir.file("01QUORVEX.INI"),
+                            "[QUORVEX]\r\nVersion=1.0\r\nTid=123456789012\r\nBenid=WEBUSER01\r\nPin=geheim123\r\n"
+                            "Uidnr=ATU12345678\r\n");
     const std::vector<std::string> env{"DISPLAY=" + xvfb->display(), "QT_QPA_PLATFORM", "LC_ALL=C.UTF-8"};
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
@@ -31,7 +35,7 @@ void timeToWindow(benchmark::State& state, const std::string& program, const std
             break;
         }
         state.SetIterationTime(std::chrono::duration<double>(shown - start).count());
-        while (process.running()) {
+        for (int attempt = 0; attempt < 100 && process.running(); ++attempt) {
             testsupport::closeWindow(xvfb->display(), window->id);
             process.wait(100ms);
         }
