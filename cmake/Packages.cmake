@@ -7,6 +7,7 @@ find_package(Threads REQUIRED)
 find_package(CURL REQUIRED)
 find_package(pugixml REQUIRED)
 find_package(OpenSSL REQUIRED)
+find_package(ODBC REQUIRED)
 if(BUILD_TESTING)
     # the local FinanzOnline test service
     pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
