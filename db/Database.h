@@ -1,0 +1,34 @@
+#pragma once
+
+#include "db/Odbc.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace db {
+
+/**
+ * The program-wide connection: opened on the connection string of the installation file when it gives one,
+ * otherwise on the ODBC data source named by the host product (for PLUMOXA that name is also user id and
+ * password). Throws app::PlatformError when the driver refuses.
+ */
+const std::shared_ptr<Connection>& openProgramConnection();
+//! The program-wide connection, nullptr while it is not open.
+const std::shared_ptr<Connection>& programConnection();
+//! Replaces the program-wide connection (tests; nullptr closes it).
+void setProgramConnection(std::shared_ptr<Connection> connection);
+//! The connection string the program-wide connection is opened with.
+std::string programConnectionString();
+
+//! True when the program-wide connection's driver is Oracle's.
+bool IsOracle();
+//! "'" + the text trimmed + "'", with every single quote inside doubled, so no text can end the literal.
+std::string Quote(const std::string& text);
+//! A date as SQL: on Oracle to_date('DD.MM.YYYY', 'DD.MM.YYYY'), otherwise 'YYYY-MM-DD'.
+std::string D2SQL(std::chrono::year_month_day date);
+//! Field `position` (1-based) of the text split at the separator; "" when there are fewer fields.
+std::string Token(const std::string& text, int position, const std::string& separator = ",");
+
+} // namespace db

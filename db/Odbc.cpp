@@ -1,0 +1,233 @@
+#include "db/Odbc.h"
+
+#include "app/ErrorLog.h"
+#include "app/StringUtil.h"
+
+namespace db {
+namespace {
+
+bool ok(SQLRETURN rc)
+{
+    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
+
+} // namespace
+
+Kind kindOfDriver(const std::string& driverFile)
+{
+    const auto name = app::toLower(driverFile);
+    const auto base = name.substr(name.find_last_of("/\\") == std::string::npos ? 0 : name.find_last_of("/\\") + 1);
+    // Windows names (sqora32.dll, sqliteodbc.dll, sqlite3odbc.dll) and the Linux libraries, which report
+    // themselves as libsqora…, sqlite3odbc.so or libsqlite3odbc-<version>.so.
+    const auto plain = base.starts_with("lib") ? base.substr(3) : base;
+    if (plain.starts_with("sqora")) {
+        return Kind::Oracle;
+    }
+    if (plain.starts_with("sqliteodbc") || plain.starts_with("sqlite3odbc")) {
+        return Kind::SQLite;
+    }
+    return Kind::MySQL;
+}
+
+std::string diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
+{
+    std::string text;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLCHAR state[6] = {};
+        SQLCHAR message[1024] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        if (!ok(SQLGetDiagRec(handleType, handle, i, state, &native, message, sizeof message, &length))) {
+            break;
+        }
+        if (!text.empty()) {
+            text += "; ";
+        }
+        text += std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(message);
+    }
+    return text.empty() ? std::string("(keine Meldung des Treibers)") : text;
+}
+
+Connection::Connection(const std::string& connectionString)
+{
+    if (!ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env))
+        || !ok(SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))
+        || !ok(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc))) {
+        throw app::PlatformError("ODBC: die Umgebung kann nicht angelegt werden");
+    }
+    std::string text = connectionString;
+    SQLCHAR out[1024];
+    SQLSMALLINT outLength = 0;
+    const SQLRETURN rc = SQLDriverConnect(m_dbc,
+                                          nullptr,
+                                          reinterpret_cast<SQLCHAR*>(text.data()),
+                                          static_cast<SQLSMALLINT>(text.size()),
+                                          out,
+                                          sizeof out,
+                                          &outLength,
+                                          SQL_DRIVER_NOPROMPT);
+    if (!ok(rc)) {
+        const auto message = diagnostics(SQL_HANDLE_DBC, m_dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
+        SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+        throw app::PlatformError("ODBC: Verbindung nicht möglich: " + message);
+    }
+    SQLCHAR driver[256] = {};
+    SQLSMALLINT length = 0;
+    if (ok(SQLGetInfo(m_dbc, SQL_DRIVER_NAME, driver, sizeof driver, &length))) {
+        m_driver = reinterpret_cast<char*>(driver);
+    }
+    m_kind = kindOfDriver(m_driver);
+}
+
+Connection::~Connection()
+{
+    SQLDisconnect(m_dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+}
+
+long Connection::execute(const std::string& sql, const std::vector<Text>& parameters)
+{
+    Statement statement(*this);
+    statement.execute(sql, parameters);
+    return statement.rowCount();
+}
+
+std::vector<Text> Connection::queryRow(const std::string& sql, const std::vector<Text>& parameters)
+{
+    Statement statement(*this);
+    statement.execute(sql, parameters);
+    std::vector<Text> row;
+    if (statement.fetch()) {
+        const auto count = static_cast<int>(statement.columns().size());
+        for (int i = 0; i < count; ++i) {
+            row.push_back(statement.get(i));
+        }
+    }
+    return row;
+}
+
+Statement::Statement(Connection& connection)
+{
+    if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, connection.handle(), &m_stmt))) {
+        throw app::PlatformError("ODBC: keine Anweisung möglich: " + diagnostics(SQL_HANDLE_DBC, connection.handle()));
+    }
+}
+
+Statement::~Statement()
+{
+    SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
+}
+
+void Statement::fail(const std::string& what, const std::string& sql)
+{
+    throw app::PlatformError("ODBC: " + what + ": " + diagnostics(SQL_HANDLE_STMT, m_stmt) + "\nAnweisung: " + sql);
+}
+
+void Statement::execute(const std::string& sql, const std::vector<Text>& parameters)
+{
+    m_sql = sql;
+    SQLFreeStmt(m_stmt, SQL_CLOSE);
+    SQLFreeStmt(m_stmt, SQL_RESET_PARAMS);
+    m_bound.assign(parameters.size(), std::string());
+    m_lengths.assign(parameters.size(), 0);
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        if (parameters[i]) {
+            m_bound[i] = *parameters[i];
+            m_lengths[i] = static_cast<SQLLEN>(m_bound[i].size());
+        } else {
+            m_lengths[i] = SQL_NULL_DATA;
+        }
+        const auto size = std::max<SQLULEN>(1, m_bound[i].size());
+        if (!ok(SQLBindParameter(m_stmt,
+                                 static_cast<SQLUSMALLINT>(i + 1),
+                                 SQL_PARAM_INPUT,
+                                 SQL_C_CHAR,
+                                 SQL_VARCHAR,
+                                 size,
+                                 0,
+                                 m_bound[i].data(),
+                                 static_cast<SQLLEN>(m_bound[i].size()),
+                                 &m_lengths[i]))) {
+            fail("Parameter", sql);
+        }
+    }
+    std::string text = sql;
+    const SQLRETURN rc =
+        SQLExecDirect(m_stmt, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
+    if (!ok(rc) && rc != SQL_NO_DATA) {
+        fail("Anweisung fehlgeschlagen", sql);
+    }
+}
+
+std::vector<Column> Statement::columns()
+{
+    SQLSMALLINT count = 0;
+    if (!ok(SQLNumResultCols(m_stmt, &count))) {
+        fail("Spalten", m_sql);
+    }
+    std::vector<Column> result;
+    for (SQLSMALLINT i = 1; i <= count; ++i) {
+        SQLCHAR name[256] = {};
+        SQLSMALLINT nameLength = 0;
+        SQLSMALLINT type = 0;
+        SQLULEN size = 0;
+        SQLSMALLINT digits = 0;
+        SQLSMALLINT nullable = 0;
+        if (!ok(SQLDescribeCol(m_stmt, i, name, sizeof name, &nameLength, &type, &size, &digits, &nullable))) {
+            fail("Spaltenbeschreibung", m_sql);
+        }
+        result.push_back({reinterpret_cast<char*>(name), type});
+    }
+    return result;
+}
+
+bool Statement::fetch()
+{
+    const SQLRETURN rc = SQLFetch(m_stmt);
+    if (rc == SQL_NO_DATA) {
+        return false;
+    }
+    if (!ok(rc)) {
+        fail("Lesen", m_sql);
+    }
+    return true;
+}
+
+Text Statement::get(int index)
+{
+    std::string value;
+    char buffer[4096];
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN rc =
+            SQLGetData(m_stmt, static_cast<SQLUSMALLINT>(index + 1), SQL_C_CHAR, buffer, sizeof buffer, &indicator);
+        if (rc == SQL_NO_DATA) {
+            break;
+        }
+        if (!ok(rc)) {
+            fail("Wert lesen", m_sql);
+        }
+        if (indicator == SQL_NULL_DATA) {
+            return std::nullopt;
+        }
+        const auto available = indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer)
+                                   ? sizeof buffer - 1
+                                   : static_cast<std::size_t>(indicator);
+        value.append(buffer, available);
+        if (rc == SQL_SUCCESS) {
+            break;
+        }
+    }
+    return value;
+}
+
+long Statement::rowCount()
+{
+    SQLLEN count = 0;
+    SQLRowCount(m_stmt, &count);
+    return static_cast<long>(count);
+}
+
+} // namespace db

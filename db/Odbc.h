@@ -1,0 +1,94 @@
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace db {
+
+//! The kinds of database the program tells apart; only MySQL/MariaDB has named locks.
+enum class Kind
+{
+    MySQL,
+    SQLite,
+    Oracle,
+};
+
+//! The kind of database behind an ODBC driver file name, Windows or Linux spelling, case ignored.
+Kind kindOfDriver(const std::string& driverFile);
+
+//! A value as the driver delivers it in text form; nothing for SQL NULL.
+using Text = std::optional<std::string>;
+
+//! Name and SQL type (SQL_INTEGER, SQL_VARCHAR, SQL_TYPE_DATE …) of a result column.
+struct Column
+{
+    std::string name;
+    SQLSMALLINT type = SQL_VARCHAR;
+};
+
+/**
+ * One ODBC connection (with its own environment). Every failure of the driver is an unexpected platform
+ * failure: it throws app::PlatformError with the driver's diagnostic text and the statement.
+ */
+class Connection
+{
+public:
+    //! Opens a connection; throws app::PlatformError when the driver refuses.
+    explicit Connection(const std::string& connectionString);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    SQLHDBC handle() const { return m_dbc; }
+    //! The driver's file name as the driver manager reports it.
+    const std::string& driverName() const { return m_driver; }
+    Kind kind() const { return m_kind; }
+
+    //! Runs a statement with text parameters bound to its "?" markers; returns the number of rows it changed.
+    long execute(const std::string& sql, const std::vector<Text>& parameters = {});
+    //! The first row of a query, each value as text; an empty list when there is no row.
+    std::vector<Text> queryRow(const std::string& sql, const std::vector<Text>& parameters = {});
+
+private:
+    SQLHENV m_env = SQL_NULL_HENV;
+    SQLHDBC m_dbc = SQL_NULL_HDBC;
+    std::string m_driver;
+    Kind m_kind = Kind::MySQL;
+};
+
+//! A statement on a connection: execute once, fetch rows one by one.
+class Statement
+{
+public:
+    explicit Statement(Connection& connection);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void execute(const std::string& sql, const std::vector<Text>& parameters = {});
+    //! The result's columns (after execute).
+    std::vector<Column> columns();
+    //! Next row; false at the end.
+    bool fetch();
+    //! Value of column `index` (0-based) of the current row.
+    Text get(int index);
+    long rowCount();
+
+private:
+    [[noreturn]] void fail(const std::string& what, const std::string& sql);
+
+    SQLHSTMT m_stmt = SQL_NULL_HSTMT;
+    std::string m_sql;
+    std::vector<std::string> m_bound; // keeps the parameters alive while the statement runs
+    std::vector<SQLLEN> m_lengths;
+};
+
+//! The diagnostic records of a handle, joined.
+std::string diagnostics(SQLSMALLINT handleType, SQLHANDLE handle);
+
+} // namespace db
