@@ -64,7 +64,6 @@ SqlTable::SqlTable(std::shared_ptr<Connection> connection,
                       + " WHERE 1 = 0");
     m_columns = statement.columns();
     m_key = std::move(key);
-    GoTop();
 }
 
 void SqlTable::setKey(std::vector<std::string> key)
@@ -84,7 +83,7 @@ void SqlTable::setKey(std::vector<std::string> key)
         }
     }
     m_key = std::move(key);
-    GoTop();
+    m_stale = true;
 }
 
 std::size_t SqlTable::index(const std::string& column) const
@@ -118,8 +117,28 @@ std::string SqlTable::blankOf(std::size_t column) const
     return isNumeric(m_columns[column].type) ? "0" : "";
 }
 
+void SqlTable::settle() const
+{
+    if (m_stale) {
+        const_cast<SqlTable*>(this)->GoTop();
+    }
+}
+
+bool SqlTable::EoF() const
+{
+    settle();
+    return m_eof;
+}
+
+bool SqlTable::BoF() const
+{
+    settle();
+    return m_bof;
+}
+
 std::string SqlTable::FieldGet(const std::string& column) const
 {
+    settle();
     const auto i = index(column);
     if (const auto pending = m_pending.find(i); pending != m_pending.end()) {
         return pending->second;
@@ -129,6 +148,7 @@ std::string SqlTable::FieldGet(const std::string& column) const
 
 void SqlTable::FieldPut(const std::string& column, const std::string& value)
 {
+    settle();
     m_pending[index(column)] = value;
 }
 
@@ -160,6 +180,9 @@ std::string SqlTable::keysetCondition(const std::vector<std::string>& order,
                                       bool inclusive,
                                       std::vector<Text>& parameters) const
 {
+    if (order.empty()) {
+        return "1 = 1"; // without order and key there is no position to start from
+    }
     // (a > x) OR (a = x AND b > y) OR … — written out, so that every database can use its indexes.
     const char* beyond = forward ? " > ?" : " < ?";
     std::string condition;
@@ -173,6 +196,10 @@ std::string SqlTable::keysetCondition(const std::vector<std::string>& order,
         parameters.push_back(from[index(order[i])].value_or(blankOf(index(order[i]))));
         condition += (condition.empty() ? "(" : " OR (") + term + ")";
     }
+    // A plain range on the first column in front, so that every database scans its index from the position on
+    // instead of collecting the OR's branches and sorting them.
+    parameters.insert(parameters.begin(), from[index(order[0])].value_or(blankOf(index(order[0]))));
+    condition = order[0] + (forward ? " >= ?" : " <= ?") + " AND (" + condition;
     if (inclusive) {
         std::string equal;
         for (const auto& column : order) {
@@ -181,7 +208,7 @@ std::string SqlTable::keysetCondition(const std::vector<std::string>& order,
         }
         condition += " OR (" + equal + ")";
     }
-    return condition;
+    return condition + ")";
 }
 
 std::deque<SqlTable::Row> SqlTable::fetch(const Row* from, bool forward, std::size_t limit, bool inclusive) const
@@ -219,6 +246,7 @@ std::deque<SqlTable::Row> SqlTable::fetch(const Row* from, bool forward, std::si
 
 bool SqlTable::positionOn(std::deque<Row> rows)
 {
+    m_stale = false;
     m_pending.clear();
     m_appending = false;
     if (rows.empty()) {
@@ -252,6 +280,7 @@ bool SqlTable::GoBottom()
 
 bool SqlTable::Skip(long rows)
 {
+    settle();
     m_pending.clear();
     m_appending = false;
     for (; rows > 0; --rows) {
@@ -327,6 +356,7 @@ bool SqlTable::GoTo(long row)
 
 long SqlTable::RecNo()
 {
+    settle();
     if (m_eof) {
         return 0;
     }
@@ -348,7 +378,8 @@ bool SqlTable::Where(const std::string& condition)
 {
     m_where = condition;
     m_seekColumns.clear();
-    return GoTop();
+    m_stale = true;
+    return true;
 }
 
 bool SqlTable::OrderBy(const std::vector<std::string>& columns)
@@ -363,7 +394,8 @@ bool SqlTable::OrderBy(const std::vector<std::string>& columns)
     }
     m_order = columns;
     m_seekColumns.clear();
-    return GoTop();
+    m_stale = true;
+    return true;
 }
 
 bool SqlTable::SeekRows(const std::vector<std::string>& columns, const std::vector<std::string>& values, bool soft)
@@ -391,8 +423,9 @@ bool SqlTable::SeekRows(const std::vector<std::string>& columns, const std::vect
         afterParameters.push_back(values[i]);
         after += (after.empty() ? "(" : " OR (") + term + ")";
     }
-    if (soft) {
-        conditions.push_back("(" + after + " OR (" + equal + "))");
+    if (soft && !columns.empty() && !values.empty()) {
+        conditions.push_back(columns[0] + " >= ? AND (" + after + " OR (" + equal + "))");
+        parameters.push_back(values[0]);
         parameters.insert(parameters.end(), afterParameters.begin(), afterParameters.end());
     } else {
         conditions.push_back("(" + equal + ")");
@@ -422,6 +455,7 @@ bool SqlTable::SeekRows(const std::vector<std::string>& columns, const std::vect
 
 void SqlTable::Append()
 {
+    m_stale = false;
     m_row.assign(m_columns.size(), std::nullopt);
     m_ahead.clear();
     m_pending.clear();
@@ -433,6 +467,7 @@ void SqlTable::Append()
 
 bool SqlTable::Commit()
 {
+    settle();
     if (m_pending.empty() && !m_appending) {
         return true;
     }
@@ -489,6 +524,7 @@ bool SqlTable::Commit()
 
 void SqlTable::Close()
 {
+    m_stale = false;
     m_row.clear();
     m_ahead.clear();
     m_pending.clear();

@@ -29,9 +29,10 @@ public:
              std::vector<std::string> key = {});
     virtual ~SqlTable() = default;
 
-    //! A condition in SQL text ("" for none); moves to the first row.
+    //! A condition in SQL text ("" for none); the cursor moves to the first row when it is next used.
     bool Where(const std::string& condition);
-    //! The order of the rows (the key follows as the last criterion); moves to the first row.
+    //! The order of the rows (the key follows as the last criterion); the cursor moves to the first row when it
+    //! is next used.
     bool OrderBy(const std::vector<std::string>& columns);
 
     bool GoTop();
@@ -40,8 +41,8 @@ public:
     bool Skip(long rows = 1);
     //! Positions on row number `row` (1-based) of the current order.
     bool GoTo(long row);
-    bool EoF() const { return m_eof; }
-    bool BoF() const { return m_bof; }
+    bool EoF() const;
+    bool BoF() const;
     //! Whether the last Seek found a row equal to the sought values.
     bool Found() const { return m_found; }
     //! The current row's number in the current order (1-based), 0 at EoF.
@@ -89,6 +90,8 @@ private:
                                 bool inclusive,
                                 std::vector<Text>& parameters) const;
     bool positionOn(std::deque<Row> rows);
+    //! Moves to the first row when the condition or order changed since the last move.
+    void settle() const;
     std::size_t index(const std::string& column) const;
     std::string blankOf(std::size_t column) const;
 
@@ -99,6 +102,8 @@ private:
     std::string m_where;
     std::vector<std::string> m_order;
     std::vector<std::string> m_seekColumns;
+    // The position; a change of condition or order only marks it stale, so that setting up a query costs nothing.
+    mutable bool m_stale = true;
     Row m_row;
     std::deque<Row> m_ahead; // rows already fetched after the current one
     long m_recNo = 0;        // 0: not known yet

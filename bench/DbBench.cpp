@@ -1,0 +1,125 @@
+// The receipt table with 1 000 and with 1 000 000 receipts: opening one till's receipts in number order and
+// reading its last receipt, and a soft seek of one day in time order. Each operation costs what its index lookup
+// costs, so the large case must stay within twice the small one.
+//
+//   build-test/bench/db_bench        (SQLite through its ODBC driver; prints the ratios and the peak memory)
+#include "bench/RatioReporter.h"
+#include "db/Database.h"
+#include "db/MySqlTable.h"
+#include "tests/support/TempDir.h"
+
+#include <benchmark/benchmark.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/resource.h>
+
+using namespace std::chrono;
+
+namespace {
+
+std::map<std::string, std::shared_ptr<db::Connection>> databases;
+
+std::string sqliteDriver()
+{
+    for (const char* path : {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so", "/usr/lib/odbc/libsqlite3odbc.so"}) {
+        if (std::filesystem::exists(path)) {
+            return path;
+        }
+    }
+    return "libsqlite3odbc.so";
+}
+
+// The statements of a schema script: separated by ";" at line ends, "--" lines are comments.
+void runScript(db::Connection& connection, const std::string& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::string statement;
+    while (std::getline(in, line)) {
+        if (line.starts_with("--")) {
+            continue;
+        }
+        statement += line + "\n";
+        if (!line.empty() && line.back() == ';') {
+            connection.execute(statement);
+            statement.clear();
+        }
+    }
+}
+
+// n receipts of two tills over the year 2026, numbered per till, in time order within a day.
+std::shared_ptr<db::Connection> sqliteWith(const testsupport::TempDir& dir, long n)
+{
+    auto connection = std::make_shared<db::Connection>(
+        "Driver=" + sqliteDriver() + ";Database=" + dir.file("bons" + std::to_string(n) + ".db") + ";");
+    runScript(*connection, SCHEMA_DIR "/sqlite.sql");
+    const auto count = std::to_string(n);
+    connection->execute("INSERT INTO BONS (BONID, KASSA, DATUM, ZEIT, BONNR, TYP) "
+                        "WITH RECURSIVE seq(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM seq WHERE i < "
+                        + count
+                        + ") SELECT i, CASE i % 2 WHEN 0 THEN '02' ELSE '01' END, "
+                          "date('2026-01-01', '+' || ((i - 1) * 365 / "
+                        + count
+                        + ") || ' days'), "
+                          "printf('%02d:%02d:%02d', 7 + (i * 14 / "
+                        + count + ") % 14, i % 60, (i * 7) % 60), (i + 1) / 2, 'B' FROM seq");
+    return connection;
+}
+
+void lastReceiptOfATill(benchmark::State& state, const std::string& name)
+{
+    const auto& connection = databases.at(name);
+    for (auto _ : state) {
+        db::DbBon bons({"BONID", "KASSA", "BONNR"}, connection);
+        bons.Where("KASSA = " + db::Quote("01"));
+        bons.OrderBy({"BONNR"});
+        bons.GoBottom();
+        benchmark::DoNotOptimize(bons.FieldGet("BONNR"));
+    }
+}
+
+void softSeekOfADay(benchmark::State& state, const std::string& name)
+{
+    const auto& connection = databases.at(name);
+    for (auto _ : state) {
+        db::DbBon bons({"BONID", "DATUM", "ZEIT"}, connection);
+        bons.OrderBy({"ZEIT"});
+        bons.Seek("DATUM", year{2026} / July / 1, true);
+        for (int i = 0; i < 20 && !bons.EoF(); ++i) {
+            benchmark::DoNotOptimize(bons.FieldGet("ZEIT"));
+            bons.Skip();
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    testsupport::TempDir dir;
+    databases["sqlite-1000"] = sqliteWith(dir, 1000);
+    databases["sqlite-1000000"] = sqliteWith(dir, 1000000);
+    for (const auto& [name, connection] : databases) {
+        benchmark::RegisterBenchmark(("LastReceiptOfATill/" + name).c_str(), lastReceiptOfATill, name)
+            ->Unit(benchmark::kMicrosecond)
+            ->Repetitions(5);
+        benchmark::RegisterBenchmark(("SoftSeekOfADay/" + name).c_str(), softSeekOfADay, name)
+            ->Unit(benchmark::kMicrosecond)
+            ->Repetitions(5);
+    }
+    benchmark::Initialize(&argc, argv);
+    bench::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    for (const char* operation : {"LastReceiptOfATill", "SoftSeekOfADay"}) {
+        const std::string base = operation;
+        reporter.printRatio(
+            base + " SQLite, 1 000 000 / 1 000 receipts", base + "/sqlite-1000000", base + "/sqlite-1000");
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::cout << "peak memory: " << usage.ru_maxrss / 1024 << " MiB\n";
+    benchmark::Shutdown();
+    return 0;
+}
