@@ -60,7 +60,12 @@ std::string Quote(const std::string& text)
 
 std::string D2SQL(std::chrono::year_month_day date)
 {
-    if (IsOracle()) {
+    return D2SQL(date, IsOracle() ? Kind::Oracle : Kind::MySQL);
+}
+
+std::string D2SQL(std::chrono::year_month_day date, Kind kind)
+{
+    if (kind == Kind::Oracle) {
         return "to_date('" + app::formatDate(date) + "', 'DD.MM.YYYY')";
     }
     char text[16];

@@ -28,6 +28,8 @@ bool IsOracle();
 std::string Quote(const std::string& text);
 //! A date as SQL: on Oracle to_date('DD.MM.YYYY', 'DD.MM.YYYY'), otherwise 'YYYY-MM-DD'.
 std::string D2SQL(std::chrono::year_month_day date);
+//! The same for a given kind of database.
+std::string D2SQL(std::chrono::year_month_day date, Kind kind);
 //! Field `position` (1-based) of the text split at the separator; "" when there are fewer fields.
 std::string Token(const std::string& text, int position, const std::string& separator = ",");
 

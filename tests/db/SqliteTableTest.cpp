@@ -56,7 +56,11 @@ protected:
         connection->execute("COMMIT");
         app::program().HostProduct = "PLUMOXA";
     }
-    void TearDown() override { app::program() = app::Program{}; }
+    void TearDown() override
+    {
+        db::setProgramConnection(nullptr);
+        app::program() = app::Program{};
+    }
 
     testsupport::TempDir dir;
     std::shared_ptr<db::Connection> connection;
@@ -81,6 +85,8 @@ TEST(SqlText, QuoteTrimsAndDoublesQuotesDatesAndTokens)
     EXPECT_EQ(db::Quote("O'Brien"), "'O''Brien'");
     EXPECT_EQ(db::Quote("x' OR '1'='1"), "'x'' OR ''1''=''1'");
     EXPECT_EQ(db::D2SQL(year{2026} / December / 6), "'2026-12-06'");
+    EXPECT_EQ(db::D2SQL(year{2026} / December / 6, db::Kind::SQLite), "'2026-12-06'");
+    EXPECT_EQ(db::D2SQL(year{2026} / December / 6, db::Kind::Oracle), "to_date('06.12.2026', 'DD.MM.YYYY')");
     EXPECT_EQ(db::Token("a,b,,d", 2), "b");
     EXPECT_EQ(db::Token("a,b,,d", 3), "");
     EXPECT_EQ(db::Token("a,b,,d", 4), "d");
@@ -225,6 +231,25 @@ TEST_F(SqliteTableTest, AFailedStatementIsAPlatformErrorWithTheDriversTextAndThe
     }
     EXPECT_THROW(db::DbBon({"GIBTESNICHT"}, connection), app::PlatformError);
     EXPECT_THROW(db::DbBon({}, nullptr), app::PlatformError) << "no program-wide connection yet";
+}
+
+TEST_F(SqliteTableTest, TheProgramWideConnectionComesFromTheInstallationOrTheHostProduct)
+{
+    EXPECT_EQ(db::programConnectionString(), "DSN=PLUMOXA;UID=PLUMOXA;PWD=PLUMOXA;");
+    app::program().HostProduct = "DRAVELIN";
+    EXPECT_EQ(db::programConnectionString(), "DSN=DRAVELIN;");
+    app::program().connections.datenbank = "Driver=" + sqliteDriver() + ";Database=" + dir.file("kassa.db") + ";";
+    ASSERT_EQ(db::programConnection(), nullptr);
+    const auto& opened = db::openProgramConnection();
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(&db::openProgramConnection(), &opened) << "opened once";
+    EXPECT_FALSE(db::IsOracle());
+    db::DbBon bons;
+    EXPECT_EQ(bons.connection(), opened) << "tables use the program-wide connection";
+    EXPECT_FALSE(bons.EoF());
+    db::setProgramConnection(nullptr);
+    app::program().connections.datenbank = "DSN=GIBTESNICHT;";
+    EXPECT_THROW(db::openProgramConnection(), app::PlatformError);
 }
 
 TEST_F(SqliteTableTest, GetTStampIsSecondAndMillisecondWithoutLeadingZeros)
