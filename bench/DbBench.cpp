@@ -2,10 +2,12 @@
 // reading its last receipt, and a soft seek of one day in time order. Each operation costs what its index lookup
 // costs, so the large case must stay within twice the small one.
 //
-//   build-test/bench/db_bench        (SQLite through its ODBC driver; prints the ratios and the peak memory)
+//   build-test/bench/db_bench        (SQLite through its ODBC driver, and MariaDB on a private server through
+//                                     MariaDB Connector/ODBC; prints the ratios and the peak memory)
 #include "bench/RatioReporter.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
+#include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
 
 #include <benchmark/benchmark.h>
@@ -68,6 +70,20 @@ std::shared_ptr<db::Connection> sqliteWith(const testsupport::TempDir& dir, long
     return connection;
 }
 
+// The same receipts on MariaDB, made by the server from its sequence tables.
+std::shared_ptr<db::Connection> mariadbWith(testsupport::MariaDbServer& server, long n)
+{
+    const auto count = std::to_string(n);
+    auto connection = std::make_shared<db::Connection>(server.createDatabase("bons" + count));
+    connection->execute("INSERT INTO BONS (BONID, KASSA, DATUM, ZEIT, BONNR, TYP) SELECT seq, IF(seq % 2 = 0, '02', "
+                        "'01'), DATE_ADD('2026-01-01', INTERVAL ((seq - 1) * 365 DIV "
+                        + count + ") DAY), CONCAT(LPAD(7 + (seq * 14 DIV " + count
+                        + ") % 14, 2, '0'), ':', LPAD(seq % 60, 2, '0'), ':', LPAD((seq * 7) % 60, 2, '0')), "
+                          "(seq + 1) DIV 2, 'B' FROM seq_1_to_"
+                        + count);
+    return connection;
+}
+
 void lastReceiptOfATill(benchmark::State& state, const std::string& name)
 {
     const auto& connection = databases.at(name);
@@ -101,6 +117,9 @@ int main(int argc, char** argv)
     testsupport::TempDir dir;
     databases["sqlite-1000"] = sqliteWith(dir, 1000);
     databases["sqlite-1000000"] = sqliteWith(dir, 1000000);
+    testsupport::MariaDbServer server;
+    databases["mariadb-1000"] = mariadbWith(server, 1000);
+    databases["mariadb-1000000"] = mariadbWith(server, 1000000);
     for (const auto& [name, connection] : databases) {
         benchmark::RegisterBenchmark(("LastReceiptOfATill/" + name).c_str(), lastReceiptOfATill, name)
             ->Unit(benchmark::kMicrosecond)

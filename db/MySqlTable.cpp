@@ -204,7 +204,16 @@ bool MySqlTable::Unlock()
     if (!locking() || Is_Used_Lock().empty()) {
         return true;
     }
-    return lockQuery("release_lock(" + GetUniqueKey() + ")") != "0";
+    // MariaDB counts the locks a connection takes on one name: a row locked twice (RLock, then Wait4Lock) would
+    // stay locked after one release and block every other station. Release until this connection holds none.
+    auto released = lockQuery("release_lock(" + GetUniqueKey() + ")");
+    if (released == "0") {
+        return false; // held by another connection
+    }
+    for (int more = 0; released == "1" && more < 1000; ++more) {
+        released = lockQuery("release_lock(" + GetUniqueKey() + ")");
+    }
+    return true;
 }
 
 MySqlTable& MySqlTable::Wait4Lock(bool quiet)

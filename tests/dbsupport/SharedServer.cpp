@@ -1,0 +1,9 @@
+#include "tests/dbsupport/SharedServer.h"
+
+#include "tests/support/Databases.h"
+
+testsupport::MariaDbServer& sharedServer()
+{
+    static testsupport::MariaDbServer server;
+    return server;
+}

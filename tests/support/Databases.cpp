@@ -1,0 +1,645 @@
+#include "tests/support/Databases.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#ifndef P_DB_SCHEMA_DIR
+#error "P_DB_SCHEMA_DIR must name the folder with the schema scripts"
+#endif
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace testsupport {
+
+namespace {
+
+// Where Debian, Fedora and self-built installations put ODBC drivers.
+const std::initializer_list<const char*> DRIVER_DIRS = {
+    "/usr/lib/x86_64-linux-gnu/odbc",
+    "/usr/lib/aarch64-linux-gnu/odbc",
+    "/usr/lib/x86_64-linux-gnu",
+    "/usr/lib/aarch64-linux-gnu",
+    "/usr/lib64",
+    "/usr/lib/odbc",
+    "/usr/lib",
+    "/usr/local/lib",
+};
+
+// The plain name first (Debian installs a link), then a versioned file: libx.so.3 or libx-0.9998.so.
+std::string findDriver(const std::string& stem, const std::string& label)
+{
+    for (const char* dir : DRIVER_DIRS) {
+        const fs::path plain = fs::path(dir) / (stem + ".so");
+        std::error_code ec;
+        if (fs::is_regular_file(plain, ec)) {
+            return plain.string();
+        }
+    }
+    for (const char* dir : DRIVER_DIRS) {
+        std::error_code ec;
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(dir, ec)) {
+            const std::string name = entry.path().filename().string();
+            const bool soVersion = name.rfind(stem + ".so.", 0) == 0;
+            const bool dashVersion =
+                name.rfind(stem + "-", 0) == 0 && name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0;
+            if ((soVersion || dashVersion) && entry.is_regular_file(ec)) {
+                found.push_back(entry.path().string());
+            }
+        }
+        if (!found.empty()) {
+            std::sort(found.begin(), found.end());
+            return found.back();
+        }
+    }
+    std::string places;
+    for (const char* dir : DRIVER_DIRS) {
+        places += std::string(places.empty() ? "" : ", ") + dir;
+    }
+    throw std::runtime_error(label + " not found: no " + stem + ".so (or a versioned " + stem + ") in " + places
+                             + ". Install the driver package.");
+}
+
+std::string findProgram(std::initializer_list<const char*> names)
+{
+    std::vector<std::string> dirs = {"/usr/sbin", "/usr/bin", "/usr/local/sbin", "/usr/local/bin", "/sbin", "/bin"};
+    if (const char* path = std::getenv("PATH")) {
+        std::stringstream parts(path);
+        std::string dir;
+        while (std::getline(parts, dir, ':')) {
+            if (!dir.empty()) {
+                dirs.push_back(dir);
+            }
+        }
+    }
+    for (const char* name : names) {
+        for (const auto& dir : dirs) {
+            const std::string candidate = dir + "/" + name;
+            if (::access(candidate.c_str(), X_OK) == 0) {
+                return candidate;
+            }
+        }
+    }
+    throw std::runtime_error(std::string("program not found: ") + *names.begin() + " (install mariadb-server)");
+}
+
+SQLCHAR* sqlText(const std::string& text)
+{
+    return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str()));
+}
+
+std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle)
+{
+    std::string all;
+    for (SQLSMALLINT record = 1;; ++record) {
+        std::array<SQLCHAR, 6> state{};
+        std::array<SQLCHAR, 1024> message{};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        const SQLRETURN rc =
+            SQLGetDiagRec(type, handle, record, state.data(), &native, message.data(), message.size(), &length);
+        if (!SQL_SUCCEEDED(rc)) {
+            break;
+        }
+        all += std::string(all.empty() ? "" : "; ") + reinterpret_cast<const char*>(state.data()) + " "
+               + reinterpret_cast<const char*>(message.data());
+    }
+    return all.empty() ? "no diagnostics" : all;
+}
+
+void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& what)
+{
+    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+        throw std::runtime_error(what + ": " + diagnostics(type, handle));
+    }
+}
+
+// A statement handle freed in one place.
+class Statement
+{
+public:
+    explicit Statement(SQLHDBC dbc)
+    {
+        check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &m_stmt), SQL_HANDLE_DBC, dbc, "SQLAllocHandle(STMT)");
+    }
+    ~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void execDirect(const std::string& sql)
+    {
+        check(SQLExecDirect(m_stmt, sqlText(sql), SQL_NTS), SQL_HANDLE_STMT, m_stmt, sql);
+    }
+
+    Rows fetchAll(const std::string& sql)
+    {
+        SQLSMALLINT columns = 0;
+        check(SQLNumResultCols(m_stmt, &columns), SQL_HANDLE_STMT, m_stmt, sql);
+        Rows rows;
+        for (;;) {
+            const SQLRETURN rc = SQLFetch(m_stmt);
+            if (rc == SQL_NO_DATA) {
+                break;
+            }
+            check(rc, SQL_HANDLE_STMT, m_stmt, "SQLFetch: " + sql);
+            std::vector<std::string>& row = rows.emplace_back();
+            for (SQLUSMALLINT column = 1; column <= columns; ++column) {
+                row.push_back(value(column, sql));
+            }
+        }
+        return rows;
+    }
+
+private:
+    // Long values come in pieces: each call fills the buffer (with its terminating NUL) until SQL_SUCCESS.
+    std::string value(SQLUSMALLINT column, const std::string& sql)
+    {
+        std::string text;
+        std::array<char, 4096> buffer{};
+        for (;;) {
+            SQLLEN indicator = 0;
+            const SQLRETURN rc = SQLGetData(m_stmt, column, SQL_C_CHAR, buffer.data(), buffer.size(), &indicator);
+            if (rc == SQL_NO_DATA) {
+                break;
+            }
+            check(rc, SQL_HANDLE_STMT, m_stmt, "SQLGetData: " + sql);
+            if (indicator == SQL_NULL_DATA) {
+                return {};
+            }
+            const bool truncated = rc == SQL_SUCCESS_WITH_INFO
+                                   && (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(buffer.size()));
+            text.append(buffer.data(), truncated ? buffer.size() - 1 : static_cast<size_t>(indicator));
+            if (!truncated) {
+                break;
+            }
+        }
+        return text;
+    }
+
+    SQLHSTMT m_stmt = SQL_NULL_HSTMT;
+};
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string trimmed(const std::string& text)
+{
+    const auto begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos) {
+        return {};
+    }
+    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
+// A port the kernel just handed out on 127.0.0.1; another process may take it before the server does, which start()
+// notices and answers with a new port.
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) {
+        throw std::runtime_error("socket(): " + std::string(std::strerror(errno)));
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof(address);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0
+        || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(fd);
+        throw std::runtime_error("no free port on 127.0.0.1: " + std::string(std::strerror(errno)));
+    }
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// True once the server answers on its socket: it sends its greeting right after accepting.
+bool answers(const std::string& socketPath)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) {
+        return false;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof(address.sun_path) - 1);
+    bool ok = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+        timeval timeout{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+        std::array<char, 256> greeting{};
+        ok = ::recv(fd, greeting.data(), greeting.size(), 0) > 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Runs a program with its output in `logPath` and waits for it; returns the exit status (-1 when it did not exit).
+int runProgram(const std::vector<std::string>& args, const std::string& logPath)
+{
+    std::vector<char*> argv;
+    for (const auto& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (log < 0) {
+        throw std::runtime_error("cannot write " + logPath);
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(log, STDOUT_FILENO);
+        ::dup2(log, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(log);
+    if (pid < 0) {
+        throw std::runtime_error("fork(): " + std::string(std::strerror(errno)));
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Small and quick: the server holds a few test databases, never anything that must survive a crash. The same InnoDB
+// file sizes go to the installation and to the server.
+const std::vector<std::string> INNODB_OPTIONS = {
+    "--innodb-buffer-pool-size=64M",
+    "--innodb-log-file-size=8M",
+    "--innodb-data-file-path=ibdata1:10M:autoextend",
+};
+
+} // namespace
+
+std::string sqliteDriver()
+{
+    return findDriver("libsqlite3odbc", "SQLite3 ODBC driver (package libsqliteodbc)");
+}
+
+std::string mariadbDriver()
+{
+    return findDriver("libmaodbc", "MariaDB Connector/ODBC (package odbc-mariadb)");
+}
+
+std::string sqliteConnectionString(const std::string& file)
+{
+    if (file.find_first_of(";{}") != std::string::npos) {
+        throw std::invalid_argument("the SQLite driver cannot take this file name: " + file);
+    }
+    // Timeout: milliseconds to wait for a lock another connection holds.
+    return "Driver=" + sqliteDriver() + ";Database=" + file + ";Timeout=10000;";
+}
+
+std::string schemaFile(const std::string& name)
+{
+    return std::string(P_DB_SCHEMA_DIR) + "/" + name;
+}
+
+std::vector<std::string> schemaStatements(const std::string& scriptPath)
+{
+    std::istringstream lines(readFile(scriptPath));
+    std::vector<std::string> statements;
+    std::string current;
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::string text = trimmed(line);
+        if (text.empty() || text.rfind("--", 0) == 0) {
+            continue;
+        }
+        current += line + "\n";
+        if (text.back() == ';') {
+            current = trimmed(current);
+            current.pop_back();
+            statements.push_back(current);
+            current.clear();
+        }
+    }
+    if (!trimmed(current).empty()) {
+        throw std::runtime_error(scriptPath + ": the last statement has no closing \";\"");
+    }
+    return statements;
+}
+
+void createSqliteDatabase(const std::string& file)
+{
+    OdbcConnection connection(sqliteConnectionString(file));
+    for (const auto& statement : schemaStatements(schemaFile("sqlite.sql"))) {
+        connection.exec(statement);
+    }
+}
+
+OdbcConnection::OdbcConnection(const std::string& connectionString)
+{
+    SQLHENV env = SQL_NULL_HENV;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
+        throw std::runtime_error("SQLAllocHandle(ENV) failed");
+    }
+    m_env = env;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    try {
+        check(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+              SQL_HANDLE_ENV,
+              env,
+              "SQLSetEnvAttr");
+        check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_HANDLE_ENV, env, "SQLAllocHandle(DBC)");
+        m_dbc = dbc;
+        check(SQLDriverConnect(
+                  dbc, nullptr, sqlText(connectionString), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
+              SQL_HANDLE_DBC,
+              dbc,
+              "SQLDriverConnect " + connectionString);
+    } catch (...) {
+        if (dbc != SQL_NULL_HDBC) {
+            SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        }
+        SQLFreeHandle(SQL_HANDLE_ENV, env);
+        throw;
+    }
+}
+
+OdbcConnection::~OdbcConnection()
+{
+    SQLDisconnect(m_dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+}
+
+void OdbcConnection::exec(const std::string& sql)
+{
+    Statement statement(m_dbc);
+    statement.execDirect(sql);
+}
+
+Rows OdbcConnection::query(const std::string& sql)
+{
+    Statement statement(m_dbc);
+    statement.execDirect(sql);
+    return statement.fetchAll(sql);
+}
+
+std::string OdbcConnection::scalar(const std::string& sql)
+{
+    const Rows rows = query(sql);
+    return rows.empty() || rows.front().empty() ? std::string() : rows.front().front();
+}
+
+namespace {
+
+std::string infoText(void* dbc, SQLUSMALLINT what)
+{
+    std::array<SQLCHAR, 256> text{};
+    SQLSMALLINT length = 0;
+    check(SQLGetInfo(dbc, what, text.data(), text.size(), &length), SQL_HANDLE_DBC, dbc, "SQLGetInfo");
+    return reinterpret_cast<const char*>(text.data());
+}
+
+} // namespace
+
+std::string OdbcConnection::driverName()
+{
+    return infoText(m_dbc, SQL_DRIVER_NAME);
+}
+
+std::string OdbcConnection::dbmsName()
+{
+    return infoText(m_dbc, SQL_DBMS_NAME);
+}
+
+void execSql(const std::string& connectionString, const std::string& sql)
+{
+    OdbcConnection(connectionString).exec(sql);
+}
+
+Rows querySql(const std::string& connectionString, const std::string& sql)
+{
+    return OdbcConnection(connectionString).query(sql);
+}
+
+MariaDbServer::MariaDbServer()
+{
+    // A Unix socket path holds at most 107 bytes, so a long TMPDIR gives way to /tmp.
+    std::string base = "/tmp";
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && std::strlen(tmp) < 60) {
+        base = tmp;
+    }
+    std::string pattern = base + "/quorvex-mariadb-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp(" + pattern + "): " + std::strerror(errno));
+    }
+    m_dir = pattern;
+
+    try {
+        std::vector<std::string> install = {
+            findProgram({"mariadb-install-db", "mysql_install_db"}),
+            "--no-defaults",
+            "--datadir=" + m_dir + "/data",
+            "--user=root",
+            "--auth-root-authentication-method=normal",
+            "--skip-test-db",
+            "--skip-name-resolve",
+        };
+        install.insert(install.end(), INNODB_OPTIONS.begin(), INNODB_OPTIONS.end());
+        if (runProgram(install, m_dir + "/install.log") != 0) {
+            throw std::runtime_error("mariadb-install-db failed:\n" + readFile(m_dir + "/install.log"));
+        }
+        std::string log;
+        // A port taken between freePort() and the server's bind gets another try.
+        for (int attempt = 0; !start(log); ++attempt) {
+            if (attempt == 4) {
+                throw std::runtime_error("the MariaDB server did not start:\n" + log);
+            }
+        }
+    } catch (...) {
+        stop();
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+        throw;
+    }
+}
+
+MariaDbServer::~MariaDbServer()
+{
+    stop();
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
+}
+
+bool MariaDbServer::start(std::string& log)
+{
+    static const std::string server = findProgram({"mariadbd", "mysqld"});
+    m_port = freePort();
+    std::vector<std::string> args = {
+        server,
+        "--no-defaults",
+        "--user=root",
+        "--datadir=" + m_dir + "/data",
+        "--socket=" + socket(),
+        "--port=" + std::to_string(m_port),
+        "--bind-address=127.0.0.1",
+        "--pid-file=" + m_dir + "/mysqld.pid",
+        "--log-error=" + m_dir + "/mysqld.err",
+        "--tmpdir=" + m_dir,
+        "--skip-log-bin",
+        "--skip-name-resolve",
+        "--performance-schema=OFF",
+        "--character-set-server=utf8mb4",
+        "--collation-server=utf8mb4_unicode_ci",
+        "--innodb-flush-log-at-trx-commit=2",
+        "--innodb-doublewrite=0",
+        "--max-connections=50",
+    };
+    args.insert(args.end(), INNODB_OPTIONS.begin(), INNODB_OPTIONS.end());
+    std::vector<char*> argv;
+    for (const auto& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    // Everything the child needs is prepared before fork(): only async-signal-safe calls follow in the child.
+    const std::string outPath = m_dir + "/mysqld.out";
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (out < 0) {
+        throw std::runtime_error("cannot write " + outPath);
+    }
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // The server goes down with the test process, even when that one is killed. The signal comes when the
+        // thread that forked ends, so servers belong to the main thread (SetUpTestSuite runs there).
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) {
+            ::_exit(1);
+        }
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(out, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(out);
+    if (pid < 0) {
+        throw std::runtime_error("fork(): " + std::string(std::strerror(errno)));
+    }
+    m_pid = pid;
+
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!running()) {
+            int status = 0;
+            ::waitpid(m_pid, &status, 0);
+            m_pid = 0;
+            log = logTail();
+            if (log.find("Address already in use") != std::string::npos) {
+                return false;
+            }
+            throw std::runtime_error("the MariaDB server ended while starting:\n" + log);
+        }
+        if (answers(socket())) {
+            return true;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    log = logTail();
+    stop();
+    throw std::runtime_error("the MariaDB server did not accept connections within 60 s:\n" + log);
+}
+
+std::string MariaDbServer::logTail() const
+{
+    std::string text;
+    for (const char* name : {"/mysqld.err", "/mysqld.out"}) {
+        try {
+            text += readFile(m_dir + name);
+        } catch (const std::runtime_error&) {
+            // the server did not get as far as writing it
+        }
+    }
+    return text.size() > 4000 ? text.substr(text.size() - 4000) : text;
+}
+
+bool MariaDbServer::running() const
+{
+    if (m_pid <= 0) {
+        return false;
+    }
+    // WNOWAIT leaves an ended child to stop(); si_pid stays 0 while it runs.
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
+
+void MariaDbServer::stop()
+{
+    if (m_pid <= 0) {
+        return;
+    }
+    ::kill(m_pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    int status = 0;
+    pid_t done = 0;
+    while ((done = ::waitpid(m_pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    if (done == 0) {
+        ::kill(m_pid, SIGKILL);
+        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    m_pid = 0;
+}
+
+std::string MariaDbServer::connectionString(const std::string& database) const
+{
+    // Server=localhost makes Connector/C use the Unix socket given by Socket=. Charset=utf8mb4 fixes the character
+    // set of the connection, so the ANSI calls exchange UTF-8 whatever the defaults of client library and server.
+    return "Driver=" + mariadbDriver() + ";Server=localhost;Socket=" + socket() + ";Uid=root;Pwd=;Database=" + database
+           + ";Charset=utf8mb4;";
+}
+
+std::string MariaDbServer::createDatabase(const std::string& name)
+{
+    if (name.empty() || name.size() > 64
+        || name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_")
+               != std::string::npos) {
+        throw std::invalid_argument("database name must be letters, digits and \"_\": " + name);
+    }
+    execSql(connectionString(""), "CREATE DATABASE `" + name + "` CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci");
+    const std::string database = connectionString(name);
+    OdbcConnection connection(database);
+    for (const auto& statement : schemaStatements(schemaFile("mariadb.sql"))) {
+        connection.exec(statement);
+    }
+    return database;
+}
+
+} // namespace testsupport

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace testsupport {
+
+//! Path of the SQLite3 ODBC driver library; throws std::runtime_error naming the places searched when it is missing.
+std::string sqliteDriver();
+//! Path of the MariaDB Connector/ODBC driver library; throws std::runtime_error when it is missing.
+std::string mariadbDriver();
+
+//! ODBC connection string for the SQLite database in `file` (created on first connect), driver given by path.
+std::string sqliteConnectionString(const std::string& file);
+
+//! Creates the tables and indexes of db/schema/sqlite.sql in `file` through the SQLite ODBC driver. Runs again
+//! harmlessly on a file that already has them. Throws std::runtime_error with the driver's diagnostics on failure.
+void createSqliteDatabase(const std::string& file);
+
+//! The statements of a schema script (";" at a line end closes one, "--" lines are comments).
+std::vector<std::string> schemaStatements(const std::string& scriptPath);
+//! Full path of a script in db/schema/, e.g. "mariadb.sql".
+std::string schemaFile(const std::string& name);
+
+using Rows = std::vector<std::vector<std::string>>;
+
+//! One ODBC connection in autocommit mode, closed at destruction. Every failing call throws std::runtime_error with
+//! the SQLSTATEs and messages of the driver.
+class OdbcConnection
+{
+public:
+    explicit OdbcConnection(const std::string& connectionString);
+    ~OdbcConnection();
+    OdbcConnection(const OdbcConnection&) = delete;
+    OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+    //! Runs a statement that returns no rows.
+    void exec(const std::string& sql);
+    //! Runs a query; every value as text, NULL as "".
+    Rows query(const std::string& sql);
+    //! The value of the first column of the first row ("" when there is none).
+    std::string scalar(const std::string& sql);
+    //! SQLGetInfo text values: SQL_DRIVER_NAME, SQL_DBMS_NAME.
+    std::string driverName();
+    std::string dbmsName();
+
+private:
+    void* m_env = nullptr;
+    void* m_dbc = nullptr;
+};
+
+//! Connects, runs one statement, disconnects.
+void execSql(const std::string& connectionString, const std::string& sql);
+//! Connects, runs one query, disconnects; every value as text, NULL as "".
+Rows querySql(const std::string& connectionString, const std::string& sql);
+
+/**
+ * A private MariaDB server for the lifetime of the object: a fresh data folder under the temporary folder, its own
+ * Unix socket, and TCP only on 127.0.0.1 at a free port. The user root has no password. The server gets SIGTERM when
+ * the test process dies, and the destructor stops it (SIGTERM, SIGKILL after 20 s) and removes the folder.
+ *
+ * The constructor returns once the server accepts connections; it throws std::runtime_error (with the end of the
+ * server's log) when the programs are missing or the server does not come up within 60 s.
+ */
+class MariaDbServer
+{
+public:
+    MariaDbServer();
+    ~MariaDbServer();
+    MariaDbServer(const MariaDbServer&) = delete;
+    MariaDbServer& operator=(const MariaDbServer&) = delete;
+
+    //! True while the server process lives.
+    bool running() const;
+    //! Process id of the server, 0 after stop().
+    pid_t pid() const { return m_pid; }
+    std::string socket() const { return m_dir + "/mysqld.sock"; }
+    int port() const { return m_port; }
+    //! The server's data folder and log live below this folder.
+    const std::string& directory() const { return m_dir; }
+
+    /**
+     * Creates database `name` (letters, digits, "_") with the tables of db/schema/mariadb.sql and returns its ODBC
+     * connection string. Throws std::invalid_argument for another name, std::runtime_error when a statement fails.
+     */
+    std::string createDatabase(const std::string& name);
+    //! Connection string through MariaDB Connector/ODBC on the socket as root; "" as database connects to none.
+    std::string connectionString(const std::string& database) const;
+
+    //! Stops the server and waits for it; the destructor does the same.
+    void stop();
+
+private:
+    bool start(std::string& log);
+    std::string logTail() const;
+
+    std::string m_dir;
+    int m_port = 0;
+    pid_t m_pid = 0;
+};
+
+} // namespace testsupport
