@@ -133,8 +133,12 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     for (const char* operation : {"LastReceiptOfATill", "SoftSeekOfADay"}) {
         const std::string base = operation;
-        reporter.printRatio(
-            base + " SQLite, 1 000 000 / 1 000 receipts", base + "/sqlite-1000000", base + "/sqlite-1000");
+        for (const char* kind : {"sqlite", "mariadb"}) {
+            const std::string name = kind;
+            reporter.printRatio(base + " " + name + ", 1 000 000 / 1 000 receipts",
+                                base + "/" + name + "-1000000",
+                                base + "/" + name + "-1000");
+        }
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
