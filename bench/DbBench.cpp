@@ -11,8 +11,6 @@
 #include "tests/support/TempDir.h"
 
 #include <benchmark/benchmark.h>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <sys/resource.h>
@@ -23,40 +21,14 @@ namespace {
 
 std::map<std::string, std::shared_ptr<db::Connection>> databases;
 
-std::string sqliteDriver()
-{
-    for (const char* path : {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so", "/usr/lib/odbc/libsqlite3odbc.so"}) {
-        if (std::filesystem::exists(path)) {
-            return path;
-        }
-    }
-    return "libsqlite3odbc.so";
-}
-
-// The statements of a schema script: separated by ";" at line ends, "--" lines are comments.
-void runScript(db::Connection& connection, const std::string& file)
-{
-    std::ifstream in(file);
-    std::string line;
-    std::string statement;
-    while (std::getline(in, line)) {
-        if (line.starts_with("--")) {
-            continue;
-        }
-        statement += line + "\n";
-        if (!line.empty() && line.back() == ';') {
-            connection.execute(statement);
-            statement.clear();
-        }
-    }
-}
-
 // n receipts of two tills over the year 2026, numbered per till, in time order within a day.
 std::shared_ptr<db::Connection> sqliteWith(const testsupport::TempDir& dir, long n)
 {
     auto connection = std::make_shared<db::Connection>(
-        "Driver=" + sqliteDriver() + ";Database=" + dir.file("bons" + std::to_string(n) + ".db") + ";");
-    runScript(*connection, SCHEMA_DIR "/sqlite.sql");
+        testsupport::sqliteConnectionString(dir.file("bons" + std::to_string(n) + ".db")));
+    for (const auto& statement : testsupport::schemaStatements(testsupport::schemaFile("sqlite.sql"))) {
+        connection->execute(statement);
+    }
     const auto count = std::to_string(n);
     connection->execute("INSERT INTO BONS (BONID, KASSA, DATUM, ZEIT, BONNR, TYP) "
                         "WITH RECURSIVE seq(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM seq WHERE i < "

@@ -3,34 +3,23 @@
 #include "app/Program.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
+#include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 
 using namespace std::chrono;
 
 namespace {
-
-std::string sqliteDriver()
-{
-    for (const char* path : {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so", "/usr/lib/odbc/libsqlite3odbc.so"}) {
-        if (std::filesystem::exists(path)) {
-            return path;
-        }
-    }
-    return "libsqlite3odbc.so";
-}
 
 class SqliteTableTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        connection =
-            std::make_shared<db::Connection>("Driver=" + sqliteDriver() + ";Database=" + dir.file("kassa.db") + ";");
+        connection = std::make_shared<db::Connection>(testsupport::sqliteConnectionString(dir.file("kassa.db")));
         connection->execute("CREATE TABLE BONS (BONID INTEGER PRIMARY KEY, KASSA VARCHAR(10) NOT NULL DEFAULT '', "
                             "DATUM DATE, ZEIT VARCHAR(8) NOT NULL DEFAULT '', BONNR INTEGER NOT NULL DEFAULT 0, "
                             "TYP VARCHAR(2) NOT NULL DEFAULT 'B', KNDID INTEGER, RKSV_JWS TEXT, RKSV_SALDO NUMERIC)");
@@ -238,7 +227,7 @@ TEST_F(SqliteTableTest, TheProgramWideConnectionComesFromTheInstallationOrTheHos
     EXPECT_EQ(db::programConnectionString(), "DSN=PLUMOXA;UID=PLUMOXA;PWD=PLUMOXA;");
     app::program().HostProduct = "DRAVELIN";
     EXPECT_EQ(db::programConnectionString(), "DSN=DRAVELIN;");
-    app::program().connections.datenbank = "Driver=" + sqliteDriver() + ";Database=" + dir.file("kassa.db") + ";";
+    app::program().connections.datenbank = testsupport::sqliteConnectionString(dir.file("kassa.db"));
     ASSERT_EQ(db::programConnection(), nullptr);
     const auto& opened = db::openProgramConnection();
     ASSERT_NE(opened, nullptr);
