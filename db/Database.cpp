@@ -24,8 +24,8 @@ std::string programConnectionString()
         return p.connections.datenbank;
     }
     std::string text = "DSN=" + p.HostProduct + ";";
-    if (p.HostProduct == "PLUMOXA") {
-        text += "UID=PLUMOXA;PWD=PLUMOXA;";
+    if (app::toUpper(p.HostProduct).starts_with("PLUMOXA")) {
+        text += "UID=" + p.HostProduct + ";PWD=" + p.HostProduct + ";";
     }
     return text;
 }

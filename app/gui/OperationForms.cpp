@@ -274,6 +274,7 @@ Sub9::Sub9(QWidget* parent)
     m_pshBondruck = addButton(122, 62, 92, german("Beleg auswählen"), "pshBondruck");
     m_pshBondruck->setVisible(IsVexaProject());
     connect(m_pshPaste, &QPushButton::clicked, this, &Sub9::PshPaste);
+    connect(m_pshBondruck, &QPushButton::clicked, this, &Sub9::PshBondruck);
     connect(m_sleBeleg, &QPlainTextEdit::textChanged, this, [this] {
         if (!m_settingReceipt) {
             // Typed in the field: a line break there is the platform's CR LF.
@@ -308,6 +309,22 @@ void Sub9::PshPaste()
         return;
     }
     setReceipt(clipboard);
+}
+
+void Sub9::setBondruck(std::function<std::string(QWidget* owner)> picker)
+{
+    m_bondruck = std::move(picker);
+}
+
+void Sub9::PshBondruck()
+{
+    if (!m_bondruck) {
+        return;
+    }
+    const auto receipt = m_bondruck(this);
+    if (!receipt.empty()) {
+        setReceipt(QString::fromStdString(receipt));
+    }
 }
 
 bool Sub9::PshOk()

@@ -2,6 +2,8 @@
 
 #include "app/gui/MySubDataWindow.h"
 
+#include <functional>
+
 class QPlainTextEdit;
 
 namespace app::gui {
@@ -99,6 +101,10 @@ public:
     void PshPaste();
     //! The receipt as entered: typed line breaks count as CR LF, pasted text keeps its own.
     std::string accBeleg() const;
+    //! "Beleg auswählen": what picks a receipt from the cash-register database ("" when none was taken over);
+    //! wired in by whoever knows the database's windows.
+    void setBondruck(std::function<std::string(QWidget* owner)> picker);
+    void PshBondruck();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -111,6 +117,7 @@ private:
     QPushButton* m_pshBondruck;
     QString m_beleg;
     bool m_settingReceipt = false;
+    std::function<std::string(QWidget*)> m_bondruck;
 };
 
 } // namespace app::gui

@@ -1,0 +1,375 @@
+#include "db/gui/DlgBondruck.h"
+
+#include "app/Clock.h"
+#include "app/Dialogs.h"
+#include "app/Program.h"
+#include "app/StringUtil.h"
+#include "app/TextFormat.h"
+#include "app/gui/DialogUnits.h"
+#include "db/Database.h"
+#include "db/MySqlTable.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <charconv>
+#include <cstdio>
+
+namespace db {
+namespace {
+
+enum ListColumn
+{
+    ZEIT,
+    KASSA,
+    BONNR,
+    KUNDE,
+    WERT,
+};
+
+constexpr const char* AMOUNTS[] = {"RKSV_NORMAL", "RKSV_ERM1", "RKSV_ERM2", "RKSV_SONDER", "RKSV_NULL"};
+
+QString qs(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+// The receipt's total: the five amounts by VAT rate that the table has, empty or NULL counting 0.
+double totalOf(const MySqlTable& bons)
+{
+    double total = 0;
+    for (const char* column : AMOUNTS) {
+        if (bons.FieldPos(column) != 0) {
+            const auto text = app::trim(bons.FieldGet(column));
+            double value = 0;
+            std::from_chars(text.data(), text.data() + text.size(), value); // empty or NULL: 0
+            total += value;
+        }
+    }
+    return total;
+}
+
+// A date as FieldGetString gives it: YYYYMMDD.
+std::string dateKey(std::chrono::year_month_day day)
+{
+    char text[16];
+    std::snprintf(text,
+                  sizeof text,
+                  "%04d%02u%02u",
+                  static_cast<int>(day.year()),
+                  static_cast<unsigned>(day.month()),
+                  static_cast<unsigned>(day.day()));
+    return text;
+}
+
+std::string padLeft(const std::string& text, std::size_t width)
+{
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+} // namespace
+
+std::string RKSVMyBelegText(const std::string& code, bool copy)
+{
+    if (code == "A") {
+        return "Startbeleg";
+    }
+    if (code == "J") {
+        return "Jahresbeleg";
+    }
+    if (code == "M") {
+        return "Monatsbeleg";
+    }
+    if (code == "S") {
+        return "Sammelbeleg";
+    }
+    if (code == "E") {
+        return "Schlussbeleg";
+    }
+    return std::string("RECHNUNG ") + (copy ? "(Kopie)" : "");
+}
+
+DlgBondruck::DlgBondruck(QWidget* owner, JwsConverter converter)
+    : QDialog(owner)
+    , m_converter(std::move(converter))
+    , m_lvwData(new QTreeWidget(this))
+    , m_sleDatum(new QLineEdit(this))
+    , m_pshToday(new QPushButton(this))
+{
+    setObjectName(QStringLiteral("dlgBondruck"));
+    setWindowTitle(QStringLiteral("Vexa-Quorvex: Belegauswahl"));
+    const app::gui::DialogUnits du(font());
+    setFixedSize(du.size(328, 228));
+
+    m_lvwData->setObjectName(QStringLiteral("lvwData"));
+    m_lvwData->setGeometry(du.rect(4, 4, 320, 196));
+    m_lvwData->setRootIsDecorated(false);
+    m_lvwData->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_lvwData->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_lvwData->setAllColumnsShowFocus(true);
+    m_lvwData->setUniformRowHeights(true);
+
+    const auto button = [&](const char* name, const QString& text, const QString& tip, QRect geometry) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(QLatin1String(name));
+        b->setToolTip(tip);
+        b->setGeometry(geometry);
+        b->setAutoDefault(false);
+        return b;
+    };
+    auto* ablage = button("pshAblage",
+                          QString::fromUtf8("Beleg übernehmen"),
+                          QString::fromUtf8("Beleg übernehmen"),
+                          du.rect(4, 204, 64, 20));
+    auto* down = button("pshDown", QStringLiteral("-"), QStringLiteral("1 Tag zurück"), du.rect(74, 206, 14, 14));
+    m_sleDatum->setObjectName(QStringLiteral("sleDatum"));
+    m_sleDatum->setMaxLength(10);
+    m_sleDatum->setGeometry(du.rect(90, 207, 48, 12));
+    auto* ok = button("pshOk", QStringLiteral("..."), QStringLiteral("Datum anzeigen"), du.rect(140, 206, 16, 14));
+    auto* up = button("pshUp", QStringLiteral("+"), QStringLiteral("1 Tag weiter"), du.rect(158, 206, 14, 14));
+    m_pshToday->setObjectName(QStringLiteral("pshToday"));
+    m_pshToday->setToolTip(QStringLiteral("Heute"));
+    m_pshToday->setGeometry(du.rect(178, 206, 76, 14));
+    m_pshToday->setAutoDefault(false);
+    auto* cancel = button("pshCancel", QStringLiteral("Abbruch"), QStringLiteral("Abbruch"), du.rect(264, 204, 60, 20));
+
+    connect(ablage, &QPushButton::clicked, this, &DlgBondruck::PshAblage);
+    connect(down, &QPushButton::clicked, this, &DlgBondruck::PshDown);
+    connect(ok, &QPushButton::clicked, this, &DlgBondruck::PshOk);
+    connect(up, &QPushButton::clicked, this, &DlgBondruck::PshUp);
+    connect(m_pshToday, &QPushButton::clicked, this, &DlgBondruck::PshToday);
+    connect(cancel, &QPushButton::clicked, this, &DlgBondruck::PshCancel);
+    connect(m_sleDatum, &QLineEdit::returnPressed, this, &DlgBondruck::PshOk);
+    connect(m_lvwData, &QTreeWidget::itemDoubleClicked, this, &DlgBondruck::PshAblage);
+    PostInit();
+}
+
+void DlgBondruck::PostInit()
+{
+    const auto today = app::now().date;
+    m_pshToday->setText(qs("Heute " + app::formatDate(today)));
+    m_sleDatum->setText(qs(app::formatDate(today)));
+    m_result.clear();
+    m_lvwData->setHeaderLabels({QStringLiteral("Zeit"),
+                                QStringLiteral("Ka"),
+                                QStringLiteral("Bonnr"),
+                                QStringLiteral("Kunde"),
+                                QStringLiteral("Summe")});
+    // Widths in characters, as the list was laid out.
+    const QFontMetrics metrics(font());
+    const int character = metrics.horizontalAdvance(QLatin1Char('0')) + 1;
+    const int widths[] = {6, 3, 7, 30, 7};
+    for (int column = 0; column < 5; ++column) {
+        m_lvwData->setColumnWidth(column, widths[column] * character + 8);
+    }
+    m_lvwData->headerItem()->setTextAlignment(BONNR, Qt::AlignRight | Qt::AlignVCenter);
+    m_lvwData->headerItem()->setTextAlignment(WERT, Qt::AlignRight | Qt::AlignVCenter);
+}
+
+void DlgBondruck::Setup(const std::string& till)
+{
+    m_till = till;
+    ListBons();
+}
+
+std::optional<std::chrono::year_month_day> DlgBondruck::shownDate() const
+{
+    return app::parseDate(m_sleDatum->text().toStdString());
+}
+
+void DlgBondruck::showDay(std::chrono::year_month_day day)
+{
+    m_sleDatum->setText(qs(app::formatDate(day)));
+    ListBons();
+}
+
+void DlgBondruck::ListBons()
+{
+    m_lvwData->clear();
+    const auto day = shownDate();
+    if (!day) {
+        return;
+    }
+    const auto product = app::toUpper(app::program().HostProduct);
+    if (product.starts_with("PLUMOXA")) {
+        ListBonsPLUMOXA(*day);
+    } else if (product.starts_with("DRAVELIN")) {
+        ListBonsDRAVELIN(*day);
+    } else {
+        ListBonsMySql(*day);
+    }
+    if (m_lvwData->topLevelItemCount() > 0) {
+        m_lvwData->setCurrentItem(m_lvwData->topLevelItem(0));
+    }
+}
+
+void DlgBondruck::addRow(const std::string& time,
+                         const std::string& till,
+                         const std::string& number,
+                         const std::string& customer,
+                         double total,
+                         const std::string& jws)
+{
+    auto* item = new QTreeWidgetItem;
+    item->setText(ZEIT, qs(time));
+    item->setText(KASSA, qs(till));
+    item->setText(BONNR, qs(padLeft(app::trim(number), 8)));
+    item->setText(KUNDE, qs(customer));
+    item->setText(WERT, qs(padLeft(app::formatAmount(total), 9)));
+    item->setTextAlignment(BONNR, Qt::AlignRight | Qt::AlignVCenter);
+    item->setTextAlignment(WERT, Qt::AlignRight | Qt::AlignVCenter);
+    item->setData(0, Qt::UserRole, qs(jws));
+    // Rows follow the cursor, so the day reads from top to bottom in the cursor's order.
+    m_lvwData->addTopLevelItem(item);
+    app::dialogs().ProcessEvents();
+}
+
+void DlgBondruck::ListBonsMySql(std::chrono::year_month_day day)
+{
+    DbBon bons;
+    DbKnd customers;
+    bons.Where("kassa = " + Quote(m_till));
+    bons.OrderBy({"ZEIT"});
+    bons.Seek("DATUM", day, true);
+    const auto wanted = dateKey(day);
+    while (!bons.EoF() && bons.FieldGetString("DATUM") == wanted) {
+        std::string customer;
+        const auto type = bons.FieldGet("RKSV_TYP");
+        if (!app::trim(type).empty()) {
+            customer = RKSVMyBelegText(app::trim(type));
+        } else if (const auto id = bons.FieldGet("KNDID"); id != "0" && !app::trim(id).empty()) {
+            if (customers.Seek("KNDID", id)) {
+                customer = app::GetKndText(customers.FieldGet("ZUNAME"),
+                                           customers.FieldGet("VORNAME"),
+                                           customers.FieldGet("STRASSE"),
+                                           customers.FieldGet("PLZ"),
+                                           customers.FieldGet("ORT"));
+            }
+        }
+        addRow(bons.FieldGet("ZEIT"),
+               bons.FieldGet("KASSA"),
+               bons.FieldGet("BONNR"),
+               customer,
+               totalOf(bons),
+               bons.FieldGet("RKSV_JWS"));
+        bons.Skip();
+    }
+    bons.Close();
+    customers.Close();
+}
+
+void DlgBondruck::ListBonsPLUMOXA(std::chrono::year_month_day day)
+{
+    DbBon bons;
+    bons.Where("datum = " + D2SQL(day));
+    bons.OrderBy({"BONNR"});
+    for (bool more = !bons.EoF(); more; more = bons.Skip()) {
+        const auto type = app::trim(bons.FieldGet("RKSV_TYP"));
+        const auto customer = !type.empty() ? RKSVMyBelegText(type)
+                                            : app::GetKndText(app::Nvl(bons.FieldGet("NAME")),
+                                                              "",
+                                                              app::Nvl(bons.FieldGet("STRASSE")),
+                                                              app::Nvl(bons.FieldGet("PLZ")),
+                                                              app::Nvl(bons.FieldGet("ORT")));
+        addRow(bons.FieldGet("ZEIT"),
+               bons.FieldGet("KASSA"),
+               bons.FieldGet("BONNR"),
+               customer,
+               totalOf(bons),
+               bons.FieldGet("RKSV_JWS"));
+    }
+    bons.Close();
+}
+
+void DlgBondruck::ListBonsDRAVELIN(std::chrono::year_month_day day)
+{
+    DbBon bons;
+    bons.OrderBy({"ZEIT"});
+    bons.Seek("DATUM", day, true);
+    const auto wanted = dateKey(day);
+    while (!bons.EoF() && bons.FieldGetString("DATUM") == wanted) {
+        const auto type = app::trim(bons.FieldGet("RKSV_TYP"));
+        std::string customer;
+        if (!type.empty()) {
+            customer = RKSVMyBelegText(type);
+        } else if (!app::trim(bons.FieldGet("PK_NR")).empty()) {
+            customer = app::GetKndText(bons.FieldGet("PK_NAM"),
+                                       bons.FieldGet("PK_VOR"),
+                                       bons.FieldGet("PK_STR"),
+                                       bons.FieldGet("PK_PLZ"),
+                                       bons.FieldGet("PK_ORT"));
+        }
+        addRow(bons.FieldGet("ZEIT"),
+               bons.FieldGet("KASSA"),
+               bons.FieldGet("BONNR"),
+               customer,
+               totalOf(bons),
+               bons.FieldGet("RKSV_JWS"));
+        bons.Skip();
+    }
+    bons.Close();
+}
+
+void DlgBondruck::PshDown()
+{
+    const auto day = shownDate().value_or(app::now().date);
+    showDay(std::chrono::sys_days(day) - std::chrono::days(1));
+}
+
+void DlgBondruck::PshUp()
+{
+    const auto day = shownDate().value_or(app::now().date);
+    showDay(std::chrono::sys_days(day) + std::chrono::days(1));
+}
+
+void DlgBondruck::PshToday()
+{
+    showDay(app::now().date);
+}
+
+void DlgBondruck::PshOk()
+{
+    m_sleDatum->setFocus();
+    if (!m_sleDatum->text().trimmed().isEmpty()) {
+        ListBons();
+    }
+}
+
+void DlgBondruck::PshAblage()
+{
+    if (auto* item = m_lvwData->currentItem(); item && m_lvwData->topLevelItemCount() > 0) {
+        std::string error;
+        const auto text =
+            m_converter ? m_converter(item->data(0, Qt::UserRole).toString().toStdString(), error) : std::nullopt;
+        if (text) {
+            m_result = *text;
+        } else {
+            app::dialogs().ErrorBox(error.empty() ? "Der Beleg kann nicht umgewandelt werden." : error);
+        }
+    }
+    accept();
+}
+
+void DlgBondruck::PshCancel()
+{
+    reject();
+}
+
+std::string PshBondruck(QWidget* owner, const std::string& till, JwsConverter converter)
+{
+    try {
+        setProgramConnection(nullptr);
+        openProgramConnection();
+    } catch (const std::exception&) {
+        app::dialogs().ErrorBox("Zugriff auf Belege nicht möglich");
+        return {};
+    }
+    DlgBondruck picker(owner, std::move(converter));
+    picker.Setup(till);
+    picker.exec();
+    return picker.accJws();
+}
+
+} // namespace db

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QDialog>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+
+namespace db {
+
+//! The readable receipt text of a stored compact JWS, or nothing with the German reason in `error`.
+using JwsConverter = std::function<std::optional<std::string>(const std::string& jws, std::string& error)>;
+
+//! "Startbeleg", "Jahresbeleg" … for a status-receipt code; any other code gives "RECHNUNG " (+ "(Kopie)").
+std::string RKSVMyBelegText(const std::string& code, bool copy = false);
+
+/**
+ * The receipt picker "Belegauswahl": the receipts of one day from the cash-register database, in one of three
+ * listings by host product, with time, till, number, customer (or receipt kind) and total. "Beleg übernehmen"
+ * converts the chosen receipt's stored compact JWS into its readable text; accJws() gives it after the dialog
+ * closed ("" when nothing was taken over). Rows are listed while the cursor advances, with the window kept
+ * responsive after every row.
+ */
+class DlgBondruck : public QDialog
+{
+    Q_OBJECT
+
+public:
+    DlgBondruck(QWidget* owner, JwsConverter converter);
+
+    //! Keeps the till number and lists the receipts of the shown day.
+    void Setup(const std::string& till);
+    void ListBons();
+    void PshDown();
+    void PshUp();
+    void PshToday();
+    void PshOk();
+    void PshAblage();
+    void PshCancel();
+    const std::string& accJws() const { return m_result; }
+
+private:
+    void PostInit();
+    void ListBonsMySql(std::chrono::year_month_day day);
+    void ListBonsPLUMOXA(std::chrono::year_month_day day);
+    void ListBonsDRAVELIN(std::chrono::year_month_day day);
+    void addRow(const std::string& time,
+                const std::string& till,
+                const std::string& number,
+                const std::string& customer,
+                double total,
+                const std::string& jws);
+    std::optional<std::chrono::year_month_day> shownDate() const;
+    void showDay(std::chrono::year_month_day day);
+
+    JwsConverter m_converter;
+    std::string m_till;
+    std::string m_result;
+    QTreeWidget* m_lvwData;
+    QLineEdit* m_sleDatum;
+    QPushButton* m_pshToday;
+};
+
+/**
+ * "Beleg auswählen": opens the program-wide connection anew (the error box "Zugriff auf Belege nicht möglich"
+ * when it fails), shows the picker for the till over `owner`, and gives the receipt text taken over ("" none).
+ */
+std::string PshBondruck(QWidget* owner, const std::string& till, JwsConverter converter);
+
+} // namespace db

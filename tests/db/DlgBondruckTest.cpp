@@ -1,0 +1,200 @@
+// The receipt picker on a real SQLite database through its ODBC driver, in each of its three listings.
+#include "db/gui/DlgBondruck.h"
+
+#include "app/Clock.h"
+#include "app/Program.h"
+#include "db/Database.h"
+#include "tests/support/Databases.h"
+#include "tests/support/Modal.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/TempDir.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+using namespace std::chrono;
+
+class DlgBondruckTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<testsupport::TempDir>();
+        m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
+        const auto file = m_dir->file("kassa.db");
+        testsupport::createSqliteDatabase(file);
+        const auto connection = testsupport::sqliteConnectionString(file);
+        testsupport::execSql(connection,
+                             "INSERT INTO KUNDEN (KNDID, ZUNAME, VORNAME, STRASSE, PLZ, ORT) VALUES "
+                             "(5, 'Gruber', 'Anna', 'Hauptplatz 1', '8010', 'Graz')");
+        // Day 06.12.2026: till 01 at 10:15 (customer 5), 09:00 (annual receipt), 11:30 (no customer);
+        // till 02 at 09:30; day 07.12.2026: till 01 at 08:00.
+        testsupport::execSql(
+            connection,
+            "INSERT INTO BONS (BONID, KASSA, DATUM, ZEIT, BONNR, TYP, KNDID, RKSV_TYP, RKSV_JWS, RKSV_NORMAL, "
+            "RKSV_ERM1, RKSV_ERM2, RKSV_SONDER, RKSV_NULL, NAME, STRASSE, PLZ, ORT, PK_NR, PK_NAM, PK_VOR, PK_STR, "
+            "PK_PLZ, PK_ORT) VALUES "
+            "(1, '01', '2026-12-06', '10:15:00', 12, 'B', 5, '', 'jws-1', 10, 0, 2.5, 0, 0, 'Gruber', "
+            "'Hauptplatz 1', '8010', 'Graz', 'P5', 'Gruber', 'Anna', 'Hauptplatz 1', '8010', 'Graz'),"
+            "(2, '01', '2026-12-06', '09:00:00', 11, 'B', 5, 'J', 'jws-2', 0, 0, 0, 0, 0, '', '', '', '', '', '', "
+            "'', '', '', ''),"
+            "(3, '01', '2026-12-06', '11:30:00', 13, 'B', 0, '', 'jws-3', 4.2, 0, 0, 0, 0, '', '', '', '', '', "
+            "'', '', '', '', ''),"
+            "(4, '02', '2026-12-06', '09:30:00', 7, 'B', 0, '', 'jws-4', 1, 0, 0, 0, 0, '', '', '', '', '', '', "
+            "'', '', '', ''),"
+            "(5, '01', '2026-12-07', '08:00:00', 14, 'B', 0, '', 'jws-5', 3, 0, 0, 0, 0, '', '', '', '', '', '', "
+            "'', '', '', '')");
+        app::program() = app::Program{};
+        app::program().connections.datenbank = connection;
+        app::setClock([] { return app::LocalDateTime{year{2026} / December / 6, hh_mm_ss<seconds>(12h)}; });
+        db::setProgramConnection(nullptr);
+        db::openProgramConnection();
+    }
+    void cleanup()
+    {
+        db::setProgramConnection(nullptr);
+        app::setClock({});
+        app::program() = app::Program{};
+        m_dialogs.reset();
+        m_dir.reset();
+    }
+
+    void theTillsReceiptsOfTheDayInTimeOrder()
+    {
+        db::DlgBondruck picker(nullptr, {});
+        QCOMPARE(picker.windowTitle(), QStringLiteral("Vexa-Quorvex: Belegauswahl"));
+        QCOMPARE(picker.findChild<QPushButton*>(QStringLiteral("pshToday"))->text(),
+                 QStringLiteral("Heute 06.12.2026"));
+        picker.Setup("01");
+        QCOMPARE(rows(picker),
+                 QStringList({QStringLiteral("09:00:00|01|      11|Jahresbeleg|     0,00"),
+                              QStringLiteral("10:15:00|01|      12|Anna Gruber, Hauptplatz 1, 8010 Graz|    12,50"),
+                              QStringLiteral("11:30:00|01|      13||     4,20")}));
+        picker.show();
+        testsupport::savePng(&picker, QStringLiteral("dlgBondruck"));
+    }
+
+    void plumoxaListsEveryTillInNumberOrder()
+    {
+        app::program().HostProduct = "plumoxa";
+        db::DlgBondruck picker(nullptr, {});
+        picker.Setup("01");
+        QCOMPARE(rows(picker),
+                 QStringList({// an empty address leaves the two blanks of GetKndText
+                              QStringLiteral("09:30:00|02|       7|  |     1,00"),
+                              QStringLiteral("09:00:00|01|      11|Jahresbeleg|     0,00"),
+                              QStringLiteral("10:15:00|01|      12|Gruber, Hauptplatz 1, 8010 Graz|    12,50"),
+                              QStringLiteral("11:30:00|01|      13|  |     4,20")}));
+    }
+
+    void dravelinListsEveryTillInTimeOrder()
+    {
+        app::program().HostProduct = "DRAVELIN";
+        db::DlgBondruck picker(nullptr, {});
+        picker.Setup("01");
+        QCOMPARE(rows(picker).size(), 4);
+        QCOMPARE(rows(picker).at(1), QStringLiteral("09:30:00|02|       7||     1,00"));
+        QCOMPARE(rows(picker).at(2),
+                 QStringLiteral("10:15:00|01|      12|Anna Gruber, Hauptplatz 1, 8010 Graz|    12,50"));
+    }
+
+    void theDateButtonsMoveTheDay()
+    {
+        db::DlgBondruck picker(nullptr, {});
+        picker.Setup("01");
+        auto* date = picker.findChild<QLineEdit*>(QStringLiteral("sleDatum"));
+        picker.findChild<QPushButton*>(QStringLiteral("pshUp"))->click();
+        QCOMPARE(date->text(), QStringLiteral("07.12.2026"));
+        QCOMPARE(rows(picker).size(), 1);
+        date->clear();
+        picker.findChild<QPushButton*>(QStringLiteral("pshDown"))->click();
+        QCOMPARE(date->text(), QStringLiteral("05.12.2026"));
+        QVERIFY(rows(picker).isEmpty());
+        date->clear();
+        picker.findChild<QPushButton*>(QStringLiteral("pshUp"))->click();
+        QCOMPARE(date->text(), QStringLiteral("07.12.2026")); // empty: tomorrow
+        picker.findChild<QPushButton*>(QStringLiteral("pshToday"))->click();
+        QCOMPARE(rows(picker).size(), 3);
+    }
+
+    void takingOverConvertsTheSelectedReceipt()
+    {
+        std::string asked;
+        db::DlgBondruck picker(nullptr, [&asked](const std::string& jws, std::string&) -> std::optional<std::string> {
+            asked = jws;
+            return "_R1-AT1_" + jws;
+        });
+        picker.Setup("01");
+        auto* list = picker.findChild<QTreeWidget*>(QStringLiteral("lvwData"));
+        list->setCurrentItem(list->topLevelItem(1));
+        picker.findChild<QPushButton*>(QStringLiteral("pshAblage"))->click();
+        QCOMPARE(asked, std::string("jws-1"));
+        QCOMPARE(picker.accJws(), std::string("_R1-AT1_jws-1"));
+
+        db::DlgBondruck failing(nullptr, [](const std::string&, std::string& error) -> std::optional<std::string> {
+            error = "Signaturkomponente nicht bereit";
+            return std::nullopt;
+        });
+        failing.Setup("01");
+        failing.PshAblage();
+        QCOMPARE(failing.accJws(), std::string());
+        QCOMPARE(m_dialogs->shown().back().text, std::string("Signaturkomponente nicht bereit"));
+
+        db::DlgBondruck empty(nullptr,
+                              [](const std::string&, std::string&) { return std::optional<std::string>("x"); });
+        empty.Setup("09");
+        empty.PshAblage();
+        QCOMPARE(empty.accJws(), std::string()); // an empty list just closes
+    }
+
+    void choosingAReceiptFromTheForm()
+    {
+        testsupport::onNextModal([](QWidget* dialog) {
+            auto* picker = qobject_cast<db::DlgBondruck*>(dialog);
+            picker->findChild<QPushButton*>(QStringLiteral("pshAblage"))->click();
+        });
+        const auto text = db::PshBondruck(nullptr, "01", [](const std::string& jws, std::string&) {
+            return std::optional<std::string>("Beleg " + jws);
+        });
+        QCOMPARE(text, std::string("Beleg jws-2"));
+
+        app::program().connections.datenbank = "DSN=GIBTESNICHT;";
+        QCOMPARE(db::PshBondruck(nullptr, "01", {}), std::string());
+        QCOMPARE(m_dialogs->shown().back().text, std::string("Zugriff auf Belege nicht möglich"));
+    }
+
+    void receiptKindTexts()
+    {
+        QCOMPARE(db::RKSVMyBelegText("A"), std::string("Startbeleg"));
+        QCOMPARE(db::RKSVMyBelegText("M"), std::string("Monatsbeleg"));
+        QCOMPARE(db::RKSVMyBelegText("S"), std::string("Sammelbeleg"));
+        QCOMPARE(db::RKSVMyBelegText("E"), std::string("Schlussbeleg"));
+        QCOMPARE(db::RKSVMyBelegText("X"), std::string("RECHNUNG "));
+        QCOMPARE(db::RKSVMyBelegText("X", true), std::string("RECHNUNG (Kopie)"));
+    }
+
+private:
+    static QStringList rows(const db::DlgBondruck& picker)
+    {
+        auto* list = picker.findChild<QTreeWidget*>(QStringLiteral("lvwData"));
+        QStringList result;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            QStringList cells;
+            for (int c = 0; c < 5; ++c) {
+                cells << list->topLevelItem(i)->text(c);
+            }
+            result << cells.join(QLatin1Char('|'));
+        }
+        return result;
+    }
+
+    std::unique_ptr<testsupport::TempDir> m_dir;
+    std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
+};
+
+QTEST_MAIN(DlgBondruckTest)
+#include "DlgBondruckTest.moc"
