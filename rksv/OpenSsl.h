@@ -1,0 +1,38 @@
+#pragma once
+
+#include <openssl/bn.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace rksv {
+
+//! Deleter that calls the OpenSSL free function `Free`; the one place each object type is released.
+template <auto Free> struct OpenSslFree
+{
+    template <typename T> void operator()(T* object) const noexcept { Free(object); }
+};
+
+//! Owning pointers for the OpenSSL objects this library hands out or uses.
+using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, OpenSslFree<&EVP_PKEY_free>>;
+using EvpPkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, OpenSslFree<&EVP_PKEY_CTX_free>>;
+using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, OpenSslFree<&EVP_MD_CTX_free>>;
+using EvpCipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, OpenSslFree<&EVP_CIPHER_CTX_free>>;
+using X509Ptr = std::unique_ptr<X509, OpenSslFree<&X509_free>>;
+using EcdsaSigPtr = std::unique_ptr<ECDSA_SIG, OpenSslFree<&ECDSA_SIG_free>>;
+using BignumPtr = std::unique_ptr<BIGNUM, OpenSslFree<&BN_free>>;
+
+using Sha256Digest = std::array<std::uint8_t, 32>;
+
+//! SHA-256 of the bytes.
+Sha256Digest sha256(std::span<const std::uint8_t> bytes);
+
+//! A fresh ECDSA key on P-256 (prime256v1); null if OpenSSL fails.
+EvpPkeyPtr generateP256Key();
+
+} // namespace rksv
