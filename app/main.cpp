@@ -3,7 +3,7 @@
 #include "app/gui/DtaMain.h"
 #include "app/gui/OperationForms.h"
 #include "db/gui/DlgBondruck.h"
-#include "rksv/Jws.h"
+#include "rksv/Rksv.h"
 #include "settings/DtaEinstellungen.h"
 
 #include <iostream>
@@ -24,12 +24,21 @@ int main(int argc, char** argv)
         });
         if (auto* receiptForm = dynamic_cast<app::gui::Sub9*>(window.form(9))) {
             receiptForm->setBondruck([&window](QWidget* owner) {
-                return db::PshBondruck(owner, window.accFnr(), [](const std::string& jws, std::string& error) {
-                    auto code = rksv::jwsToMachineCode(jws);
-                    if (!code) {
-                        error = "Der gespeicherte Beleg ist keine gültige Signatur (JWS).";
+                return db::PshBondruck(owner, window.accFnr(), [owner](const std::string& jws, std::string& error) {
+                    // Through the signing service, which is ready only with the installation's AES basis.
+                    rksv::RKSV service(owner);
+                    std::optional<std::string> text;
+                    if (service.accReady()) {
+                        if (auto converted = service.ConvertJWSCompactToText(jws); !converted.empty()) {
+                            text = std::move(converted);
+                        }
                     }
-                    return code;
+                    if (!text) {
+                        error = service.accMsgFirst().empty() ? "Die Signatureinheit ist nicht bereit."
+                                                              : service.accMsgFirst();
+                    }
+                    service.Close();
+                    return text;
                 });
             });
         }

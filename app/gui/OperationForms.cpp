@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/Program.h"
+#include "rksv/Rksv.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -211,6 +212,7 @@ Sub5::Sub5(QWidget* parent)
     m_pshRKSV = addButton(136, 48, 78, german("Aus RKSV einfügen"), "pshRKSV");
     m_pshRKSV->setVisible(IsVexaProject());
     connect(m_pshPaste, &QPushButton::clicked, this, &Sub5::PshPaste);
+    connect(m_pshRKSV, &QPushButton::clicked, this, &Sub5::PshRKSV);
     for (auto* edit : {m_sleKundeninfo, m_sleKassenidentnummer, m_sleAnmerkung, m_sleBenutzerschluessel}) {
         edit->installEventFilter(this);
     }
@@ -228,6 +230,21 @@ bool Sub5::eventFilter(QObject* watched, QEvent* event)
 void Sub5::PshPaste()
 {
     m_sleBenutzerschluessel->setText(QString::fromStdString(dialogs().ClipboardText()));
+}
+
+void Sub5::PshRKSV()
+{
+    rksv::RKSV service(this);
+    if (service.accReady() && !service.accAes256().empty()) {
+        m_sleBenutzerschluessel->setText(QString::fromStdString(service.accAes256()));
+    } else {
+        // Some refusals leave no message (a company number that is not four characters); say at least that.
+        dialogs().ErrorBox(
+            service.accMsgFirst().empty()
+                ? "Die Signatureinheit ist nicht bereit: Firmennummer und Produkt der Installation prüfen."
+                : service.accMsgFirst());
+    }
+    service.Close();
 }
 
 bool Sub5::PshOk()

@@ -75,6 +75,8 @@ public:
     bool PshOk() override;
     //! The clipboard's text into the user key, unchanged and unchecked.
     void PshPaste();
+    //! The till's AES key from the signing service into the user key, or the service's message.
+    void PshRKSV();
     std::string accKassenidentnummer() const;
     std::string accAnmerkung() const;
     std::string accBenutzerschluessel() const;

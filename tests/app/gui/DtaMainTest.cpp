@@ -21,6 +21,8 @@
 #include <QTest>
 #include <QTextEdit>
 
+#include <filesystem>
+
 using namespace std::chrono;
 using app::gui::DtaMain;
 using testsupport::readBytes;
@@ -368,6 +370,33 @@ private slots:
         m_window->findChild<QAction*>(QStringLiteral("mnuProgrammende"))->trigger();
         QVERIFY(!m_window->isVisible());
         QVERIFY(!testsupport::exists(m_dir->file("TMP/~20000101000000.XML")));
+    }
+
+    void ausRksvEinfuegenFillsTheTillsKey()
+    {
+        auto& p = app::program();
+        p.HostProduct = "PLUMOXA";
+        p.CompanyNumber = "0815";
+        std::filesystem::create_directories(m_dir->file("Karten"));
+        p.connections.signatur = "Software:" + m_dir->file("Karten");
+        openWindow();
+        choose(5);
+        auto* rksvButton = m_window->form(5)->findChild<QPushButton*>(QStringLiteral("pshRKSV"));
+        rksvButton->click();
+        const auto key = edit(5, "sleBenutzerschluessel")->text();
+        QCOMPARE(key.size(), 44);
+        fill(5);
+        edit(5, "sleBenutzerschluessel")->clear();
+        rksvButton->click();
+        QCOMPARE(edit(5, "sleBenutzerschluessel")->text(), key);
+        QVERIFY(m_window->form(5)->PshOk());
+
+        p.CompanyNumber = "081";
+        edit(5, "sleBenutzerschluessel")->clear();
+        rksvButton->click();
+        QCOMPARE(edit(5, "sleBenutzerschluessel")->text(), QString());
+        QCOMPARE(m_dialogs->shown().back().kind, std::string("ErrorBox"));
+        QVERIFY(!m_dialogs->shown().back().text.empty());
     }
 
 private:

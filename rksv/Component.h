@@ -1,0 +1,87 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace rksv {
+
+/**
+ * The signing component: signature cards in readers, receipt signing, JWS texts and images. Every operation
+ * answers with true/false (or an empty value) and fills its out values; on false the error text, where the
+ * operation has one, says why in German. A receipt signed while the card's signature device had failed carries
+ * the failure marker as its signature (see rksv/Jws.h). All texts are UTF-8.
+ */
+class Component
+{
+public:
+    virtual ~Component() = default;
+
+    //! Compact JWS → machine-readable code ("_R1-AT…").
+    virtual bool ConvertJWSCompactToText(const std::string& jws, std::string& text, std::string& error) = 0;
+    virtual bool VerifyPin(const std::string& reader, const std::string& pin) = 0;
+    virtual long GetReadersCount() = 0;
+    //! Name of the reader at a position counted from 0; "" when there is none.
+    virtual std::string GetReaderAt(long position) = 0;
+    virtual std::vector<std::string> GetCardReaders() = 0;
+    //! Number (certificate serial, hex) of the card in the reader; "" when there is none.
+    virtual std::string GetCardInReader(const std::string& reader) = 0;
+    virtual bool IsCardReaderPresent(const std::string& reader) = 0;
+    virtual bool IsCardNumberPresent(const std::string& card) = 0;
+    //! The card's signing certificate (Base64 DER) and its issuing chain (Base64 DER certificates, ";"-separated).
+    virtual bool GetCardCertificate(const std::string& reader, std::string& certificate, std::string& chain) = 0;
+    virtual bool VerifyJWS(const std::string& jws, const std::string& certificate) = 0;
+    //! The DEP export (JSON) of the receipts signed with the certificate.
+    virtual bool ExportJWS(const std::string& certificate,
+                           const std::string& chain,
+                           const std::vector<std::string>& jws,
+                           std::string& json) = 0;
+    //! The same for receipts in one text, separated by any character a compact JWS cannot hold (line break,
+    //! blank, ";", "," …).
+    virtual bool ExportJWSDelimitedString(const std::string& certificate,
+                                          const std::string& chain,
+                                          const std::string& jws,
+                                          std::string& json) = 0;
+    //! The QR code of the receipt's machine-readable code as an image (encoded as Base64 of a BMP), and a second
+    //! image (the same code as PNG).
+    virtual bool RKSVJwsToImage(const std::string& jws, std::string& image, std::string& secondImage) = 0;
+    //! Saves an image of RKSVJwsToImage; type "mime/bmp" or "mime/png".
+    virtual bool SaveImageToFile(const std::string& image, const std::string& file, const std::string& type) = 0;
+    //! A 44-character Base64 AES-256 key that depends on the basis alone.
+    virtual bool GenerateAes256Key(const std::string& basis, std::string& key, std::string& error) = 0;
+
+    //! The fields of a receipt to sign; amounts as texts in receipt form ("12,50"), in the order Normal,
+    //! Ermäßigt-1, Ermäßigt-2, Null, Besonders.
+    struct Receipt
+    {
+        std::string kassa;
+        std::string reader;
+        std::string pin;
+        std::string bonnr;
+        std::string dateTime; //!< "DD.MM.YYYY hh:mm:ss" as the service passes it
+        std::vector<std::string> amounts;
+        std::string turnoverCounter; //!< cents, as text
+        std::string previous;        //!< the previous receipt's compact JWS, or the till id for the first
+        std::string aesKey;
+    };
+    struct Signed
+    {
+        std::string jws;
+        std::string image;
+        std::string secondImage;
+        std::string error;
+    };
+    virtual bool SignReceipt(const Receipt& receipt, Signed& out) = 0;
+    virtual bool SignTrainReceipt(const Receipt& receipt, Signed& out) = 0;
+    virtual bool SignStornoReceipt(const Receipt& receipt, Signed& out) = 0;
+};
+
+/**
+ * Creates the signing component named by the installation ("Signatur" of INSTALLATION.INI: a name, optionally
+ * followed by ":" and its settings); "" means the software signature unit with its readers in the folder
+ * "Karten" of the working directory ("Software:<folder>" names another folder). Nothing when the name is unknown
+ * or the component cannot be opened.
+ */
+std::unique_ptr<Component> createComponent(const std::string& signatur);
+
+} // namespace rksv

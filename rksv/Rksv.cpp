@@ -1,0 +1,273 @@
+#include "rksv/Rksv.h"
+
+#include "app/Cp1252.h"
+#include "app/Files.h"
+#include "app/IniFile.h"
+#include "app/Program.h"
+#include "app/StringUtil.h"
+
+namespace rksv {
+
+RKSV::RKSV(void* owner)
+{
+    Init(owner);
+}
+
+std::string RKSV::accAesBasis() const
+{
+    const auto product = app::toUpper(app::program().HostProduct);
+    return product + "|" + app::program().CompanyNumber + "|" + product;
+}
+
+void RKSV::record(const std::string& message)
+{
+    m_msgLast = message;
+    if (m_msgFirst.empty()) {
+        m_msgFirst = message;
+    }
+}
+
+void RKSV::clearMessages()
+{
+    m_msgFirst.clear();
+    m_msgLast.clear();
+}
+
+RKSV& RKSV::Init(void* owner)
+{
+    m_component = createComponent(app::program().connections.signatur);
+    if (!m_component) {
+        record("Init: Objekt Quorvex nicht angelegt");
+        return *this;
+    }
+    const auto basis = accAesBasis();
+    std::string key;
+    if (app::utf8Length(app::program().CompanyNumber) == 4 && basis.size() >= 16) {
+        key = GenerateAES256Key(basis);
+    }
+    if (key.empty()) {
+        m_component.reset();
+        return *this;
+    }
+    // The basis is stored the first time; a changed basis would give the till another key.
+    const auto product = app::toUpper(app::program().HostProduct);
+    app::IniFile ini(app::program().DefaultDir + product + ".INI");
+    if (ini.Exists()) {
+        const auto stored = ini.GetString(product, "AES-Basis");
+        if (stored.empty()) {
+            ini.WriteString(product, "AES-Basis", basis);
+        } else if (stored != basis) {
+            record("AES-Basis geändert: \r\n" + stored + " -> " + basis);
+            m_component.reset();
+            return *this;
+        }
+    }
+    m_aes256 = key;
+    m_owner = owner;
+    clearMessages();
+    return *this;
+}
+
+RKSV& RKSV::Close()
+{
+    m_component.reset();
+    return *this;
+}
+
+std::string RKSV::ConvertJWSCompactToText(const std::string& jws)
+{
+    std::string text;
+    std::string error;
+    if (!m_component || !m_component->ConvertJWSCompactToText(jws, text, error) || text.empty()) {
+        record(text.empty() ? "Kein gültiger JWS-String" : "ConvertJWSCompactToText: " + error);
+        return {};
+    }
+    return text;
+}
+
+bool RKSV::VerifyPin(const std::string& pin)
+{
+    if (pin.empty() || !m_component || !m_component->VerifyPin(m_reader, pin)) {
+        record("VerifyPin: Pin Code nicht korrekt");
+        return false;
+    }
+    return true;
+}
+
+long RKSV::GetReadersCount()
+{
+    const long count = m_component ? m_component->GetReadersCount() : 0;
+    if (count < 1) {
+        record("GetReadersCount: Kein Reader vorhanden");
+        return 0;
+    }
+    m_readerCount = count;
+    return count;
+}
+
+std::string RKSV::GetReaderAt(long position)
+{
+    const auto reader = m_component ? m_component->GetReaderAt(position) : std::string();
+    if (reader.empty()) {
+        record("GetReaderAt: Kein Reader auf Position " + std::to_string(position));
+        return {};
+    }
+    m_reader = reader;
+    return reader;
+}
+
+std::vector<std::string> RKSV::GetCardReaders()
+{
+    auto readers = m_component ? m_component->GetCardReaders() : std::vector<std::string>();
+    if (readers.empty()) {
+        record("GetCardReaders: Kein Reader vorhanden");
+        return {};
+    }
+    m_readers = readers;
+    return readers;
+}
+
+std::string RKSV::GetCardInReader()
+{
+    const auto card = m_component ? m_component->GetCardInReader(m_reader) : std::string();
+    if (card.empty()) {
+        record("GetCardInReader: Keine Karte im Reader " + m_reader);
+        return {};
+    }
+    m_cardInReader = card;
+    return card;
+}
+
+bool RKSV::IsCardReaderPresent(const std::string& reader)
+{
+    if (!m_component || !m_component->IsCardReaderPresent(reader)) {
+        record("IsCardReaderPresent: Reader " + reader + " nicht vorhanden");
+        return false;
+    }
+    return true;
+}
+
+bool RKSV::IsCardNumberPresent(const std::string& card)
+{
+    if (!m_component || !m_component->IsCardNumberPresent(card)) {
+        record("IsCardNumberPresent: Karte im Reader " + card + " nicht vorhanden");
+        return false;
+    }
+    return true;
+}
+
+bool RKSV::GetCardCertificate()
+{
+    std::string certificate;
+    std::string chain;
+    const bool ok = m_component && m_component->GetCardCertificate(m_reader, certificate, chain);
+    m_base64 = certificate;
+    m_chain = chain;
+    if (!ok || certificate.empty() || chain.empty()) {
+        record("GetCardCertificate: Zertifikat unlesbar im Reader " + m_reader);
+        return false;
+    }
+    return true;
+}
+
+bool RKSV::VerifyJws(const std::string& jws)
+{
+    if (!m_component || !m_component->VerifyJWS(jws, m_base64)) {
+        record("VerifyJws: Verifizierung fehlerhaft");
+        return false;
+    }
+    return true;
+}
+
+std::string RKSV::ExportJws(const std::vector<std::string>& jwsList)
+{
+    std::string json;
+    if (!m_component || !m_component->ExportJWS(m_base64, m_chain, jwsList, json) || json.empty()) {
+        record("ExportJws: JSON nicht exportiert");
+        return {};
+    }
+    return json;
+}
+
+std::string RKSV::ExportJwsDelimitedString(const std::string& jwsText)
+{
+    std::string json;
+    if (!m_component || !m_component->ExportJWSDelimitedString(m_base64, m_chain, jwsText, json) || json.empty()) {
+        record("ExportJwsDelimitedString: JSON nicht exportiert");
+        return {};
+    }
+    return json;
+}
+
+bool RKSV::JwsToImage(const std::string& jws)
+{
+    if (!m_component || !m_component->RKSVJwsToImage(jws, m_image, m_secondImage)) {
+        record("JwsToImage: Image nicht erstellt");
+        return false;
+    }
+    return true;
+}
+
+bool RKSV::SaveImageToFile(bool qr, const std::string& file, const std::string& type)
+{
+    const auto mime = app::toLower(type);
+    if (!m_component || !m_component->SaveImageToFile(qr ? m_image : m_secondImage, file, "mime/" + mime)) {
+        record("SaveImageToFile: Datei " + file + " Typ " + mime + " nicht gespeichert");
+        return false;
+    }
+    return true;
+}
+
+std::string RKSV::GenerateAES256Key(const std::string& basis)
+{
+    std::string key;
+    std::string error;
+    if (!m_component || !m_component->GenerateAes256Key(basis, key, error) || key.empty()) {
+        record("GenerateAESKey: " + error);
+        return {};
+    }
+    return key;
+}
+
+Component::Receipt RKSV::prepared(Component::Receipt receipt) const
+{
+    receipt.reader = m_reader;
+    receipt.pin = m_pin;
+    receipt.aesKey = m_aes256;
+    return receipt;
+}
+
+bool RKSV::MySignAnswer(bool result, const Component::Signed& answer)
+{
+    m_jws = answer.jws;
+    m_image = answer.image;
+    m_secondImage = answer.secondImage;
+    if (!result || answer.jws.empty()) {
+        record("SignReceipt: " + answer.error);
+        return false;
+    }
+    return true;
+}
+
+bool RKSV::SignReceipt(Component::Receipt receipt)
+{
+    Component::Signed answer;
+    const bool result = m_component && m_component->SignReceipt(prepared(std::move(receipt)), answer);
+    return MySignAnswer(result, answer);
+}
+
+bool RKSV::SignTrainReceipt(Component::Receipt receipt)
+{
+    Component::Signed answer;
+    const bool result = m_component && m_component->SignTrainReceipt(prepared(std::move(receipt)), answer);
+    return MySignAnswer(result, answer);
+}
+
+bool RKSV::SignStornoReceipt(Component::Receipt receipt)
+{
+    Component::Signed answer;
+    const bool result = m_component && m_component->SignStornoReceipt(prepared(std::move(receipt)), answer);
+    return MySignAnswer(result, answer);
+}
+
+} // namespace rksv
