@@ -87,6 +87,21 @@ Connection::~Connection()
     SQLFreeHandle(SQL_HANDLE_ENV, m_env);
 }
 
+void Connection::setAutoCommit(bool on)
+{
+    const auto value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
+    if (!ok(SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0))) {
+        throw app::PlatformError("ODBC: Autocommit nicht umschaltbar: " + diagnostics(SQL_HANDLE_DBC, m_dbc));
+    }
+}
+
+void Connection::commit()
+{
+    if (!ok(SQLEndTran(SQL_HANDLE_DBC, m_dbc, SQL_COMMIT))) {
+        throw app::PlatformError("ODBC: Commit fehlgeschlagen: " + diagnostics(SQL_HANDLE_DBC, m_dbc));
+    }
+}
+
 long Connection::execute(const std::string& sql, const std::vector<Text>& parameters)
 {
     Statement statement(*this);

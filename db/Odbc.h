@@ -51,6 +51,10 @@ public:
 
     //! Runs a statement with text parameters bound to its "?" markers; returns the number of rows it changed.
     long execute(const std::string& sql, const std::vector<Text>& parameters = {});
+    //! Autocommit on (the default) or off; with it off, commit() ends each transaction.
+    void setAutoCommit(bool on);
+    void commit();
+
     //! The first row of a query, each value as text; an empty list when there is no row.
     std::vector<Text> queryRow(const std::string& sql, const std::vector<Text>& parameters = {});
 

@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target vexa-quorvex fon-test-service
+cmake --build build -j"$(nproc)" --target vexa-quorvex fon-test-service quorvex-card quorvex-demodata \
+    quorvex-demosign
 cmake --build build -j"$(nproc)" --target help_chm 2>/dev/null || true
 
 demo=build/demo
@@ -34,11 +35,25 @@ if [[ ! -s "$demo/fon/port" ]]; then
 fi
 port=$(cat "$demo/fon/port")
 
+# The host product's database: a year of receipts of two tills, signed by a demo card of the software signature
+# unit (reader "Leser 1", PIN 123456) and chained as a till chains them.
+driver=$(dpkg -L libsqliteodbc | grep 'libsqlite3odbc.so$' | head -n 1)
+if [[ ! -f "$demo/kassa.db" ]]; then
+    (
+        cd "$demo"
+        ../tools/quorvex-card/quorvex-card --readers Karten --reader "Leser 1" --pin 123456 --ca-dir fon/karten-ca
+        ../tools/demodata/quorvex-demodata --connection "Driver=$driver;Database=kassa.db;" --receipts 4000
+        ../tools/demosign/quorvex-demosign --connection "Driver=$driver;Database=kassa.db;" --readers Karten \
+            --reader "Leser 1" --pin 123456 --basis "PLUMOXA|0001|PLUMOXA"
+    )
+fi
+
 ini "$demo/INSTALLATION.INI" <<INI
 ; Demo-Installation von Vexa-Quorvex: FinanzOnline ist der lokale Testdienst auf Port $port.
 [Installation]
-Produkt=
+Produkt=PLUMOXA
 Firmennummer=0001
+Datenbank=Driver=$driver;Database=kassa.db;
 FinanzOnline-CA=fon/ca.pem
 FinanzOnline-Verbindung=127.0.0.1:$port
 [Firma1]
