@@ -3,6 +3,7 @@
 #include "rksv/Encoding.h"
 #include "rksv/Jws.h"
 #include "rksv/OpenSsl.h"
+#include "rksv/QrImage.h"
 #include "rksv/Receipt.h"
 #include "rksv/TurnoverCounter.h"
 
@@ -555,20 +556,47 @@ bool SoftwareUnit::ExportJWSDelimitedString(const std::string& certificate,
     return ExportJWS(certificate, chain, receipts, json);
 }
 
-bool SoftwareUnit::RKSVJwsToImage(const std::string& /*jws*/, std::string& image, std::string& secondImage)
+bool SoftwareUnit::RKSVJwsToImage(const std::string& jws, std::string& image, std::string& secondImage)
 {
-    // Not built yet: needs a QR encoder (libqrencode is not installed).
     image.clear();
     secondImage.clear();
-    return false;
+    const std::optional<std::string> code = jwsToMachineCode(jws);
+    if (!code) {
+        return false;
+    }
+    const std::optional<QrMatrix> qr = encodeQr(*code);
+    if (!qr) {
+        return false;
+    }
+    const std::optional<Bytes> png = renderPng(*qr);
+    if (!png) {
+        return false;
+    }
+    image = base64Encode(renderBmp(*qr));
+    secondImage = base64Encode(*png);
+    return true;
 }
 
-bool SoftwareUnit::SaveImageToFile(const std::string& /*image*/,
-                                   const std::string& /*file*/,
-                                   const std::string& /*type*/)
+bool SoftwareUnit::SaveImageToFile(const std::string& image, const std::string& file, const std::string& type)
 {
-    // Not built yet (see RKSVJwsToImage).
-    return false;
+    std::string lowerType = type;
+    std::transform(lowerType.begin(), lowerType.end(), lowerType.begin(), [](unsigned char c) {
+        return static_cast<char>(std::tolower(c));
+    });
+    ImageFormat wanted = ImageFormat::Unknown;
+    if (lowerType == "mime/bmp") {
+        wanted = ImageFormat::Bmp;
+    } else if (lowerType == "mime/png") {
+        wanted = ImageFormat::Png;
+    }
+    if (wanted == ImageFormat::Unknown || image.empty() || file.empty()) {
+        return false;
+    }
+    const std::optional<Bytes> bytes = base64Decode(image);
+    if (!bytes || imageFormatOf(*bytes) != wanted) {
+        return false;
+    }
+    return writeFileAtomically(file, *bytes);
 }
 
 bool SoftwareUnit::GenerateAes256Key(const std::string& basis, std::string& key, std::string& error)

@@ -24,7 +24,12 @@ namespace rksv {
  * certificate is not Base64 DER or a receipt is not a well-formed compact JWS. The delimited form splits the text at
  * every character a compact JWS cannot hold (line break, blank, ';', ',' ...), since the format names no delimiter.
  *
- * Not built: the QR/BMP/PNG images (RKSVJwsToImage, SaveImageToFile) return false and leave their outputs empty.
+ * Images: RKSVJwsToImage encodes the receipt's machine-readable code as a QR code (byte mode, error correction M,
+ * 4 px per module, 4 modules quiet zone) and returns it as Base64 of a 1-bit BMP and Base64 of an 8-bit grey PNG;
+ * false with both outputs empty for a JWS that is not well-formed. SaveImageToFile decodes such a Base64 image and
+ * writes it atomically (temporary file, then rename) when the type ("mime/bmp" or "mime/png", any case) matches the
+ * image's own format; false for an empty or undecodable image, a mismatching or unknown type, or a failed write.
+ * SignReceipt and its siblings leave Signed::image and Signed::secondImage empty; callers make them here.
  *
  * Not thread-safe; every call reads the folder anew.
  */
