@@ -176,6 +176,18 @@ EvpPkeyPtr readCardKey(const std::filesystem::path& readerFolder, const std::str
     return key;
 }
 
+// Identifies a file's state (modification time and size) without reading it: a card replaced in its reader shows.
+std::string stampOf(const std::filesystem::path& path)
+{
+    std::error_code error;
+    const auto time = std::filesystem::last_write_time(path, error);
+    const auto size = std::filesystem::file_size(path, error);
+    if (error) {
+        return {};
+    }
+    return std::to_string(time.time_since_epoch().count()) + ":" + std::to_string(size);
+}
+
 bool hasFailedMarker(const std::filesystem::path& readerFolder)
 {
     std::error_code error;
@@ -705,11 +717,21 @@ bool SoftwareUnit::sign(const Receipt& receipt, Kind kind, Signed& out)
     if (folder.empty()) {
         return fail("Kartenleser \"" + receipt.reader + "\" nicht gefunden.");
     }
-    const X509Ptr certificate = readCertificate(folder / CERTIFICATE_FILE);
-    if (!certificate) {
-        return fail("Im Kartenleser \"" + receipt.reader + "\" steckt keine Signaturkarte.");
+    // The card's certificate is parsed once while its file stays the same; parsing costs more than signing.
+    const auto certificateText = stampOf(folder / CERTIFICATE_FILE);
+    if (!m_certificate || m_certificateFolder != folder || m_certificateText != certificateText) {
+        m_certificate.reset();
+        X509Ptr read = readCertificate(folder / CERTIFICATE_FILE);
+        if (!read) {
+            return fail("Im Kartenleser \"" + receipt.reader + "\" steckt keine Signaturkarte.");
+        }
+        m_certificate = std::shared_ptr<X509>(read.release(), &X509_free);
+        m_certificateFolder = folder;
+        m_certificateText = certificateText;
+        m_key.reset(); // the key must belong to this certificate
     }
-    data.zertifikatSeriennummer = serialOf(certificate.get());
+    X509* const certificate = m_certificate.get();
+    data.zertifikatSeriennummer = serialOf(certificate);
 
     std::string reason;
     const auto signedData = buildSignedData(data, &reason);
@@ -720,12 +742,20 @@ bool SoftwareUnit::sign(const Receipt& receipt, Kind kind, Signed& out)
         out.jws = failedCompactJws(*signedData);
         return true;
     }
-    const EvpPkeyPtr key = readCardKey(folder, receipt.pin, certificate.get());
-    if (!key) {
-        return fail("Falscher PIN oder unlesbarer Schlüssel der Signaturkarte im Kartenleser \"" + receipt.reader
-                    + "\".");
+    const auto keyText = stampOf(folder / KEY_FILE);
+    if (!m_key || m_keyFolder != folder || m_keyPin != receipt.pin || m_keyText != keyText) {
+        m_key.reset();
+        EvpPkeyPtr key = readCardKey(folder, receipt.pin, certificate);
+        if (!key) {
+            return fail("Falscher PIN oder unlesbarer Schlüssel der Signaturkarte im Kartenleser \"" + receipt.reader
+                        + "\".");
+        }
+        m_key = std::shared_ptr<EVP_PKEY>(key.release(), &EVP_PKEY_free);
+        m_keyFolder = folder;
+        m_keyPin = receipt.pin;
+        m_keyText = keyText;
     }
-    const auto jws = signCompactJws(key.get(), *signedData, &reason);
+    const auto jws = signCompactJws(m_key.get(), *signedData, &reason);
     if (!jws) {
         return fail("Die Signatur ist fehlgeschlagen: " + reason);
     }

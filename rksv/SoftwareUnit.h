@@ -2,7 +2,11 @@
 
 #include "rksv/Component.h"
 
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,6 +87,15 @@ private:
     std::filesystem::path readerFolder(const std::string& reader);
 
     std::filesystem::path m_folder;
+    // The last card key decrypted, kept while reader, PIN and key file stay the same: decrypting a PIN-protected
+    // key costs far more than a signature.
+    std::filesystem::path m_keyFolder;
+    std::string m_keyPin;
+    std::string m_keyText;
+    std::shared_ptr<EVP_PKEY> m_key;
+    std::filesystem::path m_certificateFolder;
+    std::string m_certificateText;
+    std::shared_ptr<X509> m_certificate;
 };
 
 //! "DD.MM.YYYY hh:mm:ss" → "YYYY-MM-DDThh:mm:ss"; "" unless the text is exactly of that form with a valid date.
