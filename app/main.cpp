@@ -1,10 +1,6 @@
 #include "app/WindowList.h"
+#include "app/Wiring.h"
 #include "app/gui/Application.h"
-#include "app/gui/DtaMain.h"
-#include "app/gui/OperationForms.h"
-#include "db/gui/DlgBondruck.h"
-#include "rksv/Rksv.h"
-#include "settings/DtaEinstellungen.h"
 
 #include <iostream>
 
@@ -16,32 +12,6 @@ int main(int argc, char** argv)
         return 2;
     }
     app::gui::Application application(argc, argv);
-    // The settings window and the receipt picker live in libraries above the main window's: wired together here.
-    application.setMainWindowSetup([](app::gui::DtaMain& window) {
-        window.setEinstellungenOpener([](app::gui::DtaMain& owner) {
-            settings::DtaEinstellungen dialog(&owner, [&owner] { owner.GetLoginValues(); });
-            dialog.exec();
-        });
-        if (auto* receiptForm = dynamic_cast<app::gui::Sub9*>(window.form(9))) {
-            receiptForm->setBondruck([&window](QWidget* owner) {
-                return db::PshBondruck(owner, window.accFnr(), [owner](const std::string& jws, std::string& error) {
-                    // Through the signing service, which is ready only with the installation's AES basis.
-                    rksv::RKSV service(owner);
-                    std::optional<std::string> text;
-                    if (service.accReady()) {
-                        if (auto converted = service.ConvertJWSCompactToText(jws); !converted.empty()) {
-                            text = std::move(converted);
-                        }
-                    }
-                    if (!text) {
-                        error = service.accMsgFirst().empty() ? "Die Signatureinheit ist nicht bereit."
-                                                              : service.accMsgFirst();
-                    }
-                    service.Close();
-                    return text;
-                });
-            });
-        }
-    });
+    application.setMainWindowSetup(app::wireMainWindow);
     return application.run();
 }

@@ -1,0 +1,39 @@
+#include "app/Wiring.h"
+
+#include "app/gui/DtaMain.h"
+#include "app/gui/OperationForms.h"
+#include "db/gui/DlgBondruck.h"
+#include "rksv/Rksv.h"
+#include "settings/DtaEinstellungen.h"
+
+namespace app {
+
+void wireMainWindow(gui::DtaMain& window)
+{
+    window.setEinstellungenOpener([](gui::DtaMain& owner) {
+        settings::DtaEinstellungen dialog(&owner, [&owner] { owner.GetLoginValues(); });
+        dialog.exec();
+    });
+    if (auto* receiptForm = dynamic_cast<gui::Sub9*>(window.form(9))) {
+        receiptForm->setBondruck([&window](QWidget* owner) {
+            return db::PshBondruck(owner, window.accFnr(), [owner](const std::string& jws, std::string& error) {
+                // Through the signing service, which is ready only with the installation's AES basis.
+                rksv::RKSV service(owner);
+                std::optional<std::string> text;
+                if (service.accReady()) {
+                    if (auto converted = service.ConvertJWSCompactToText(jws); !converted.empty()) {
+                        text = std::move(converted);
+                    }
+                }
+                if (!text) {
+                    error =
+                        service.accMsgFirst().empty() ? "Die Signatureinheit ist nicht bereit." : service.accMsgFirst();
+                }
+                service.Close();
+                return text;
+            });
+        });
+    }
+}
+
+} // namespace app
