@@ -8,6 +8,7 @@
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/X11Session.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -175,6 +176,53 @@ private slots:
         QCOMPARE(db::RKSVMyBelegText("E"), std::string("Schlussbeleg"));
         QCOMPARE(db::RKSVMyBelegText("X"), std::string("RECHNUNG "));
         QCOMPARE(db::RKSVMyBelegText("X", true), std::string("RECHNUNG (Kopie)"));
+    }
+
+    // The three listings on MariaDB demo data, each against the receipts the database itself selects.
+    void everyListingOnMariaDbDemoData()
+    {
+        testsupport::MariaDbServer server;
+        const auto connection = server.createDatabase("demo");
+        QCOMPARE(testsupport::Process({DEMODATA_TOOL, "--connection", connection, "--receipts", "400"}, {})
+                     .wait(std::chrono::seconds(60)),
+                 std::optional<int>(0));
+        const auto day = testsupport::querySql(connection,
+                                               "SELECT DATUM FROM BONS WHERE KASSA = '01' "
+                                               "ORDER BY BONNR LIMIT 1 OFFSET 20")
+                             .at(0)
+                             .at(0);
+        const int y = std::stoi(day.substr(0, 4));
+        const unsigned m = static_cast<unsigned>(std::stoi(day.substr(5, 2)));
+        const unsigned d = static_cast<unsigned>(std::stoi(day.substr(8, 2)));
+        app::setClock([=] { return app::LocalDateTime{year{y} / m / d, hh_mm_ss<seconds>(12h)}; });
+        app::program().connections.datenbank = connection;
+        db::setProgramConnection(nullptr);
+        db::openProgramConnection();
+
+        struct Variant
+        {
+            const char* product;
+            std::string query;
+        };
+        const Variant variants[] = {
+            {"", "SELECT ZEIT, BONNR FROM BONS WHERE KASSA = '01' AND DATUM = '" + day + "' ORDER BY ZEIT, BONID"},
+            {"PLUMOXA", "SELECT ZEIT, BONNR FROM BONS WHERE DATUM = '" + day + "' ORDER BY BONNR, BONID"},
+            {"DRAVELIN", "SELECT ZEIT, BONNR FROM BONS WHERE DATUM = '" + day + "' ORDER BY ZEIT, BONID"},
+        };
+        for (const auto& variant : variants) {
+            app::program().HostProduct = variant.product;
+            const auto expected = testsupport::querySql(connection, variant.query);
+            db::DlgBondruck picker(nullptr, {});
+            picker.Setup("01");
+            const auto listed = rows(picker);
+            QCOMPARE(listed.size(), static_cast<qsizetype>(expected.size()));
+            QVERIFY(!listed.isEmpty());
+            for (qsizetype i = 0; i < listed.size(); ++i) {
+                const auto cells = listed[i].split(QLatin1Char('|'));
+                QCOMPARE(cells[0].toStdString(), expected[static_cast<std::size_t>(i)][0]);
+                QCOMPARE(cells[2].trimmed().toStdString(), expected[static_cast<std::size_t>(i)][1]);
+            }
+        }
     }
 
 private:
