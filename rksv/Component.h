@@ -84,4 +84,21 @@ public:
  */
 std::unique_ptr<Component> createComponent(const std::string& signatur);
 
+//! The signing component as the signing service holds it: created by the installation's name for it, with the
+//! open flag that tells whether it could be created.
+class QUORVEX
+{
+public:
+    explicit QUORVEX(const std::string& signatur)
+        : m_component(createComponent(signatur))
+    {}
+
+    bool fInit() const { return m_component != nullptr; }
+    Component* operator->() const { return m_component.get(); }
+    Component* get() const { return m_component.get(); }
+
+private:
+    std::unique_ptr<Component> m_component;
+};
+
 } // namespace rksv

@@ -35,9 +35,10 @@ void RKSV::clearMessages()
 
 RKSV& RKSV::Init(void* owner)
 {
-    m_component = createComponent(app::program().connections.signatur);
-    if (!m_component) {
+    m_component = std::make_unique<QUORVEX>(app::program().connections.signatur);
+    if (!m_component->fInit()) {
         record("Init: Objekt Quorvex nicht angelegt");
+        m_component.reset();
         return *this;
     }
     const auto basis = accAesBasis();
@@ -78,7 +79,7 @@ std::string RKSV::ConvertJWSCompactToText(const std::string& jws)
 {
     std::string text;
     std::string error;
-    if (!m_component || !m_component->ConvertJWSCompactToText(jws, text, error) || text.empty()) {
+    if (!m_component || !(*m_component)->ConvertJWSCompactToText(jws, text, error) || text.empty()) {
         record(text.empty() ? "Kein gültiger JWS-String" : "ConvertJWSCompactToText: " + error);
         return {};
     }
@@ -87,7 +88,7 @@ std::string RKSV::ConvertJWSCompactToText(const std::string& jws)
 
 bool RKSV::VerifyPin(const std::string& pin)
 {
-    if (pin.empty() || !m_component || !m_component->VerifyPin(m_reader, pin)) {
+    if (pin.empty() || !m_component || !(*m_component)->VerifyPin(m_reader, pin)) {
         record("VerifyPin: Pin Code nicht korrekt");
         return false;
     }
@@ -96,7 +97,7 @@ bool RKSV::VerifyPin(const std::string& pin)
 
 long RKSV::GetReadersCount()
 {
-    const long count = m_component ? m_component->GetReadersCount() : 0;
+    const long count = m_component ? (*m_component)->GetReadersCount() : 0;
     if (count < 1) {
         record("GetReadersCount: Kein Reader vorhanden");
         return 0;
@@ -107,7 +108,7 @@ long RKSV::GetReadersCount()
 
 std::string RKSV::GetReaderAt(long position)
 {
-    const auto reader = m_component ? m_component->GetReaderAt(position) : std::string();
+    const auto reader = m_component ? (*m_component)->GetReaderAt(position) : std::string();
     if (reader.empty()) {
         record("GetReaderAt: Kein Reader auf Position " + std::to_string(position));
         return {};
@@ -118,7 +119,7 @@ std::string RKSV::GetReaderAt(long position)
 
 std::vector<std::string> RKSV::GetCardReaders()
 {
-    auto readers = m_component ? m_component->GetCardReaders() : std::vector<std::string>();
+    auto readers = m_component ? (*m_component)->GetCardReaders() : std::vector<std::string>();
     if (readers.empty()) {
         record("GetCardReaders: Kein Reader vorhanden");
         return {};
@@ -129,7 +130,7 @@ std::vector<std::string> RKSV::GetCardReaders()
 
 std::string RKSV::GetCardInReader()
 {
-    const auto card = m_component ? m_component->GetCardInReader(m_reader) : std::string();
+    const auto card = m_component ? (*m_component)->GetCardInReader(m_reader) : std::string();
     if (card.empty()) {
         record("GetCardInReader: Keine Karte im Reader " + m_reader);
         return {};
@@ -140,7 +141,7 @@ std::string RKSV::GetCardInReader()
 
 bool RKSV::IsCardReaderPresent(const std::string& reader)
 {
-    if (!m_component || !m_component->IsCardReaderPresent(reader)) {
+    if (!m_component || !(*m_component)->IsCardReaderPresent(reader)) {
         record("IsCardReaderPresent: Reader " + reader + " nicht vorhanden");
         return false;
     }
@@ -149,7 +150,7 @@ bool RKSV::IsCardReaderPresent(const std::string& reader)
 
 bool RKSV::IsCardNumberPresent(const std::string& card)
 {
-    if (!m_component || !m_component->IsCardNumberPresent(card)) {
+    if (!m_component || !(*m_component)->IsCardNumberPresent(card)) {
         record("IsCardNumberPresent: Karte im Reader " + card + " nicht vorhanden");
         return false;
     }
@@ -160,7 +161,7 @@ bool RKSV::GetCardCertificate()
 {
     std::string certificate;
     std::string chain;
-    const bool ok = m_component && m_component->GetCardCertificate(m_reader, certificate, chain);
+    const bool ok = m_component && (*m_component)->GetCardCertificate(m_reader, certificate, chain);
     m_base64 = certificate;
     m_chain = chain;
     if (!ok || certificate.empty() || chain.empty()) {
@@ -172,7 +173,7 @@ bool RKSV::GetCardCertificate()
 
 bool RKSV::VerifyJws(const std::string& jws)
 {
-    if (!m_component || !m_component->VerifyJWS(jws, m_base64)) {
+    if (!m_component || !(*m_component)->VerifyJWS(jws, m_base64)) {
         record("VerifyJws: Verifizierung fehlerhaft");
         return false;
     }
@@ -182,7 +183,7 @@ bool RKSV::VerifyJws(const std::string& jws)
 std::string RKSV::ExportJws(const std::vector<std::string>& jwsList)
 {
     std::string json;
-    if (!m_component || !m_component->ExportJWS(m_base64, m_chain, jwsList, json) || json.empty()) {
+    if (!m_component || !(*m_component)->ExportJWS(m_base64, m_chain, jwsList, json) || json.empty()) {
         record("ExportJws: JSON nicht exportiert");
         return {};
     }
@@ -192,7 +193,7 @@ std::string RKSV::ExportJws(const std::vector<std::string>& jwsList)
 std::string RKSV::ExportJwsDelimitedString(const std::string& jwsText)
 {
     std::string json;
-    if (!m_component || !m_component->ExportJWSDelimitedString(m_base64, m_chain, jwsText, json) || json.empty()) {
+    if (!m_component || !(*m_component)->ExportJWSDelimitedString(m_base64, m_chain, jwsText, json) || json.empty()) {
         record("ExportJwsDelimitedString: JSON nicht exportiert");
         return {};
     }
@@ -201,7 +202,7 @@ std::string RKSV::ExportJwsDelimitedString(const std::string& jwsText)
 
 bool RKSV::JwsToImage(const std::string& jws)
 {
-    if (!m_component || !m_component->RKSVJwsToImage(jws, m_image, m_secondImage)) {
+    if (!m_component || !(*m_component)->RKSVJwsToImage(jws, m_image, m_secondImage)) {
         record("JwsToImage: Image nicht erstellt");
         return false;
     }
@@ -211,7 +212,7 @@ bool RKSV::JwsToImage(const std::string& jws)
 bool RKSV::SaveImageToFile(bool qr, const std::string& file, const std::string& type)
 {
     const auto mime = app::toLower(type);
-    if (!m_component || !m_component->SaveImageToFile(qr ? m_image : m_secondImage, file, "mime/" + mime)) {
+    if (!m_component || !(*m_component)->SaveImageToFile(qr ? m_image : m_secondImage, file, "mime/" + mime)) {
         record("SaveImageToFile: Datei " + file + " Typ " + mime + " nicht gespeichert");
         return false;
     }
@@ -222,7 +223,7 @@ std::string RKSV::GenerateAES256Key(const std::string& basis)
 {
     std::string key;
     std::string error;
-    if (!m_component || !m_component->GenerateAes256Key(basis, key, error) || key.empty()) {
+    if (!m_component || !(*m_component)->GenerateAes256Key(basis, key, error) || key.empty()) {
         record("GenerateAESKey: " + error);
         return {};
     }
@@ -252,21 +253,21 @@ bool RKSV::MySignAnswer(bool result, const Component::Signed& answer)
 bool RKSV::SignReceipt(Component::Receipt receipt)
 {
     Component::Signed answer;
-    const bool result = m_component && m_component->SignReceipt(prepared(std::move(receipt)), answer);
+    const bool result = m_component && (*m_component)->SignReceipt(prepared(std::move(receipt)), answer);
     return MySignAnswer(result, answer);
 }
 
 bool RKSV::SignTrainReceipt(Component::Receipt receipt)
 {
     Component::Signed answer;
-    const bool result = m_component && m_component->SignTrainReceipt(prepared(std::move(receipt)), answer);
+    const bool result = m_component && (*m_component)->SignTrainReceipt(prepared(std::move(receipt)), answer);
     return MySignAnswer(result, answer);
 }
 
 bool RKSV::SignStornoReceipt(Component::Receipt receipt)
 {
     Component::Signed answer;
-    const bool result = m_component && m_component->SignStornoReceipt(prepared(std::move(receipt)), answer);
+    const bool result = m_component && (*m_component)->SignStornoReceipt(prepared(std::move(receipt)), answer);
     return MySignAnswer(result, answer);
 }
 

@@ -28,7 +28,7 @@ public:
     RKSV& Close();
 
     bool accReady() const { return m_component != nullptr; }
-    Component* accRKSV() const { return m_component.get(); }
+    QUORVEX* accRKSV() const { return m_component.get(); }
     void* accOwner() const { return m_owner; }
     const std::string& accMsgFirst() const { return m_msgFirst; }
     const std::string& accMsgLast() const { return m_msgLast; }
@@ -77,7 +77,7 @@ public:
 private:
     Component::Receipt prepared(Component::Receipt receipt) const;
 
-    std::unique_ptr<Component> m_component;
+    std::unique_ptr<QUORVEX> m_component;
     void* m_owner = nullptr;
     std::string m_aes256;
     std::string m_pin;
