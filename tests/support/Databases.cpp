@@ -469,6 +469,8 @@ MariaDbServer::MariaDbServer()
             "--auth-root-authentication-method=normal",
             "--skip-test-db",
             "--skip-name-resolve",
+            // Its own temporary folder: bootstraps running side by side in one /tmp remove each other's tables.
+            "--tmpdir=" + m_dir,
         };
         install.insert(install.end(), INNODB_OPTIONS.begin(), INNODB_OPTIONS.end());
         if (runProgram(install, m_dir + "/install.log") != 0) {
