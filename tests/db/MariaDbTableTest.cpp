@@ -34,8 +34,13 @@ class MariaDbTableTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        server = new testsupport::MariaDbServer();
-        connectionString = server->createDatabase("kassa");
+        // A server that does not come up must fail the tests, not skip them.
+        try {
+            server = new testsupport::MariaDbServer();
+            connectionString = server->createDatabase("kassa");
+        } catch (const std::exception& error) {
+            startError = error.what();
+        }
     }
     static void TearDownTestSuite()
     {
@@ -45,6 +50,7 @@ protected:
 
     void SetUp() override
     {
+        ASSERT_TRUE(startError.empty()) << startError;
         one = std::make_shared<db::Connection>(connectionString);
         two = std::make_shared<db::Connection>(connectionString);
         one->execute("DELETE FROM BONS");
@@ -71,6 +77,7 @@ protected:
 
     static testsupport::MariaDbServer* server;
     static std::string connectionString;
+    static std::string startError;
     std::shared_ptr<db::Connection> one;
     std::shared_ptr<db::Connection> two;
     StationDialogs dialogs;
@@ -78,6 +85,7 @@ protected:
 
 testsupport::MariaDbServer* MariaDbTableTest::server = nullptr;
 std::string MariaDbTableTest::connectionString;
+std::string MariaDbTableTest::startError;
 
 TEST_F(MariaDbTableTest, TheDriverIsMySqlKind)
 {

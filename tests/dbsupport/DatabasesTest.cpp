@@ -215,7 +215,8 @@ TEST(SchemaScripts, SplitIntoStatementsAtLineEnds)
 class MariaDbTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite() { sharedServer(); }
+    // The server starts with the first test that needs it: a server that does not come up fails that test
+    // instead of skipping the suite.
     MariaDbServer& server() { return sharedServer(); }
 };
 

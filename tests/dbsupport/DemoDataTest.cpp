@@ -337,7 +337,8 @@ protected:
 class DemoDataMariaDbTest : public DemoDataTest
 {
 protected:
-    static void SetUpTestSuite() { sharedServer(); }
+    // The server starts with the first test that needs it: a server that does not come up fails that test
+    // instead of skipping the suite.
 };
 
 } // namespace
