@@ -36,6 +36,18 @@ std::string formatDate(std::chrono::year_month_day date)
     return text;
 }
 
+std::string formatIsoDate(std::chrono::year_month_day date)
+{
+    char text[16];
+    std::snprintf(text,
+                  sizeof text,
+                  "%04d-%02u-%02u",
+                  static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()));
+    return text;
+}
+
 std::optional<std::chrono::year_month_day> parseDate(std::string_view input)
 {
     const auto text = trim(input);

@@ -10,6 +10,9 @@ namespace app {
 //! The program's date text: day.month.year with two-digit day and month and a four-digit year (23.01.2017).
 std::string formatDate(std::chrono::year_month_day date);
 
+//! A date as SQL and the services write it: YYYY-MM-DD.
+std::string formatIsoDate(std::chrono::year_month_day date);
+
 //! Reads a date written day.month.year. A two-digit year lies in the hundred years from 1930 (30 to 99 are 1930
 //! to 1999, 00 to 29 are 2000 to 2029). Nothing when the text is no valid date.
 std::optional<std::chrono::year_month_day> parseDate(std::string_view text);

@@ -68,14 +68,7 @@ std::string D2SQL(std::chrono::year_month_day date, Kind kind)
     if (kind == Kind::Oracle) {
         return "to_date('" + app::formatDate(date) + "', 'DD.MM.YYYY')";
     }
-    char text[16];
-    std::snprintf(text,
-                  sizeof text,
-                  "%04d-%02u-%02u",
-                  static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()));
-    return Quote(text);
+    return Quote(app::formatIsoDate(date));
 }
 
 std::string Token(const std::string& text, int position, const std::string& separator)

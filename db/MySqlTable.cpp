@@ -3,6 +3,7 @@
 #include "app/Dialogs.h"
 #include "app/Program.h"
 #include "app/StringUtil.h"
+#include "app/TextFormat.h"
 #include "db/Database.h"
 
 #include <chrono>
@@ -17,36 +18,6 @@ std::chrono::milliseconds lockPause{500};
 std::shared_ptr<Connection> orProgramConnection(std::shared_ptr<Connection> connection)
 {
     return connection ? std::move(connection) : programConnection();
-}
-
-std::string dateText(std::chrono::year_month_day date)
-{
-    char text[16];
-    std::snprintf(text,
-                  sizeof text,
-                  "%04d-%02u-%02u",
-                  static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()));
-    return text;
-}
-
-bool isNumber(SQLSMALLINT type)
-{
-    switch (type) {
-    case SQL_INTEGER:
-    case SQL_SMALLINT:
-    case SQL_BIGINT:
-    case SQL_TINYINT:
-    case SQL_DECIMAL:
-    case SQL_NUMERIC:
-    case SQL_FLOAT:
-    case SQL_REAL:
-    case SQL_DOUBLE:
-        return true;
-    default:
-        return false;
-    }
 }
 
 bool isText(SQLSMALLINT type)
@@ -94,7 +65,7 @@ bool MySqlTable::Seek(const std::vector<std::string>& columns, const std::vector
     std::vector<std::string> texts;
     for (const auto& value : values) {
         if (const auto* date = std::get_if<std::chrono::year_month_day>(&value)) {
-            texts.push_back(dateText(*date));
+            texts.push_back(app::formatIsoDate(*date));
         } else {
             texts.push_back(app::trimRight(std::get<std::string>(value)));
         }
@@ -118,7 +89,7 @@ std::string MySqlTable::FieldGetString(const std::string& column) const
     if (isText(type)) {
         return value;
     }
-    if (isNumber(type)) {
+    if (isNumericType(type)) {
         return app::trim(value);
     }
     if (type == SQL_TYPE_DATE || type == SQL_DATE || type == SQL_TYPE_TIMESTAMP || type == SQL_TIMESTAMP) {

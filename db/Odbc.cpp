@@ -13,6 +13,24 @@ bool ok(SQLRETURN rc)
 
 } // namespace
 
+bool isNumericType(SQLSMALLINT type)
+{
+    switch (type) {
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_BIGINT:
+    case SQL_TINYINT:
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+    case SQL_FLOAT:
+    case SQL_REAL:
+    case SQL_DOUBLE:
+        return true;
+    default:
+        return false;
+    }
+}
+
 Kind kindOfDriver(const std::string& driverFile)
 {
     const auto name = app::toLower(driverFile);

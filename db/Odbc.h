@@ -21,6 +21,9 @@ enum class Kind
 //! The kind of database behind an ODBC driver file name, Windows or Linux spelling, case ignored.
 Kind kindOfDriver(const std::string& driverFile);
 
+//! True for the SQL types of numbers (integers, decimals, floating point).
+bool isNumericType(SQLSMALLINT type);
+
 //! A value as the driver delivers it in text form; nothing for SQL NULL.
 using Text = std::optional<std::string>;
 

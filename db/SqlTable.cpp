@@ -10,24 +10,6 @@ namespace {
 
 constexpr std::size_t BATCH = 64;
 
-bool isNumeric(SQLSMALLINT type)
-{
-    switch (type) {
-    case SQL_INTEGER:
-    case SQL_SMALLINT:
-    case SQL_BIGINT:
-    case SQL_TINYINT:
-    case SQL_DECIMAL:
-    case SQL_NUMERIC:
-    case SQL_FLOAT:
-    case SQL_REAL:
-    case SQL_DOUBLE:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool contains(const std::vector<std::string>& list, const std::string& name)
 {
     return std::any_of(list.begin(), list.end(), [&](const std::string& s) { return app::equalsNoCase(s, name); });
@@ -114,7 +96,7 @@ std::string SqlTable::FieldSym(int position) const
 
 std::string SqlTable::blankOf(std::size_t column) const
 {
-    return isNumeric(m_columns[column].type) ? "0" : "";
+    return isNumericType(m_columns[column].type) ? "0" : "";
 }
 
 void SqlTable::settle() const

@@ -54,14 +54,7 @@ double totalOf(const MySqlTable& bons)
 // A date as FieldGetString gives it: YYYYMMDD.
 std::string dateKey(std::chrono::year_month_day day)
 {
-    char text[16];
-    std::snprintf(text,
-                  sizeof text,
-                  "%04d%02u%02u",
-                  static_cast<int>(day.year()),
-                  static_cast<unsigned>(day.month()),
-                  static_cast<unsigned>(day.day()));
-    return text;
+    return app::replaceAll(app::formatIsoDate(day), "-", "");
 }
 
 std::string padLeft(const std::string& text, std::size_t width)
