@@ -1,0 +1,72 @@
+#include "rksv/Numbering.h"
+
+#include "app/Clock.h"
+#include "app/ErrorLog.h"
+#include "db/Database.h"
+#include "db/MySqlTable.h"
+
+#include <string>
+
+namespace rksv {
+namespace {
+
+constexpr long LAST_NUMBER = 999999;
+constexpr int MAX_ATTEMPTS = 100000;
+
+long number(const db::Text& text)
+{
+    return text ? std::stol(*text) : 0;
+}
+
+} // namespace
+
+long GetNextBonnr(const std::string& kassa, const std::string& type, std::shared_ptr<db::Connection> connection)
+{
+    if (!connection) {
+        connection = db::programConnection();
+    }
+    if (!connection) {
+        throw app::PlatformError("Keine Datenbankverbindung für die Belegnummern");
+    }
+    const long year = static_cast<int>(app::now().date.year());
+    for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
+        const auto row =
+            connection->queryRow("SELECT JAHR, BONNR FROM NUMMERNKREISE WHERE KASSA = ? AND TYP = ?", {kassa, type});
+        if (row.empty()) {
+            // The till's first number. Another station may insert the row at the same moment: then the insert
+            // fails on the key and the number is taken from the row that station wrote.
+            try {
+                connection->execute(
+                    "INSERT INTO NUMMERNKREISE (TYP, KASSA, JAHR, BONNR, TSTAMP) VALUES (?, ?, ?, 1, ?)",
+                    {type, kassa, std::to_string(year), db::MySqlTable::GetTStamp()});
+                return 1;
+            } catch (const app::PlatformError&) {
+                continue;
+            }
+        }
+        const long storedYear = number(row[0]);
+        const long storedNumber = number(row[1]);
+        long next = storedYear < year ? 0 : storedNumber;
+        if (next >= LAST_NUMBER) {
+            return 0;
+        }
+        ++next;
+        const long changed = connection->execute(
+            "UPDATE NUMMERNKREISE SET JAHR = ?, BONNR = ?, TSTAMP = ? WHERE KASSA = ? AND TYP = ? AND JAHR = ? AND "
+            "BONNR = ?",
+            {std::to_string(std::max(year, storedYear)),
+             std::to_string(next),
+             db::MySqlTable::GetTStamp(),
+             kassa,
+             type,
+             std::to_string(storedYear),
+             std::to_string(storedNumber)});
+        if (changed == 1) {
+            return next;
+        }
+        // Another station took this number in between: read again.
+    }
+    throw app::PlatformError("Belegnummer für Kassa " + kassa + " nicht vergeben: zu viele gleichzeitige Zugriffe");
+}
+
+} // namespace rksv
