@@ -2,8 +2,11 @@
 
 #include "app/Clock.h"
 #include "app/ErrorLog.h"
+#include "app/StringUtil.h"
+#include "app/TextFormat.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
+#include "rksv/Encoding.h"
 
 #include <string>
 
@@ -67,6 +70,30 @@ long GetNextBonnr(const std::string& kassa, const std::string& type, std::shared
         // Another station took this number in between: read again.
     }
     throw app::PlatformError("Belegnummer für Kassa " + kassa + " nicht vergeben: zu viele gleichzeitige Zugriffe");
+}
+
+bool RKSVMyJwsAusfall(const std::string& jws)
+{
+    const auto parts = app::String2Array(jws, ".");
+    if (parts.size() != 3) {
+        return false;
+    }
+    const auto signature = base64UrlDecode(parts[2]);
+    const auto standard = signature ? signature : base64Decode(parts[2]);
+    if (!standard) {
+        return false;
+    }
+    const std::string text(standard->begin(), standard->end());
+    constexpr std::string_view MARKER = "Sicherheitseinrichtung ausgefallen";
+    return text.size() >= 22 && app::equalsNoCase(text.substr(0, 22), MARKER.substr(0, 22));
+}
+
+std::optional<std::chrono::year_month_day> SQL2D(const std::string& value)
+{
+    if (value.size() < 10 || value[4] != '-' || value[7] != '-') {
+        return std::nullopt;
+    }
+    return app::parseDate(value.substr(8, 2) + "." + value.substr(5, 2) + "." + value.substr(0, 4));
 }
 
 } // namespace rksv

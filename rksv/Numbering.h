@@ -2,7 +2,9 @@
 
 #include "db/Odbc.h"
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace rksv {
@@ -17,5 +19,12 @@ namespace rksv {
 long GetNextBonnr(const std::string& kassa,
                   const std::string& type,
                   std::shared_ptr<db::Connection> connection = nullptr);
+
+//! True when the receipt was signed while its security device had failed: the third part of the compact JWS decodes
+//! to a text whose first 22 characters are, ignoring case, those of "Sicherheitseinrichtung ausgefallen".
+bool RKSVMyJwsAusfall(const std::string& jws);
+
+//! A date as the database returns it ("YYYY-MM-DD", possibly followed by a time) as a date; nothing otherwise.
+std::optional<std::chrono::year_month_day> SQL2D(const std::string& value);
 
 } // namespace rksv

@@ -3,6 +3,8 @@
 #include "rksv/Numbering.h"
 
 #include "app/Clock.h"
+#include "rksv/Encoding.h"
+#include "rksv/Jws.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/X11Session.h"
@@ -96,6 +98,28 @@ TEST_F(NumberingTest, TheRangeEndsAt999999)
 TEST_F(NumberingTest, StationsSharingOneSqliteFileNeverGetTheSameNumber)
 {
     runStations(testsupport::sqliteConnectionString(dir.file("kassa.db")), dir, 4, 300);
+}
+
+TEST(FailureMarker, IsReadFromTheSignaturePart)
+{
+    EXPECT_TRUE(rksv::RKSVMyJwsAusfall(rksv::failedCompactJws("_R1-AT100_01_1_2026-12-07T10:00:00_0,00_0,00_0,00_0,"
+                                                              "00_0,00_AAAAAAAA_1a_AAAAAAAAAAA=")));
+    const std::string lower = "x.y." + rksv::base64UrlEncode(rksv::asBytes("sicherheitseinrichtung AUSGEFALLEN!"));
+    EXPECT_TRUE(rksv::RKSVMyJwsAusfall(lower)) << "without regard to case";
+    EXPECT_TRUE(rksv::RKSVMyJwsAusfall("x.y." + rksv::base64UrlEncode(rksv::asBytes("Sicherheitseinrichtung"))))
+        << "the first 22 characters decide";
+    EXPECT_FALSE(rksv::RKSVMyJwsAusfall("x.y." + rksv::base64UrlEncode(rksv::asBytes("Sicherheitseinrichtun"))));
+    EXPECT_FALSE(rksv::RKSVMyJwsAusfall("x.y." + rksv::base64UrlEncode(rksv::asBytes("Signatur in Ordnung, 1234"))));
+    EXPECT_FALSE(rksv::RKSVMyJwsAusfall("x.y"));
+    EXPECT_FALSE(rksv::RKSVMyJwsAusfall("x.y.%%%"));
+}
+
+TEST(SQL2D, ReadsTheDatabasesDateText)
+{
+    EXPECT_EQ(rksv::SQL2D("2026-12-06"), year{2026} / December / 6);
+    EXPECT_EQ(rksv::SQL2D("2026-12-06 10:48:15"), year{2026} / December / 6);
+    EXPECT_EQ(rksv::SQL2D("06.12.2026"), std::nullopt);
+    EXPECT_EQ(rksv::SQL2D("2026-02-30"), std::nullopt);
 }
 
 TEST(NumberingMariaDb, StationsSharingOneServerNeverGetTheSameNumber)
