@@ -198,22 +198,19 @@ void DlgBondruck::ListBons()
     }
 }
 
-void DlgBondruck::addRow(const std::string& time,
-                         const std::string& till,
-                         const std::string& number,
-                         const std::string& customer,
-                         double total,
-                         const std::string& jws)
+void DlgBondruck::addRow(const MySqlTable& bons, const std::function<std::string()>& customerOf)
 {
+    // A status receipt shows its kind; any other receipt the listing's customer text.
+    const auto type = app::trim(bons.FieldGet("RKSV_TYP"));
     auto* item = new QTreeWidgetItem;
-    item->setText(ZEIT, qs(time));
-    item->setText(KASSA, qs(till));
-    item->setText(BONNR, qs(padLeft(app::trim(number), 8)));
-    item->setText(KUNDE, qs(customer));
-    item->setText(WERT, qs(padLeft(app::formatAmount(total), 9)));
+    item->setText(ZEIT, qs(bons.FieldGet("ZEIT")));
+    item->setText(KASSA, qs(bons.FieldGet("KASSA")));
+    item->setText(BONNR, qs(padLeft(app::trim(bons.FieldGet("BONNR")), 8)));
+    item->setText(KUNDE, qs(type.empty() ? customerOf() : RKSVMyBelegText(type)));
+    item->setText(WERT, qs(padLeft(app::formatAmount(totalOf(bons)), 9)));
     item->setTextAlignment(BONNR, Qt::AlignRight | Qt::AlignVCenter);
     item->setTextAlignment(WERT, Qt::AlignRight | Qt::AlignVCenter);
-    item->setData(0, Qt::UserRole, qs(jws));
+    item->setData(0, Qt::UserRole, qs(bons.FieldGet("RKSV_JWS")));
     // Rows follow the cursor, so the day reads from top to bottom in the cursor's order.
     m_lvwData->addTopLevelItem(item);
     app::dialogs().ProcessEvents();
@@ -227,27 +224,18 @@ void DlgBondruck::ListBonsMySql(std::chrono::year_month_day day)
     bons.OrderBy({"ZEIT"});
     bons.Seek("DATUM", day, true);
     const auto wanted = dateKey(day);
-    while (!bons.EoF() && bons.FieldGetString("DATUM") == wanted) {
-        std::string customer;
-        const auto type = bons.FieldGet("RKSV_TYP");
-        if (!app::trim(type).empty()) {
-            customer = RKSVMyBelegText(app::trim(type));
-        } else if (const auto id = bons.FieldGet("KNDID"); id != "0" && !app::trim(id).empty()) {
-            if (customers.Seek("KNDID", id)) {
-                customer = app::GetKndText(customers.FieldGet("ZUNAME"),
-                                           customers.FieldGet("VORNAME"),
-                                           customers.FieldGet("STRASSE"),
-                                           customers.FieldGet("PLZ"),
-                                           customers.FieldGet("ORT"));
+    for (; !bons.EoF() && bons.FieldGetString("DATUM") == wanted; bons.Skip()) {
+        addRow(bons, [&] {
+            const auto id = app::trim(bons.FieldGet("KNDID"));
+            if (id.empty() || id == "0" || !customers.Seek("KNDID", id)) {
+                return std::string();
             }
-        }
-        addRow(bons.FieldGet("ZEIT"),
-               bons.FieldGet("KASSA"),
-               bons.FieldGet("BONNR"),
-               customer,
-               totalOf(bons),
-               bons.FieldGet("RKSV_JWS"));
-        bons.Skip();
+            return app::GetKndText(customers.FieldGet("ZUNAME"),
+                                   customers.FieldGet("VORNAME"),
+                                   customers.FieldGet("STRASSE"),
+                                   customers.FieldGet("PLZ"),
+                                   customers.FieldGet("ORT"));
+        });
     }
     bons.Close();
     customers.Close();
@@ -259,19 +247,13 @@ void DlgBondruck::ListBonsPLUMOXA(std::chrono::year_month_day day)
     bons.Where("datum = " + D2SQL(day));
     bons.OrderBy({"BONNR"});
     for (bool more = !bons.EoF(); more; more = bons.Skip()) {
-        const auto type = app::trim(bons.FieldGet("RKSV_TYP"));
-        const auto customer = !type.empty() ? RKSVMyBelegText(type)
-                                            : app::GetKndText(app::Nvl(bons.FieldGet("NAME")),
-                                                              "",
-                                                              app::Nvl(bons.FieldGet("STRASSE")),
-                                                              app::Nvl(bons.FieldGet("PLZ")),
-                                                              app::Nvl(bons.FieldGet("ORT")));
-        addRow(bons.FieldGet("ZEIT"),
-               bons.FieldGet("KASSA"),
-               bons.FieldGet("BONNR"),
-               customer,
-               totalOf(bons),
-               bons.FieldGet("RKSV_JWS"));
+        addRow(bons, [&] {
+            return app::GetKndText(app::Nvl(bons.FieldGet("NAME")),
+                                   "",
+                                   app::Nvl(bons.FieldGet("STRASSE")),
+                                   app::Nvl(bons.FieldGet("PLZ")),
+                                   app::Nvl(bons.FieldGet("ORT")));
+        });
     }
     bons.Close();
 }
@@ -282,25 +264,17 @@ void DlgBondruck::ListBonsDRAVELIN(std::chrono::year_month_day day)
     bons.OrderBy({"ZEIT"});
     bons.Seek("DATUM", day, true);
     const auto wanted = dateKey(day);
-    while (!bons.EoF() && bons.FieldGetString("DATUM") == wanted) {
-        const auto type = app::trim(bons.FieldGet("RKSV_TYP"));
-        std::string customer;
-        if (!type.empty()) {
-            customer = RKSVMyBelegText(type);
-        } else if (!app::trim(bons.FieldGet("PK_NR")).empty()) {
-            customer = app::GetKndText(bons.FieldGet("PK_NAM"),
-                                       bons.FieldGet("PK_VOR"),
-                                       bons.FieldGet("PK_STR"),
-                                       bons.FieldGet("PK_PLZ"),
-                                       bons.FieldGet("PK_ORT"));
-        }
-        addRow(bons.FieldGet("ZEIT"),
-               bons.FieldGet("KASSA"),
-               bons.FieldGet("BONNR"),
-               customer,
-               totalOf(bons),
-               bons.FieldGet("RKSV_JWS"));
-        bons.Skip();
+    for (; !bons.EoF() && bons.FieldGetString("DATUM") == wanted; bons.Skip()) {
+        addRow(bons, [&] {
+            if (app::trim(bons.FieldGet("PK_NR")).empty()) {
+                return std::string();
+            }
+            return app::GetKndText(bons.FieldGet("PK_NAM"),
+                                   bons.FieldGet("PK_VOR"),
+                                   bons.FieldGet("PK_STR"),
+                                   bons.FieldGet("PK_PLZ"),
+                                   bons.FieldGet("PK_ORT"));
+        });
     }
     bons.Close();
 }

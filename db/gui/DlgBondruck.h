@@ -13,6 +13,8 @@ class QTreeWidget;
 
 namespace db {
 
+class MySqlTable;
+
 //! The readable receipt text of a stored compact JWS, or nothing with the German reason in `error`.
 using JwsConverter = std::function<std::optional<std::string>(const std::string& jws, std::string& error)>;
 
@@ -49,12 +51,8 @@ private:
     void ListBonsMySql(std::chrono::year_month_day day);
     void ListBonsPLUMOXA(std::chrono::year_month_day day);
     void ListBonsDRAVELIN(std::chrono::year_month_day day);
-    void addRow(const std::string& time,
-                const std::string& till,
-                const std::string& number,
-                const std::string& customer,
-                double total,
-                const std::string& jws);
+    //! One row for the current receipt; `customerOf` gives the listing's customer text.
+    void addRow(const MySqlTable& bons, const std::function<std::string()>& customerOf);
     std::optional<std::chrono::year_month_day> shownDate() const;
     void showDay(std::chrono::year_month_day day);
 
