@@ -72,6 +72,7 @@ InstallationResult loadInstallation(const std::string& folder)
     connections.fonConnectTo = trim(ini.GetString("Installation", "FinanzOnline-Verbindung"));
     connections.signatur = trim(ini.GetString("Installation", "Signatur"));
     connections.datenbank = trim(ini.GetString("Installation", "Datenbank"));
+    installation.kassa = trim(ini.GetString("Installation", "Kassa"));
 
     std::vector<std::pair<int, std::string>> sections;
     for (const auto& section : ini.SectionNames()) {
@@ -123,6 +124,7 @@ void applyInstallation(const Installation& installation)
     p.CompanyNumber = installation.companyNumber;
     p.connections = installation.connections;
     p.TestFlag = p.CompanyList.empty() ? std::string() : p.CompanyList.front().testFlag;
+    p.Kassa = !installation.kassa.empty() || p.CompanyList.empty() ? installation.kassa : p.CompanyList.front().number;
 }
 
 } // namespace app

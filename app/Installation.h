@@ -15,6 +15,7 @@ struct Installation
     std::string hostProduct;
     std::string companyNumber;
     Connections connections;
+    std::string kassa;
 };
 
 //! Outcome of reading the installation file: the data, or the German text of what makes the file unusable.
@@ -29,10 +30,11 @@ inline constexpr const char* INSTALLATION_FILE = "INSTALLATION.INI";
 
 /**
  * Reads INSTALLATION.INI from `folder` (name matched without regard to case). Section "Installation" holds
- * "Produkt", "Firmennummer", "FinanzOnline-Host", "FinanzOnline-CA", "FinanzOnline-Verbindung", "Signatur" and
- * "Datenbank"; each section "Firma1", "Firma2", … (ordered by its number) one company with "Name", "Nummer",
- * "Test" (J/N, "J" when missing) and "Tid". Without the file: one company "Firma", number "01", test
- * transmission, no host product. A file that exists but is unusable gives the error text, which names the file.
+ * "Produkt", "Firmennummer", "FinanzOnline-Host", "FinanzOnline-CA", "FinanzOnline-Verbindung", "Signatur",
+ * "Datenbank" and "Kassa" (the current till id, the first company/till's number when missing); each section "Firma1",
+ * "Firma2", … (ordered by its number) one company with "Name", "Nummer", "Test" (J/N, "J" when missing) and "Tid".
+ * Without the file: one company "Firma", number "01", test transmission, no host product. A file that exists but is
+ * unusable gives the error text, which names the file.
  */
 InstallationResult loadInstallation(const std::string& folder);
 

@@ -39,6 +39,9 @@ struct Program
     //! Absolute working directory at start-up, ending with "/"; INI and marker files are looked for in it.
     std::string DefaultDir;
     Connections connections;
+    //! The current till id that the status receipts are checked for: the entry "Kassa" of the installation file,
+    //! else the number of the first company/till.
+    std::string Kassa;
 };
 
 //! The one instance.

@@ -119,6 +119,12 @@ TEST_F(InstallationTest, ApplyingSetsTheProgramWideState)
     EXPECT_EQ(p.CompanyNumber, "0042");
     EXPECT_EQ(p.CompanyList.size(), 2u);
     EXPECT_EQ(p.TestFlag, "N");
+    EXPECT_EQ(p.Kassa, "01") << "without an entry the current till is the first company/till";
+
+    const auto named = load("[Installation]\r\nKassa= K2 \r\n[Firma1]\r\nNummer=01\r\n");
+    ASSERT_TRUE(named.installation);
+    app::applyInstallation(*named.installation);
+    EXPECT_EQ(app::program().Kassa, "K2");
     app::program() = app::Program{};
 }
 

@@ -1,0 +1,3 @@
+// placeholder, replaced by its window
+namespace rksv {
+}
