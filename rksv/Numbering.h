@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace rksv {
 
@@ -19,6 +20,13 @@ namespace rksv {
 long GetNextBonnr(const std::string& kassa,
                   const std::string& type,
                   std::shared_ptr<db::Connection> connection = nullptr);
+
+/**
+ * The order of a till's receipts: by date, then number. The numbers start again at 1 in every calendar year, so the
+ * number alone would put the new year's receipts before the old year's end, and the chain would continue from the
+ * wrong receipt. The index IX_BONS_KASSA_DATUM_BONNR serves it.
+ */
+inline const std::vector<std::string> TILL_ORDER = {"DATUM", "BONNR"};
 
 //! True when the receipt was signed while its security device had failed: the third part of the compact JWS decodes
 //! to a text whose first 22 characters are, ignoring case, those of "Sicherheitseinrichtung ausgefallen".

@@ -2,11 +2,39 @@
 
 #include "rksv/Component.h"
 
+#include <array>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+namespace db {
+class Connection;
+}
+
 namespace rksv {
+
+//! The five amounts of a receipt in cents, in the order Normal, Ermäßigt-1, Ermäßigt-2, Null, Besonders.
+using Amounts = std::array<std::int64_t, 5>;
+
+//! One receipt signed (or numbered) by MySignAll, as the caller stores it in the receipts table.
+struct BelegRecord
+{
+    //! "A" start, "M" month, "J" year, "S" collective receipt after a failure of the security device, "E" closing
+    //! receipt; "" for an ordinary receipt.
+    std::string type;
+    long number = 0;  //!< handed in by the caller (0 for status receipts), carried unchanged
+    std::string text; //!< handed in by the caller, carried unchanged
+    Amounts amounts{};
+    long bonnr = 0;
+    std::chrono::year_month_day date{};
+    std::string time;
+    std::int64_t counter = 0; //!< turnover counter after this receipt, cents
+    std::string jws;          //!< compact JWS, "" when unsigned
+    long crdid = 0;           //!< the card that signed, 0 when unsigned
+    long reserved = 0;
+};
 
 /**
  * The program's gateway to the signing component, for one task: Init, a few calls, Close. No call raises an
@@ -70,12 +98,60 @@ public:
     //! The PIN every signing call passes (set by the card check).
     void setPin(const std::string& pin) { m_pin = pin; }
 
+    /**
+     * Looks for the card `serial` (ignoring case) in every reader and checks its PIN there; the reader where it
+     * sits becomes the current one. A wrong PIN in one reader does not end the search in the others.
+     */
+    bool MyChkCard(const std::string& serial, const std::string& pin);
+    //! MyChkCard until it passes or the user gives up in the "Reader prüfen" question (PLUMOXA never asks).
+    bool MyChkReader(const std::string& serial, const std::string& pin);
+    //! The id of the till's card `serial` (its latest registration), 0 when the till has none.
+    long MyGetCrdid(const std::string& kassa, const std::string& serial, const std::string& pin);
+    //! True when the card may sign for the till: it is the till's latest card, or a new card now registered. A card
+    //! that an other card followed is refused.
+    bool MySernrExists(const std::string& serial, const std::string& pin, const std::string& kassa);
+
+    /**
+     * Numbers, chains and signs one receipt of a till, preceded by the status receipts it needs (start, year,
+     * month, collective after a failure of the security device), or one status receipt when `type` names it. The
+     * receipts go to accBelege(); the caller stores them. `message` gets the first message. False with the reason
+     * in the message slots when nothing may be stored.
+     */
+    bool MySignAll(const std::string& type,
+                   const std::string& kassa,
+                   long number,
+                   const std::string& text,
+                   std::chrono::year_month_day date,
+                   const std::string& time,
+                   const Amounts& amounts,
+                   const std::string& serial,
+                   const std::string& pin,
+                   std::string& message);
+    const std::vector<BelegRecord>& accBelege() const { return m_belege; }
+
+    //! The database connection of the card and receipt tables (nullptr: the program-wide one).
+    void setConnection(std::shared_ptr<db::Connection> connection) { m_connection = std::move(connection); }
+    std::shared_ptr<db::Connection> connection() const;
+    //! How long MyChkReader pauses between checks for the host products that wait for their reader (tests
+    //! shorten it).
+    static void setReaderPause(std::chrono::milliseconds pause);
+
     //! Records a failure message in the slots.
     void record(const std::string& message);
     void clearMessages();
 
 private:
     Component::Receipt prepared(Component::Receipt receipt) const;
+    bool MyChkReader(const std::string& serial, const std::string& pin, bool& asked);
+    //! Signs a receipt for MySignAll; the JWS goes to accJws().
+    bool signFor(const std::string& kassa,
+                 long bonnr,
+                 std::chrono::year_month_day date,
+                 const std::string& time,
+                 const Amounts& amounts,
+                 std::int64_t counterBefore,
+                 const std::string& previous);
+    void saveQrImage(const std::string& kassa, long bonnr);
 
     std::unique_ptr<QUORVEX> m_component;
     void* m_owner = nullptr;
@@ -92,6 +168,20 @@ private:
     std::string m_jws;
     std::string m_image;
     std::string m_secondImage;
+    std::string m_serial;
+    std::vector<BelegRecord> m_belege;
+    std::shared_ptr<db::Connection> m_connection;
 };
+
+/**
+ * Stores the receipts of MySignAll as the till keeps them: one BONS row each (TYP "B", RKSV_TYP the status type, the
+ * amounts, the counter as RKSV_SALDO, JWS and card id). Connection nullptr: the program-wide one.
+ */
+void StoreBelege(const std::string& kassa,
+                 const std::vector<BelegRecord>& belege,
+                 std::shared_ptr<db::Connection> connection = nullptr);
+
+//! Cents as a decimal text for the database ("12.30", "-0.05").
+std::string decimalText(std::int64_t cents);
 
 } // namespace rksv

@@ -432,8 +432,8 @@ std::string SoftwareUnit::GetCardInReader(const std::string& reader)
     if (folder.empty()) {
         return {};
     }
-    const X509Ptr certificate = readCertificate(folder / CERTIFICATE_FILE);
-    return certificate ? serialOf(certificate.get()) : std::string();
+    X509* const certificate = cardCertificate(folder);
+    return certificate != nullptr ? serialOf(certificate) : std::string();
 }
 
 bool SoftwareUnit::IsCardNumberPresent(const std::string& card)
@@ -453,8 +453,44 @@ bool SoftwareUnit::VerifyPin(const std::string& reader, const std::string& pin)
     if (folder.empty()) {
         return false;
     }
-    const X509Ptr certificate = readCertificate(folder / CERTIFICATE_FILE);
-    return certificate && readCardKey(folder, pin, certificate.get()) != nullptr;
+    X509* const certificate = cardCertificate(folder);
+    return certificate != nullptr && cardKey(folder, pin, certificate) != nullptr;
+}
+
+// The certificate is parsed and the key decrypted once while their files stay the same: parsing costs more than a
+// signature, and decrypting a PIN-protected key far more. A card replaced in its reader changes the files' stamps.
+X509* SoftwareUnit::cardCertificate(const std::filesystem::path& folder)
+{
+    const auto stamp = stampOf(folder / CERTIFICATE_FILE);
+    if (!m_certificate || m_certificateFolder != folder || m_certificateText != stamp) {
+        m_certificate.reset();
+        m_key.reset(); // the key must belong to this certificate
+        X509Ptr read = readCertificate(folder / CERTIFICATE_FILE);
+        if (!read) {
+            return nullptr;
+        }
+        m_certificate = std::shared_ptr<X509>(read.release(), &X509_free);
+        m_certificateFolder = folder;
+        m_certificateText = stamp;
+    }
+    return m_certificate.get();
+}
+
+EVP_PKEY* SoftwareUnit::cardKey(const std::filesystem::path& folder, const std::string& pin, X509* certificate)
+{
+    const auto stamp = stampOf(folder / KEY_FILE);
+    if (!m_key || m_keyFolder != folder || m_keyPin != pin || m_keyText != stamp) {
+        m_key.reset();
+        EvpPkeyPtr key = readCardKey(folder, pin, certificate);
+        if (!key) {
+            return nullptr;
+        }
+        m_key = std::shared_ptr<EVP_PKEY>(key.release(), &EVP_PKEY_free);
+        m_keyFolder = folder;
+        m_keyPin = pin;
+        m_keyText = stamp;
+    }
+    return m_key.get();
 }
 
 bool SoftwareUnit::GetCardCertificate(const std::string& reader, std::string& certificate, std::string& chain)
@@ -717,20 +753,10 @@ bool SoftwareUnit::sign(const Receipt& receipt, Kind kind, Signed& out)
     if (folder.empty()) {
         return fail("Kartenleser \"" + receipt.reader + "\" nicht gefunden.");
     }
-    // The card's certificate is parsed once while its file stays the same; parsing costs more than signing.
-    const auto certificateText = stampOf(folder / CERTIFICATE_FILE);
-    if (!m_certificate || m_certificateFolder != folder || m_certificateText != certificateText) {
-        m_certificate.reset();
-        X509Ptr read = readCertificate(folder / CERTIFICATE_FILE);
-        if (!read) {
-            return fail("Im Kartenleser \"" + receipt.reader + "\" steckt keine Signaturkarte.");
-        }
-        m_certificate = std::shared_ptr<X509>(read.release(), &X509_free);
-        m_certificateFolder = folder;
-        m_certificateText = certificateText;
-        m_key.reset(); // the key must belong to this certificate
+    X509* const certificate = cardCertificate(folder);
+    if (certificate == nullptr) {
+        return fail("Im Kartenleser \"" + receipt.reader + "\" steckt keine Signaturkarte.");
     }
-    X509* const certificate = m_certificate.get();
     data.zertifikatSeriennummer = serialOf(certificate);
 
     std::string reason;
@@ -742,20 +768,12 @@ bool SoftwareUnit::sign(const Receipt& receipt, Kind kind, Signed& out)
         out.jws = failedCompactJws(*signedData);
         return true;
     }
-    const auto keyText = stampOf(folder / KEY_FILE);
-    if (!m_key || m_keyFolder != folder || m_keyPin != receipt.pin || m_keyText != keyText) {
-        m_key.reset();
-        EvpPkeyPtr key = readCardKey(folder, receipt.pin, certificate);
-        if (!key) {
-            return fail("Falscher PIN oder unlesbarer Schlüssel der Signaturkarte im Kartenleser \"" + receipt.reader
-                        + "\".");
-        }
-        m_key = std::shared_ptr<EVP_PKEY>(key.release(), &EVP_PKEY_free);
-        m_keyFolder = folder;
-        m_keyPin = receipt.pin;
-        m_keyText = keyText;
+    EVP_PKEY* const key = cardKey(folder, receipt.pin, certificate);
+    if (key == nullptr) {
+        return fail("Falscher PIN oder unlesbarer Schlüssel der Signaturkarte im Kartenleser \"" + receipt.reader
+                    + "\".");
     }
-    const auto jws = signCompactJws(m_key.get(), *signedData, &reason);
+    const auto jws = signCompactJws(key, *signedData, &reason);
     if (!jws) {
         return fail("Die Signatur ist fehlgeschlagen: " + reason);
     }

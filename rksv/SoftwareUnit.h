@@ -85,10 +85,13 @@ private:
     bool sign(const Receipt& receipt, Kind kind, Signed& out);
     //! The reader's folder when `reader` names one of the readers; empty otherwise.
     std::filesystem::path readerFolder(const std::string& reader);
+    //! The card certificate in the reader folder, nullptr when there is none (kept while its file is unchanged).
+    X509* cardCertificate(const std::filesystem::path& folder);
+    //! The card key decrypted with the PIN, nullptr for a wrong PIN (kept while reader, PIN and key file stay).
+    EVP_PKEY* cardKey(const std::filesystem::path& folder, const std::string& pin, X509* certificate);
 
     std::filesystem::path m_folder;
-    // The last card key decrypted, kept while reader, PIN and key file stay the same: decrypting a PIN-protected
-    // key costs far more than a signature.
+    // The last card key decrypted and the last certificate parsed.
     std::filesystem::path m_keyFolder;
     std::string m_keyPin;
     std::string m_keyText;

@@ -1,0 +1,59 @@
+#include "tests/db/ChainCheck.h"
+
+#include "rksv/Encoding.h"
+#include "rksv/Jws.h"
+#include "rksv/OpenSsl.h"
+#include "rksv/Receipt.h"
+#include "rksv/SoftwareUnit.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace testsupport {
+
+void expectSoundChain(const std::vector<std::string>& jwsList,
+                      const std::string& kassa,
+                      const rksv::AesKey& key,
+                      const std::string& certificateBase64)
+{
+    const auto der = rksv::base64Decode(certificateBase64);
+    ASSERT_TRUE(der) << "the certificate is not Base64";
+    const unsigned char* cursor = der->data();
+    const rksv::X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der->size())));
+    ASSERT_TRUE(certificate) << "the certificate is not DER";
+
+    std::int64_t running = 0;
+    for (std::size_t i = 0; i < jwsList.size(); ++i) {
+        const auto& jws = jwsList[i];
+        SCOPED_TRACE("receipt " + std::to_string(i + 1) + " of " + std::to_string(jwsList.size()));
+        const auto signedData = rksv::signedDataOfJws(jws);
+        ASSERT_TRUE(signedData) << jws;
+        const auto data = rksv::parseSignedData(*signedData);
+        ASSERT_TRUE(data) << *signedData;
+        EXPECT_EQ(data->kassenId, kassa);
+        if (!rksv::isFailedSignature(jws)) {
+            std::string why;
+            EXPECT_TRUE(rksv::verifyCompactJwsWithCertificate(jws, certificate.get(), &why)) << why;
+        }
+        EXPECT_EQ(data->sigVorigerBeleg, i == 0 ? rksv::startChainValue(kassa) : rksv::chainValue(jwsList[i - 1]))
+            << "the chain breaks";
+        running += data->betragSumme();
+        const auto counter =
+            rksv::decryptTurnoverCounter(key, data->kassenId, data->belegnummer, data->standUmsatzZaehler);
+        ASSERT_TRUE(counter) << data->standUmsatzZaehler;
+        EXPECT_EQ(*counter, running) << "the turnover counter is not the running sum";
+    }
+}
+
+std::string certificateOfReader(const std::string& readerFolder)
+{
+    const auto folder = std::filesystem::path(readerFolder);
+    rksv::SoftwareUnit unit(folder.parent_path());
+    std::string certificate;
+    std::string chain;
+    unit.GetCardCertificate(folder.filename().string(), certificate, chain);
+    return certificate;
+}
+
+} // namespace testsupport

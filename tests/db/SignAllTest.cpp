@@ -1,0 +1,441 @@
+// Signing a till's receipts end to end with the software signature unit, on SQLite and on MariaDB: numbering, the
+// status receipts a month, a year and a failure of the security device call for, the turnover counter, the chain,
+// the card checks with the reader question, and what happens when the number range or the signature runs out.
+#include "app/Clock.h"
+#include "app/Program.h"
+#include "app/StringUtil.h"
+#include "app/TextFormat.h"
+#include "db/Odbc.h"
+#include "rksv/Numbering.h"
+#include "rksv/Rksv.h"
+#include "rksv/SoftwareUnit.h"
+#include "tests/db/ChainCheck.h"
+#include "tests/support/Databases.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+using namespace std::chrono;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string PIN = "123456";
+
+// Answers the reader question as the test says, after letting the test fix (or not) the reader.
+class ReaderDialogs : public testsupport::ScriptedDialogs
+{
+public:
+    int TextBox(const std::string& caption, const std::string& text, unsigned type) override
+    {
+        if (onQuestion) {
+            onQuestion();
+        }
+        return ScriptedDialogs::TextBox(caption, text, type);
+    }
+    std::function<void()> onQuestion;
+};
+
+struct Server
+{
+    testsupport::MariaDbServer* server = nullptr;
+    std::string connectionString;
+    std::string startError;
+};
+
+Server& mariadb()
+{
+    static Server shared = [] {
+        Server s;
+        try {
+            s.server = new testsupport::MariaDbServer();
+            s.connectionString = s.server->createDatabase("kassa");
+        } catch (const std::exception& error) {
+            s.startError = error.what();
+        }
+        return s;
+    }();
+    return shared;
+}
+
+rksv::Amounts euros(std::int64_t normal, std::int64_t reduced = 0)
+{
+    return {normal * 100, reduced * 100, 0, 0, 0};
+}
+
+class SignAllTest : public ::testing::TestWithParam<std::string>
+{
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == "MariaDB") {
+            ASSERT_TRUE(mariadb().startError.empty()) << mariadb().startError;
+            connection = std::make_shared<db::Connection>(mariadb().connectionString);
+            for (const char* table : {"BONS", "NUMMERNKREISE", "CARDS"}) {
+                connection->execute(std::string("DELETE FROM ") + table);
+            }
+        } else {
+            testsupport::createSqliteDatabase(dir.file("kassa.db"));
+            connection = std::make_shared<db::Connection>(testsupport::sqliteConnectionString(dir.file("kassa.db")));
+        }
+        // The QR images go to the system's temporary folder: here the test's own.
+        ASSERT_EQ(::setenv("TMPDIR", dir.path().c_str(), 1), 0);
+        std::string error;
+        ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 1", PIN, "", dir.file("ca"), serial, error)) << error;
+        auto& p = app::program();
+        p = app::Program{};
+        p.DefaultDir = dir.path();
+        p.HostProduct = "DRAVELIN";
+        p.CompanyNumber = "0001";
+        p.connections.signatur = "Software:" + readers();
+        rksv::RKSV::setReaderPause(1ms);
+        service.Init(nullptr);
+        ASSERT_TRUE(service.accReady()) << service.accMsgFirst();
+        service.setConnection(connection);
+        ASSERT_TRUE(service.MySernrExists(serial, PIN, "01")) << service.accMsgFirst();
+        key = *rksv::parseAesKey(service.accAes256());
+    }
+    void TearDown() override
+    {
+        app::setClock({});
+        ::unsetenv("TMPDIR");
+        rksv::RKSV::setReaderPause(200ms);
+        app::program() = app::Program{};
+    }
+
+    std::string readers() const { return dir.file("Karten"); }
+
+    // One receipt as the till signs and stores it; the clock shows the receipt's day.
+    std::vector<rksv::BelegRecord>
+    sell(year_month_day date, const rksv::Amounts& amounts, const std::string& type = "", bool expectSuccess = true)
+    {
+        app::setClock([date] { return app::LocalDateTime{date, hh_mm_ss<seconds>(10h)}; });
+        std::string message;
+        const bool ok = service.MySignAll(type, "01", ++sales, "Bon", date, "10:15:00", amounts, serial, PIN, message);
+        EXPECT_EQ(ok, expectSuccess) << app::formatDate(date) << ": " << message;
+        if (ok) {
+            rksv::StoreBelege("01", service.accBelege(), connection);
+        }
+        return service.accBelege();
+    }
+
+    static std::string typesOf(const std::vector<rksv::BelegRecord>& records)
+    {
+        std::string types;
+        for (const auto& record : records) {
+            types += (types.empty() ? "" : ",") + (record.type.empty() ? std::string("-") : record.type) + "#"
+                     + std::to_string(record.bonnr);
+        }
+        return types;
+    }
+
+    std::vector<std::string> storedJws()
+    {
+        std::vector<std::string> list;
+        db::Statement statement(*connection);
+        statement.execute("SELECT RKSV_JWS FROM BONS WHERE KASSA = '01' ORDER BY BONID");
+        while (statement.fetch()) {
+            list.push_back(statement.get(0).value_or(""));
+        }
+        return list;
+    }
+
+    void setAusgefallen(bool failed)
+    {
+        const auto marker = std::filesystem::path(readers()) / "Leser 1" / "AUSGEFALLEN";
+        if (failed) {
+            std::ofstream(marker) << "";
+        } else {
+            std::filesystem::remove(marker);
+        }
+    }
+
+    testsupport::TempDir dir;
+    std::shared_ptr<db::Connection> connection;
+    rksv::RKSV service;
+    std::string serial;
+    rksv::AesKey key{};
+    long sales = 0;
+};
+
+TEST_P(SignAllTest, MonthsAndAYearBringTheirStatusReceiptsAndTheChainHolds)
+{
+    const auto first = sell(2025y / November / 28, euros(10));
+    EXPECT_EQ(typesOf(first), "A#1,-#2") << "the till's first receipt is preceded by its start receipt";
+    EXPECT_EQ(first[0].counter, 0);
+    EXPECT_EQ(first[0].amounts, rksv::Amounts{});
+    EXPECT_EQ(first[0].number, 0) << "a status receipt carries no number of the caller";
+    EXPECT_EQ(first[1].number, 1);
+    EXPECT_EQ(first[1].text, "Bon");
+    EXPECT_EQ(first[1].counter, 1000);
+    EXPECT_GT(first[1].crdid, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("~011.BMP"))) << "the start receipt's QR image";
+    EXPECT_TRUE(std::filesystem::exists(dir.file("~012.BMP")));
+
+    EXPECT_EQ(typesOf(sell(2025y / November / 29, euros(5, 2))), "-#3");
+    const auto december = sell(2025y / December / 1, euros(1));
+    EXPECT_EQ(typesOf(december), "M#4,-#5");
+    EXPECT_EQ(december[0].counter, 1700) << "the month receipt shows the counter of the month's end";
+    EXPECT_EQ(december[1].counter, 1800);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("~014.BMP"))) << "month receipts are not printed";
+    EXPECT_EQ(typesOf(sell(2025y / December / 31, euros(2))), "-#6");
+
+    const auto january = sell(2026y / January / 2, euros(3));
+    EXPECT_EQ(typesOf(january), "J#1,-#2") << "the first number of a new year is 1, and the year receipt comes first";
+    EXPECT_EQ(january[0].counter, 2000);
+    EXPECT_EQ(typesOf(sell(2026y / January / 3, euros(4))), "-#3");
+    EXPECT_EQ(typesOf(sell(2026y / February / 1, euros(5))), "M#4,-#5");
+    const auto closing = sell(2026y / February / 2, {}, "E");
+    EXPECT_EQ(typesOf(closing), "E#6") << "an explicit status receipt comes alone";
+    EXPECT_EQ(closing[0].counter, 3200);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("~016.BMP")));
+
+    const auto list = storedJws();
+    ASSERT_EQ(list.size(), 12u);
+    testsupport::expectSoundChain(list, "01", key, testsupport::certificateOfReader(readers() + "/Leser 1"));
+}
+
+TEST_P(SignAllTest, AFailedDeviceGivesMarkedReceiptsAndThenACollectiveReceipt)
+{
+    EXPECT_EQ(typesOf(sell(2025y / December / 1, euros(10))), "A#1,-#2");
+    setAusgefallen(true);
+    const auto failed = sell(2025y / December / 2, euros(1));
+    ASSERT_EQ(typesOf(failed), "-#3");
+    EXPECT_TRUE(rksv::RKSVMyJwsAusfall(failed[0].jws));
+    EXPECT_EQ(failed[0].counter, 1100);
+    EXPECT_EQ(typesOf(sell(2025y / December / 3, euros(1))), "-#4")
+        << "while the device is out, the collective receipt it would need is signed with the marker and dropped; "
+           "its number goes to the receipt";
+
+    const auto year = sell(2026y / January / 2, euros(2));
+    EXPECT_EQ(typesOf(year), "-#1") << "a year receipt signed with the marker is dropped";
+
+    std::string message;
+    EXPECT_FALSE(service.MySignAll("S", "01", 0, "", 2026y / January / 2, "11:00:00", {}, serial, PIN, message));
+    EXPECT_EQ(message, "Statusbeleg nicht erstellt - Sicherheitseinrichtung ausgefallen, bitte Vexa verständigen")
+        << "an explicit status receipt that cannot be made must not look made";
+    EXPECT_TRUE(service.accBelege().empty());
+
+    setAusgefallen(false);
+    const auto back = sell(2026y / January / 3, euros(3));
+    ASSERT_EQ(typesOf(back), "S#3,-#4") << "the first receipt after the failure is the collective receipt";
+    EXPECT_FALSE(rksv::RKSVMyJwsAusfall(back[0].jws));
+    EXPECT_EQ(back[0].counter, 1400);
+    EXPECT_EQ(back[1].counter, 1700);
+    EXPECT_EQ(typesOf(sell(2026y / January / 4, euros(1))), "-#5");
+
+    const auto list = storedJws();
+    ASSERT_EQ(list.size(), 8u);
+    testsupport::expectSoundChain(list, "01", key, testsupport::certificateOfReader(readers() + "/Leser 1"));
+}
+
+TEST_P(SignAllTest, AMonthReceiptIsKeptEvenWhenTheDeviceHasFailed)
+{
+    sell(2025y / November / 30, euros(10));
+    setAusgefallen(true);
+    const auto december = sell(2025y / December / 1, euros(1));
+    ASSERT_EQ(typesOf(december), "M#3,-#4");
+    EXPECT_TRUE(rksv::RKSVMyJwsAusfall(december[0].jws));
+    setAusgefallen(false);
+    EXPECT_EQ(typesOf(sell(2025y / December / 2, euros(1))), "S#5,-#6");
+}
+
+TEST_P(SignAllTest, AnExhaustedNumberRangeStopsTheReceipt)
+{
+    const auto range = [this](long number) {
+        connection->execute("UPDATE NUMMERNKREISE SET JAHR = 2026, BONNR = ? WHERE KASSA = '01'",
+                            {std::to_string(number)});
+    };
+    std::string message;
+    app::setClock([] { return app::LocalDateTime{2026y / March / 1, hh_mm_ss<seconds>(10h)}; });
+    rksv::GetNextBonnr("01", "B", connection);
+    range(999999);
+    EXPECT_FALSE(service.MySignAll("", "01", 1, "", 2026y / March / 1, "10:00:00", euros(1), serial, PIN, message));
+    EXPECT_EQ(message, "Beleg nicht gespeichert - Bonnr Überlauf") << "the start receipt finds no number";
+    EXPECT_TRUE(service.accBelege().empty());
+
+    range(10);
+    sell(2026y / March / 1, euros(1));
+    range(999999);
+    EXPECT_FALSE(service.MySignAll("", "01", 1, "", 2026y / March / 1, "10:00:00", euros(1), serial, PIN, message));
+    EXPECT_EQ(message, "Beleg nicht signiert - bitte Vexa verständigen") << "an ordinary receipt finds no number";
+    EXPECT_TRUE(service.accBelege().empty());
+
+    app::setClock([] { return app::LocalDateTime{2027y / January / 1, hh_mm_ss<seconds>(10h)}; });
+    EXPECT_EQ(rksv::GetNextBonnr("01", "B", connection), 1) << "a new year starts the exhausted range again";
+}
+
+TEST_P(SignAllTest, WithoutAComponentReceiptsAreNumberedAndCountedUnsigned)
+{
+    sell(2026y / May / 4, euros(7));
+    app::program().connections.signatur = "Hardware:COM1";
+    rksv::RKSV unsigned_(nullptr);
+    ASSERT_FALSE(unsigned_.accReady());
+    unsigned_.setConnection(connection);
+    std::string message;
+    ASSERT_TRUE(unsigned_.MySignAll("", "01", 9, "ohne", 2026y / May / 5, "12:00:00", euros(3), serial, PIN, message));
+    ASSERT_EQ(unsigned_.accBelege().size(), 1u);
+    const auto& record = unsigned_.accBelege()[0];
+    EXPECT_EQ(record.type, "");
+    EXPECT_EQ(record.bonnr, 3);
+    EXPECT_EQ(record.counter, 1000) << "the counter goes on from the last stored receipt";
+    EXPECT_EQ(record.jws, "");
+    EXPECT_EQ(record.crdid, 0);
+    EXPECT_EQ(record.number, 9);
+    EXPECT_EQ(record.text, "ohne");
+}
+
+TEST_P(SignAllTest, AMissingCardIsAskedForAndTheReceiptSignedOnceItIsBack)
+{
+    sell(2026y / June / 1, euros(1));
+    const auto card = std::filesystem::path(readers()) / "Leser 1";
+    const auto away = std::filesystem::path(dir.file("weg"));
+    ReaderDialogs dialogs;
+    dialogs.onQuestion = [&] { std::filesystem::rename(away, card); };
+    dialogs.answer(app::IDYES);
+    std::filesystem::rename(card, away);
+    const auto records = sell(2026y / June / 2, euros(2));
+    EXPECT_EQ(typesOf(records), "-#3");
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    EXPECT_EQ(dialogs.shown()[0].caption, "Reader prüfen");
+    EXPECT_EQ(dialogs.shown()[0].text,
+              "GetReadersCount: Kein Reader vorhanden\r\nProblem beheben und nochmals überprüfen?");
+
+    dialogs.onQuestion = nullptr;
+    dialogs.answer(app::IDNO);
+    std::filesystem::rename(card, away);
+    std::string message;
+    EXPECT_FALSE(service.MySignAll("", "01", 1, "", 2026y / June / 2, "11:00:00", euros(1), serial, PIN, message));
+    EXPECT_EQ(message, "GetReadersCount: Kein Reader vorhanden");
+    EXPECT_TRUE(service.accBelege().empty());
+    EXPECT_EQ(dialogs.shown().size(), 2u);
+}
+
+TEST_P(SignAllTest, ASignatureThatFailsWithAGoodCardEndsWithoutHanging)
+{
+    sell(2026y / June / 1, euros(1));
+    ReaderDialogs dialogs;
+    std::string message;
+    EXPECT_FALSE(service.MySignAll("", "01", 1, "", 2026y / June / 2, "25:61:00", euros(1), serial, PIN, message));
+    EXPECT_NE(message.find("Ungültiges Belegdatum"), std::string::npos) << message;
+    EXPECT_TRUE(dialogs.shown().empty()) << "the card is fine: nothing to ask the user";
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, SignAllTest, ::testing::Values("SQLite", "MariaDB"), [](const auto& info) {
+    return info.param;
+});
+
+// The card checks on one database.
+class CardCheckTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        testsupport::createSqliteDatabase(dir.file("kassa.db"));
+        connection = std::make_shared<db::Connection>(testsupport::sqliteConnectionString(dir.file("kassa.db")));
+        std::string error;
+        ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 1", "1111", "", dir.file("ca"), other, error)) << error;
+        ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 2", PIN, "", dir.file("ca"), serial, error)) << error;
+        auto& p = app::program();
+        p = app::Program{};
+        p.DefaultDir = dir.path();
+        p.HostProduct = "PLUMOXA";
+        p.CompanyNumber = "0001";
+        p.connections.signatur = "Software:" + readers();
+        rksv::RKSV::setReaderPause(1ms);
+        service.Init(nullptr);
+        ASSERT_TRUE(service.accReady()) << service.accMsgFirst();
+        service.setConnection(connection);
+    }
+    void TearDown() override
+    {
+        rksv::RKSV::setReaderPause(200ms);
+        app::program() = app::Program{};
+    }
+    std::string readers() const { return dir.file("Karten"); }
+    long cardRows() { return std::stol(*connection->queryRow("SELECT COUNT(*) FROM CARDS").at(0)); }
+
+    testsupport::TempDir dir;
+    std::shared_ptr<db::Connection> connection;
+    rksv::RKSV service;
+    std::string serial;
+    std::string other;
+};
+
+TEST_F(CardCheckTest, TheCardIsFoundInAnyReaderAndItsPinChecked)
+{
+    EXPECT_TRUE(service.MyChkCard(serial, PIN)) << "the second reader holds it, the first another card";
+    EXPECT_EQ(service.accReader(), "Leser 2");
+    EXPECT_FALSE(service.MyChkCard(serial, "654321"));
+    EXPECT_EQ(service.accMsgFirst(), "VerifyPin: Pin Code nicht korrekt");
+    EXPECT_EQ(service.accMsgLast(), "MyChkCard: Seriennummer nicht korrekt");
+
+    std::filesystem::create_directories(readers() + "/Leser 0"); // an empty reader first
+    EXPECT_TRUE(service.MyChkCard(serial, PIN));
+    EXPECT_EQ(service.accReader(), "Leser 2");
+    EXPECT_EQ(service.accMsgFirst(), "") << "an empty reader beside the card is no failure";
+    EXPECT_TRUE(service.MyChkCard(app::toUpper(serial), PIN)) << "the serial is compared without case";
+
+    EXPECT_FALSE(service.MyChkCard("00ff", PIN));
+    EXPECT_EQ(service.accMsgLast(), "MyChkCard: Seriennummer nicht korrekt");
+}
+
+TEST_F(CardCheckTest, CardsAreRegisteredPerTillAndAReplacedCardNeverComesBack)
+{
+    EXPECT_EQ(service.MyGetCrdid("01", serial, PIN), 0);
+    EXPECT_EQ(service.accMsgLast(), "MyGetCrdid: Kann Crdid nicht finden");
+
+    EXPECT_TRUE(service.MySernrExists("", PIN, "01")) << "no card named: nothing to check";
+    EXPECT_TRUE(service.MySernrExists(serial, PIN, "01"));
+    EXPECT_EQ(cardRows(), 1);
+    const long firstId = service.MyGetCrdid("01", serial, PIN);
+    EXPECT_GT(firstId, 0);
+    const auto stored = connection->queryRow("SELECT KASSA, SERNR, BASE64, CHAIN FROM CARDS");
+    EXPECT_EQ(*stored[0], "01");
+    EXPECT_EQ(*stored[1], serial);
+    EXPECT_EQ(*stored[2], service.accBase64());
+    EXPECT_FALSE(stored[3]->empty());
+
+    EXPECT_TRUE(service.MySernrExists(serial, PIN, "01")) << "the till's latest card again";
+    EXPECT_EQ(cardRows(), 1);
+    EXPECT_TRUE(service.MySernrExists(other, "1111", "01")) << "a new card";
+    EXPECT_EQ(cardRows(), 2);
+    EXPECT_GT(service.MyGetCrdid("01", other, "1111"), firstId);
+
+    EXPECT_FALSE(service.MySernrExists(serial, PIN, "01"));
+    EXPECT_EQ(service.accMsgLast(), "MySernrExists: Karte kann nicht wiederverwendet werden");
+    EXPECT_EQ(cardRows(), 2);
+    EXPECT_TRUE(service.MySernrExists(serial, PIN, "02")) << "another till may use it";
+    EXPECT_FALSE(service.MySernrExists(serial, "000000", "03")) << "a wrong PIN registers nothing";
+    EXPECT_EQ(cardRows(), 3);
+}
+
+TEST_F(CardCheckTest, TheReaderQuestionDependsOnTheHostProduct)
+{
+    testsupport::ScriptedDialogs dialogs;
+    EXPECT_TRUE(service.MyChkReader(serial, PIN));
+    EXPECT_FALSE(service.MyChkReader(serial, "000000"));
+    EXPECT_TRUE(dialogs.shown().empty()) << "PLUMOXA never asks";
+
+    app::program().HostProduct = "ANDERE";
+    dialogs.answer(app::IDNO);
+    EXPECT_FALSE(service.MyChkReader(serial, "000000"));
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    EXPECT_EQ(dialogs.shown()[0].caption, "Reader prüfen");
+    EXPECT_EQ(dialogs.shown()[0].text, "VerifyPin: Pin Code nicht korrekt\r\nProblem beheben und nochmals überprüfen?");
+    EXPECT_EQ(dialogs.shown()[0].type, app::MB_YESNO | app::MB_ICONQUESTION);
+
+    dialogs.answer(app::IDYES);
+    dialogs.answer(app::IDYES);
+    dialogs.answer(0);
+    EXPECT_FALSE(service.MyChkReader(serial, "000000")) << "closing the question gives up";
+    EXPECT_EQ(dialogs.shown().size(), 4u) << "each \"Ja\" checks again";
+}
+
+} // namespace
