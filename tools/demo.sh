@@ -83,6 +83,8 @@ Pin=falsch99
 Uidnr=ATU12345678
 INI
 [[ -f build/Quorvex.CHM ]] && cp build/Quorvex.CHM "$demo/"
+# The explanations of the status-receipt dialog, read from its help folder (here the installation folder).
+cp help/rksv/*.rtf "$demo/"
 # Values a new user can copy into the forms that want them (a user key of 44 characters, a signed receipt).
 cat > "$demo/Beispielwerte.txt" <<'VALUES'
 Beispielwerte für die Demo (in die Formulare kopieren):

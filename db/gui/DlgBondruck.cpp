@@ -8,6 +8,7 @@
 #include "app/gui/DialogUnits.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
+#include "rksv/StatusReceipts.h"
 
 #include <QHeaderView>
 #include <QLineEdit>
@@ -63,26 +64,6 @@ std::string padLeft(const std::string& text, std::size_t width)
 }
 
 } // namespace
-
-std::string RKSVMyBelegText(const std::string& code, bool copy)
-{
-    if (code == "A") {
-        return "Startbeleg";
-    }
-    if (code == "J") {
-        return "Jahresbeleg";
-    }
-    if (code == "M") {
-        return "Monatsbeleg";
-    }
-    if (code == "S") {
-        return "Sammelbeleg";
-    }
-    if (code == "E") {
-        return "Schlussbeleg";
-    }
-    return std::string("RECHNUNG ") + (copy ? "(Kopie)" : "");
-}
 
 DlgBondruck::DlgBondruck(QWidget* owner, JwsConverter converter)
     : QDialog(owner)
@@ -206,7 +187,7 @@ void DlgBondruck::addRow(const MySqlTable& bons, const std::function<std::string
     item->setText(ZEIT, qs(bons.FieldGet("ZEIT")));
     item->setText(KASSA, qs(bons.FieldGet("KASSA")));
     item->setText(BONNR, qs(padLeft(app::trim(bons.FieldGet("BONNR")), 8)));
-    item->setText(KUNDE, qs(type.empty() ? customerOf() : RKSVMyBelegText(type)));
+    item->setText(KUNDE, qs(type.empty() ? customerOf() : rksv::RKSVMyBelegText(type)));
     item->setText(WERT, qs(padLeft(app::formatAmount(totalOf(bons)), 9)));
     item->setTextAlignment(BONNR, Qt::AlignRight | Qt::AlignVCenter);
     item->setTextAlignment(WERT, Qt::AlignRight | Qt::AlignVCenter);

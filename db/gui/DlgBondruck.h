@@ -18,8 +18,6 @@ class MySqlTable;
 //! The readable receipt text of a stored compact JWS, or nothing with the German reason in `error`.
 using JwsConverter = std::function<std::optional<std::string>(const std::string& jws, std::string& error)>;
 
-//! "Startbeleg", "Jahresbeleg" … for a status-receipt code; any other code gives "RECHNUNG " (+ "(Kopie)").
-std::string RKSVMyBelegText(const std::string& code, bool copy = false);
 
 /**
  * The receipt picker "Belegauswahl": the receipts of one day from the cash-register database, in one of three

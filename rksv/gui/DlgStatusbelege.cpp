@@ -1,3 +1,233 @@
-// placeholder, replaced by its window
-namespace rksv {
+#include "rksv/gui/DlgStatusbelege.h"
+
+#include "app/Dialogs.h"
+#include "app/Files.h"
+#include "app/Program.h"
+#include "app/StringUtil.h"
+#include "app/gui/DialogUnits.h"
+#include "rksv/StatusReceipts.h"
+#include "rksv/gui/RtfText.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextEdit>
+
+namespace rksv::gui {
+namespace {
+
+// The limit of receipt numbers that takes in every receipt of a till.
+constexpr long ALL_RECEIPTS = 99999999;
+
+struct TypeButton
+{
+    const char* name;
+    const char* caption;
+    const char* type;
+};
+constexpr TypeButton TYPE_BUTTONS[] = {
+    {"rdbA", "Startbeleg", "A"},
+    {"rdbM", "Monatsbeleg", "M"},
+    {"rdbJ", "Jahresbeleg", "J"},
+    {"rdbS", "Sammelbeleg", "S"},
+    {"rdbE", "Schlussbeleg", "E"},
+};
+
+// Layout in dialog units: the till on top, the types and buttons on the left, the explanation on the right.
+constexpr int WIDTH = 350;
+constexpr int HEIGHT = 232;
+constexpr int MARGIN = 7;
+constexpr int LEFT_WIDTH = 100;
+constexpr int TOP = 26;
+constexpr int HELP_LEFT = MARGIN + LEFT_WIDTH + 7;
+
+QString qs(const std::string& text)
+{
+    return QString::fromStdString(text);
 }
+
+// Shows the wait cursor while the rules query the database, and the arrow again however they end.
+class WaitCursor
+{
+public:
+    WaitCursor() { app::CursorWait(); }
+    ~WaitCursor() { app::CursorArrow(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+} // namespace
+
+std::string StatusbelegHelpDir(const std::string& defaultDir, const std::string& hostProduct)
+{
+    const std::string folder = "/WINAPPS/";
+    const auto needle = app::toUpper(folder + hostProduct + "/");
+    const auto at = app::toUpper(defaultDir).find(needle);
+    if (at == std::string::npos) {
+        return defaultDir;
+    }
+    return defaultDir.substr(0, at + folder.size()) + "RKSV/";
+}
+
+DlgStatusbelege::DlgStatusbelege(QWidget* owner)
+    : QDialog(owner)
+    , m_cmbKassa(new QComboBox(this))
+    , m_rbgTyp(new QGroupBox(QStringLiteral("Belegtyp"), this))
+    , m_rtfHelp(new QTextEdit(this))
+{
+    setObjectName(QStringLiteral("dlgStatusbelege"));
+    setModal(true);
+    const app::gui::DialogUnits du(font());
+    setFixedSize(du.size(WIDTH, HEIGHT));
+
+    auto* txtKassa = new QLabel(QStringLiteral("Kassa:"), this);
+    txtKassa->setObjectName(QStringLiteral("txtKassa"));
+    txtKassa->setGeometry(du.rect(MARGIN, 9, 26, 9));
+    txtKassa->setBuddy(m_cmbKassa);
+    m_cmbKassa->setObjectName(QStringLiteral("cmbKassa"));
+    m_cmbKassa->setGeometry(du.rect(MARGIN + 28, 7, 150, 13));
+
+    m_rbgTyp->setObjectName(QStringLiteral("rbgTyp"));
+    m_rbgTyp->setGeometry(du.rect(MARGIN, TOP, LEFT_WIDTH, 78));
+    for (std::size_t i = 0; i < TYPES; ++i) {
+        auto* button = new QRadioButton(QString::fromUtf8(TYPE_BUTTONS[i].caption), m_rbgTyp);
+        button->setObjectName(QLatin1String(TYPE_BUTTONS[i].name));
+        button->setGeometry(du.rect(8, 13 + static_cast<int>(i) * 12, LEFT_WIDTH - 14, 10));
+        m_rdb[i] = button;
+    }
+
+    auto* pshOK = new QPushButton(QStringLiteral("Beleg erstellen"), this);
+    pshOK->setObjectName(QStringLiteral("pshOK"));
+    pshOK->setGeometry(du.rect(MARGIN, TOP + 84, LEFT_WIDTH, 16));
+    pshOK->setDefault(true);
+    auto* pshCancel = new QPushButton(QStringLiteral("Abbruch"), this);
+    pshCancel->setObjectName(QStringLiteral("pshCancel"));
+    pshCancel->setGeometry(du.rect(MARGIN, TOP + 104, LEFT_WIDTH, 16));
+    pshCancel->setAutoDefault(false);
+
+    m_rtfHelp->setObjectName(QStringLiteral("rtfHelp"));
+    m_rtfHelp->setReadOnly(true);
+    m_rtfHelp->setGeometry(du.rect(HELP_LEFT, TOP, WIDTH - HELP_LEFT - MARGIN, HEIGHT - TOP - MARGIN));
+
+    // The till chosen here is the one the rules examine, for this dialog and the rest of the program.
+    connect(m_cmbKassa, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0) {
+            app::program().Kassa = m_cmbKassa->itemData(index).toString().toStdString();
+        }
+    });
+    // The buttons' own actions first, then the dialog's handling of every click.
+    connect(pshOK, &QPushButton::clicked, this, &DlgStatusbelege::PshOK);
+    connect(pshCancel, &QPushButton::clicked, this, &DlgStatusbelege::PshCancel);
+    for (auto* button : findChildren<QAbstractButton*>()) {
+        connect(button, &QAbstractButton::clicked, this, [this, button] { ButtonClick(button); });
+    }
+    PostInit();
+}
+
+void DlgStatusbelege::PostInit()
+{
+    setWindowTitle(qs("Vexa-" + app::program().HostProduct + ": RKSV Statusbelege"));
+    m_helpDir = StatusbelegHelpDir(app::program().DefaultDir, app::program().HostProduct);
+    if (app::findFileNoCase(m_helpDir + "Statusbeleg.rtf")) {
+        showHelp("Statusbeleg.rtf");
+    }
+    fillTills();
+}
+
+void DlgStatusbelege::fillTills()
+{
+    const QSignalBlocker quiet(m_cmbKassa);
+    m_cmbKassa->clear();
+    const auto& kassa = app::program().Kassa;
+    for (const auto& item : app::FillCombo()) {
+        m_cmbKassa->addItem(qs(item.text), qs(item.value));
+    }
+    if (!kassa.empty() && m_cmbKassa->findData(qs(kassa)) < 0) {
+        m_cmbKassa->addItem(qs(kassa), qs(kassa));
+    }
+    m_cmbKassa->setCurrentIndex(m_cmbKassa->findData(qs(kassa)));
+}
+
+void DlgStatusbelege::ButtonClick(QAbstractButton* control)
+{
+    const auto name = control->objectName().toStdString();
+    if (app::startsWithNoCase(name, "RDB") && name.size() > 3) {
+        showHelp("Statusbeleg" + name.substr(name.size() - 1) + ".rtf");
+    }
+}
+
+void DlgStatusbelege::showHelp(const std::string& name)
+{
+    const auto path = app::findFileNoCase(m_helpDir + name);
+    const auto content = path ? app::readWholeFile(*path) : std::nullopt;
+    if (content) {
+        m_rtfHelp->setHtml(qs(rtfToHtml(*content)));
+    } else {
+        m_rtfHelp->clear();
+    }
+}
+
+std::string DlgStatusbelege::accTyp() const
+{
+    for (std::size_t i = 0; i < TYPES; ++i) {
+        if (m_rdb[i]->isChecked()) {
+            return TYPE_BUTTONS[i].type;
+        }
+    }
+    return {};
+}
+
+void DlgStatusbelege::PshOK()
+{
+    const auto type = accTyp();
+    if (type.empty()) {
+        return;
+    }
+    const auto name = RKSVMyBelegText(type, false);
+    const auto kassa = app::program().Kassa;
+    const WaitCursor wait;
+    if (type == "A") {
+        if (RKSVMyStartbelegExists(kassa)) {
+            app::dialogs().ErrorBox("Ein Startbeleg existiert bereits");
+        } else {
+            accepted(type, name + " erstellt");
+        }
+        return;
+    }
+    if (!RKSVMyStartbelegExists(kassa)) {
+        app::dialogs().ErrorBox("Es muss zuerst ein Startbeleg erstellt werden");
+        return;
+    }
+    const auto since = RKSVMyCheckAusfall(kassa, ALL_RECEIPTS);
+    if (type == "S") {
+        if (since.empty()) {
+            app::dialogs().ErrorBox("Sammelbeleg nur nach Ausfall Sicherheitseinrichtung möglich");
+        } else {
+            accepted(type, name + " erstellt: Ausfall seit " + since);
+        }
+    } else if (!since.empty()) {
+        app::dialogs().ErrorBox("Nach Ausfall Sicherheitseinrichtung muss zuerst ein Sammelbeleg erstellt werden");
+    } else {
+        accepted(type, name + " erstellt");
+    }
+}
+
+void DlgStatusbelege::accepted(const std::string& type, const std::string& result)
+{
+    m_result = result;
+    SaveStatusBeleg(type);
+}
+
+void DlgStatusbelege::SaveStatusBeleg(const std::string& /*type*/)
+{
+    // Creating the receipt is the host product's part; this program only checks the request.
+}
+
+void DlgStatusbelege::PshCancel()
+{
+    reject();
+}
+
+} // namespace rksv::gui

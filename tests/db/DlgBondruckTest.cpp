@@ -168,16 +168,6 @@ private slots:
         QCOMPARE(m_dialogs->shown().back().text, std::string("Zugriff auf Belege nicht möglich"));
     }
 
-    void receiptKindTexts()
-    {
-        QCOMPARE(db::RKSVMyBelegText("A"), std::string("Startbeleg"));
-        QCOMPARE(db::RKSVMyBelegText("M"), std::string("Monatsbeleg"));
-        QCOMPARE(db::RKSVMyBelegText("S"), std::string("Sammelbeleg"));
-        QCOMPARE(db::RKSVMyBelegText("E"), std::string("Schlussbeleg"));
-        QCOMPARE(db::RKSVMyBelegText("X"), std::string("RECHNUNG "));
-        QCOMPARE(db::RKSVMyBelegText("X", true), std::string("RECHNUNG (Kopie)"));
-    }
-
     // The three listings on MariaDB demo data, each against the receipts the database itself selects.
     void everyListingOnMariaDbDemoData()
     {

@@ -1,0 +1,358 @@
+// The status-receipt dialog on a real SQLite database with receipts signed by the software signature unit: every
+// rule with its message, the help texts of the types, the help folder and the till combo.
+#include "rksv/gui/DlgStatusbelege.h"
+
+#include "app/Program.h"
+#include "db/Database.h"
+#include "tests/statusbelege/SignedReceipts.h"
+#include "tests/support/Databases.h"
+#include "tests/support/Modal.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/TempDir.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTextEdit>
+
+#include <filesystem>
+
+namespace {
+
+const std::string NO_START = "Es muss zuerst ein Startbeleg erstellt werden";
+const std::string START_EXISTS = "Ein Startbeleg existiert bereits";
+const std::string ONLY_AFTER_FAILURE = "Sammelbeleg nur nach Ausfall Sicherheitseinrichtung möglich";
+const std::string COLLECTIVE_FIRST = "Nach Ausfall Sicherheitseinrichtung muss zuerst ein Sammelbeleg erstellt werden";
+
+// The dialog with the save hook recording what it was given.
+class RecordingDialog : public rksv::gui::DlgStatusbelege
+{
+public:
+    RecordingDialog()
+        : DlgStatusbelege(nullptr)
+    {}
+    void SaveStatusBeleg(const std::string& type) override { saved.push_back(type); }
+    std::vector<std::string> saved;
+};
+
+} // namespace
+
+class DlgStatusbelegeTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Chooses the type by clicking its button, presses "Beleg erstellen" and gives the error box shown ("" none).
+    std::string order(RecordingDialog& dialog, const char type)
+    {
+        const auto before = m_dialogs->shown().size();
+        dialog.findChild<QRadioButton*>(QStringLiteral("rdb") + QLatin1Char(type))->click();
+        dialog.findChild<QPushButton*>(QStringLiteral("pshOK"))->click();
+        const auto& shown = m_dialogs->shown();
+        if (shown.size() == before) {
+            return {};
+        }
+        [&] { QCOMPARE(shown.back().kind, std::string("ErrorBox")); }();
+        return shown.back().text;
+    }
+    QString help(const QDialog& dialog) const
+    {
+        return dialog.findChild<QTextEdit*>(QStringLiteral("rtfHelp"))->toPlainText();
+    }
+    void copyHelpFiles(const std::string& folder)
+    {
+        std::filesystem::create_directories(folder);
+        for (const auto& entry : std::filesystem::directory_iterator(HELP_DIR)) {
+            std::filesystem::copy_file(entry.path(), std::filesystem::path(folder) / entry.path().filename());
+        }
+    }
+    void add(const std::string& kassa,
+             long bonnr,
+             const std::string& date,
+             const std::string& time,
+             const std::string& rksvTyp = "",
+             bool failed = false)
+    {
+        m_receipts->add(*m_connection, kassa, bonnr, date, time, rksvTyp, failed);
+    }
+
+    std::unique_ptr<testsupport::TempDir> m_dir;
+    std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
+    std::shared_ptr<db::Connection> m_connection;
+    std::unique_ptr<statusbelege::SignedReceipts> m_receipts;
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<testsupport::TempDir>();
+        m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
+        testsupport::createSqliteDatabase(m_dir->file("kassa.db"));
+        m_connection = std::make_shared<db::Connection>(testsupport::sqliteConnectionString(m_dir->file("kassa.db")));
+        db::setProgramConnection(m_connection);
+        m_receipts = std::make_unique<statusbelege::SignedReceipts>(m_dir->file("Karten"));
+        auto& p = app::program();
+        p = app::Program{};
+        p.HostProduct = "PLUMOXA";
+        p.DefaultDir = m_dir->file("inst/");
+        p.CompanyList = {{"Hauptgeschäft", "01", "J", ""}, {"Filiale Graz", "02", "J", ""}};
+        p.Kassa = "01";
+        copyHelpFiles(p.DefaultDir);
+    }
+    void cleanup()
+    {
+        db::setProgramConnection(nullptr);
+        app::program() = app::Program{};
+        m_receipts.reset();
+        m_connection.reset();
+        m_dialogs.reset();
+        m_dir.reset();
+    }
+
+    void withoutReceiptsOnlyTheStartReceiptPasses()
+    {
+        RecordingDialog dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Vexa-PLUMOXA: RKSV Statusbelege"));
+        dialog.PshOK();
+        QVERIFY(m_dialogs->shown().empty());
+        QVERIFY(dialog.saved.empty());
+        QCOMPARE(dialog.accTyp(), std::string());
+
+        for (const char type : {'M', 'J', 'S', 'E'}) {
+            QCOMPARE(order(dialog, type), NO_START);
+        }
+        QCOMPARE(dialog.accResult(), std::string());
+        QVERIFY(dialog.saved.empty());
+        QCOMPARE(order(dialog, 'A'), std::string());
+        QCOMPARE(dialog.accResult(), std::string("Startbeleg erstellt"));
+        QCOMPARE(dialog.saved, std::vector<std::string>{"A"});
+        QCOMPARE(m_dialogs->cursorChanges().back(), false);
+    }
+
+    void aStartedTillTakesMonthYearAndClosingReceipts()
+    {
+        add("01", 1, "01.02.2026", "08:00:00", "A");
+        add("01", 2, "01.02.2026", "08:10:00");
+        RecordingDialog dialog;
+        QCOMPARE(order(dialog, 'A'), START_EXISTS);
+        QCOMPARE(order(dialog, 'S'), ONLY_AFTER_FAILURE);
+        QCOMPARE(dialog.accResult(), std::string());
+        QCOMPARE(order(dialog, 'M'), std::string());
+        QCOMPARE(dialog.accResult(), std::string("Monatsbeleg erstellt"));
+        QCOMPARE(order(dialog, 'J'), std::string());
+        QCOMPARE(dialog.accResult(), std::string("Jahresbeleg erstellt"));
+        QCOMPARE(order(dialog, 'E'), std::string());
+        QCOMPARE(dialog.accResult(), std::string("Schlussbeleg erstellt"));
+        QCOMPARE(order(dialog, 'S'), ONLY_AFTER_FAILURE);
+        // A refusal keeps the result of the last accepted request.
+        QCOMPARE(dialog.accResult(), std::string("Schlussbeleg erstellt"));
+        QCOMPARE(dialog.saved, (std::vector<std::string>{"M", "J", "E"}));
+    }
+
+    void afterAFailureTheCollectiveReceiptComesFirst()
+    {
+        add("01", 1, "01.02.2026", "08:00:00", "A");
+        add("01", 2, "02.02.2026", "17:00:00");
+        add("01", 3, "03.02.2026", "10:15:00", "", true);
+        add("01", 4, "03.02.2026", "12:40:00", "", true);
+        RecordingDialog dialog;
+        QCOMPARE(order(dialog, 'M'), COLLECTIVE_FIRST);
+        QCOMPARE(order(dialog, 'J'), COLLECTIVE_FIRST);
+        QCOMPARE(order(dialog, 'E'), COLLECTIVE_FIRST);
+        QCOMPARE(order(dialog, 'A'), START_EXISTS);
+        QVERIFY(dialog.saved.empty());
+        QCOMPARE(order(dialog, 'S'), std::string());
+        QCOMPARE(dialog.accResult(), std::string("Sammelbeleg erstellt: Ausfall seit 03.02.2026 10:15:00"));
+        QCOMPARE(dialog.saved, std::vector<std::string>{"S"});
+
+        // Once the collective receipt is stored the till is back in order.
+        add("01", 5, "04.02.2026", "08:00:00", "S");
+        QCOMPARE(order(dialog, 'M'), std::string());
+        QCOMPARE(order(dialog, 'S'), ONLY_AFTER_FAILURE);
+    }
+
+    void afterAClosingReceiptTheTillMayStartAgain()
+    {
+        add("01", 1, "01.02.2026", "08:00:00", "A");
+        add("01", 2, "28.02.2026", "18:00:00", "E");
+        RecordingDialog dialog;
+        QCOMPARE(order(dialog, 'M'), NO_START);
+        QCOMPARE(order(dialog, 'S'), NO_START);
+        QCOMPARE(order(dialog, 'A'), std::string());
+        QCOMPARE(dialog.accResult(), std::string("Startbeleg erstellt"));
+    }
+
+    void theTillComboFeedsTheTillTheRulesExamine()
+    {
+        add("01", 1, "01.02.2026", "08:00:00", "A");
+        add("07", 1, "01.02.2026", "08:00:00", "A");
+        add("07", 2, "01.02.2026", "09:00:00", "", true);
+        app::program().Kassa = "07"; // a till id the company list does not name
+        RecordingDialog dialog;
+        auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("cmbKassa"));
+        QCOMPARE(combo->count(), 3);
+        QCOMPARE(combo->itemText(0), QString::fromUtf8("01 Hauptgeschäft"));
+        QCOMPARE(combo->itemText(1), QStringLiteral("02 Filiale Graz"));
+        QCOMPARE(combo->itemText(2), QStringLiteral("07"));
+        QCOMPARE(combo->currentIndex(), 2);
+        QCOMPARE(app::program().Kassa, std::string("07")); // opening changes nothing
+        QCOMPARE(order(dialog, 'S'), std::string());
+        QCOMPARE(dialog.accResult(), std::string("Sammelbeleg erstellt: Ausfall seit 01.02.2026 09:00:00"));
+
+        combo->setCurrentIndex(1);
+        QCOMPARE(app::program().Kassa, std::string("02"));
+        QCOMPARE(order(dialog, 'S'), NO_START);
+        combo->setCurrentIndex(0);
+        QCOMPARE(app::program().Kassa, std::string("01"));
+        QCOMPARE(order(dialog, 'S'), ONLY_AFTER_FAILURE);
+        QCOMPARE(order(dialog, 'M'), std::string());
+
+        app::program().Kassa = "02";
+        RecordingDialog second;
+        QCOMPARE(second.findChild<QComboBox*>(QStringLiteral("cmbKassa"))->count(), 2);
+        QCOMPARE(second.findChild<QComboBox*>(QStringLiteral("cmbKassa"))->currentIndex(), 1);
+    }
+
+    void eachTypeShowsItsHelpText()
+    {
+        RecordingDialog dialog;
+        QVERIFY(help(dialog).startsWith(QStringLiteral("Statusbelege\n")));
+        QVERIFY(help(dialog).contains(QString::fromUtf8("Registrierkassensicherheitsverordnung (RKSV) verlangt")));
+        const struct
+        {
+            char type;
+            const char* heading;
+            const char* phrase;
+        } types[] = {
+            {'A', "Startbeleg", "Prüfen Sie den Startbeleg mit der App „BMF Belegcheck“"},
+            {'M', "Monatsbeleg", "Stand des Umsatzzählers"},
+            {'J', "Jahresbeleg", "spätestens bis 15. Februar des folgenden Jahres"},
+            {'S', "Sammelbeleg", "den Vermerk „Sicherheitseinrichtung ausgefallen“"},
+            {'E', "Schlussbeleg", "Außerbetriebnahme der Registrierkasse über FinanzOnline"},
+        };
+        for (const auto& t : types) {
+            dialog.findChild<QRadioButton*>(QStringLiteral("rdb") + QLatin1Char(t.type))->click();
+            QCOMPARE(dialog.accTyp(), std::string(1, t.type));
+            QVERIFY2(help(dialog).startsWith(QString::fromUtf8(t.heading) + QLatin1Char('\n')), t.heading);
+            QVERIFY2(help(dialog).contains(QString::fromUtf8(t.phrase)), t.phrase);
+        }
+        QVERIFY(m_dialogs->shown().empty()); // choosing a type asks nothing
+        QVERIFY(dialog.accResult().empty());
+    }
+
+    void aMissingHelpFileEmptiesTheBox()
+    {
+        const auto& folder = app::program().DefaultDir;
+        std::filesystem::remove(folder + "StatusbelegJ.rtf");
+        // Copied from Windows: the name in other case.
+        std::filesystem::rename(folder + "StatusbelegM.rtf", folder + "STATUSBELEGM.RTF");
+        RecordingDialog dialog;
+        dialog.findChild<QRadioButton*>(QStringLiteral("rdbA"))->click();
+        QVERIFY(help(dialog).startsWith(QStringLiteral("Startbeleg")));
+        dialog.findChild<QRadioButton*>(QStringLiteral("rdbJ"))->click();
+        QCOMPARE(help(dialog), QString());
+        dialog.findChild<QRadioButton*>(QStringLiteral("rdbM"))->click();
+        QVERIFY(help(dialog).startsWith(QStringLiteral("Monatsbeleg")));
+        // Other buttons leave the help as it is.
+        dialog.findChild<QPushButton*>(QStringLiteral("pshOK"))->click();
+        QVERIFY(help(dialog).startsWith(QStringLiteral("Monatsbeleg")));
+
+        std::filesystem::remove(folder + "Statusbeleg.rtf");
+        RecordingDialog withoutOverview;
+        QCOMPARE(help(withoutOverview), QString());
+    }
+
+    void theHelpFolderOfAWinappsInstallation()
+    {
+        using rksv::gui::StatusbelegHelpDir;
+        QCOMPARE(StatusbelegHelpDir("/srv/WINAPPS/PLUMOXA/", "Plumoxa"), std::string("/srv/WINAPPS/RKSV/"));
+        QCOMPARE(StatusbelegHelpDir("/mnt/c/winapps/plumoxa/", "PLUMOXA"), std::string("/mnt/c/winapps/RKSV/"));
+        QCOMPARE(StatusbelegHelpDir("/srv/WINAPPS/PLUMOXA/Filiale/", "PLUMOXA"), std::string("/srv/WINAPPS/RKSV/"));
+        QCOMPARE(StatusbelegHelpDir("/srv/WINAPPS/DRAVELIN/", "PLUMOXA"), std::string("/srv/WINAPPS/DRAVELIN/"));
+        QCOMPARE(StatusbelegHelpDir("/srv/WINAPPS/PLUMOXA2/", "PLUMOXA"), std::string("/srv/WINAPPS/PLUMOXA2/"));
+        QCOMPARE(StatusbelegHelpDir("/srv/PLUMOXA/", "PLUMOXA"), std::string("/srv/PLUMOXA/"));
+        QCOMPARE(StatusbelegHelpDir("/srv/WINAPPS/PLUMOXA/", ""), std::string("/srv/WINAPPS/PLUMOXA/"));
+
+        // The shared folder holds the texts; the installation's own folder has others that must not be shown.
+        const auto shared = m_dir->file("Winapps/RKSV/");
+        std::filesystem::create_directories(shared);
+        testsupport::writeBytes(shared + "Statusbeleg.rtf", "{\\rtf1\\ansi \\'dcbersicht aus RKSV\\par}\r\n");
+        testsupport::writeBytes(shared + "statusbelegs.rtf", "{\\rtf1\\ansi Sammelbeleg aus RKSV\\par}\r\n");
+        auto& p = app::program();
+        p.DefaultDir = m_dir->file("Winapps/Plumoxa/");
+        copyHelpFiles(p.DefaultDir);
+        RecordingDialog dialog;
+        QCOMPARE(dialog.accHelpDir(), shared);
+        QCOMPARE(help(dialog), QString::fromUtf8("Übersicht aus RKSV"));
+        dialog.findChild<QRadioButton*>(QStringLiteral("rdbS"))->click();
+        QCOMPARE(help(dialog), QStringLiteral("Sammelbeleg aus RKSV"));
+        dialog.findChild<QRadioButton*>(QStringLiteral("rdbA"))->click();
+        QCOMPARE(help(dialog), QString());
+
+        p.HostProduct = "DRAVELIN";
+        RecordingDialog other;
+        QCOMPARE(other.accHelpDir(), p.DefaultDir);
+        QVERIFY(help(other).startsWith(QStringLiteral("Statusbelege")));
+    }
+
+    // Shown modally as the host product shows it: it stays open over accepted and refused requests alike, and
+    // "Abbruch" closes it. The picture shows the collective receipt's explanation.
+    void theDialogStaysOpenUntilCancel()
+    {
+        add("01", 1, "01.02.2026", "08:00:00", "A");
+        add("01", 2, "03.02.2026", "10:15:00", "", true);
+        bool checked = false;
+        testsupport::onNextModal([&](QWidget* window) {
+            auto* dialog = dynamic_cast<RecordingDialog*>(window);
+            QVERIFY(dialog);
+            auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("pshOK"));
+            dialog->findChild<QRadioButton*>(QStringLiteral("rdbS"))->click();
+            ok->click();
+            QVERIFY(dialog->isVisible());
+            QCOMPARE(dialog->accResult(), std::string("Sammelbeleg erstellt: Ausfall seit 03.02.2026 10:15:00"));
+            dialog->findChild<QRadioButton*>(QStringLiteral("rdbM"))->click();
+            ok->click();
+            QVERIFY(dialog->isVisible());
+            QCOMPARE(m_dialogs->shown().back().text, COLLECTIVE_FIRST);
+            dialog->findChild<QRadioButton*>(QStringLiteral("rdbS"))->click();
+            testsupport::savePng(dialog, QStringLiteral("dlgStatusbelege"));
+            checked = true;
+            dialog->findChild<QPushButton*>(QStringLiteral("pshCancel"))->click();
+        });
+        RecordingDialog dialog;
+        QCOMPARE(dialog.exec(), static_cast<int>(QDialog::Rejected));
+        QVERIFY(checked);
+        QCOMPARE(dialog.saved, std::vector<std::string>{"S"});
+    }
+
+    void layoutFitsItsTexts()
+    {
+        RecordingDialog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        testsupport::savePng(&dialog, QStringLiteral("dlgStatusbelege-Start"));
+        const auto fits = [](QWidget* widget, const QString& text) {
+            return widget->fontMetrics().horizontalAdvance(text) < widget->width();
+        };
+        for (auto* button : dialog.findChildren<QRadioButton*>()) {
+            QVERIFY2(fits(button, button->text() + QStringLiteral("MMM")), qPrintable(button->text()));
+            QVERIFY(button->geometry().bottom() < button->parentWidget()->height());
+        }
+        for (auto* button : dialog.findChildren<QPushButton*>()) {
+            QVERIFY2(fits(button, button->text() + QStringLiteral("MM")), qPrintable(button->text()));
+        }
+        auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("cmbKassa"));
+        QVERIFY(fits(combo, combo->currentText() + QStringLiteral("MMMM")));
+        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("txtKassa"))->text(), QStringLiteral("Kassa:"));
+        QCOMPARE(dialog.findChild<QGroupBox*>(QStringLiteral("rbgTyp"))->title(), QStringLiteral("Belegtyp"));
+        QVERIFY(dialog.findChild<QTextEdit*>(QStringLiteral("rtfHelp"))->isReadOnly());
+        for (auto* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            QVERIFY2(dialog.rect().contains(child->geometry()), qPrintable(child->objectName()));
+        }
+    }
+};
+
+QTEST_MAIN(DlgStatusbelegeTest)
+#include "DlgStatusbelegeTest.moc"
