@@ -17,6 +17,11 @@ void expectSoundChain(const std::vector<std::string>& jwsList,
                       const std::string& kassa,
                       const rksv::AesKey& key,
                       const std::string& certificateBase64);
+//! The same with the certificate of each receipt's card, one per receipt.
+void expectSoundChain(const std::vector<std::string>& jwsList,
+                      const std::string& kassa,
+                      const rksv::AesKey& key,
+                      const std::vector<std::string>& certificatesBase64);
 
 //! The card certificate of a reader folder of the software signature unit, as Base64 DER.
 std::string certificateOfReader(const std::string& readerFolder);

@@ -6,10 +6,12 @@
 #include "app/StringUtil.h"
 #include "app/TextFormat.h"
 #include "db/Odbc.h"
+#include "rksv/DepExport.h"
 #include "rksv/Numbering.h"
 #include "rksv/Rksv.h"
 #include "rksv/SoftwareUnit.h"
 #include "tests/db/ChainCheck.h"
+#include "tests/rksv/JsonReader.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
@@ -325,6 +327,53 @@ TEST_P(SignAllTest, ASignatureThatFailsWithAGoodCardEndsWithoutHanging)
     EXPECT_FALSE(service.MySignAll("", "01", 1, "", 2026y / June / 2, "25:61:00", euros(1), serial, PIN, message));
     EXPECT_NE(message.find("Ungültiges Belegdatum"), std::string::npos) << message;
     EXPECT_TRUE(dialogs.shown().empty()) << "the card is fine: nothing to ask the user";
+}
+
+TEST_P(SignAllTest, TheDepOfARunIsCompleteInOrderAndEveryReceiptSound)
+{
+    sell(2025y / November / 28, euros(10));
+    sell(2025y / December / 1, euros(3, 1));
+    setAusgefallen(true);
+    sell(2025y / December / 30, euros(2));
+    setAusgefallen(false);
+    sell(2025y / December / 31, euros(4));
+    // A new card takes over in the new year: its receipts form a group of their own.
+    std::string second;
+    std::string error;
+    ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 2", PIN, "", dir.file("ca"), second, error)) << error;
+    std::filesystem::rename(std::filesystem::path(readers()) / "Leser 1", dir.file("alte Karte"));
+    ASSERT_TRUE(service.MySernrExists(second, PIN, "01")) << service.accMsgFirst();
+    serial = second;
+    sell(2026y / January / 2, euros(5));
+    sell(2026y / January / 3, euros(6));
+    sell(2026y / February / 1, euros(7));
+    sell(2026y / February / 2, euros(8));
+
+    testsupport::ScriptedDialogs dialogs;
+    dialogs.answerSaveAs(dir.file("dep"));
+    rksv::RKSVExport exporter(connection);
+    exporter.DoDepExpJson("01", 2025y / November / 1, 2026y / January / 31);
+    ASSERT_EQ(exporter.accSaved(), dir.file("DEP.JSON"));
+    std::ifstream in(exporter.accSaved(), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto dep = rksv::test::parseJson(text);
+    ASSERT_TRUE(dep) << text;
+
+    std::vector<std::string> exported;
+    std::vector<std::string> certificates;
+    for (const auto& group : (*dep)["Belege-Gruppe"].items) {
+        EXPECT_EQ(group["Zertifizierungsstellen"].items.size(), 1u);
+        for (const auto& receipt : group["Belege-kompakt"].items) {
+            exported.push_back(receipt.text);
+            certificates.push_back(group["Signaturzertifikat"].text);
+        }
+    }
+    EXPECT_EQ((*dep)["Belege-Gruppe"].items.size(), 2u) << "one group per card";
+    auto stored = storedJws();
+    ASSERT_EQ(stored.size(), 13u);
+    stored.resize(12); // past the range: February's month receipt closes it, the receipts after it stay out
+    EXPECT_EQ(exported, stored) << "every receipt of the range once, in signing order, up to the month receipt";
+    testsupport::expectSoundChain(exported, "01", key, certificates);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, SignAllTest, ::testing::Values("SQLite", "MariaDB"), [](const auto& info) {
