@@ -15,6 +15,9 @@ std::string utf8ToCp1252(std::string_view text);
 //! Lower case of Windows-1252 bytes (ASCII and the accented letters), for matching names without regard to case.
 std::string cp1252Lower(std::string_view bytes);
 
+//! Appends one code point as UTF-8.
+void appendUtf8(std::string& out, char32_t codePoint);
+
 //! Number of characters (code points) of a UTF-8 text.
 std::size_t utf8Length(std::string_view text);
 

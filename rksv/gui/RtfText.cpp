@@ -76,25 +76,6 @@ constexpr Named CHARACTERS[] = {
     {"rdblquote", 0x201D},
 };
 
-void appendUtf8(std::string& out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // The character a Windows-1252 byte stands for.
 char32_t cp1252(unsigned char byte)
 {
@@ -143,7 +124,7 @@ public:
         if (m_current.empty() || !(m_current.back().format == format)) {
             m_current.push_back({format, {}});
         }
-        appendUtf8(m_current.back().text, cp);
+        app::appendUtf8(m_current.back().text, cp);
     }
 
     void endParagraph()

@@ -71,6 +71,25 @@ rksv::Amounts euros(std::int64_t normal, std::int64_t reduced = 0)
     return {normal * 100, reduced * 100, 0, 0, 0};
 }
 
+// The program as a till of `product` runs it, with its cards in the test's folder "Karten", and the signing
+// service opened on the test's database.
+void openService(rksv::RKSV& service,
+                 const testsupport::TempDir& dir,
+                 const std::string& product,
+                 std::shared_ptr<db::Connection> connection)
+{
+    auto& p = app::program();
+    p = app::Program{};
+    p.DefaultDir = dir.path();
+    p.HostProduct = product;
+    p.CompanyNumber = "0001";
+    p.connections.signatur = "Software:" + dir.file("Karten");
+    rksv::RKSV::setReaderPause(1ms);
+    service.Init(nullptr);
+    ASSERT_TRUE(service.accReady()) << service.accMsgFirst();
+    service.setConnection(std::move(connection));
+}
+
 class SignAllTest : public ::testing::TestWithParam<std::string>
 {
 protected:
@@ -90,16 +109,8 @@ protected:
         ASSERT_EQ(::setenv("TMPDIR", dir.path().c_str(), 1), 0);
         std::string error;
         ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 1", PIN, "", dir.file("ca"), serial, error)) << error;
-        auto& p = app::program();
-        p = app::Program{};
-        p.DefaultDir = dir.path();
-        p.HostProduct = "DRAVELIN";
-        p.CompanyNumber = "0001";
-        p.connections.signatur = "Software:" + readers();
-        rksv::RKSV::setReaderPause(1ms);
-        service.Init(nullptr);
-        ASSERT_TRUE(service.accReady()) << service.accMsgFirst();
-        service.setConnection(connection);
+        openService(service, dir, "DRAVELIN", connection);
+        ASSERT_FALSE(HasFatalFailure());
         ASSERT_TRUE(service.MySernrExists(serial, PIN, "01")) << service.accMsgFirst();
         key = *rksv::parseAesKey(service.accAes256());
     }
@@ -391,16 +402,7 @@ protected:
         std::string error;
         ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 1", "1111", "", dir.file("ca"), other, error)) << error;
         ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 2", PIN, "", dir.file("ca"), serial, error)) << error;
-        auto& p = app::program();
-        p = app::Program{};
-        p.DefaultDir = dir.path();
-        p.HostProduct = "PLUMOXA";
-        p.CompanyNumber = "0001";
-        p.connections.signatur = "Software:" + readers();
-        rksv::RKSV::setReaderPause(1ms);
-        service.Init(nullptr);
-        ASSERT_TRUE(service.accReady()) << service.accMsgFirst();
-        service.setConnection(connection);
+        openService(service, dir, "PLUMOXA", connection);
     }
     void TearDown() override
     {
