@@ -32,6 +32,15 @@ public:
         std::cerr << "Hilfe: " << file << " (" << topic << ")\n";
     }
     std::string ClipboardText() override { return {}; }
+    std::string SaveAs(const std::string& caption,
+                       const std::string& proposedName,
+                       const std::string& /*filterDescription*/,
+                       const std::string& /*filterPattern*/,
+                       const std::string& /*initialDirectory*/) override
+    {
+        std::cerr << caption << ": " << proposedName << '\n';
+        return {};
+    }
 };
 
 StderrDialogs fallback;

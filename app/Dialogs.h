@@ -59,10 +59,20 @@ public:
     virtual void ShowHelp(const std::string& file, const std::string& topic) = 0;
     //! The clipboard's text, "" when it holds none.
     virtual std::string ClipboardText() = 0;
+    /**
+     * The platform's save-as dialog: `caption`, the proposed file name (preselected), one filter (its description as
+     * shown and its pattern, "*.JSON") and the folder it opens in. Returns the chosen path as the user typed or
+     * picked it, "" when the dialog was cancelled. Overwriting is not confirmed here: the caller asks.
+     */
+    virtual std::string SaveAs(const std::string& caption,
+                               const std::string& proposedName,
+                               const std::string& filterDescription,
+                               const std::string& filterPattern,
+                               const std::string& initialDirectory) = 0;
 };
 
 //! The installed implementation; before one is installed, a fallback that writes the texts to standard error and
-//! answers every question with "closed".
+//! answers every question with "closed" (a save-as dialog with "cancelled").
 Dialogs& dialogs();
 //! Installs an implementation (not owned; nullptr restores the fallback). Returns the previous one.
 Dialogs* setDialogs(Dialogs* implementation);

@@ -40,6 +40,11 @@ public:
     void ShellOpen(const std::string&) override {}
     void ShowHelp(const std::string&, const std::string&) override {}
     std::string ClipboardText() override { return {}; }
+    std::string
+    SaveAs(const std::string&, const std::string&, const std::string&, const std::string&, const std::string&) override
+    {
+        return {};
+    }
 
     steady_clock::time_point last = steady_clock::now();
     steady_clock::duration longest{};

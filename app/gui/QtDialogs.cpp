@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
@@ -127,6 +128,41 @@ void QtDialogs::ShowHelp(const std::string& file, const std::string& /*topic*/)
 std::string QtDialogs::ClipboardText()
 {
     return QGuiApplication::clipboard()->text().toStdString();
+}
+
+std::string QtDialogs::SaveAs(const std::string& caption,
+                              const std::string& proposedName,
+                              const std::string& filterDescription,
+                              const std::string& filterPattern,
+                              const std::string& initialDirectory)
+{
+    // The description may already name the pattern ("Datenerfassungsprotokoll *.JSON"); Qt shows it in parentheses.
+    QString description = qs(filterDescription).trimmed();
+    const QString pattern = qs(filterPattern);
+    if (!pattern.isEmpty() && description.endsWith(pattern)) {
+        description = description.left(description.size() - pattern.size()).trimmed();
+    }
+    // File names are case-sensitive here: a "*.JSON" filter also lists "*.json".
+    QString patterns = pattern;
+    if (pattern.toLower() != pattern) {
+        patterns += QLatin1Char(' ') + pattern.toLower();
+    }
+    QFileDialog dialog(owner(), qs(caption), qs(initialDirectory));
+    dialog.setObjectName(QStringLiteral("dlgSaveAs"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    // The caller asks before it overwrites, with its own text.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (!patterns.isEmpty()) {
+        dialog.setNameFilter(description.isEmpty() ? patterns
+                                                   : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+    }
+    dialog.selectFile(qs(proposedName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst().toStdString();
 }
 
 } // namespace app::gui

@@ -1,3 +1,259 @@
-// placeholder, replaced by its window
+#include "rksv/gui/RksvExport.h"
+
+#include "app/Clock.h"
+#include "app/Dialogs.h"
+#include "app/TextFormat.h"
+#include "app/gui/DialogUnits.h"
+#include "rksv/DepExport.h"
+
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
 namespace rksv {
+namespace {
+
+QString qs(const std::string& text)
+{
+    return QString::fromStdString(text);
 }
+
+QDate toQDate(std::chrono::year_month_day date)
+{
+    return QDate(static_cast<int>(date.year()),
+                 static_cast<int>(static_cast<unsigned>(date.month())),
+                 static_cast<int>(static_cast<unsigned>(date.day())));
+}
+
+std::chrono::year_month_day fromQDate(const QDate& date)
+{
+    return std::chrono::year{date.year()} / std::chrono::month{static_cast<unsigned>(date.month())}
+           / std::chrono::day{static_cast<unsigned>(date.day())};
+}
+
+QString receiptsRead(long receipts)
+{
+    return qs(app::formatAmount(static_cast<double>(receipts), 0))
+           + (receipts == 1 ? QStringLiteral(" Beleg gelesen") : QStringLiteral(" Belege gelesen"));
+}
+
+QDateEdit* dateControl(QWidget* owner, const char* name, std::chrono::year_month_day value)
+{
+    auto* control = new QDateEdit(toQDate(value), owner);
+    control->setObjectName(QLatin1String(name));
+    control->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
+    control->setCalendarPopup(true);
+    return control;
+}
+
+} // namespace
+
+DlgDepFortschritt::DlgDepFortschritt(QWidget* owner, std::chrono::milliseconds showAfter)
+    : QDialog(owner)
+    , m_showAfter(showAfter)
+    , m_txtAnzahl(new QLabel(receiptsRead(0), this))
+{
+    setObjectName(QStringLiteral("dlgDepFortschritt"));
+    setWindowTitle(QStringLiteral("Vexa-Quorvex: Datenerfassungsprotokoll"));
+    setWindowModality(Qt::ApplicationModal);
+    const app::gui::DialogUnits du(font());
+
+    auto* status = new QLabel(QString::fromUtf8("Das Datenerfassungsprotokoll wird erstellt …"), this);
+    status->setObjectName(QStringLiteral("txtStatus"));
+    m_txtAnzahl->setObjectName(QStringLiteral("txtAnzahl"));
+    auto* bar = new QProgressBar(this);
+    bar->setObjectName(QStringLiteral("prgBelege"));
+    bar->setRange(0, 0); // how many receipts the period holds is known only at its end
+    bar->setTextVisible(false);
+    auto* cancel = new QPushButton(QStringLiteral("Abbrechen"), this);
+    cancel->setObjectName(QStringLiteral("pshCancel"));
+    cancel->setAutoDefault(false);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(status);
+    layout->addWidget(m_txtAnzahl);
+    layout->addWidget(bar);
+    layout->addLayout(buttons);
+    setMinimumWidth(du.x(200));
+
+    connect(cancel, &QPushButton::clicked, this, &DlgDepFortschritt::reject);
+    m_running.start();
+}
+
+void DlgDepFortschritt::Step(long receipts)
+{
+    m_receipts = receipts;
+    m_txtAnzahl->setText(receiptsRead(receipts));
+    if (!m_done && !isVisible() && m_running.elapsed() >= m_showAfter.count()) {
+        m_shown = true;
+        show();
+    }
+}
+
+void DlgDepFortschritt::Finish()
+{
+    m_done = true; // never again for this export
+    hide();
+}
+
+void DlgDepFortschritt::reject()
+{
+    m_done = true;
+    emit cancelled();
+    QDialog::reject();
+}
+
+DlgDepExport::DlgDepExport(QWidget* owner, std::shared_ptr<db::Connection> connection)
+    : QDialog(owner)
+    , m_connection(std::move(connection))
+    , m_sleKassa(new QLineEdit(this))
+{
+    setObjectName(QStringLiteral("dlgDepExport"));
+    setWindowTitle(QStringLiteral("Vexa-Quorvex: Datenerfassungsprotokoll exportieren"));
+    const app::gui::DialogUnits du(font());
+    const auto today = app::now().date;
+
+    m_sleKassa->setObjectName(QStringLiteral("sleKassa"));
+    m_sleKassa->setMaxLength(10);
+    m_sleKassa->setPlaceholderText(QStringLiteral("alle Kassen"));
+    m_dtpVon = dateControl(this, "dtpVon", today.year() / std::chrono::January / 1);
+    m_dtpBis = dateControl(this, "dtpBis", today);
+    auto* hint = new QLabel(QString::fromUtf8("Ohne Kasse werden die Belege aller Kassen exportiert. „DEP exportieren“ "
+                                              "reicht über den letzten Tag hinaus bis zum nächsten Statusbeleg."),
+                            this);
+    hint->setObjectName(QStringLiteral("txtHinweis"));
+    hint->setWordWrap(true);
+
+    const auto button = [this](const char* name, const QString& text, const QString& tip) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(QLatin1String(name));
+        b->setToolTip(tip);
+        b->setAutoDefault(false);
+        return b;
+    };
+    m_pshJson = button("pshJson",
+                       QStringLiteral("DEP exportieren"),
+                       QString::fromUtf8("Das Protokoll aus den gespeicherten Belegen, Zertifikaten und Ketten"));
+    m_pshRksv = button("pshRksv",
+                       QString::fromUtf8("DEP über Signatureinheit"),
+                       QString::fromUtf8("Das Protokoll der Belege des Zeitraums, von der Signatureinheit erstellt"));
+    m_pshClose = button("pshClose", QString::fromUtf8("Schließen"), QString::fromUtf8("Schließen"));
+
+    auto* fields = new QGridLayout;
+    const auto label = [this](const char* name, const QString& text) {
+        auto* l = new QLabel(text, this);
+        l->setObjectName(QLatin1String(name));
+        return l;
+    };
+    fields->addWidget(label("txtKassa", QStringLiteral("Kasse:")), 0, 0);
+    fields->addWidget(m_sleKassa, 0, 1);
+    fields->addWidget(label("txtVon", QStringLiteral("Von:")), 1, 0);
+    fields->addWidget(m_dtpVon, 1, 1);
+    fields->addWidget(label("txtBis", QStringLiteral("Bis:")), 2, 0);
+    fields->addWidget(m_dtpBis, 2, 1);
+    fields->setColumnStretch(1, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_pshJson);
+    buttons->addWidget(m_pshRksv);
+    buttons->addStretch();
+    buttons->addWidget(m_pshClose);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    layout->addWidget(hint);
+    layout->addStretch();
+    layout->addLayout(buttons);
+    setMinimumWidth(du.x(260));
+
+    connect(m_pshJson, &QPushButton::clicked, this, &DlgDepExport::PshJson);
+    connect(m_pshRksv, &QPushButton::clicked, this, &DlgDepExport::PshRksv);
+    connect(m_pshClose, &QPushButton::clicked, this, &DlgDepExport::reject);
+}
+
+DlgDepExport::~DlgDepExport() = default;
+
+void DlgDepExport::setTimings(std::chrono::milliseconds showAfter, std::chrono::milliseconds eventInterval)
+{
+    m_showAfter = showAfter;
+    m_eventInterval = eventInterval;
+}
+
+void DlgDepExport::PshJson()
+{
+    run(false);
+}
+
+void DlgDepExport::PshRksv()
+{
+    run(true);
+}
+
+void DlgDepExport::setBusy(bool busy)
+{
+    for (auto* control : std::initializer_list<QWidget*>{m_sleKassa, m_dtpVon, m_dtpBis, m_pshJson, m_pshRksv}) {
+        control->setEnabled(!busy);
+    }
+}
+
+void DlgDepExport::run(bool throughComponent)
+{
+    if (m_running) {
+        return;
+    }
+    const auto from = fromQDate(m_dtpVon->date());
+    const auto to = fromQDate(m_dtpBis->date());
+    if (from > to) {
+        app::dialogs().ErrorBox("Der Zeitraum ist ungültig: \"Von\" liegt nach \"Bis\".");
+        return;
+    }
+    RKSVExport exporter(m_connection);
+    exporter.setEventInterval(m_eventInterval);
+    DlgDepFortschritt progress(this, m_showAfter);
+    connect(&progress, &DlgDepFortschritt::cancelled, this, [&exporter] { exporter.assStop(true); });
+    exporter.setProgress([&progress](long receipts, bool finished) {
+        if (finished) {
+            progress.Finish();
+        } else {
+            progress.Step(receipts);
+        }
+    });
+    // The form's own controls stay still while the export lets the window work; an exception of the database
+    // passes on to the program's error handling with the form usable again.
+    struct Running
+    {
+        DlgDepExport* form;
+        ~Running()
+        {
+            form->m_running = nullptr;
+            form->setBusy(false);
+        }
+    } running{this};
+    m_running = &exporter;
+    setBusy(true);
+    const auto kassa = m_sleKassa->text().toStdString();
+    if (throughComponent) {
+        exporter.DoDepExpRksv(kassa, from, to);
+    } else {
+        exporter.DoDepExpJson(kassa, from, to);
+    }
+    m_receipts = exporter.accReceipts();
+    m_saved = exporter.accSaved();
+}
+
+void DlgDepExport::reject()
+{
+    // Closing the form during an export stops it.
+    if (m_running) {
+        m_running->assStop(true);
+    }
+    QDialog::reject();
+}
+
+} // namespace rksv

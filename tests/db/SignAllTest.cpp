@@ -382,7 +382,8 @@ TEST_P(SignAllTest, TheDepOfARunIsCompleteInOrderAndEveryReceiptSound)
     EXPECT_EQ((*dep)["Belege-Gruppe"].items.size(), 2u) << "one group per card";
     auto stored = storedJws();
     ASSERT_EQ(stored.size(), 13u);
-    stored.resize(12); // past the range: February's month receipt closes it, the receipts after it stay out
+    stored.resize(11); // past the range: February's month receipt closes it, the receipts after it stay out
+    EXPECT_EQ(exported.size(), stored.size());
     EXPECT_EQ(exported, stored) << "every receipt of the range once, in signing order, up to the month receipt";
     testsupport::expectSoundChain(exported, "01", key, certificates);
 }

@@ -44,4 +44,19 @@ int ScriptedDialogs::BigBox(app::BigBoxKind kind, const std::string& caption, co
     return next();
 }
 
+std::string ScriptedDialogs::SaveAs(const std::string& caption,
+                                    const std::string& proposedName,
+                                    const std::string& filterDescription,
+                                    const std::string& filterPattern,
+                                    const std::string& initialDirectory)
+{
+    m_saveAsAsked.push_back({caption, proposedName, filterDescription, filterPattern, initialDirectory});
+    if (m_saveAnswers.empty()) {
+        return {};
+    }
+    auto path = std::move(m_saveAnswers.front());
+    m_saveAnswers.pop_front();
+    return path;
+}
+
 } // namespace testsupport

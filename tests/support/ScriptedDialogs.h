@@ -26,7 +26,20 @@ public:
     ScriptedDialogs(const ScriptedDialogs&) = delete;
     ScriptedDialogs& operator=(const ScriptedDialogs&) = delete;
 
+    //! What a save-as dialog was asked with.
+    struct SaveAsAsked
+    {
+        std::string caption;
+        std::string proposedName;
+        std::string filterDescription;
+        std::string filterPattern;
+        std::string initialDirectory;
+    };
+
     void answer(int code) { m_answers.push_back(code); }
+    //! The path the next save-as dialog returns ("" stands for cancel, as does an empty queue).
+    void answerSaveAs(const std::string& path) { m_saveAnswers.push_back(path); }
+    const std::vector<SaveAsAsked>& saveAsAsked() const { return m_saveAsAsked; }
     const std::vector<Shown>& shown() const { return m_shown; }
     const std::vector<bool>& cursorChanges() const { return m_cursor; }
 
@@ -39,6 +52,11 @@ public:
     void ShellOpen(const std::string& path) override { m_opened.push_back(path); }
     void ShowHelp(const std::string& file, const std::string& topic) override { m_help.push_back(file + "#" + topic); }
     std::string ClipboardText() override { return m_clipboard; }
+    std::string SaveAs(const std::string& caption,
+                       const std::string& proposedName,
+                       const std::string& filterDescription,
+                       const std::string& filterPattern,
+                       const std::string& initialDirectory) override;
 
     //! What the clipboard holds for the core to read.
     void setClipboard(const std::string& text) { m_clipboard = text; }
@@ -51,6 +69,8 @@ private:
 
     app::Dialogs* m_previous;
     std::deque<int> m_answers;
+    std::deque<std::string> m_saveAnswers;
+    std::vector<SaveAsAsked> m_saveAsAsked;
     std::vector<Shown> m_shown;
     std::vector<bool> m_cursor;
     std::vector<std::string> m_opened;

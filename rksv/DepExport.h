@@ -1,0 +1,81 @@
+#pragma once
+
+#include "db/Odbc.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace rksv {
+
+/**
+ * The export of the data capture protocol (DEP) of a date range as a JSON file that the user saves under a name of
+ * his choice. DoDepExpJson composes the JSON itself from the stored receipts (BONS), certificates and chains
+ * (CARDS); DoDepExpRksv hands the receipts to the signing component, which composes it. Both write a temporary file
+ * in the default directory first and then let the user choose the target (SaveExport).
+ *
+ * The user is reached only through app::dialogs(): error boxes, the overwrite question, the save-as dialog, and
+ * "let the window work" while receipts are read (at most every eventInterval(), and once at the end), so a cancel
+ * control can set the stop flag. A stopped export saves nothing. A failed SQL statement throws app::PlatformError
+ * (the temporary file is removed first). For the user-interface thread only.
+ */
+class RKSVExport
+{
+public:
+    using Date = std::chrono::year_month_day;
+    //! Called right before the window is let work, with the number of receipts read so far; `finished` is true the
+    //! last time, when all receipts are read and before the file is saved.
+    using Progress = std::function<void(long receipts, bool finished)>;
+
+    //! Reads from `connection`; nullptr: the program-wide connection at the time of each export.
+    explicit RKSVExport(std::shared_ptr<db::Connection> connection = nullptr);
+
+    /**
+     * Without a till id the receipts of type "N" of all tills, with one the receipts of type "B" of that till, in
+     * each till's signing order (date, then number) from `from` on, up to `to` and past it until a status receipt (the
+     * month or year receipt that closes the period) has been written. A new group starts whenever the signing card
+     * changes. Saves the file as "Datenerfassungsprotokoll" (.JSON).
+     */
+    RKSVExport& DoDepExpJson(const std::string& kassa, Date from, Date to);
+    //! The receipts from `from` to `to` (of one till, or of all) through the signing component's export.
+    RKSVExport& DoDepExpRksv(const std::string& kassa, Date from, Date to);
+    /**
+     * Lets the user choose the target of the temporary file `tempName` (in the default directory) and moves it
+     * there; the file name (not its folders) in upper case, `extension` appended unless it ends with it. An existing
+     * target is overwritten only after "Ja". The temporary file is gone afterwards in every case.
+     */
+    RKSVExport& SaveExport(const std::string& tempName, const std::string& description, const std::string& extension);
+
+    //! The stop flag: once set, the export loops end and nothing more is saved.
+    void assStop(bool stop) { m_stop = stop; }
+    bool accStop() const { return m_stop; }
+
+    //! Receipts read by the last export, and the path the last SaveExport saved to ("" when nothing was saved).
+    long accReceipts() const { return m_receipts; }
+    const std::string& accSaved() const { return m_saved; }
+
+    void setProgress(Progress progress) { m_progress = std::move(progress); }
+    //! The least time between two turns of the window while receipts are read (20 ms; 0: after every receipt).
+    void setEventInterval(std::chrono::milliseconds interval) { m_eventInterval = interval; }
+    std::chrono::milliseconds eventInterval() const { return m_eventInterval; }
+
+private:
+    std::shared_ptr<db::Connection> connection() const;
+    //! Lets the window work when the interval has passed since the last time; always when all receipts are read.
+    void letWindowWork(bool finished = false);
+
+    std::shared_ptr<db::Connection> m_connection;
+    bool m_stop = false;
+    long m_receipts = 0;
+    std::string m_saved;
+    Progress m_progress;
+    std::chrono::milliseconds m_eventInterval{20};
+    std::chrono::steady_clock::time_point m_lastTurn;
+};
+
+//! The DEP's temporary file name: upper-cased host product, "-DEP-", the till id and "-" when there is one, the two
+//! dates as YYYYMMDD joined by "-", and ".TMP".
+std::string depTempName(const std::string& kassa, std::chrono::year_month_day from, std::chrono::year_month_day to);
+
+} // namespace rksv
