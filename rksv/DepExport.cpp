@@ -104,13 +104,20 @@ private:
 
 // Rows fetched by one query of the receipt reader.
 constexpr int READ_BATCH = 1000;
+// The days a query of the receipt reader spans at first, and at the most while it finds few receipts.
+constexpr int FIRST_WINDOW_DAYS = 8;
+constexpr int LAST_WINDOW_DAYS = 512;
 
 /**
  * The receipts of a till (or of every till) from a date on, up to an optional end date, in each till's signing order
  * (KASSA, then TILL_ORDER: DATUM, BONNR, and BONID), read till by till and a batch at a time, so that no more than
- * one batch is held. Each batch continues after the last row read on the index (KASSA, DATUM, BONNR), from that
- * row's date on: the date range of a batch is always its own, never the export's start date, so that the database
- * starts each batch where the last one ended and a long export costs one pass over the index.
+ * one batch is held.
+ *
+ * Every query spans a window of days with both ends given and continues after the last row read, on the index
+ * (KASSA, DATUM, BONNR). The closed window matters: given only a start date, MariaDB reads the till's index from its
+ * first receipt on for every batch, and a long export would cost the square of its receipts. The window is short
+ * (FIRST_WINDOW_DAYS) while the days are full, and doubles while they hold fewer receipts than a batch, so that
+ * quiet periods are crossed in few queries.
  */
 class ReceiptRows
 {
@@ -142,8 +149,9 @@ public:
             return;
         }
         db::Statement statement(*m_connection);
-        statement.execute("SELECT DISTINCT KASSA FROM BONS WHERE (" + m_condition + ")"
-                          + dateRange(db::D2SQL(from, m_kind)) + " ORDER BY KASSA");
+        statement.execute("SELECT DISTINCT KASSA FROM BONS WHERE (" + m_condition
+                          + ") AND DATUM >= " + db::D2SQL(from, m_kind)
+                          + (to ? " AND DATUM <= " + db::D2SQL(*to, m_kind) : std::string()) + " ORDER BY KASSA");
         while (statement.fetch()) {
             m_tills.push_back(statement.get(0).value_or(std::string()));
         }
@@ -154,22 +162,65 @@ public:
     const Row& row() const { return m_batch[m_position]; }
 
 private:
+    using Days = std::chrono::sys_days;
+
+    // The date of a value as the database returns it; a value that is none is a failure of the database.
+    static Days dayOf(const std::string& value)
+    {
+        const auto date = SQL2D(value);
+        if (!date) {
+            throw app::PlatformError("Tabelle BONS: unlesbares Datum \"" + value + "\"");
+        }
+        return Days(*date);
+    }
+
+    // The first and last day of the current till's receipts in the range; false when it has none.
+    bool startTill()
+    {
+        const std::vector<db::Text> till{m_tills[m_till]};
+        const auto range = " FROM BONS WHERE KASSA = ? AND DATUM >= " + db::D2SQL(m_from, m_kind)
+                           + (m_to ? " AND DATUM <= " + db::D2SQL(*m_to, m_kind) : std::string());
+        // Two queries: SQLite answers MIN and MAX from the index only one at a time.
+        const auto first = m_connection->queryRow("SELECT MIN(DATUM)" + range, till);
+        const auto last = m_connection->queryRow("SELECT MAX(DATUM)" + range, till);
+        if (first.empty() || !first[0] || first[0]->empty() || last.empty() || !last[0] || last[0]->empty()) {
+            return false;
+        }
+        m_start = dayOf(*first[0]);
+        m_end = dayOf(*last[0]);
+        m_window = FIRST_WINDOW_DAYS;
+        m_last.reset();
+        return true;
+    }
+
     // The next batch; false at the end of the last till.
     bool fetch()
     {
         m_position = 0;
         m_batch.clear();
         while (m_till < m_tills.size()) {
+            if (!m_started) {
+                m_started = startTill();
+                if (!m_started) {
+                    ++m_till;
+                    continue;
+                }
+            }
+            if (m_start > m_end) {
+                m_started = false;
+                ++m_till;
+                continue;
+            }
+            const Days windowEnd = std::min(m_end, m_start + std::chrono::days(m_window - 1));
+            const auto start = db::D2SQL(std::chrono::year_month_day(m_start), m_kind);
             std::vector<db::Text> parameters{m_tills[m_till]};
             std::string sql =
                 "SELECT BONNR, BONID, DATUM, RKSV_JWS, RKSV_TYP, RKSV_CRDID FROM BONS WHERE KASSA = ? AND ("
-                + m_condition + ")";
-            if (!m_last) {
-                sql += dateRange(db::D2SQL(m_from, m_kind));
-            } else {
-                const auto date = SQL2D(m_last->datum);
-                const auto literal = date ? db::D2SQL(*date, m_kind) : db::Quote(m_last->datum);
-                sql += dateRange(literal) + " AND (DATUM > " + literal + " OR BONNR > ? OR (BONNR = ? AND BONID > ?))";
+                + m_condition + ") AND DATUM >= " + start
+                + " AND DATUM <= " + db::D2SQL(std::chrono::year_month_day(windowEnd), m_kind);
+            if (m_last) {
+                // Continues after the last row read, which lies on the window's first day.
+                sql += " AND (DATUM > " + start + " OR BONNR > ? OR (BONNR = ? AND BONID > ?))";
                 parameters.insert(parameters.end(), {m_last->bonnr, m_last->bonnr, m_last->bonid});
             }
             sql += " ORDER BY DATUM, BONNR, BONID LIMIT " + std::to_string(READ_BATCH);
@@ -187,22 +238,21 @@ private:
                 m_batch.push_back(std::move(row));
             }
             if (m_batch.size() == static_cast<std::size_t>(READ_BATCH)) {
-                m_last = m_batch.back(); // the till may hold more: go on after the last row read
+                // The window may hold more: go on after the last row read, with a short window again.
+                m_last = m_batch.back();
+                m_start = dayOf(m_last->datum);
+                m_window = FIRST_WINDOW_DAYS;
             } else {
-                m_last.reset(); // the till ends with this batch
-                ++m_till;
+                // The window is read to its end.
+                m_last.reset();
+                m_start = windowEnd + std::chrono::days(1);
+                m_window = std::min(m_window * 2, LAST_WINDOW_DAYS);
             }
             if (!m_batch.empty()) {
                 return true;
             }
         }
         return false;
-    }
-
-    // " AND DATUM >= <start>", and the end date when there is one.
-    std::string dateRange(const std::string& start) const
-    {
-        return " AND DATUM >= " + start + (m_to ? " AND DATUM <= " + db::D2SQL(*m_to, m_kind) : std::string());
     }
 
     std::shared_ptr<db::Connection> m_connection;
@@ -212,6 +262,10 @@ private:
     std::optional<std::chrono::year_month_day> m_to;
     std::vector<std::string> m_tills;
     std::size_t m_till = 0;
+    bool m_started = false;
+    Days m_start{};
+    Days m_end{};
+    int m_window = FIRST_WINDOW_DAYS;
     std::optional<Row> m_last;
     std::vector<Row> m_batch;
     std::size_t m_position = static_cast<std::size_t>(-1);
