@@ -131,6 +131,7 @@ TEST_F(SqliteDatabaseTest, SchemaCreatesTablesAndIndexesAndMayRunAgain)
               (std::set<std::string>{"IX_BONS_KASSA_BONNR(KASSA,BONNR)",
                                      "IX_BONS_DATUM_ZEIT(DATUM,ZEIT,BONID)",
                                      "IX_BONS_KASSA_DATUM_ZEIT(KASSA,DATUM,ZEIT)",
+                                     "IX_BONS_KASSA_DATUM_BONNR(KASSA,DATUM,BONNR)",
                                      "IX_ZAHLUNGEN_BONID(BONID)",
                                      "IX_CARDS_KASSA(KASSA)"}));
     EXPECT_EQ(testsupport::querySql(connection, "SELECT pk, name FROM pragma_table_info('BONS') WHERE pk > 0"),
@@ -202,7 +203,7 @@ TEST(SchemaScripts, SplitIntoStatementsAtLineEnds)
 {
     for (const char* name : {"sqlite.sql", "mariadb.sql"}) {
         const auto statements = testsupport::schemaStatements(testsupport::schemaFile(name));
-        ASSERT_EQ(statements.size(), 10u) << name;
+        ASSERT_EQ(statements.size(), 11u) << name;
         EXPECT_EQ(statements.front().rfind("CREATE TABLE IF NOT EXISTS BONS (", 0), 0u) << name;
         EXPECT_EQ(statements.back(), "CREATE INDEX IF NOT EXISTS IX_CARDS_KASSA ON CARDS (KASSA)") << name;
         for (const auto& statement : statements) {
@@ -261,6 +262,7 @@ TEST_F(MariaDbTest, CreateDatabaseBuildsTheSchema)
                                "BONS.IX_BONS_KASSA_BONNR(KASSA,BONNR)",
                                "BONS.IX_BONS_DATUM_ZEIT(DATUM,ZEIT,BONID)",
                                "BONS.IX_BONS_KASSA_DATUM_ZEIT(KASSA,DATUM,ZEIT)",
+                               "BONS.IX_BONS_KASSA_DATUM_BONNR(KASSA,DATUM,BONNR)",
                                "KUNDEN.PRIMARY(KNDID)",
                                "ZAHLUNGEN.PRIMARY(ZHLID,BONID)",
                                "ZAHLUNGEN.IX_ZAHLUNGEN_BONID(BONID)",
