@@ -18,7 +18,6 @@ class MySqlTable;
 //! The readable receipt text of a stored compact JWS, or nothing with the German reason in `error`.
 using JwsConverter = std::function<std::optional<std::string>(const std::string& jws, std::string& error)>;
 
-
 /**
  * The receipt picker "Belegauswahl": the receipts of one day from the cash-register database, in one of three
  * listings by host product, with time, till, number, customer (or receipt kind) and total. "Beleg übernehmen"
