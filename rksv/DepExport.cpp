@@ -103,7 +103,7 @@ private:
 };
 
 // Rows fetched by one query of the receipt reader.
-constexpr int READ_BATCH = 1000;
+constexpr int READ_BATCH = 4000;
 // The days a query of the receipt reader spans at first, and at the most while it finds few receipts.
 constexpr int FIRST_WINDOW_DAYS = 8;
 constexpr int LAST_WINDOW_DAYS = 512;

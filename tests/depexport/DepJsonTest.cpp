@@ -178,28 +178,28 @@ TEST_P(DepJsonTest, TheExportRunsPastTheEndDateUpToAndIncludingTheStatusReceipt)
 
 TEST_P(DepJsonTest, ReceiptsBeyondOneReadKeepTillDateNumberAndIdOrder)
 {
-    // 2 500 receipts of two tills; 15 receipts of a till share each number (numbers start again every year) and
-    // the card changes every 400 ids, so reads continue inside a run of equal numbers and across groups. Some 1 100
-    // receipts of each till fall on one day (more than one read), 100 on a day 900 days later, and the rest one a
+    // 10 000 receipts of two tills; 15 receipts of a till share each number (numbers start again every year) and
+    // the card changes every 400 ids, so reads continue inside a run of equal numbers and across groups. Some 4 500
+    // receipts of each till fall on one day (more than one read), 150 on a day 900 days later, and the rest one a
     // day after another gap of years, so reads cross full days and long empty periods.
     exec(GetParam() == Backend::SQLite
              ? "INSERT INTO BONS (BONID, KASSA, DATUM, ZEIT, BONNR, TYP, RKSV_JWS, RKSV_CRDID) "
-               "WITH RECURSIVE seq(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM seq WHERE i < 2500) "
-               "SELECT i, CASE WHEN i % 2 = 1 THEN '03' ELSE '04' END, date('2026-12-10', '+' || (CASE WHEN i < 2200 "
-               "THEN 0 WHEN i < 2300 THEN 900 ELSE 1800 + i END) || ' days'), '10:00:00', i / 30, 'N', "
+               "WITH RECURSIVE seq(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM seq WHERE i < 10000) "
+               "SELECT i, CASE WHEN i % 2 = 1 THEN '03' ELSE '04' END, date('2026-12-10', '+' || (CASE WHEN i < 9000 "
+               "THEN 0 WHEN i < 9300 THEN 900 ELSE 1800 + i END) || ' days'), '10:00:00', i / 30, 'N', "
                "'jws-' || i, 1 + (i / 400) % 2 FROM seq"
              : "INSERT INTO BONS (BONID, KASSA, DATUM, ZEIT, BONNR, TYP, RKSV_JWS, RKSV_CRDID) "
-               "SELECT seq, IF(seq % 2 = 1, '03', '04'), DATE_ADD('2026-12-10', INTERVAL CASE WHEN seq < 2200 THEN 0 "
-               "WHEN seq < 2300 THEN 900 ELSE 1800 + seq END DAY), '10:00:00', seq DIV 30, 'N', "
-               "CONCAT('jws-', seq), 1 + (seq DIV 400) % 2 FROM seq_1_to_2500");
+               "SELECT seq, IF(seq % 2 = 1, '03', '04'), DATE_ADD('2026-12-10', INTERVAL CASE WHEN seq < 9000 THEN 0 "
+               "WHEN seq < 9300 THEN 900 ELSE 1800 + seq END DAY), '10:00:00', seq DIV 30, 'N', "
+               "CONCAT('jws-', seq), 1 + (seq DIV 400) % 2 FROM seq_1_to_10000");
     rksv::RKSVExport all(connection);
     EXPECT_EQ(exportJson(all, "", FROM, TO), deptest::expectedDep(rowsOf("TYP = 'N'"), cards()));
-    EXPECT_EQ(all.accReceipts(), 2500);
+    EXPECT_EQ(all.accReceipts(), 10000);
 
     exec("UPDATE BONS SET TYP = 'B' WHERE KASSA = '04'");
     rksv::RKSVExport one(connection);
     EXPECT_EQ(exportJson(one, "04", FROM, TO), deptest::expectedDep(rowsOf("KASSA = '04'"), cards()));
-    EXPECT_EQ(one.accReceipts(), 1250);
+    EXPECT_EQ(one.accReceipts(), 5000);
 }
 
 TEST_P(DepJsonTest, NofullShortensCertificateAndChain)
