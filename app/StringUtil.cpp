@@ -118,4 +118,32 @@ std::string replaceAll(std::string text, std::string_view from, std::string_view
     return text;
 }
 
+std::string escapeXml(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string withoutNul(std::string text)
+{
+    std::erase(text, '\0');
+    return text;
+}
+
 } // namespace app

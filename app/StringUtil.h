@@ -29,4 +29,10 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix);
 //! Every occurrence of `from` in `text` replaced by `to`.
 std::string replaceAll(std::string text, std::string_view from, std::string_view to);
 
+//! Text with "&", "<" and ">" written as XML references, for element content.
+std::string escapeXml(std::string_view text);
+
+//! The text without its NUL characters (programs with fixed-size buffers leave them in stored texts).
+std::string withoutNul(std::string text);
+
 } // namespace app

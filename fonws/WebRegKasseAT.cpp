@@ -104,28 +104,6 @@ std::ostream& operator<<(std::ostream& out, const AnswerPair& pair)
     return out << "(\"" << pair.code << "\", \"" << pair.message << "\")";
 }
 
-std::string escapeXml(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 WebRegKasseAT::WebRegKasseAT(const std::string& tid,
                              const std::string& benid,
                              const std::string& pin,

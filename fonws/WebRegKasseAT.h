@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/StringUtil.h"
 #include "fonws/Http.h"
 #include "fonws/Xml.h"
 
@@ -106,7 +107,6 @@ private:
     std::string m_host;
 };
 
-//! Text with "&", "<" and ">" written as XML references.
-std::string escapeXml(const std::string& text);
+using app::escapeXml;
 
 } // namespace fonws

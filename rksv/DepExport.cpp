@@ -1,5 +1,6 @@
 #include "rksv/DepExport.h"
 
+#include "app/Cp1252.h"
 #include "app/Dialogs.h"
 #include "app/ErrorLog.h"
 #include "app/Files.h"
@@ -271,12 +272,6 @@ private:
     std::size_t m_position = static_cast<std::size_t>(-1);
 };
 
-std::string withoutNul(std::string text)
-{
-    std::erase(text, '\0');
-    return text;
-}
-
 // A JSON string value: the text between double quotes. Stored receipts and certificates are Base64 and need no
 // escaping; anything else that would end or break the string is escaped, and NUL characters are left out.
 void appendQuoted(std::string& out, std::string_view text)
@@ -302,19 +297,6 @@ void appendQuoted(std::string& out, std::string_view text)
     }
     out.append(text.substr(start));
     out += '"';
-}
-
-// The first `count` characters of a UTF-8 text.
-std::string firstCharacters(const std::string& text, std::size_t count)
-{
-    std::size_t end = 0;
-    for (std::size_t seen = 0; end < text.size() && seen < count; ++seen) {
-        ++end;
-        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-            ++end;
-        }
-    }
-    return text.substr(0, end);
 }
 
 std::string eightDigits(std::chrono::year_month_day date)
@@ -416,12 +398,12 @@ RKSVExport& RKSVExport::DoDepExpJson(const std::string& kassa, Date from, Date t
             std::string certificate;
             std::string chain;
             if (cards.Seek("CRDID", row.crdid)) {
-                certificate = withoutNul(cards.FieldGet("BASE64"));
-                chain = withoutNul(cards.FieldGet("CHAIN"));
+                certificate = app::withoutNul(cards.FieldGet("BASE64"));
+                chain = app::withoutNul(cards.FieldGet("CHAIN"));
             }
             if (shortened) {
-                certificate = firstCharacters(certificate, 40) + "...";
-                chain = firstCharacters(chain, 60) + "...";
+                certificate = app::utf8Left(certificate, 40) + "...";
+                chain = app::utf8Left(chain, 60) + "...";
             }
             out.write(receiptWritten ? "\n      ]\n    },\n    {\n" : "    {\n");
             auto& text = out.buffer();
@@ -490,12 +472,12 @@ RKSVExport& RKSVExport::DoDepExpRksv(const std::string& kassa, Date from, Date t
         const auto& row = rows.row();
         if (!card || *card != row.crdid) {
             if (cards.Seek("CRDID", row.crdid)) {
-                service.assBase64(withoutNul(cards.FieldGet("BASE64")));
-                service.assChain(withoutNul(cards.FieldGet("CHAIN")));
+                service.assBase64(app::withoutNul(cards.FieldGet("BASE64")));
+                service.assChain(app::withoutNul(cards.FieldGet("CHAIN")));
             }
             card = row.crdid;
         }
-        receipts.push_back(withoutNul(row.jws));
+        receipts.push_back(app::withoutNul(row.jws));
         ++m_receipts;
         more = rows.next();
         letWindowWork();

@@ -1,5 +1,7 @@
 #include "rksv/OpenSsl.h"
 
+#include "rksv/Encoding.h"
+
 #include <openssl/sha.h>
 
 namespace rksv {
@@ -23,6 +25,21 @@ EvpPkeyPtr generateP256Key()
         return nullptr;
     }
     return EvpPkeyPtr(key);
+}
+
+X509Ptr certificateFromBase64(std::string_view base64)
+{
+    const auto der = base64Decode(base64);
+    if (!der || der->empty()) {
+        return {};
+    }
+    const unsigned char* data = der->data();
+    X509Ptr certificate(d2i_X509(nullptr, &data, static_cast<long>(der->size())));
+    // Trailing bytes after the certificate mean the text is not one DER certificate.
+    if (certificate && data != der->data() + der->size()) {
+        return {};
+    }
+    return certificate;
 }
 
 } // namespace rksv

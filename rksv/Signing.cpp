@@ -7,12 +7,12 @@
 #include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "rksv/Numbering.h"
+#include "rksv/Receipt.h"
 #include "rksv/Rksv.h"
 
 #include <algorithm>
 #include <atomic>
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <numeric>
@@ -33,12 +33,6 @@ const std::string OVERFLOW_MESSAGE = "Beleg nicht gespeichert - Bonnr Überlauf"
 const std::string NOT_SIGNED_MESSAGE = "Beleg nicht signiert - bitte Vexa verständigen";
 const std::string STATUS_FAILED_MESSAGE =
     "Statusbeleg nicht erstellt - Sicherheitseinrichtung ausgefallen, bitte Vexa verständigen";
-
-std::string withoutNul(std::string text)
-{
-    std::erase(text, '\0');
-    return text;
-}
 
 // "1234.5", "-0.50", "12" (a decimal as the database gives it) → cents, exactly; 0 for anything else.
 std::int64_t centsOf(const std::string& value)
@@ -70,12 +64,6 @@ std::int64_t centsOf(const std::string& value)
     return negative ? -cents : cents;
 }
 
-// Cents → an amount as the component takes it ("12,30", "-0,50").
-std::string amountText(std::int64_t cents)
-{
-    return app::replaceAll(decimalText(cents), ".", ",");
-}
-
 std::int64_t sumOf(const Amounts& amounts)
 {
     return std::accumulate(amounts.begin(), amounts.end(), std::int64_t{0});
@@ -93,11 +81,7 @@ std::string fileNamePart(std::string text)
 
 std::string decimalText(std::int64_t cents)
 {
-    char text[32];
-    const auto magnitude =
-        cents < 0 ? 0ULL - static_cast<unsigned long long>(cents) : static_cast<unsigned long long>(cents);
-    std::snprintf(text, sizeof text, "%s%llu.%02llu", cents < 0 ? "-" : "", magnitude / 100, magnitude % 100);
-    return text;
+    return app::replaceAll(formatAmount(cents), ",", ".");
 }
 
 void StoreBelege(const std::string& kassa,
@@ -259,7 +243,7 @@ bool RKSV::signFor(const std::string& kassa,
     receipt.bonnr = std::to_string(bonnr);
     receipt.dateTime = app::formatDate(date) + " " + time;
     for (const auto amount : amounts) {
-        receipt.amounts.push_back(amountText(amount));
+        receipt.amounts.push_back(formatAmount(amount));
     }
     // The component adds the receipt's amounts to the counter it is given.
     receipt.turnoverCounter = std::to_string(counterBefore);
@@ -330,7 +314,7 @@ bool RKSV::MySignAll(const std::string& type,
     if (!hasLast) {
         status = "A"; // the till's first receipt starts its chain, whatever was asked
     } else {
-        const auto lastJws = withoutNul(bons.FieldGet("RKSV_JWS"));
+        const auto lastJws = app::withoutNul(bons.FieldGet("RKSV_JWS"));
         counter = lastJws.empty() ? 0 : centsOf(bons.FieldGet("RKSV_SALDO"));
         previous = lastJws.empty() ? kassa : lastJws;
         if (status.empty()) {

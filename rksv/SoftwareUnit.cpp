@@ -130,21 +130,6 @@ std::optional<std::string> derBase64(X509* certificate)
     return result;
 }
 
-X509Ptr certificateFromBase64(std::string_view base64)
-{
-    const auto der = base64Decode(base64);
-    if (!der || der->empty()) {
-        return {};
-    }
-    const unsigned char* data = der->data();
-    X509Ptr certificate(d2i_X509(nullptr, &data, static_cast<long>(der->size())));
-    // Trailing bytes after the certificate mean the text is not one DER certificate.
-    if (certificate && data != der->data() + der->size()) {
-        return {};
-    }
-    return certificate;
-}
-
 int pinCallback(char* buffer, int size, int /*rwflag*/, void* userData)
 {
     const auto* pin = static_cast<const std::string*>(userData);

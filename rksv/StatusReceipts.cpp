@@ -14,9 +14,7 @@ namespace {
 // Programs with fixed-size text buffers have left NUL characters in RKSV_JWS; they are no part of the JWS.
 std::string jwsOf(const db::DbBon& bons)
 {
-    auto jws = bons.FieldGet("RKSV_JWS");
-    std::erase(jws, '\0');
-    return app::trim(jws);
+    return app::trim(app::withoutNul(bons.FieldGet("RKSV_JWS")));
 }
 
 std::vector<std::string> columns()

@@ -1,6 +1,7 @@
 #include "rksv/gui/RtfText.h"
 
 #include "app/Cp1252.h"
+#include "app/StringUtil.h"
 
 #include <algorithm>
 #include <climits>
@@ -168,27 +169,8 @@ private:
         out += f.bold ? "<b>" : "";
         out += f.italic ? "<i>" : "";
         out += f.underline ? "<u>" : "";
-        for (const char c : span.text) {
-            switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\n':
-                out += "<br />";
-                break;
-            default:
-                out += c;
-            }
-        }
+        // Quotes as references too, and line breaks inside a paragraph as <br />.
+        out += app::replaceAll(app::replaceAll(app::escapeXml(span.text), "\"", "&quot;"), "\n", "<br />");
         out += f.underline ? "</u>" : "";
         out += f.italic ? "</i>" : "";
         out += f.bold ? "</b>" : "";

@@ -1,6 +1,5 @@
 #include "tests/db/ChainCheck.h"
 
-#include "rksv/Encoding.h"
 #include "rksv/Jws.h"
 #include "rksv/OpenSsl.h"
 #include "rksv/Receipt.h"
@@ -36,11 +35,8 @@ void expectSoundChain(const std::vector<std::string>& jwsList,
         ASSERT_TRUE(data) << *signedData;
         EXPECT_EQ(data->kassenId, kassa);
         if (!rksv::isFailedSignature(jws)) {
-            const auto der = rksv::base64Decode(certificatesBase64[i]);
-            ASSERT_TRUE(der) << "the certificate is not Base64";
-            const unsigned char* cursor = der->data();
-            const rksv::X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der->size())));
-            ASSERT_TRUE(certificate) << "the certificate is not DER";
+            const auto certificate = rksv::certificateFromBase64(certificatesBase64[i]);
+            ASSERT_TRUE(certificate) << "the certificate is not Base64 DER";
             std::string why;
             EXPECT_TRUE(rksv::verifyCompactJwsWithCertificate(jws, certificate.get(), &why)) << why;
         }

@@ -1,6 +1,7 @@
 #include "tests/depexport/DepFixture.h"
 
 #include "app/Program.h"
+#include "app/StringUtil.h"
 #include "db/Database.h"
 #include "rksv/SoftwareUnit.h"
 
@@ -20,12 +21,6 @@ constexpr const char* PIN = "123456";
 std::string readerOf(int crdid)
 {
     return crdid == 2 ? "Leser 2" : "Leser 1";
-}
-
-std::string withoutNul(std::string text)
-{
-    std::erase(text, '\0');
-    return text;
 }
 
 } // namespace
@@ -173,7 +168,7 @@ std::vector<StoredRow> DepFixture::rowsOf(const std::string& condition) const
     std::vector<StoredRow> rows;
     for (const auto& row :
          query("SELECT RKSV_JWS, RKSV_CRDID FROM BONS WHERE " + condition + " ORDER BY KASSA, DATUM, BONNR, BONID")) {
-        rows.push_back({withoutNul(row.at(0)), row.at(1)});
+        rows.push_back({app::withoutNul(row.at(0)), row.at(1)});
     }
     return rows;
 }
@@ -182,7 +177,7 @@ std::map<std::string, std::pair<std::string, std::string>> DepFixture::cards() c
 {
     std::map<std::string, std::pair<std::string, std::string>> result;
     for (const auto& row : query("SELECT CRDID, BASE64, CHAIN FROM CARDS")) {
-        result[row.at(0)] = {withoutNul(row.at(1)), withoutNul(row.at(2))};
+        result[row.at(0)] = {app::withoutNul(row.at(1)), app::withoutNul(row.at(2))};
     }
     return result;
 }
@@ -191,7 +186,7 @@ std::map<std::string, std::string> DepFixture::numbersByJws() const
 {
     std::map<std::string, std::string> result;
     for (const auto& row : query("SELECT RKSV_JWS, KASSA, BONNR FROM BONS")) {
-        result[withoutNul(row.at(0))] = row.at(1) + "/" + row.at(2);
+        result[app::withoutNul(row.at(0))] = row.at(1) + "/" + row.at(2);
     }
     return result;
 }

@@ -23,16 +23,6 @@ using deptest::Backend;
 constexpr year_month_day FROM = year{2026} / December / 1;
 constexpr year_month_day TO = year{2026} / December / 31;
 
-rksv::X509Ptr certificateFromBase64(const std::string& base64)
-{
-    const auto der = rksv::base64Decode(base64);
-    if (!der) {
-        return {};
-    }
-    const unsigned char* data = der->data();
-    return rksv::X509Ptr(d2i_X509(nullptr, &data, static_cast<long>(der->size())));
-}
-
 // Dialogs that set the export's stop flag when the window has been let work `turns` times.
 class StoppingDialogs : public testsupport::ScriptedDialogs
 {
@@ -114,8 +104,8 @@ TEST_P(DepJsonTest, TwoCardsGiveTwoGroupsWithTheirOwnCertificatesInTillAndNumber
         EXPECT_EQ(groups[g]["Signaturzertifikat"].text, certificate(card));
         ASSERT_EQ(groups[g]["Zertifizierungsstellen"].items.size(), 1u);
         EXPECT_EQ(groups[g]["Zertifizierungsstellen"].items[0].text, chain(card));
-        const auto own = certificateFromBase64(groups[g]["Signaturzertifikat"].text);
-        const auto other = certificateFromBase64(certificate(3 - card));
+        const auto own = rksv::certificateFromBase64(groups[g]["Signaturzertifikat"].text);
+        const auto other = rksv::certificateFromBase64(certificate(3 - card));
         ASSERT_TRUE(own && other);
         for (const auto& receipt : groups[g]["Belege-kompakt"].items) {
             std::string why;

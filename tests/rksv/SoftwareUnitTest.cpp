@@ -80,16 +80,6 @@ void touch(const fs::path& path)
     std::ofstream(path) << "x";
 }
 
-rksv::X509Ptr certificateFromBase64(const std::string& base64)
-{
-    const auto der = rksv::base64Decode(base64);
-    if (!der) {
-        return {};
-    }
-    const unsigned char* data = der->data();
-    return rksv::X509Ptr(d2i_X509(nullptr, &data, static_cast<long>(der->size())));
-}
-
 rksv::ReceiptData payloadOf(const std::string& jws)
 {
     const auto signedData = rksv::signedDataOfJws(jws);
@@ -219,10 +209,10 @@ TEST_F(SoftwareUnitTest, CertificateAndChainAreBase64DerOfTheCardAndItsIssuer)
     std::string certificate;
     std::string chain;
     ASSERT_TRUE(m_unit->GetCardCertificate("Leser-A", certificate, chain));
-    const rksv::X509Ptr card = certificateFromBase64(certificate);
+    const rksv::X509Ptr card = rksv::certificateFromBase64(certificate);
     ASSERT_TRUE(card);
     EXPECT_EQ(chain.find(';'), std::string::npos) << "one issuing certificate expected";
-    const rksv::X509Ptr issuer = certificateFromBase64(chain);
+    const rksv::X509Ptr issuer = rksv::certificateFromBase64(chain);
     ASSERT_TRUE(issuer);
     EXPECT_EQ(X509_NAME_cmp(X509_get_issuer_name(card.get()), X509_get_subject_name(issuer.get())), 0);
     EXPECT_EQ(X509_verify(card.get(), X509_get0_pubkey(issuer.get())), 1);
@@ -243,8 +233,8 @@ TEST_F(SoftwareUnitTest, CertificateAndChainAreBase64DerOfTheCardAndItsIssuer)
     ASSERT_TRUE(m_unit->GetCardCertificate("Leser-A", certificate, chain));
     const auto separator = chain.find(';');
     ASSERT_NE(separator, std::string::npos);
-    EXPECT_TRUE(certificateFromBase64(chain.substr(0, separator)));
-    EXPECT_TRUE(certificateFromBase64(chain.substr(separator + 1)));
+    EXPECT_TRUE(rksv::certificateFromBase64(chain.substr(0, separator)));
+    EXPECT_TRUE(rksv::certificateFromBase64(chain.substr(separator + 1)));
 
     EXPECT_FALSE(m_unit->GetCardCertificate("Leser-C", certificate, chain));
     EXPECT_EQ(certificate, "");
@@ -254,7 +244,7 @@ TEST_F(SoftwareUnitTest, CertificateAndChainAreBase64DerOfTheCardAndItsIssuer)
 TEST_F(SoftwareUnitTest, ChainOfReceiptsVerifiesChainsAndCountsTurnover)
 {
     const std::string certificate = certificateA();
-    const rksv::X509Ptr card = certificateFromBase64(certificate);
+    const rksv::X509Ptr card = rksv::certificateFromBase64(certificate);
     ASSERT_TRUE(card);
     std::string otherCertificate;
     std::string otherChain;
