@@ -67,7 +67,6 @@ Till tillWith(std::shared_ptr<db::Connection> connection)
     if (!till.service->MySignAll("", "01", 1, "", DAY, "09:00:00", {100, 0, 0, 0, 0}, serial, PIN, message)) {
         throw std::runtime_error("Erster Beleg nicht signiert: " + message);
     }
-    rksv::StoreBelege("01", till.service->accBelege(), till.connection);
     return till;
 }
 
@@ -83,7 +82,6 @@ void signAll(benchmark::State& state, const std::string& name)
             state.SkipWithError(("Beleg nicht signiert: " + message).c_str());
             break;
         }
-        rksv::StoreBelege("01", till.service->accBelege(), till.connection);
     }
     state.SetItemsProcessed(state.iterations());
 }

@@ -8,6 +8,7 @@
 #include "db/MySqlTable.h"
 #include "rksv/Encoding.h"
 
+#include <algorithm>
 #include <string>
 
 namespace rksv {
@@ -23,41 +24,42 @@ long number(const db::Text& text)
 
 } // namespace
 
-long GetNextBonnr(const std::string& kassa, const std::string& type, std::shared_ptr<db::Connection> connection)
+namespace {
+
+// The number after the stored one for a receipt of `year`; with `followRange` a range ahead of `year` numbers on in
+// its own year (the clock's numbering), otherwise that is refused.
+RangeNumber
+takeNumber(db::Connection& connection, const std::string& kassa, const std::string& type, long year, bool followRange)
 {
-    if (!connection) {
-        connection = db::programConnection();
-    }
-    if (!connection) {
-        throw app::PlatformError("Keine Datenbankverbindung für die Belegnummern");
-    }
-    const long year = static_cast<int>(app::now().date.year());
     for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
         const auto row =
-            connection->queryRow("SELECT JAHR, BONNR FROM NUMMERNKREISE WHERE KASSA = ? AND TYP = ?", {kassa, type});
+            connection.queryRow("SELECT JAHR, BONNR FROM NUMMERNKREISE WHERE KASSA = ? AND TYP = ?", {kassa, type});
         if (row.empty()) {
             // The till's first number. Another station may insert the row at the same moment: then the insert
             // fails on the key and the number is taken from the row that station wrote.
             try {
-                connection->execute(
-                    "INSERT INTO NUMMERNKREISE (TYP, KASSA, JAHR, BONNR, TSTAMP) VALUES (?, ?, ?, 1, ?)",
-                    {type, kassa, std::to_string(year), db::MySqlTable::GetTStamp()});
-                return 1;
+                connection.execute("INSERT INTO NUMMERNKREISE (TYP, KASSA, JAHR, BONNR, TSTAMP) VALUES (?, ?, ?, 1, ?)",
+                                   {type, kassa, std::to_string(year), db::MySqlTable::GetTStamp()});
+                return {RangeNumber::Status::Taken, 1, year};
             } catch (const app::PlatformError&) {
                 continue;
             }
         }
         const long storedYear = number(row[0]);
         const long storedNumber = number(row[1]);
+        if (storedYear > year && !followRange) {
+            return {RangeNumber::Status::YearPassed, 0, storedYear};
+        }
+        const long rangeYear = std::max(year, storedYear);
         long next = storedYear < year ? 0 : storedNumber;
         if (next >= LAST_NUMBER) {
-            return 0;
+            return {RangeNumber::Status::Exhausted, 0, rangeYear};
         }
         ++next;
-        const long changed = connection->execute(
+        const long changed = connection.execute(
             "UPDATE NUMMERNKREISE SET JAHR = ?, BONNR = ?, TSTAMP = ? WHERE KASSA = ? AND TYP = ? AND JAHR = ? AND "
             "BONNR = ?",
-            {std::to_string(std::max(year, storedYear)),
+            {std::to_string(rangeYear),
              std::to_string(next),
              db::MySqlTable::GetTStamp(),
              kassa,
@@ -65,11 +67,42 @@ long GetNextBonnr(const std::string& kassa, const std::string& type, std::shared
              std::to_string(storedYear),
              std::to_string(storedNumber)});
         if (changed == 1) {
-            return next;
+            return {RangeNumber::Status::Taken, next, rangeYear};
         }
         // Another station took this number in between: read again.
     }
     throw app::PlatformError("Belegnummer für Kassa " + kassa + " nicht vergeben: zu viele gleichzeitige Zugriffe");
+}
+
+std::shared_ptr<db::Connection> usable(std::shared_ptr<db::Connection> connection)
+{
+    if (!connection) {
+        connection = db::programConnection();
+    }
+    if (!connection) {
+        throw app::PlatformError("Keine Datenbankverbindung für die Belegnummern");
+    }
+    return connection;
+}
+
+} // namespace
+
+long GetNextBonnr(const std::string& kassa, const std::string& type, std::shared_ptr<db::Connection> connection)
+{
+    const long year = static_cast<int>(app::now().date.year());
+    const auto taken = takeNumber(*usable(std::move(connection)), kassa, type, year, true);
+    return taken.status == RangeNumber::Status::Taken ? taken.number : 0;
+}
+
+RangeNumber
+NextBonnrOfYear(const std::string& kassa, const std::string& type, int year, std::shared_ptr<db::Connection> connection)
+{
+    return takeNumber(*usable(std::move(connection)), kassa, type, year, false);
+}
+
+std::string ReceiptId(int year, long bonnr)
+{
+    return std::to_string(year) + "-" + std::to_string(bonnr);
 }
 
 bool RKSVMyJwsAusfall(const std::string& jws)

@@ -21,6 +21,37 @@ long GetNextBonnr(const std::string& kassa,
                   const std::string& type,
                   std::shared_ptr<db::Connection> connection = nullptr);
 
+//! A number taken from a till's range for a receipt of a given year.
+struct RangeNumber
+{
+    enum class Status
+    {
+        Taken,      //!< `number` is the receipt's
+        Exhausted,  //!< the range of the year is at 999999
+        YearPassed, //!< the range already numbers a later year (`rangeYear`): the receipt's date lies behind the till's
+    };
+    Status status = Status::Taken;
+    long number = 0;
+    long rangeYear = 0;
+};
+
+/**
+ * The next number of the till's range for a receipt dated in `year`: the year's numbers run 1 … 999999 and start at
+ * 1 with the year's first receipt, whatever the clock says, so a number's year is always its receipt's year. Taken
+ * the same way as GetNextBonnr (a conditional update, retried), and meant for the till's signing step.
+ */
+RangeNumber NextBonnrOfYear(const std::string& kassa,
+                            const std::string& type,
+                            int year,
+                            std::shared_ptr<db::Connection> connection = nullptr);
+
+/**
+ * The receipt id the signed receipt carries (machine-readable code, JWS, DEP): the number range's year and the number
+ * ("2027-1"). BONNR starts again at 1 every year; the receipt id never repeats for a till, so the turnover counter's
+ * IV (SHA-256 of till id and receipt id) is never used twice.
+ */
+std::string ReceiptId(int year, long bonnr);
+
 /**
  * The order of a till's receipts: by date, then number. The numbers start again at 1 in every calendar year, so the
  * number alone would put the new year's receipts before the old year's end, and the chain would continue from the

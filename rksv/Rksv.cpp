@@ -5,8 +5,17 @@
 #include "app/IniFile.h"
 #include "app/Program.h"
 #include "app/StringUtil.h"
+#include "rksv/InstallationSecret.h"
+#include "rksv/TurnoverCounter.h"
 
 namespace rksv {
+
+namespace {
+
+//! The AES key's check value beside the stored basis.
+constexpr const char* CHECK_ENTRY = "AES-Prüfwert";
+
+} // namespace
 
 RKSV::RKSV(void* owner)
 {
@@ -42,23 +51,44 @@ RKSV& RKSV::Init(void* owner)
         return *this;
     }
     const auto basis = accAesBasis();
-    std::string key;
-    if (app::utf8Length(app::program().CompanyNumber) == 4 && basis.size() >= 16) {
-        key = GenerateAES256Key(basis);
+    if (app::utf8Length(app::program().CompanyNumber) != 4 || basis.size() < 16) {
+        m_component.reset();
+        return *this;
     }
+    // The key comes from the public basis and the installation's secret. The key's check value, kept beside the
+    // basis, tells a lost or exchanged secret from an installation's first start.
+    const auto product = app::toUpper(app::program().HostProduct);
+    app::IniFile ini(app::program().DefaultDir + product + ".INI");
+    const bool iniExists = ini.Exists();
+    const auto storedCheck = iniExists ? ini.GetString(product, CHECK_ENTRY) : std::string();
+    std::string error;
+    const auto secret = installationSecret(app::program().DefaultDir, storedCheck.empty(), error);
+    if (!secret) {
+        record(error);
+        m_component.reset();
+        return *this;
+    }
+    const auto key = GenerateAES256Key(basis + "|" + *secret);
     if (key.empty()) {
         m_component.reset();
         return *this;
     }
     // The basis is stored the first time; a changed basis would give the till another key.
-    const auto product = app::toUpper(app::program().HostProduct);
-    app::IniFile ini(app::program().DefaultDir + product + ".INI");
-    if (ini.Exists()) {
+    if (iniExists) {
         const auto stored = ini.GetString(product, "AES-Basis");
         if (stored.empty()) {
             ini.WriteString(product, "AES-Basis", basis);
         } else if (stored != basis) {
             record("AES-Basis geändert: \r\n" + stored + " -> " + basis);
+            m_component.reset();
+            return *this;
+        }
+        const auto check = aesKeyCheckValue(key);
+        if (storedCheck.empty()) {
+            ini.WriteString(product, CHECK_ENTRY, check);
+        } else if (storedCheck != check) {
+            record("AES-Geheimnis der Installation passt nicht zum gespeicherten Schlüssel (Prüfwert " + storedCheck
+                   + "): " + app::program().DefaultDir + SECRET_FILE);
             m_component.reset();
             return *this;
         }

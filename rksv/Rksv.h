@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,23 @@ struct BelegRecord
     std::string jws;          //!< compact JWS, "" when unsigned
     long crdid = 0;           //!< the card that signed, 0 when unsigned
     long reserved = 0;
+    //! The id the signed receipt carries ("2027-1", see ReceiptId): unique per till, unlike `bonnr`.
+    std::string receiptId;
+};
+
+//! What MySignAll signs: one receipt of a till, or the status receipt that `type` names.
+struct SignRequest
+{
+    //! A status type letter ("A", "M", "J", "S", "E") to sign that status receipt alone; "" for an ordinary receipt.
+    std::string type;
+    std::string kassa;
+    long number = 0;  //!< carried into the record
+    std::string text; //!< carried into the record
+    std::chrono::year_month_day date{};
+    std::string time; //!< "hh:mm:ss"
+    Amounts amounts{};
+    std::string serial; //!< the card expected in a reader
+    std::string pin;
 };
 
 /**
@@ -112,11 +130,21 @@ public:
     bool MySernrExists(const std::string& serial, const std::string& pin, const std::string& kassa);
 
     /**
-     * Numbers, chains and signs one receipt of a till, preceded by the status receipts it needs (start, year,
-     * month, collective after a failure of the security device), or one status receipt when `type` names it. The
-     * receipts go to accBelege(); the caller stores them. `message` gets the first message. False with the reason
-     * in the message slots when nothing may be stored.
+     * Numbers, chains, signs and stores one receipt of a till, preceded by the status receipts it needs (start,
+     * collective after a failure of the security device, year, month), or one status receipt when the request's type
+     * names it. The card and PIN are checked first (asking about the reader where the host product does); then, under
+     * the till's lock (TillLock), the till's last receipt is read, the numbers taken, the receipts signed and stored
+     * in BONS as one step, so several stations of one till chain in signing order and a failure stores nothing and
+     * uses up no number. The QR images are saved after the step. The stored receipts stay in accBelege().
+     *
+     * The receipt id is the number range's year and the number (ReceiptId); the year is always the receipt date's.
+     * Refused, with the reason in the message slots and in `message`: a receipt dated before the till's last one, a
+     * damaged turnover counter, a range that is exhausted or numbers a later year, a start receipt on a failed
+     * signature device or for a till that has one, a receipt the expected card did not sign, a till another station
+     * holds for longer than tillLockWait(). Without a component the receipt is numbered, counted and stored unsigned.
      */
+    bool MySignAll(const SignRequest& request, std::string& message);
+    //! The same, in the call's established form.
     bool MySignAll(const std::string& type,
                    const std::string& kassa,
                    long number,
@@ -143,15 +171,41 @@ public:
 private:
     Component::Receipt prepared(Component::Receipt receipt) const;
     bool MyChkReader(const std::string& serial, const std::string& pin, bool& asked);
+    enum class StepEnd
+    {
+        Stored,          //!< signed, stored and committed
+        Failed,          //!< refused; nothing stored
+        SignatureFailed, //!< the receipt's signature failed; nothing stored, the reader may be checked
+    };
+    //! The till's last receipt (in signing order) as the step reads it.
+    struct LastReceipt
+    {
+        bool exists = false;
+        std::string bonnr;
+        std::optional<std::chrono::year_month_day> date;
+        std::string time;
+        std::string jws;
+        std::string saldo;
+        std::string type;
+    };
+    //! One signing step under the till's lock; `failure` gets the reason of StepEnd::Failed.
+    StepEnd signStep(const SignRequest& request, long card, std::string& failure);
+    LastReceipt lastReceipt(const std::string& kassa);
+    //! True when the year of `date` has neither a year receipt nor a start receipt, though the till has older ones.
+    bool yearReceiptMissing(const std::string& kassa, std::chrono::year_month_day date);
+    //! True when the last JWS was signed by the card `serial`; otherwise records the card message.
+    bool signedByCard(const std::string& serial);
+    bool ensureCard(const std::string& serial, const std::string& pin);
+    long crdidOf(const std::string& kassa, const std::string& serial);
     //! Signs a receipt for MySignAll; the JWS goes to accJws().
     bool signFor(const std::string& kassa,
-                 long bonnr,
+                 const std::string& receiptId,
                  std::chrono::year_month_day date,
                  const std::string& time,
                  const Amounts& amounts,
                  std::int64_t counterBefore,
                  const std::string& previous);
-    void saveQrImage(const std::string& kassa, long bonnr);
+    bool saveQrImage(const std::string& kassa, const BelegRecord& beleg);
 
     std::unique_ptr<QUORVEX> m_component;
     void* m_owner = nullptr;
@@ -174,8 +228,9 @@ private:
 };
 
 /**
- * Stores the receipts of MySignAll as the till keeps them: one BONS row each (TYP "B", RKSV_TYP the status type, the
- * amounts, the counter as RKSV_SALDO, JWS and card id). Connection nullptr: the program-wide one.
+ * Stores receipts as the till keeps them (MySignAll does so itself, inside its step): one BONS row each (TYP "B",
+ * RKSV_TYP the status type, the amounts, the counter as RKSV_SALDO, JWS and card id). Connection nullptr: the
+ * program-wide one.
  */
 void StoreBelege(const std::string& kassa,
                  const std::vector<BelegRecord>& belege,

@@ -6,9 +6,12 @@
 #include "app/TextFormat.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
+#include "rksv/ImageFolder.h"
+#include "rksv/Jws.h"
 #include "rksv/Numbering.h"
 #include "rksv/Receipt.h"
 #include "rksv/Rksv.h"
+#include "rksv/TillLock.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,7 +19,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <numeric>
+#include <optional>
 #include <thread>
+#include <utility>
 
 namespace rksv {
 namespace {
@@ -31,15 +36,23 @@ constexpr std::string_view CHAIN_SUFFIX = "\"\r\n]";
 
 const std::string OVERFLOW_MESSAGE = "Beleg nicht gespeichert - Bonnr Überlauf";
 const std::string NOT_SIGNED_MESSAGE = "Beleg nicht signiert - bitte Vexa verständigen";
+const std::string START_FAILED_MESSAGE = "Startbeleg nicht erstellt - die Sicherheitseinrichtung ist ausgefallen, eine "
+                                         "Kassa kann so nicht in Betrieb gehen, bitte Vexa verständigen";
+// How often a step is repeated after a conflict with another station's before the till counts as busy.
+constexpr int MAX_CONFLICTS = 20;
 const std::string STATUS_FAILED_MESSAGE =
     "Statusbeleg nicht erstellt - Sicherheitseinrichtung ausgefallen, bitte Vexa verständigen";
 
-// "1234.5", "-0.50", "12" (a decimal as the database gives it) → cents, exactly; 0 for anything else.
-std::int64_t centsOf(const std::string& value)
+// "1234.5", "-0.50", "12", " 17.00 " (a decimal as the database gives it) → cents, exactly; nothing for anything else
+// ("abc", "12,50", "1e3", more than two decimals that are not zeros), so a damaged counter is never taken for 0.
+std::optional<std::int64_t> storedCents(const std::string& value)
 {
     std::string_view text = value;
     while (!text.empty() && text.front() == ' ') {
         text.remove_prefix(1);
+    }
+    while (!text.empty() && text.back() == ' ') {
+        text.remove_suffix(1);
     }
     const bool negative = text.starts_with('-');
     if (negative || text.starts_with('+')) {
@@ -47,34 +60,63 @@ std::int64_t centsOf(const std::string& value)
     }
     const auto point = text.find('.');
     const auto whole = text.substr(0, point);
+    const auto fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    const auto digits = [](std::string_view part) {
+        return std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction)
+        || (fraction.size() > 2 && fraction.find_first_not_of('0', 2) != std::string_view::npos)) {
+        return std::nullopt;
+    }
     std::int64_t cents = 0;
     if (!whole.empty() && std::from_chars(whole.data(), whole.data() + whole.size(), cents).ec != std::errc()) {
-        return 0;
+        return std::nullopt;
     }
-    cents *= 100;
-    if (point != std::string_view::npos) {
-        const auto fraction = text.substr(point + 1);
-        if (!fraction.empty() && fraction[0] >= '0' && fraction[0] <= '9') {
-            cents += (fraction[0] - '0') * 10;
-        }
-        if (fraction.size() > 1 && fraction[1] >= '0' && fraction[1] <= '9') {
-            cents += fraction[1] - '0';
-        }
-    }
+    cents = cents * 100 + (fraction.size() > 0 ? (fraction[0] - '0') * 10 : 0)
+            + (fraction.size() > 1 ? fraction[1] - '0' : 0);
     return negative ? -cents : cents;
+}
+
+// "hh:mm:ss" as seconds of the day; nothing for any other text.
+std::optional<int> secondsOfDay(const std::string& time)
+{
+    if (time.size() != 8 || time[2] != ':' || time[5] != ':') {
+        return std::nullopt;
+    }
+    int parts[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        const char* begin = time.data() + 3 * i;
+        if (std::from_chars(begin, begin + 2, parts[i]).ptr != begin + 2) {
+            return std::nullopt;
+        }
+    }
+    return parts[0] * 3600 + parts[1] * 60 + parts[2];
+}
+
+// True when the receipt's date and time lie before those of the till's last receipt: its receipts' times never go
+// back. A time that is no "hh:mm:ss" is left to the signature, which refuses it.
+bool dateTimeBefore(std::chrono::year_month_day date,
+                    const std::string& time,
+                    std::chrono::year_month_day lastDate,
+                    const std::string& lastTime)
+{
+    if (date != lastDate) {
+        return date < lastDate;
+    }
+    const auto seconds = secondsOfDay(time);
+    const auto lastSeconds = secondsOfDay(lastTime);
+    return seconds && lastSeconds && *seconds < *lastSeconds;
+}
+
+std::string busyMessage(const std::string& kassa)
+{
+    return "Beleg nicht signiert - Kassa " + kassa
+           + " wird gerade von einer anderen Station signiert, bitte nochmals versuchen";
 }
 
 std::int64_t sumOf(const Amounts& amounts)
 {
     return std::accumulate(amounts.begin(), amounts.end(), std::int64_t{0});
-}
-
-// A till id as part of a file name: separators cannot lead the file elsewhere.
-std::string fileNamePart(std::string text)
-{
-    std::replace_if(
-        text.begin(), text.end(), [](char c) { return c == '/' || c == '\\'; }, '_');
-    return text;
 }
 
 } // namespace
@@ -180,14 +222,7 @@ long RKSV::MyGetCrdid(const std::string& kassa, const std::string& serial, const
 {
     // A failed card check stays in the message slots; the id is looked up all the same.
     MyChkCard(serial, pin);
-    db::DbCrd cards({"CRDID", "KASSA", "SERNR"}, connection());
-    cards.Where("kassa = " + db::Quote(kassa) + " and sernr = " + db::Quote(serial));
-    cards.OrderBy({"crdid"});
-    if (!cards.GoBottom()) {
-        record("MyGetCrdid: Kann Crdid nicht finden");
-        return 0;
-    }
-    return std::atol(cards.FieldGet("CRDID").c_str());
+    return crdidOf(kassa, serial);
 }
 
 bool RKSV::MySernrExists(const std::string& serial, const std::string& pin, const std::string& kassa)
@@ -231,7 +266,7 @@ bool RKSV::MySernrExists(const std::string& serial, const std::string& pin, cons
 }
 
 bool RKSV::signFor(const std::string& kassa,
-                   long bonnr,
+                   const std::string& receiptId,
                    std::chrono::year_month_day date,
                    const std::string& time,
                    const Amounts& amounts,
@@ -240,7 +275,7 @@ bool RKSV::signFor(const std::string& kassa,
 {
     Component::Receipt receipt;
     receipt.kassa = kassa;
-    receipt.bonnr = std::to_string(bonnr);
+    receipt.bonnr = receiptId;
     receipt.dateTime = app::formatDate(date) + " " + time;
     for (const auto amount : amounts) {
         receipt.amounts.push_back(formatAmount(amount));
@@ -251,17 +286,228 @@ bool RKSV::signFor(const std::string& kassa,
     return SignReceipt(std::move(receipt));
 }
 
-void RKSV::saveQrImage(const std::string& kassa, long bonnr)
+bool RKSV::saveQrImage(const std::string& kassa, const BelegRecord& beleg)
 {
-    std::error_code error;
-    auto folder = std::filesystem::temp_directory_path(error);
-    if (error) {
-        folder = "/tmp";
+    std::string error;
+    const auto folder = qrImageFolder(error);
+    if (folder.empty()) {
+        record(error);
+        return false;
     }
-    const auto file = folder / ("~" + fileNamePart(kassa) + std::to_string(bonnr) + ".BMP");
-    if (JwsToImage(m_jws)) {
-        SaveImageToFile(true, file.string(), "BMP");
+    return JwsToImage(beleg.jws) && SaveImageToFile(true, qrImageFile(folder, kassa, beleg.receiptId).string(), "BMP");
+}
+
+bool RKSV::ensureCard(const std::string& serial, const std::string& pin)
+{
+    return MyChkCard(serial, pin) || MyChkReader(serial, pin);
+}
+
+long RKSV::crdidOf(const std::string& kassa, const std::string& serial)
+{
+    db::DbCrd cards({"CRDID", "KASSA", "SERNR"}, connection());
+    cards.Where("kassa = " + db::Quote(kassa) + " and sernr = " + db::Quote(serial));
+    cards.OrderBy({"crdid"});
+    if (!cards.GoBottom()) {
+        record("MyGetCrdid: Kann Crdid nicht finden");
+        return 0;
     }
+    return std::atol(cards.FieldGet("CRDID").c_str());
+}
+
+RKSV::LastReceipt RKSV::lastReceipt(const std::string& kassa)
+{
+    LastReceipt last;
+    db::DbBon bons({"BONID", "KASSA", "BONNR", "TYP", "DATUM", "ZEIT", "RKSV_JWS", "RKSV_SALDO", "RKSV_TYP"},
+                   connection());
+    bons.Where("kassa = " + db::Quote(kassa) + " and typ = 'B'");
+    bons.OrderBy(TILL_ORDER);
+    if (bons.GoBottom()) {
+        last.exists = true;
+        last.bonnr = app::trim(bons.FieldGet("BONNR"));
+        last.date = SQL2D(bons.FieldGet("DATUM"));
+        last.time = app::trim(bons.FieldGet("ZEIT"));
+        last.jws = app::withoutNul(bons.FieldGet("RKSV_JWS"));
+        last.saldo = bons.FieldGet("RKSV_SALDO");
+        last.type = app::trim(bons.FieldGet("RKSV_TYP"));
+    }
+    return last;
+}
+
+bool RKSV::yearReceiptMissing(const std::string& kassa, std::chrono::year_month_day date)
+{
+    const auto database = connection();
+    const auto newYear = db::D2SQL(date.year() / std::chrono::January / 1, database->kind());
+    const std::string till = "SELECT BONID FROM BONS WHERE KASSA = ? AND TYP = 'B' AND DATUM ";
+    // The year's chain already begins with a year receipt or a start receipt, or the till began this year.
+    return database->queryRow(till + ">= " + newYear + " AND RKSV_TYP IN ('J', 'A') LIMIT 1", {kassa}).empty()
+           && !database->queryRow(till + "< " + newYear + " LIMIT 1", {kassa}).empty();
+}
+
+bool RKSV::signedByCard(const std::string& serial)
+{
+    const auto data = signedDataOfJws(m_jws);
+    const auto parsed = data ? parseSignedData(*data) : std::nullopt;
+    if (parsed && app::equalsNoCase(app::trim(parsed->zertifikatSeriennummer), app::trim(serial))) {
+        return true;
+    }
+    // Another card signed (the expected one went, another in its reader took the PIN): never under this card's id.
+    record("MyChkCard: Seriennummer nicht korrekt");
+    return false;
+}
+
+RKSV::StepEnd RKSV::signStep(const SignRequest& request, long card, std::string& failure)
+{
+    const auto& kassa = request.kassa;
+    const auto& date = request.date;
+    TillLock lock(connection(), kassa, tillLockWait());
+    const auto last = lastReceipt(kassa);
+    const bool signedBefore = last.exists && !last.jws.empty();
+    std::int64_t counter = 0;
+    if (signedBefore || (last.exists && !accReady())) {
+        const auto cents = storedCents(last.saldo);
+        if (!cents) {
+            failure = "Beleg nicht signiert - Umsatzzähler des letzten Belegs (Bonnr " + last.bonnr
+                      + ") ist keine Zahl: \"" + app::trim(last.saldo) + "\", bitte Vexa verständigen";
+            return StepEnd::Failed;
+        }
+        counter = *cents;
+    }
+    if (last.date && dateTimeBefore(date, request.time, *last.date, last.time)) {
+        failure = "Beleg nicht signiert - " + app::formatDate(date) + " " + request.time
+                  + " liegt vor dem letzten Beleg der Kassa " + kassa + " (" + app::formatDate(*last.date) + " "
+                  + last.time + "), bitte Datum und Uhrzeit der Station prüfen";
+        return StepEnd::Failed;
+    }
+    const int year = static_cast<int>(date.year());
+    long pending = 0; // a number taken for a status receipt that was dropped goes to the next receipt
+    const auto take = [&](const std::string& exhausted) -> long {
+        if (pending != 0) {
+            return std::exchange(pending, 0);
+        }
+        const auto taken = NextBonnrOfYear(kassa, "B", year, connection());
+        if (taken.status == RangeNumber::Status::YearPassed) {
+            failure = "Beleg nicht signiert - der Nummernkreis der Kassa " + kassa + " zählt schon das Jahr "
+                      + std::to_string(taken.rangeYear) + ", der Beleg ist vom " + app::formatDate(date);
+        } else if (taken.status == RangeNumber::Status::Exhausted) {
+            failure = exhausted;
+        }
+        return taken.number;
+    };
+
+    if (!accReady()) {
+        // Without a signing component the receipt is numbered and counted, and stays unsigned.
+        const long bonnr = take(OVERFLOW_MESSAGE);
+        if (bonnr == 0) {
+            return StepEnd::Failed;
+        }
+        counter += sumOf(request.amounts);
+        m_belege.push_back({"",
+                            request.number,
+                            request.text,
+                            request.amounts,
+                            bonnr,
+                            date,
+                            request.time,
+                            counter,
+                            "",
+                            0,
+                            0,
+                            ReceiptId(year, bonnr)});
+        StoreBelege(kassa, m_belege, connection());
+        lock.commit();
+        return StepEnd::Stored;
+    }
+
+    // A start receipt begins the chain anew: counter 0, chained to the till id. It is due for a till without signed
+    // receipts and after a closing receipt, whatever was asked.
+    const bool startDue = !signedBefore || last.type == "E";
+    std::vector<std::string> statuses;
+    if (startDue) {
+        statuses.push_back("A");
+    } else if (request.type == "A") {
+        failure = "Startbeleg nicht erstellt - die Kassa " + kassa + " hat bereits einen Startbeleg";
+        return StepEnd::Failed;
+    } else if (!request.type.empty()) {
+        statuses.push_back(request.type);
+    } else {
+        const bool failedBefore = RKSVMyJwsAusfall(last.jws);
+        if (failedBefore) {
+            statuses.push_back("S");
+        }
+        if (last.date && last.date->year() != date.year() && last.type != "J") {
+            statuses.push_back("J");
+        } else if (failedBefore && yearReceiptMissing(kassa, date)) {
+            // The year receipt was dropped while the device had failed: it is signed now that it may work again.
+            statuses.push_back("J");
+        } else if (last.date && last.date->month() != date.month() && last.type != "M" && last.type != "J") {
+            statuses.push_back("M");
+        }
+    }
+    std::string previous = startDue ? kassa : last.jws;
+    if (startDue) {
+        counter = 0;
+    }
+
+    for (const auto& status : statuses) {
+        const long bonnr = take(OVERFLOW_MESSAGE);
+        if (bonnr == 0) {
+            return StepEnd::Failed;
+        }
+        const auto receiptId = ReceiptId(year, bonnr);
+        if (!signFor(kassa, receiptId, date, request.time, Amounts{}, counter, previous)) {
+            failure = NOT_SIGNED_MESSAGE;
+            return StepEnd::Failed;
+        }
+        if (!signedByCard(request.serial)) {
+            return StepEnd::Failed;
+        }
+        if (status == "M" || status == "E" || !RKSVMyJwsAusfall(m_jws)) {
+            m_belege.push_back(
+                {status, 0, request.text, Amounts{}, bonnr, date, request.time, counter, m_jws, card, 0, receiptId});
+            previous = m_jws;
+        } else if (status == "A") {
+            failure = START_FAILED_MESSAGE;
+            return StepEnd::Failed;
+        } else if (!request.type.empty()) {
+            // A year or collective receipt signed while the security device has failed is no status receipt; asked
+            // for explicitly, that must not look like success.
+            failure = STATUS_FAILED_MESSAGE;
+            return StepEnd::Failed;
+        } else {
+            // Dropped: the chain stays on the receipt before it, and its number goes to the next one.
+            pending = bonnr;
+        }
+    }
+
+    if (request.type.empty()) {
+        const long bonnr = take(NOT_SIGNED_MESSAGE);
+        if (bonnr == 0) {
+            return StepEnd::Failed;
+        }
+        const auto receiptId = ReceiptId(year, bonnr);
+        if (!signFor(kassa, receiptId, date, request.time, request.amounts, counter, previous)) {
+            return StepEnd::SignatureFailed;
+        }
+        if (!signedByCard(request.serial)) {
+            return StepEnd::Failed;
+        }
+        counter += sumOf(request.amounts);
+        m_belege.push_back({"",
+                            request.number,
+                            request.text,
+                            request.amounts,
+                            bonnr,
+                            date,
+                            request.time,
+                            counter,
+                            m_jws,
+                            card,
+                            0,
+                            receiptId});
+    }
+    StoreBelege(kassa, m_belege, connection());
+    lock.commit();
+    return StepEnd::Stored;
 }
 
 bool RKSV::MySignAll(const std::string& type,
@@ -275,130 +521,73 @@ bool RKSV::MySignAll(const std::string& type,
                      const std::string& pin,
                      std::string& message)
 {
+    return MySignAll({type, kassa, number, text, date, time, amounts, serial, pin}, message);
+}
+
+bool RKSV::MySignAll(const SignRequest& request, std::string& message)
+{
     m_belege.clear();
     clearMessages();
     const auto fail = [&](const std::string& reason) {
+        m_belege.clear();
         if (!reason.empty()) {
             record(reason);
         }
         message = m_msgFirst;
         return false;
     };
-    const std::string requested = type;
-    std::string status = type;
-    std::int64_t counter = 0;
-    std::string previous = kassa;
-    long bonnr = 0;
-    const auto database = connection();
-
-    db::DbBon bons({"BONID", "KASSA", "BONNR", "TYP", "DATUM", "RKSV_JWS", "RKSV_SALDO", "RKSV_TYP"}, database);
-    bons.Where("kassa = " + db::Quote(kassa) + " and typ = 'B'");
-    bons.OrderBy(TILL_ORDER);
-    const bool hasLast = bons.GoBottom();
-
-    if (!accReady()) {
-        // Without a signing component the receipt is numbered and counted, and stays unsigned.
-        if (hasLast) {
-            counter = centsOf(bons.FieldGet("RKSV_SALDO"));
+    long card = 0;
+    if (accReady()) {
+        // The card and its PIN are checked before the till is locked and a number taken: the reader question may
+        // wait for the user, and a failed check costs no number.
+        if (!ensureCard(request.serial, request.pin)) {
+            return fail("");
         }
-        bonnr = GetNextBonnr(kassa, "B", database);
-        if (bonnr == 0) {
-            return fail(OVERFLOW_MESSAGE);
-        }
-        counter += sumOf(amounts);
-        m_belege.push_back({"", number, text, amounts, bonnr, date, time, counter, "", 0, 0});
-        message = m_msgFirst;
-        return true;
-    }
-
-    if (!hasLast) {
-        status = "A"; // the till's first receipt starts its chain, whatever was asked
-    } else {
-        const auto lastJws = app::withoutNul(bons.FieldGet("RKSV_JWS"));
-        counter = lastJws.empty() ? 0 : centsOf(bons.FieldGet("RKSV_SALDO"));
-        previous = lastJws.empty() ? kassa : lastJws;
-        if (status.empty()) {
-            const auto lastDate = SQL2D(bons.FieldGet("DATUM"));
-            const auto lastType = app::trim(bons.FieldGet("RKSV_TYP"));
-            if (lastJws.empty()) {
-                status = "A";
-            } else if (lastDate && lastDate->year() != date.year() && lastType != "J") {
-                status = "J";
-            } else if (lastDate && lastDate->month() != date.month() && lastType != "M" && lastType != "J") {
-                status = "M";
-            } else if (RKSVMyJwsAusfall(previous)) {
-                status = "S";
-            }
-        }
-    }
-    bons.Close();
-
-    if (!status.empty()) {
-        bonnr = GetNextBonnr(kassa, "B", database);
-        if (bonnr == 0) {
-            return fail(OVERFLOW_MESSAGE);
-        }
-        const long card = MyGetCrdid(kassa, serial, pin);
+        card = crdidOf(request.kassa, request.serial);
         if (card == 0) {
             return fail("");
         }
-        signFor(kassa, bonnr, date, time, Amounts{}, counter, previous);
-        message = m_msgFirst;
-        if (m_jws.empty()) {
-            return fail(NOT_SIGNED_MESSAGE);
-        }
-        if (status == "M" || status == "E" || !RKSVMyJwsAusfall(m_jws)) {
-            m_belege.push_back({status, 0, text, Amounts{}, bonnr, date, time, counter, m_jws, card, 0});
-            if (status == "A" || status == "E" || status == "J") {
-                saveQrImage(kassa, bonnr);
-            }
-            previous = m_jws;
-            bonnr = 0;
-        } else if (!requested.empty()) {
-            // A start, year or collective receipt signed while the security device has failed is no status
-            // receipt; asked for explicitly, that must not look like success.
-            return fail(STATUS_FAILED_MESSAGE);
-        }
-        // Otherwise it is dropped: the chain stays on the receipt before it, and its number goes to the next one.
-        if (!requested.empty()) {
-            return true;
-        }
     }
-
-    if (bonnr == 0) {
-        bonnr = GetNextBonnr(kassa, "B", database);
-        if (bonnr == 0) {
-            return fail(NOT_SIGNED_MESSAGE);
-        }
-    }
-    const std::int64_t counterBefore = counter;
-    counter += sumOf(amounts);
-    const long card = MyGetCrdid(kassa, serial, pin);
-    if (card == 0) {
-        return fail("");
-    }
+    int conflicts = 0;
     for (int silentRetries = 0;;) {
-        signFor(kassa, bonnr, date, time, amounts, counterBefore, previous);
-        if (m_msgFirst.empty()) {
+        m_belege.clear();
+        std::string failure;
+        StepEnd end = StepEnd::Failed;
+        try {
+            end = signStep(request, card, failure);
+        } catch (const TillBusy&) {
+            return fail(busyMessage(request.kassa));
+        } catch (const TillConflict&) {
+            if (++conflicts > MAX_CONFLICTS) {
+                return fail(busyMessage(request.kassa));
+            }
+            continue; // another station's step won: read its receipt and sign again
+        }
+        if (end == StepEnd::Failed) {
+            return fail(failure);
+        }
+        if (end == StepEnd::Stored) {
             break;
         }
+        // The signature failed with the till unlocked again: ask about the reader, then repeat the whole step.
         const auto signError = m_msgFirst;
         bool asked = false;
-        if (!MyChkReader(serial, pin, asked)) {
-            break;
+        if (!MyChkReader(request.serial, request.pin, asked)) {
+            return fail(NOT_SIGNED_MESSAGE);
         }
         // The card is there and accepts the PIN, yet signing failed: trying for ever would hang the till.
         if (!asked && ++silentRetries > MAX_SILENT_RETRIES) {
             record(signError);
-            break;
+            return fail(NOT_SIGNED_MESSAGE);
+        }
+    }
+    // The images only of what is stored; a failed image is reported, the receipts stay.
+    for (const auto& beleg : m_belege) {
+        if (!beleg.jws.empty() && (beleg.type.empty() || beleg.type == "A" || beleg.type == "E" || beleg.type == "J")) {
+            saveQrImage(request.kassa, beleg);
         }
     }
     message = m_msgFirst;
-    if (m_jws.empty()) {
-        return fail(NOT_SIGNED_MESSAGE);
-    }
-    m_belege.push_back({"", number, text, amounts, bonnr, date, time, counter, m_jws, card, 0});
-    saveQrImage(kassa, bonnr);
     return true;
 }
 

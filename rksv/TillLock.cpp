@@ -1,0 +1,137 @@
+#include "rksv/TillLock.h"
+
+#include "app/ErrorLog.h"
+
+#include <algorithm>
+#include <atomic>
+#include <string_view>
+
+namespace rksv {
+namespace {
+
+std::atomic<long> lockWaitMs{15000};
+
+bool mentions(const std::string& text, std::initializer_list<std::string_view> words)
+{
+    return std::any_of(
+        words.begin(), words.end(), [&text](std::string_view word) { return text.find(word) != std::string::npos; });
+}
+
+// The driver's complaint about a lock, as one of the two failures the caller handles; anything else stays a failure of
+// the database.
+[[noreturn]] void rethrowClassified(const app::PlatformError& error)
+{
+    const std::string text = error.what();
+    // MariaDB: 1205 lock wait timeout; SQLite: the busy timeout ran out.
+    if (mentions(text, {"Lock wait timeout", "database is locked", "database table is locked", "ORA-30006"})) {
+        throw TillBusy(text);
+    }
+    // MariaDB: 1213 deadlock, also what a Galera cluster answers when another node's transaction won; a duplicate
+    // key when two stations create the till's number range at once.
+    if (mentions(text, {"40001", "Deadlock", "deadlock", "WSREP", "Duplicate entry", "23000"})) {
+        throw TillConflict(text);
+    }
+    throw error;
+}
+
+} // namespace
+
+std::chrono::milliseconds tillLockWait()
+{
+    return std::chrono::milliseconds(lockWaitMs.load());
+}
+
+void setTillLockWait(std::chrono::milliseconds wait)
+{
+    lockWaitMs = static_cast<long>(wait.count());
+}
+
+TillLock::TillLock(std::shared_ptr<db::Connection> connection, const std::string& kassa, std::chrono::milliseconds wait)
+    : m_connection(std::move(connection))
+    , m_kind(m_connection->kind())
+{
+    const long seconds = std::max<long>(1, static_cast<long>((wait.count() + 999) / 1000));
+    try {
+        switch (m_kind) {
+        case db::Kind::SQLite:
+            // The write lock of the whole file, taken at once, so two stations never both read the last receipt.
+            m_connection->execute("PRAGMA busy_timeout = " + std::to_string(std::max<long>(1, wait.count())));
+            m_connection->execute("BEGIN IMMEDIATE");
+            m_open = true;
+            break;
+        case db::Kind::MySQL:
+            m_connection->execute("SET SESSION innodb_lock_wait_timeout = " + std::to_string(seconds));
+            // Each read sees what other stations committed before it, not a snapshot from the transaction's start.
+            m_connection->execute("SET TRANSACTION ISOLATION LEVEL READ COMMITTED");
+            m_connection->execute("START TRANSACTION");
+            m_open = true;
+            break;
+        case db::Kind::Oracle:
+            m_connection->setAutoCommit(false);
+            m_open = true;
+            break;
+        }
+        if (m_kind != db::Kind::SQLite) {
+            const std::string lockSql = "SELECT BONNR FROM NUMMERNKREISE WHERE KASSA = ? AND TYP = 'B' FOR UPDATE"
+                                        + (m_kind == db::Kind::Oracle ? " WAIT " + std::to_string(seconds) : "");
+            if (m_connection->queryRow(lockSql, {kassa}).empty()) {
+                // The till's first step: its number range is created here, under the same transaction.
+                m_connection->execute(
+                    "INSERT INTO NUMMERNKREISE (TYP, KASSA, JAHR, BONNR, TSTAMP) VALUES ('B', ?, 0, 0, '')", {kassa});
+                m_connection->queryRow(lockSql, {kassa});
+            }
+        }
+    } catch (const app::PlatformError& error) {
+        rollback();
+        rethrowClassified(error);
+    }
+}
+
+TillLock::~TillLock()
+{
+    rollback();
+}
+
+void TillLock::end(const char* statement)
+{
+    m_open = false;
+    if (m_kind == db::Kind::Oracle) {
+        if (std::string_view(statement) == "COMMIT") {
+            m_connection->commit();
+        } else {
+            SQLEndTran(SQL_HANDLE_DBC, m_connection->handle(), SQL_ROLLBACK);
+        }
+        m_connection->setAutoCommit(true);
+        return;
+    }
+    m_connection->execute(statement);
+}
+
+void TillLock::commit()
+{
+    if (!m_open) {
+        throw app::PlatformError("Kassensperre: kein offener Schritt zum Abschließen");
+    }
+    try {
+        end("COMMIT");
+    } catch (const app::PlatformError& error) {
+        m_open = true;
+        rollback();
+        rethrowClassified(error);
+    }
+}
+
+void TillLock::rollback() noexcept
+{
+    if (!m_open) {
+        return;
+    }
+    try {
+        end("ROLLBACK");
+    } catch (...) {
+        // The transaction ends with the connection at the latest; nothing more to do here.
+        m_open = false;
+    }
+}
+
+} // namespace rksv

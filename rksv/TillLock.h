@@ -1,0 +1,67 @@
+#pragma once
+
+#include "db/Odbc.h"
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace rksv {
+
+/**
+ * One till's signing step as a database transaction that only one station at a time can be in: reading the till's
+ * last receipt, taking its numbers and storing the signed receipts happen under it, so stations of one till never
+ * chain to the same receipt.
+ *
+ * SQLite: a write transaction (BEGIN IMMEDIATE), which holds the database's write lock from the start. MariaDB/MySQL
+ * (and Oracle): a transaction that locks the till's number-range row (NUMMERNKREISE, type "B") with SELECT … FOR
+ * UPDATE; on a Galera cluster, where row locks are per node, two nodes' steps conflict at commit instead, and the
+ * step is repeated (TillConflict). Nothing outlives the object: unless committed, the destructor rolls back, and a
+ * dropped connection ends the transaction on the server.
+ *
+ * The wait for the lock is bounded; when it runs out the constructor throws TillBusy. For the calling thread only;
+ * the connection must not be used by anyone else while the lock lives.
+ */
+class TillLock
+{
+public:
+    //! Begins the step for `kassa`; throws TillBusy after `wait`, TillConflict on a conflict with another station
+    //! (repeat the step), app::PlatformError on any other failure of the database.
+    TillLock(std::shared_ptr<db::Connection> connection, const std::string& kassa, std::chrono::milliseconds wait);
+    ~TillLock();
+    TillLock(const TillLock&) = delete;
+    TillLock& operator=(const TillLock&) = delete;
+
+    //! Ends the step and keeps what it wrote; throws TillConflict when the database refuses for a conflict.
+    void commit();
+    //! Ends the step and forgets what it wrote (also done by the destructor).
+    void rollback() noexcept;
+
+private:
+    void end(const char* statement);
+
+    std::shared_ptr<db::Connection> m_connection;
+    db::Kind m_kind;
+    bool m_open = false;
+};
+
+//! The till's lock could not be had in time: another station holds it.
+class TillBusy : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+//! Another station's step conflicted with this one (deadlock, or a cluster's certification at commit): repeat.
+class TillConflict : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+//! How long a station waits for its till's lock (15 s; tests shorten it).
+std::chrono::milliseconds tillLockWait();
+void setTillLockWait(std::chrono::milliseconds wait);
+
+} // namespace rksv
