@@ -54,8 +54,9 @@ TillLock::TillLock(std::shared_ptr<db::Connection> connection, const std::string
     try {
         switch (m_kind) {
         case db::Kind::SQLite:
-            // The write lock of the whole file, taken at once, so two stations never both read the last receipt.
-            m_connection->execute("PRAGMA busy_timeout = " + std::to_string(std::max<long>(1, wait.count())));
+            // The write lock of the whole file, taken at once, so two stations never both read the last receipt. The
+            // driver waits for it as long as its connection string's "Timeout" says (milliseconds, 100 s unless
+            // given), whatever is set here.
             m_connection->execute("BEGIN IMMEDIATE");
             m_open = true;
             break;

@@ -20,8 +20,9 @@ namespace rksv {
  * step is repeated (TillConflict). Nothing outlives the object: unless committed, the destructor rolls back, and a
  * dropped connection ends the transaction on the server.
  *
- * The wait for the lock is bounded; when it runs out the constructor throws TillBusy. For the calling thread only;
- * the connection must not be used by anyone else while the lock lives.
+ * The wait for the lock is bounded; when it runs out the constructor throws TillBusy. On MariaDB/MySQL and Oracle the
+ * bound is `wait`; on SQLite it is the driver's busy timeout ("Timeout" of the connection string, in milliseconds). For
+ * the calling thread only; the connection must not be used by anyone else while the lock lives.
  */
 class TillLock
 {

@@ -102,7 +102,7 @@ TEST_F(NumberingTest, StationsSharingOneSqliteFileNeverGetTheSameNumber)
 
 TEST(FailureMarker, IsReadFromTheSignaturePart)
 {
-    EXPECT_TRUE(rksv::RKSVMyJwsAusfall(rksv::failedCompactJws("_R1-AT100_01_1_2026-12-07T10:00:00_0,00_0,00_0,00_0,"
+    EXPECT_TRUE(rksv::RKSVMyJwsAusfall(rksv::failedCompactJws("_R1-AT99_01_1_2026-12-07T10:00:00_0,00_0,00_0,00_0,"
                                                               "00_0,00_AAAAAAAA_1a_AAAAAAAAAAA=")));
     const std::string lower = "x.y." + rksv::base64UrlEncode(rksv::asBytes("sicherheitseinrichtung AUSGEFALLEN!"));
     EXPECT_TRUE(rksv::RKSVMyJwsAusfall(lower)) << "without regard to case";

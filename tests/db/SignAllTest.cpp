@@ -11,11 +11,13 @@
 #include "rksv/Numbering.h"
 #include "rksv/Rksv.h"
 #include "rksv/SoftwareUnit.h"
+#include "rksv/TillLock.h"
 #include "tests/db/ChainCheck.h"
 #include "tests/rksv/JsonReader.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/X11Session.h"
 
 #include <gtest/gtest.h>
 
@@ -118,6 +120,7 @@ protected:
     void TearDown() override
     {
         app::setClock({});
+        rksv::setTillLockWait(15s);
         ::unsetenv("TMPDIR");
         rksv::RKSV::setReaderPause(200ms);
         app::program() = app::Program{};
@@ -173,12 +176,31 @@ protected:
         }
     }
 
+    // The DEP of till 01 from `from` on, exported by the program's own JSON export, checked as a verifier would.
+    std::vector<std::string> exportedDep(year_month_day from, year_month_day to)
+    {
+        testsupport::ScriptedDialogs dialogs;
+        dialogs.answerSaveAs(dir.file("dep" + std::to_string(++exports)));
+        rksv::RKSVExport exporter(connection);
+        exporter.DoDepExpJson("01", from, to);
+        std::ifstream in(exporter.accSaved(), std::ios::binary);
+        EXPECT_TRUE(in) << "no DEP saved";
+        const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        return testsupport::expectSoundDep(text, "01", key);
+    }
+    long storedCount() { return std::stol(*connection->queryRow("SELECT COUNT(*) FROM BONS").at(0)); }
+    bool signAt(year_month_day date, const std::string& time, const std::string& type, std::string& message)
+    {
+        return service.MySignAll(type, "01", ++sales, "", date, time, euros(1), serial, PIN, message);
+    }
+
     testsupport::TempDir dir;
     std::shared_ptr<db::Connection> connection;
     rksv::RKSV service;
     std::string serial;
     rksv::AesKey key{};
     long sales = 0;
+    int exports = 0;
 };
 
 TEST_P(SignAllTest, MonthsAndAYearBringTheirStatusReceiptsAndTheChainHolds)
@@ -395,6 +417,166 @@ TEST_P(SignAllTest, TheDepOfARunIsCompleteInOrderAndEveryReceiptSound)
     EXPECT_EQ(exported, stored) << "every receipt of the range once, in signing order, up to the month receipt";
     testsupport::expectSoundChain(exported, "01", key, certificates);
 }
+
+TEST_P(SignAllTest, NewYearNumbersByTheReceiptDateAndReceiptIdsNeverRepeat)
+{
+    sell(2026y / December / 30, euros(4));
+    // The bill of 31.12. is numbered after midnight: its number belongs to the old year, whatever the clock says.
+    app::setClock([] { return app::LocalDateTime{2027y / January / 1, hh_mm_ss<seconds>(5s)}; });
+    std::string message;
+    ASSERT_TRUE(signAt(2026y / December / 31, "23:59:58", "", message)) << message;
+    EXPECT_EQ(typesOf(service.accBelege()), "-#3");
+    EXPECT_EQ(service.accBelege()[0].receiptId, "2026-3");
+    ASSERT_TRUE(signAt(2027y / January / 1, "00:00:07", "", message)) << message;
+    EXPECT_EQ(typesOf(service.accBelege()), "J#1,-#2");
+    EXPECT_EQ(service.accBelege()[1].receiptId, "2027-2");
+    EXPECT_TRUE(imageExists("2026-2") && imageExists("2027-2")) << "QR images of both years side by side";
+
+    // A station whose clock is a few seconds behind: its receipt would lie before the till's last one.
+    EXPECT_FALSE(signAt(2026y / December / 31, "23:59:59", "", message));
+    EXPECT_NE(message.find("liegt vor dem letzten Beleg der Kassa 01"), std::string::npos) << message;
+    EXPECT_FALSE(signAt(2027y / January / 1, "00:00:06", "", message)) << "nor a second before it";
+    EXPECT_EQ(storedCount(), 5) << "a refused receipt stores nothing";
+    ASSERT_TRUE(signAt(2027y / January / 1, "00:00:07", "", message)) << "the same second is no step back";
+    EXPECT_EQ(typesOf(service.accBelege()), "-#3") << "a refused receipt used up no number";
+
+    const auto dep = exportedDep(2026y / December / 1, 2027y / January / 31);
+    EXPECT_EQ(dep.size(), 6u);
+}
+
+TEST_P(SignAllTest, StartReceiptsAlwaysBeginTheChainAnewAndNeedAWorkingDevice)
+{
+    std::string message;
+    setAusgefallen(true);
+    EXPECT_FALSE(signAt(2026y / April / 1, "09:00:00", "", message));
+    EXPECT_EQ(message,
+              "Startbeleg nicht erstellt - die Sicherheitseinrichtung ist ausgefallen, eine Kassa kann so nicht in "
+              "Betrieb gehen, bitte Vexa verständigen");
+    EXPECT_EQ(storedCount(), 0);
+    setAusgefallen(false);
+    EXPECT_EQ(typesOf(sell(2026y / April / 1, euros(10))), "A#1,-#2") << "the refused start cost no number";
+    EXPECT_FALSE(signAt(2026y / April / 2, "09:00:00", "A", message)) << "a second start would break the chain";
+    EXPECT_EQ(message, "Startbeleg nicht erstellt - die Kassa 01 hat bereits einen Startbeleg");
+
+    const auto closing = sell(2026y / April / 2, {}, "E");
+    ASSERT_EQ(typesOf(closing), "E#3");
+    EXPECT_EQ(closing[0].counter, 1000);
+    const auto again = sell(2026y / April / 3, {}, "A");
+    ASSERT_EQ(typesOf(again), "A#4");
+    EXPECT_EQ(again[0].counter, 0) << "put into service again, the till counts from 0";
+    EXPECT_EQ(typesOf(sell(2026y / April / 3, euros(2))), "-#5");
+    sell(2026y / April / 4, {}, "E");
+    EXPECT_EQ(typesOf(sell(2026y / April / 5, euros(3))), "A#7,-#8") << "after a closing receipt a sale starts anew";
+    EXPECT_EQ(exportedDep(2026y / April / 1, 2026y / April / 30).size(), 8u);
+}
+
+TEST_P(SignAllTest, TheYearReceiptDroppedDuringAFailureIsSignedOnceTheDeviceWorks)
+{
+    sell(2026y / December / 20, euros(5));
+    setAusgefallen(true);
+    EXPECT_EQ(typesOf(sell(2027y / January / 2, euros(1))), "-#1") << "year receipt and receipt: only the receipt";
+    setAusgefallen(false);
+    const auto back = sell(2027y / January / 3, euros(2));
+    ASSERT_EQ(typesOf(back), "S#2,J#3,-#4");
+    EXPECT_EQ(typesOf(sell(2027y / January / 4, euros(2))), "-#5") << "the year has its year receipt now";
+    EXPECT_EQ(exportedDep(2026y / December / 1, 2027y / January / 31).size(), 7u);
+}
+
+TEST_P(SignAllTest, OnlyTheExpectedCardSigns)
+{
+    sell(2026y / May / 4, euros(7));
+    // The expected card is gone; another card in a reader accepts the same PIN.
+    std::string other;
+    std::string error;
+    ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 2", PIN, "", dir.file("ca"), other, error)) << error;
+    std::filesystem::rename(std::filesystem::path(readers()) / "Leser 1", dir.file("weg"));
+    ReaderDialogs dialogs;
+    for (const std::string type : {"", "M", "E"}) {
+        SCOPED_TRACE("type \"" + type + "\"");
+        dialogs.answer(app::IDNO);
+        std::string message;
+        EXPECT_FALSE(signAt(2026y / May / 5, "10:00:00", type, message));
+        EXPECT_EQ(message, "MyChkCard: Seriennummer nicht korrekt");
+        EXPECT_TRUE(service.accBelege().empty());
+    }
+    EXPECT_EQ(storedCount(), 2);
+}
+
+TEST_P(SignAllTest, AStoredCounterThatIsNoNumberStopsSigning)
+{
+    sell(2026y / May / 4, euros(7));
+    // SQLite keeps any text in a DECIMAL column; MariaDB refuses it, so there only the good case is tried.
+    const std::vector<std::string> damaged =
+        GetParam() == "SQLite" ? std::vector<std::string>{"abc", "12,50", "", "7.5x"} : std::vector<std::string>{};
+    for (const auto& saldo : damaged) {
+        connection->execute("UPDATE BONS SET RKSV_SALDO = ? WHERE BONNR = 2", {saldo});
+        std::string message;
+        EXPECT_FALSE(signAt(2026y / May / 5, "10:00:00", "", message)) << saldo;
+        EXPECT_EQ(message,
+                  "Beleg nicht signiert - Umsatzzähler des letzten Belegs (Bonnr 2) ist keine Zahl: \"" + saldo
+                      + "\", bitte Vexa verständigen");
+    }
+    connection->execute("UPDATE BONS SET RKSV_SALDO = 7 WHERE BONNR = 2");
+    EXPECT_EQ(sell(2026y / May / 5, euros(1)).at(0).counter, 800);
+}
+
+TEST_P(SignAllTest, ATillHeldByAnotherStationIsReportedNotWaitedForEver)
+{
+    sell(2026y / May / 4, euros(7));
+    // The wait: on MariaDB the program's own, on SQLite the driver's busy timeout of the connection string.
+    rksv::setTillLockWait(300ms);
+    if (GetParam() == "SQLite") {
+        service.setConnection(std::make_shared<db::Connection>(app::replaceAll(
+            testsupport::sqliteConnectionString(dir.file("kassa.db")), "Timeout=10000", "Timeout=300")));
+    }
+    const auto other = std::make_shared<db::Connection>(
+        GetParam() == "MariaDB" ? mariadb().connectionString
+                                : testsupport::sqliteConnectionString(dir.file("kassa.db")));
+    auto held = std::make_unique<rksv::TillLock>(other, "01", 1s);
+    std::string message;
+    EXPECT_FALSE(signAt(2026y / May / 5, "10:00:00", "", message));
+    EXPECT_EQ(message,
+              "Beleg nicht signiert - Kassa 01 wird gerade von einer anderen Station signiert, bitte nochmals "
+              "versuchen");
+    held.reset(); // the other station ends its step without storing
+    EXPECT_TRUE(signAt(2026y / May / 5, "10:00:00", "", message)) << message;
+    EXPECT_EQ(typesOf(service.accBelege()), "-#3");
+    rksv::setTillLockWait(15s);
+}
+
+// Stations of one till signing at the same moment, each a process of its own: every receipt chains to the one
+// signed before it, across stations.
+class SignAllStationsTest : public SignAllTest
+{
+};
+
+TEST_P(SignAllStationsTest, StationsSigningAtOnceKeepOneChain)
+{
+    for (const int stations : {2, 4}) {
+        SCOPED_TRACE(std::to_string(stations) + " stations");
+        connection->execute("DELETE FROM BONS");
+        connection->execute("DELETE FROM NUMMERNKREISE");
+        constexpr int EACH = 25;
+        std::vector<std::unique_ptr<testsupport::Process>> workers;
+        const auto connectionString = GetParam() == "MariaDB"
+                                          ? mariadb().connectionString
+                                          : testsupport::sqliteConnectionString(dir.file("kassa.db"));
+        for (int s = 0; s < stations; ++s) {
+            workers.push_back(std::make_unique<testsupport::Process>(
+                std::vector<std::string>{SIGNALL_WORKER, connectionString, dir.path(), serial, std::to_string(EACH)},
+                std::vector<std::string>{"TMPDIR=" + dir.path()}));
+        }
+        for (auto& worker : workers) {
+            ASSERT_EQ(worker->wait(300s), std::optional<int>(0)) << worker->standardError();
+        }
+        EXPECT_EQ(storedCount(), 1 + stations * EACH) << "one start receipt for the till";
+        EXPECT_EQ(exportedDep(2026y / March / 1, 2026y / March / 31).size(), 1u + stations * EACH);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, SignAllStationsTest, ::testing::Values("SQLite", "MariaDB"), [](const auto& info) {
+    return info.param;
+});
 
 INSTANTIATE_TEST_SUITE_P(Databases, SignAllTest, ::testing::Values("SQLite", "MariaDB"), [](const auto& info) {
     return info.param;

@@ -1,0 +1,46 @@
+// One station of a till for the signing test: signs receipts of till "01" through the signing service, with the
+// installation of the folder it is given (cards in "Karten", PIN 123456), as a station sharing that folder would.
+#include "app/Program.h"
+#include "db/Odbc.h"
+#include "rksv/Rksv.h"
+
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    if (argc != 5) {
+        std::cerr << "Aufruf: signall-worker <ODBC-Verbindung> <Installationsordner> <Kartenserie> <Anzahl>\n";
+        return 2;
+    }
+    try {
+        auto& program = app::program();
+        program.DefaultDir = std::string(argv[2]) + "/";
+        program.HostProduct = "DRAVELIN"; // as the test's own station
+        program.CompanyNumber = "0001";
+        program.connections.signatur = "Software:" + std::string(argv[2]) + "/Karten";
+        rksv::RKSV service(nullptr);
+        if (!service.accReady()) {
+            std::cerr << service.accMsgFirst() << '\n';
+            return 1;
+        }
+        service.setConnection(std::make_shared<db::Connection>(argv[1]));
+        using namespace std::chrono;
+        const int count = std::stoi(argv[4]);
+        for (int i = 0; i < count; ++i) {
+            std::string message;
+            const rksv::Amounts amounts{100 + i, 0, 0, 0, 0};
+            if (!service.MySignAll(
+                    "", "01", i, "", 2026y / March / 2, "10:00:00", amounts, argv[3], "123456", message)) {
+                std::cerr << "Beleg " << i << ": " << message << '\n';
+                return 1;
+            }
+        }
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
