@@ -1,12 +1,15 @@
 // The signing service on the software signature unit: its opening with the AES basis, its wrappers' messages and
 // the order of its message slots.
 #include "app/Program.h"
+#include "rksv/ImageFolder.h"
+#include "rksv/InstallationSecret.h"
 #include "rksv/Rksv.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
@@ -108,3 +111,87 @@ TEST_F(RksvServiceTest, WrappersLeaveTheirMessagesFirstOneKept)
 }
 
 } // namespace
+
+TEST_F(RksvServiceTest, TheKeyNeedsTheInstallationsSecretKeptPrivateAndNeverReplacedSilently)
+{
+    testsupport::writeBytes(dir.file("PLUMOXA.INI"), "[PLUMOXA]\r\n");
+    const auto oldMask = ::umask(0);
+    std::string key;
+    {
+        rksv::RKSV first(nullptr);
+        ASSERT_TRUE(first.accReady()) << first.accMsgFirst();
+        key = first.accAes256();
+    }
+    ::umask(oldMask);
+    const auto secretFile = dir.file(rksv::SECRET_FILE);
+    struct stat status
+    {
+    };
+    ASSERT_EQ(::stat(secretFile.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u) << "the secret is the owner's alone, whatever the umask";
+    const auto secret = testsupport::readBytes(secretFile);
+
+    {
+        // Another installation of the same product and company number: the public basis alone gives no key.
+        testsupport::TempDir elsewhere;
+        app::program().DefaultDir = elsewhere.path();
+        rksv::RKSV other(nullptr);
+        ASSERT_TRUE(other.accReady()) << other.accMsgFirst();
+        EXPECT_NE(other.accAes256(), key);
+        app::program().DefaultDir = dir.path();
+    }
+
+    std::filesystem::remove(secretFile);
+    rksv::RKSV lost(nullptr);
+    EXPECT_FALSE(lost.accReady());
+    EXPECT_EQ(lost.accMsgFirst().rfind("AES-Geheimnis der Installation fehlt: " + secretFile, 0), 0u)
+        << lost.accMsgFirst();
+    EXPECT_FALSE(std::filesystem::exists(secretFile)) << "a lost secret is never replaced silently";
+
+    testsupport::writeBytes(secretFile, std::string(64, 'a') + "\n");
+    rksv::RKSV exchanged(nullptr);
+    EXPECT_FALSE(exchanged.accReady());
+    EXPECT_NE(exchanged.accMsgFirst().find("passt nicht zum gespeicherten Schlüssel"), std::string::npos);
+
+    testsupport::writeBytes(secretFile, secret);
+    rksv::RKSV restored(nullptr);
+    EXPECT_TRUE(restored.accReady()) << restored.accMsgFirst();
+    EXPECT_EQ(restored.accAes256(), key) << "the secret from the backup gives the till's key again";
+}
+
+TEST(QrImageFolderTest, ImagesGoToAPrivateFolderNeverThroughAnotherName)
+{
+    testsupport::TempDir temp;
+    ASSERT_EQ(::setenv("TMPDIR", temp.path().c_str(), 1), 0);
+    std::string error;
+    const auto folder = rksv::qrImageFolder(error);
+    ASSERT_FALSE(folder.empty()) << error;
+    struct stat status
+    {
+    };
+    ASSERT_EQ(::lstat(folder.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+
+    const auto old = rksv::qrImageFile(folder, "K/1", "2026-1");
+    EXPECT_EQ(old.filename(), "~K_1_2026-1.BMP") << "a till id cannot lead the image elsewhere";
+    const auto fresh = rksv::qrImageFile(folder, "K1", "2027-1");
+    testsupport::writeBytes(old.string(), "x");
+    testsupport::writeBytes(fresh.string(), "x");
+    std::filesystem::last_write_time(old, std::filesystem::file_time_type::clock::now() - std::chrono::hours(25));
+    EXPECT_EQ(rksv::removeOldImages(folder), 1);
+    EXPECT_FALSE(std::filesystem::exists(old)) << "images older than a day go";
+    EXPECT_TRUE(std::filesystem::exists(fresh));
+
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(rksv::qrImageFolder(error), folder);
+    ASSERT_EQ(::lstat(folder.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u) << "a folder others could read is tightened";
+
+    // A name prepared by someone else: a link to another folder is refused, not followed.
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(temp.file("elsewhere"));
+    std::filesystem::create_directory_symlink(temp.file("elsewhere"), folder);
+    EXPECT_TRUE(rksv::qrImageFolder(error).empty());
+    EXPECT_EQ(error, "Ordner der QR-Bilder gehört nicht dem Benutzer oder ist kein Ordner: " + folder.string());
+    ::unsetenv("TMPDIR");
+}
