@@ -36,7 +36,8 @@ fi
 port=$(cat "$demo/fon/port")
 
 # The host product's database: a year of receipts of two tills, signed by a demo card of the software signature
-# unit (reader "Leser 1", PIN 123456) and chained as a till chains them.
+# unit (reader "Leser 1", PIN 123456) through the program's signing service, as a till signs them: the card registered,
+# start and month receipts, the chain and the turnover counter under the installation's AES secret.
 driver=$(dpkg -L libsqliteodbc | grep 'libsqlite3odbc.so$' | head -n 1)
 if [[ ! -f "$demo/kassa.db" ]]; then
     (
@@ -44,7 +45,7 @@ if [[ ! -f "$demo/kassa.db" ]]; then
         ../tools/quorvex-card/quorvex-card --readers Karten --reader "Leser 1" --pin 123456 --ca-dir fon/karten-ca
         ../tools/demodata/quorvex-demodata --connection "Driver=$driver;Database=kassa.db;" --receipts 4000
         ../tools/demosign/quorvex-demosign --connection "Driver=$driver;Database=kassa.db;" --readers Karten \
-            --reader "Leser 1" --pin 123456 --basis "PLUMOXA|0001|PLUMOXA"
+            --reader "Leser 1" --pin 123456 --product PLUMOXA --company 0001
     )
 fi
 

@@ -1,8 +1,14 @@
 // The demo database as the demo builds it: the card tool, the demo-data generator and the signing tool run as
 // programs; every receipt then verifies against the card, chains to the one before and carries the running total.
+#include "app/Program.h"
+#include "rksv/DepExport.h"
 #include "rksv/Jws.h"
+#include "rksv/Rksv.h"
 #include "rksv/SoftwareUnit.h"
+#include "tests/db/ChainCheck.h"
+#include "tests/rksv/JsonReader.h"
 #include "tests/support/Databases.h"
+#include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/X11Session.h"
 
@@ -14,72 +20,65 @@ using namespace std::chrono_literals;
 
 namespace {
 
-int run(const std::vector<std::string>& argv)
+int run(const std::vector<std::string>& argv, const std::string& workingDir = {})
 {
-    testsupport::Process process(argv, {});
+    testsupport::Process process(argv, {}, workingDir);
     return process.wait(120s).value_or(-1000);
 }
 
-TEST(DemoSign, ReceiptsAreSignedChainedAndCounted)
+TEST(DemoSign, TheDemoIsATillHistoryWhoseEveryDepVerifies)
 {
     testsupport::TempDir dir;
     const auto readers = dir.file("Karten");
     const auto connection = testsupport::sqliteConnectionString(dir.file("kassa.db"));
     ASSERT_EQ(run({CARD_TOOL, "--readers", readers, "--reader", "Leser 1", "--pin", "123456"}), 0);
-    ASSERT_EQ(run({DEMODATA_TOOL, "--connection", connection, "--receipts", "60"}), 0);
-    ASSERT_EQ(run({DEMOSIGN_TOOL,
-                   "--connection",
-                   connection,
-                   "--readers",
-                   readers,
-                   "--reader",
-                   "Leser 1",
-                   "--pin",
-                   "123456",
-                   "--basis",
-                   "PLUMOXA|0001|PLUMOXA"}),
-              0);
-    EXPECT_NE(run({DEMOSIGN_TOOL,
-                   "--connection",
-                   connection,
-                   "--readers",
-                   readers,
-                   "--reader",
-                   "Leser 1",
-                   "--pin",
-                   "falsch",
-                   "--basis",
-                   "PLUMOXA|0001|PLUMOXA"}),
-              0)
-        << "a wrong PIN signs nothing";
+    ASSERT_EQ(run({DEMODATA_TOOL, "--connection", connection, "--receipts", "300"}), 0);
+    const auto sign = [&](const std::string& pin) {
+        return run(
+            {DEMOSIGN_TOOL, "--connection", connection, "--readers", readers, "--reader", "Leser 1", "--pin", pin},
+            dir.path());
+    };
+    ASSERT_EQ(sign("123456"), 0);
+    EXPECT_NE(sign("falsch"), 0) << "a wrong PIN signs nothing";
 
-    rksv::SoftwareUnit unit(readers);
-    std::string certificate;
-    std::string chain;
-    ASSERT_TRUE(unit.GetCardCertificate("Leser 1", certificate, chain));
-    int receipts = 0;
-    for (const std::string till : {"01", "02"}) {
-        const auto rows = testsupport::querySql(
-            connection,
-            "SELECT RKSV_JWS, RKSV_SALDO, RKSV_NORMAL + RKSV_ERM1 + RKSV_ERM2 + RKSV_NULL + RKSV_SONDER FROM BONS "
-            "WHERE KASSA = '"
-                + till + "' ORDER BY BONNR");
-        ASSERT_FALSE(rows.empty());
-        std::string expectedChain = rksv::startChainValue(till);
-        double total = 0;
-        for (const auto& row : rows) {
-            const auto& jws = row[0];
-            EXPECT_TRUE(unit.VerifyJWS(jws, certificate)) << jws;
-            const auto data = rksv::signedDataOfJws(jws);
-            ASSERT_TRUE(data);
-            EXPECT_TRUE(data->ends_with("_" + expectedChain)) << *data;
-            total += std::stod(row[2]);
-            EXPECT_NEAR(std::stod(row[1]), total, 0.005);
-            expectedChain = rksv::chainValue(jws);
-            ++receipts;
+    // The program as the demo installation runs it.
+    auto& program = app::program();
+    program = app::Program{};
+    program.DefaultDir = dir.path();
+    program.HostProduct = "PLUMOXA";
+    program.CompanyNumber = "0001";
+    program.connections.signatur = "Software:" + readers;
+    rksv::RKSV service(nullptr);
+    ASSERT_TRUE(service.accReady()) << service.accMsgFirst();
+    const auto key = *rksv::parseAesKey(service.accAes256());
+    const auto database = std::make_shared<db::Connection>(connection);
+    const auto count = [&](const std::string& sql) { return std::stol(*database->queryRow(sql).at(0)); };
+    EXPECT_EQ(count("SELECT COUNT(*) FROM CARDS"), 2) << "the card registered for both tills";
+    EXPECT_EQ(count("SELECT COUNT(*) FROM BONS WHERE RKSV_TYP = 'A'"), 2);
+    EXPECT_GT(count("SELECT COUNT(*) FROM BONS WHERE RKSV_TYP = 'M'"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM BONS WHERE RKSV_JWS = '' OR RKSV_CRDID = 0 OR TYP <> 'B'"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM ZAHLUNGEN WHERE BONID NOT IN (SELECT BONID FROM BONS)"), 0)
+        << "payments stay with their receipts";
+
+    testsupport::ScriptedDialogs dialogs;
+    std::size_t exported = 0;
+    for (const std::string till : {"01", "02", ""}) {
+        dialogs.answerSaveAs(dir.file("dep-" + till));
+        rksv::RKSVExport exporter(database);
+        using namespace std::chrono;
+        exporter.DoDepExpJson(till, 2026y / January / 1, 2026y / December / 31);
+        const auto text = testsupport::readBytes(exporter.accSaved());
+        ASSERT_FALSE(text.empty()) << "till " << till;
+        if (till.empty()) {
+            EXPECT_TRUE(rksv::test::parseJson(text)->operator[]("Belege-Gruppe").items.empty())
+                << "every receipt belongs to its till's DEP";
+            continue;
         }
+        SCOPED_TRACE("till " + till);
+        exported += testsupport::expectSoundDep(text, till, key).size();
     }
-    EXPECT_EQ(receipts, 60);
+    EXPECT_EQ(exported, static_cast<std::size_t>(count("SELECT COUNT(*) FROM BONS"))) << "every receipt exported";
+    app::program() = app::Program{};
 }
 
 } // namespace
