@@ -1,4 +1,5 @@
-// Receipt signing of the software signature unit against the raw ECDSA P-256 signing rate of OpenSSL, side by side.
+// Receipt signing of the software signature unit against the raw ECDSA P-256 signing rate of OpenSSL, side by side,
+// in a card session whose PIN was checked before; and the PIN check that opens a session (the key derivation).
 //
 //   build-test/bench/sign_bench
 #include "bench/RatioReporter.h"
@@ -11,16 +12,17 @@
 
 namespace {
 
+constexpr char PIN[] = "123456";
 testsupport::TempDir* folder = nullptr;
+rksv::SoftwareUnit* unit = nullptr;
 std::string aesKey;
 
 void BM_SignReceipt(benchmark::State& state)
 {
-    rksv::SoftwareUnit unit(folder->file("Karten"));
     rksv::Component::Receipt receipt;
     receipt.kassa = "KASSE-01";
     receipt.reader = "Leser 1";
-    receipt.pin = "123456";
+    receipt.pin = PIN;
     receipt.dateTime = "07.12.2026 10:48:15";
     receipt.amounts = {"12,50", "3,20", "0,00", "0,00", "0,00"};
     receipt.turnoverCounter = "0";
@@ -30,7 +32,7 @@ void BM_SignReceipt(benchmark::State& state)
     for (auto _ : state) {
         receipt.bonnr = std::to_string(++number);
         rksv::Component::Signed answer;
-        if (!unit.SignReceipt(receipt, answer)) {
+        if (!unit->SignReceipt(receipt, answer)) {
             state.SkipWithError(answer.error.c_str());
             break;
         }
@@ -47,8 +49,22 @@ void BM_RawEcdsaP256(benchmark::State& state)
     }
 }
 
+// A fresh unit each time, so the PIN is checked against the card's key file: scrypt and the count of wrong PINs.
+void BM_PinCheck(benchmark::State& state)
+{
+    for (auto _ : state) {
+        rksv::SoftwareUnit fresh(folder->file("Karten"));
+        if (!fresh.VerifyPin("Leser 2", PIN)) {
+            state.SkipWithError("PIN refused");
+            break;
+        }
+    }
+}
+
 BENCHMARK(BM_RawEcdsaP256)->Repetitions(5)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SignReceipt)->Repetitions(5)->Unit(benchmark::kMicrosecond);
+// Last: its writes to a reader folder would make the signing look at that folder again for a while.
+BENCHMARK(BM_PinCheck)->Iterations(5)->Repetitions(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -58,12 +74,18 @@ int main(int argc, char** argv)
     folder = &dir;
     std::string serial;
     std::string error;
-    if (!rksv::createTestCard(dir.file("Karten"), "Leser 1", "123456", "", dir.file("ca"), serial, error)) {
-        std::cerr << error << '\n';
+    for (const char* reader : {"Leser 1", "Leser 2"}) {
+        if (!rksv::createTestCard(dir.file("Karten"), reader, PIN, "", dir.file("ca"), serial, error)) {
+            std::cerr << error << '\n';
+            return 1;
+        }
+    }
+    rksv::SoftwareUnit session(dir.file("Karten"));
+    unit = &session;
+    if (!session.VerifyPin("Leser 1", PIN) || !session.GenerateAes256Key("PLUMOXA|0001|PLUMOXA", aesKey, error)) {
+        std::cerr << "The card's session could not be opened. " << error << '\n';
         return 1;
     }
-    rksv::SoftwareUnit unit(dir.file("Karten"));
-    unit.GenerateAes256Key("PLUMOXA|0001|PLUMOXA", aesKey, error);
     benchmark::Initialize(&argc, argv);
     bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

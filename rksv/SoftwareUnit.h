@@ -24,6 +24,13 @@ namespace rksv {
  * storno's amounts to its own counter (training receipts leave it unchanged). Receipt::amounts must hold exactly five
  * amounts. With a failed device the PIN is not checked (the device cannot check it), the card must still be present.
  *
+ * PIN: VerifyPin and signing present the PIN to the card once per session: the key decrypted with it is kept while
+ * reader, PIN and key file stay the same, so further calls cost no derivation and no counter access. The key file is
+ * encrypted under a scrypt derivation of the PIN (about 0.16 s a PIN), and the card counts wrong PINs in a row in
+ * the file `PIN-FEHLER` of its reader folder: the third locks the card, which then refuses the right PIN as well until
+ * it is unlocked (unlockCard, `quorvex-card --unlock`); a right PIN before that starts the count again. An empty PIN
+ * is not presented and not counted. A wrong PIN presented to the card elsewhere ends this unit's session with it.
+ *
  * DEP export: one group with the given certificate ("" allowed) and chain (";"-separated, "" for none); false when a
  * certificate is not Base64 DER or a receipt is not a well-formed compact JWS. The delimited form splits the text at
  * every character a compact JWS cannot hold (line break, blank, ';', ',' ...), since the format names no delimiter.
@@ -35,15 +42,22 @@ namespace rksv {
  * image's own format; false for an empty or undecodable image, a mismatching or unknown type, or a failed write.
  * SignReceipt and its siblings leave Signed::image and Signed::secondImage empty; callers make them here.
  *
- * Not thread-safe; every call reads the folder anew.
+ * Not thread-safe; every call looks at the folder anew (a file is read again when its stamp has changed).
  */
 class SoftwareUnit : public Component
 {
 public:
-    //! The algorithm field of every receipt this unit signs (a test trust service provider number).
-    static constexpr std::string_view ALGORITHM = "R1-AT100";
+    //! The algorithm field of every receipt this unit signs: suite R1 with the unit's provider code.
+    static constexpr std::string_view ALGORITHM = "R1-AT99";
+    //! The provider code (`vda_id` towards FinanzOnline) of the unit's cards: a code of the form FinanzOnline accepts
+    //! that no real trust service provider holds.
+    static constexpr std::string_view VDA_ID = "AT99";
     //! Name of the failure marker file in a reader folder.
     static constexpr std::string_view FAILED_MARKER = "AUSGEFALLEN";
+    //! Name of the file in a reader folder that counts the wrong PINs presented in a row (owner-only).
+    static constexpr std::string_view PIN_ERROR_FILE = "PIN-FEHLER";
+    //! Wrong PINs in a row that lock a card.
+    static constexpr int PIN_TRIES = 3;
 
     //! The readers are the sub-folders of `folder` (made absolute now, so a later change of directory is harmless).
     explicit SoftwareUnit(const std::filesystem::path& folder);
@@ -82,13 +96,27 @@ private:
         Training,
         Storno
     };
+    //! What the files of a reader folder say beside the card.
+    struct Marks
+    {
+        bool failed = false;    //!< the failure marker, in any case
+        bool wrongPins = false; //!< a count of wrong PINs: one was presented since the last right PIN
+    };
+
     bool sign(const Receipt& receipt, Kind kind, Signed& out);
+    //! The reader folder's marks; the folder is read anew only when its entries may have changed since the last look.
+    Marks readerMarks(const std::filesystem::path& folder);
     //! The reader's folder when `reader` names one of the readers; empty otherwise.
     std::filesystem::path readerFolder(const std::string& reader);
-    //! The card certificate in the reader folder, nullptr when there is none (kept while its file is unchanged).
+    //! The card certificate in the reader folder, nullptr when there is none (kept while its file is unchanged; its
+    //! serial in m_certificateSerial).
     X509* cardCertificate(const std::filesystem::path& folder);
-    //! The card key decrypted with the PIN, nullptr for a wrong PIN (kept while reader, PIN and key file stay).
-    EVP_PKEY* cardKey(const std::filesystem::path& folder, const std::string& pin, X509* certificate);
+    /**
+     * The card key decrypted with the PIN (kept while reader, PIN and key file stay). nullptr for a missing or wrong
+     * PIN, a locked card, an unusable key file or a counter that cannot be written; `refusal` then says why in German.
+     */
+    EVP_PKEY*
+    cardKey(const std::filesystem::path& folder, const std::string& pin, X509* certificate, std::string& refusal);
 
     std::filesystem::path m_folder;
     // The last card key decrypted and the last certificate parsed.
@@ -99,17 +127,32 @@ private:
     std::filesystem::path m_certificateFolder;
     std::string m_certificateText;
     std::shared_ptr<X509> m_certificate;
+    std::string m_certificateSerial;
+    // The marks last found in a reader folder and the state of the folder then (no folder: look again).
+    std::filesystem::path m_marksFolder;
+    std::string m_marksStamp;
+    Marks m_marks;
 };
 
 //! "DD.MM.YYYY hh:mm:ss" → "YYYY-MM-DDThh:mm:ss"; "" unless the text is exactly of that form with a valid date.
 std::string receiptDateTime(std::string_view text);
 
+//! Who issues a test card: the root CA itself, or an intermediate CA that the root CA issues.
+enum class TestCardIssuer
+{
+    RootCa,
+    IntermediateCa
+};
+
 /**
- * Makes a test card in `readers/reader/`: certificate.pem, chain.pem and key.pem (PKCS#8, AES-256-CBC under `pin`).
- * The card certificate (EC P-256, serial `serialHex` or 16 random bytes when empty, valid from yesterday for five
- * years) is issued by a throwaway CA (EC P-256) kept in `caDir` (ca-certificate.pem, ca-key.pem; reused when present,
- * created otherwise; when `caDir` is empty the CA lives only for this call). Existing card files are overwritten.
- * On success `serial` holds the serial as GetCardInReader reports it; on failure `error` says why in German.
+ * Makes a test card in `readers/reader/`: certificate.pem, chain.pem and key.pem (PKCS#8, AES-256-CBC under a scrypt
+ * derivation of `pin`). The card certificate (EC P-256, serial `serialHex` or 16 random bytes when empty, valid from
+ * yesterday for five years) is issued by a throwaway root CA (EC P-256) kept in `caDir` (ca-certificate.pem,
+ * ca-key.pem; reused when present, created otherwise; when `caDir` is empty the CA lives only for this call), or with
+ * `IntermediateCa` by an intermediate CA that root issues, kept beside it (intermediate-certificate.pem,
+ * intermediate-key.pem); chain.pem then holds the intermediate, then the root. Existing card files are replaced and
+ * the card's count of wrong PINs starts at 0. Key files are written owner-only (0600), certificates 0644, whatever
+ * the umask. On success `serial` holds the serial as GetCardInReader reports it; on failure `error` says why in German.
  */
 bool createTestCard(const std::filesystem::path& readers,
                     const std::string& reader,
@@ -117,6 +160,13 @@ bool createTestCard(const std::filesystem::path& readers,
                     const std::string& serialHex,
                     const std::filesystem::path& caDir,
                     std::string& serial,
-                    std::string& error);
+                    std::string& error,
+                    TestCardIssuer issuer = TestCardIssuer::RootCa);
+
+/**
+ * Unlocks the card in `readers/reader/` that three wrong PINs locked: its count of wrong PINs starts at 0 again.
+ * False with `error` in German when there is no such reader or the count cannot be removed.
+ */
+bool unlockCard(const std::filesystem::path& readers, const std::string& reader, std::string& error);
 
 } // namespace rksv

@@ -1,5 +1,7 @@
-// quorvex-card --readers <folder> --reader <name> --pin <pin> [--serial <hex>] [--ca-dir <folder>]
-// Makes a test card for the software signature unit in <folder>/<name>/.
+// quorvex-card --readers <folder> --reader <name> --pin <pin> [--serial <hex>] [--ca-dir <folder>] [--intermediate]
+// quorvex-card --readers <folder> --reader <name> --unlock
+// Makes a test card for the software signature unit in <folder>/<name>/, or unlocks the card there that three wrong
+// PINs in a row locked.
 
 #include "rksv/SoftwareUnit.h"
 
@@ -10,7 +12,12 @@
 namespace {
 
 constexpr std::string_view USAGE =
-    "Aufruf: quorvex-card --readers <Ordner> --reader <Name> --pin <PIN> [--serial <hex>] [--ca-dir <Ordner>]\n";
+    "Aufruf: quorvex-card --readers <Ordner> --reader <Name> --pin <PIN> [--serial <hex>] [--ca-dir <Ordner>]\n"
+    "                     [--intermediate]\n"
+    "        quorvex-card --readers <Ordner> --reader <Name> --unlock\n"
+    "  --intermediate  die Karte von einer Zwischen-CA ausstellen lassen, die die Test-CA ausstellt\n"
+    "                  (chain.pem: erst die Zwischen-CA, dann die Test-CA)\n"
+    "  --unlock        die Karte entsperren, die drei falsche PINs hintereinander gesperrt haben\n";
 
 } // namespace
 
@@ -22,11 +29,23 @@ int main(int argc, char** argv)
     std::string serialHex;
     std::string caDir;
     bool pinGiven = false;
+    bool cardOptionGiven = false;
+    bool unlock = false;
+    auto issuer = rksv::TestCardIssuer::RootCa;
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
         if (option == "--help" || option == "-h") {
             std::cout << USAGE;
             return 0;
+        }
+        if (option == "--unlock") {
+            unlock = true;
+            continue;
+        }
+        if (option == "--intermediate") {
+            issuer = rksv::TestCardIssuer::IntermediateCa;
+            cardOptionGiven = true;
+            continue;
         }
         if (i + 1 >= argc) {
             std::cerr << "Fehlender Wert für " << option << ".\n" << USAGE;
@@ -42,20 +61,35 @@ int main(int argc, char** argv)
             pinGiven = true;
         } else if (option == "--serial") {
             serialHex = value;
+            cardOptionGiven = true;
         } else if (option == "--ca-dir") {
             caDir = value;
+            cardOptionGiven = true;
         } else {
             std::cerr << "Unbekannte Option " << option << ".\n" << USAGE;
             return 2;
         }
+    }
+    std::string error;
+    if (unlock) {
+        if (readers.empty() || reader.empty() || pinGiven || cardOptionGiven) {
+            std::cerr << "--unlock braucht --readers und --reader und verträgt keine Angaben für eine neue Karte.\n"
+                      << USAGE;
+            return 2;
+        }
+        if (!rksv::unlockCard(readers, reader, error)) {
+            std::cerr << "Fehler: " << error << '\n';
+            return 1;
+        }
+        std::cout << "Karte in Kartenleser " << reader << " (" << readers << ") entsperrt.\n";
+        return 0;
     }
     if (readers.empty() || reader.empty() || !pinGiven) {
         std::cerr << "--readers, --reader und --pin sind nötig.\n" << USAGE;
         return 2;
     }
     std::string serial;
-    std::string error;
-    if (!rksv::createTestCard(readers, reader, pin, serialHex, caDir, serial, error)) {
+    if (!rksv::createTestCard(readers, reader, pin, serialHex, caDir, serial, error, issuer)) {
         std::cerr << "Fehler: " << error << '\n';
         return 1;
     }

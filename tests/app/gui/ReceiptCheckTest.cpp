@@ -90,7 +90,7 @@ private slots:
         });
         form->findChild<QPushButton*>(QStringLiteral("pshBondruck"))->click();
         const auto receipt = form->findChild<QPlainTextEdit*>(QStringLiteral("sleBeleg"))->toPlainText();
-        QVERIFY2(receipt.startsWith(QStringLiteral("_R1-AT100_")), qPrintable(receipt));
+        QVERIFY2(receipt.startsWith(QStringLiteral("_R1-AT99_")), qPrintable(receipt));
 
         const auto before = service.requests().size();
         window.findChild<QPushButton*>(QStringLiteral("pshOk"))->click();
