@@ -1,8 +1,9 @@
 // The DEP export of 1 000 000 receipts (JWS texts of about 350 characters, two cards taking turns every 100 000
-// receipts) against a bare SELECT of the same rows and columns through the same ODBC driver that fetches every
-// value: the ratio of the two (target: at most 3), and the peak memory of the export in a fresh process against the
-// size of the file it writes (target: at most twice). The export's save-as dialog is cancelled, so each timed run
-// writes the whole temporary file and deletes it.
+// receipts), composed by the program and by the signing component (the software signature unit), against a bare
+// SELECT of the same rows and columns through the same ODBC driver that fetches every value: the ratio of each to it
+// (target for the program's own: at most 3), and the peak memory of each export in a fresh process against the size
+// of the file it writes (target: at most twice). The export's save-as dialog is cancelled, so each timed run writes
+// the whole temporary file and deletes it.
 //
 //   build/bench/dep_bench               SQLite through its ODBC driver, then MariaDB on a private server
 //   build/bench/dep_bench --sqlite      SQLite only
@@ -11,6 +12,7 @@
 #include "db/Database.h"
 #include "db/Odbc.h"
 #include "rksv/DepExport.h"
+#include "rksv/SoftwareUnit.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
@@ -24,6 +26,8 @@
 #include <map>
 #include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 using namespace std::chrono;
 
@@ -35,6 +39,45 @@ constexpr year_month_day TO = year{2026} / December / 31;
 
 std::map<std::string, std::shared_ptr<db::Connection>> databases;
 std::map<std::string, std::string> connectionStrings;
+//! The two cards of the software signature unit in the folder "Karten": certificate and chain each.
+std::vector<std::pair<std::string, std::string>> cards;
+
+// Two test cards, so that the signing component accepts the certificates it is given; false with the reason printed.
+bool makeCards(const testsupport::TempDir& dir)
+{
+    rksv::SoftwareUnit unit(dir.file("Karten"));
+    for (const std::string reader : {"Leser 1", "Leser 2"}) {
+        std::string serial;
+        std::string error;
+        std::string certificate;
+        std::string chain;
+        if (!rksv::createTestCard(dir.file("Karten"), reader, "123456", "", dir.file("ca " + reader), serial, error)
+            || !unit.GetCardCertificate(reader, certificate, chain)) {
+            std::cerr << "test card not made: " << error << '\n';
+            return false;
+        }
+        cards.emplace_back(certificate, chain);
+    }
+    return true;
+}
+
+void insertCards(db::Connection& connection)
+{
+    for (std::size_t card = 0; card < cards.size(); ++card) {
+        connection.execute("INSERT INTO CARDS (CRDID, KASSA, SERNR, BASE64, CHAIN) VALUES (?, '01', ?, ?, ?)",
+                           {std::to_string(card + 1), std::to_string(card + 1), cards[card].first, cards[card].second});
+    }
+}
+
+// The installation the signing service needs: company number, product and the software unit's readers.
+void setUpInstallation(const std::string& folder)
+{
+    auto& program = app::program();
+    program.DefaultDir = folder;
+    program.HostProduct = "Plumoxa";
+    program.CompanyNumber = "0815";
+    program.connections.signatur = "Software:" + folder + "Karten";
+}
 
 std::shared_ptr<db::Connection> sqliteWith(const testsupport::TempDir& dir)
 {
@@ -43,16 +86,14 @@ std::shared_ptr<db::Connection> sqliteWith(const testsupport::TempDir& dir)
     connectionStrings["sqlite"] = testsupport::sqliteConnectionString(file);
     auto connection = std::make_shared<db::Connection>(connectionStrings["sqlite"]);
     const auto count = std::to_string(RECEIPTS);
-    connection->execute(
-        "INSERT INTO BONS (BONID, KASSA, DATUM, ZEIT, BONNR, TYP, RKSV_TYP, RKSV_JWS, RKSV_CRDID) "
-        "WITH RECURSIVE seq(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM seq WHERE i < "
-        + count + ") SELECT i, '01', date('2026-01-01', '+' || ((i - 1) * 365 / " + count
-        + ") || ' days'), '10:00:00', i, 'B', CASE WHEN i % 30000 = 0 THEN 'M' ELSE '' END, "
-          "'eyJhbGciOiJFUzI1NiJ9.' || hex(randomblob(120)) || '.' || hex(randomblob(43)), 1 + (i / 100000) % 2 "
-          "FROM seq");
-    connection->execute("INSERT INTO CARDS (CRDID, KASSA, SERNR, BASE64, CHAIN) SELECT 1, '01', '1a', "
-                        "hex(randomblob(300)), hex(randomblob(300)) UNION ALL SELECT 2, '01', '2b', "
-                        "hex(randomblob(300)), hex(randomblob(300))");
+    connection->execute("INSERT INTO BONS (BONID, KASSA, DATUM, ZEIT, BONNR, TYP, RKSV_TYP, RKSV_JWS, RKSV_CRDID) "
+                        "WITH RECURSIVE seq(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM seq WHERE i < "
+                        + count + ") SELECT i, '01', date('2026-01-01', '+' || ((i - 1) * 365 / " + count
+                        + ") || ' days'), '10:00:00', i, 'B', CASE WHEN i % 30000 = 0 THEN 'M' ELSE '' END, "
+                          "'eyJhbGciOiJFUzI1NiJ9.' || hex(randomblob(120)) || '.' || hex(randomblob(42)) || 'AA', "
+                          "1 + (i / 100000) % 2 "
+                          "FROM seq");
+    insertCards(*connection);
     return connection;
 }
 
@@ -65,26 +106,34 @@ std::shared_ptr<db::Connection> mariadbWith(testsupport::MariaDbServer& server)
                         "SELECT seq, '01', DATE_ADD('2026-01-01', INTERVAL ((seq - 1) * 365 DIV "
                         + count
                         + ") DAY), '10:00:00', seq, 'B', IF(seq % 30000 = 0, 'M', ''), "
-                          "CONCAT('eyJhbGciOiJFUzI1NiJ9.', HEX(RANDOM_BYTES(120)), '.', HEX(RANDOM_BYTES(43))), "
+                          "CONCAT('eyJhbGciOiJFUzI1NiJ9.', HEX(RANDOM_BYTES(120)), '.', HEX(RANDOM_BYTES(42)), 'AA'), "
                           "1 + (seq DIV 100000) % 2 FROM seq_1_to_"
                         + count);
-    connection->execute("INSERT INTO CARDS (CRDID, KASSA, SERNR, BASE64, CHAIN) VALUES "
-                        "(1, '01', '1a', HEX(RANDOM_BYTES(300)), HEX(RANDOM_BYTES(300))), "
-                        "(2, '01', '2b', HEX(RANDOM_BYTES(300)), HEX(RANDOM_BYTES(300)))");
+    insertCards(*connection);
     return connection;
 }
 
-void depExport(benchmark::State& state, const std::string& name)
+// The export composed by the program ("json") or by the signing component ("rksv").
+void runExport(rksv::RKSVExport& exporter, const std::string& way)
+{
+    if (way == "rksv") {
+        exporter.DoDepExpRksv("01", FROM, TO);
+    } else {
+        exporter.DoDepExpJson("01", FROM, TO);
+    }
+}
+
+void depExport(benchmark::State& state, const std::string& name, const std::string& way)
 {
     const auto& connection = databases.at(name);
     testsupport::ScriptedDialogs cancelling; // the save-as dialog is cancelled: the temporary file is deleted
     long receipts = 0;
     for (auto _ : state) {
         rksv::RKSVExport exporter(connection);
-        exporter.DoDepExpJson("01", FROM, TO);
+        runExport(exporter, way);
         receipts = exporter.accReceipts();
     }
-    if (receipts != RECEIPTS) {
+    if (receipts != RECEIPTS || !cancelling.shown().empty()) {
         state.SkipWithError("not every receipt was exported");
     }
     state.counters["receipts"] = static_cast<double>(receipts);
@@ -127,26 +176,29 @@ long statusKiB(const char* key)
 }
 
 // In a fresh process: the memory the export needs above what the process held before it, against the file.
-int measureMemory(const std::string& connectionString, const std::string& folder)
+int measureMemory(const std::string& way, const std::string& connectionString, const std::string& folder)
 {
-    app::program().DefaultDir = folder;
+    setUpInstallation(folder);
     auto connection = std::make_shared<db::Connection>(connectionString);
     testsupport::ScriptedDialogs dialogs;
     dialogs.answerSaveAs(folder + "dep-speicher");
     const long before = statusKiB("VmHWM");
     rksv::RKSVExport exporter(connection);
-    exporter.DoDepExpJson("01", FROM, TO);
+    runExport(exporter, way);
     const long after = statusKiB("VmHWM");
+    if (exporter.accSaved().empty()) {
+        return 1;
+    }
     const auto size = std::filesystem::file_size(exporter.accSaved());
     std::filesystem::remove(exporter.accSaved());
     std::printf("%ld %ld %ld %llu\n", exporter.accReceipts(), before, after, static_cast<unsigned long long>(size));
     return 0;
 }
 
-void reportMemory(const std::string& name, const std::string& folder)
+void reportMemory(const std::string& way, const std::string& name, const std::string& folder)
 {
-    const std::string command =
-        "'/proc/" + std::to_string(getpid()) + "/exe' --memory '" + connectionStrings.at(name) + "' '" + folder + "'";
+    const std::string command = "'/proc/" + std::to_string(getpid()) + "/exe' --memory " + way + " '"
+                                + connectionStrings.at(name) + "' '" + folder + "'";
     FILE* child = popen(command.c_str(), "r");
     long receipts = 0;
     long before = 0;
@@ -157,12 +209,12 @@ void reportMemory(const std::string& name, const std::string& folder)
         pclose(child);
     }
     if (!read) {
-        std::cout << name << ": memory not measured\n";
+        std::cout << way << ", " << name << ": memory not measured\n";
         return;
     }
     const double grown = static_cast<double>(after - before) * 1024.0;
-    std::cout << name << ": " << receipts << " receipts, file " << size / (1024 * 1024) << " MiB, peak memory "
-              << after / 1024 << " MiB (" << static_cast<long>(grown / (1024 * 1024))
+    std::cout << way << ", " << name << ": " << receipts << " receipts, file " << size / (1024 * 1024)
+              << " MiB, peak memory " << after / 1024 << " MiB (" << static_cast<long>(grown / (1024 * 1024))
               << " MiB above the start), export memory / file size: " << grown / static_cast<double>(size) << '\n';
 }
 
@@ -170,8 +222,8 @@ void reportMemory(const std::string& name, const std::string& folder)
 
 int main(int argc, char** argv)
 {
-    if (argc == 4 && std::string(argv[1]) == "--memory") {
-        return measureMemory(argv[2], argv[3]);
+    if (argc == 5 && std::string(argv[1]) == "--memory") {
+        return measureMemory(argv[2], argv[3], argv[4]);
     }
     benchmark::Initialize(&argc, argv);
     bool sqliteOnly = false;
@@ -179,8 +231,10 @@ int main(int argc, char** argv)
         sqliteOnly = sqliteOnly || std::string(argv[i]) == "--sqlite";
     }
     testsupport::TempDir dir;
-    app::program().DefaultDir = dir.path();
-    app::program().HostProduct = "Plumoxa";
+    setUpInstallation(dir.path());
+    if (!makeCards(dir)) {
+        return 1;
+    }
     databases["sqlite"] = sqliteWith(dir);
     std::unique_ptr<testsupport::MariaDbServer> server;
     if (!sqliteOnly) {
@@ -188,10 +242,12 @@ int main(int argc, char** argv)
         databases["mariadb"] = mariadbWith(*server);
     }
     for (const auto& [name, connection] : databases) {
-        benchmark::RegisterBenchmark(("DepExport/" + name).c_str(), depExport, name)
-            ->Unit(benchmark::kMillisecond)
-            ->Iterations(1)
-            ->Repetitions(3);
+        for (const std::string way : {"json", "rksv"}) {
+            benchmark::RegisterBenchmark(("DepExport/" + way + "/" + name).c_str(), depExport, name, way)
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(1)
+                ->Repetitions(3);
+        }
         benchmark::RegisterBenchmark(("BareSelect/" + name).c_str(), bareSelect, name)
             ->Unit(benchmark::kMillisecond)
             ->Iterations(1)
@@ -200,10 +256,14 @@ int main(int argc, char** argv)
     bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     for (const auto& [name, connection] : databases) {
-        reporter.printRatio("DEP export / bare SELECT, " + name, "DepExport/" + name, "BareSelect/" + name);
+        reporter.printRatio("DEP export / bare SELECT, " + name, "DepExport/json/" + name, "BareSelect/" + name);
+        reporter.printRatio(
+            "DEP export by the component / bare SELECT, " + name, "DepExport/rksv/" + name, "BareSelect/" + name);
     }
     for (const auto& [name, connection] : databases) {
-        reportMemory(name, dir.path());
+        for (const std::string way : {"json", "rksv"}) {
+            reportMemory(way, name, dir.path());
+        }
     }
     benchmark::Shutdown();
     return 0;

@@ -13,6 +13,7 @@
 #include "rksv/Rksv.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -110,9 +111,10 @@ constexpr int FIRST_WINDOW_DAYS = 8;
 constexpr int LAST_WINDOW_DAYS = 512;
 
 /**
- * The receipts of a till (or of every till) from a date on, up to an optional end date, in each till's signing order
- * (KASSA, then TILL_ORDER: DATUM, BONNR, and BONID), read till by till and a batch at a time, so that no more than
- * one batch is held.
+ * The receipts of a till (or of every till) from a date on, in each till's signing order (KASSA, then TILL_ORDER:
+ * DATUM, BONNR, and BONID), read till by till and a batch at a time, so that no more than one batch is held. Without
+ * a till, the tills are those with receipts from the date on, or, given an end date for the list, those with
+ * receipts up to it; their receipts are read past it all the same (the caller ends a till's with skipTill).
  *
  * Every query spans a window of days with both ends given and continues after the last row read, on the index
  * (KASSA, DATUM, BONNR). The closed window matters: given only a start date, MariaDB reads the till's index from its
@@ -137,22 +139,21 @@ public:
     ReceiptRows(std::shared_ptr<db::Connection> connection,
                 const std::string& condition,
                 std::chrono::year_month_day from,
-                std::optional<std::chrono::year_month_day> to,
-                const std::string& till)
+                const std::string& till,
+                std::optional<std::chrono::year_month_day> tillsUntil = std::nullopt)
         : m_connection(std::move(connection))
         , m_kind(m_connection->kind())
         , m_condition(condition.empty() ? std::string("1 = 1") : condition)
         , m_from(from)
-        , m_to(to)
     {
         if (!till.empty()) {
             m_tills.push_back(till);
             return;
         }
         db::Statement statement(*m_connection);
-        statement.execute("SELECT DISTINCT KASSA FROM BONS WHERE (" + m_condition
-                          + ") AND DATUM >= " + db::D2SQL(from, m_kind)
-                          + (to ? " AND DATUM <= " + db::D2SQL(*to, m_kind) : std::string()) + " ORDER BY KASSA");
+        statement.execute(
+            "SELECT DISTINCT KASSA FROM BONS WHERE (" + m_condition + ") AND DATUM >= " + db::D2SQL(from, m_kind)
+            + (tillsUntil ? " AND DATUM <= " + db::D2SQL(*tillsUntil, m_kind) : std::string()) + " ORDER BY KASSA");
         while (statement.fetch()) {
             m_tills.push_back(statement.get(0).value_or(std::string()));
         }
@@ -161,6 +162,14 @@ public:
     //! Moves to the next row; false past the last.
     bool next() { return ++m_position < m_batch.size() || fetch(); }
     const Row& row() const { return m_batch[m_position]; }
+    //! Leaves the rest of the current till's receipts out: the next row is the first of the next till.
+    void skipTill()
+    {
+        m_batch.clear();
+        m_position = static_cast<std::size_t>(-1);
+        m_started = false;
+        ++m_till;
+    }
 
 private:
     using Days = std::chrono::sys_days;
@@ -179,8 +188,7 @@ private:
     bool startTill()
     {
         const std::vector<db::Text> till{m_tills[m_till]};
-        const auto range = " FROM BONS WHERE KASSA = ? AND DATUM >= " + db::D2SQL(m_from, m_kind)
-                           + (m_to ? " AND DATUM <= " + db::D2SQL(*m_to, m_kind) : std::string());
+        const auto range = " FROM BONS WHERE KASSA = ? AND DATUM >= " + db::D2SQL(m_from, m_kind);
         // Two queries: SQLite answers MIN and MAX from the index only one at a time.
         const auto first = m_connection->queryRow("SELECT MIN(DATUM)" + range, till);
         const auto last = m_connection->queryRow("SELECT MAX(DATUM)" + range, till);
@@ -260,7 +268,6 @@ private:
     db::Kind m_kind;
     std::string m_condition;
     std::chrono::year_month_day m_from;
-    std::optional<std::chrono::year_month_day> m_to;
     std::vector<std::string> m_tills;
     std::size_t m_till = 0;
     bool m_started = false;
@@ -299,6 +306,299 @@ void appendQuoted(std::string& out, std::string_view text)
     out += '"';
 }
 
+// The issuing certificates of a card as CARDS.CHAIN holds them: Base64 DER texts joined by ";". Rows written before
+// the card registration dropped the list's JSON wrapper still carry it (`"Zertifizierungsstellen":["` ... `"\r\n]`,
+// possibly with `","` between the entries). Nothing of the wrapper, no blank, line break or NUL character can be part
+// of Base64, so all of them are left out, and so are empty entries.
+std::vector<std::string> issuersOf(std::string_view chain)
+{
+    constexpr std::string_view WRAPPER = "\"Zertifizierungsstellen\"";
+    if (const auto name = chain.find(WRAPPER); name != std::string_view::npos) {
+        chain.remove_prefix(name + WRAPPER.size());
+    }
+    constexpr std::string_view DROPPED("\"[]{}:\0", 7);
+    std::vector<std::string> issuers(1);
+    for (const char c : chain) {
+        if (c == ';' || c == ',') {
+            if (!issuers.back().empty()) {
+                issuers.emplace_back();
+            }
+        } else if (DROPPED.find(c) == std::string_view::npos && std::isspace(static_cast<unsigned char>(c)) == 0) {
+            issuers.back() += c;
+        }
+    }
+    if (issuers.back().empty()) {
+        issuers.pop_back();
+    }
+    return issuers;
+}
+
+// A card's certificate and issuing certificates; both empty when the card is not registered.
+struct CardTexts
+{
+    std::string certificate;
+    std::vector<std::string> issuers;
+};
+
+CardTexts cardTexts(db::DbCrd& cards, const std::string& crdid)
+{
+    CardTexts card;
+    if (cards.Seek("CRDID", crdid)) {
+        card.certificate = app::withoutNul(cards.FieldGet("BASE64"));
+        card.issuers = issuersOf(cards.FieldGet("CHAIN"));
+    }
+    return card;
+}
+
+/**
+ * A cursor over a JSON text for taking the signing component's answer apart: tokens separated by any white space, the
+ * text of strings and of whole values as written.
+ */
+class JsonCursor
+{
+public:
+    explicit JsonCursor(std::string_view text)
+        : m_text(text)
+    {}
+
+    //! The position of the next token.
+    std::size_t next()
+    {
+        skipSpace();
+        return m_position;
+    }
+    //! The position right after the last token taken.
+    std::size_t here() const { return m_position; }
+    std::string_view between(std::size_t from, std::size_t to) const { return m_text.substr(from, to - from); }
+    bool atEnd() { return next() == m_text.size(); }
+
+    //! Takes the character when it is the next token.
+    bool take(char c)
+    {
+        if (next() < m_text.size() && m_text[m_position] == c) {
+            ++m_position;
+            return true;
+        }
+        return false;
+    }
+    //! Takes a string; its text between the quotes, escapes as written.
+    std::optional<std::string_view> string()
+    {
+        if (!take('"')) {
+            return std::nullopt;
+        }
+        const std::size_t start = m_position;
+        while (m_position < m_text.size()) {
+            const char c = m_text[m_position];
+            if (c == '"') {
+                ++m_position;
+                return m_text.substr(start, m_position - 1 - start);
+            }
+            m_position += c == '\\' ? 2 : 1;
+        }
+        return std::nullopt;
+    }
+    //! Takes one value of any kind: string, object, array, number or literal.
+    bool value()
+    {
+        if (next() >= m_text.size()) {
+            return false;
+        }
+        const char first = m_text[m_position];
+        if (first == '"') {
+            return string().has_value();
+        }
+        if (first != '{' && first != '[') {
+            const std::size_t start = m_position;
+            while (m_position < m_text.size()
+                   && std::string_view(",:[]{}\" \t\r\n").find(m_text[m_position]) == std::string_view::npos) {
+                ++m_position;
+            }
+            return m_position > start;
+        }
+        std::string closing; // the brackets still open, as the characters that close them
+        while (m_position < m_text.size()) {
+            const char c = m_text[m_position];
+            if (c == '"') {
+                if (!string()) {
+                    return false;
+                }
+                continue;
+            }
+            ++m_position;
+            if (c == '{' || c == '[') {
+                closing += c == '{' ? '}' : ']';
+            } else if (c == '}' || c == ']') {
+                if (closing.empty() || closing.back() != c) {
+                    return false;
+                }
+                closing.pop_back();
+                if (closing.empty()) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
+private:
+    void skipSpace()
+    {
+        while (m_position < m_text.size()
+               && (m_text[m_position] == ' ' || m_text[m_position] == '\t' || m_text[m_position] == '\n'
+                   || m_text[m_position] == '\r')) {
+            ++m_position;
+        }
+    }
+
+    std::string_view m_text;
+    std::size_t m_position = 0;
+};
+
+// A group object of the answer, read from its opening brace on.
+std::optional<DepAnswerGroup> groupOf(JsonCursor& in)
+{
+    if (!in.take('{')) {
+        return std::nullopt;
+    }
+    DepAnswerGroup group;
+    bool receipts = false;
+    do {
+        const std::size_t start = in.next();
+        const auto key = in.string();
+        if (!key || !in.take(':')) {
+            return std::nullopt;
+        }
+        if (*key != "Belege-kompakt") {
+            if (!in.value()) {
+                return std::nullopt;
+            }
+            group.members += (group.members.empty() ? "" : ",") + std::string(in.between(start, in.here()));
+            continue;
+        }
+        if (receipts || !in.take('[')) {
+            return std::nullopt;
+        }
+        const std::size_t first = in.next();
+        std::size_t last = first;
+        if (!in.take(']')) {
+            do {
+                if (!in.value()) {
+                    return std::nullopt;
+                }
+                last = in.here();
+            } while (in.take(','));
+            if (!in.take(']')) {
+                return std::nullopt;
+            }
+        }
+        group.receipts = in.between(first, last);
+        receipts = true;
+    } while (in.take(','));
+    if (!in.take('}') || !receipts) {
+        return std::nullopt;
+    }
+    return group;
+}
+
+/**
+ * The DEP that the signing component composes, for any number of receipts in bounded memory: the component gets the
+ * receipts a chunk at a time (RKSVExport::COMPONENT_CHUNK), with the certificate and chain of their card, and the
+ * answers for the chunks of one card run are joined into one group of the temporary file: the group's certificate
+ * members from the first answer, the receipts of every answer in order. A failed or unreadable answer ends it, with
+ * the reason in error().
+ */
+class ComponentDep
+{
+public:
+    ComponentDep(RKSV& service, TempFile& out)
+        : m_service(service)
+        , m_out(out)
+    {
+        m_chunk.reserve(RKSVExport::COMPONENT_CHUNK);
+        m_out.write("{\"Belege-Gruppe\":[");
+    }
+
+    //! Ends the open group; the next receipts go to the component with this certificate and chain.
+    [[nodiscard]] bool startGroup(const std::string& certificate, const std::string& chain)
+    {
+        if (!endGroup()) {
+            return false;
+        }
+        m_service.assBase64(certificate);
+        m_service.assChain(chain);
+        return true;
+    }
+    [[nodiscard]] bool add(std::string jws)
+    {
+        m_chunk.push_back(std::move(jws));
+        return m_chunk.size() < static_cast<std::size_t>(RKSVExport::COMPONENT_CHUNK) || flush();
+    }
+    //! Ends the last group and the list of groups.
+    [[nodiscard]] bool finish()
+    {
+        if (!endGroup()) {
+            return false;
+        }
+        m_out.write("]}");
+        return true;
+    }
+    const std::string& error() const { return m_error; }
+
+private:
+    bool endGroup()
+    {
+        if (!flush()) {
+            return false;
+        }
+        if (m_groupOpen) {
+            m_out.write("]}");
+            m_groupOpen = false;
+        }
+        return true;
+    }
+    bool flush()
+    {
+        if (m_chunk.empty()) {
+            return true;
+        }
+        const std::string json = m_service.ExportJws(m_chunk);
+        m_chunk.clear();
+        if (json.empty()) {
+            m_error = m_service.accMsgFirst();
+            return false;
+        }
+        const auto group = depAnswerGroup(json);
+        if (!group) {
+            m_error = "Antwort der Signaturkomponente nicht lesbar";
+            return false;
+        }
+        if (!m_groupOpen) {
+            m_out.write(m_groups++ == 0 ? "{" : ",{");
+            m_out.write(group->members);
+            m_out.write(group->members.empty() ? "\"Belege-kompakt\":[" : ",\"Belege-kompakt\":[");
+            m_groupOpen = true;
+            m_groupHasReceipts = false;
+        }
+        if (!group->receipts.empty()) {
+            if (m_groupHasReceipts) {
+                m_out.write(",");
+            }
+            m_out.write(group->receipts);
+            m_groupHasReceipts = true;
+        }
+        return true;
+    }
+
+    RKSV& m_service;
+    TempFile& m_out;
+    std::vector<std::string> m_chunk;
+    std::string m_error;
+    int m_groups = 0;
+    bool m_groupOpen = false;
+    bool m_groupHasReceipts = false;
+};
+
 std::string eightDigits(std::chrono::year_month_day date)
 {
     return app::replaceAll(app::formatIsoDate(date), "-", "");
@@ -335,6 +635,38 @@ void reportUnwritten(const std::string& path)
 }
 
 } // namespace
+
+std::optional<DepAnswerGroup> depAnswerGroup(std::string_view json)
+{
+    JsonCursor in(json);
+    if (!in.take('{')) {
+        return std::nullopt;
+    }
+    std::optional<DepAnswerGroup> group;
+    do {
+        const auto key = in.string();
+        if (!key || !in.take(':')) {
+            return std::nullopt;
+        }
+        if (*key != "Belege-Gruppe") {
+            if (!in.value()) {
+                return std::nullopt;
+            }
+            continue;
+        }
+        if (group || !in.take('[')) {
+            return std::nullopt;
+        }
+        group = groupOf(in);
+        if (!group || !in.take(']')) {
+            return std::nullopt;
+        }
+    } while (in.take(','));
+    if (!in.take('}') || !in.atEnd()) {
+        return std::nullopt;
+    }
+    return group;
+}
 
 std::string depTempName(const std::string& kassa, std::chrono::year_month_day from, std::chrono::year_month_day to)
 {
@@ -386,7 +718,7 @@ RKSVExport& RKSVExport::DoDepExpJson(const std::string& kassa, Date from, Date t
 
     out.write("{\n  \"Belege-Gruppe\" : [\n");
     db::DbCrd cards({"CRDID", "BASE64", "CHAIN"}, database);
-    ReceiptRows rows(database, till.empty() ? "typ = 'N'" : "typ = 'B'", from, std::nullopt, till);
+    ReceiptRows rows(database, till.empty() ? "typ = 'N'" : "typ = 'B'", from, till);
 
     std::optional<std::string> card; // the card of the open group; none before the first
     // The last receipt line gets its comma only when another receipt follows in its group.
@@ -395,22 +727,24 @@ RKSVExport& RKSVExport::DoDepExpJson(const std::string& kassa, Date from, Date t
     for (bool more = rows.next(); more && !m_stop;) {
         const auto& row = rows.row();
         if (!card || *card != row.crdid) {
-            std::string certificate;
-            std::string chain;
-            if (cards.Seek("CRDID", row.crdid)) {
-                certificate = app::withoutNul(cards.FieldGet("BASE64"));
-                chain = app::withoutNul(cards.FieldGet("CHAIN"));
-            }
+            auto [certificate, issuers] = cardTexts(cards, row.crdid);
             if (shortened) {
                 certificate = app::utf8Left(certificate, 40) + "...";
-                chain = app::utf8Left(chain, 60) + "...";
+                for (auto& issuer : issuers) {
+                    issuer = app::utf8Left(issuer, 60) + "...";
+                }
             }
             out.write(receiptWritten ? "\n      ]\n    },\n    {\n" : "    {\n");
             auto& text = out.buffer();
             text += "      \"Signaturzertifikat\" : ";
             appendQuoted(text, certificate);
             text += ",\n      \"Zertifizierungsstellen\" : [";
-            appendQuoted(text, chain);
+            for (std::size_t i = 0; i < issuers.size(); ++i) {
+                if (i > 0) {
+                    text += ',';
+                }
+                appendQuoted(text, issuers[i]);
+            }
             text += "],\n      \"Belege-kompakt\" : [\n";
             card = row.crdid;
             receiptWritten = false;
@@ -424,14 +758,16 @@ RKSVExport& RKSVExport::DoDepExpJson(const std::string& kassa, Date from, Date t
         receiptWritten = true;
         ++m_receipts;
 
-        const bool status = !app::isBlank(row.status);
+        // Past the end date a till's receipts run on until the status receipt that closes the period; the next
+        // till's receipts follow all the same.
+        const auto statusTill = app::isBlank(row.status) ? std::nullopt : std::optional<std::string>(row.kassa);
         more = rows.next();
         letWindowWork();
-        // Past the end date the export runs on until the status receipt that closes the period.
-        if (more && status) {
+        if (more && statusTill && rows.row().kassa == *statusTill) {
             const auto date = SQL2D(rows.row().datum);
             if (date && *date > to) {
-                break;
+                rows.skipTill();
+                more = rows.next();
             }
         }
     }
@@ -461,40 +797,63 @@ RKSVExport& RKSVExport::DoDepExpRksv(const std::string& kassa, Date from, Date t
         return *this;
     }
     const auto database = connection();
+    const auto tempName = depTempName("", from, to);
+    TempFile out(app::program().DefaultDir + tempName);
+    if (!out.opened()) {
+        reportUnwritten(out.path());
+        return *this;
+    }
     db::DbCrd cards({"CRDID", "BASE64", "CHAIN"}, database);
-    ReceiptRows rows(database, "", from, to, till);
+    // A till: its receipts as DoDepExpJson exports them. All tills: the receipts of every type of each till with
+    // receipts in the period; each till's run on past the end date like a single till's.
+    ReceiptRows rows(
+        database, till.empty() ? "" : "typ = 'B'", from, till, till.empty() ? std::optional<Date>(to) : std::nullopt);
 
-    // One certificate and chain go to the component: those of the last card found.
-    std::vector<std::string> receipts;
-    std::optional<std::string> card;
+    ComponentDep dep(service, out);
+    std::optional<std::string> card; // the card of the open group; none before the first
+    bool failed = false;
     m_lastTurn = std::chrono::steady_clock::now();
     for (bool more = rows.next(); more && !m_stop;) {
         const auto& row = rows.row();
         if (!card || *card != row.crdid) {
-            if (cards.Seek("CRDID", row.crdid)) {
-                service.assBase64(app::withoutNul(cards.FieldGet("BASE64")));
-                service.assChain(app::withoutNul(cards.FieldGet("CHAIN")));
+            const auto [certificate, issuers] = cardTexts(cards, row.crdid);
+            std::string chain;
+            for (const auto& issuer : issuers) {
+                chain += (chain.empty() ? "" : ";") + issuer;
             }
             card = row.crdid;
+            if (!dep.startGroup(certificate, chain)) {
+                failed = true;
+                break;
+            }
         }
-        receipts.push_back(app::withoutNul(row.jws));
+        if (!dep.add(app::withoutNul(row.jws))) {
+            failed = true;
+            break;
+        }
         ++m_receipts;
+
+        // Past the end date a till's receipts run on until the status receipt that closes the period.
+        const auto statusTill = app::isBlank(row.status) ? std::nullopt : std::optional<std::string>(row.kassa);
         more = rows.next();
         letWindowWork();
+        if (more && statusTill && rows.row().kassa == *statusTill) {
+            const auto date = SQL2D(rows.row().datum);
+            if (date && *date > to) {
+                rows.skipTill();
+                more = rows.next();
+            }
+        }
     }
     cards.Close();
     letWindowWork(true);
     if (m_stop) {
+        return *this; // the temporary file goes with its writer
+    }
+    if (failed || !dep.finish()) {
+        app::dialogs().ErrorBox(NOT_POSSIBLE + dep.error());
         return *this;
     }
-    const auto json = service.ExportJws(receipts);
-    if (json.empty()) {
-        app::dialogs().ErrorBox(NOT_POSSIBLE + service.accMsgFirst());
-        return *this;
-    }
-    const auto tempName = depTempName("", from, to);
-    TempFile out(app::program().DefaultDir + tempName);
-    out.write(json);
     if (!out.close()) {
         reportUnwritten(out.path());
         return *this;

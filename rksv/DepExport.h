@@ -5,7 +5,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace rksv {
 
@@ -13,7 +15,12 @@ namespace rksv {
  * The export of the data capture protocol (DEP) of a date range as a JSON file that the user saves under a name of
  * his choice. DoDepExpJson composes the JSON itself from the stored receipts (BONS), certificates and chains
  * (CARDS); DoDepExpRksv hands the receipts to the signing component, which composes it. Both write a temporary file
- * in the default directory first and then let the user choose the target (SaveExport).
+ * in the default directory first and then let the user choose the target (SaveExport). Both hold a bounded number
+ * of receipts at a time, however many they export.
+ *
+ * A group holds the receipts of one card run, with the card's certificate ("" when the card is not registered) and
+ * its issuing certificates, one list entry each (none when unknown). CARDS.CHAIN holds the issuing certificates
+ * joined by ";"; the JSON wrapper of older rows, blanks and line breaks in it are ignored.
  *
  * The user is reached only through app::dialogs(): error boxes, the overwrite question, the save-as dialog, and
  * "let the window work" while receipts are read (at most every eventInterval(), and once at the end), so a cancel
@@ -27,6 +34,8 @@ public:
     //! Called right before the window is let work, with the number of receipts read so far; `finished` is true the
     //! last time, when all receipts are read and before the file is saved.
     using Progress = std::function<void(long receipts, bool finished)>;
+    //! Receipts handed to the signing component in one call of its export (DoDepExpRksv).
+    static constexpr int COMPONENT_CHUNK = 4000;
 
     //! Reads from `connection`; nullptr: the program-wide connection at the time of each export.
     explicit RKSVExport(std::shared_ptr<db::Connection> connection = nullptr);
@@ -35,10 +44,18 @@ public:
      * Without a till id the receipts of type "N" of all tills, with one the receipts of type "B" of that till, in
      * each till's signing order (date, then number) from `from` on, up to `to` and past it until a status receipt (the
      * month or year receipt that closes the period) has been written. A new group starts whenever the signing card
-     * changes. Saves the file as "Datenerfassungsprotokoll" (.JSON).
+     * changes. Saves the file as "Datenerfassungsprotokoll" (.JSON). With a file "NOFULL" in the default directory
+     * the certificate is cut to 40 characters and each issuing certificate to 60, each followed by "...".
      */
     RKSVExport& DoDepExpJson(const std::string& kassa, Date from, Date to);
-    //! The receipts from `from` to `to` (of one till, or of all) through the signing component's export.
+    /**
+     * The DEP composed by the signing component (its ExportJws), one group per card run. With a till id the same
+     * receipts as DoDepExpJson; without one the receipts of every type of each till that has receipts from `from` to
+     * `to`, each till's from `from` on, up to `to` and past it until its status receipt that closes the period. The
+     * component gets COMPONENT_CHUNK receipts at a time with their card's certificate and chain. A component that is
+     * missing, refuses a chunk or answers unreadably gives an error box with its first message, and nothing is
+     * saved.
+     */
     RKSVExport& DoDepExpRksv(const std::string& kassa, Date from, Date to);
     /**
      * Lets the user choose the target of the temporary file `tempName` (in the default directory) and moves it
@@ -73,6 +90,20 @@ private:
     std::chrono::milliseconds m_eventInterval{20};
     std::chrono::steady_clock::time_point m_lastTurn;
 };
+
+//! The one group of a DEP as the signing component answers for a chunk of receipts.
+struct DepAnswerGroup
+{
+    std::string members;       //!< the group's members other than "Belege-kompakt", as written, joined by ","
+    std::string_view receipts; //!< the receipts as written between the brackets of their list; "" when none
+};
+
+/**
+ * Takes the signing component's answer `{"Belege-Gruppe":[{...}]}` apart, with any white space between its tokens
+ * and the group's members in any order. Nothing unless it holds exactly one group with a receipt list. The receipts
+ * point into `json`.
+ */
+std::optional<DepAnswerGroup> depAnswerGroup(std::string_view json);
 
 //! The DEP's temporary file name: upper-cased host product, "-DEP-", the till id and "-" when there is one, the two
 //! dates as YYYYMMDD joined by "-", and ".TMP".

@@ -4,6 +4,7 @@
 #include "app/StringUtil.h"
 #include "db/Database.h"
 #include "rksv/SoftwareUnit.h"
+#include "tests/rksv/JsonReader.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -191,6 +192,44 @@ std::map<std::string, std::string> DepFixture::numbersByJws() const
     return result;
 }
 
+std::string DepFixture::exportDep(rksv::RKSVExport& exporter,
+                                  Way way,
+                                  const std::string& kassa,
+                                  std::chrono::year_month_day from,
+                                  std::chrono::year_month_day to)
+{
+    std::filesystem::create_directories(dir.file("ziel"));
+    std::filesystem::remove(dir.file("ziel/DEP.JSON"));
+    dialogs.answerSaveAs(dir.file("ziel/dep"));
+    if (way == Way::Program) {
+        exporter.DoDepExpJson(kassa, from, to);
+    } else {
+        exporter.DoDepExpRksv(kassa, from, to);
+    }
+    return exporter.accSaved().empty() ? std::string() : testsupport::readBytes(exporter.accSaved());
+}
+
+std::vector<Group> groupsOf(const std::string& text)
+{
+    std::vector<Group> groups;
+    const auto parsed = rksv::test::parseJson(text);
+    if (!parsed) {
+        ADD_FAILURE() << "not JSON:\n" << text.substr(0, 2000);
+        return groups;
+    }
+    for (const auto& read : (*parsed)["Belege-Gruppe"].items) {
+        Group& group = groups.emplace_back();
+        group.certificate = read["Signaturzertifikat"].text;
+        for (const auto& issuer : read["Zertifizierungsstellen"].items) {
+            group.issuers.push_back(issuer.text);
+        }
+        for (const auto& receipt : read["Belege-kompakt"].items) {
+            group.receipts.push_back(receipt.text);
+        }
+    }
+    return groups;
+}
+
 std::vector<std::string> DepFixture::filesInDefaultDir() const
 {
     std::vector<std::string> names;
@@ -213,21 +252,27 @@ std::string expectedDep(const std::vector<StoredRow>& rows,
         if (row.crdid != card) {
             card = row.crdid;
             std::string certificate;
-            std::string chain;
+            std::vector<std::string> issuers;
             if (const auto found = cards.find(card); found != cards.end()) {
                 certificate = found->second.first;
-                chain = found->second.second;
+                issuers = app::String2Array(found->second.second, ";");
             }
             if (shortened) {
                 certificate = certificate.substr(0, 40) + "...";
-                chain = chain.substr(0, 60) + "...";
+            }
+            std::string list;
+            for (const auto& issuer : issuers) {
+                list += "\"" + (shortened ? issuer.substr(0, 60) + "..." : issuer) + "\",";
+            }
+            if (!list.empty()) {
+                list.pop_back();
             }
             if (text.ends_with(",\n")) {
                 text.resize(text.size() - 2);
                 text += "\n      ]\n    },\n    {\n";
             }
             text += "      \"Signaturzertifikat\" : \"" + certificate + "\",\n";
-            text += "      \"Zertifizierungsstellen\" : [\"" + chain + "\"],\n";
+            text += "      \"Zertifizierungsstellen\" : [" + list + "],\n";
             text += "      \"Belege-kompakt\" : [\n";
         }
         text += "\"" + row.jws + "\",\n";

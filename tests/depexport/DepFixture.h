@@ -1,12 +1,14 @@
 #pragma once
 
 #include "db/Odbc.h"
+#include "rksv/DepExport.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -41,6 +43,25 @@ struct StoredRow
     std::string crdid;
 };
 
+//! A group of a DEP as read from its JSON.
+struct Group
+{
+    std::string certificate;
+    std::vector<std::string> issuers;
+    std::vector<std::string> receipts;
+    bool operator==(const Group&) const = default;
+};
+
+//! The groups of a DEP; fails the test (and gives none) when the text is not JSON of that shape.
+std::vector<Group> groupsOf(const std::string& text);
+
+//! The export composed by the program (DoDepExpJson) or by the signing component (DoDepExpRksv).
+enum class Way
+{
+    Program,
+    Component,
+};
+
 /**
  * An installation in a fresh working directory (product "Plumoxa", company "0815", the software signature unit with
  * two cards in the readers "Leser 1" and "Leser 2", each issued by its own CA) on a fresh database of the backend:
@@ -69,6 +90,12 @@ protected:
     std::map<std::string, std::pair<std::string, std::string>> cards() const;
     //! The receipt number of each stored JWS.
     std::map<std::string, std::string> numbersByJws() const;
+    //! Exports the way given and returns the saved file's text ("" when nothing was saved).
+    std::string exportDep(rksv::RKSVExport& exporter,
+                          Way way,
+                          const std::string& kassa,
+                          std::chrono::year_month_day from,
+                          std::chrono::year_month_day to);
     //! The names of the files in the working directory.
     std::vector<std::string> filesInDefaultDir() const;
 

@@ -50,11 +50,7 @@ protected:
     //! Exports and returns the saved file's text ("" when nothing was saved).
     std::string exportJson(rksv::RKSVExport& exporter, const std::string& kassa, year_month_day from, year_month_day to)
     {
-        std::filesystem::create_directories(dir.file("ziel"));
-        std::filesystem::remove(dir.file("ziel/DEP.JSON"));
-        dialogs.answerSaveAs(dir.file("ziel/dep"));
-        exporter.DoDepExpJson(kassa, from, to);
-        return exporter.accSaved().empty() ? std::string() : testsupport::readBytes(exporter.accSaved());
+        return exportDep(exporter, deptest::Way::Program, kassa, from, to);
     }
     std::string exportJson(const std::string& kassa, year_month_day from = FROM, year_month_day to = TO)
     {
@@ -63,19 +59,14 @@ protected:
     }
 
     //! The exported receipts as till/number, in file order, group by group.
-    std::vector<std::vector<std::string>> groupsOf(const std::string& text)
+    std::vector<std::vector<std::string>> numbersOf(const std::string& text)
     {
         std::vector<std::vector<std::string>> groups;
-        const auto parsed = rksv::test::parseJson(text);
-        if (!parsed) {
-            ADD_FAILURE() << "not JSON:\n" << text;
-            return groups;
-        }
         const auto numbers = numbersByJws();
-        for (const auto& group : (*parsed)["Belege-Gruppe"].items) {
+        for (const auto& group : deptest::groupsOf(text)) {
             groups.emplace_back();
-            for (const auto& receipt : group["Belege-kompakt"].items) {
-                groups.back().push_back(numbers.contains(receipt.text) ? numbers.at(receipt.text) : "?");
+            for (const auto& receipt : group.receipts) {
+                groups.back().push_back(numbers.contains(receipt) ? numbers.at(receipt) : "?");
             }
         }
         return groups;
@@ -93,7 +84,7 @@ TEST_P(DepJsonTest, TwoCardsGiveTwoGroupsWithTheirOwnCertificatesInTillAndNumber
     EXPECT_EQ(text.find('\r'), std::string::npos) << "lines end with LF alone";
     EXPECT_NE(text.back(), '\n') << "no line feed after the closing brace";
     EXPECT_EQ(exporter.accReceipts(), 5);
-    EXPECT_EQ(groupsOf(text), (std::vector<std::vector<std::string>>{{"01/2", "01/3"}, {"01/4", "01/5", "01/6"}}));
+    EXPECT_EQ(numbersOf(text), (std::vector<std::vector<std::string>>{{"01/2", "01/3"}, {"01/4", "01/5", "01/6"}}));
 
     const auto parsed = rksv::test::parseJson(text);
     ASSERT_TRUE(parsed);
@@ -136,15 +127,15 @@ TEST_P(DepJsonTest, WithoutTillTheNReceiptsOfAllTillsWithATillItsBReceipts)
     for (const std::string blank : {"", "   "}) {
         const auto text = exportJson(blank);
         EXPECT_EQ(text, deptest::expectedDep(rowsOf("TYP = 'N' AND BONNR <> 200"), cards())) << "[" << blank << "]";
-        EXPECT_EQ(groupsOf(text), (std::vector<std::vector<std::string>>{{"01/101", "02/201"}, {"02/202"}}));
+        EXPECT_EQ(numbersOf(text), (std::vector<std::vector<std::string>>{{"01/101", "02/201"}, {"02/202"}}));
     }
     ASSERT_EQ(dialogs.saveAsAsked().size(), 2u);
     EXPECT_EQ(dialogs.saveAsAsked()[0].proposedName, "PLUMOXA-DEP-20261201-20261231.JSON") << "no till in the name";
 
     // The till id is quoted: one with a quote in it finds nothing and breaks nothing.
-    EXPECT_EQ(groupsOf(exportJson(" 02 ")), (std::vector<std::vector<std::string>>{{"02/1"}}));
+    EXPECT_EQ(numbersOf(exportJson(" 02 ")), (std::vector<std::vector<std::string>>{{"02/1"}}));
     EXPECT_EQ(dialogs.saveAsAsked().back().proposedName, "PLUMOXA-DEP-02-20261201-20261231.JSON");
-    EXPECT_EQ(groupsOf(exportJson("0' OR '1'='1")), std::vector<std::vector<std::string>>{});
+    EXPECT_EQ(numbersOf(exportJson("0' OR '1'='1")), std::vector<std::vector<std::string>>{});
 }
 
 TEST_P(DepJsonTest, TheExportRunsPastTheEndDateUpToAndIncludingTheStatusReceipt)
@@ -152,17 +143,17 @@ TEST_P(DepJsonTest, TheExportRunsPastTheEndDateUpToAndIncludingTheStatusReceipt)
     storeStandardSet();
     // The month receipt of 15.12. does not end it (the next receipt is in the period); the year receipt on 01.01.
     // does, and the receipt after it is left out.
-    EXPECT_EQ(groupsOf(exportJson("01", FROM, TO)),
+    EXPECT_EQ(numbersOf(exportJson("01", FROM, TO)),
               (std::vector<std::vector<std::string>>{{"01/2", "01/3"}, {"01/4", "01/5", "01/6"}}));
     // A period that ends on the month receipt's day: it is followed by a receipt after the end, so it closes.
-    EXPECT_EQ(groupsOf(exportJson("01", FROM, year{2026} / December / 15)),
+    EXPECT_EQ(numbersOf(exportJson("01", FROM, year{2026} / December / 15)),
               (std::vector<std::vector<std::string>>{{"01/2", "01/3"}}));
     // A period that holds them all.
-    EXPECT_EQ(groupsOf(exportJson("01", FROM, year{2027} / January / 3)),
+    EXPECT_EQ(numbersOf(exportJson("01", FROM, year{2027} / January / 3)),
               (std::vector<std::vector<std::string>>{{"01/2", "01/3"}, {"01/4", "01/5", "01/6", "01/7", "01/8"}}));
     // Without a status receipt after the end, everything from the start date on.
     exec("UPDATE BONS SET RKSV_TYP = '' WHERE KASSA = '01'");
-    EXPECT_EQ(groupsOf(exportJson("01", FROM, year{2026} / December / 2)),
+    EXPECT_EQ(numbersOf(exportJson("01", FROM, year{2026} / December / 2)),
               (std::vector<std::vector<std::string>>{{"01/2", "01/3"}, {"01/4", "01/5", "01/6", "01/7", "01/8"}}));
 }
 
@@ -192,18 +183,43 @@ TEST_P(DepJsonTest, ReceiptsBeyondOneReadKeepTillDateNumberAndIdOrder)
     EXPECT_EQ(one.accReceipts(), 5000);
 }
 
-TEST_P(DepJsonTest, NofullShortensCertificateAndChain)
+TEST_P(DepJsonTest, EachIssuingCertificateIsAnEntryOfItsOwnWhateverTheStoredForm)
 {
     storeStandardSet();
+    const auto first = chain(1);
+    const auto second = chain(2);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> forms{
+        {first + ";" + second, {first, second}},
+        {"\"Zertifizierungsstellen\":[\"" + first + ";" + second + "\"\r\n]", {first, second}},
+        {"\"Zertifizierungsstellen\" : [\"" + first + "\",\r\n\"" + second + "\"\r\n]", {first, second}},
+        {" " + first.substr(0, 64) + "\r\n" + first.substr(64) + " ;\r\n" + second + ";\n", {first, second}},
+        {"", {}},
+        {" \r\n", {}},
+    };
+    for (const auto& [stored, issuers] : forms) {
+        connection->execute("UPDATE CARDS SET CHAIN = ? WHERE CRDID = 1", {stored});
+        const auto groups = deptest::groupsOf(exportJson("01"));
+        ASSERT_EQ(groups.size(), 2u) << stored;
+        EXPECT_EQ(groups[0].issuers, issuers) << stored;
+        EXPECT_EQ(groups[1].issuers, std::vector<std::string>{second}) << "the other card keeps its own";
+    }
+}
+
+TEST_P(DepJsonTest, NofullShortensTheCertificateAndEachIssuingCertificate)
+{
+    storeStandardSet();
+    exec("UPDATE CARDS SET CHAIN = '' WHERE CRDID = 2");
+    connection->execute("UPDATE CARDS SET CHAIN = ? WHERE CRDID = 1", {chain(1) + ";" + chain(2)});
     testsupport::writeBytes(dir.file("NoFull"), ""); // found whatever its spelling
     const auto text = exportJson("01");
     EXPECT_EQ(text,
               deptest::expectedDep(rowsOf("KASSA = '01' AND TYP = 'B' AND BONNR BETWEEN 2 AND 6"), cards(), true));
-    const auto parsed = rksv::test::parseJson(text);
-    ASSERT_TRUE(parsed);
-    const auto& group = (*parsed)["Belege-Gruppe"].items.at(1);
-    EXPECT_EQ(group["Signaturzertifikat"].text, certificate(2).substr(0, 40) + "...");
-    EXPECT_EQ(group["Zertifizierungsstellen"].items.at(0).text, chain(2).substr(0, 60) + "...");
+    const auto groups = deptest::groupsOf(text);
+    ASSERT_EQ(groups.size(), 2u);
+    EXPECT_EQ(groups[0].certificate, certificate(1).substr(0, 40) + "...");
+    EXPECT_EQ(groups[0].issuers,
+              (std::vector<std::string>{chain(1).substr(0, 60) + "...", chain(2).substr(0, 60) + "..."}));
+    EXPECT_EQ(groups[1].issuers, std::vector<std::string>{}) << "no issuer, nothing to shorten";
 }
 
 TEST_P(DepJsonTest, AMissingCardLeavesCertificateAndChainEmpty)
@@ -220,8 +236,8 @@ TEST_P(DepJsonTest, AMissingCardLeavesCertificateAndChainEmpty)
     ASSERT_EQ(groups.size(), 3u);
     for (int g : {0, 1}) {
         EXPECT_EQ(groups[g]["Signaturzertifikat"].text, "");
-        ASSERT_EQ(groups[g]["Zertifizierungsstellen"].items.size(), 1u);
-        EXPECT_EQ(groups[g]["Zertifizierungsstellen"].items[0].text, "");
+        EXPECT_EQ(groups[g]["Zertifizierungsstellen"].kind, rksv::test::JsonValue::Kind::Array);
+        EXPECT_TRUE(groups[g]["Zertifizierungsstellen"].items.empty());
         EXPECT_EQ(groups[g]["Belege-kompakt"].items.size(), 1u);
     }
     EXPECT_EQ(groups[2]["Signaturzertifikat"].text, certificate(2));
