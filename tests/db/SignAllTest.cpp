@@ -176,13 +176,18 @@ protected:
         }
     }
 
-    // The DEP of till 01 from `from` on, exported by the program's own JSON export, checked as a verifier would.
-    std::vector<std::string> exportedDep(year_month_day from, year_month_day to)
+    // The DEP of till 01 from `from` on, exported by the program's own JSON export (or the signing component's),
+    // checked as a verifier would.
+    std::vector<std::string> exportedDep(year_month_day from, year_month_day to, bool byComponent = false)
     {
         testsupport::ScriptedDialogs dialogs;
         dialogs.answerSaveAs(dir.file("dep" + std::to_string(++exports)));
         rksv::RKSVExport exporter(connection);
-        exporter.DoDepExpJson("01", from, to);
+        if (byComponent) {
+            exporter.DoDepExpRksv("01", from, to);
+        } else {
+            exporter.DoDepExpJson("01", from, to);
+        }
         std::ifstream in(exporter.accSaved(), std::ios::binary);
         EXPECT_TRUE(in) << "no DEP saved";
         const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -480,6 +485,38 @@ TEST_P(SignAllTest, TheYearReceiptDroppedDuringAFailureIsSignedOnceTheDeviceWork
     ASSERT_EQ(typesOf(back), "S#2,J#3,-#4");
     EXPECT_EQ(typesOf(sell(2027y / January / 4, euros(2))), "-#5") << "the year has its year receipt now";
     EXPECT_EQ(exportedDep(2026y / December / 1, 2027y / January / 31).size(), 7u);
+}
+
+TEST_P(SignAllTest, ACardChangeWithIntermediateCasVerifiesInBothExports)
+{
+    // Cards issued by an intermediate CA under a root: the DEP names both issuers, the intermediate first.
+    std::string first;
+    std::string second;
+    std::string error;
+    ASSERT_TRUE(rksv::createTestCard(
+        readers(), "Leser 3", PIN, "", dir.file("ca2"), first, error, rksv::TestCardIssuer::IntermediateCa))
+        << error;
+    ASSERT_TRUE(rksv::createTestCard(
+        readers(), "Leser 4", PIN, "", dir.file("ca2"), second, error, rksv::TestCardIssuer::IntermediateCa))
+        << error;
+    std::filesystem::rename(std::filesystem::path(readers()) / "Leser 1", dir.file("alte Karte"));
+    const std::vector<std::vector<year_month_day>> days = {{2026y / June / 28, 2026y / June / 29},
+                                                           {2026y / June / 30, 2026y / July / 1, 2026y / July / 2}};
+    for (std::size_t card = 0; card < days.size(); ++card) {
+        serial = card == 0 ? first : second;
+        ASSERT_TRUE(service.MySernrExists(serial, PIN, "01")) << service.accMsgFirst();
+        for (const auto day : days[card]) {
+            sell(day, euros(3));
+        }
+    }
+    const auto json = exportedDep(2026y / June / 1, 2026y / June / 30);
+    const auto component = exportedDep(2026y / June / 1, 2026y / June / 30, true);
+    EXPECT_EQ(json.size(), 5u)
+        << "A, two receipts, the new card's receipt, up to July's month receipt that closes June";
+    EXPECT_EQ(component, json) << "both exports give the same receipts in the same order";
+    const auto issuers =
+        app::String2Array(*connection->queryRow("SELECT CHAIN FROM CARDS WHERE SERNR = ?", {second})[0], ";");
+    EXPECT_EQ(issuers.size(), 2u);
 }
 
 TEST_P(SignAllTest, OnlyTheExpectedCardSigns)
