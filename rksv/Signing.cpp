@@ -108,6 +108,24 @@ bool dateTimeBefore(std::chrono::year_month_day date,
     return seconds && lastSeconds && *seconds < *lastSeconds;
 }
 
+// The record of the request's own receipt.
+BelegRecord
+ordinaryRecord(const SignRequest& request, long bonnr, std::int64_t counter, const std::string& jws, long card)
+{
+    return {"",
+            request.number,
+            request.text,
+            request.amounts,
+            bonnr,
+            request.date,
+            request.time,
+            counter,
+            jws,
+            card,
+            0,
+            ReceiptId(static_cast<int>(request.date.year()), bonnr)};
+}
+
 std::string busyMessage(const std::string& kassa)
 {
     return "Beleg nicht signiert - Kassa " + kassa
@@ -401,18 +419,7 @@ RKSV::StepEnd RKSV::signStep(const SignRequest& request, long card, std::string&
             return StepEnd::Failed;
         }
         counter += sumOf(request.amounts);
-        m_belege.push_back({"",
-                            request.number,
-                            request.text,
-                            request.amounts,
-                            bonnr,
-                            date,
-                            request.time,
-                            counter,
-                            "",
-                            0,
-                            0,
-                            ReceiptId(year, bonnr)});
+        m_belege.push_back(ordinaryRecord(request, bonnr, counter, "", 0));
         StoreBelege(kassa, m_belege, connection());
         lock.commit();
         return StepEnd::Stored;
@@ -492,18 +499,7 @@ RKSV::StepEnd RKSV::signStep(const SignRequest& request, long card, std::string&
             return StepEnd::Failed;
         }
         counter += sumOf(request.amounts);
-        m_belege.push_back({"",
-                            request.number,
-                            request.text,
-                            request.amounts,
-                            bonnr,
-                            date,
-                            request.time,
-                            counter,
-                            m_jws,
-                            card,
-                            0,
-                            receiptId});
+        m_belege.push_back(ordinaryRecord(request, bonnr, counter, m_jws, card));
     }
     StoreBelege(kassa, m_belege, connection());
     lock.commit();
