@@ -519,6 +519,20 @@ TEST_P(SignAllTest, ACardChangeWithIntermediateCasVerifiesInBothExports)
     EXPECT_EQ(issuers.size(), 2u);
 }
 
+TEST_P(SignAllTest, AQrImageThatCannotBeWrittenIsReportedTheReceiptStays)
+{
+    sell(2026y / May / 4, euros(7));
+    std::string error;
+    const auto folder = rksv::qrImageFolder(error);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory_symlink(dir.file("Karten"), folder); // a name someone else prepared
+    std::string message;
+    EXPECT_TRUE(signAt(2026y / May / 5, "10:00:00", "", message)) << "signed and stored before the image";
+    EXPECT_EQ(message, "Ordner der QR-Bilder gehört nicht dem Benutzer oder ist kein Ordner: " + folder.string());
+    EXPECT_EQ(storedCount(), 3);
+    std::filesystem::remove(folder);
+}
+
 TEST_P(SignAllTest, OnlyTheExpectedCardSigns)
 {
     sell(2026y / May / 4, euros(7));
