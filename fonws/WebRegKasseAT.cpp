@@ -97,6 +97,12 @@ std::vector<std::string> finanzOnlineNamespaces()
     return {SESSION_NAMESPACE, RKDB_NAMESPACE, "https://" + host + "/fon/ws/session", "https://" + host + "/rkdb"};
 }
 
+// True for an answer element in one of those namespaces: where the return code, the message and the session id are.
+bool inFinanzOnlineNamespace(const Entry& entry, const std::vector<std::string>& namespaces)
+{
+    return std::find(namespaces.begin(), namespaces.end(), entry.namespaceUri()) != namespaces.end();
+}
+
 } // namespace
 
 std::ostream& operator<<(std::ostream& out, const AnswerPair& pair)
@@ -235,8 +241,9 @@ std::string WebRegKasseAT::WebServiceDate(std::optional<std::chrono::year_month_
 
 std::optional<std::string> WebRegKasseAT::SessionIdOf(const FlatList& list)
 {
-    if (list.size() >= 5 && list[3].localName == "loginResponse" && list[3].namespaceUri() == SESSION_NAMESPACE
-        && list[4].localName == "id" && list[4].namespaceUri() == SESSION_NAMESPACE && list[4].hasText()) {
+    const auto namespaces = finanzOnlineNamespaces();
+    if (list.size() >= 5 && list[3].localName == "loginResponse" && inFinanzOnlineNamespace(list[3], namespaces)
+        && list[4].localName == "id" && inFinanzOnlineNamespace(list[4], namespaces) && list[4].hasText()) {
         return list[4].text();
     }
     return std::nullopt;
@@ -247,8 +254,7 @@ AnswerPair WebRegKasseAT::ReturnCode(const FlatList& list)
     AnswerPair pair{"-1", ""};
     const auto namespaces = finanzOnlineNamespaces();
     for (const auto& entry : list) {
-        if (!entry.hasText()
-            || std::find(namespaces.begin(), namespaces.end(), entry.namespaceUri()) == namespaces.end()) {
+        if (!entry.hasText() || !inFinanzOnlineNamespace(entry, namespaces)) {
             continue;
         }
         if (entry.localName == "rc") {

@@ -81,7 +81,7 @@ public:
     static AnswerPair ReturnCode(const FlatList& list);
 
     //! The session id of a flattened login answer: the text of entry 5 when entry 4 is the login answer and entry 5
-    //! its id, both in FinanzOnline's session namespace; nothing otherwise (the id is taken from nowhere else).
+    //! its id, both in the namespaces ReturnCode reads; nothing otherwise (the id is taken from nowhere else).
     static std::optional<std::string> SessionIdOf(const FlatList& list);
 
     //! Text of the last RKDB answer.

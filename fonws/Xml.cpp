@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace fonws {
@@ -18,41 +19,58 @@ std::function<void(const std::string&)>& sink()
     return function;
 }
 
-struct Binding
+/**
+ * The namespace declarations in scope: per prefix the stack of its bindings, innermost last, and the prefixes in the
+ * order they were declared, so that leaving an element undoes its declarations. Looking a prefix up costs the same
+ * however many declarations are in scope.
+ */
+class Bindings
 {
-    std::string prefix;
-    std::shared_ptr<const std::string> uri;
+public:
+    void declare(std::string_view prefix, const char* uri)
+    {
+        m_byPrefix[std::string(prefix)].push_back(std::make_shared<const std::string>(uri));
+        m_declared.emplace_back(prefix);
+    }
+    std::shared_ptr<const std::string> resolve(std::string_view prefix) const
+    {
+        const auto found = m_byPrefix.find(std::string(prefix));
+        return found == m_byPrefix.end() || found->second.empty() ? nullptr : found->second.back();
+    }
+    std::size_t size() const { return m_declared.size(); }
+    //! Undoes the declarations made since the scope held `size` of them.
+    void resize(std::size_t size)
+    {
+        while (m_declared.size() > size) {
+            m_byPrefix[m_declared.back()].pop_back();
+            m_declared.pop_back();
+        }
+    }
+
+private:
+    std::unordered_map<std::string, std::vector<std::shared_ptr<const std::string>>> m_byPrefix;
+    std::vector<std::string> m_declared;
 };
 
-// Pushes the binding an attribute declares, if it is a namespace declaration.
-void bindIfDeclaration(const pugi::xml_attribute& attribute, std::vector<Binding>& bindings)
+// Adds the binding an attribute declares, if it is a namespace declaration.
+void bindIfDeclaration(const pugi::xml_attribute& attribute, Bindings& bindings)
 {
     const std::string_view name = attribute.name();
     if (name == "xmlns") {
-        bindings.push_back({{}, std::make_shared<const std::string>(attribute.value())});
+        bindings.declare({}, attribute.value());
     } else if (name.starts_with("xmlns:")) {
-        bindings.push_back({std::string(name.substr(6)), std::make_shared<const std::string>(attribute.value())});
+        bindings.declare(name.substr(6), attribute.value());
     }
 }
 
-void declare(const pugi::xml_node& element, std::vector<Binding>& bindings)
+void declare(const pugi::xml_node& element, Bindings& bindings)
 {
     for (auto attribute = element.first_attribute(); attribute; attribute = attribute.next_attribute()) {
         bindIfDeclaration(attribute, bindings);
     }
 }
 
-std::shared_ptr<const std::string> resolve(const std::vector<Binding>& bindings, std::string_view prefix)
-{
-    for (auto it = bindings.rbegin(); it != bindings.rend(); ++it) {
-        if (it->prefix == prefix) {
-            return it->uri;
-        }
-    }
-    return nullptr;
-}
-
-void visit(const pugi::xml_node& node, std::vector<Binding>& bindings, FlatList& list)
+void visit(const pugi::xml_node& node, Bindings& bindings, FlatList& list)
 {
     if (node.type() == pugi::node_element) {
         const std::string_view name = node.name();
@@ -67,7 +85,7 @@ void visit(const pugi::xml_node& node, std::vector<Binding>& bindings, FlatList&
         const auto colon = name.find(':');
         const auto prefix = colon == std::string_view::npos ? std::string_view() : name.substr(0, colon);
         entry.localName = colon == std::string_view::npos ? name : name.substr(colon + 1);
-        entry.namespaceUriShared = resolve(bindings, prefix);
+        entry.namespaceUriShared = bindings.resolve(prefix);
     } else if (node.type() == pugi::node_pcdata && !list.empty()) {
         // To the entry appended last, whichever element it belongs to.
         auto& item = list.back().items[0];
@@ -101,7 +119,7 @@ FlatList& XmlDomParse(const pugi::xml_node& node, FlatList& list)
     for (auto parent = node.parent(); parent; parent = parent.parent()) {
         ancestors.push_back(parent);
     }
-    std::vector<Binding> bindings;
+    Bindings bindings;
     for (auto it = ancestors.rbegin(); it != ancestors.rend(); ++it) {
         declare(*it, bindings);
     }

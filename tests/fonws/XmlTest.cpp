@@ -105,6 +105,27 @@ TEST(Xml2Array, DeepNestingNeitherCrashesNorSlowsDown)
     EXPECT_EQ(list.back().items[0], "rc=0");
 }
 
+TEST(Xml2Array, ManyDeclarationsInScopeResolveInLinearTime)
+{
+    // Each element declares a prefix of its own, so every lookup meets all of them: 300 000 in scope at the end. A
+    // lookup that walked them all would take minutes here (the test target has a time-out of 60 s).
+    constexpr int DEPTH = 300000;
+    std::string nested;
+    for (int i = 0; i < DEPTH; ++i) {
+        nested += "<n xmlns:p" + std::to_string(i) + "=\"u" + std::to_string(i) + "\">";
+    }
+    nested += "<p0:rc xmlns:p1=\"inner\"><p1:msg/></p0:rc><q:x/>";
+    for (int i = 0; i < DEPTH; ++i) {
+        nested += "</n>";
+    }
+    const auto list = Xml2Array(nested);
+    ASSERT_EQ(list.size(), DEPTH + 3u);
+    EXPECT_EQ(list[DEPTH].namespaceUri(), "u0") << "the outermost declaration is still in scope";
+    EXPECT_EQ(list[DEPTH + 1].namespaceUri(), "inner") << "an inner declaration shadows an outer one";
+    EXPECT_EQ(list[DEPTH + 2].namespaceUri(), "") << "the shadowing ends with its element; q is bound nowhere";
+    EXPECT_EQ(list[DEPTH - 1].namespaceUri(), "");
+}
+
 TEST(ReturnCode, TakesTheLastRcAndMsgOfFinanzOnline)
 {
     EXPECT_EQ(WebRegKasseAT::ReturnCode(Xml2Array(LOGIN_NS5)), (AnswerPair{"0", ""}));
@@ -150,6 +171,15 @@ TEST(SessionIdOf, OnlyEntryFiveOfALoginAnswerCounts)
     std::string emptyId = LOGIN_NS5;
     emptyId.replace(emptyId.find("ABC123session"), 13, "");
     EXPECT_EQ(WebRegKasseAT::SessionIdOf(Xml2Array(emptyId)), std::nullopt);
+
+    // The configured host's own session namespace counts for the id as it does for the return code.
+    std::string hostOwn = LOGIN_NS5;
+    hostOwn.replace(
+        hostOwn.find("https://finanzonline.bmf.gv.at/fon/ws/session"), 45, "https://fon.example/fon/ws/session");
+    app::program().connections.fonHost = "fon.example";
+    EXPECT_EQ(WebRegKasseAT::ReturnCode(Xml2Array(hostOwn)).code, "0");
+    EXPECT_EQ(WebRegKasseAT::SessionIdOf(Xml2Array(hostOwn)), "ABC123session");
+    app::program().connections.fonHost = app::Program{}.connections.fonHost;
 
     std::string foreign = LOGIN_NS5;
     foreign.replace(foreign.find("https://finanzonline.bmf.gv.at/fon/ws/session"), 45, "urn:example:other");
