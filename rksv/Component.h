@@ -20,6 +20,9 @@ public:
     //! Compact JWS → machine-readable code ("_R1-AT…").
     virtual bool ConvertJWSCompactToText(const std::string& jws, std::string& text, std::string& error) = 0;
     virtual bool VerifyPin(const std::string& reader, const std::string& pin) = 0;
+    //! Why the last VerifyPin failed when the PIN was not simply wrong (a locked card, a damaged or unencrypted key);
+    //! "" after a wrong PIN or a success.
+    virtual std::string PinProblem() const = 0;
     virtual long GetReadersCount() = 0;
     //! Name of the reader at a position counted from 0; "" when there is none.
     virtual std::string GetReaderAt(long position) = 0;

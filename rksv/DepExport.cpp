@@ -14,11 +14,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace rksv {
@@ -75,11 +77,13 @@ public:
             flush();
         }
     }
-    //! Writes what is buffered and closes the file; false when anything failed since it was opened.
+    //! Writes what is buffered, puts it on the disk and closes the file; false when anything failed since it was
+    //! opened. Only a file that is on the disk is renamed into place.
     bool close()
     {
         flush();
         if (m_file) {
+            m_failed = std::fflush(m_file) != 0 || ::fsync(::fileno(m_file)) != 0 || m_failed;
             m_failed = std::fclose(m_file) != 0 || m_failed;
             m_file = nullptr;
         }
@@ -676,7 +680,11 @@ std::string depTempName(const std::string& kassa, std::chrono::year_month_day fr
 
 RKSVExport::RKSVExport(std::shared_ptr<db::Connection> connection)
     : m_connection(std::move(connection))
-{}
+{
+    // A file that reaches the process's size limit must end in a failed write and the export's message, not in the
+    // signal that ends the whole program.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 std::shared_ptr<db::Connection> RKSVExport::connection() const
 {

@@ -119,7 +119,8 @@ std::string RKSV::ConvertJWSCompactToText(const std::string& jws)
 bool RKSV::VerifyPin(const std::string& pin)
 {
     if (pin.empty() || !m_component || !(*m_component)->VerifyPin(m_reader, pin)) {
-        record("VerifyPin: Pin Code nicht korrekt");
+        const auto problem = pin.empty() || !m_component ? std::string() : (*m_component)->PinProblem();
+        record(problem.empty() ? std::string("VerifyPin: Pin Code nicht korrekt") : "VerifyPin: " + problem);
         return false;
     }
     return true;

@@ -649,7 +649,10 @@ bool SoftwareUnit::VerifyPin(const std::string& reader, const std::string& pin)
     }
     X509* const certificate = cardCertificate(folder);
     std::string refusal;
-    return certificate != nullptr && cardKey(folder, pin, certificate, refusal) != nullptr;
+    const bool accepted = certificate != nullptr && cardKey(folder, pin, certificate, refusal) != nullptr;
+    // A wrong PIN is told as such by the caller; anything else (a locked card, a key that cannot be used) says why.
+    m_pinProblem = accepted || refusal.starts_with("Falscher PIN") ? std::string() : refusal;
+    return accepted;
 }
 
 // The certificate is parsed and the key decrypted once while their files stay the same: parsing costs more than a

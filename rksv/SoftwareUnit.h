@@ -64,6 +64,7 @@ public:
 
     bool ConvertJWSCompactToText(const std::string& jws, std::string& text, std::string& error) override;
     bool VerifyPin(const std::string& reader, const std::string& pin) override;
+    std::string PinProblem() const override { return m_pinProblem; }
     long GetReadersCount() override;
     std::string GetReaderAt(long position) override;
     std::vector<std::string> GetCardReaders() override;
@@ -119,6 +120,7 @@ private:
     cardKey(const std::filesystem::path& folder, const std::string& pin, X509* certificate, std::string& refusal);
 
     std::filesystem::path m_folder;
+    std::string m_pinProblem;
     // The last card key decrypted and the last certificate parsed.
     std::filesystem::path m_keyFolder;
     std::string m_keyPin;

@@ -345,10 +345,11 @@ TEST_P(DepJsonTest, AFailedTemporaryFileIsReportedAndLeavesNothingBehind)
     EXPECT_TRUE(dialogs.saveAsAsked().empty());
     std::filesystem::remove(tempPath);
 
-    // The file cannot be written to its end: the process may write no file beyond 1 KiB.
+    // The file cannot be written to its end: the process may write no file beyond 1 KiB. The signal that limit
+    // sends ends the process unless the export takes care.
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_DFL);
     rlimit small = saved;
     small.rlim_cur = 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
