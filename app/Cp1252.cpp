@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace app {
 namespace {
@@ -53,6 +54,20 @@ bool nextCodePoint(std::string_view text, std::size_t& pos, char32_t& cp)
     return true;
 }
 
+// The code page's byte for a code point, nothing when it has none.
+std::optional<char> toCp1252(char32_t cp)
+{
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+        return static_cast<char>(cp);
+    }
+    for (std::size_t i = 0; i < HIGH.size(); ++i) {
+        if (HIGH[i] == cp) {
+            return static_cast<char>(0x80 + i);
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 void appendUtf8(std::string& out, char32_t cp)
@@ -92,24 +107,26 @@ std::string utf8ToCp1252(std::string_view text)
     std::size_t pos = 0;
     while (pos < text.size()) {
         char32_t cp = 0;
-        if (!nextCodePoint(text, pos, cp)) {
-            out += '?';
-            continue;
-        }
-        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-            out += static_cast<char>(cp);
-            continue;
-        }
-        char mapped = '?';
-        for (std::size_t i = 0; i < HIGH.size(); ++i) {
-            if (HIGH[i] == cp) {
-                mapped = static_cast<char>(0x80 + i);
-                break;
-            }
-        }
-        out += mapped;
+        const bool valid = nextCodePoint(text, pos, cp);
+        out += valid ? toCp1252(cp).value_or('?') : '?';
     }
     return out;
+}
+
+std::optional<std::string> firstOutsideCp1252(std::string_view text)
+{
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const auto start = pos;
+        char32_t cp = 0;
+        if (!nextCodePoint(text, pos, cp)) {
+            return std::string();
+        }
+        if (!toCp1252(cp)) {
+            return std::string(text.substr(start, pos - start));
+        }
+    }
+    return std::nullopt;
 }
 
 std::string cp1252Lower(std::string_view bytes)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,10 @@ std::string cp1252ToUtf8(std::string_view bytes);
 
 //! UTF-8 to Windows-1252. A character the code page cannot hold, and a byte that is not valid UTF-8, become "?".
 std::string utf8ToCp1252(std::string_view text);
+
+//! The first character of a UTF-8 text that Windows-1252 cannot hold, as UTF-8 ("" for a byte that is not valid
+//! UTF-8); nothing when the whole text fits.
+std::optional<std::string> firstOutsideCp1252(std::string_view text);
 
 //! Lower case of Windows-1252 bytes (ASCII and the accented letters), for matching names without regard to case.
 std::string cp1252Lower(std::string_view bytes);

@@ -2,12 +2,9 @@
 
 #include "app/StringUtil.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,22 +16,6 @@ struct DirCloser
 {
     void operator()(DIR* d) const { closedir(d); }
 };
-
-bool writeAll(int fd, const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const auto n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -95,47 +76,6 @@ std::optional<std::string> readWholeFile(const std::string& path)
         return std::nullopt;
     }
     return content;
-}
-
-bool writeFileAtomically(const std::string& path, const std::string& bytes, mode_t newFileMode)
-{
-    std::string target = path;
-    char resolved[PATH_MAX];
-    struct stat linkStat
-    {
-    };
-    if (::lstat(path.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode) && ::realpath(path.c_str(), resolved)) {
-        target = resolved;
-    }
-    struct stat old
-    {
-    };
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-
-    const auto folder = folderOf(target);
-    std::string tempName = folder + "." + target.substr(folder.size()) + ".XXXXXX";
-    const int fd = ::mkstemp(tempName.data());
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = ::fchmod(fd, exists ? (old.st_mode & 07777) : newFileMode) == 0;
-    if (ok && exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
-        // Only root can hand the file back to its owner; for everyone else the new file is theirs.
-        [[maybe_unused]] const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
-    }
-    ok = ok && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(tempName.c_str(), target.c_str()) != 0) {
-        ::unlink(tempName.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    const int dirFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
 }
 
 } // namespace app

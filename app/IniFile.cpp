@@ -4,9 +4,16 @@
 #include "app/Files.h"
 #include "app/StringUtil.h"
 
-#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace app {
 namespace {
@@ -152,7 +159,331 @@ std::string withoutLineBreaks(std::string text)
     return text;
 }
 
+// The German reason for a failed file operation.
+std::string reasonOf(int error, bool reading = false)
+{
+    if (reading && (error == EACCES || error == EPERM)) {
+        return "Es fehlt die Berechtigung, sie zu lesen.";
+    }
+    switch (error) {
+    case ENOSPC:
+        return "Auf dem Datenträger ist kein Platz mehr frei.";
+    case EDQUOT:
+        return "Der Speicherplatz, der diesem Benutzer zusteht, ist aufgebraucht.";
+    case EFBIG:
+        return "Die Datei würde größer, als das System erlaubt.";
+    case EACCES:
+    case EPERM:
+        return "Es fehlt die Berechtigung, im Ordner zu schreiben.";
+    case EROFS:
+        return "Der Datenträger ist schreibgeschützt.";
+    case ENOENT:
+    case ENOTDIR:
+        return "Der Ordner existiert nicht.";
+    case EISDIR:
+        return "An ihrer Stelle steht ein Ordner.";
+    case EIO:
+        return "Der Datenträger meldet einen Lese- oder Schreibfehler.";
+    default:
+        return "Systemfehler " + std::to_string(error) + " (" + std::strerror(error) + ").";
+    }
+}
+
+IniWriteResult notSaved(const std::string& path, int error)
+{
+    return {"Die Datei " + path + " konnte nicht gespeichert werden: " + reasonOf(error), {}};
+}
+
+// Closes a descriptor once, at the end of its scope.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd)
+        : m_fd(fd)
+    {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+    //! Closes now; false when closing reports an error (the last chance to learn of a failed write).
+    bool close()
+    {
+        const int fd = std::exchange(m_fd, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+bool writeAll(int fd, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const auto n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The whole file; nothing, with errno set, when it cannot be read.
+std::optional<std::string> readFile(const std::string& path)
+{
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st
+    {
+    };
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
+        return std::nullopt;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return std::nullopt;
+    }
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        const auto n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            return content;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// The file a write replaces: a symbolic link is followed, not replaced.
+std::string writeTarget(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    char resolved[PATH_MAX];
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::realpath(path.c_str(), resolved)) {
+        return resolved;
+    }
+    return path;
+}
+
+// Reads the file, lets `change` edit it and replaces it when `change` says it changed something, all under the
+// file's lock. `change(doc, result)` returns whether it changed the document, or sets result.error to refuse.
+template <class Change> IniWriteResult edit(const std::string& path, bool ownerOnly, Change&& change)
+{
+    const auto target = writeTarget(path);
+    const auto folder = folderOf(target);
+    const auto hidden = folder + "." + target.substr(folder.size());
+
+    // A writer that may not create the lock file can still lock one that exists, opened for reading.
+    const auto lockName = hidden + ".lock";
+    int lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    const int createError = errno;
+    if (lockFd < 0) {
+        lockFd = ::open(lockName.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    const Descriptor lock(lockFd);
+    if (lock.get() < 0) {
+        return notSaved(target, createError);
+    }
+    while (::flock(lock.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return notSaved(target, errno);
+        }
+    }
+
+    // Whatever lies under the temporary name is what an interrupted write left: no one else writes while we hold
+    // the lock.
+    const auto temp = hidden + ".tmp";
+    ::unlink(temp.c_str());
+
+    Document doc;
+    struct stat old
+    {
+    };
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists) {
+        auto bytes = readFile(target);
+        if (!bytes) {
+            const int error = errno;
+            return {"Die Datei " + target
+                        + " kann nicht gelesen werden und wird darum nicht überschrieben: " + reasonOf(error, true),
+                    {}};
+        }
+        doc = parse(std::move(*bytes));
+    }
+    IniWriteResult result;
+    if (!change(doc, result) || !result) {
+        return result;
+    }
+
+    const auto bytes = serialize(doc);
+    Descriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    if (fd.get() < 0) {
+        return notSaved(target, errno);
+    }
+    if (exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+        // Only root can hand the file back to its owner; for everyone else the new file is theirs.
+        [[maybe_unused]] const int ignored = ::fchown(fd.get(), old.st_uid, old.st_gid);
+    }
+    const mode_t mode = exists && !ownerOnly ? old.st_mode & 07777 : S_IRUSR | S_IWUSR;
+    // The content is on disk before the file gets its final permissions and name.
+    const bool written = writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0 && ::fchmod(fd.get(), mode) == 0;
+    const int error = errno;
+    if (!fd.close() || !written || ::rename(temp.c_str(), target.c_str()) != 0) {
+        const int failure = written ? errno : error;
+        ::unlink(temp.c_str());
+        return notSaved(target, failure);
+    }
+    // Make the rename itself durable.
+    const Descriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) {
+        ::fsync(dir.get());
+    }
+    return result;
+}
+
+// Refuses a name or value that the file's code page cannot hold, rather than writing "?" for it.
+bool fits(const Document& doc, const IniEntry& item, const std::string& path, IniWriteResult& result)
+{
+    if (doc.utf8) {
+        return true;
+    }
+    for (const auto* text : {&item.value, &item.entry, &item.section}) {
+        if (const auto bad = firstOutsideCp1252(*text)) {
+            const auto what = bad->empty() ? std::string("ein ungültiges Zeichen") : "das Zeichen „" + *bad + "“";
+            result.error = "Der Wert für „" + item.entry + "“ enthält " + what + ", das die Datei " + path
+                           + " nicht speichern kann (Zeichensatz Windows-1252). Bitte ersetzen Sie es.";
+            result.entry = item.entry;
+            return false;
+        }
+    }
+    return true;
+}
+
+void put(Document& doc, const IniEntry& item)
+{
+    const auto sectionName = doc.encode(withoutLineBreaks(item.section));
+    const auto entryName = doc.encode(withoutLineBreaks(item.entry));
+    const auto bytes = doc.encode(withoutLineBreaks(item.value));
+    const auto heading = findSection(doc, item.section);
+    if (heading == NPOS) {
+        doc.lines.push_back("[" + sectionName + "]");
+        doc.lines.push_back(entryName + "=" + bytes);
+        doc.finalEol = true;
+    } else if (const auto at = findEntry(doc, heading, item.entry); at != NPOS) {
+        auto& line = doc.lines[at];
+        line = line.substr(0, entryOf(line)->valueStart) + bytes;
+    } else {
+        // After the section's last entry, so comments and blank lines that lead into the next section stay there.
+        auto insertAt = heading + 1;
+        const auto end = sectionEnd(doc, heading);
+        for (auto i = heading + 1; i < end; ++i) {
+            if (entryOf(doc.lines[i])) {
+                insertAt = i + 1;
+            }
+        }
+        doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(insertAt), entryName + "=" + bytes);
+    }
+}
+
 } // namespace
+
+IniContent::IniContent(std::string_view bytes)
+{
+    const auto doc = parse(std::string(bytes));
+    m_utf8 = doc.utf8;
+    Section* current = nullptr;
+    for (const auto& line : doc.lines) {
+        if (const auto name = sectionOf(line)) {
+            m_sections.push_back({*name, {}, {}});
+            m_index.emplace(doc.fold(*name), m_sections.size() - 1);
+            current = &m_sections.back();
+        } else if (const auto found = entryOf(line); found && current) {
+            current->index.emplace(doc.fold(found->name), current->entries.size());
+            current->entries.emplace_back(found->name, line.substr(found->valueStart));
+        }
+    }
+}
+
+std::string IniContent::fold(const std::string& bytes) const
+{
+    return m_utf8 ? toLower(bytes) : cp1252Lower(bytes);
+}
+
+std::string IniContent::key(const std::string& name) const
+{
+    return fold(m_utf8 ? name : utf8ToCp1252(name));
+}
+
+std::string IniContent::decode(const std::string& bytes) const
+{
+    return m_utf8 ? bytes : cp1252ToUtf8(bytes);
+}
+
+const IniContent::Section* IniContent::find(const std::string& section) const
+{
+    const auto found = m_index.find(key(section));
+    return found == m_index.end() ? nullptr : &m_sections[found->second];
+}
+
+std::string IniContent::GetString(const std::string& section, const std::string& entry) const
+{
+    const auto* found = find(section);
+    if (!found) {
+        return {};
+    }
+    const auto at = found->index.find(key(entry));
+    if (at == found->index.end()) {
+        return {};
+    }
+    const auto& value = found->entries[at->second].second;
+    return m_utf8 ? utf8Left(value, IniFile::MAX_VALUE) : cp1252ToUtf8(value.substr(0, IniFile::MAX_VALUE));
+}
+
+std::vector<std::string> IniContent::GetSection(const std::string& section) const
+{
+    std::vector<std::string> names;
+    const auto* found = find(section);
+    if (!found) {
+        return names;
+    }
+    std::size_t used = 1; // the block's closing NUL
+    for (const auto& [name, value] : found->entries) {
+        used += name.size() + 1;
+        if (used > IniFile::NAME_BLOCK) {
+            break;
+        }
+        names.push_back(decode(name));
+    }
+    return names;
+}
+
+std::vector<std::string> IniContent::SectionNames() const
+{
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < m_sections.size(); ++i) {
+        // Only the first spelling of each name.
+        if (m_index.at(fold(m_sections[i].name)) == i) {
+            names.push_back(decode(m_sections[i].name));
+        }
+    }
+    return names;
+}
 
 IniFile::IniFile(const std::string& fileName)
 {
@@ -171,6 +502,13 @@ IniFile& IniFile::Init(const std::string& fileName)
     m_fullPath = name;
     m_drive.clear();
     m_path = folderOf(name);
+    m_ownerOnly = false;
+    return *this;
+}
+
+IniFile& IniFile::SetOwnerOnly(bool ownerOnly)
+{
+    m_ownerOnly = ownerOnly;
     return *this;
 }
 
@@ -184,106 +522,58 @@ bool IniFile::Exists() const
     return !m_fullPath.empty() && findFileNoCase(m_fullPath).has_value();
 }
 
-namespace {
-
-Document load(const std::string& path)
+IniContent IniFile::Read() const
 {
-    return parse(readWholeFile(path).value_or(std::string()));
-}
-
-// Reads the file, lets `change` edit it and writes it back when `change` says it changed something. A file that
-// exists but cannot be read is left alone: writing would destroy what it holds.
-template <class Change> void edit(const std::string& path, Change&& change)
-{
-    Document doc;
-    if (auto bytes = readWholeFile(path)) {
-        doc = parse(std::move(*bytes));
-    } else if (struct stat st{}; ::stat(path.c_str(), &st) == 0) {
-        return;
+    if (m_fullPath.empty()) {
+        return {};
     }
-    if (change(doc)) {
-        writeFileAtomically(path, serialize(doc), S_IRUSR | S_IWUSR);
-    }
+    const auto bytes = readFile(actualPath());
+    return bytes ? IniContent(*bytes) : IniContent();
 }
-
-} // namespace
 
 std::string IniFile::GetString(const std::string& section, const std::string& entry) const
 {
-    if (m_fullPath.empty()) {
-        return {};
-    }
-    const auto doc = load(actualPath());
-    const auto heading = findSection(doc, section);
-    if (heading == NPOS) {
-        return {};
-    }
-    const auto at = findEntry(doc, heading, entry);
-    if (at == NPOS) {
-        return {};
-    }
-    const auto& line = doc.lines[at];
-    const auto value = line.substr(entryOf(line)->valueStart);
-    return doc.utf8 ? utf8Left(value, MAX_VALUE) : cp1252ToUtf8(value.substr(0, MAX_VALUE));
-}
-
-IniFile& IniFile::WriteString(const std::string& section, const std::string& entry, const std::string& value)
-{
-    if (m_fullPath.empty()) {
-        return *this;
-    }
-    edit(actualPath(), [&](Document& doc) {
-        const auto sectionName = doc.encode(withoutLineBreaks(section));
-        const auto entryName = doc.encode(withoutLineBreaks(entry));
-        const auto bytes = doc.encode(withoutLineBreaks(value));
-        const auto heading = findSection(doc, section);
-        if (heading == NPOS) {
-            doc.lines.push_back("[" + sectionName + "]");
-            doc.lines.push_back(entryName + "=" + bytes);
-            doc.finalEol = true;
-        } else if (const auto at = findEntry(doc, heading, entry); at != NPOS) {
-            auto& line = doc.lines[at];
-            line = line.substr(0, entryOf(line)->valueStart) + bytes;
-        } else {
-            // After the section's last entry, so comments and blank lines that lead into the next section stay
-            // there.
-            auto insertAt = heading + 1;
-            const auto end = sectionEnd(doc, heading);
-            for (auto i = heading + 1; i < end; ++i) {
-                if (entryOf(doc.lines[i])) {
-                    insertAt = i + 1;
-                }
-            }
-            doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(insertAt), entryName + "=" + bytes);
-        }
-        return true;
-    });
-    return *this;
+    return Read().GetString(section, entry);
 }
 
 std::vector<std::string> IniFile::GetSection(const std::string& section) const
 {
-    std::vector<std::string> names;
+    return Read().GetSection(section);
+}
+
+std::vector<std::string> IniFile::SectionNames() const
+{
+    return Read().SectionNames();
+}
+
+bool IniFile::GetLogic(const std::string& section, const std::string& entry) const
+{
+    return GetString(section, entry).starts_with(".T.");
+}
+
+IniWriteResult IniFile::WriteEntries(const std::vector<IniEntry>& entries)
+{
     if (m_fullPath.empty()) {
-        return names;
+        return {"Es ist keine INI-Datei angegeben.", {}};
     }
-    const auto doc = load(actualPath());
-    const auto heading = findSection(doc, section);
-    if (heading == NPOS) {
-        return names;
-    }
-    std::size_t used = 1; // the block's closing NUL
-    const auto end = sectionEnd(doc, heading);
-    for (auto i = heading + 1; i < end; ++i) {
-        if (const auto found = entryOf(doc.lines[i])) {
-            used += found->name.size() + 1;
-            if (used > NAME_BLOCK) {
-                break;
+    const auto path = actualPath();
+    return edit(path, m_ownerOnly, [&](Document& doc, IniWriteResult& result) {
+        for (const auto& item : entries) {
+            if (!fits(doc, item, path, result)) {
+                return false;
             }
-            names.push_back(doc.decode(found->name));
         }
-    }
-    return names;
+        for (const auto& item : entries) {
+            put(doc, item);
+        }
+        return !entries.empty();
+    });
+}
+
+IniFile& IniFile::WriteString(const std::string& section, const std::string& entry, const std::string& value)
+{
+    [[maybe_unused]] const auto ignored = WriteEntries({{section, entry, value}});
+    return *this;
 }
 
 IniFile& IniFile::DeleteEntry(const std::string& section, const std::string& entry)
@@ -291,7 +581,7 @@ IniFile& IniFile::DeleteEntry(const std::string& section, const std::string& ent
     if (m_fullPath.empty()) {
         return *this;
     }
-    edit(actualPath(), [&](Document& doc) {
+    edit(actualPath(), m_ownerOnly, [&](Document& doc, IniWriteResult&) {
         const auto heading = findSection(doc, section);
         const auto at = heading == NPOS ? NPOS : findEntry(doc, heading, entry);
         if (at == NPOS) {
@@ -308,7 +598,7 @@ IniFile& IniFile::DeleteSection(const std::string& section)
     if (m_fullPath.empty()) {
         return *this;
     }
-    edit(actualPath(), [&](Document& doc) {
+    edit(actualPath(), m_ownerOnly, [&](Document& doc, IniWriteResult&) {
         const auto heading = findSection(doc, section);
         if (heading == NPOS) {
             return false;
@@ -318,31 +608,6 @@ IniFile& IniFile::DeleteSection(const std::string& section)
         return true;
     });
     return *this;
-}
-
-bool IniFile::GetLogic(const std::string& section, const std::string& entry) const
-{
-    return GetString(section, entry).starts_with(".T.");
-}
-
-std::vector<std::string> IniFile::SectionNames() const
-{
-    std::vector<std::string> names;
-    if (m_fullPath.empty()) {
-        return names;
-    }
-    const auto doc = load(actualPath());
-    std::vector<std::string> folded;
-    for (const auto& line : doc.lines) {
-        if (const auto name = sectionOf(line)) {
-            auto key = doc.fold(*name);
-            if (std::find(folded.begin(), folded.end(), key) == folded.end()) {
-                folded.push_back(std::move(key));
-                names.push_back(doc.decode(*name));
-            }
-        }
-    }
-    return names;
 }
 
 } // namespace app

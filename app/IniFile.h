@@ -1,9 +1,67 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace app {
+
+//! Outcome of a write that reports: done, or why nothing was written.
+struct IniWriteResult
+{
+    //! "" when written; otherwise the German reason, which names the file.
+    std::string error;
+    //! The entry whose name or value the file cannot hold; "" when the failure is not about one entry.
+    std::string entry;
+
+    explicit operator bool() const { return error.empty(); }
+};
+
+//! One value to write.
+struct IniEntry
+{
+    std::string section;
+    std::string entry;
+    std::string value;
+};
+
+/**
+ * The content of an INI file read at one moment, for many lookups: the file is parsed once and every lookup is one
+ * hash lookup, so reading all n entries of a file costs time linear in its size. Names match and values come back
+ * exactly as IniFile's own calls match and return them.
+ */
+class IniContent
+{
+public:
+    IniContent() = default;
+    //! Parses the file's bytes: Windows-1252, or UTF-8 when they begin with a UTF-8 byte order mark.
+    explicit IniContent(std::string_view bytes);
+
+    std::string GetString(const std::string& section, const std::string& entry) const;
+    std::vector<std::string> GetSection(const std::string& section) const;
+    std::vector<std::string> SectionNames() const;
+
+private:
+    struct Section
+    {
+        std::string name;                                         //!< in the file's encoding
+        std::vector<std::pair<std::string, std::string>> entries; //!< names and values in the file's encoding
+        std::unordered_map<std::string, std::size_t> index;       //!< folded name to its first entry
+    };
+
+    const Section* find(const std::string& section) const;
+    //! Bytes in the file's encoding, folded for matching without regard to case.
+    std::string fold(const std::string& bytes) const;
+    //! A UTF-8 name in the folded form of the file's encoding.
+    std::string key(const std::string& name) const;
+    std::string decode(const std::string& bytes) const;
+
+    bool m_utf8 = false;
+    std::vector<Section> m_sections;
+    std::unordered_map<std::string, std::size_t> m_index; //!< folded name to the first section of that name
+};
 
 /**
  * One INI file, named once and read or written on every call; no content is kept in memory, so two objects on the
@@ -12,11 +70,17 @@ namespace app {
  * Section and entry names match without regard to case. Values come back exactly as stored after the blanks that
  * follow "=", without trimming at the end. On disk the file is Windows-1252 (or UTF-8 when it begins with a UTF-8
  * byte order mark); in memory every text is UTF-8. Lines the object does not understand (comments, blank lines,
- * lines without "=") and the file's line ends (CR LF or LF) are kept as they are when it writes. Every write
- * replaces the file atomically; a new file is created readable and writable by its owner only.
+ * lines without "=") and the file's line ends (CR LF or LF) are kept as they are when it writes.
  *
- * Nothing is reported: a file that cannot be read behaves as empty and a write that fails is lost. A file that
- * exists but cannot be read is never overwritten.
+ * Every write reads the file, changes it and replaces it atomically while it holds an exclusive lock on the file
+ * ".<name>.lock" beside it, so writers in other processes (stations sharing the folder) wait for each other and
+ * lose none of each other's entries. The new content is written to ".<name>.tmp", readable by its owner only, and
+ * renamed over the file; a temporary file that an interrupted write left behind is removed by the next write. A new
+ * file is created readable and writable by its owner only; an existing one keeps its permissions (see SetOwnerOnly).
+ *
+ * A file that cannot be read behaves as empty. A file that exists but cannot be read is never overwritten. A value
+ * or name that Windows-1252 cannot hold is never written (never as "?"). WriteEntries reports failures; the other
+ * writing calls keep the platform's shape and lose a failed write quietly.
  */
 class IniFile
 {
@@ -31,14 +95,19 @@ public:
     explicit IniFile(const std::string& fileName);
 
     //! Names the file: ".INI" is appended to a name without any "."; a name without a folder lies in the current
-    //! working directory.
+    //! working directory. Clears the owner-only setting.
     IniFile& Init(const std::string& fileName);
+    //! For files that hold secrets (the company INI files hold the PIN): every write leaves the file readable and
+    //! writable by its owner only, also when it existed with wider permissions.
+    IniFile& SetOwnerOnly(bool ownerOnly = true);
 
     //! The entry's value, at most MAX_VALUE characters; "" when the file, the section or the entry is missing.
     std::string GetString(const std::string& section, const std::string& entry) const;
     //! Writes the entry: an existing one in place, a new one after the last entry of its section, a new section at
     //! the end of the file. Line breaks in the value become blanks (they would start new entries).
     IniFile& WriteString(const std::string& section, const std::string& entry, const std::string& value);
+    //! Writes all entries as WriteString does, as one change: the file is replaced once, with all of them or none.
+    [[nodiscard]] IniWriteResult WriteEntries(const std::vector<IniEntry>& entries);
     //! Names of the section's entries in file order; empty when the section is missing or empty.
     std::vector<std::string> GetSection(const std::string& section) const;
     IniFile& DeleteEntry(const std::string& section, const std::string& entry);
@@ -49,6 +118,8 @@ public:
 
     //! Names of all sections in file order (first spelling of each).
     std::vector<std::string> SectionNames() const;
+    //! The whole file, read once for many lookups; empty when the file is missing or cannot be read.
+    IniContent Read() const;
     //! True when the file exists (its name matched without regard to case).
     bool Exists() const;
 
@@ -64,6 +135,7 @@ private:
     std::string m_fullPath;
     std::string m_drive;
     std::string m_path;
+    bool m_ownerOnly = false;
 };
 
 } // namespace app

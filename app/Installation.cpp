@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <unordered_set>
 
 namespace app {
 namespace {
@@ -23,6 +24,16 @@ int companyIndex(const std::string& section)
     const auto* last = section.data() + section.size();
     const auto [end, ec] = std::from_chars(first, last, n);
     return ec == std::errc() && end == last && n > 0 ? n : 0;
+}
+
+std::string asciiLower(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
 }
 
 bool usableAsFileName(const std::string& number)
@@ -50,11 +61,13 @@ InstallationResult loadInstallation(const std::string& folder)
     const auto unusable = [&](const std::string& problem) {
         return InstallationResult{std::nullopt, "Die Installationsdatei " + *path + " ist unbrauchbar:\n" + problem};
     };
-    if (!readWholeFile(*path)) {
+    const auto bytes = readWholeFile(*path);
+    if (!bytes) {
         return unusable("Sie kann nicht gelesen werden.");
     }
 
-    const IniFile ini(*path);
+    // Read once: a lookup per entry in the file's text would make a file of many companies take quadratic time.
+    const IniContent ini(*bytes);
     Installation installation;
     installation.hostProduct = trim(ini.GetString("Installation", "Produkt"));
     installation.companyNumber = trim(ini.GetString("Installation", "Firmennummer"));
@@ -84,6 +97,7 @@ InstallationResult loadInstallation(const std::string& folder)
     if (sections.empty()) {
         return unusable("Sie nennt keine Firma/Kassa (Abschnitte \"Firma1\", \"Firma2\", ...).");
     }
+    std::unordered_set<std::string> numbers; // folded as equalsNoCase compares
     for (std::size_t i = 0; i < sections.size(); ++i) {
         const auto& [n, section] = sections[i];
         if (i > 0 && sections[i - 1].first == n) {
@@ -105,11 +119,9 @@ InstallationResult loadInstallation(const std::string& folder)
             return unusable("Die Nummer \"" + company.number + "\" im Abschnitt \"" + section
                             + "\" enthält Zeichen, die in einem Dateinamen nicht stehen dürfen.");
         }
-        for (const auto& earlier : installation.companies) {
-            if (equalsNoCase(earlier.number, company.number)) {
-                return unusable("Die Nummer \"" + company.number + "\" ist mehrfach vergeben (Abschnitt \"" + section
-                                + "\").");
-            }
+        if (!numbers.insert(asciiLower(company.number)).second) {
+            return unusable("Die Nummer \"" + company.number + "\" ist mehrfach vergeben (Abschnitt \"" + section
+                            + "\").");
         }
         installation.companies.push_back(std::move(company));
     }

@@ -29,13 +29,19 @@ Program& program()
     return instance;
 }
 
+IniFile CompanyIni(const std::string& number)
+{
+    IniFile ini(program().DefaultDir + number + "QUORVEX.INI");
+    ini.SetOwnerOnly();
+    if (!ini.Exists()) {
+        ini.WriteString("QUORVEX", "Version", std::string(INI_VERSION));
+    }
+    return ini;
+}
+
 void IniOpen(const std::string& number)
 {
-    auto& p = program();
-    p.CurrentIni.Init(p.DefaultDir + number + "QUORVEX.INI");
-    if (!p.CurrentIni.Exists()) {
-        p.CurrentIni.WriteString("QUORVEX", "Version", std::string(INI_VERSION));
-    }
+    program().CurrentIni = CompanyIni(number);
 }
 
 std::vector<ComboItem> FillCombo()
@@ -69,7 +75,12 @@ bool IsDebug()
 
 std::string ArtUebermittlung()
 {
-    return markerExists("DOTEST") || program().TestFlag.starts_with('J') ? "T" : "P";
+    return ArtUebermittlung(program().TestFlag);
+}
+
+std::string ArtUebermittlung(const std::string& testFlag)
+{
+    return markerExists("DOTEST") || testFlag.starts_with('J') ? "T" : "P";
 }
 
 bool IsVexaProject()

@@ -59,8 +59,10 @@ struct ComboItem
     std::string value;
 };
 
-//! Makes CurrentIni the company's INI file (DefaultDir + number + "QUORVEX.INI"); a file that does not exist yet is
-//! created with the entry "Version" = "1.0" in section "QUORVEX".
+//! The company's INI file (DefaultDir + number + "QUORVEX.INI"), kept readable by its owner only (it holds the PIN);
+//! a file that does not exist yet is created with the entry "Version" = "1.0" in section "QUORVEX".
+IniFile CompanyIni(const std::string& number);
+//! Makes CurrentIni the company's INI file (CompanyIni).
 void IniOpen(const std::string& number);
 //! One item per company in list order: number, a blank and name; value the number.
 std::vector<ComboItem> FillCombo();
@@ -71,6 +73,8 @@ bool IsVexa();
 bool IsDebug();
 //! "T" when the marker file "DOTEST" exists or TestFlag begins with "J", else "P".
 std::string ArtUebermittlung();
+//! The same for a company's own test flag instead of the program-wide one.
+std::string ArtUebermittlung(const std::string& testFlag);
 //! True when a host product is named.
 bool IsVexaProject();
 //! Customer text for lists: "first surname, street, postcode town" with the gaps of empty parts closed.

@@ -11,7 +11,8 @@ namespace app {
 void wireMainWindow(gui::DtaMain& window)
 {
     window.setEinstellungenOpener([](gui::DtaMain& owner) {
-        settings::DtaEinstellungen dialog(&owner, [&owner] { owner.GetLoginValues(); });
+        // Opens on the main window's company; what is chosen in it stays there.
+        settings::DtaEinstellungen dialog(&owner, owner.accFnr(), [&owner] { owner.GetLoginValues(); });
         dialog.exec();
     });
     if (auto* receiptForm = dynamic_cast<gui::Sub9*>(window.form(9))) {

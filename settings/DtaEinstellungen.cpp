@@ -1,5 +1,6 @@
 #include "settings/DtaEinstellungen.h"
 
+#include "app/Cp1252.h"
 #include "app/Dialogs.h"
 #include "app/Program.h"
 #include "app/StringUtil.h"
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -52,10 +54,28 @@ struct Check
     const char* message;
 };
 
+// A field's typing limit and what its message calls it.
+struct Limit
+{
+    QLineEdit* field;
+    int max;
+    const char* name;
+};
+
+// Shows a value whole, also when it is longer than what the field lets the user type.
+void showWhole(QLineEdit* edit, const QString& text)
+{
+    edit->setMaxLength(std::max(edit->maxLength(), static_cast<int>(text.size())));
+    edit->setText(text);
+}
+
 } // namespace
 
-DtaEinstellungen::DtaEinstellungen(QWidget* owner, std::function<void()> getLoginValues)
+DtaEinstellungen::DtaEinstellungen(QWidget* owner,
+                                   const std::string& companyNumber,
+                                   std::function<void()> getLoginValues)
     : QDialog(owner)
+    , m_companyNumber(companyNumber)
     , m_getLoginValues(std::move(getLoginValues))
     , m_lblFnr(new QLabel(qs("Firma/Kassa:"), this))
     , m_cmbFnr(new QComboBox(this))
@@ -147,7 +167,8 @@ void DtaEinstellungen::PostInit()
     for (const auto& item : app::FillCombo()) {
         m_cmbFnr->addItem(QString::fromStdString(item.text), QString::fromStdString(item.value));
     }
-    m_cmbFnr->setCurrentIndex(m_cmbFnr->count() > 0 ? 0 : -1);
+    const int shown = m_cmbFnr->findData(QString::fromStdString(m_companyNumber));
+    m_cmbFnr->setCurrentIndex(m_cmbFnr->count() > 0 ? std::max(shown, 0) : -1);
     if (app::program().CompanyList.size() == 1) {
         m_cmbFnr->setEnabled(false);
     }
@@ -161,11 +182,13 @@ void DtaEinstellungen::GetIniFile()
     for (QLineEdit* edit : {m_sleTid, m_sleBenid, m_slePin, m_sleUidnr}) {
         edit->clear();
     }
+    m_sleTid->setMaxLength(TID_MAX);
+    m_sleUidnr->setMaxLength(UIDNR_MAX);
     m_loadedIndex = m_cmbFnr->currentIndex();
     if (m_loadedIndex >= 0) {
-        app::IniOpen(m_cmbFnr->currentData().toString().toStdString());
-        const auto& ini = app::program().CurrentIni;
-        for (const auto& name : ini.GetSection(SECTION)) {
+        m_ini = app::CompanyIni(m_cmbFnr->currentData().toString().toStdString());
+        const auto content = m_ini.Read();
+        for (const auto& name : content.GetSection(SECTION)) {
             // Entry names match the descriptions without regard to case, as the INI file matches them: an entry
             // the program reads is also the one shown here and overwritten on save.
             for (QWidget* control : m_controls) {
@@ -174,8 +197,8 @@ void DtaEinstellungen::GetIniFile()
                     continue;
                 }
                 if (auto* edit = qobject_cast<QLineEdit*>(control)) {
-                    const auto value = app::replaceAll(ini.GetString(SECTION, name), "\n", "\r\n");
-                    edit->setText(QString::fromStdString(value));
+                    const auto value = app::replaceAll(content.GetString(SECTION, name), "\n", "\r\n");
+                    showWhole(edit, QString::fromStdString(value));
                 }
                 break;
             }
@@ -191,7 +214,7 @@ void DtaEinstellungen::SetTid()
     const int item = selectedItem();
     if (app::IsTid(item)) {
         const auto& company = app::program().CompanyList[static_cast<std::size_t>(item) - 1];
-        m_sleTid->setText(QString::fromStdString(company.tid));
+        showWhole(m_sleTid, QString::fromStdString(company.tid));
         m_sleTid->setEnabled(false);
     }
     m_changed = false;
@@ -200,10 +223,9 @@ void DtaEinstellungen::SetTid()
 void DtaEinstellungen::SetCaption()
 {
     const int item = selectedItem();
-    if (item > 0) {
-        app::program().TestFlag = app::program().CompanyList[static_cast<std::size_t>(item) - 1].testFlag;
-    }
-    const char* kind = app::ArtUebermittlung() == "T" ? "(Testübertragung)" : "(Produktivübertragung)";
+    const auto testFlag =
+        item > 0 ? app::program().CompanyList[static_cast<std::size_t>(item) - 1].testFlag : std::string();
+    const char* kind = app::ArtUebermittlung(testFlag) == "T" ? "(Testübertragung)" : "(Produktivübertragung)";
     setWindowTitle(qs("Vexa-Quorvex: Einstellungen ") + qs(kind));
 }
 
@@ -221,20 +243,50 @@ bool DtaEinstellungen::PshOk()
         {m_sleUidnr, "Die UidNr muss eingegeben werden"},
     }};
     for (const auto& check : checks) {
-        if (app::isBlank(check.field->text().toStdString())) {
+        // No-break spaces are blanks too: the main window takes a value of white space only for none.
+        if (check.field->text().trimmed().isEmpty()) {
             app::dialogs().ErrorBox(check.message);
             check.field->setFocus();
             return false;
         }
     }
 
-    auto& ini = app::program().CurrentIni;
+    // A stored value longer than the field takes is shown whole; it is not cut behind the user's back.
+    const std::array<Limit, 2> limits = {{
+        {m_sleTid, TID_MAX, "Die Teilnehmer-Identifikation"},
+        {m_sleUidnr, UIDNR_MAX, "Die UidNr"},
+    }};
+    for (const auto& limit : limits) {
+        const auto length = app::utf8Length(app::trim(limit.field->text().toStdString()));
+        // A fixed participant id comes from the installation and cannot be changed here.
+        if (limit.field->isEnabled() && length > static_cast<std::size_t>(limit.max)) {
+            app::dialogs().ErrorBox(std::string(limit.name) + " darf höchstens " + std::to_string(limit.max)
+                                    + " Zeichen lang sein; eingetragen sind " + std::to_string(length)
+                                    + ". Bitte korrigieren Sie den Wert.");
+            limit.field->setFocus();
+            return false;
+        }
+    }
+
+    std::vector<app::IniEntry> values;
     for (QWidget* control : m_controls) {
         const auto description = control->property(DESCRIPTION).toString().toStdString();
         // Only the entry fields hold a value; a disabled participant id is written too.
         if (auto* edit = qobject_cast<QLineEdit*>(control); edit && !description.empty()) {
-            ini.WriteString(SECTION, description, app::trim(edit->text().toStdString()));
+            values.push_back({SECTION, description, app::trim(edit->text().toStdString())});
         }
+    }
+    // One change, so a failure leaves the file as it was and a save never keeps some of the four values only.
+    const auto saved = m_ini.WriteEntries(values);
+    if (!saved) {
+        app::dialogs().ErrorBox("Die Anmeldedaten wurden nicht gespeichert.\n" + saved.error);
+        for (QWidget* control : m_controls) {
+            if (!saved.entry.empty()
+                && app::equalsNoCase(control->property(DESCRIPTION).toString().toStdString(), saved.entry)) {
+                control->setFocus();
+            }
+        }
+        return false;
     }
 
     m_changed = false;

@@ -195,14 +195,16 @@ void DtaMain::PostInit()
 void DtaMain::GetLoginValues()
 {
     IniOpen(accFnr());
-    const auto& ini = program().CurrentIni;
+    const auto ini = program().CurrentIni.Read();
     const int item = m_cmbFnr->currentIndex() + 1;
     const auto& list = program().CompanyList;
     m_tid = trim(IsTid(item) ? list[static_cast<std::size_t>(item - 1)].tid : ini.GetString("Quorvex", "Tid"));
     m_benid = ini.GetString("Quorvex", "Benid");
     m_pin = ini.GetString("Quorvex", "Pin");
     m_uidnr = ini.GetString("Quorvex", "Uidnr");
-    const bool complete = !m_tid.empty() && !m_benid.empty() && !m_pin.empty() && !m_uidnr.empty();
+    // Used as stored, but a value of nothing but white space (blanks, no-break spaces …) is as good as none.
+    const auto given = [](const std::string& value) { return !QString::fromStdString(value).trimmed().isEmpty(); };
+    const bool complete = given(m_tid) && given(m_benid) && given(m_pin) && given(m_uidnr);
     for (auto* button : m_rdb) {
         button->setEnabled(complete);
     }
@@ -249,7 +251,7 @@ void DtaMain::ButtonClick(int n)
     sub->GetIniFile();
     sub->SetDatumZeit();
     sub->show();
-    sub->setFocus();
+    sub->focusFirstField();
     m_okMode = OkMode::FON;
     m_pshOk->setText(german(SEND));
     m_pshOk->show();

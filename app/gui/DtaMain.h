@@ -43,13 +43,14 @@ public:
 
     //! Fills and selects the company combo, reads the login data, sets the caption, hides the send button.
     void PostInit();
-    //! Opens the company's INI file and reads the four login values; the operations are enabled only with all four.
+    //! Opens the company's INI file and reads the four login values; the operations are enabled only when none of
+    //! the four is empty or nothing but white space.
     void GetLoginValues();
     //! Sets TestFlag from the selected company and the caption by the kind of transmission.
     void SetCaption();
     //! Releases the radio buttons and hides the forms.
     void HideAll();
-    //! Shows the form of operation `n` (1 to 9) and arms the send button.
+    //! Shows the form of operation `n` (1 to 9) with the cursor in its first field and arms the send button.
     void ButtonClick(int n);
     //! Switches to the company/till just selected.
     void ListBoxSelect();

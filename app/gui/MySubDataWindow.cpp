@@ -185,9 +185,9 @@ void MySubDataWindow::setTextOf(QWidget* control, const QString& text)
 
 void MySubDataWindow::GetIniFile()
 {
-    auto& ini = program().CurrentIni;
-    for (const auto& name : ini.GetSection("Funktionen")) {
-        const auto value = QString::fromStdString(ini.GetString("Funktionen", name));
+    const auto content = program().CurrentIni.Read();
+    for (const auto& name : content.GetSection("Funktionen")) {
+        const auto value = QString::fromStdString(content.GetString("Funktionen", name));
         const auto description = QString::fromStdString(name);
         for (auto* control : m_described) {
             if (descriptionOf(control) == description) {
@@ -200,16 +200,42 @@ void MySubDataWindow::GetIniFile()
     }
 }
 
+void MySubDataWindow::focusFirstField()
+{
+    for (auto* control : m_described) {
+        if (control->isEnabled() && control->focusPolicy() != Qt::NoFocus) {
+            control->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+}
+
 bool MySubDataWindow::PshOk()
 {
-    auto& ini = program().CurrentIni;
+    std::vector<IniEntry> values;
     for (const auto* control : m_described) {
         const auto description = descriptionOf(control).toStdString();
         if (description.empty() || (description == "Beleg" && !IsVexa())) {
             continue;
         }
-        ini.WriteString("Funktionen", description, trim(textOf(control).toStdString()));
+        values.push_back({"Funktionen", description, trim(textOf(control).toStdString())});
     }
+    const auto saved = program().CurrentIni.WriteEntries(values);
+    if (saved) {
+        return true;
+    }
+    if (!saved.entry.empty()) {
+        // Remembered, the value would come back changed: the user replaces the character before anything is sent.
+        for (auto* control : m_described) {
+            if (descriptionOf(control).toStdString() == saved.entry) {
+                return fail(control, saved.error.c_str());
+            }
+        }
+    }
+    // Remembering the values is a help for the next time; the notification itself may still be due.
+    dialogs().ErrorBox("Die Eingaben konnten nicht für das nächste Mal gespeichert werden; sie werden trotzdem "
+                       "gesendet.\n"
+                       + saved.error);
     return true;
 }
 

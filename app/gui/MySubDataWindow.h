@@ -36,8 +36,12 @@ public:
 
     //! Puts the remembered values into the form's controls.
     void GetIniFile();
+    //! Puts the cursor into the first field that takes input.
+    void focusFirstField();
     //! Checks the values (the forms' own checks come first: an error box and the focus on the field at the first
-    //! failing one) and remembers them; true when the data may be sent.
+    //! failing one) and remembers them, all in one write; true when the data may be sent. A value the INI file
+    //! cannot hold is refused like a failed check; any other failure to remember is reported and the data may
+    //! still be sent.
     virtual bool PshOk();
     //! Date and time fields to now (forms 2, 3, 6 and 7).
     virtual void SetDatumZeit() {}

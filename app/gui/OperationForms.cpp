@@ -285,6 +285,8 @@ Sub9::Sub9(QWidget* parent)
     m_sleBeleg->setGeometry(m_du.rect(28, 12, 186, 50));
     m_sleBeleg->setReadOnly(IsVexa());
     m_sleBeleg->setWordWrapMode(QTextOption::WrapAnywhere); // a receipt is one long word
+    // A receipt holds no tab; Tab moves on to the next control, as in every other field.
+    m_sleBeleg->setTabChangesFocus(true);
 
     describe(m_sleBeleg, QStringLiteral("Beleg"));
     m_pshPaste = addButton(28, 62, 92, german("Beleg aus Ablage einfügen"), "pshPaste");

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using app::IniFile;
+namespace fs = std::filesystem;
 using testsupport::readBytes;
 using testsupport::TempDir;
 using testsupport::writeBytes;
@@ -189,11 +192,16 @@ TEST_F(IniFileTest, LineBreaksInAValueCannotCreateEntries)
     EXPECT_EQ(ini.GetSection("Quorvex").size(), 1u);
 }
 
-TEST_F(IniFileTest, CharactersOutsideTheCodePageBecomeQuestionMarks)
+TEST_F(IniFileTest, CharactersOutsideTheCodePageAreRefusedNotWrittenAsQuestionMarks)
 {
     IniFile ini(path);
-    ini.WriteString("A", "x", "€ ok, ✓ nicht");
-    EXPECT_EQ(ini.GetString("A", "x"), "€ ok, ? nicht");
+    ini.WriteString("A", "x", "alt");
+    const auto refused = ini.WriteEntries({{"A", "y", "1"}, {"A", "x", "€ ok, ✓ nicht"}});
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(refused.entry, "x");
+    EXPECT_NE(refused.error.find("„✓“"), std::string::npos) << refused.error;
+    ini.WriteString("A", "x", "✓");
+    EXPECT_EQ(readBytes(path), "[A]\r\nx=alt\r\n") << "nothing of a refused change is written";
 }
 
 TEST_F(IniFileTest, GetLogicIsTrueOnlyForDotTDot)
@@ -250,7 +258,8 @@ TEST_F(IniFileTest, UnwritablePlacesLoseTheWriteQuietly)
 TEST_F(IniFileTest, AFileThatCannotBeReadIsNeverOverwritten)
 {
     ASSERT_EQ(::mkdir(path.c_str(), 0700), 0); // reading a folder fails, even for root
-    IniFile(path).WriteString("A", "x", "1");
+    const auto refused = IniFile(path).WriteEntries({{"A", "x", "1"}});
+    EXPECT_NE(refused.error.find("nicht gelesen werden"), std::string::npos) << refused.error;
     struct stat st
     {
     };
@@ -258,12 +267,14 @@ TEST_F(IniFileTest, AFileThatCannotBeReadIsNeverOverwritten)
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
-// A writer killed at any moment leaves either the old or the new file, never a mix or a torn one.
+// A writer killed at any moment leaves either the old or the new file, never a mix or a torn one. What it leaves of
+// a company file (it holds the PIN) is readable by the owner only and gone after the next write.
 TEST_F(IniFileTest, AKilledWriterLeavesTheOldOrTheNewFile)
 {
     const std::string a(40000, 'a');
     const std::string b(60000, 'b');
     IniFile(path).WriteString("Daten", "Wert", a);
+    ::chmod(path.c_str(), 0644);
     const std::string fileA = readBytes(path);
     std::string fileB = fileA;
     fileB.replace(fileB.find(a), a.size(), b);
@@ -272,6 +283,7 @@ TEST_F(IniFileTest, AKilledWriterLeavesTheOldOrTheNewFile)
         const pid_t child = ::fork();
         if (child == 0) {
             IniFile ini(path);
+            ini.SetOwnerOnly();
             for (int i = 0;; ++i) {
                 ini.WriteString("Daten", "Wert", i % 2 ? a : b);
             }
@@ -281,6 +293,41 @@ TEST_F(IniFileTest, AKilledWriterLeavesTheOldOrTheNewFile)
         ::waitpid(child, nullptr, 0);
         const auto now = readBytes(path);
         ASSERT_TRUE(now == fileA || now == fileB) << "round " << round << ": " << now.size() << " bytes";
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            const auto others = entry.status().permissions() & (fs::perms::group_all | fs::perms::others_all);
+            EXPECT_TRUE(entry.path() == path || others == fs::perms::none) << entry.path();
+        }
+    }
+    IniFile(path).WriteString("Daten", "Wert", a);
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        left.insert(entry.path().filename());
+    }
+    EXPECT_EQ(left, (std::set<std::string>{"01QUORVEX.INI", ".01QUORVEX.INI.lock"}));
+}
+
+// Stations sharing the installation folder write one file at the same time.
+TEST_F(IniFileTest, TwoProcessesWritingOneFileLoseNothing)
+{
+    constexpr int WRITES = 300;
+    std::vector<pid_t> writers;
+    for (const char* name : {"A", "B"}) {
+        writers.push_back(::fork());
+        if (writers.back() == 0) {
+            IniFile ini(path);
+            for (int i = 0; i < WRITES; ++i) {
+                ini.WriteString("Quorvex", name + std::to_string(i), std::to_string(i));
+            }
+            ::_exit(0);
+        }
+    }
+    for (const pid_t writer : writers) {
+        ::waitpid(writer, nullptr, 0);
+    }
+    const IniFile content(path);
+    for (int i = 0; i < WRITES; ++i) {
+        EXPECT_EQ(content.GetString("Quorvex", "A" + std::to_string(i)), std::to_string(i));
+        EXPECT_EQ(content.GetString("Quorvex", "B" + std::to_string(i)), std::to_string(i));
     }
 }
 

@@ -87,6 +87,10 @@ TEST_F(ProgramTest, IniOpenCreatesTheCompanyFileOnceWithItsVersion)
     app::IniOpen("03");
     EXPECT_EQ(readBytes(dir.file("03quorvex.ini")), "[Quorvex]\r\nTid=9\r\n");
     EXPECT_EQ(app::program().CurrentIni.GetString("Quorvex", "Tid"), "9");
+    ::chmod(dir.file("03quorvex.ini").c_str(), 0644);
+    app::program().CurrentIni.WriteString("Quorvex", "Pin", "1");
+    ASSERT_EQ(::stat(dir.file("03quorvex.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "a company file that is written is tightened to its owner";
 }
 
 TEST_F(ProgramTest, ComboItemsShowNumberAndName)

@@ -14,8 +14,11 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using settings::DtaEinstellungen;
@@ -73,7 +76,7 @@ private slots:
         QCOMPARE(edit("sleUidnr")->text(), QStringLiteral("ATU12345678"));
         QVERIFY(!w.changed());
         QCOMPARE(w.focusWidget(), edit("sleTid"));
-        QCOMPARE(app::program().CurrentIni.FullPath(), m_dir->file("01QUORVEX.INI"));
+        QCOMPARE(w.iniFile().FullPath(), m_dir->file("01QUORVEX.INI"));
         QVERIFY(m_dialogs->shown().empty());
         // Loading writes nothing.
         QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), HAUPTKASSE_INI);
@@ -113,23 +116,28 @@ private slots:
         testsupport::savePng(&single, QStringLiteral("dtaEinstellungen-single"));
     }
 
-    void captionAndTestFlagFollowTheSelectedCompany()
+    // The window works on its own selection: what the main window sends with stays as it was.
+    void captionFollowsTheSelectedCompanyAndTheProgramStateStays()
     {
-        auto& w = open();
-        QCOMPARE(app::program().TestFlag, std::string("N"));
-        QCOMPARE(w.windowTitle(), QStringLiteral("Vexa-Quorvex: Einstellungen (Produktivübertragung)"));
-
-        combo()->setCurrentIndex(1);
-        QCOMPARE(app::program().TestFlag, std::string("J"));
+        // As the main window leaves them for its first company.
+        app::IniOpen("01");
+        app::program().TestFlag = app::program().CompanyList.front().testFlag;
+        auto& w = open("02");
+        QCOMPARE(combo()->currentIndex(), 1);
         QCOMPARE(w.windowTitle(), QStringLiteral("Vexa-Quorvex: Einstellungen (Testübertragung)"));
-        QCOMPARE(app::program().CurrentIni.FullPath(), m_dir->file("02QUORVEX.INI"));
+        QCOMPARE(w.iniFile().FullPath(), m_dir->file("02QUORVEX.INI"));
         QVERIFY(testsupport::exists(m_dir->file("02QUORVEX.INI")));
+
+        combo()->setCurrentIndex(0);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Vexa-Quorvex: Einstellungen (Produktivübertragung)"));
+        combo()->setCurrentIndex(1);
+        QCOMPARE(app::program().TestFlag, std::string("N"));
+        QCOMPARE(app::program().CurrentIni.FullPath(), m_dir->file("01QUORVEX.INI"));
         m_window.reset();
 
         // The marker file forces test transmission whatever the company's flag says.
         testsupport::writeBytes(m_dir->file("DOTEST"), "");
         auto& marked = open();
-        QCOMPARE(app::program().TestFlag, std::string("N"));
         QCOMPARE(marked.windowTitle(), QStringLiteral("Vexa-Quorvex: Einstellungen (Testübertragung)"));
         ::unlink(m_dir->file("DOTEST").c_str());
     }
@@ -278,6 +286,83 @@ private slots:
         QVERIFY(!w.PshOk());
     }
 
+    void aFailedSaveIsReportedAndTheWindowKeepsTheValues_data()
+    {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("folder in the file's place") << QStringLiteral("folder") << QStringLiteral("steht ein Ordner");
+        QTest::newRow("folder that may not be written")
+            << QStringLiteral("read-only") << QStringLiteral("Berechtigung");
+        // A file size limit fails the write as a full disk does.
+        QTest::newRow("no room") << QStringLiteral("limit") << QStringLiteral("größer, als das System erlaubt");
+        // Nothing of the four values is written: they are one change.
+        QTest::newRow("PIN the code page cannot hold") << QStringLiteral("pin") << QStringLiteral("„✓“");
+    }
+    void aFailedSaveIsReportedAndTheWindowKeepsTheValues()
+    {
+        QFETCH(QString, cause);
+        QFETCH(QString, reason);
+        if (cause == QStringLiteral("folder")) {
+            QCOMPARE(::mkdir(m_dir->file("01QUORVEX.INI").c_str(), 0700), 0);
+        } else {
+            testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
+        }
+        auto& w = open();
+        const QString pin = cause == QStringLiteral("pin") ? QStringLiteral("Grüße✓") : QStringLiteral("geheim");
+        for (const char* name : {"sleTid", "sleBenid", "sleUidnr"}) {
+            edit(name)->setText(QStringLiteral("X1"));
+        }
+        edit("slePin")->clear();
+        type(edit("slePin"), pin);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit small{16, limit.rlim_max};
+        ::signal(SIGXFSZ, SIG_IGN);
+        if (cause == QStringLiteral("limit")) {
+            ::setrlimit(RLIMIT_FSIZE, &small);
+        } else if (cause == QStringLiteral("read-only")) {
+            ::chmod(m_dir->path().c_str(), 0555);
+            // Modes do not stop root: it acts as an unprivileged user meanwhile.
+            QVERIFY(::geteuid() != 0 || ::seteuid(65534) == 0);
+        }
+        QTest::mouseClick(button("pshOk"), Qt::LeftButton);
+        QVERIFY(::getuid() != 0 || ::seteuid(0) == 0);
+        ::chmod(m_dir->path().c_str(), 0700);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
+        const auto message = QString::fromStdString(m_dialogs->shown()[0].text);
+        QVERIFY2(message.startsWith(QStringLiteral("Die Anmeldedaten wurden nicht gespeichert.\n"))
+                     && message.contains(reason),
+                 qPrintable(message));
+        QVERIFY(w.isVisible() && w.changed() && m_loginReads == 0);
+        QCOMPARE(edit("slePin")->text(), pin);
+        if (cause != QStringLiteral("folder")) {
+            QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), HAUPTKASSE_INI);
+        }
+    }
+
+    void longStoredValuesAreShownWholeAndNeverCut()
+    {
+        const std::string stored = "[Quorvex]\r\nTid=1234567890123456\r\nBenid=b\r\nPin=p\r\nUidnr=ATU123456789012\r\n";
+        testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), stored);
+        auto& w = open();
+        QCOMPARE(edit("sleTid")->text(), QStringLiteral("1234567890123456"));
+        QCOMPARE(edit("sleUidnr")->text(), QStringLiteral("ATU123456789012"));
+        testsupport::savePng(&w, QStringLiteral("dtaEinstellungen-long-values"));
+        QTest::mouseClick(button("pshOk"), Qt::LeftButton);
+        QCOMPARE(m_dialogs->shown().back().text,
+                 std::string("Die Teilnehmer-Identifikation darf höchstens 12 Zeichen lang sein; eingetragen sind 16. "
+                             "Bitte korrigieren Sie den Wert."));
+        QCOMPARE(w.focusWidget(), edit("sleTid"));
+        edit("sleTid")->setText(QStringLiteral("123456789012"));
+        QTest::mouseClick(button("pshOk"), Qt::LeftButton);
+        QVERIFY(QString::fromStdString(m_dialogs->shown().back().text)
+                    .startsWith(QStringLiteral("Die UidNr darf höchstens 11")));
+        QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), stored);
+        QVERIFY(w.isVisible());
+    }
+
     // --- Unsaved data ---------------------------------------------------------------------------------------
 
     void cancelWithoutChangesClosesAtOnce()
@@ -376,8 +461,7 @@ private slots:
         QCOMPARE(edit("sleBenid")->text(), QStringLiteral(" "));
         QCOMPARE(edit("sleTid")->text(), QStringLiteral("123456789"));
         QCOMPARE(combo()->currentIndex(), 0);
-        QCOMPARE(app::program().CurrentIni.FullPath(), m_dir->file("01QUORVEX.INI"));
-        QCOMPARE(app::program().TestFlag, std::string("N"));
+        QCOMPARE(w.iniFile().FullPath(), m_dir->file("01QUORVEX.INI"));
 
         // "Nein": the edit is dropped and the other company is loaded.
         m_dialogs->answer(app::IDNO);
@@ -386,7 +470,7 @@ private slots:
         QCOMPARE(edit("sleTid")->text(), QStringLiteral("222"));
         QCOMPARE(edit("sleBenid")->text(), QStringLiteral("graz"));
         QVERIFY(!w.changed());
-        QCOMPARE(app::program().CurrentIni.FullPath(), m_dir->file("02QUORVEX.INI"));
+        QCOMPARE(w.iniFile().FullPath(), m_dir->file("02QUORVEX.INI"));
         QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), HAUPTKASSE_INI);
 
         // Without an edit there is no question.
@@ -410,7 +494,7 @@ private slots:
     void execReturnsAcceptedAfterSave()
     {
         testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
-        DtaEinstellungen w(nullptr, [this] { ++m_loginReads; });
+        DtaEinstellungen w(nullptr, "01", [this] { ++m_loginReads; });
         QCOMPARE(w.objectName(), QStringLiteral("dtaEinstellungen"));
         QVERIFY(!w.windowIcon().isNull());
         bool clicked = false;
@@ -459,11 +543,11 @@ private slots:
     }
 
 private:
-    DtaEinstellungen& open()
+    DtaEinstellungen& open(const std::string& number = "01")
     {
-        m_window = std::make_unique<DtaEinstellungen>(nullptr, [this] {
+        m_window = std::make_unique<DtaEinstellungen>(nullptr, number, [this] {
             ++m_loginReads;
-            m_tidSeenByOwner = app::program().CurrentIni.GetString("Quorvex", "Tid");
+            m_tidSeenByOwner = iniValue("01", "Tid");
         });
         m_window->show();
         m_window->activateWindow();

@@ -4,6 +4,7 @@
 
 #include "app/Clock.h"
 #include "app/Program.h"
+#include "app/Wiring.h"
 #include "app/gui/MySubDataWindow.h"
 #include "tests/support/FonTestService.h"
 #include "tests/support/Modal.h"
@@ -226,6 +227,14 @@ private slots:
         choose(9);
         pshOk()->click();
         expectError("Der Beleg muss eingegeben werden", "sleBeleg");
+
+        // Remembered, the value would come back with "?" for the character.
+        choose(7);
+        fill(7);
+        edit(7, "sleKundeninfo")->setText(QStringLiteral("Café ✓"));
+        pshOk()->click();
+        QVERIFY(QString::fromStdString(m_dialogs->shown().back().text).contains(QStringLiteral("„✓“")));
+        QCOMPARE(QApplication::focusWidget(), edit(7, "sleKundeninfo"));
         QCOMPARE(m_service->requests().size(), before);
         QCOMPARE(m_window->okMode(), DtaMain::OkMode::FON);
     }
@@ -235,6 +244,7 @@ private slots:
         choose(9);
         auto* receipt = m_window->form(9)->findChild<QPlainTextEdit*>(QStringLiteral("sleBeleg"));
         auto* paste = m_window->form(9)->findChild<QPushButton*>(QStringLiteral("pshPaste"));
+        receipt->setFocus();
         m_dialogs->setClipboard(" " + RECEIPT.toStdString());
         paste->click();
         QCOMPARE(m_dialogs->shown().back().text, std::string("Kein gültiger JWS-String in der Zwischenablage"));
@@ -270,6 +280,7 @@ private slots:
         openWindow();
         choose(9);
         m_dialogs->setClipboard(RECEIPT.toStdString());
+        m_window->form(9)->findChild<QPlainTextEdit*>(QStringLiteral("sleBeleg"))->setFocus();
         m_window->form(9)->findChild<QPushButton*>(QStringLiteral("pshPaste"))->click();
         QVERIFY(m_window->form(9)->findChild<QPlainTextEdit*>(QStringLiteral("sleBeleg"))->isReadOnly());
         QVERIFY(m_window->form(9)->PshOk());
@@ -321,6 +332,81 @@ private slots:
         QCOMPARE(m_window->windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Testübertragung)"));
     }
 
+    void blankLoginValuesCountAsMissing()
+    {
+        for (const std::string entry : {"Benid=", "Pin=", "Uidnr="}) {
+            auto ini = loginIni(PIN);
+            const auto at = ini.find(entry) + entry.size();
+            // Blanks after "=" never reach the value; no-break spaces (Windows-1252 0xA0) do.
+            writeBytes(m_dir->file("01QUORVEX.INI"), ini.replace(at, ini.find('\r', at) - at, " \xA0 \xA0"));
+            openWindow();
+            QVERIFY2(!radio(1)->isEnabled() && !radio(9)->isEnabled(), entry.c_str());
+            QCOMPARE(m_dialogs->shown().back().caption, std::string("FON WebClient"));
+        }
+    }
+
+    void choosingAnOperationPutsTheCursorInItsFirstField()
+    {
+        for (int n = 1; n <= 9; ++n) {
+            choose(n);
+            QVERIFY2(QApplication::focusWidget() == edit(n, "sleKundeninfo"), qPrintable(QString::number(n)));
+            QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Kunde"));
+            QCOMPARE(edit(n, "sleKundeninfo")->text(), QStringLiteral("Kunde"));
+            edit(n, "sleKundeninfo")->clear();
+        }
+    }
+
+    void tabInTheReceiptMovesOnInsteadOfTypingATab()
+    {
+        choose(9);
+        auto* receipt = m_window->form(9)->findChild<QPlainTextEdit*>(QStringLiteral("sleBeleg"));
+        receipt->setFocus();
+        QTest::keyClicks(receipt, QStringLiteral("_R1-AT1"));
+        QTest::keyClick(receipt, Qt::Key_Tab);
+        QCOMPARE(receipt->toPlainText(), QStringLiteral("_R1-AT1"));
+        QVERIFY(QApplication::focusWidget() != receipt);
+    }
+
+    // What is chosen in the settings window stays there: the main window sends for its own company with its own
+    // kind of transmission and remembers the form's values in its own file.
+    void theSettingsWindowLeavesTheMainWindowsCompany_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::newRow("Abbruch") << QStringLiteral("pshCancel");
+        QTest::newRow("Ok") << QStringLiteral("pshOk");
+    }
+    void theSettingsWindowLeavesTheMainWindowsCompany()
+    {
+        QFETCH(QString, button);
+        writeBytes(m_dir->file("02QUORVEX.INI"), loginIni(PIN));
+        app::wireMainWindow(*m_window);
+        selectCompany(1); // 02, test transmission
+        int openedOn = -1;
+        testsupport::onNextModal([&](QWidget* settings) {
+            auto* combo = settings->findChild<QComboBox*>(QStringLiteral("cmbFnr"));
+            openedOn = combo->currentIndex();
+            combo->setCurrentIndex(2); // 03, production
+            for (const char* name : {"sleTid", "sleBenid", "slePin", "sleUidnr"}) {
+                settings->findChild<QLineEdit*>(QLatin1String(name))->setText(QStringLiteral("X1"));
+            }
+            settings->findChild<QPushButton*>(button)->click();
+        });
+        m_window->findChild<QAction*>(QStringLiteral("mnuEinstellungen"))->trigger();
+        QCOMPARE(openedOn, 1);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Testübertragung)"));
+        QCOMPARE(app::program().CurrentIni.FullPath(), m_dir->file("02QUORVEX.INI"));
+
+        choose(3);
+        fill(3);
+        const auto before = m_service->requests().size();
+        pshOk()->click();
+        const auto rkdb = m_service->requests().at(before + 1).body;
+        QVERIFY2(rkdb.find("<rkdb:art_uebermittlung>T</rkdb:art_uebermittlung>") != std::string::npos, rkdb.c_str());
+        QCOMPARE(app::IniFile(m_dir->file("02QUORVEX.INI")).GetString("Funktionen", "Kundeninfo"),
+                 std::string("Bäckerei Müller"));
+        QCOMPARE(app::IniFile(m_dir->file("03QUORVEX.INI")).GetSection("Funktionen").size(), std::size_t{0});
+    }
+
     void aSingleCompanyDisablesTheCombo()
     {
         QVERIFY(m_window->findChild<QComboBox*>(QStringLiteral("cmbFnr"))->isEnabled());
@@ -344,9 +430,7 @@ private slots:
         choose(5);
         QVERIFY(m_window->form(5)->findChild<QPushButton*>(QStringLiteral("pshRKSV"))->isVisible());
         auto* paste = m_window->form(5)->findChild<QPushButton*>(QStringLiteral("pshPaste"));
-        QVERIFY(paste->isEnabled());
-        edit(5, "sleKundeninfo")->setFocus();
-        QVERIFY(!paste->isEnabled());
+        QVERIFY2(!paste->isEnabled(), "the cursor stands in the customer info");
         edit(5, "sleBenutzerschluessel")->setFocus();
         QVERIFY(paste->isEnabled());
         m_dialogs->setClipboard("nicht geprüft");
@@ -453,6 +537,8 @@ private:
             form->findChild<QComboBox*>(QStringLiteral("cmbBegruendung8"))->setCurrentIndex(1);
         }
         if (n == 9) {
+            // The paste button serves the receipt field: the user clicks into it first.
+            form->findChild<QPlainTextEdit*>(QStringLiteral("sleBeleg"))->setFocus();
             m_dialogs->setClipboard(RECEIPT.toStdString());
             form->findChild<QPushButton*>(QStringLiteral("pshPaste"))->click();
         }
