@@ -55,7 +55,28 @@ bool IsOracle()
 
 std::string Quote(const std::string& text)
 {
-    return "'" + app::replaceAll(app::trim(text), "'", "''") + "'";
+    return Quote(text, instance() ? instance()->kind() : Kind::MySQL);
+}
+
+std::string Quote(const std::string& text, Kind kind)
+{
+    return Literal(app::trim(text), kind);
+}
+
+std::string Literal(const std::string& text, Kind kind)
+{
+    const auto quoted = [](const std::string& piece) { return "'" + app::replaceAll(piece, "'", "''") + "'"; };
+    if (kind != Kind::MySQL || text.find('\\') == std::string::npos) {
+        return quoted(text);
+    }
+    // '\\' is one backslash where backslashes escape and two where they do not: its first character is one either way.
+    std::string expression = "CONCAT(";
+    std::size_t start = 0;
+    for (auto slash = text.find('\\'); slash != std::string::npos; slash = text.find('\\', start)) {
+        expression += quoted(text.substr(start, slash - start)) + ", SUBSTRING('\\\\', 1, 1), ";
+        start = slash + 1;
+    }
+    return expression + quoted(text.substr(start)) + ")";
 }
 
 std::string D2SQL(std::chrono::year_month_day date)
@@ -68,7 +89,7 @@ std::string D2SQL(std::chrono::year_month_day date, Kind kind)
     if (kind == Kind::Oracle) {
         return "to_date('" + app::formatDate(date) + "', 'DD.MM.YYYY')";
     }
-    return Quote(app::formatIsoDate(date));
+    return Literal(app::formatIsoDate(date), kind);
 }
 
 std::string Token(const std::string& text, int position, const std::string& separator)

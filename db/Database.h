@@ -24,8 +24,20 @@ std::string programConnectionString();
 
 //! True when the program-wide connection's driver is Oracle's.
 bool IsOracle();
-//! "'" + the text trimmed + "'", with every single quote inside doubled, so no text can end the literal.
+/**
+ * The text trimmed, as an SQL value for a statement on the program-wide connection (see Literal); while that
+ * connection is not open, as for MySQL/MariaDB. SQL for another connection takes the kind of that connection.
+ */
 std::string Quote(const std::string& text);
+//! The text trimmed, as an SQL value for a database of the given kind (see Literal).
+std::string Quote(const std::string& text, Kind kind);
+/**
+ * The text as it is, as an SQL value that no text can end or change: in single quotes with every single quote inside
+ * doubled. On MySQL/MariaDB a backslash in a literal is an escape character too, unless the session's sql_mode holds
+ * NO_BACKSLASH_ESCAPES, so no literal there holds one: each backslash becomes SUBSTRING('\\', 1, 1), one backslash in
+ * either mode, between the pieces of a CONCAT. Bound parameters need none of this: prefer them.
+ */
+std::string Literal(const std::string& text, Kind kind);
 //! A date as SQL: on Oracle to_date('DD.MM.YYYY', 'DD.MM.YYYY'), otherwise 'YYYY-MM-DD'.
 std::string D2SQL(std::chrono::year_month_day date);
 //! The same for a given kind of database.

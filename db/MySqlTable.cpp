@@ -126,7 +126,7 @@ std::string MySqlTable::GetTStamp()
     return std::to_string(seconds) + std::to_string(milliseconds);
 }
 
-std::string MySqlTable::GetUniqueKey() const
+std::string MySqlTable::lockName() const
 {
     std::string keyText;
     for (const auto& column : key()) {
@@ -136,7 +136,12 @@ std::string MySqlTable::GetUniqueKey() const
     if (name.size() > 23) {
         name = name.substr(name.size() - 23);
     }
-    return "'" + app::replaceAll(name, "'", "''") + "'";
+    return name;
+}
+
+std::string MySqlTable::GetUniqueKey() const
+{
+    return Literal(lockName(), connection()->kind());
 }
 
 bool MySqlTable::locking() const
@@ -146,7 +151,8 @@ bool MySqlTable::locking() const
 
 std::string MySqlTable::lockQuery(const std::string& function)
 {
-    const auto row = connection()->queryRow("select " + function);
+    // The name goes to the server as a parameter: a key may hold any character.
+    const auto row = connection()->queryRow("select " + function + "(?)", {lockName()});
     return row.empty() || !row[0] ? std::string() : *row[0];
 }
 
@@ -155,19 +161,19 @@ bool MySqlTable::RLock()
     if (!locking()) {
         return true;
     }
-    const auto row = connection()->queryRow("select get_lock(" + GetUniqueKey() + ", 1)");
+    const auto row = connection()->queryRow("select get_lock(?, 1)", {lockName()});
     // NULL (an error on the server) counts as held, as the program always did.
     return row.empty() || !row[0] || *row[0] != "0";
 }
 
 std::string MySqlTable::Is_Used_Lock()
 {
-    return locking() ? lockQuery("is_used_lock(" + GetUniqueKey() + ")") : std::string();
+    return locking() ? lockQuery("is_used_lock") : std::string();
 }
 
 bool MySqlTable::Is_Free_Lock()
 {
-    return !locking() || lockQuery("is_free_lock(" + GetUniqueKey() + ")") != "0";
+    return !locking() || lockQuery("is_free_lock") != "0";
 }
 
 bool MySqlTable::Unlock()
@@ -177,12 +183,12 @@ bool MySqlTable::Unlock()
     }
     // MariaDB counts the locks a connection takes on one name: a row locked twice (RLock, then Wait4Lock) would
     // stay locked after one release and block every other station. Release until this connection holds none.
-    auto released = lockQuery("release_lock(" + GetUniqueKey() + ")");
+    auto released = lockQuery("release_lock");
     if (released == "0") {
         return false; // held by another connection
     }
     for (int more = 0; released == "1" && more < 1000; ++more) {
-        released = lockQuery("release_lock(" + GetUniqueKey() + ")");
+        released = lockQuery("release_lock");
     }
     return true;
 }

@@ -43,8 +43,10 @@ public:
     bool Changed();
     //! Runs the query again and returns to the same row number.
     void Reload();
-    //! The lock name of the current row, in single quotes for SQL text.
+    //! The lock name of the current row as an SQL value (Literal) for this table's connection.
     std::string GetUniqueKey() const;
+    //! The lock name of the current row: the last 23 characters of host product, table name and key values.
+    std::string lockName() const;
 
     //! Text of a value: text as is, number trimmed, date YYYYMMDD, boolean "J"/"N".
     std::string FieldGetString(const std::string& column) const;

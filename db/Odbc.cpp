@@ -141,6 +141,45 @@ std::vector<Text> Connection::queryRow(const std::string& sql, const std::vector
     return row;
 }
 
+const std::set<std::string>& Connection::notNullColumns(const std::string& table)
+{
+    const auto key = app::toUpper(table);
+    if (const auto known = m_notNull.find(key); known != m_notNull.end()) {
+        return known->second;
+    }
+    auto& columns = m_notNull[key];
+    SQLHSTMT statement = SQL_NULL_HSTMT;
+    if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &statement))) {
+        return columns;
+    }
+    std::string name = table;
+    if (ok(SQLColumns(statement,
+                      nullptr,
+                      0,
+                      nullptr,
+                      0,
+                      reinterpret_cast<SQLCHAR*>(name.data()),
+                      static_cast<SQLSMALLINT>(name.size()),
+                      nullptr,
+                      0))) {
+        while (ok(SQLFetch(statement))) {
+            // The name is a pattern ("_" matches any character): only the rows of this very table count.
+            SQLCHAR tableName[256] = {};
+            SQLCHAR columnName[256] = {};
+            SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
+            SQLLEN indicator = 0;
+            if (ok(SQLGetData(statement, 3, SQL_C_CHAR, tableName, sizeof tableName, &indicator))
+                && ok(SQLGetData(statement, 4, SQL_C_CHAR, columnName, sizeof columnName, &indicator))
+                && ok(SQLGetData(statement, 11, SQL_C_SSHORT, &nullable, 0, &indicator)) && nullable == SQL_NO_NULLS
+                && app::equalsNoCase(reinterpret_cast<char*>(tableName), table)) {
+                columns.insert(app::toUpper(reinterpret_cast<char*>(columnName)));
+            }
+        }
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, statement);
+    return columns;
+}
+
 Statement::Statement(Connection& connection)
 {
     if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, connection.handle(), &m_stmt))) {
@@ -211,7 +250,7 @@ std::vector<Column> Statement::columns()
         if (!ok(SQLDescribeCol(m_stmt, i, name, sizeof name, &nameLength, &type, &size, &digits, &nullable))) {
             fail("Spaltenbeschreibung", m_sql);
         }
-        result.push_back({reinterpret_cast<char*>(name), type});
+        result.push_back({reinterpret_cast<char*>(name), type, nullable != SQL_NO_NULLS});
     }
     return result;
 }

@@ -3,8 +3,10 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,11 +29,13 @@ bool isNumericType(SQLSMALLINT type);
 //! A value as the driver delivers it in text form; nothing for SQL NULL.
 using Text = std::optional<std::string>;
 
-//! Name and SQL type (SQL_INTEGER, SQL_VARCHAR, SQL_TYPE_DATE …) of a result column.
+//! Name and SQL type (SQL_INTEGER, SQL_VARCHAR, SQL_TYPE_DATE …) of a result column, and whether it may hold NULL
+//! (true also when the driver cannot tell).
 struct Column
 {
     std::string name;
     SQLSMALLINT type = SQL_VARCHAR;
+    bool nullable = true;
 };
 
 /**
@@ -61,11 +65,18 @@ public:
     //! The first row of a query, each value as text; an empty list when there is no row.
     std::vector<Text> queryRow(const std::string& sql, const std::vector<Text>& parameters = {});
 
+    /**
+     * The columns of `table` that the driver's catalog declares NOT NULL, upper-case; asked once per table on this
+     * connection. Empty when the catalog cannot tell (every column then counts as one that may hold NULL).
+     */
+    const std::set<std::string>& notNullColumns(const std::string& table);
+
 private:
     SQLHENV m_env = SQL_NULL_HENV;
     SQLHDBC m_dbc = SQL_NULL_HDBC;
     std::string m_driver;
     Kind m_kind = Kind::MySQL;
+    std::map<std::string, std::set<std::string>> m_notNull;
 };
 
 //! A statement on a connection: execute once, fetch rows one by one.

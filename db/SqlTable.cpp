@@ -44,8 +44,21 @@ SqlTable::SqlTable(std::shared_ptr<Connection> connection,
     Statement statement(*m_connection);
     statement.execute("SELECT " + (columns.empty() ? std::string("*") : joined(columns, ", ")) + " FROM " + m_table
                       + " WHERE 1 = 0");
-    m_columns = statement.columns();
+    for (const auto& column : statement.columns()) {
+        m_columns.push_back(described(column));
+    }
     m_key = std::move(key);
+}
+
+Column SqlTable::described(Column column) const
+{
+    // SQLite's driver describes every result column as one that may hold NULL; its catalog knows better, and a move
+    // back on a column without NULLs stays a plain index range.
+    if (column.nullable && m_connection->kind() == Kind::SQLite
+        && m_connection->notNullColumns(m_table).contains(app::toUpper(column.name))) {
+        column.nullable = false;
+    }
+    return column;
 }
 
 void SqlTable::setKey(std::vector<std::string> key)
@@ -54,10 +67,14 @@ void SqlTable::setKey(std::vector<std::string> key)
         if (FieldPos(k) == 0) {
             Statement statement(*m_connection);
             statement.execute("SELECT " + k + " FROM " + m_table + " WHERE 1 = 0");
-            const auto column = statement.columns().at(0);
+            auto column = described(statement.columns().at(0));
+            // The row id is never NULL, whatever the column that stands for it says.
+            column.nullable = column.nullable && !app::equalsNoCase(k, "ROWID");
             // SQLite names ROWID after the column that stands for it, where there is one.
             if (FieldPos(column.name) == 0) {
                 m_columns.push_back(column);
+            } else {
+                m_columns[index(column.name)].nullable = column.nullable;
             }
             if (!app::equalsNoCase(column.name, k) && FieldPos(column.name) != 0) {
                 k = column.name;
@@ -165,38 +182,61 @@ std::string SqlTable::keysetCondition(const std::vector<std::string>& order,
     if (order.empty()) {
         return "1 = 1"; // without order and key there is no position to start from
     }
+    // NULL sorts before every value, so a NULL of the position compares with IS NULL / IS NOT NULL, and a move back
+    // from a value also reaches the NULLs of a column that can hold them. Positions without NULL give the same SQL as
+    // a table without NULLs.
+    const auto equal = [&](const std::string& column, std::vector<Text>& values) {
+        const auto& value = from[index(column)];
+        if (!value) {
+            return column + " IS NULL";
+        }
+        values.push_back(value);
+        return column + " = ?";
+    };
+    // Rows after (forward) or before the position on one column, or at it too (orEqual); nothing when no row can be.
+    const auto beyond = [&](const std::string& column, bool orEqual, std::vector<Text>& values) -> std::string {
+        const auto& value = from[index(column)];
+        if (!value) {
+            return forward ? (orEqual ? "1 = 1" : column + " IS NOT NULL") : (orEqual ? column + " IS NULL" : "");
+        }
+        values.push_back(value);
+        const auto term = column + (forward ? (orEqual ? " >= ?" : " > ?") : (orEqual ? " <= ?" : " < ?"));
+        return forward || !m_columns[index(column)].nullable ? term : "(" + term + " OR " + column + " IS NULL)";
+    };
     // (a > x) OR (a = x AND b > y) OR … — written out, so that every database can use its indexes.
-    const char* beyond = forward ? " > ?" : " < ?";
-    std::string condition;
+    std::string branches;
+    std::vector<Text> branchValues;
     for (std::size_t i = 0; i < order.size(); ++i) {
+        std::vector<Text> values;
         std::string term;
         for (std::size_t j = 0; j < i; ++j) {
-            term += order[j] + " = ? AND ";
-            parameters.push_back(from[index(order[j])].value_or(blankOf(index(order[j]))));
+            term += equal(order[j], values) + " AND ";
         }
-        term += order[i] + beyond;
-        parameters.push_back(from[index(order[i])].value_or(blankOf(index(order[i]))));
-        condition += (condition.empty() ? "(" : " OR (") + term + ")";
+        const auto last = beyond(order[i], false, values);
+        if (last.empty()) {
+            continue;
+        }
+        branches += (branches.empty() ? "(" : " OR (") + term + last + ")";
+        branchValues.insert(branchValues.end(), values.begin(), values.end());
+    }
+    if (inclusive) {
+        std::string same;
+        for (const auto& column : order) {
+            same += (same.empty() ? "" : " AND ") + equal(column, branchValues);
+        }
+        branches += (branches.empty() ? "(" : " OR (") + same + ")";
     }
     // A plain range on the first column in front, so that every database scans its index from the position on
     // instead of collecting the OR's branches and sorting them.
-    parameters.insert(parameters.begin(), from[index(order[0])].value_or(blankOf(index(order[0]))));
-    condition = order[0] + (forward ? " >= ?" : " <= ?") + " AND (" + condition;
-    if (inclusive) {
-        std::string equal;
-        for (const auto& column : order) {
-            equal += (equal.empty() ? "" : " AND ") + column + " = ?";
-            parameters.push_back(from[index(column)].value_or(blankOf(index(column))));
-        }
-        condition += " OR (" + equal + ")";
-    }
-    return condition + ")";
+    const auto range = beyond(order[0], true, parameters);
+    parameters.insert(parameters.end(), branchValues.begin(), branchValues.end());
+    return range + " AND (" + (branches.empty() ? std::string("1 = 0") : branches) + ")";
 }
 
 std::deque<SqlTable::Row> SqlTable::fetch(const Row* from, bool forward, std::size_t limit, bool inclusive) const
 {
     const auto order = orderColumns();
-    std::vector<Text> parameters;
+    std::vector<Text> parameters = m_whereParameters;
     std::vector<std::string> conditions;
     if (!m_where.empty()) {
         conditions.push_back("(" + m_where + ")");
@@ -322,7 +362,7 @@ bool SqlTable::GoTo(long row)
     }
     sql += " LIMIT 1 OFFSET " + std::to_string(row - 1);
     Statement statement(*m_connection);
-    statement.execute(sql);
+    statement.execute(sql, m_whereParameters);
     std::deque<Row> rows;
     if (statement.fetch()) {
         Row values;
@@ -344,7 +384,7 @@ long SqlTable::RecNo()
     }
     if (m_recNo == 0) {
         // Counting the rows before this one is an index range count, not a read of the table.
-        std::vector<Text> parameters;
+        std::vector<Text> parameters = m_whereParameters;
         std::string sql = "SELECT COUNT(*) FROM " + m_table + " WHERE ";
         if (!m_where.empty()) {
             sql += "(" + m_where + ") AND ";
@@ -356,9 +396,10 @@ long SqlTable::RecNo()
     return m_recNo;
 }
 
-bool SqlTable::Where(const std::string& condition)
+bool SqlTable::Where(const std::string& condition, const std::vector<Text>& parameters)
 {
     m_where = condition;
+    m_whereParameters = parameters;
     m_seekColumns.clear();
     m_stale = true;
     return true;
@@ -371,7 +412,7 @@ bool SqlTable::OrderBy(const std::vector<std::string>& columns)
             // An order column must be selected: positions are built from its values.
             Statement statement(*m_connection);
             statement.execute("SELECT " + column + " FROM " + m_table + " WHERE 1 = 0");
-            m_columns.push_back(statement.columns().at(0));
+            m_columns.push_back(described(statement.columns().at(0)));
         }
     }
     m_order = columns;
@@ -383,7 +424,7 @@ bool SqlTable::OrderBy(const std::vector<std::string>& columns)
 bool SqlTable::SeekRows(const std::vector<std::string>& columns, const std::vector<std::string>& values, bool soft)
 {
     m_seekColumns = columns;
-    std::vector<Text> parameters;
+    std::vector<Text> parameters = m_whereParameters;
     std::vector<std::string> conditions;
     if (!m_where.empty()) {
         conditions.push_back("(" + m_where + ")");

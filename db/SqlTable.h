@@ -16,8 +16,9 @@ namespace db {
  * columns, which always end with the key so that positions are unique. Rows are fetched a batch at a time.
  *
  * Values are text as the driver delivers them; SQL NULL reads as the blank value of the column's type ("0" for
- * numbers, "" otherwise). Changes (FieldPut) are written by Commit; rows written are not refreshed (no automatic
- * refresh of other rows). Failures of the driver throw app::PlatformError.
+ * numbers, "" otherwise). Positions keep the NULLs, which sort before every value (MySQL/MariaDB, SQLite), so a NULL
+ * in an order column neither hides nor repeats a row. Changes (FieldPut) are written by Commit; rows written are not
+ * refreshed (no automatic refresh of other rows). Failures of the driver throw app::PlatformError.
  */
 class SqlTable
 {
@@ -29,8 +30,9 @@ public:
              std::vector<std::string> key = {});
     virtual ~SqlTable() = default;
 
-    //! A condition in SQL text ("" for none); the cursor moves to the first row when it is next used.
-    bool Where(const std::string& condition);
+    //! A condition in SQL text ("" for none) with the values of its "?" markers, which every query of the cursor binds;
+    //! the cursor moves to the first row when it is next used.
+    bool Where(const std::string& condition, const std::vector<Text>& parameters = {});
     //! The order of the rows (the key follows as the last criterion); the cursor moves to the first row when it
     //! is next used.
     bool OrderBy(const std::vector<std::string>& columns);
@@ -93,6 +95,8 @@ private:
     //! Moves to the first row when the condition or order changed since the last move.
     void settle() const;
     std::size_t index(const std::string& column) const;
+    //! The column as the driver describes it, with what the catalog knows about NULLs.
+    Column described(Column column) const;
     std::string blankOf(std::size_t column) const;
 
     std::shared_ptr<Connection> m_connection;
@@ -100,6 +104,7 @@ private:
     std::vector<Column> m_columns;
     std::vector<std::string> m_key;
     std::string m_where;
+    std::vector<Text> m_whereParameters;
     std::vector<std::string> m_order;
     std::vector<std::string> m_seekColumns;
     // The position; a change of condition or order only marks it stale, so that setting up a query costs nothing.

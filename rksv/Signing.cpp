@@ -252,7 +252,7 @@ bool RKSV::MySernrExists(const std::string& serial, const std::string& pin, cons
         return false;
     }
     db::DbCrd cards({}, connection());
-    cards.Where("kassa = " + db::Quote(kassa));
+    cards.Where("kassa = ?", {app::trim(kassa)});
     cards.OrderBy({"KASSA", "CRDID"});
     const auto same = [&serial](const std::string& stored) {
         return app::equalsNoCase(app::trim(stored), app::trim(serial));
@@ -323,7 +323,7 @@ bool RKSV::ensureCard(const std::string& serial, const std::string& pin)
 long RKSV::crdidOf(const std::string& kassa, const std::string& serial)
 {
     db::DbCrd cards({"CRDID", "KASSA", "SERNR"}, connection());
-    cards.Where("kassa = " + db::Quote(kassa) + " and sernr = " + db::Quote(serial));
+    cards.Where("kassa = ? and sernr = ?", {app::trim(kassa), app::trim(serial)});
     cards.OrderBy({"crdid"});
     if (!cards.GoBottom()) {
         record("MyGetCrdid: Kann Crdid nicht finden");
@@ -337,7 +337,7 @@ RKSV::LastReceipt RKSV::lastReceipt(const std::string& kassa)
     LastReceipt last;
     db::DbBon bons({"BONID", "KASSA", "BONNR", "TYP", "DATUM", "ZEIT", "RKSV_JWS", "RKSV_SALDO", "RKSV_TYP"},
                    connection());
-    bons.Where("kassa = " + db::Quote(kassa) + " and typ = 'B'");
+    bons.Where("kassa = ? and typ = 'B'", {app::trim(kassa)});
     bons.OrderBy(TILL_ORDER);
     if (bons.GoBottom()) {
         last.exists = true;
@@ -520,8 +520,11 @@ bool RKSV::MySignAll(const std::string& type,
     return MySignAll({type, kassa, number, text, date, time, amounts, serial, pin}, message);
 }
 
-bool RKSV::MySignAll(const SignRequest& request, std::string& message)
+bool RKSV::MySignAll(const SignRequest& asked, std::string& message)
 {
+    // The till id as every lookup trims it, so its receipts are stored, numbered and locked under the same spelling.
+    SignRequest request = asked;
+    request.kassa = app::trim(asked.kassa);
     m_belege.clear();
     clearMessages();
     const auto fail = [&](const std::string& reason) {

@@ -2,7 +2,6 @@
 
 #include "app/StringUtil.h"
 #include "app/TextFormat.h"
-#include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "rksv/Numbering.h"
 
@@ -35,7 +34,7 @@ std::string dateOf(const db::DbBon& bons)
 bool RKSVMyStartbelegExists(const std::string& kassa, std::shared_ptr<db::Connection> connection)
 {
     db::DbBon bons(columns(), std::move(connection));
-    bons.Where("kassa = " + db::Quote(kassa) + " and typ = 'B'");
+    bons.Where("kassa = ? and typ = 'B'", {app::trim(kassa)});
     bons.OrderBy(TILL_ORDER);
     bool exists = false;
     if (bons.GoBottom()) {
@@ -48,7 +47,7 @@ bool RKSVMyStartbelegExists(const std::string& kassa, std::shared_ptr<db::Connec
 std::string RKSVMyCheckAusfall(const std::string& kassa, long limit, std::shared_ptr<db::Connection> connection)
 {
     db::DbBon bons(columns(), std::move(connection));
-    bons.Where("kassa=" + db::Quote(kassa) + " and typ='B' and bonnr<" + std::to_string(limit));
+    bons.Where("kassa = ? and typ = 'B' and bonnr < " + std::to_string(limit), {app::trim(kassa)});
     bons.OrderBy(TILL_ORDER);
     std::string since;
     for (bool more = bons.GoBottom(); more; more = bons.Skip(-1)) {

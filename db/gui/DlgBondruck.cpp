@@ -161,25 +161,41 @@ void DlgBondruck::showDay(std::chrono::year_month_day day)
 
 void DlgBondruck::ListBons()
 {
-    m_lvwData->clear();
-    const auto day = shownDate();
-    if (!day) {
+    if (m_listing) {
+        // Called while the running listing let the window work: that listing ends at its next row, then this one runs
+        // on the day shown by then.
+        m_relist = true;
         return;
     }
-    const auto product = app::toUpper(app::program().HostProduct);
-    if (product.starts_with("PLUMOXA")) {
-        ListBonsPLUMOXA(*day);
-    } else if (product.starts_with("DRAVELIN")) {
-        ListBonsDRAVELIN(*day);
-    } else {
-        ListBonsMySql(*day);
-    }
+    m_listing = true;
+    m_stop = false;
+    const struct Ended
+    {
+        bool& listing;
+        ~Ended() { listing = false; }
+    } ended{m_listing};
+    do {
+        m_relist = false;
+        m_lvwData->clear();
+        const auto day = shownDate();
+        if (!day) {
+            return;
+        }
+        const auto product = app::toUpper(app::program().HostProduct);
+        if (product.starts_with("PLUMOXA")) {
+            ListBonsPLUMOXA(*day);
+        } else if (product.starts_with("DRAVELIN")) {
+            ListBonsDRAVELIN(*day);
+        } else {
+            ListBonsMySql(*day);
+        }
+    } while (m_relist && !m_stop);
     if (m_lvwData->topLevelItemCount() > 0) {
         m_lvwData->setCurrentItem(m_lvwData->topLevelItem(0));
     }
 }
 
-void DlgBondruck::addRow(const MySqlTable& bons, const std::function<std::string()>& customerOf)
+bool DlgBondruck::addRow(const MySqlTable& bons, const std::function<std::string()>& customerOf)
 {
     // A status receipt shows its kind; any other receipt the listing's customer text.
     const auto type = app::trim(bons.FieldGet("RKSV_TYP"));
@@ -195,18 +211,19 @@ void DlgBondruck::addRow(const MySqlTable& bons, const std::function<std::string
     // Rows follow the cursor, so the day reads from top to bottom in the cursor's order.
     m_lvwData->addTopLevelItem(item);
     app::dialogs().ProcessEvents();
+    return !m_relist && !m_stop;
 }
 
 void DlgBondruck::ListBonsMySql(std::chrono::year_month_day day)
 {
     DbBon bons;
     DbKnd customers;
-    bons.Where("kassa = " + Quote(m_till));
+    bons.Where("kassa = ?", {app::trim(m_till)});
     bons.OrderBy({"ZEIT"});
     bons.Seek("DATUM", day, true);
     const auto wanted = dateKey(day);
-    for (; !bons.EoF() && bons.FieldGetString("DATUM") == wanted; bons.Skip()) {
-        addRow(bons, [&] {
+    for (bool more = true; more && !bons.EoF() && bons.FieldGetString("DATUM") == wanted;) {
+        more = addRow(bons, [&] {
             const auto id = app::trim(bons.FieldGet("KNDID"));
             if (id.empty() || id == "0" || !customers.Seek("KNDID", id)) {
                 return std::string();
@@ -217,6 +234,9 @@ void DlgBondruck::ListBonsMySql(std::chrono::year_month_day day)
                                    customers.FieldGet("PLZ"),
                                    customers.FieldGet("ORT"));
         });
+        if (more) {
+            bons.Skip();
+        }
     }
     bons.Close();
     customers.Close();
@@ -227,14 +247,15 @@ void DlgBondruck::ListBonsPLUMOXA(std::chrono::year_month_day day)
     DbBon bons;
     bons.Where("datum = " + D2SQL(day));
     bons.OrderBy({"BONNR"});
-    for (bool more = !bons.EoF(); more; more = bons.Skip()) {
-        addRow(bons, [&] {
+    for (bool more = !bons.EoF(); more;) {
+        more = addRow(bons, [&] {
             return app::GetKndText(app::Nvl(bons.FieldGet("NAME")),
                                    "",
                                    app::Nvl(bons.FieldGet("STRASSE")),
                                    app::Nvl(bons.FieldGet("PLZ")),
                                    app::Nvl(bons.FieldGet("ORT")));
         });
+        more = more && bons.Skip();
     }
     bons.Close();
 }
@@ -245,8 +266,8 @@ void DlgBondruck::ListBonsDRAVELIN(std::chrono::year_month_day day)
     bons.OrderBy({"ZEIT"});
     bons.Seek("DATUM", day, true);
     const auto wanted = dateKey(day);
-    for (; !bons.EoF() && bons.FieldGetString("DATUM") == wanted; bons.Skip()) {
-        addRow(bons, [&] {
+    for (bool more = true; more && !bons.EoF() && bons.FieldGetString("DATUM") == wanted;) {
+        more = addRow(bons, [&] {
             if (app::trim(bons.FieldGet("PK_NR")).empty()) {
                 return std::string();
             }
@@ -256,6 +277,9 @@ void DlgBondruck::ListBonsDRAVELIN(std::chrono::year_month_day day)
                                    bons.FieldGet("PK_PLZ"),
                                    bons.FieldGet("PK_ORT"));
         });
+        if (more) {
+            bons.Skip();
+        }
     }
     bons.Close();
 }
@@ -303,6 +327,12 @@ void DlgBondruck::PshAblage()
 void DlgBondruck::PshCancel()
 {
     reject();
+}
+
+void DlgBondruck::done(int result)
+{
+    m_stop = m_listing;
+    QDialog::done(result);
 }
 
 std::string PshBondruck(QWidget* owner, const std::string& till, JwsConverter converter)

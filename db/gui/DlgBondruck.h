@@ -23,7 +23,8 @@ using JwsConverter = std::function<std::optional<std::string>(const std::string&
  * listings by host product, with time, till, number, customer (or receipt kind) and total. "Beleg übernehmen"
  * converts the chosen receipt's stored compact JWS into its readable text; accJws() gives it after the dialog
  * closed ("" when nothing was taken over). Rows are listed while the cursor advances, with the window kept
- * responsive after every row.
+ * responsive after every row. A new listing asked for meanwhile ("+", "-", "Heute", Enter) ends the running one and
+ * starts once it has ended, so the list only ever holds one day; closing the dialog ends the listing.
  */
 class DlgBondruck : public QDialog
 {
@@ -42,20 +43,26 @@ public:
     void PshAblage();
     void PshCancel();
     const std::string& accJws() const { return m_result; }
+    //! Closes the dialog; a running listing ends at its next row.
+    void done(int result) override;
 
 private:
     void PostInit();
     void ListBonsMySql(std::chrono::year_month_day day);
     void ListBonsPLUMOXA(std::chrono::year_month_day day);
     void ListBonsDRAVELIN(std::chrono::year_month_day day);
-    //! One row for the current receipt; `customerOf` gives the listing's customer text.
-    void addRow(const MySqlTable& bons, const std::function<std::string()>& customerOf);
+    //! One row for the current receipt; `customerOf` gives the listing's customer text. False when the listing is to
+    //! end: a new one was asked for while the window worked, or the dialog closed.
+    bool addRow(const MySqlTable& bons, const std::function<std::string()>& customerOf);
     std::optional<std::chrono::year_month_day> shownDate() const;
     void showDay(std::chrono::year_month_day day);
 
     JwsConverter m_converter;
     std::string m_till;
     std::string m_result;
+    bool m_listing = false; // a listing runs (further down the stack)
+    bool m_relist = false;  // asked for again while it ran
+    bool m_stop = false;    // closed while it ran
     QTreeWidget* m_lvwData;
     QLineEdit* m_sleDatum;
     QPushButton* m_pshToday;

@@ -10,12 +10,31 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/X11Session.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 
 using namespace std::chrono;
+
+namespace {
+
+// Lets the window work between the listed rows, as the program's dialogs do; after the first row the user's action is
+// waiting among its events.
+struct WorkingDialogs : testsupport::ScriptedDialogs
+{
+    void ProcessEvents() override
+    {
+        if (action) {
+            QMetaObject::invokeMethod(qApp, std::exchange(action, {}), Qt::QueuedConnection);
+        }
+        QApplication::processEvents();
+    }
+    std::function<void()> action;
+};
+
+} // namespace
 
 class DlgBondruckTest : public QObject
 {
@@ -120,6 +139,49 @@ private slots:
         QCOMPARE(date->text(), QStringLiteral("07.12.2026")); // empty: tomorrow
         picker.findChild<QPushButton*>(QStringLiteral("pshToday"))->click();
         QCOMPARE(rows(picker).size(), 3);
+    }
+
+    void anotherDayAskedForDuringAListingReplacesIt_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("presses");
+        QTest::addColumn<QString>("day");
+        QTest::addColumn<QString>("times");
+        QTest::newRow("+") << QStringLiteral("pshUp") << 1 << QStringLiteral("07.12.2026")
+                           << QStringLiteral("08:00:00");
+        QTest::newRow("+ +") << QStringLiteral("pshUp") << 2 << QStringLiteral("08.12.2026") << QString();
+        QTest::newRow("Heute") << QStringLiteral("pshToday") << 1 << QStringLiteral("06.12.2026")
+                               << QStringLiteral("09:00:00 10:15:00 11:30:00");
+        QTest::newRow("Enter") << QStringLiteral("sleDatum") << 1 << QStringLiteral("07.12.2026")
+                               << QStringLiteral("08:00:00");
+    }
+    void anotherDayAskedForDuringAListingReplacesIt()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, presses);
+        QFETCH(QString, day);
+        QFETCH(QString, times);
+        WorkingDialogs working;
+        db::DlgBondruck picker(nullptr, {});
+        picker.show();
+        auto* date = picker.findChild<QLineEdit*>(QStringLiteral("sleDatum"));
+        working.action = [&] {
+            for (int i = 0; i < presses; ++i) {
+                if (control == date->objectName()) {
+                    date->setText(day);
+                    QTest::keyClick(date, Qt::Key_Return);
+                } else {
+                    picker.findChild<QPushButton*>(control)->click();
+                }
+            }
+        };
+        picker.Setup("01");
+        QCOMPARE(date->text(), day);
+        QStringList shown;
+        for (const auto& row : rows(picker)) {
+            shown << row.section(QLatin1Char('|'), 0, 0);
+        }
+        QCOMPARE(shown.join(QLatin1Char(' ')), times);
     }
 
     void takingOverConvertsTheSelectedReceipt()

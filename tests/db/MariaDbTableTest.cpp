@@ -5,10 +5,12 @@
 #include "db/MySqlTable.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ScriptedDialogs.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <numeric>
 
 using namespace std::chrono;
 
@@ -72,6 +74,7 @@ protected:
     void TearDown() override
     {
         db::MySqlTable::setLockPause(milliseconds(500));
+        db::setProgramConnection(nullptr);
         app::program() = app::Program{};
     }
 
@@ -125,6 +128,73 @@ TEST_F(MariaDbTableTest, ALockHeldByOneStationIsRefusedToTheOtherUntilCommit)
     EXPECT_TRUE(theirs.RLock()) << "Commit released the lock";
     EXPECT_TRUE(theirs.Unlock());
     EXPECT_TRUE(theirs.Is_Free_Lock());
+}
+
+// Keys with backslashes and quotes lock their own row and Quote keeps them whole, whether the server reads a backslash
+// in a literal as an escape (its default) or not.
+TEST_F(MariaDbTableTest, BackslashesAndQuotesInKeysStayTheirOwn)
+{
+    db::setProgramConnection(one);
+    const std::vector<std::string> tills = {"K1", "K\\1", "Kasse\\", "\\' OR 1 #"};
+    for (const auto& till : tills) {
+        one->execute("INSERT INTO NUMMERNKREISE (TYP, KASSA, JAHR, BONNR, TSTAMP) VALUES ('B', ?, 2026, 1, '')",
+                     {till});
+    }
+    for (const std::string mode : {"", ",NO_BACKSLASH_ESCAPES"}) {
+        for (const auto& station : {one, two}) {
+            station->execute("SET SESSION sql_mode = CONCAT(@@GLOBAL.sql_mode, '" + mode + "')");
+        }
+        for (const auto& till : tills) {
+            SCOPED_TRACE("sql_mode" + mode + ", till " + till);
+            db::DbKrs mine({}, one);
+            mine.Where("KASSA = " + db::Quote(till));
+            EXPECT_EQ(mine.FieldGet("KASSA"), till);
+            ASSERT_TRUE(mine.RLock());
+            for (const auto& other : tills) {
+                db::DbKrs theirs({}, two);
+                theirs.Where("KASSA = " + db::Quote(other));
+                EXPECT_EQ(theirs.RLock(), other != till) << other;
+                EXPECT_TRUE(other == till || theirs.Unlock()) << other;
+            }
+            EXPECT_TRUE(mine.Unlock());
+        }
+    }
+}
+
+// 110 receipts of a day, 100 of them without a time (NULL), between receipts of the days around it: in time order each
+// is listed once, forward from a soft seek of the day and back from its end; on MariaDB and on SQLite.
+TEST_F(MariaDbTableTest, NullTimesNeitherHideNorRepeatAReceipt)
+{
+    testsupport::TempDir dir;
+    for (const auto& connection :
+         {one, std::make_shared<db::Connection>(testsupport::sqliteConnectionString(dir.file("kassa.db")))}) {
+        connection->execute("DROP TABLE IF EXISTS HOSTBONS");
+        connection->execute("CREATE TABLE HOSTBONS (BONID INTEGER NOT NULL PRIMARY KEY, DATUM DATE, ZEIT VARCHAR(8))");
+        std::string rows = "(0, '2026-12-05', NULL), (111, '2026-12-07', NULL)";
+        for (int id = 1; id <= 110; ++id) {
+            rows += ", (" + std::to_string(id) + ", '2026-12-06', "
+                    + (id > 100 ? "'12:00:" + std::to_string(id - 90) + "'" : std::string("NULL")) + ")";
+        }
+        connection->execute("INSERT INTO HOSTBONS (BONID, DATUM, ZEIT) VALUES " + rows);
+        db::SqlTable bons(connection, "HOSTBONS", {}, {"BONID"});
+        bons.OrderBy({"ZEIT"});
+        const auto day = [&bons](long step) {
+            std::vector<int> ids;
+            for (bool on = true; on && bons.FieldGet("DATUM") == "2026-12-06" && ids.size() < 200;
+                 on = bons.Skip(step)) {
+                ids.push_back(std::stoi(bons.FieldGet("BONID")));
+            }
+            return ids;
+        };
+        std::vector<int> expected(110);
+        std::iota(expected.begin(), expected.end(), 1); // the NULLs first
+        ASSERT_TRUE(bons.SeekRows({"DATUM"}, {"2026-12-06"}, true));
+        const auto listed = day(1);
+        EXPECT_EQ(listed, expected) << listed.size() << " listed on " << connection->driverName();
+        ASSERT_TRUE(bons.Skip(-1)) << "from the next day's first receipt";
+        EXPECT_EQ(bons.RecNo(), 111);
+        EXPECT_EQ(day(-1), std::vector<int>(expected.rbegin(), expected.rend())) << connection->driverName();
+    }
 }
 
 TEST_F(MariaDbTableTest, Wait4LockSaysSoEveryThirdAttemptAndEndsWhenTheLockIsFree)

@@ -597,6 +597,33 @@ TEST_P(SignAllTest, ATillHeldByAnotherStationIsReportedNotWaitedForEver)
 
 // Stations of one till signing at the same moment, each a process of its own: every receipt chains to the one
 // signed before it, across stations.
+// Till ids and card serials are data: a backslash or quote in them neither widens nor breaks the SQL, whether MariaDB
+// reads a backslash in a literal as an escape (its default) or not.
+TEST_P(SignAllTest, TillIdsAndCardSerialsWithBackslashesAndQuotesAreJustData)
+{
+    for (const std::string mode : {"", ",NO_BACKSLASH_ESCAPES"}) {
+        if (GetParam() == "MariaDB") {
+            connection->execute("SET SESSION sql_mode = CONCAT(@@GLOBAL.sql_mode, '" + mode + "')");
+        }
+        connection->execute("DELETE FROM BONS");
+        connection->execute("DELETE FROM NUMMERNKREISE");
+        connection->execute("DELETE FROM CARDS WHERE KASSA <> '01'");
+        EXPECT_EQ(service.MyGetCrdid("01", "x\\' OR 1=1) #", PIN), 0) << "no card has that serial";
+        for (const std::string till : {"K1", "K\\1", "Kasse\\", "\\' OR 1 #"}) {
+            SCOPED_TRACE("sql_mode" + mode + ", till " + till);
+            ASSERT_TRUE(service.MySernrExists(serial, PIN, till)) << service.accMsgFirst();
+            const auto card = connection->queryRow("SELECT CRDID FROM CARDS WHERE KASSA = ?", {till});
+            ASSERT_EQ(card.size(), 1u) << "the card is registered for this till";
+            EXPECT_EQ(std::to_string(service.MyGetCrdid(till, serial, PIN)), card[0].value_or(""));
+            for (const char* expected : {"A#1,-#2", "-#3"}) {
+                std::string message;
+                service.MySignAll("", till, 1, "", 2026y / May / 4, "10:00:00", euros(1), serial, PIN, message);
+                EXPECT_EQ(typesOf(service.accBelege()), expected) << "its own last receipt, none of another till";
+            }
+        }
+    }
+}
+
 class SignAllStationsTest : public SignAllTest
 {
 };
