@@ -475,18 +475,6 @@ TEST_P(SignAllTest, StartReceiptsAlwaysBeginTheChainAnewAndNeedAWorkingDevice)
     EXPECT_EQ(exportedDep(2026y / April / 1, 2026y / April / 30).size(), 8u);
 }
 
-TEST_P(SignAllTest, TheYearReceiptDroppedDuringAFailureIsSignedOnceTheDeviceWorks)
-{
-    sell(2026y / December / 20, euros(5));
-    setAusgefallen(true);
-    EXPECT_EQ(typesOf(sell(2027y / January / 2, euros(1))), "-#1") << "year receipt and receipt: only the receipt";
-    setAusgefallen(false);
-    const auto back = sell(2027y / January / 3, euros(2));
-    ASSERT_EQ(typesOf(back), "S#2,J#3,-#4");
-    EXPECT_EQ(typesOf(sell(2027y / January / 4, euros(2))), "-#5") << "the year has its year receipt now";
-    EXPECT_EQ(exportedDep(2026y / December / 1, 2027y / January / 31).size(), 7u);
-}
-
 TEST_P(SignAllTest, ACardChangeWithIntermediateCasVerifiesInBothExports)
 {
     // Cards issued by an intermediate CA under a root: the DEP names both issuers, the intermediate first.
