@@ -1,6 +1,6 @@
-#include "app/WindowList.h"
 #include "app/Wiring.h"
 #include "app/gui/Application.h"
+#include "base/WindowList.h"
 
 #include <iostream>
 

@@ -7,7 +7,7 @@
 //
 //   build/bench/dep_bench               SQLite through its ODBC driver, then MariaDB on a private server
 //   build/bench/dep_bench --sqlite      SQLite only
-#include "app/Program.h"
+#include "base/Program.h"
 #include "bench/RatioReporter.h"
 #include "db/Database.h"
 #include "db/Odbc.h"

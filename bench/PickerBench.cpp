@@ -2,9 +2,9 @@
 // to list the day, and the longest time between two moments the window could react (a stall the user would see).
 //
 //   build-test/bench/picker_bench
-#include "app/Clock.h"
-#include "app/Dialogs.h"
-#include "app/Program.h"
+#include "base/Clock.h"
+#include "base/Dialogs.h"
+#include "base/Program.h"
 #include "db/Database.h"
 #include "db/gui/DlgBondruck.h"
 #include "tests/support/Databases.h"

@@ -4,8 +4,8 @@
 //
 //   build-test/bench/signall_bench   (SQLite through its ODBC driver, and MariaDB on a private server through
 //                                     MariaDB Connector/ODBC; prints receipts per second and the ratios)
-#include "app/Clock.h"
-#include "app/Program.h"
+#include "base/Clock.h"
+#include "base/Program.h"
 #include "bench/RatioReporter.h"
 #include "db/Odbc.h"
 #include "rksv/Rksv.h"

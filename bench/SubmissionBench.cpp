@@ -2,7 +2,7 @@
 // three POSTs sent by the curl command line over one connection (--next). Both over real TLS on loopback.
 //
 //   build-test/bench/submission_bench      (prints both medians and their ratio)
-#include "app/Program.h"
+#include "base/Program.h"
 #include "bench/RatioReporter.h"
 #include "fonws/WebRegKasseAT.h"
 #include "tests/support/FonTestService.h"

@@ -1,8 +1,8 @@
 #include "db/Database.h"
 
-#include "app/Program.h"
-#include "app/StringUtil.h"
-#include "app/TextFormat.h"
+#include "base/Program.h"
+#include "base/StringUtil.h"
+#include "base/TextFormat.h"
 
 #include <cstdio>
 

@@ -1,9 +1,9 @@
 #include "db/MySqlTable.h"
 
-#include "app/Dialogs.h"
-#include "app/Program.h"
-#include "app/StringUtil.h"
-#include "app/TextFormat.h"
+#include "base/Dialogs.h"
+#include "base/Program.h"
+#include "base/StringUtil.h"
+#include "base/TextFormat.h"
 #include "db/Database.h"
 
 #include <chrono>

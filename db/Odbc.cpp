@@ -1,7 +1,7 @@
 #include "db/Odbc.h"
 
-#include "app/ErrorLog.h"
-#include "app/StringUtil.h"
+#include "base/ErrorLog.h"
+#include "base/StringUtil.h"
 
 namespace db {
 namespace {

@@ -1,7 +1,7 @@
 #include "db/SqlTable.h"
 
-#include "app/ErrorLog.h"
-#include "app/StringUtil.h"
+#include "base/ErrorLog.h"
+#include "base/StringUtil.h"
 
 #include <algorithm>
 

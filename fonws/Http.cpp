@@ -1,6 +1,6 @@
 #include "fonws/Http.h"
 
-#include "app/StringUtil.h"
+#include "base/StringUtil.h"
 #include "fonws/Xml.h"
 
 #include <curl/curl.h>

@@ -1,9 +1,9 @@
 #include "fonws/WebRegKasseAT.h"
 
-#include "app/Clock.h"
-#include "app/Files.h"
-#include "app/Program.h"
-#include "app/TextFormat.h"
+#include "base/Clock.h"
+#include "base/Files.h"
+#include "base/Program.h"
+#include "base/TextFormat.h"
 
 #include <algorithm>
 #include <cstdio>

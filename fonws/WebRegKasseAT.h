@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/StringUtil.h"
+#include "base/StringUtil.h"
 #include "fonws/Http.h"
 #include "fonws/Xml.h"
 

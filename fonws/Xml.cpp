@@ -1,6 +1,6 @@
 #include "fonws/Xml.h"
 
-#include "app/Program.h"
+#include "base/Program.h"
 
 #include <pugixml.hpp>
 

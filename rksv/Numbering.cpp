@@ -1,9 +1,9 @@
 #include "rksv/Numbering.h"
 
-#include "app/Clock.h"
-#include "app/ErrorLog.h"
-#include "app/StringUtil.h"
-#include "app/TextFormat.h"
+#include "base/Clock.h"
+#include "base/ErrorLog.h"
+#include "base/StringUtil.h"
+#include "base/TextFormat.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "rksv/Encoding.h"

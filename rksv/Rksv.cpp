@@ -1,10 +1,10 @@
 #include "rksv/Rksv.h"
 
-#include "app/Cp1252.h"
-#include "app/Files.h"
-#include "app/IniFile.h"
-#include "app/Program.h"
-#include "app/StringUtil.h"
+#include "base/Cp1252.h"
+#include "base/Files.h"
+#include "base/IniFile.h"
+#include "base/Program.h"
+#include "base/StringUtil.h"
 #include "rksv/InstallationSecret.h"
 #include "rksv/TurnoverCounter.h"
 

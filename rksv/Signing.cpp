@@ -1,9 +1,9 @@
 // The signing service's card checks and the signing of a till's receipts: numbering, turnover counter, chain,
 // status receipts and the QR image.
-#include "app/Dialogs.h"
-#include "app/Program.h"
-#include "app/StringUtil.h"
-#include "app/TextFormat.h"
+#include "base/Dialogs.h"
+#include "base/Program.h"
+#include "base/StringUtil.h"
+#include "base/TextFormat.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "rksv/ImageFolder.h"

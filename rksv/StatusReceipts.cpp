@@ -1,7 +1,7 @@
 #include "rksv/StatusReceipts.h"
 
-#include "app/StringUtil.h"
-#include "app/TextFormat.h"
+#include "base/StringUtil.h"
+#include "base/TextFormat.h"
 #include "db/MySqlTable.h"
 #include "rksv/Numbering.h"
 

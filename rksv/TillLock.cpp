@@ -1,6 +1,6 @@
 #include "rksv/TillLock.h"
 
-#include "app/ErrorLog.h"
+#include "base/ErrorLog.h"
 
 #include <algorithm>
 #include <atomic>

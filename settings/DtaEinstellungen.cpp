@@ -1,10 +1,10 @@
 #include "settings/DtaEinstellungen.h"
 
-#include "app/Cp1252.h"
-#include "app/Dialogs.h"
-#include "app/Program.h"
-#include "app/StringUtil.h"
 #include "app/gui/DialogUnits.h"
+#include "base/Cp1252.h"
+#include "base/Dialogs.h"
+#include "base/Program.h"
+#include "base/StringUtil.h"
 #include "settings/UpperCaseValidator.h"
 
 #include <QComboBox>

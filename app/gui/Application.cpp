@@ -1,11 +1,11 @@
 #include "app/gui/Application.h"
 
-#include "app/ErrorLog.h"
-#include "app/Files.h"
-#include "app/Installation.h"
-#include "app/Program.h"
 #include "app/gui/DtaMain.h"
 #include "app/gui/QtDialogs.h"
+#include "base/ErrorLog.h"
+#include "base/Files.h"
+#include "base/Installation.h"
+#include "base/Program.h"
 
 #include <QIcon>
 #include <QLibraryInfo>

@@ -1,8 +1,8 @@
 #include "app/gui/DlgAbout.h"
 
-#include "app/BuildInfo.h"
-#include "app/Program.h"
 #include "app/gui/DialogUnits.h"
+#include "base/BuildInfo.h"
+#include "base/Program.h"
 
 #include <QIcon>
 #include <QLabel>

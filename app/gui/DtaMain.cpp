@@ -1,14 +1,14 @@
 #include "app/gui/DtaMain.h"
 
-#include "app/Clock.h"
-#include "app/Dialogs.h"
-#include "app/Files.h"
-#include "app/Program.h"
-#include "app/StringUtil.h"
 #include "app/gui/DialogUnits.h"
 #include "app/gui/DlgAbout.h"
 #include "app/gui/MnuMain.h"
 #include "app/gui/OperationForms.h"
+#include "base/Clock.h"
+#include "base/Dialogs.h"
+#include "base/Files.h"
+#include "base/Program.h"
+#include "base/StringUtil.h"
 #include "fonws/WebRegKasseAT.h"
 
 #include <QButtonGroup>

@@ -1,9 +1,9 @@
 #include "app/gui/MySubDataWindow.h"
 
-#include "app/Clock.h"
-#include "app/Dialogs.h"
-#include "app/Program.h"
-#include "app/StringUtil.h"
+#include "base/Clock.h"
+#include "base/Dialogs.h"
+#include "base/Program.h"
+#include "base/StringUtil.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "app/gui/OperationForms.h"
 
-#include "app/Dialogs.h"
-#include "app/Program.h"
+#include "base/Dialogs.h"
+#include "base/Program.h"
 #include "rksv/Rksv.h"
 
 #include <QComboBox>

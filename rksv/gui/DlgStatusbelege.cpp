@@ -1,10 +1,10 @@
 #include "rksv/gui/DlgStatusbelege.h"
 
-#include "app/Dialogs.h"
-#include "app/Files.h"
-#include "app/Program.h"
-#include "app/StringUtil.h"
 #include "app/gui/DialogUnits.h"
+#include "base/Dialogs.h"
+#include "base/Files.h"
+#include "base/Program.h"
+#include "base/StringUtil.h"
 #include "rksv/StatusReceipts.h"
 #include "rksv/gui/RtfText.h"
 

@@ -1,9 +1,9 @@
 #include "rksv/gui/RksvExport.h"
 
-#include "app/Clock.h"
-#include "app/Dialogs.h"
-#include "app/TextFormat.h"
 #include "app/gui/DialogUnits.h"
+#include "base/Clock.h"
+#include "base/Dialogs.h"
+#include "base/TextFormat.h"
 #include "rksv/DepExport.h"
 
 #include <QDateEdit>

@@ -1,7 +1,7 @@
 #include "rksv/gui/RtfText.h"
 
-#include "app/Cp1252.h"
-#include "app/StringUtil.h"
+#include "base/Cp1252.h"
+#include "base/StringUtil.h"
 
 #include <algorithm>
 #include <climits>

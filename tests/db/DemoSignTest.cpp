@@ -1,6 +1,6 @@
 // The demo database as the demo builds it: the card tool, the demo-data generator and the signing tool run as
 // programs; every receipt then verifies against the card, chains to the one before and carries the running total.
-#include "app/Program.h"
+#include "base/Program.h"
 #include "rksv/DepExport.h"
 #include "rksv/Jws.h"
 #include "rksv/Rksv.h"

@@ -1,8 +1,8 @@
 // The receipt picker on a real SQLite database through its ODBC driver, in each of its three listings.
 #include "db/gui/DlgBondruck.h"
 
-#include "app/Clock.h"
-#include "app/Program.h"
+#include "base/Clock.h"
+#include "base/Program.h"
 #include "db/Database.h"
 #include "tests/support/Databases.h"
 #include "tests/support/Modal.h"

@@ -1,6 +1,6 @@
 // The table layer and its record locks on a private MariaDB server through MariaDB Connector/ODBC, with two real
 // connections standing for two stations.
-#include "app/Program.h"
+#include "base/Program.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "tests/support/Databases.h"

@@ -2,7 +2,7 @@
 // one till at the same time from one database, as processes of their own.
 #include "rksv/Numbering.h"
 
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "rksv/Encoding.h"
 #include "rksv/Jws.h"
 #include "tests/support/Databases.h"

@@ -1,10 +1,10 @@
 // Signing a till's receipts end to end with the software signature unit, on SQLite and on MariaDB: numbering, the
 // status receipts a month, a year and a failure of the security device call for, the turnover counter, the chain,
 // the card checks with the reader question, and what happens when the number range or the signature runs out.
-#include "app/Clock.h"
-#include "app/Program.h"
-#include "app/StringUtil.h"
-#include "app/TextFormat.h"
+#include "base/Clock.h"
+#include "base/Program.h"
+#include "base/StringUtil.h"
+#include "base/TextFormat.h"
 #include "db/Odbc.h"
 #include "rksv/DepExport.h"
 #include "rksv/ImageFolder.h"

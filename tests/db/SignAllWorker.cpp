@@ -1,6 +1,6 @@
 // One station of a till for the signing test: signs receipts of till "01" through the signing service, with the
 // installation of the folder it is given (cards in "Karten", PIN 123456), as a station sharing that folder would.
-#include "app/Program.h"
+#include "base/Program.h"
 #include "db/Odbc.h"
 #include "rksv/Rksv.h"
 

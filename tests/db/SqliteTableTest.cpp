@@ -1,6 +1,6 @@
 // The table layer on SQLite through its real ODBC driver, a database file per test.
-#include "app/ErrorLog.h"
-#include "app/Program.h"
+#include "base/ErrorLog.h"
+#include "base/Program.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "tests/support/Databases.h"

@@ -1,7 +1,7 @@
 #include "tests/depexport/DepFixture.h"
 
-#include "app/Program.h"
-#include "app/StringUtil.h"
+#include "base/Program.h"
+#include "base/StringUtil.h"
 #include "db/Database.h"
 #include "rksv/SoftwareUnit.h"
 #include "tests/rksv/JsonReader.h"

@@ -1,6 +1,6 @@
 // The DEP composed by the program from receipts signed by the software signature unit, on SQLite through its ODBC
 // driver and on a private MariaDB server: the exact text, its groups per card, the rows it takes, and its failures.
-#include "app/Program.h"
+#include "base/Program.h"
 #include "rksv/DepExport.h"
 #include "rksv/Encoding.h"
 #include "rksv/Jws.h"

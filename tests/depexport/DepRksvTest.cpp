@@ -1,7 +1,7 @@
 // The DEP composed by the signing component (the software signature unit through the signing service), on SQLite
 // and on a private MariaDB server.
-#include "app/Dialogs.h"
-#include "app/Program.h"
+#include "base/Dialogs.h"
+#include "base/Program.h"
 #include "rksv/DepExport.h"
 #include "tests/depexport/DepFixture.h"
 

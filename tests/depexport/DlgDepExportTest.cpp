@@ -1,10 +1,10 @@
 // The DEP export form and its progress window on the offscreen platform, exporting from a real SQLite database
 // through its ODBC driver: "Abbrechen" stops a running export, a short one shows no progress, the window goes
 // before the save-as dialog.
-#include "app/Clock.h"
-#include "app/Program.h"
 #include "app/gui/Application.h"
 #include "app/gui/QtDialogs.h"
+#include "base/Clock.h"
+#include "base/Program.h"
 #include "db/Database.h"
 #include "rksv/gui/RksvExport.h"
 #include "tests/support/Databases.h"

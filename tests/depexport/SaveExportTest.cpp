@@ -1,7 +1,7 @@
 // Saving a finished DEP under the name the user chooses: the overwrite question, the extension, upper case, cancel,
 // and the temporary file that never stays.
-#include "app/Dialogs.h"
-#include "app/Program.h"
+#include "base/Dialogs.h"
+#include "base/Program.h"
 #include "rksv/DepExport.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"

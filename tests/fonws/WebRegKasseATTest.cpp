@@ -2,8 +2,8 @@
 // them, byte for byte, and the answers as the client reads them.
 #include "fonws/WebRegKasseAT.h"
 
-#include "app/Clock.h"
-#include "app/Program.h"
+#include "base/Clock.h"
+#include "base/Program.h"
 #include "tests/support/FonTestService.h"
 #include "tests/support/TempDir.h"
 

@@ -1,8 +1,8 @@
 #include "app/gui/DlgAbout.h"
 
-#include "app/BuildInfo.h"
 #include "app/gui/Application.h"
 #include "app/gui/DialogUnits.h"
+#include "base/BuildInfo.h"
 #include "tests/support/Modal.h"
 
 #include <QAbstractButton>

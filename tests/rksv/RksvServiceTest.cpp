@@ -1,6 +1,6 @@
 // The signing service on the software signature unit: its opening with the AES basis, its wrappers' messages and
 // the order of its message slots.
-#include "app/Program.h"
+#include "base/Program.h"
 #include "rksv/ImageFolder.h"
 #include "rksv/InstallationSecret.h"
 #include "rksv/Rksv.h"

@@ -1,9 +1,9 @@
 #include "settings/DtaEinstellungen.h"
 
-#include "app/Dialogs.h"
-#include "app/IniFile.h"
-#include "app/Program.h"
 #include "app/gui/Application.h"
+#include "base/Dialogs.h"
+#include "base/IniFile.h"
+#include "base/Program.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"

@@ -2,7 +2,7 @@
 // rule with its message, the help texts of the types, the help folder and the till combo.
 #include "rksv/gui/DlgStatusbelege.h"
 
-#include "app/Program.h"
+#include "base/Program.h"
 #include "db/Database.h"
 #include "tests/statusbelege/SignedReceipts.h"
 #include "tests/support/Databases.h"

@@ -1,7 +1,7 @@
 // The RTF reader of the help box: what help files hold, the shipped help files themselves, and broken input.
 #include "rksv/gui/RtfText.h"
 
-#include "app/Files.h"
+#include "base/Files.h"
 
 #include <gtest/gtest.h>
 

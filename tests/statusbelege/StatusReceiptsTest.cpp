@@ -2,7 +2,7 @@
 // software signature unit as a till stores them.
 #include "rksv/StatusReceipts.h"
 
-#include "app/ErrorLog.h"
+#include "base/ErrorLog.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "tests/statusbelege/SignedReceipts.h"

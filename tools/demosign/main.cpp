@@ -4,7 +4,7 @@
 // Each generated receipt keeps its row (customer and payments stay with it); the status receipts are rows of their own.
 // Credit notes are receipts of their till like any other (TYP "B"). Runs in the installation folder, whose AES secret
 // the program then uses.
-#include "app/Program.h"
+#include "base/Program.h"
 #include "db/Odbc.h"
 #include "rksv/Rksv.h"
 #include "rksv/SoftwareUnit.h"

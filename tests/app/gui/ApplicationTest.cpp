@@ -1,9 +1,9 @@
 #include "app/gui/Application.h"
 
-#include "app/ErrorLog.h"
-#include "app/Program.h"
 #include "app/gui/DialogUnits.h"
 #include "app/gui/DtaMain.h"
+#include "base/ErrorLog.h"
+#include "base/Program.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"

@@ -1,9 +1,9 @@
 #include "app/gui/DlgTextBox.h"
 
-#include "app/Dialogs.h"
 #include "app/gui/Application.h"
 #include "app/gui/DialogUnits.h"
 #include "app/gui/QtDialogs.h"
+#include "base/Dialogs.h"
 #include "tests/support/Modal.h"
 
 #include <QLabel>

@@ -2,10 +2,10 @@
 // FinanzOnline test service.
 #include "app/gui/DtaMain.h"
 
-#include "app/Clock.h"
-#include "app/Program.h"
 #include "app/Wiring.h"
 #include "app/gui/MySubDataWindow.h"
+#include "base/Clock.h"
+#include "base/Program.h"
 #include "tests/support/FonTestService.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"

@@ -1,11 +1,11 @@
 // The receipt check end to end, as the demo offers it: a PLUMOXA installation with a signed receipt database and a
 // card of the software signature unit; "Beleg auswählen" takes a receipt over through the signing service, and the
 // local FinanzOnline test service validates and checks it.
-#include "app/Clock.h"
-#include "app/Program.h"
 #include "app/Wiring.h"
 #include "app/gui/DtaMain.h"
 #include "app/gui/MySubDataWindow.h"
+#include "base/Clock.h"
+#include "base/Program.h"
 #include "db/Database.h"
 #include "rksv/SoftwareUnit.h"
 #include "tests/support/Databases.h"

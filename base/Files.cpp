@@ -1,6 +1,6 @@
-#include "app/Files.h"
+#include "base/Files.h"
 
-#include "app/StringUtil.h"
+#include "base/StringUtil.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "app/TextFormat.h"
+#include "base/TextFormat.h"
 
-#include "app/StringUtil.h"
+#include "base/StringUtil.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "app/Installation.h"
+#include "base/Installation.h"
 
-#include "app/Cp1252.h"
-#include "app/Files.h"
-#include "app/StringUtil.h"
+#include "base/Cp1252.h"
+#include "base/Files.h"
+#include "base/StringUtil.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,7 +1,7 @@
-#include "app/ErrorLog.h"
+#include "base/ErrorLog.h"
 
-#include "app/Dialogs.h"
-#include "app/Files.h"
+#include "base/Dialogs.h"
+#include "base/Files.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Program.h"
+#include "base/Program.h"
 
 #include <optional>
 #include <string>

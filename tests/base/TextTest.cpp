@@ -1,6 +1,6 @@
-#include "app/Cp1252.h"
-#include "app/StringUtil.h"
-#include "app/TextFormat.h"
+#include "base/Cp1252.h"
+#include "base/StringUtil.h"
+#include "base/TextFormat.h"
 
 #include <gtest/gtest.h>
 

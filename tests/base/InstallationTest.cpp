@@ -1,4 +1,4 @@
-#include "app/Installation.h"
+#include "base/Installation.h"
 
 #include "tests/support/TempDir.h"
 

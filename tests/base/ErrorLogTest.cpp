@@ -1,4 +1,4 @@
-#include "app/ErrorLog.h"
+#include "base/ErrorLog.h"
 
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"

@@ -1,10 +1,10 @@
-#include "app/Program.h"
+#include "base/Program.h"
 
-#include "app/Cp1252.h"
-#include "app/Dialogs.h"
-#include "app/Files.h"
-#include "app/StringUtil.h"
-#include "app/WindowList.h"
+#include "base/Cp1252.h"
+#include "base/Dialogs.h"
+#include "base/Files.h"
+#include "base/StringUtil.h"
+#include "base/WindowList.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "app/Program.h"
+#include "base/Program.h"
 
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"

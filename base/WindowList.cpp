@@ -1,6 +1,6 @@
-#include "app/WindowList.h"
+#include "base/WindowList.h"
 
-#include "app/Cp1252.h"
+#include "base/Cp1252.h"
 
 #include <cstdlib>
 #include <cstring>
