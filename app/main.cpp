@@ -7,7 +7,7 @@
 int main(int argc, char** argv)
 {
     std::string why;
-    if (app::gui::needsXDisplay() && !app::xDisplayReachable(why)) {
+    if (app::gui::needsXDisplay() && !base::xDisplayReachable(why)) {
         std::cerr << "vexa-quorvex: " << why << '\n';
         return 2;
     }

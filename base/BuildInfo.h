@@ -1,6 +1,6 @@
 #pragma once
 
-namespace app {
+namespace base {
 
 /**
  * The build identifier: the state of the version control the program was built from, read at build time. In a git
@@ -10,4 +10,4 @@ namespace app {
  */
 const char* buildIdentifier();
 
-} // namespace app
+} // namespace base

@@ -3,7 +3,7 @@
 #include <ctime>
 #include <utility>
 
-namespace app {
+namespace base {
 namespace {
 
 std::function<LocalDateTime()>& override()
@@ -37,4 +37,4 @@ void setClock(std::function<LocalDateTime()> clock)
     override() = std::move(clock);
 }
 
-} // namespace app
+} // namespace base

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <functional>
 
-namespace app {
+namespace base {
 
 //! A moment of the local clock, to the second.
 struct LocalDateTime
@@ -18,4 +18,4 @@ LocalDateTime now();
 //! Replaces the clock (tests); an empty function restores the system clock.
 void setClock(std::function<LocalDateTime()> clock);
 
-} // namespace app
+} // namespace base

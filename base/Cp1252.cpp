@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace app {
+namespace base {
 namespace {
 
 // Code points of the bytes 0x80 to 0x9F; the rest of the code page equals Latin-1.
@@ -172,4 +172,4 @@ std::string utf8Left(std::string_view text, std::size_t count)
     return std::string(text.substr(0, pos));
 }
 
-} // namespace app
+} // namespace base

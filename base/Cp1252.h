@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace app {
+namespace base {
 
 //! Windows-1252 bytes to UTF-8. The five bytes the code page leaves undefined become the C1 controls of the same
 //! value, as Windows converts them, so every byte survives a round trip.
@@ -29,4 +29,4 @@ std::size_t utf8Length(std::string_view text);
 //! The first `count` characters of a UTF-8 text.
 std::string utf8Left(std::string_view text, std::size_t count);
 
-} // namespace app
+} // namespace base

@@ -3,7 +3,7 @@
 #include <iostream>
 #include <utility>
 
-namespace app {
+namespace base {
 namespace {
 
 class StderrDialogs : public Dialogs
@@ -83,4 +83,4 @@ int BigTextBox(const std::string& caption, const std::string& text)
     return dialogs().BigBox(BigBoxKind::Text, caption.empty() ? "Frage" : caption, text);
 }
 
-} // namespace app
+} // namespace base

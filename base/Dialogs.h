@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace app {
+namespace base {
 
 //! The kinds of the program's large message dialog.
 enum class BigBoxKind
@@ -84,4 +84,4 @@ int BigInfoBox(const std::string& text);
 int BigInfoBox(const std::string& caption, const std::string& text);
 int BigTextBox(const std::string& caption, const std::string& text);
 
-} // namespace app
+} // namespace base

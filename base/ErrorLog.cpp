@@ -13,10 +13,10 @@
 #include <memory>
 #include <unistd.h>
 
-namespace app {
+namespace base {
 namespace {
 
-// "prog(_ZN3app3fooEv+0x12) [0x55...]" -> "prog(app::foo()+0x12) [0x55...]"
+// "prog(_ZN3app3fooEv+0x12) [0x55...]" -> "prog(base::foo()+0x12) [0x55...]"
 std::string demangleFrame(const std::string& frame)
 {
     const auto open = frame.find('(');
@@ -106,4 +106,4 @@ void reportUnexpected(const std::string& message)
     reportUnexpected(std::runtime_error(message));
 }
 
-} // namespace app
+} // namespace base

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace app {
+namespace base {
 
 /**
  * An unexpected failure of the platform layer (a failed SQL statement, a component that cannot be reached). It is
@@ -38,4 +38,4 @@ bool appendErrorLog(const std::string& logPath, const std::string& message, cons
 void reportUnexpected(const std::exception& error);
 void reportUnexpected(const std::string& message);
 
-} // namespace app
+} // namespace base

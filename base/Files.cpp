@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace app {
+namespace base {
 namespace {
 
 struct DirCloser
@@ -78,4 +78,4 @@ std::optional<std::string> readWholeFile(const std::string& path)
     return content;
 }
 
-} // namespace app
+} // namespace base

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-namespace app {
+namespace base {
 
 //! The path of an existing file: `path` itself, or else the entry of its folder whose name equals the last part of
 //! `path` without regard to case (installations copied from Windows spell names freely). Nothing when there is none.
@@ -18,4 +18,4 @@ std::string folderOf(const std::string& path);
 //! The current working directory, absolute, ending with "/".
 std::string currentDirectory();
 
-} // namespace app
+} // namespace base

@@ -15,7 +15,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace app {
+namespace base {
 namespace {
 
 constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
@@ -610,4 +610,4 @@ IniFile& IniFile::DeleteSection(const std::string& section)
     return *this;
 }
 
-} // namespace app
+} // namespace base

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace app {
+namespace base {
 
 //! Outcome of a write that reports: done, or why nothing was written.
 struct IniWriteResult
@@ -138,4 +138,4 @@ private:
     bool m_ownerOnly = false;
 };
 
-} // namespace app
+} // namespace base

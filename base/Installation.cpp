@@ -8,7 +8,7 @@
 #include <charconv>
 #include <unordered_set>
 
-namespace app {
+namespace base {
 namespace {
 
 constexpr const char* DEFAULT_COMPANY_NUMBER = "0001";
@@ -139,4 +139,4 @@ void applyInstallation(const Installation& installation)
     p.Kassa = !installation.kassa.empty() || p.CompanyList.empty() ? installation.kassa : p.CompanyList.front().number;
 }
 
-} // namespace app
+} // namespace base

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace app {
+namespace base {
 
 //! What the installation file gives the program before its main window opens.
 struct Installation
@@ -44,4 +44,4 @@ Installation defaultInstallation();
 //! Puts an installation into the program-wide state.
 void applyInstallation(const Installation& installation);
 
-} // namespace app
+} // namespace base

@@ -8,7 +8,7 @@
 
 #include <cctype>
 
-namespace app {
+namespace base {
 namespace {
 
 bool markerExists(const char* name)
@@ -141,4 +141,4 @@ bool ChkWinList()
     return ChkWinList(topLevelWindowTitles());
 }
 
-} // namespace app
+} // namespace base

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace app {
+namespace base {
 
 //! One company/till the installation serves: name, number (also the prefix of its INI file), test flag ("J" for
 //! test transmission) and a fixed participant id or any other text.
@@ -100,4 +100,4 @@ bool ChkWinList();
 //! The "Vexa-Quorvex" every window title of the program begins with.
 inline constexpr const char* TITLE_PREFIX = "Vexa-Quorvex";
 
-} // namespace app
+} // namespace base

@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-namespace app {
+namespace base {
 namespace {
 
 bool isBlankChar(char c)
@@ -146,4 +146,4 @@ std::string withoutNul(std::string text)
     return text;
 }
 
-} // namespace app
+} // namespace base

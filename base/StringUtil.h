@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-namespace app {
+namespace base {
 
 //! Splits `text` at every `separator`. Pieces keep their order and an empty piece between two adjacent separators
 //! is part of the list; the rest after the last separator is appended only when it is not empty or blank.
@@ -35,4 +35,4 @@ std::string escapeXml(std::string_view text);
 //! The text without its NUL characters (programs with fixed-size buffers leave them in stored texts).
 std::string withoutNul(std::string text);
 
-} // namespace app
+} // namespace base

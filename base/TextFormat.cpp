@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace app {
+namespace base {
 namespace {
 
 std::optional<int> parseNumber(std::string_view text)
@@ -112,4 +112,4 @@ std::optional<double> parseAmount(std::string_view input)
     return value;
 }
 
-} // namespace app
+} // namespace base

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace app {
+namespace base {
 
 //! The program's date text: day.month.year with two-digit day and month and a four-digit year (23.01.2017).
 std::string formatDate(std::chrono::year_month_day date);
@@ -23,4 +23,4 @@ std::string formatAmount(double value, int decimals = 2);
 //! Reads an amount written with "," as decimal and "." as thousands separator; nothing when it is no number.
 std::optional<double> parseAmount(std::string_view text);
 
-} // namespace app
+} // namespace base

@@ -7,7 +7,7 @@
 #include <memory>
 #include <xcb/xcb.h>
 
-namespace app {
+namespace base {
 namespace {
 
 struct ConnectionCloser
@@ -110,4 +110,4 @@ bool xDisplayReachable(std::string& why)
     return true;
 }
 
-} // namespace app
+} // namespace base

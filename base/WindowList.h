@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace app {
+namespace base {
 
 //! Titles (UTF-8) of the top-level windows of the X display named by DISPLAY: the window manager's client list
 //! where there is one, else the children of each root window (a bare Xvfb has no window manager). Each title is
@@ -13,4 +13,4 @@ std::vector<std::string> topLevelWindowTitles();
 //! True when an X display can be reached; otherwise `why` says in one German line what is missing.
 bool xDisplayReachable(std::string& why);
 
-} // namespace app
+} // namespace base

@@ -72,7 +72,7 @@ void insertCards(db::Connection& connection)
 // The installation the signing service needs: company number, product and the software unit's readers.
 void setUpInstallation(const std::string& folder)
 {
-    auto& program = app::program();
+    auto& program = base::program();
     program.DefaultDir = folder;
     program.HostProduct = "Plumoxa";
     program.CompanyNumber = "0815";

@@ -22,13 +22,13 @@ using namespace std::chrono;
 namespace {
 
 // Measures the gaps between the picker's "let the window work" calls, and lets the window work.
-class GapDialogs : public app::Dialogs
+class GapDialogs : public base::Dialogs
 {
 public:
     void ErrorBox(const std::string&) override {}
     void InfoBox(const std::string&, const std::string&) override {}
     int TextBox(const std::string&, const std::string&, unsigned) override { return 0; }
-    int BigBox(app::BigBoxKind, const std::string&, const std::string&) override { return 0; }
+    int BigBox(base::BigBoxKind, const std::string&, const std::string&) override { return 0; }
     void SetWaitCursor(bool) override {}
     void ProcessEvents() override
     {
@@ -78,17 +78,17 @@ int main(int argc, char** argv)
                          "WITH RECURSIVE seq(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM seq WHERE i < 5000) "
                          "SELECT i, '01', '2026-12-07', printf('%02d:%02d:%02d', 6 + i / 360, (i / 6) % 60, i % 60), "
                          "i, 'B', 12.5 FROM seq");
-    app::program().connections.datenbank = connection;
+    base::program().connections.datenbank = connection;
     db::openProgramConnection();
-    app::setClock([] { return app::LocalDateTime{year{2026} / December / 7, hh_mm_ss<seconds>(12h)}; });
-    app::setDialogs(&gaps);
+    base::setClock([] { return base::LocalDateTime{year{2026} / December / 7, hh_mm_ss<seconds>(12h)}; });
+    base::setDialogs(&gaps);
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     std::cout << "longest time without reacting while listing: "
               << duration_cast<microseconds>(gaps.longest).count() / 1000.0 << " ms\n";
     benchmark::Shutdown();
-    app::setDialogs(nullptr);
+    base::setDialogs(nullptr);
     db::setProgramConnection(nullptr);
     return 0;
 }

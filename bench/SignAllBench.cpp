@@ -97,12 +97,12 @@ int main(int argc, char** argv)
         std::cerr << error << '\n';
         return 1;
     }
-    auto& p = app::program();
+    auto& p = base::program();
     p.DefaultDir = dir.path();
     p.HostProduct = "PLUMOXA";
     p.CompanyNumber = "0001";
     p.connections.signatur = "Software:" + dir.file("Karten");
-    app::setClock([] { return app::LocalDateTime{DAY, hh_mm_ss<seconds>(10h)}; });
+    base::setClock([] { return base::LocalDateTime{DAY, hh_mm_ss<seconds>(10h)}; });
     {
         rksv::RKSV service(nullptr);
         rksv::SoftwareUnit unit(dir.file("Karten"));

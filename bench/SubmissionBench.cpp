@@ -98,10 +98,10 @@ int main(int argc, char** argv)
     }
     service = &server;
     files = &dir;
-    auto& connections = app::program().connections;
+    auto& connections = base::program().connections;
     connections.fonCaFile = server.caFile();
     connections.fonConnectTo = server.connectTo();
-    app::program().TestFlag = "J";
+    base::program().TestFlag = "J";
 
     benchmark::Initialize(&argc, argv);
     bench::RatioReporter reporter;

@@ -1,4 +1,4 @@
-# p_add_build_identifier(<target>): gives <target> the definition of app::buildIdentifier() (base/BuildInfo.h).
+# p_add_build_identifier(<target>): gives <target> the definition of base::buildIdentifier() (base/BuildInfo.h).
 #
 # The identifier is read from the version control of the source tree on every build, not only when CMake runs: a
 # custom target runs cmake/BuildIdWrite.cmake each time, which rewrites the generated source only when the text

@@ -19,12 +19,12 @@ std::shared_ptr<Connection>& instance()
 
 std::string programConnectionString()
 {
-    const auto& p = app::program();
+    const auto& p = base::program();
     if (!p.connections.datenbank.empty()) {
         return p.connections.datenbank;
     }
     std::string text = "DSN=" + p.HostProduct + ";";
-    if (app::toUpper(p.HostProduct).starts_with("PLUMOXA")) {
+    if (base::toUpper(p.HostProduct).starts_with("PLUMOXA")) {
         text += "UID=" + p.HostProduct + ";PWD=" + p.HostProduct + ";";
     }
     return text;
@@ -60,12 +60,12 @@ std::string Quote(const std::string& text)
 
 std::string Quote(const std::string& text, Kind kind)
 {
-    return Literal(app::trim(text), kind);
+    return Literal(base::trim(text), kind);
 }
 
 std::string Literal(const std::string& text, Kind kind)
 {
-    const auto quoted = [](const std::string& piece) { return "'" + app::replaceAll(piece, "'", "''") + "'"; };
+    const auto quoted = [](const std::string& piece) { return "'" + base::replaceAll(piece, "'", "''") + "'"; };
     if (kind != Kind::MySQL || text.find('\\') == std::string::npos) {
         return quoted(text);
     }
@@ -87,9 +87,9 @@ std::string D2SQL(std::chrono::year_month_day date)
 std::string D2SQL(std::chrono::year_month_day date, Kind kind)
 {
     if (kind == Kind::Oracle) {
-        return "to_date('" + app::formatDate(date) + "', 'DD.MM.YYYY')";
+        return "to_date('" + base::formatDate(date) + "', 'DD.MM.YYYY')";
     }
-    return Literal(app::formatIsoDate(date), kind);
+    return Literal(base::formatIsoDate(date), kind);
 }
 
 std::string Token(const std::string& text, int position, const std::string& separator)

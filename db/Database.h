@@ -12,7 +12,7 @@ namespace db {
 /**
  * The program-wide connection: opened on the connection string of the installation file when it gives one,
  * otherwise on the ODBC data source named by the host product (for PLUMOXA that name is also user id and
- * password). Throws app::PlatformError when the driver refuses.
+ * password). Throws base::PlatformError when the driver refuses.
  */
 const std::shared_ptr<Connection>& openProgramConnection();
 //! The program-wide connection, nullptr while it is not open.

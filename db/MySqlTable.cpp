@@ -65,9 +65,9 @@ bool MySqlTable::Seek(const std::vector<std::string>& columns, const std::vector
     std::vector<std::string> texts;
     for (const auto& value : values) {
         if (const auto* date = std::get_if<std::chrono::year_month_day>(&value)) {
-            texts.push_back(app::formatIsoDate(*date));
+            texts.push_back(base::formatIsoDate(*date));
         } else {
-            texts.push_back(app::trimRight(std::get<std::string>(value)));
+            texts.push_back(base::trimRight(std::get<std::string>(value)));
         }
     }
     return SeekRows(columns, texts, soft);
@@ -90,7 +90,7 @@ std::string MySqlTable::FieldGetString(const std::string& column) const
         return value;
     }
     if (isNumericType(type)) {
-        return app::trim(value);
+        return base::trim(value);
     }
     if (type == SQL_TYPE_DATE || type == SQL_DATE || type == SQL_TYPE_TIMESTAMP || type == SQL_TIMESTAMP) {
         return value.size() >= 10 ? value.substr(0, 4) + value.substr(5, 2) + value.substr(8, 2) : std::string();
@@ -103,7 +103,7 @@ std::string MySqlTable::FieldGetString(const std::string& column) const
 
 std::vector<std::string> MySqlTable::FieldGetArray(const std::string& column, const std::string& separator) const
 {
-    return app::String2Array(FieldGet(column), separator);
+    return base::String2Array(FieldGet(column), separator);
 }
 
 void MySqlTable::FieldPutArray(const std::string& column,
@@ -132,7 +132,7 @@ std::string MySqlTable::lockName() const
     for (const auto& column : key()) {
         keyText += FieldGetString(column);
     }
-    std::string name = app::program().HostProduct + Name() + keyText;
+    std::string name = base::program().HostProduct + Name() + keyText;
     if (name.size() > 23) {
         name = name.substr(name.size() - 23);
     }
@@ -200,12 +200,12 @@ MySqlTable& MySqlTable::Wait4Lock(bool quiet)
     }
     int failures = 0;
     while (!RLock()) {
-        app::dialogs().ProcessEvents();
+        base::dialogs().ProcessEvents();
         std::this_thread::sleep_for(lockPause);
         if (!quiet && ++failures == 3) {
-            app::dialogs().InfoBox("Datensatz in Tabelle " + Name() + " gesperrt",
-                                   "Datensatz an anderem PC oder in anderem Programm auf diesem PC in Bearbeitung!\r\n"
-                                   "Warte auf Freigabe des Datensatzes durch den Anwender!");
+            base::dialogs().InfoBox("Datensatz in Tabelle " + Name() + " gesperrt",
+                                    "Datensatz an anderem PC oder in anderem Programm auf diesem PC in Bearbeitung!\r\n"
+                                    "Warte auf Freigabe des Datensatzes durch den Anwender!");
             failures = 0;
         }
     }

@@ -33,7 +33,7 @@ bool isNumericType(SQLSMALLINT type)
 
 Kind kindOfDriver(const std::string& driverFile)
 {
-    const auto name = app::toLower(driverFile);
+    const auto name = base::toLower(driverFile);
     const auto base = name.substr(name.find_last_of("/\\") == std::string::npos ? 0 : name.find_last_of("/\\") + 1);
     // Windows names (sqora32.dll, sqliteodbc.dll, sqlite3odbc.dll) and the Linux libraries, which report
     // themselves as libsqora…, sqlite3odbc.so or libsqlite3odbc-<version>.so.
@@ -71,7 +71,7 @@ Connection::Connection(const std::string& connectionString)
     if (!ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env))
         || !ok(SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))
         || !ok(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc))) {
-        throw app::PlatformError("ODBC: die Umgebung kann nicht angelegt werden");
+        throw base::PlatformError("ODBC: die Umgebung kann nicht angelegt werden");
     }
     std::string text = connectionString;
     SQLCHAR out[1024];
@@ -88,7 +88,7 @@ Connection::Connection(const std::string& connectionString)
         const auto message = diagnostics(SQL_HANDLE_DBC, m_dbc);
         SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
         SQLFreeHandle(SQL_HANDLE_ENV, m_env);
-        throw app::PlatformError("ODBC: Verbindung nicht möglich: " + message);
+        throw base::PlatformError("ODBC: Verbindung nicht möglich: " + message);
     }
     SQLCHAR driver[256] = {};
     SQLSMALLINT length = 0;
@@ -109,14 +109,14 @@ void Connection::setAutoCommit(bool on)
 {
     const auto value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
     if (!ok(SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0))) {
-        throw app::PlatformError("ODBC: Autocommit nicht umschaltbar: " + diagnostics(SQL_HANDLE_DBC, m_dbc));
+        throw base::PlatformError("ODBC: Autocommit nicht umschaltbar: " + diagnostics(SQL_HANDLE_DBC, m_dbc));
     }
 }
 
 void Connection::commit()
 {
     if (!ok(SQLEndTran(SQL_HANDLE_DBC, m_dbc, SQL_COMMIT))) {
-        throw app::PlatformError("ODBC: Commit fehlgeschlagen: " + diagnostics(SQL_HANDLE_DBC, m_dbc));
+        throw base::PlatformError("ODBC: Commit fehlgeschlagen: " + diagnostics(SQL_HANDLE_DBC, m_dbc));
     }
 }
 
@@ -143,7 +143,7 @@ std::vector<Text> Connection::queryRow(const std::string& sql, const std::vector
 
 const std::set<std::string>& Connection::notNullColumns(const std::string& table)
 {
-    const auto key = app::toUpper(table);
+    const auto key = base::toUpper(table);
     if (const auto known = m_notNull.find(key); known != m_notNull.end()) {
         return known->second;
     }
@@ -171,8 +171,8 @@ const std::set<std::string>& Connection::notNullColumns(const std::string& table
             if (ok(SQLGetData(statement, 3, SQL_C_CHAR, tableName, sizeof tableName, &indicator))
                 && ok(SQLGetData(statement, 4, SQL_C_CHAR, columnName, sizeof columnName, &indicator))
                 && ok(SQLGetData(statement, 11, SQL_C_SSHORT, &nullable, 0, &indicator)) && nullable == SQL_NO_NULLS
-                && app::equalsNoCase(reinterpret_cast<char*>(tableName), table)) {
-                columns.insert(app::toUpper(reinterpret_cast<char*>(columnName)));
+                && base::equalsNoCase(reinterpret_cast<char*>(tableName), table)) {
+                columns.insert(base::toUpper(reinterpret_cast<char*>(columnName)));
             }
         }
     }
@@ -183,7 +183,7 @@ const std::set<std::string>& Connection::notNullColumns(const std::string& table
 Statement::Statement(Connection& connection)
 {
     if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, connection.handle(), &m_stmt))) {
-        throw app::PlatformError("ODBC: keine Anweisung möglich: " + diagnostics(SQL_HANDLE_DBC, connection.handle()));
+        throw base::PlatformError("ODBC: keine Anweisung möglich: " + diagnostics(SQL_HANDLE_DBC, connection.handle()));
     }
 }
 
@@ -194,7 +194,7 @@ Statement::~Statement()
 
 void Statement::fail(const std::string& what, const std::string& sql)
 {
-    throw app::PlatformError("ODBC: " + what + ": " + diagnostics(SQL_HANDLE_STMT, m_stmt) + "\nAnweisung: " + sql);
+    throw base::PlatformError("ODBC: " + what + ": " + diagnostics(SQL_HANDLE_STMT, m_stmt) + "\nAnweisung: " + sql);
 }
 
 void Statement::execute(const std::string& sql, const std::vector<Text>& parameters)

@@ -40,12 +40,12 @@ struct Column
 
 /**
  * One ODBC connection (with its own environment). Every failure of the driver is an unexpected platform
- * failure: it throws app::PlatformError with the driver's diagnostic text and the statement.
+ * failure: it throws base::PlatformError with the driver's diagnostic text and the statement.
  */
 class Connection
 {
 public:
-    //! Opens a connection; throws app::PlatformError when the driver refuses.
+    //! Opens a connection; throws base::PlatformError when the driver refuses.
     explicit Connection(const std::string& connectionString);
     ~Connection();
     Connection(const Connection&) = delete;

@@ -12,7 +12,7 @@ constexpr std::size_t BATCH = 64;
 
 bool contains(const std::vector<std::string>& list, const std::string& name)
 {
-    return std::any_of(list.begin(), list.end(), [&](const std::string& s) { return app::equalsNoCase(s, name); });
+    return std::any_of(list.begin(), list.end(), [&](const std::string& s) { return base::equalsNoCase(s, name); });
 }
 
 std::string joined(const std::vector<std::string>& list, const std::string& separator)
@@ -34,7 +34,7 @@ SqlTable::SqlTable(std::shared_ptr<Connection> connection,
     , m_table(std::move(table))
 {
     if (!m_connection) {
-        throw app::PlatformError("Keine Datenbankverbindung für Tabelle " + m_table);
+        throw base::PlatformError("Keine Datenbankverbindung für Tabelle " + m_table);
     }
     for (const auto& k : key) {
         if (!columns.empty() && !contains(columns, k)) {
@@ -55,7 +55,7 @@ Column SqlTable::described(Column column) const
     // SQLite's driver describes every result column as one that may hold NULL; its catalog knows better, and a move
     // back on a column without NULLs stays a plain index range.
     if (column.nullable && m_connection->kind() == Kind::SQLite
-        && m_connection->notNullColumns(m_table).contains(app::toUpper(column.name))) {
+        && m_connection->notNullColumns(m_table).contains(base::toUpper(column.name))) {
         column.nullable = false;
     }
     return column;
@@ -69,14 +69,14 @@ void SqlTable::setKey(std::vector<std::string> key)
             statement.execute("SELECT " + k + " FROM " + m_table + " WHERE 1 = 0");
             auto column = described(statement.columns().at(0));
             // The row id is never NULL, whatever the column that stands for it says.
-            column.nullable = column.nullable && !app::equalsNoCase(k, "ROWID");
+            column.nullable = column.nullable && !base::equalsNoCase(k, "ROWID");
             // SQLite names ROWID after the column that stands for it, where there is one.
             if (FieldPos(column.name) == 0) {
                 m_columns.push_back(column);
             } else {
                 m_columns[index(column.name)].nullable = column.nullable;
             }
-            if (!app::equalsNoCase(column.name, k) && FieldPos(column.name) != 0) {
+            if (!base::equalsNoCase(column.name, k) && FieldPos(column.name) != 0) {
                 k = column.name;
             }
         }
@@ -88,17 +88,17 @@ void SqlTable::setKey(std::vector<std::string> key)
 std::size_t SqlTable::index(const std::string& column) const
 {
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
-        if (app::equalsNoCase(m_columns[i].name, column)) {
+        if (base::equalsNoCase(m_columns[i].name, column)) {
             return i;
         }
     }
-    throw app::PlatformError("Tabelle " + m_table + " hat keine Spalte " + column);
+    throw base::PlatformError("Tabelle " + m_table + " hat keine Spalte " + column);
 }
 
 int SqlTable::FieldPos(const std::string& column) const
 {
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
-        if (app::equalsNoCase(m_columns[i].name, column)) {
+        if (base::equalsNoCase(m_columns[i].name, column)) {
             return static_cast<int>(i + 1);
         }
     }
@@ -523,7 +523,7 @@ bool SqlTable::Commit()
         m_appending = false;
     } else {
         if (m_eof || m_key.empty()) {
-            throw app::PlatformError("Tabelle " + m_table + ": kein Datensatz oder kein Schlüssel zum Schreiben");
+            throw base::PlatformError("Tabelle " + m_table + ": kein Datensatz oder kein Schlüssel zum Schreiben");
         }
         std::vector<std::string> sets;
         for (const auto& [column, value] : m_pending) {

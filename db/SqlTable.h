@@ -18,7 +18,7 @@ namespace db {
  * Values are text as the driver delivers them; SQL NULL reads as the blank value of the column's type ("0" for
  * numbers, "" otherwise). Positions keep the NULLs, which sort before every value (MySQL/MariaDB, SQLite), so a NULL
  * in an order column neither hides nor repeats a row. Changes (FieldPut) are written by Commit; rows written are not
- * refreshed (no automatic refresh of other rows). Failures of the driver throw app::PlatformError.
+ * refreshed (no automatic refresh of other rows). Failures of the driver throw base::PlatformError.
  */
 class SqlTable
 {

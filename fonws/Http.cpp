@@ -53,7 +53,7 @@ std::vector<std::string> headerLines(const std::string& block)
         }
         if (!line.empty()) {
             const auto colon = line.find(':');
-            if (colon != std::string::npos && app::isBlank(std::string_view(line).substr(colon + 1))) {
+            if (colon != std::string::npos && base::isBlank(std::string_view(line).substr(colon + 1))) {
                 line = line.substr(0, colon) + ";";
             }
             lines.push_back(std::move(line));
@@ -66,7 +66,7 @@ std::vector<std::string> headerLines(const std::string& block)
 bool names(const std::vector<std::string>& lines, std::string_view header)
 {
     for (const auto& line : lines) {
-        if (app::startsWithNoCase(line, header)
+        if (base::startsWithNoCase(line, header)
             && (line.size() == header.size() || line[header.size()] == ':' || line[header.size()] == ';')) {
             return true;
         }

@@ -27,7 +27,7 @@ bool isEmptyValue(const std::string& text)
 std::string textOf(const Value& value)
 {
     if (const auto* date = std::get_if<std::chrono::year_month_day>(&value)) {
-        return app::formatDate(*date);
+        return base::formatDate(*date);
     }
     return std::get<std::string>(value);
 }
@@ -46,7 +46,7 @@ std::optional<std::chrono::year_month_day> dateAt(const Record& record, std::siz
     if (const auto* date = std::get_if<std::chrono::year_month_day>(&record[position - 1])) {
         return *date;
     }
-    return app::parseDate(std::get<std::string>(record[position - 1]));
+    return base::parseDate(std::get<std::string>(record[position - 1]));
 }
 
 std::optional<std::string> timeAt(const Record& record, std::size_t position)
@@ -70,10 +70,10 @@ std::string line(const std::string& text)
 
 void writeDebugFile(const char* name, const std::string& answer)
 {
-    if (!app::IsDebug()) {
+    if (!base::IsDebug()) {
         return;
     }
-    std::ofstream out(app::currentDirectory() + name, std::ios::binary | std::ios::trunc);
+    std::ofstream out(base::currentDirectory() + name, std::ios::binary | std::ios::trunc);
     out << answer;
 }
 
@@ -93,7 +93,7 @@ std::string kundeninfo(const Record& record)
 // FinanzOnline's two namespaces, and the ones named after the configured host, which requests use.
 std::vector<std::string> finanzOnlineNamespaces()
 {
-    const auto& host = app::program().connections.fonHost;
+    const auto& host = base::program().connections.fonHost;
     return {SESSION_NAMESPACE, RKDB_NAMESPACE, "https://" + host + "/fon/ws/session", "https://" + host + "/rkdb"};
 }
 
@@ -129,8 +129,8 @@ WebRegKasseAT& WebRegKasseAT::Init(const std::string& tid,
     m_herstellerId = herstellerId;
     m_sessionId.clear();
     m_answerXml.clear();
-    m_uebermittlungsart = app::ArtUebermittlung();
-    const auto& connections = app::program().connections;
+    m_uebermittlungsart = base::ArtUebermittlung();
+    const auto& connections = base::program().connections;
     m_host = connections.fonHost;
     m_http = std::make_unique<CHttp>(AGENT);
     m_http->setCaFile(connections.fonCaFile);
@@ -217,7 +217,7 @@ std::string WebRegKasseAT::DoRkdb(const std::string& body)
 std::string WebRegKasseAT::WebServiceDate(std::optional<std::chrono::year_month_day> date,
                                           std::optional<std::string> time)
 {
-    const auto current = app::now();
+    const auto current = base::now();
     const auto day = date.value_or(current.date);
     if (!time) {
         char text[16];

@@ -107,6 +107,6 @@ private:
     std::string m_host;
 };
 
-using app::escapeXml;
+using base::escapeXml;
 
 } // namespace fonws

@@ -163,7 +163,7 @@ FlatList Xml2Array(const std::string& answer)
     if (parsed && document.document_element()) {
         XmlDomParse(document.document_element(), list);
     }
-    if (app::IsDebug()) {
+    if (base::IsDebug()) {
         Log2DB(list);
     }
     return list;

@@ -183,7 +183,7 @@ private:
     {
         const auto date = SQL2D(value);
         if (!date) {
-            throw app::PlatformError("Tabelle BONS: unlesbares Datum \"" + value + "\"");
+            throw base::PlatformError("Tabelle BONS: unlesbares Datum \"" + value + "\"");
         }
         return Days(*date);
     }
@@ -247,7 +247,7 @@ private:
                 row.datum = statement.get(2).value_or(std::string());
                 row.jws = statement.get(3).value_or(std::string());
                 row.status = statement.get(4).value_or(std::string());
-                row.crdid = app::trim(statement.get(5).value_or(std::string()));
+                row.crdid = base::trim(statement.get(5).value_or(std::string()));
                 m_batch.push_back(std::move(row));
             }
             if (m_batch.size() == static_cast<std::size_t>(READ_BATCH)) {
@@ -348,7 +348,7 @@ CardTexts cardTexts(db::DbCrd& cards, const std::string& crdid)
 {
     CardTexts card;
     if (cards.Seek("CRDID", crdid)) {
-        card.certificate = app::withoutNul(cards.FieldGet("BASE64"));
+        card.certificate = base::withoutNul(cards.FieldGet("BASE64"));
         card.issuers = issuersOf(cards.FieldGet("CHAIN"));
     }
     return card;
@@ -605,12 +605,12 @@ private:
 
 std::string eightDigits(std::chrono::year_month_day date)
 {
-    return app::replaceAll(app::formatIsoDate(date), "-", "");
+    return base::replaceAll(base::formatIsoDate(date), "-", "");
 }
 
 bool endsWithNoCase(std::string_view text, std::string_view suffix)
 {
-    return text.size() >= suffix.size() && app::equalsNoCase(text.substr(text.size() - suffix.size()), suffix);
+    return text.size() >= suffix.size() && base::equalsNoCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 // Puts the temporary file in the target's place: renamed where both share a file system, otherwise copied beside
@@ -635,7 +635,7 @@ bool moveFile(const std::string& from, const std::string& to)
 
 void reportUnwritten(const std::string& path)
 {
-    app::dialogs().ErrorBox(std::string(NOT_POSSIBLE) + "Datei " + path + " nicht geschrieben");
+    base::dialogs().ErrorBox(std::string(NOT_POSSIBLE) + "Datei " + path + " nicht geschrieben");
 }
 
 } // namespace
@@ -674,7 +674,7 @@ std::optional<DepAnswerGroup> depAnswerGroup(std::string_view json)
 
 std::string depTempName(const std::string& kassa, std::chrono::year_month_day from, std::chrono::year_month_day to)
 {
-    return app::toUpper(app::program().HostProduct) + "-DEP-" + (kassa.empty() ? "" : kassa + "-") + eightDigits(from)
+    return base::toUpper(base::program().HostProduct) + "-DEP-" + (kassa.empty() ? "" : kassa + "-") + eightDigits(from)
            + "-" + eightDigits(to) + ".TMP";
 }
 
@@ -690,7 +690,7 @@ std::shared_ptr<db::Connection> RKSVExport::connection() const
 {
     auto connection = m_connection ? m_connection : db::programConnection();
     if (!connection) {
-        throw app::PlatformError("Keine Datenbankverbindung für den DEP-Export");
+        throw base::PlatformError("Keine Datenbankverbindung für den DEP-Export");
     }
     return connection;
 }
@@ -706,7 +706,7 @@ void RKSVExport::letWindowWork(bool finished)
     if (m_progress) {
         m_progress(m_receipts, finished);
     }
-    app::dialogs().ProcessEvents();
+    base::dialogs().ProcessEvents();
 }
 
 RKSVExport& RKSVExport::DoDepExpJson(const std::string& kassa, Date from, Date to)
@@ -714,15 +714,15 @@ RKSVExport& RKSVExport::DoDepExpJson(const std::string& kassa, Date from, Date t
     m_receipts = 0;
     m_saved.clear();
     // The till id is quoted trimmed; a blank one means all tills.
-    const auto till = app::trim(kassa);
+    const auto till = base::trim(kassa);
     const auto database = connection();
     const auto tempName = depTempName(till, from, to);
-    TempFile out(app::program().DefaultDir + tempName);
+    TempFile out(base::program().DefaultDir + tempName);
     if (!out.opened()) {
         reportUnwritten(out.path());
         return *this;
     }
-    const bool shortened = app::findFileNoCase(app::program().DefaultDir + "NOFULL").has_value();
+    const bool shortened = base::findFileNoCase(base::program().DefaultDir + "NOFULL").has_value();
 
     out.write("{\n  \"Belege-Gruppe\" : [\n");
     db::DbCrd cards({"CRDID", "BASE64", "CHAIN"}, database);
@@ -737,9 +737,9 @@ RKSVExport& RKSVExport::DoDepExpJson(const std::string& kassa, Date from, Date t
         if (!card || *card != row.crdid) {
             auto [certificate, issuers] = cardTexts(cards, row.crdid);
             if (shortened) {
-                certificate = app::utf8Left(certificate, 40) + "...";
+                certificate = base::utf8Left(certificate, 40) + "...";
                 for (auto& issuer : issuers) {
-                    issuer = app::utf8Left(issuer, 60) + "...";
+                    issuer = base::utf8Left(issuer, 60) + "...";
                 }
             }
             out.write(receiptWritten ? "\n      ]\n    },\n    {\n" : "    {\n");
@@ -768,7 +768,7 @@ RKSVExport& RKSVExport::DoDepExpJson(const std::string& kassa, Date from, Date t
 
         // Past the end date a till's receipts run on until the status receipt that closes the period; the next
         // till's receipts follow all the same.
-        const auto statusTill = app::isBlank(row.status) ? std::nullopt : std::optional<std::string>(row.kassa);
+        const auto statusTill = base::isBlank(row.status) ? std::nullopt : std::optional<std::string>(row.kassa);
         more = rows.next();
         letWindowWork();
         if (more && statusTill && rows.row().kassa == *statusTill) {
@@ -798,15 +798,15 @@ RKSVExport& RKSVExport::DoDepExpRksv(const std::string& kassa, Date from, Date t
 {
     m_receipts = 0;
     m_saved.clear();
-    const auto till = app::trim(kassa);
+    const auto till = base::trim(kassa);
     RKSV service(this);
     if (!service.accReady()) {
-        app::dialogs().ErrorBox(NOT_POSSIBLE + service.accMsgFirst());
+        base::dialogs().ErrorBox(NOT_POSSIBLE + service.accMsgFirst());
         return *this;
     }
     const auto database = connection();
     const auto tempName = depTempName("", from, to);
-    TempFile out(app::program().DefaultDir + tempName);
+    TempFile out(base::program().DefaultDir + tempName);
     if (!out.opened()) {
         reportUnwritten(out.path());
         return *this;
@@ -835,14 +835,14 @@ RKSVExport& RKSVExport::DoDepExpRksv(const std::string& kassa, Date from, Date t
                 break;
             }
         }
-        if (!dep.add(app::withoutNul(row.jws))) {
+        if (!dep.add(base::withoutNul(row.jws))) {
             failed = true;
             break;
         }
         ++m_receipts;
 
         // Past the end date a till's receipts run on until the status receipt that closes the period.
-        const auto statusTill = app::isBlank(row.status) ? std::nullopt : std::optional<std::string>(row.kassa);
+        const auto statusTill = base::isBlank(row.status) ? std::nullopt : std::optional<std::string>(row.kassa);
         more = rows.next();
         letWindowWork();
         if (more && statusTill && rows.row().kassa == *statusTill) {
@@ -859,7 +859,7 @@ RKSVExport& RKSVExport::DoDepExpRksv(const std::string& kassa, Date from, Date t
         return *this; // the temporary file goes with its writer
     }
     if (failed || !dep.finish()) {
-        app::dialogs().ErrorBox(NOT_POSSIBLE + dep.error());
+        base::dialogs().ErrorBox(NOT_POSSIBLE + dep.error());
         return *this;
     }
     if (!out.close()) {
@@ -876,7 +876,7 @@ RKSVExport::SaveExport(const std::string& tempName, const std::string& descripti
 {
     m_saved.clear();
     const std::string ext = "." + extension;
-    const auto& folder = app::program().DefaultDir;
+    const auto& folder = base::program().DefaultDir;
     const std::string tempPath = folder + tempName;
     std::string proposal = tempName;
     if (endsWithNoCase(proposal, ".TMP")) {
@@ -884,28 +884,28 @@ RKSVExport::SaveExport(const std::string& tempName, const std::string& descripti
     }
     while (!m_stop) {
         const auto chosen =
-            app::dialogs().SaveAs("Speichern unter ...", proposal, description + " *" + ext, "*" + ext, folder);
+            base::dialogs().SaveAs("Speichern unter ...", proposal, description + " *" + ext, "*" + ext, folder);
         if (chosen.empty()) {
             break;
         }
         // The file name in upper case; the folders keep their spelling (file systems here tell case apart).
-        const auto chosenFolder = app::folderOf(chosen);
-        std::string target = chosenFolder + app::toUpper(chosen.substr(chosenFolder.size()));
+        const auto chosenFolder = base::folderOf(chosen);
+        std::string target = chosenFolder + base::toUpper(chosen.substr(chosenFolder.size()));
         if (!endsWithNoCase(target, ext)) {
             target += ext;
         }
         std::error_code error;
         if (std::filesystem::exists(target, error)
-            && app::dialogs().TextBox(
-                   description, target + " vorhanden - überschreiben?", app::MB_YESNO | app::MB_ICONQUESTION)
-                   != app::IDYES) {
+            && base::dialogs().TextBox(
+                   description, target + " vorhanden - überschreiben?", base::MB_YESNO | base::MB_ICONQUESTION)
+                   != base::IDYES) {
             continue;
         }
         if (moveFile(tempPath, target)) {
             m_saved = target;
             break;
         }
-        app::dialogs().ErrorBox("Datei " + target + " nicht gespeichert");
+        base::dialogs().ErrorBox("Datei " + target + " nicht gespeichert");
     }
     std::error_code ignored;
     std::filesystem::remove(tempPath, ignored);

@@ -22,9 +22,9 @@ namespace rksv {
  * its issuing certificates, one list entry each (none when unknown). CARDS.CHAIN holds the issuing certificates
  * joined by ";"; the JSON wrapper of older rows, blanks and line breaks in it are ignored.
  *
- * The user is reached only through app::dialogs(): error boxes, the overwrite question, the save-as dialog, and
+ * The user is reached only through base::dialogs(): error boxes, the overwrite question, the save-as dialog, and
  * "let the window work" while receipts are read (at most every eventInterval(), and once at the end), so a cancel
- * control can set the stop flag. A stopped export saves nothing. A failed SQL statement throws app::PlatformError
+ * control can set the stop flag. A stopped export saves nothing. A failed SQL statement throws base::PlatformError
  * (the temporary file is removed first). For the user-interface thread only.
  */
 class RKSVExport

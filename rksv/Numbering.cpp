@@ -41,7 +41,7 @@ takeNumber(db::Connection& connection, const std::string& kassa, const std::stri
                 connection.execute("INSERT INTO NUMMERNKREISE (TYP, KASSA, JAHR, BONNR, TSTAMP) VALUES (?, ?, ?, 1, ?)",
                                    {type, kassa, std::to_string(year), db::MySqlTable::GetTStamp()});
                 return {RangeNumber::Status::Taken, 1, year};
-            } catch (const app::PlatformError&) {
+            } catch (const base::PlatformError&) {
                 continue;
             }
         }
@@ -71,7 +71,7 @@ takeNumber(db::Connection& connection, const std::string& kassa, const std::stri
         }
         // Another station took this number in between: read again.
     }
-    throw app::PlatformError("Belegnummer für Kassa " + kassa + " nicht vergeben: zu viele gleichzeitige Zugriffe");
+    throw base::PlatformError("Belegnummer für Kassa " + kassa + " nicht vergeben: zu viele gleichzeitige Zugriffe");
 }
 
 std::shared_ptr<db::Connection> usable(std::shared_ptr<db::Connection> connection)
@@ -80,7 +80,7 @@ std::shared_ptr<db::Connection> usable(std::shared_ptr<db::Connection> connectio
         connection = db::programConnection();
     }
     if (!connection) {
-        throw app::PlatformError("Keine Datenbankverbindung für die Belegnummern");
+        throw base::PlatformError("Keine Datenbankverbindung für die Belegnummern");
     }
     return connection;
 }
@@ -89,7 +89,7 @@ std::shared_ptr<db::Connection> usable(std::shared_ptr<db::Connection> connectio
 
 long GetNextBonnr(const std::string& kassa, const std::string& type, std::shared_ptr<db::Connection> connection)
 {
-    const long year = static_cast<int>(app::now().date.year());
+    const long year = static_cast<int>(base::now().date.year());
     const auto taken = takeNumber(*usable(std::move(connection)), kassa, type, year, true);
     return taken.status == RangeNumber::Status::Taken ? taken.number : 0;
 }
@@ -107,7 +107,7 @@ std::string ReceiptId(int year, long bonnr)
 
 bool RKSVMyJwsAusfall(const std::string& jws)
 {
-    const auto parts = app::String2Array(jws, ".");
+    const auto parts = base::String2Array(jws, ".");
     if (parts.size() != 3) {
         return false;
     }
@@ -118,7 +118,7 @@ bool RKSVMyJwsAusfall(const std::string& jws)
     }
     const std::string text(standard->begin(), standard->end());
     constexpr std::string_view MARKER = "Sicherheitseinrichtung ausgefallen";
-    return text.size() >= 22 && app::equalsNoCase(text.substr(0, 22), MARKER.substr(0, 22));
+    return text.size() >= 22 && base::equalsNoCase(text.substr(0, 22), MARKER.substr(0, 22));
 }
 
 std::optional<std::chrono::year_month_day> SQL2D(const std::string& value)
@@ -126,7 +126,7 @@ std::optional<std::chrono::year_month_day> SQL2D(const std::string& value)
     if (value.size() < 10 || value[4] != '-' || value[7] != '-') {
         return std::nullopt;
     }
-    return app::parseDate(value.substr(8, 2) + "." + value.substr(5, 2) + "." + value.substr(0, 4));
+    return base::parseDate(value.substr(8, 2) + "." + value.substr(5, 2) + "." + value.substr(0, 4));
 }
 
 } // namespace rksv

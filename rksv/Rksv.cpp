@@ -24,8 +24,8 @@ RKSV::RKSV(void* owner)
 
 std::string RKSV::accAesBasis() const
 {
-    const auto product = app::toUpper(app::program().HostProduct);
-    return product + "|" + app::program().CompanyNumber + "|" + product;
+    const auto product = base::toUpper(base::program().HostProduct);
+    return product + "|" + base::program().CompanyNumber + "|" + product;
 }
 
 void RKSV::record(const std::string& message)
@@ -44,25 +44,25 @@ void RKSV::clearMessages()
 
 RKSV& RKSV::Init(void* owner)
 {
-    m_component = std::make_unique<QUORVEX>(app::program().connections.signatur);
+    m_component = std::make_unique<QUORVEX>(base::program().connections.signatur);
     if (!m_component->fInit()) {
         record("Init: Objekt Quorvex nicht angelegt");
         m_component.reset();
         return *this;
     }
     const auto basis = accAesBasis();
-    if (app::utf8Length(app::program().CompanyNumber) != 4 || basis.size() < 16) {
+    if (base::utf8Length(base::program().CompanyNumber) != 4 || basis.size() < 16) {
         m_component.reset();
         return *this;
     }
     // The key comes from the public basis and the installation's secret. The key's check value, kept beside the
     // basis, tells a lost or exchanged secret from an installation's first start.
-    const auto product = app::toUpper(app::program().HostProduct);
-    app::IniFile ini(app::program().DefaultDir + product + ".INI");
+    const auto product = base::toUpper(base::program().HostProduct);
+    base::IniFile ini(base::program().DefaultDir + product + ".INI");
     const bool iniExists = ini.Exists();
     const auto storedCheck = iniExists ? ini.GetString(product, CHECK_ENTRY) : std::string();
     std::string error;
-    const auto secret = installationSecret(app::program().DefaultDir, storedCheck.empty(), error);
+    const auto secret = installationSecret(base::program().DefaultDir, storedCheck.empty(), error);
     if (!secret) {
         record(error);
         m_component.reset();
@@ -88,7 +88,7 @@ RKSV& RKSV::Init(void* owner)
             ini.WriteString(product, CHECK_ENTRY, check);
         } else if (storedCheck != check) {
             record("AES-Geheimnis der Installation passt nicht zum gespeicherten Schlüssel (Prüfwert " + storedCheck
-                   + "): " + app::program().DefaultDir + SECRET_FILE);
+                   + "): " + base::program().DefaultDir + SECRET_FILE);
             m_component.reset();
             return *this;
         }
@@ -242,7 +242,7 @@ bool RKSV::JwsToImage(const std::string& jws)
 
 bool RKSV::SaveImageToFile(bool qr, const std::string& file, const std::string& type)
 {
-    const auto mime = app::toLower(type);
+    const auto mime = base::toLower(type);
     if (!m_component || !(*m_component)->SaveImageToFile(qr ? m_image : m_secondImage, file, "mime/" + mime)) {
         record("SaveImageToFile: Datei " + file + " Typ " + mime + " nicht gespeichert");
         return false;

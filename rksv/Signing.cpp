@@ -141,7 +141,7 @@ std::int64_t sumOf(const Amounts& amounts)
 
 std::string decimalText(std::int64_t cents)
 {
-    return app::replaceAll(formatAmount(cents), ",", ".");
+    return base::replaceAll(formatAmount(cents), ",", ".");
 }
 
 void StoreBelege(const std::string& kassa,
@@ -156,7 +156,7 @@ void StoreBelege(const std::string& kassa,
             "INSERT INTO BONS (KASSA, DATUM, ZEIT, BONNR, TYP, RKSV_TYP, RKSV_JWS, RKSV_NORMAL, RKSV_ERM1, RKSV_ERM2, "
             "RKSV_NULL, RKSV_SONDER, RKSV_SALDO, RKSV_CRDID) VALUES (?, ?, ?, ?, 'B', ?, ?, ?, ?, ?, ?, ?, ?, ?)",
             {kassa,
-             app::formatIsoDate(beleg.date),
+             base::formatIsoDate(beleg.date),
              beleg.time,
              std::to_string(beleg.bonnr),
              beleg.type,
@@ -192,7 +192,7 @@ bool RKSV::MyChkCard(const std::string& serial, const std::string& pin)
             continue;
         }
         const auto card = GetCardInReader();
-        if (!card.empty() && app::equalsNoCase(card, serial) && VerifyPin(pin)) {
+        if (!card.empty() && base::equalsNoCase(card, serial) && VerifyPin(pin)) {
             // What was noted about other readers on the way (an empty one, another card) is no failure.
             clearMessages();
             return true;
@@ -211,7 +211,7 @@ bool RKSV::MyChkReader(const std::string& serial, const std::string& pin)
 bool RKSV::MyChkReader(const std::string& serial, const std::string& pin, bool& asked)
 {
     asked = false;
-    const auto product = app::toUpper(app::program().HostProduct);
+    const auto product = base::toUpper(base::program().HostProduct);
     int pauses = 0;
     while (true) {
         MyChkCard(serial, pin);
@@ -227,10 +227,10 @@ bool RKSV::MyChkReader(const std::string& serial, const std::string& pin, bool& 
             return false;
         }
         asked = true;
-        const int answer = app::dialogs().TextBox("Reader prüfen",
-                                                  m_msgFirst + "\r\n" + "Problem beheben und nochmals überprüfen?",
-                                                  app::MB_YESNO | app::MB_ICONQUESTION);
-        if (answer != app::IDYES) {
+        const int answer = base::dialogs().TextBox("Reader prüfen",
+                                                   m_msgFirst + "\r\n" + "Problem beheben und nochmals überprüfen?",
+                                                   base::MB_YESNO | base::MB_ICONQUESTION);
+        if (answer != base::IDYES) {
             return false;
         }
     }
@@ -252,10 +252,10 @@ bool RKSV::MySernrExists(const std::string& serial, const std::string& pin, cons
         return false;
     }
     db::DbCrd cards({}, connection());
-    cards.Where("kassa = ?", {app::trim(kassa)});
+    cards.Where("kassa = ?", {base::trim(kassa)});
     cards.OrderBy({"KASSA", "CRDID"});
     const auto same = [&serial](const std::string& stored) {
-        return app::equalsNoCase(app::trim(stored), app::trim(serial));
+        return base::equalsNoCase(base::trim(stored), base::trim(serial));
     };
     if (cards.GoBottom() && same(cards.FieldGet("SERNR"))) {
         return true;
@@ -272,7 +272,7 @@ bool RKSV::MySernrExists(const std::string& serial, const std::string& pin, cons
     }
     std::string chain = m_chain;
     if (chain.find(CHAIN_PREFIX) != std::string::npos) {
-        chain = app::replaceAll(app::replaceAll(chain, CHAIN_PREFIX, ""), CHAIN_SUFFIX, "");
+        chain = base::replaceAll(base::replaceAll(chain, CHAIN_PREFIX, ""), CHAIN_SUFFIX, "");
     }
     cards.Append();
     cards.FieldPut("KASSA", kassa);
@@ -294,7 +294,7 @@ bool RKSV::signFor(const std::string& kassa,
     Component::Receipt receipt;
     receipt.kassa = kassa;
     receipt.bonnr = receiptId;
-    receipt.dateTime = app::formatDate(date) + " " + time;
+    receipt.dateTime = base::formatDate(date) + " " + time;
     for (const auto amount : amounts) {
         receipt.amounts.push_back(formatAmount(amount));
     }
@@ -323,7 +323,7 @@ bool RKSV::ensureCard(const std::string& serial, const std::string& pin)
 long RKSV::crdidOf(const std::string& kassa, const std::string& serial)
 {
     db::DbCrd cards({"CRDID", "KASSA", "SERNR"}, connection());
-    cards.Where("kassa = ? and sernr = ?", {app::trim(kassa), app::trim(serial)});
+    cards.Where("kassa = ? and sernr = ?", {base::trim(kassa), base::trim(serial)});
     cards.OrderBy({"crdid"});
     if (!cards.GoBottom()) {
         record("MyGetCrdid: Kann Crdid nicht finden");
@@ -337,16 +337,16 @@ RKSV::LastReceipt RKSV::lastReceipt(const std::string& kassa)
     LastReceipt last;
     db::DbBon bons({"BONID", "KASSA", "BONNR", "TYP", "DATUM", "ZEIT", "RKSV_JWS", "RKSV_SALDO", "RKSV_TYP"},
                    connection());
-    bons.Where("kassa = ? and typ = 'B'", {app::trim(kassa)});
+    bons.Where("kassa = ? and typ = 'B'", {base::trim(kassa)});
     bons.OrderBy(TILL_ORDER);
     if (bons.GoBottom()) {
         last.exists = true;
-        last.bonnr = app::trim(bons.FieldGet("BONNR"));
+        last.bonnr = base::trim(bons.FieldGet("BONNR"));
         last.date = SQL2D(bons.FieldGet("DATUM"));
-        last.time = app::trim(bons.FieldGet("ZEIT"));
-        last.jws = app::withoutNul(bons.FieldGet("RKSV_JWS"));
+        last.time = base::trim(bons.FieldGet("ZEIT"));
+        last.jws = base::withoutNul(bons.FieldGet("RKSV_JWS"));
         last.saldo = bons.FieldGet("RKSV_SALDO");
-        last.type = app::trim(bons.FieldGet("RKSV_TYP"));
+        last.type = base::trim(bons.FieldGet("RKSV_TYP"));
     }
     return last;
 }
@@ -365,7 +365,7 @@ bool RKSV::signedByCard(const std::string& serial)
 {
     const auto data = signedDataOfJws(m_jws);
     const auto parsed = data ? parseSignedData(*data) : std::nullopt;
-    if (parsed && app::equalsNoCase(app::trim(parsed->zertifikatSeriennummer), app::trim(serial))) {
+    if (parsed && base::equalsNoCase(base::trim(parsed->zertifikatSeriennummer), base::trim(serial))) {
         return true;
     }
     // Another card signed (the expected one went, another in its reader took the PIN): never under this card's id.
@@ -385,14 +385,14 @@ RKSV::StepEnd RKSV::signStep(const SignRequest& request, long card, std::string&
         const auto cents = storedCents(last.saldo);
         if (!cents) {
             failure = "Beleg nicht signiert - Umsatzzähler des letzten Belegs (Bonnr " + last.bonnr
-                      + ") ist keine Zahl: \"" + app::trim(last.saldo) + "\", bitte Vexa verständigen";
+                      + ") ist keine Zahl: \"" + base::trim(last.saldo) + "\", bitte Vexa verständigen";
             return StepEnd::Failed;
         }
         counter = *cents;
     }
     if (last.date && dateTimeBefore(date, request.time, *last.date, last.time)) {
-        failure = "Beleg nicht signiert - " + app::formatDate(date) + " " + request.time
-                  + " liegt vor dem letzten Beleg der Kassa " + kassa + " (" + app::formatDate(*last.date) + " "
+        failure = "Beleg nicht signiert - " + base::formatDate(date) + " " + request.time
+                  + " liegt vor dem letzten Beleg der Kassa " + kassa + " (" + base::formatDate(*last.date) + " "
                   + last.time + "), bitte Datum und Uhrzeit der Station prüfen";
         return StepEnd::Failed;
     }
@@ -405,7 +405,7 @@ RKSV::StepEnd RKSV::signStep(const SignRequest& request, long card, std::string&
         const auto taken = NextBonnrOfYear(kassa, "B", year, connection());
         if (taken.status == RangeNumber::Status::YearPassed) {
             failure = "Beleg nicht signiert - der Nummernkreis der Kassa " + kassa + " zählt schon das Jahr "
-                      + std::to_string(taken.rangeYear) + ", der Beleg ist vom " + app::formatDate(date);
+                      + std::to_string(taken.rangeYear) + ", der Beleg ist vom " + base::formatDate(date);
         } else if (taken.status == RangeNumber::Status::Exhausted) {
             failure = exhausted;
         }
@@ -524,7 +524,7 @@ bool RKSV::MySignAll(const SignRequest& asked, std::string& message)
 {
     // The till id as every lookup trims it, so its receipts are stored, numbered and locked under the same spelling.
     SignRequest request = asked;
-    request.kassa = app::trim(asked.kassa);
+    request.kassa = base::trim(asked.kassa);
     m_belege.clear();
     clearMessages();
     const auto fail = [&](const std::string& reason) {

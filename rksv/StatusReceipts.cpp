@@ -13,7 +13,7 @@ namespace {
 // Programs with fixed-size text buffers have left NUL characters in RKSV_JWS; they are no part of the JWS.
 std::string jwsOf(const db::DbBon& bons)
 {
-    return app::trim(app::withoutNul(bons.FieldGet("RKSV_JWS")));
+    return base::trim(base::withoutNul(bons.FieldGet("RKSV_JWS")));
 }
 
 std::vector<std::string> columns()
@@ -26,7 +26,7 @@ std::string dateOf(const db::DbBon& bons)
 {
     const auto stored = bons.FieldGet("DATUM");
     const auto date = SQL2D(stored);
-    return date ? app::formatDate(*date) : app::trim(stored);
+    return date ? base::formatDate(*date) : base::trim(stored);
 }
 
 } // namespace
@@ -34,11 +34,11 @@ std::string dateOf(const db::DbBon& bons)
 bool RKSVMyStartbelegExists(const std::string& kassa, std::shared_ptr<db::Connection> connection)
 {
     db::DbBon bons(columns(), std::move(connection));
-    bons.Where("kassa = ? and typ = 'B'", {app::trim(kassa)});
+    bons.Where("kassa = ? and typ = 'B'", {base::trim(kassa)});
     bons.OrderBy(TILL_ORDER);
     bool exists = false;
     if (bons.GoBottom()) {
-        exists = !jwsOf(bons).empty() && app::trim(bons.FieldGet("RKSV_TYP")) != "E";
+        exists = !jwsOf(bons).empty() && base::trim(bons.FieldGet("RKSV_TYP")) != "E";
     }
     bons.Close();
     return exists;
@@ -47,7 +47,7 @@ bool RKSVMyStartbelegExists(const std::string& kassa, std::shared_ptr<db::Connec
 std::string RKSVMyCheckAusfall(const std::string& kassa, long limit, std::shared_ptr<db::Connection> connection)
 {
     db::DbBon bons(columns(), std::move(connection));
-    bons.Where("kassa = ? and typ = 'B' and bonnr < " + std::to_string(limit), {app::trim(kassa)});
+    bons.Where("kassa = ? and typ = 'B' and bonnr < " + std::to_string(limit), {base::trim(kassa)});
     bons.OrderBy(TILL_ORDER);
     std::string since;
     for (bool more = bons.GoBottom(); more; more = bons.Skip(-1)) {
@@ -55,7 +55,7 @@ std::string RKSVMyCheckAusfall(const std::string& kassa, long limit, std::shared
         if (jws.empty() || !RKSVMyJwsAusfall(jws)) {
             break;
         }
-        since = dateOf(bons) + " " + app::trim(bons.FieldGet("ZEIT"));
+        since = dateOf(bons) + " " + base::trim(bons.FieldGet("ZEIT"));
     }
     bons.Close();
     return since;

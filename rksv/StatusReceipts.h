@@ -11,7 +11,7 @@ namespace rksv {
  * Whether the till already has a start receipt, judged by its last receipt (TYP 'B', in the till's order TILL_ORDER):
  * false when the till has no receipt, when the last one carries no signature (empty RKSV_JWS: signing was never
  * switched on, so a start receipt is still due) or when it is a closing receipt (RKSV_TYP "E": the till may be put into
- * service again); true otherwise. Connection nullptr: the program-wide one. A failing query throws app::PlatformError.
+ * service again); true otherwise. Connection nullptr: the program-wide one. A failing query throws base::PlatformError.
  */
 bool RKSVMyStartbelegExists(const std::string& kassa, std::shared_ptr<db::Connection> connection = nullptr);
 
@@ -20,7 +20,7 @@ bool RKSVMyStartbelegExists(const std::string& kassa, std::shared_ptr<db::Connec
  * `limit`, the run of failure-marked receipts at the end (RKSVMyJwsAusfall, NUL characters of RKSV_JWS removed
  * first). The result is the date ("DD.MM.YYYY") and time text of the earliest receipt of that run, joined by a
  * blank ("03.02.2026 10:15:00"); "" when the last receipt below the limit is not failure-marked or there is none.
- * Connection nullptr: the program-wide one. A failing query throws app::PlatformError.
+ * Connection nullptr: the program-wide one. A failing query throws base::PlatformError.
  */
 std::string
 RKSVMyCheckAusfall(const std::string& kassa, long limit, std::shared_ptr<db::Connection> connection = nullptr);

@@ -19,7 +19,7 @@ bool mentions(const std::string& text, std::initializer_list<std::string_view> w
 
 // The driver's complaint about a lock, as one of the two failures the caller handles; anything else stays a failure of
 // the database.
-[[noreturn]] void rethrowClassified(const app::PlatformError& error)
+[[noreturn]] void rethrowClassified(const base::PlatformError& error)
 {
     const std::string text = error.what();
     // MariaDB: 1205 lock wait timeout; SQLite: the busy timeout ran out.
@@ -82,7 +82,7 @@ TillLock::TillLock(std::shared_ptr<db::Connection> connection, const std::string
                 m_connection->queryRow(lockSql, {kassa});
             }
         }
-    } catch (const app::PlatformError& error) {
+    } catch (const base::PlatformError& error) {
         rollback();
         rethrowClassified(error);
     }
@@ -111,11 +111,11 @@ void TillLock::end(const char* statement)
 void TillLock::commit()
 {
     if (!m_open) {
-        throw app::PlatformError("Kassensperre: kein offener Schritt zum Abschließen");
+        throw base::PlatformError("Kassensperre: kein offener Schritt zum Abschließen");
     }
     try {
         end("COMMIT");
-    } catch (const app::PlatformError& error) {
+    } catch (const base::PlatformError& error) {
         m_open = true;
         rollback();
         rethrowClassified(error);

@@ -28,7 +28,7 @@ class TillLock
 {
 public:
     //! Begins the step for `kassa`; throws TillBusy after `wait`, TillConflict on a conflict with another station
-    //! (repeat the step), app::PlatformError on any other failure of the database.
+    //! (repeat the step), base::PlatformError on any other failure of the database.
     TillLock(std::shared_ptr<db::Connection> connection, const std::string& kassa, std::chrono::milliseconds wait);
     ~TillLock();
     TillLock(const TillLock&) = delete;

@@ -164,12 +164,12 @@ DtaEinstellungen::DtaEinstellungen(QWidget* owner,
 void DtaEinstellungen::PostInit()
 {
     m_cmbFnr->clear();
-    for (const auto& item : app::FillCombo()) {
+    for (const auto& item : base::FillCombo()) {
         m_cmbFnr->addItem(QString::fromStdString(item.text), QString::fromStdString(item.value));
     }
     const int shown = m_cmbFnr->findData(QString::fromStdString(m_companyNumber));
     m_cmbFnr->setCurrentIndex(m_cmbFnr->count() > 0 ? std::max(shown, 0) : -1);
-    if (app::program().CompanyList.size() == 1) {
+    if (base::program().CompanyList.size() == 1) {
         m_cmbFnr->setEnabled(false);
     }
     GetIniFile();
@@ -186,18 +186,18 @@ void DtaEinstellungen::GetIniFile()
     m_sleUidnr->setMaxLength(UIDNR_MAX);
     m_loadedIndex = m_cmbFnr->currentIndex();
     if (m_loadedIndex >= 0) {
-        m_ini = app::CompanyIni(m_cmbFnr->currentData().toString().toStdString());
+        m_ini = base::CompanyIni(m_cmbFnr->currentData().toString().toStdString());
         const auto content = m_ini.Read();
         for (const auto& name : content.GetSection(SECTION)) {
             // Entry names match the descriptions without regard to case, as the INI file matches them: an entry
             // the program reads is also the one shown here and overwritten on save.
             for (QWidget* control : m_controls) {
                 const auto description = control->property(DESCRIPTION).toString().toStdString();
-                if (description.empty() || !app::equalsNoCase(description, name)) {
+                if (description.empty() || !base::equalsNoCase(description, name)) {
                     continue;
                 }
                 if (auto* edit = qobject_cast<QLineEdit*>(control)) {
-                    const auto value = app::replaceAll(content.GetString(SECTION, name), "\n", "\r\n");
+                    const auto value = base::replaceAll(content.GetString(SECTION, name), "\n", "\r\n");
                     showWhole(edit, QString::fromStdString(value));
                 }
                 break;
@@ -212,8 +212,8 @@ void DtaEinstellungen::SetTid()
 {
     m_sleTid->setEnabled(true);
     const int item = selectedItem();
-    if (app::IsTid(item)) {
-        const auto& company = app::program().CompanyList[static_cast<std::size_t>(item) - 1];
+    if (base::IsTid(item)) {
+        const auto& company = base::program().CompanyList[static_cast<std::size_t>(item) - 1];
         showWhole(m_sleTid, QString::fromStdString(company.tid));
         m_sleTid->setEnabled(false);
     }
@@ -224,8 +224,8 @@ void DtaEinstellungen::SetCaption()
 {
     const int item = selectedItem();
     const auto testFlag =
-        item > 0 ? app::program().CompanyList[static_cast<std::size_t>(item) - 1].testFlag : std::string();
-    const char* kind = app::ArtUebermittlung(testFlag) == "T" ? "(Testübertragung)" : "(Produktivübertragung)";
+        item > 0 ? base::program().CompanyList[static_cast<std::size_t>(item) - 1].testFlag : std::string();
+    const char* kind = base::ArtUebermittlung(testFlag) == "T" ? "(Testübertragung)" : "(Produktivübertragung)";
     setWindowTitle(qs("Vexa-Quorvex: Einstellungen ") + qs(kind));
 }
 
@@ -245,7 +245,7 @@ bool DtaEinstellungen::PshOk()
     for (const auto& check : checks) {
         // No-break spaces are blanks too: the main window takes a value of white space only for none.
         if (check.field->text().trimmed().isEmpty()) {
-            app::dialogs().ErrorBox(check.message);
+            base::dialogs().ErrorBox(check.message);
             check.field->setFocus();
             return false;
         }
@@ -257,32 +257,32 @@ bool DtaEinstellungen::PshOk()
         {m_sleUidnr, UIDNR_MAX, "Die UidNr"},
     }};
     for (const auto& limit : limits) {
-        const auto length = app::utf8Length(app::trim(limit.field->text().toStdString()));
+        const auto length = base::utf8Length(base::trim(limit.field->text().toStdString()));
         // A fixed participant id comes from the installation and cannot be changed here.
         if (limit.field->isEnabled() && length > static_cast<std::size_t>(limit.max)) {
-            app::dialogs().ErrorBox(std::string(limit.name) + " darf höchstens " + std::to_string(limit.max)
-                                    + " Zeichen lang sein; eingetragen sind " + std::to_string(length)
-                                    + ". Bitte korrigieren Sie den Wert.");
+            base::dialogs().ErrorBox(std::string(limit.name) + " darf höchstens " + std::to_string(limit.max)
+                                     + " Zeichen lang sein; eingetragen sind " + std::to_string(length)
+                                     + ". Bitte korrigieren Sie den Wert.");
             limit.field->setFocus();
             return false;
         }
     }
 
-    std::vector<app::IniEntry> values;
+    std::vector<base::IniEntry> values;
     for (QWidget* control : m_controls) {
         const auto description = control->property(DESCRIPTION).toString().toStdString();
         // Only the entry fields hold a value; a disabled participant id is written too.
         if (auto* edit = qobject_cast<QLineEdit*>(control); edit && !description.empty()) {
-            values.push_back({SECTION, description, app::trim(edit->text().toStdString())});
+            values.push_back({SECTION, description, base::trim(edit->text().toStdString())});
         }
     }
     // One change, so a failure leaves the file as it was and a save never keeps some of the four values only.
     const auto saved = m_ini.WriteEntries(values);
     if (!saved) {
-        app::dialogs().ErrorBox("Die Anmeldedaten wurden nicht gespeichert.\n" + saved.error);
+        base::dialogs().ErrorBox("Die Anmeldedaten wurden nicht gespeichert.\n" + saved.error);
         for (QWidget* control : m_controls) {
             if (!saved.entry.empty()
-                && app::equalsNoCase(control->property(DESCRIPTION).toString().toStdString(), saved.entry)) {
+                && base::equalsNoCase(control->property(DESCRIPTION).toString().toStdString(), saved.entry)) {
                 control->setFocus();
             }
         }
@@ -338,9 +338,9 @@ int DtaEinstellungen::selectedItem() const
 
 bool DtaEinstellungen::askSave() const
 {
-    return app::dialogs().TextBox(
-               "Einstellungen", "Daten noch nicht gespeichert - speichern?", app::MB_YESNO | app::MB_ICONSTOP)
-           == app::IDYES;
+    return base::dialogs().TextBox(
+               "Einstellungen", "Daten noch nicht gespeichert - speichern?", base::MB_YESNO | base::MB_ICONSTOP)
+           == base::IDYES;
 }
 
 } // namespace settings

@@ -23,9 +23,9 @@ namespace settings {
  *
  * Opened modally from the main window with exec(). The window works on its own copy of the chosen company's INI
  * file and test flag: choosing another company/till here never changes the program's current INI file
- * (app::program().CurrentIni), its TestFlag or anything else the main window sends with. exec() returns
+ * (base::program().CurrentIni), its TestFlag or anything else the main window sends with. exec() returns
  * QDialog::Accepted after the values were saved, QDialog::Rejected otherwise. Messages and the unsaved-data question
- * go through app::dialogs(). The close box and Escape act as "Abbruch".
+ * go through base::dialogs(). The close box and Escape act as "Abbruch".
  */
 class DtaEinstellungen : public QDialog
 {
@@ -74,7 +74,7 @@ public:
     //! True after an edit since the last load or save.
     bool changed() const { return m_changed; }
     //! The selected company's INI file.
-    const app::IniFile& iniFile() const { return m_ini; }
+    const base::IniFile& iniFile() const { return m_ini; }
 
     //! Close box and Escape: PshCancel.
     void reject() override;
@@ -87,7 +87,7 @@ private:
 
     std::string m_companyNumber;
     std::function<void()> m_getLoginValues;
-    app::IniFile m_ini;
+    base::IniFile m_ini;
     bool m_changed = false;
     //! The combo's index whose company is loaded; a selection that does not load goes back to it.
     int m_loadedIndex = -1;

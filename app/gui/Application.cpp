@@ -29,7 +29,7 @@ void fixProcessSettings(QApplication& application)
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         QApplication::installTranslator(translator);
     }
-    program().DefaultDir = currentDirectory();
+    base::program().DefaultDir = base::currentDirectory();
 }
 
 bool needsXDisplay()
@@ -50,9 +50,9 @@ bool Application::notify(QObject* receiver, QEvent* event)
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& error) {
-        reportUnexpected(error);
+        base::reportUnexpected(error);
     } catch (...) {
-        reportUnexpected("Unbekannter Fehler");
+        base::reportUnexpected("Unbekannter Fehler");
     }
     return false;
 }
@@ -60,18 +60,18 @@ bool Application::notify(QObject* receiver, QEvent* event)
 int Application::run()
 {
     static QtDialogs qtDialogs;
-    setDialogs(&qtDialogs);
+    base::setDialogs(&qtDialogs);
     try {
         fixProcessSettings(*this);
-        if (ChkWinList()) {
+        if (base::ChkWinList()) {
             return 1;
         }
-        const auto loaded = loadInstallation(program().DefaultDir);
+        const auto loaded = base::loadInstallation(base::program().DefaultDir);
         if (!loaded.installation) {
-            dialogs().ErrorBox(loaded.error);
+            base::dialogs().ErrorBox(loaded.error);
             return 1;
         }
-        applyInstallation(*loaded.installation);
+        base::applyInstallation(*loaded.installation);
 
         DtaMain window;
         if (m_mainWindowSetup) {
@@ -82,7 +82,7 @@ int Application::run()
         window.PostInit();
         return exec();
     } catch (const std::exception& error) {
-        reportUnexpected(error);
+        base::reportUnexpected(error);
     }
     return 1;
 }

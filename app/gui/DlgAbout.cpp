@@ -63,9 +63,10 @@ DlgAbout::DlgAbout(QWidget* owner)
 
 void DlgAbout::PostInit()
 {
-    m_txtVersion->setText(QStringLiteral("Version: V")
-                          + QString::fromUtf8(PROGRAM_VERSION.data(), static_cast<qsizetype>(PROGRAM_VERSION.size()))
-                          + QStringLiteral(" (") + QString::fromUtf8(buildIdentifier()) + QStringLiteral(")"));
+    m_txtVersion->setText(
+        QStringLiteral("Version: V")
+        + QString::fromUtf8(base::PROGRAM_VERSION.data(), static_cast<qsizetype>(base::PROGRAM_VERSION.size()))
+        + QStringLiteral(" (") + QString::fromUtf8(base::buildIdentifier()) + QStringLiteral(")"));
 }
 
 void DlgAbout::Show()

@@ -25,22 +25,22 @@ constexpr int OK_LEFT = (YES_LEFT + NO_LEFT) / 2;
 
 } // namespace
 
-QString bitmapOf(BigBoxKind kind)
+QString bitmapOf(base::BigBoxKind kind)
 {
     switch (kind) {
-    case BigBoxKind::Error:
+    case base::BigBoxKind::Error:
         return QStringLiteral(":/bmpError.svg");
-    case BigBoxKind::Info:
+    case base::BigBoxKind::Info:
         return QStringLiteral(":/bmpInfo.svg");
-    case BigBoxKind::Warning:
+    case base::BigBoxKind::Warning:
         return QStringLiteral(":/bmpWarning.svg");
-    case BigBoxKind::Text:
+    case base::BigBoxKind::Text:
         break;
     }
     return QStringLiteral(":/bmpQuestion.svg");
 }
 
-DlgTextBox::DlgTextBox(BigBoxKind kind, const QString& caption, const QString& text, QWidget* owner)
+DlgTextBox::DlgTextBox(base::BigBoxKind kind, const QString& caption, const QString& text, QWidget* owner)
     : QDialog(owner)
     , m_txtMessage(new QLabel(text, this))
     , m_pshYes(new QPushButton(QStringLiteral("Ja"), this))
@@ -86,16 +86,16 @@ DlgTextBox::DlgTextBox(BigBoxKind kind, const QString& caption, const QString& t
     m_pshOk->setGeometry(du.rect(OK_LEFT, BUTTON_TOP, BUTTON_W, BUTTON_H).translated(0, extra));
     m_pshOk->setDefault(true);
 
-    const bool question = kind == BigBoxKind::Text;
+    const bool question = kind == base::BigBoxKind::Text;
     m_pshYes->setVisible(question);
     m_pshNo->setVisible(question);
     m_pshOk->setVisible(!question);
 
     setFixedSize(du.size(WIDTH, HEIGHT) + QSize(0, extra));
 
-    connect(m_pshOk, &QPushButton::clicked, this, [this] { finish(BIG_OK); });
-    connect(m_pshYes, &QPushButton::clicked, this, [this] { finish(BIG_YES); });
-    connect(m_pshNo, &QPushButton::clicked, this, [this] { finish(BIG_NO); });
+    connect(m_pshOk, &QPushButton::clicked, this, [this] { finish(base::BIG_OK); });
+    connect(m_pshYes, &QPushButton::clicked, this, [this] { finish(base::BIG_YES); });
+    connect(m_pshNo, &QPushButton::clicked, this, [this] { finish(base::BIG_NO); });
 }
 
 void DlgTextBox::finish(int code)
@@ -106,7 +106,7 @@ void DlgTextBox::finish(int code)
 
 int DlgTextBox::Show()
 {
-    m_result = BIG_CLOSED;
+    m_result = base::BIG_CLOSED;
     // Both beep types of the platform (stop and question) sound the desktop's one bell here.
     QApplication::beep();
     exec();

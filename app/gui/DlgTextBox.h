@@ -20,7 +20,7 @@ class DlgTextBox : public QDialog
     Q_OBJECT
 
 public:
-    DlgTextBox(BigBoxKind kind, const QString& caption, const QString& text, QWidget* owner);
+    DlgTextBox(base::BigBoxKind kind, const QString& caption, const QString& text, QWidget* owner);
 
     int Show();
     int resultCode() const { return m_result; }
@@ -30,7 +30,7 @@ public:
 private:
     void finish(int code);
 
-    int m_result = BIG_CLOSED;
+    int m_result = base::BIG_CLOSED;
     QLabel* m_txtMessage;
     QPushButton* m_pshYes;
     QPushButton* m_pshNo;
@@ -39,6 +39,6 @@ private:
 };
 
 //! Resource path of the bitmap of a kind (":/bmpError.svg" …).
-QString bitmapOf(BigBoxKind kind);
+QString bitmapOf(base::BigBoxKind kind);
 
 } // namespace app::gui

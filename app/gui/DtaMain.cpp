@@ -57,7 +57,7 @@ QString german(const char* text)
 
 std::string answerFileName()
 {
-    const auto now = app::now();
+    const auto now = base::now();
     char name[32];
     std::snprintf(name,
                   sizeof name,
@@ -68,19 +68,19 @@ std::string answerFileName()
                   static_cast<int>(now.time.hours().count()),
                   static_cast<int>(now.time.minutes().count()),
                   static_cast<int>(now.time.seconds().count()));
-    return currentDirectory() + "TMP/" + name;
+    return base::currentDirectory() + "TMP/" + name;
 }
 
 void deleteAnswerFiles()
 {
-    const auto folder = currentDirectory() + "TMP/";
+    const auto folder = base::currentDirectory() + "TMP/";
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
     if (!dir) {
         return;
     }
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string name = entry->d_name;
-        if (name.size() > 5 && name[0] == '~' && equalsNoCase(name.substr(name.size() - 4), ".XML")) {
+        if (name.size() > 5 && name[0] == '~' && base::equalsNoCase(name.substr(name.size() - 4), ".XML")) {
             ::unlink((folder + name).c_str());
         }
     }
@@ -179,12 +179,12 @@ std::string DtaMain::accFnr() const
 void DtaMain::PostInit()
 {
     m_cmbFnr->clear();
-    for (const auto& item : FillCombo()) {
+    for (const auto& item : base::FillCombo()) {
         m_cmbFnr->addItem(QString::fromStdString(item.text), QString::fromStdString(item.value));
     }
     m_cmbFnr->setCurrentIndex(0);
-    const auto& list = program().CompanyList;
-    program().TestFlag = list.empty() ? std::string() : list.front().testFlag;
+    const auto& list = base::program().CompanyList;
+    base::program().TestFlag = list.empty() ? std::string() : list.front().testFlag;
     m_cmbFnr->setEnabled(list.size() != 1);
     HideAll();
     GetLoginValues();
@@ -194,11 +194,12 @@ void DtaMain::PostInit()
 
 void DtaMain::GetLoginValues()
 {
-    IniOpen(accFnr());
-    const auto ini = program().CurrentIni.Read();
+    base::IniOpen(accFnr());
+    const auto ini = base::program().CurrentIni.Read();
     const int item = m_cmbFnr->currentIndex() + 1;
-    const auto& list = program().CompanyList;
-    m_tid = trim(IsTid(item) ? list[static_cast<std::size_t>(item - 1)].tid : ini.GetString("Quorvex", "Tid"));
+    const auto& list = base::program().CompanyList;
+    m_tid =
+        base::trim(base::IsTid(item) ? list[static_cast<std::size_t>(item - 1)].tid : ini.GetString("Quorvex", "Tid"));
     m_benid = ini.GetString("Quorvex", "Benid");
     m_pin = ini.GetString("Quorvex", "Pin");
     m_uidnr = ini.GetString("Quorvex", "Uidnr");
@@ -209,19 +210,19 @@ void DtaMain::GetLoginValues()
         button->setEnabled(complete);
     }
     if (!complete) {
-        dialogs().InfoBox("FON WebClient",
-                          "Es müssen zuerst die Login-Daten unter Basisdaten/Einstellungen eingegeben werden");
+        base::dialogs().InfoBox("FON WebClient",
+                                "Es müssen zuerst die Login-Daten unter Basisdaten/Einstellungen eingegeben werden");
     }
 }
 
 void DtaMain::SetCaption()
 {
-    const auto& list = program().CompanyList;
+    const auto& list = base::program().CompanyList;
     const auto selected = static_cast<std::size_t>(std::max(0, m_cmbFnr->currentIndex()));
     if (selected < list.size()) {
-        program().TestFlag = list[selected].testFlag;
+        base::program().TestFlag = list[selected].testFlag;
     }
-    const char* kind = ArtUebermittlung() == "T" ? "(Testübertragung)" : "(Produktivübertragung)";
+    const char* kind = base::ArtUebermittlung() == "T" ? "(Testübertragung)" : "(Produktivübertragung)";
     setWindowTitle(german("Vexa-Quorvex: FON WebClient ") + german(kind));
 }
 
@@ -270,19 +271,19 @@ void DtaMain::PshOk()
 {
     const auto fileName = answerFileName();
     if (m_okMode == OkMode::SHOW) {
-        ::mkdir((currentDirectory() + "TMP").c_str(), 0755);
+        ::mkdir((base::currentDirectory() + "TMP").c_str(), 0755);
         std::ofstream(fileName, std::ios::binary | std::ios::trunc) << m_lastAnswer;
-        dialogs().ShellOpen(fileName);
+        base::dialogs().ShellOpen(fileName);
         return;
     }
     const int operation = m_buttons->checkedId();
     if (operation < 1 || !form(operation)->PshOk()) {
         return;
     }
-    CursorWait();
+    base::CursorWait();
     m_pshOk->setEnabled(false);
     send(operation);
-    CursorArrow();
+    base::CursorArrow();
     m_pshOk->setEnabled(true);
 }
 
@@ -364,7 +365,7 @@ void DtaMain::Programmende()
 
 void DtaMain::HelpContents()
 {
-    dialogs().ShowHelp(program().DefaultDir + "Quorvex.CHM", "HelpContents");
+    base::dialogs().ShowHelp(base::program().DefaultDir + "Quorvex.CHM", "HelpContents");
 }
 
 void DtaMain::setEinstellungenOpener(std::function<void(DtaMain&)> opener)

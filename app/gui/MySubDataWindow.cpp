@@ -185,7 +185,7 @@ void MySubDataWindow::setTextOf(QWidget* control, const QString& text)
 
 void MySubDataWindow::GetIniFile()
 {
-    const auto content = program().CurrentIni.Read();
+    const auto content = base::program().CurrentIni.Read();
     for (const auto& name : content.GetSection("Funktionen")) {
         const auto value = QString::fromStdString(content.GetString("Funktionen", name));
         const auto description = QString::fromStdString(name);
@@ -212,15 +212,15 @@ void MySubDataWindow::focusFirstField()
 
 bool MySubDataWindow::PshOk()
 {
-    std::vector<IniEntry> values;
+    std::vector<base::IniEntry> values;
     for (const auto* control : m_described) {
         const auto description = descriptionOf(control).toStdString();
-        if (description.empty() || (description == "Beleg" && !IsVexa())) {
+        if (description.empty() || (description == "Beleg" && !base::IsVexa())) {
             continue;
         }
-        values.push_back({"Funktionen", description, trim(textOf(control).toStdString())});
+        values.push_back({"Funktionen", description, base::trim(textOf(control).toStdString())});
     }
-    const auto saved = program().CurrentIni.WriteEntries(values);
+    const auto saved = base::program().CurrentIni.WriteEntries(values);
     if (saved) {
         return true;
     }
@@ -233,9 +233,9 @@ bool MySubDataWindow::PshOk()
         }
     }
     // Remembering the values is a help for the next time; the notification itself may still be due.
-    dialogs().ErrorBox("Die Eingaben konnten nicht für das nächste Mal gespeichert werden; sie werden trotzdem "
-                       "gesendet.\n"
-                       + saved.error);
+    base::dialogs().ErrorBox("Die Eingaben konnten nicht für das nächste Mal gespeichert werden; sie werden trotzdem "
+                             "gesendet.\n"
+                             + saved.error);
     return true;
 }
 
@@ -246,14 +246,14 @@ std::string MySubDataWindow::accKundeninfo() const
 
 bool MySubDataWindow::fail(QWidget* field, const char* message)
 {
-    dialogs().ErrorBox(message);
+    base::dialogs().ErrorBox(message);
     field->setFocus();
     return false;
 }
 
 bool MySubDataWindow::isEmpty(const QString& text)
 {
-    return text.trimmed().isEmpty() && isBlank(text.toStdString());
+    return text.trimmed().isEmpty() && base::isBlank(text.toStdString());
 }
 
 QString MySubDataWindow::valueOf(const QComboBox* list)
@@ -263,7 +263,7 @@ QString MySubDataWindow::valueOf(const QComboBox* list)
 
 void setToNow(QDateEdit* date, QTimeEdit* time)
 {
-    const auto now = app::now();
+    const auto now = base::now();
     date->setDate(QDate(static_cast<int>(now.date.year()),
                         static_cast<int>(static_cast<unsigned>(now.date.month())),
                         static_cast<int>(static_cast<unsigned>(now.date.day()))));

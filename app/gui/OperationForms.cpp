@@ -72,7 +72,7 @@ Sub1::Sub1(QWidget* parent)
         3, german(SERIAL_LABEL), "sleZertifikatsseriennummer", QStringLiteral("Zertifikatsseriennummer"), true, true);
     m_cmbArt_se->setCurrentIndex(0);
     m_cmbVda_id->setCurrentIndex(1);
-    if (IsVexa()) {
+    if (base::IsVexa()) {
         m_cmbArt_se->setEnabled(false);
         m_cmbVda_id->setEnabled(false);
     }
@@ -82,8 +82,8 @@ bool Sub1::PshOk()
 {
     if (isEmpty(m_sleZertifikatsseriennummer->text())) {
         return fail(m_sleZertifikatsseriennummer,
-                    IsVexa() ? SERIAL_MISSING
-                             : "Entweder Zertifikat oder Zertifikatsseriennummer müssen eingegeben werden");
+                    base::IsVexa() ? SERIAL_MISSING
+                                   : "Entweder Zertifikat oder Zertifikatsseriennummer müssen eingegeben werden");
     }
     return MySubDataWindow::PshOk();
 }
@@ -207,10 +207,10 @@ Sub5::Sub5(QWidget* parent)
     m_sleAnmerkung = addEdit(2, QStringLiteral("Anmerkung:"), "sleAnmerkung", QStringLiteral("Anmerkung"), false);
     m_sleBenutzerschluessel =
         addEdit(3, german("Benutzerschlüssel:"), "sleBenutzerschluessel", german("Benutzerschlüssel"), true);
-    m_sleBenutzerschluessel->setReadOnly(IsVexa());
+    m_sleBenutzerschluessel->setReadOnly(base::IsVexa());
     m_pshPaste = addButton(56, 48, 78, german("Aus Ablage einfügen"), "pshPaste");
     m_pshRKSV = addButton(136, 48, 78, german("Aus RKSV einfügen"), "pshRKSV");
-    m_pshRKSV->setVisible(IsVexaProject());
+    m_pshRKSV->setVisible(base::IsVexaProject());
     connect(m_pshPaste, &QPushButton::clicked, this, &Sub5::PshPaste);
     connect(m_pshRKSV, &QPushButton::clicked, this, &Sub5::PshRKSV);
     for (auto* edit : {m_sleKundeninfo, m_sleKassenidentnummer, m_sleAnmerkung, m_sleBenutzerschluessel}) {
@@ -229,7 +229,7 @@ bool Sub5::eventFilter(QObject* watched, QEvent* event)
 
 void Sub5::PshPaste()
 {
-    m_sleBenutzerschluessel->setText(QString::fromStdString(dialogs().ClipboardText()));
+    m_sleBenutzerschluessel->setText(QString::fromStdString(base::dialogs().ClipboardText()));
 }
 
 void Sub5::PshRKSV()
@@ -239,7 +239,7 @@ void Sub5::PshRKSV()
         m_sleBenutzerschluessel->setText(QString::fromStdString(service.accAes256()));
     } else {
         // Some refusals leave no message (a company number that is not four characters); say at least that.
-        dialogs().ErrorBox(
+        base::dialogs().ErrorBox(
             service.accMsgFirst().empty()
                 ? "Die Signatureinheit ist nicht bereit: Firmennummer und Produkt der Installation prüfen."
                 : service.accMsgFirst());
@@ -283,7 +283,7 @@ Sub9::Sub9(QWidget* parent)
     m_sleBeleg = new QPlainTextEdit(this);
     m_sleBeleg->setObjectName(QStringLiteral("sleBeleg"));
     m_sleBeleg->setGeometry(m_du.rect(28, 12, 186, 50));
-    m_sleBeleg->setReadOnly(IsVexa());
+    m_sleBeleg->setReadOnly(base::IsVexa());
     m_sleBeleg->setWordWrapMode(QTextOption::WrapAnywhere); // a receipt is one long word
     // A receipt holds no tab; Tab moves on to the next control, as in every other field.
     m_sleBeleg->setTabChangesFocus(true);
@@ -291,7 +291,7 @@ Sub9::Sub9(QWidget* parent)
     describe(m_sleBeleg, QStringLiteral("Beleg"));
     m_pshPaste = addButton(28, 62, 92, german("Beleg aus Ablage einfügen"), "pshPaste");
     m_pshBondruck = addButton(122, 62, 92, german("Beleg auswählen"), "pshBondruck");
-    m_pshBondruck->setVisible(IsVexaProject());
+    m_pshBondruck->setVisible(base::IsVexaProject());
     connect(m_pshPaste, &QPushButton::clicked, this, &Sub9::PshPaste);
     connect(m_pshBondruck, &QPushButton::clicked, this, &Sub9::PshBondruck);
     connect(m_sleBeleg, &QPlainTextEdit::textChanged, this, [this] {
@@ -322,9 +322,9 @@ void Sub9::setReceipt(const QString& text)
 
 void Sub9::PshPaste()
 {
-    const auto clipboard = QString::fromStdString(dialogs().ClipboardText());
+    const auto clipboard = QString::fromStdString(base::dialogs().ClipboardText());
     if (!clipboard.startsWith(QStringLiteral("_R1-AT"))) {
-        dialogs().ErrorBox("Kein gültiger JWS-String in der Zwischenablage");
+        base::dialogs().ErrorBox("Kein gültiger JWS-String in der Zwischenablage");
         return;
     }
     setReceipt(clipboard);

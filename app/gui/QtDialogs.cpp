@@ -30,13 +30,13 @@ QWidget* owner()
 QMessageBox::Icon iconOf(unsigned type)
 {
     switch (type & 0xF0) {
-    case MB_ICONSTOP:
+    case base::MB_ICONSTOP:
         return QMessageBox::Critical;
-    case MB_ICONQUESTION:
+    case base::MB_ICONQUESTION:
         return QMessageBox::Question;
-    case MB_ICONWARNING:
+    case base::MB_ICONWARNING:
         return QMessageBox::Warning;
-    case MB_ICONINFORMATION:
+    case base::MB_ICONINFORMATION:
         return QMessageBox::Information;
     default:
         return QMessageBox::NoIcon;
@@ -48,17 +48,17 @@ std::vector<std::pair<QMessageBox::StandardButton, int>> buttonsOf(unsigned type
 {
     switch (type & 0x0F) {
     case 1:
-        return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+        return {{QMessageBox::Ok, base::IDOK}, {QMessageBox::Cancel, base::IDCANCEL}};
     case 2:
         return {{QMessageBox::Abort, 3}, {QMessageBox::Retry, 4}, {QMessageBox::Ignore, 5}};
     case 3:
-        return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+        return {{QMessageBox::Yes, base::IDYES}, {QMessageBox::No, base::IDNO}, {QMessageBox::Cancel, base::IDCANCEL}};
     case 4:
-        return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+        return {{QMessageBox::Yes, base::IDYES}, {QMessageBox::No, base::IDNO}};
     case 5:
-        return {{QMessageBox::Retry, 4}, {QMessageBox::Cancel, IDCANCEL}};
+        return {{QMessageBox::Retry, 4}, {QMessageBox::Cancel, base::IDCANCEL}};
     default:
-        return {{QMessageBox::Ok, IDOK}};
+        return {{QMessageBox::Ok, base::IDOK}};
     }
 }
 
@@ -91,10 +91,10 @@ int QtDialogs::TextBox(const std::string& caption, const std::string& text, unsi
         }
     }
     // Closed without a button: the platform answers with its cancel button, or the only one.
-    return buttons.size() == 1 ? buttons.front().second : IDCANCEL;
+    return buttons.size() == 1 ? buttons.front().second : base::IDCANCEL;
 }
 
-int QtDialogs::BigBox(BigBoxKind kind, const std::string& caption, const std::string& text)
+int QtDialogs::BigBox(base::BigBoxKind kind, const std::string& caption, const std::string& text)
 {
     DlgTextBox box(kind, qs(caption), qs(text), owner());
     return box.Show();

@@ -5,13 +5,13 @@
 namespace app::gui {
 
 //! The dialogs of the core shown as Qt windows over the active window of the program.
-class QtDialogs : public Dialogs
+class QtDialogs : public base::Dialogs
 {
 public:
     void ErrorBox(const std::string& text) override;
     void InfoBox(const std::string& caption, const std::string& text) override;
     int TextBox(const std::string& caption, const std::string& text, unsigned type) override;
-    int BigBox(BigBoxKind kind, const std::string& caption, const std::string& text) override;
+    int BigBox(base::BigBoxKind kind, const std::string& caption, const std::string& text) override;
     void SetWaitCursor(bool wait) override;
     void ProcessEvents() override;
     void ShellOpen(const std::string& path) override;

@@ -43,7 +43,7 @@ double totalOf(const MySqlTable& bons)
     double total = 0;
     for (const char* column : AMOUNTS) {
         if (bons.FieldPos(column) != 0) {
-            const auto text = app::trim(bons.FieldGet(column));
+            const auto text = base::trim(bons.FieldGet(column));
             double value = 0;
             std::from_chars(text.data(), text.data() + text.size(), value); // empty or NULL: 0
             total += value;
@@ -55,7 +55,7 @@ double totalOf(const MySqlTable& bons)
 // A date as FieldGetString gives it: YYYYMMDD.
 std::string dateKey(std::chrono::year_month_day day)
 {
-    return app::replaceAll(app::formatIsoDate(day), "-", "");
+    return base::replaceAll(base::formatIsoDate(day), "-", "");
 }
 
 std::string padLeft(const std::string& text, std::size_t width)
@@ -122,9 +122,9 @@ DlgBondruck::DlgBondruck(QWidget* owner, JwsConverter converter)
 
 void DlgBondruck::PostInit()
 {
-    const auto today = app::now().date;
-    m_pshToday->setText(qs("Heute " + app::formatDate(today)));
-    m_sleDatum->setText(qs(app::formatDate(today)));
+    const auto today = base::now().date;
+    m_pshToday->setText(qs("Heute " + base::formatDate(today)));
+    m_sleDatum->setText(qs(base::formatDate(today)));
     m_result.clear();
     m_lvwData->setHeaderLabels({QStringLiteral("Zeit"),
                                 QStringLiteral("Ka"),
@@ -150,12 +150,12 @@ void DlgBondruck::Setup(const std::string& till)
 
 std::optional<std::chrono::year_month_day> DlgBondruck::shownDate() const
 {
-    return app::parseDate(m_sleDatum->text().toStdString());
+    return base::parseDate(m_sleDatum->text().toStdString());
 }
 
 void DlgBondruck::showDay(std::chrono::year_month_day day)
 {
-    m_sleDatum->setText(qs(app::formatDate(day)));
+    m_sleDatum->setText(qs(base::formatDate(day)));
     ListBons();
 }
 
@@ -181,7 +181,7 @@ void DlgBondruck::ListBons()
         if (!day) {
             return;
         }
-        const auto product = app::toUpper(app::program().HostProduct);
+        const auto product = base::toUpper(base::program().HostProduct);
         if (product.starts_with("PLUMOXA")) {
             ListBonsPLUMOXA(*day);
         } else if (product.starts_with("DRAVELIN")) {
@@ -198,19 +198,19 @@ void DlgBondruck::ListBons()
 bool DlgBondruck::addRow(const MySqlTable& bons, const std::function<std::string()>& customerOf)
 {
     // A status receipt shows its kind; any other receipt the listing's customer text.
-    const auto type = app::trim(bons.FieldGet("RKSV_TYP"));
+    const auto type = base::trim(bons.FieldGet("RKSV_TYP"));
     auto* item = new QTreeWidgetItem;
     item->setText(ZEIT, qs(bons.FieldGet("ZEIT")));
     item->setText(KASSA, qs(bons.FieldGet("KASSA")));
-    item->setText(BONNR, qs(padLeft(app::trim(bons.FieldGet("BONNR")), 8)));
+    item->setText(BONNR, qs(padLeft(base::trim(bons.FieldGet("BONNR")), 8)));
     item->setText(KUNDE, qs(type.empty() ? customerOf() : rksv::RKSVMyBelegText(type)));
-    item->setText(WERT, qs(padLeft(app::formatAmount(totalOf(bons)), 9)));
+    item->setText(WERT, qs(padLeft(base::formatAmount(totalOf(bons)), 9)));
     item->setTextAlignment(BONNR, Qt::AlignRight | Qt::AlignVCenter);
     item->setTextAlignment(WERT, Qt::AlignRight | Qt::AlignVCenter);
     item->setData(0, Qt::UserRole, qs(bons.FieldGet("RKSV_JWS")));
     // Rows follow the cursor, so the day reads from top to bottom in the cursor's order.
     m_lvwData->addTopLevelItem(item);
-    app::dialogs().ProcessEvents();
+    base::dialogs().ProcessEvents();
     return !m_relist && !m_stop;
 }
 
@@ -218,21 +218,21 @@ void DlgBondruck::ListBonsMySql(std::chrono::year_month_day day)
 {
     DbBon bons;
     DbKnd customers;
-    bons.Where("kassa = ?", {app::trim(m_till)});
+    bons.Where("kassa = ?", {base::trim(m_till)});
     bons.OrderBy({"ZEIT"});
     bons.Seek("DATUM", day, true);
     const auto wanted = dateKey(day);
     for (bool more = true; more && !bons.EoF() && bons.FieldGetString("DATUM") == wanted;) {
         more = addRow(bons, [&] {
-            const auto id = app::trim(bons.FieldGet("KNDID"));
+            const auto id = base::trim(bons.FieldGet("KNDID"));
             if (id.empty() || id == "0" || !customers.Seek("KNDID", id)) {
                 return std::string();
             }
-            return app::GetKndText(customers.FieldGet("ZUNAME"),
-                                   customers.FieldGet("VORNAME"),
-                                   customers.FieldGet("STRASSE"),
-                                   customers.FieldGet("PLZ"),
-                                   customers.FieldGet("ORT"));
+            return base::GetKndText(customers.FieldGet("ZUNAME"),
+                                    customers.FieldGet("VORNAME"),
+                                    customers.FieldGet("STRASSE"),
+                                    customers.FieldGet("PLZ"),
+                                    customers.FieldGet("ORT"));
         });
         if (more) {
             bons.Skip();
@@ -249,11 +249,11 @@ void DlgBondruck::ListBonsPLUMOXA(std::chrono::year_month_day day)
     bons.OrderBy({"BONNR"});
     for (bool more = !bons.EoF(); more;) {
         more = addRow(bons, [&] {
-            return app::GetKndText(app::Nvl(bons.FieldGet("NAME")),
-                                   "",
-                                   app::Nvl(bons.FieldGet("STRASSE")),
-                                   app::Nvl(bons.FieldGet("PLZ")),
-                                   app::Nvl(bons.FieldGet("ORT")));
+            return base::GetKndText(base::Nvl(bons.FieldGet("NAME")),
+                                    "",
+                                    base::Nvl(bons.FieldGet("STRASSE")),
+                                    base::Nvl(bons.FieldGet("PLZ")),
+                                    base::Nvl(bons.FieldGet("ORT")));
         });
         more = more && bons.Skip();
     }
@@ -268,14 +268,14 @@ void DlgBondruck::ListBonsDRAVELIN(std::chrono::year_month_day day)
     const auto wanted = dateKey(day);
     for (bool more = true; more && !bons.EoF() && bons.FieldGetString("DATUM") == wanted;) {
         more = addRow(bons, [&] {
-            if (app::trim(bons.FieldGet("PK_NR")).empty()) {
+            if (base::trim(bons.FieldGet("PK_NR")).empty()) {
                 return std::string();
             }
-            return app::GetKndText(bons.FieldGet("PK_NAM"),
-                                   bons.FieldGet("PK_VOR"),
-                                   bons.FieldGet("PK_STR"),
-                                   bons.FieldGet("PK_PLZ"),
-                                   bons.FieldGet("PK_ORT"));
+            return base::GetKndText(bons.FieldGet("PK_NAM"),
+                                    bons.FieldGet("PK_VOR"),
+                                    bons.FieldGet("PK_STR"),
+                                    bons.FieldGet("PK_PLZ"),
+                                    bons.FieldGet("PK_ORT"));
         });
         if (more) {
             bons.Skip();
@@ -286,19 +286,19 @@ void DlgBondruck::ListBonsDRAVELIN(std::chrono::year_month_day day)
 
 void DlgBondruck::PshDown()
 {
-    const auto day = shownDate().value_or(app::now().date);
+    const auto day = shownDate().value_or(base::now().date);
     showDay(std::chrono::sys_days(day) - std::chrono::days(1));
 }
 
 void DlgBondruck::PshUp()
 {
-    const auto day = shownDate().value_or(app::now().date);
+    const auto day = shownDate().value_or(base::now().date);
     showDay(std::chrono::sys_days(day) + std::chrono::days(1));
 }
 
 void DlgBondruck::PshToday()
 {
-    showDay(app::now().date);
+    showDay(base::now().date);
 }
 
 void DlgBondruck::PshOk()
@@ -318,7 +318,7 @@ void DlgBondruck::PshAblage()
         if (text) {
             m_result = *text;
         } else {
-            app::dialogs().ErrorBox(error.empty() ? "Der Beleg kann nicht umgewandelt werden." : error);
+            base::dialogs().ErrorBox(error.empty() ? "Der Beleg kann nicht umgewandelt werden." : error);
         }
     }
     accept();
@@ -341,7 +341,7 @@ std::string PshBondruck(QWidget* owner, const std::string& till, JwsConverter co
         setProgramConnection(nullptr);
         openProgramConnection();
     } catch (const std::exception&) {
-        app::dialogs().ErrorBox("Zugriff auf Belege nicht möglich");
+        base::dialogs().ErrorBox("Zugriff auf Belege nicht möglich");
         return {};
     }
     DlgBondruck picker(owner, std::move(converter));

@@ -52,8 +52,8 @@ QString qs(const std::string& text)
 class WaitCursor
 {
 public:
-    WaitCursor() { app::CursorWait(); }
-    ~WaitCursor() { app::CursorArrow(); }
+    WaitCursor() { base::CursorWait(); }
+    ~WaitCursor() { base::CursorArrow(); }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
@@ -63,8 +63,8 @@ public:
 std::string StatusbelegHelpDir(const std::string& defaultDir, const std::string& hostProduct)
 {
     const std::string folder = "/WINAPPS/";
-    const auto needle = app::toUpper(folder + hostProduct + "/");
-    const auto at = app::toUpper(defaultDir).find(needle);
+    const auto needle = base::toUpper(folder + hostProduct + "/");
+    const auto at = base::toUpper(defaultDir).find(needle);
     if (at == std::string::npos) {
         return defaultDir;
     }
@@ -114,7 +114,7 @@ DlgStatusbelege::DlgStatusbelege(QWidget* owner)
     // The till chosen here is the one the rules examine, for this dialog and the rest of the program.
     connect(m_cmbKassa, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0) {
-            app::program().Kassa = m_cmbKassa->itemData(index).toString().toStdString();
+            base::program().Kassa = m_cmbKassa->itemData(index).toString().toStdString();
         }
     });
     // The buttons' own actions first, then the dialog's handling of every click.
@@ -128,9 +128,9 @@ DlgStatusbelege::DlgStatusbelege(QWidget* owner)
 
 void DlgStatusbelege::PostInit()
 {
-    setWindowTitle(qs("Vexa-" + app::program().HostProduct + ": RKSV Statusbelege"));
-    m_helpDir = StatusbelegHelpDir(app::program().DefaultDir, app::program().HostProduct);
-    if (app::findFileNoCase(m_helpDir + "Statusbeleg.rtf")) {
+    setWindowTitle(qs("Vexa-" + base::program().HostProduct + ": RKSV Statusbelege"));
+    m_helpDir = StatusbelegHelpDir(base::program().DefaultDir, base::program().HostProduct);
+    if (base::findFileNoCase(m_helpDir + "Statusbeleg.rtf")) {
         showHelp("Statusbeleg.rtf");
     }
     fillTills();
@@ -140,8 +140,8 @@ void DlgStatusbelege::fillTills()
 {
     const QSignalBlocker quiet(m_cmbKassa);
     m_cmbKassa->clear();
-    const auto& kassa = app::program().Kassa;
-    for (const auto& item : app::FillCombo()) {
+    const auto& kassa = base::program().Kassa;
+    for (const auto& item : base::FillCombo()) {
         m_cmbKassa->addItem(qs(item.text), qs(item.value));
     }
     if (!kassa.empty() && m_cmbKassa->findData(qs(kassa)) < 0) {
@@ -153,15 +153,15 @@ void DlgStatusbelege::fillTills()
 void DlgStatusbelege::ButtonClick(QAbstractButton* control)
 {
     const auto name = control->objectName().toStdString();
-    if (app::startsWithNoCase(name, "RDB") && name.size() > 3) {
+    if (base::startsWithNoCase(name, "RDB") && name.size() > 3) {
         showHelp("Statusbeleg" + name.substr(name.size() - 1) + ".rtf");
     }
 }
 
 void DlgStatusbelege::showHelp(const std::string& name)
 {
-    const auto path = app::findFileNoCase(m_helpDir + name);
-    const auto content = path ? app::readWholeFile(*path) : std::nullopt;
+    const auto path = base::findFileNoCase(m_helpDir + name);
+    const auto content = path ? base::readWholeFile(*path) : std::nullopt;
     if (content) {
         m_rtfHelp->setHtml(qs(rtfToHtml(*content)));
     } else {
@@ -186,29 +186,29 @@ void DlgStatusbelege::PshOK()
         return;
     }
     const auto name = RKSVMyBelegText(type, false);
-    const auto kassa = app::program().Kassa;
+    const auto kassa = base::program().Kassa;
     const WaitCursor wait;
     if (type == "A") {
         if (RKSVMyStartbelegExists(kassa)) {
-            app::dialogs().ErrorBox("Ein Startbeleg existiert bereits");
+            base::dialogs().ErrorBox("Ein Startbeleg existiert bereits");
         } else {
             accepted(type, name + " erstellt");
         }
         return;
     }
     if (!RKSVMyStartbelegExists(kassa)) {
-        app::dialogs().ErrorBox("Es muss zuerst ein Startbeleg erstellt werden");
+        base::dialogs().ErrorBox("Es muss zuerst ein Startbeleg erstellt werden");
         return;
     }
     const auto since = RKSVMyCheckAusfall(kassa, ALL_RECEIPTS);
     if (type == "S") {
         if (since.empty()) {
-            app::dialogs().ErrorBox("Sammelbeleg nur nach Ausfall Sicherheitseinrichtung möglich");
+            base::dialogs().ErrorBox("Sammelbeleg nur nach Ausfall Sicherheitseinrichtung möglich");
         } else {
             accepted(type, name + " erstellt: Ausfall seit " + since);
         }
     } else if (!since.empty()) {
-        app::dialogs().ErrorBox("Nach Ausfall Sicherheitseinrichtung muss zuerst ein Sammelbeleg erstellt werden");
+        base::dialogs().ErrorBox("Nach Ausfall Sicherheitseinrichtung muss zuerst ein Sammelbeleg erstellt werden");
     } else {
         accepted(type, name + " erstellt");
     }

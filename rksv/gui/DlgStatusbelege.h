@@ -22,12 +22,12 @@ std::string StatusbelegHelpDir(const std::string& defaultDir, const std::string&
 
 /**
  * "RKSV Statusbelege": the operator orders one of the five status receipts (start, month, year, collective after a
- * failure of the security device, closing) for the current till, app::program().Kassa. The till combo lists the
+ * failure of the security device, closing) for the current till, base::program().Kassa. The till combo lists the
  * companies/tills of the installation and sets the current till when another one is chosen. "Beleg erstellen"
  * checks the order rules against the till's receipts on the program-wide connection and shows the refusal in an
  * error box; an accepted request is kept as the result text and handed to SaveStatusBeleg. The dialog stays open
  * until "Abbruch". Each type shows its explanation from the help folder (StatusbelegA.rtf …), the dialog opens with
- * the overview Statusbeleg.rtf. Database failures throw app::PlatformError to the top level.
+ * the overview Statusbeleg.rtf. Database failures throw base::PlatformError to the top level.
  */
 class DlgStatusbelege : public QDialog
 {

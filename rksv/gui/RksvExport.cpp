@@ -38,7 +38,7 @@ std::chrono::year_month_day fromQDate(const QDate& date)
 
 QString receiptsRead(long receipts)
 {
-    return qs(app::formatAmount(static_cast<double>(receipts), 0))
+    return qs(base::formatAmount(static_cast<double>(receipts), 0))
            + (receipts == 1 ? QStringLiteral(" Beleg gelesen") : QStringLiteral(" Belege gelesen"));
 }
 
@@ -119,7 +119,7 @@ DlgDepExport::DlgDepExport(QWidget* owner, std::shared_ptr<db::Connection> conne
     setObjectName(QStringLiteral("dlgDepExport"));
     setWindowTitle(QStringLiteral("Vexa-Quorvex: Datenerfassungsprotokoll exportieren"));
     const app::gui::DialogUnits du(font());
-    const auto today = app::now().date;
+    const auto today = base::now().date;
 
     m_sleKassa->setObjectName(QStringLiteral("sleKassa"));
     m_sleKassa->setMaxLength(10);
@@ -210,7 +210,7 @@ void DlgDepExport::run(bool throughComponent)
     const auto from = fromQDate(m_dtpVon->date());
     const auto to = fromQDate(m_dtpBis->date());
     if (from > to) {
-        app::dialogs().ErrorBox("Der Zeitraum ist ungültig: \"Von\" liegt nach \"Bis\".");
+        base::dialogs().ErrorBox("Der Zeitraum ist ungültig: \"Von\" liegt nach \"Bis\".");
         return;
     }
     RKSVExport exporter(m_connection);

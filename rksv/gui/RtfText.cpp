@@ -83,7 +83,7 @@ char32_t cp1252(unsigned char byte)
     if (byte < 0x80) {
         return byte;
     }
-    const auto utf8 = app::cp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(&byte), 1));
+    const auto utf8 = base::cp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(&byte), 1));
     const auto b = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(utf8[i])); };
     if (utf8.size() == 2) {
         return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
@@ -125,7 +125,7 @@ public:
         if (m_current.empty() || !(m_current.back().format == format)) {
             m_current.push_back({format, {}});
         }
-        app::appendUtf8(m_current.back().text, cp);
+        base::appendUtf8(m_current.back().text, cp);
     }
 
     void endParagraph()
@@ -170,7 +170,7 @@ private:
         out += f.italic ? "<i>" : "";
         out += f.underline ? "<u>" : "";
         // Quotes as references too, and line breaks inside a paragraph as <br />.
-        out += app::replaceAll(app::replaceAll(app::escapeXml(span.text), "\"", "&quot;"), "\n", "<br />");
+        out += base::replaceAll(base::replaceAll(base::escapeXml(span.text), "\"", "&quot;"), "\n", "<br />");
         out += f.underline ? "</u>" : "";
         out += f.italic ? "</i>" : "";
         out += f.bold ? "</b>" : "";

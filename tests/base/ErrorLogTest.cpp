@@ -11,7 +11,7 @@ using testsupport::readBytes;
 [[gnu::noinline]] void failingStatement();
 void failingStatement()
 {
-    throw app::PlatformError("SQL-Fehler: Tabelle BONS fehlt");
+    throw base::PlatformError("SQL-Fehler: Tabelle BONS fehlt");
 }
 
 namespace {
@@ -29,7 +29,7 @@ TEST_F(ErrorLogTest, AnUnexpectedFailureIsLoggedWithItsOriginAndShown)
     try {
         failingStatement();
     } catch (const std::exception& error) {
-        app::reportUnexpected(error);
+        base::reportUnexpected(error);
     }
     const auto log = readBytes(dir.file("ERROR.LOG"));
     EXPECT_NE(log.find("SQL-Fehler: Tabelle BONS fehlt"), std::string::npos);
@@ -44,8 +44,8 @@ TEST_F(ErrorLogTest, AnUnexpectedFailureIsLoggedWithItsOriginAndShown)
 
 TEST_F(ErrorLogTest, RecordsAreAppended)
 {
-    app::reportUnexpected("erster");
-    app::reportUnexpected(std::runtime_error("zweiter"));
+    base::reportUnexpected("erster");
+    base::reportUnexpected(std::runtime_error("zweiter"));
     const auto log = readBytes(dir.file("ERROR.LOG"));
     const auto first = log.find("erster");
     ASSERT_NE(first, std::string::npos);
@@ -56,7 +56,7 @@ TEST_F(ErrorLogTest, RecordsAreAppended)
 TEST_F(ErrorLogTest, AnUnwritableLogIsSaidInTheBox)
 {
     ASSERT_EQ(::mkdir(dir.file("ERROR.LOG").c_str(), 0700), 0);
-    app::reportUnexpected("kein Platz");
+    base::reportUnexpected("kein Platz");
     ASSERT_EQ(shown.shown().size(), 1u);
     EXPECT_NE(shown.shown()[0].text.find("nicht"), std::string::npos);
     EXPECT_NE(shown.shown()[0].text.find("kein Platz"), std::string::npos);

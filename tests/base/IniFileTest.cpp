@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using app::IniFile;
+using base::IniFile;
 namespace fs = std::filesystem;
 using testsupport::readBytes;
 using testsupport::TempDir;

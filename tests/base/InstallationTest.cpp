@@ -14,10 +14,10 @@ namespace {
 class InstallationTest : public ::testing::Test
 {
 protected:
-    app::InstallationResult load(const std::string& content)
+    base::InstallationResult load(const std::string& content)
     {
         writeBytes(dir.file("INSTALLATION.INI"), content);
-        return app::loadInstallation(dir.path());
+        return base::loadInstallation(dir.path());
     }
     // The German problem text, which must name the file.
     std::string problemOf(const std::string& content)
@@ -33,7 +33,7 @@ protected:
 
 TEST_F(InstallationTest, WithoutAFileOneTestCompany)
 {
-    const auto result = app::loadInstallation(dir.path());
+    const auto result = base::loadInstallation(dir.path());
     ASSERT_TRUE(result.installation);
     const auto& companies = result.installation->companies;
     ASSERT_EQ(companies.size(), 1u);
@@ -74,7 +74,7 @@ TEST_F(InstallationTest, ReadsAWindowsFileInTheOrderOfTheSectionNumbers)
 TEST_F(InstallationTest, FileNameIsMatchedWithoutCase)
 {
     writeBytes(dir.file("installation.ini"), "[Firma1]\nName=Klein\nNummer=07\n");
-    const auto result = app::loadInstallation(dir.path());
+    const auto result = base::loadInstallation(dir.path());
     ASSERT_TRUE(result.installation);
     EXPECT_EQ(result.installation->companies.at(0).number, "07");
 }
@@ -104,7 +104,7 @@ TEST_F(InstallationTest, CompanyNumberCountsCharactersNotBytes)
 TEST_F(InstallationTest, AnUnreadableFileIsUnusable)
 {
     ASSERT_EQ(::mkdir(dir.file("INSTALLATION.INI").c_str(), 0700), 0);
-    const auto result = app::loadInstallation(dir.path());
+    const auto result = base::loadInstallation(dir.path());
     EXPECT_FALSE(result.installation);
     EXPECT_NE(result.error.find("nicht gelesen"), std::string::npos);
 }
@@ -128,7 +128,7 @@ TEST_F(InstallationTest, ManyCompaniesAreReadInOnePass)
         return value;
     };
     const auto before = bytesRead();
-    const auto result = app::loadInstallation(dir.path());
+    const auto result = base::loadInstallation(dir.path());
     EXPECT_LT(bytesRead() - before, 2 * content.size());
     ASSERT_TRUE(result.installation) << result.error;
     ASSERT_EQ(result.installation->companies.size(), 3000u);
@@ -140,8 +140,8 @@ TEST_F(InstallationTest, ApplyingSetsTheProgramWideState)
     const auto result = load("[Installation]\r\nProdukt=DRAVELIN\r\nFirmennummer=0042\r\n"
                              "[Firma1]\r\nName=A\r\nNummer=01\r\nTest=N\r\n[Firma2]\r\nName=B\r\nNummer=02\r\n");
     ASSERT_TRUE(result.installation);
-    app::applyInstallation(*result.installation);
-    const auto& p = app::program();
+    base::applyInstallation(*result.installation);
+    const auto& p = base::program();
     EXPECT_EQ(p.HostProduct, "DRAVELIN");
     EXPECT_EQ(p.CompanyNumber, "0042");
     EXPECT_EQ(p.CompanyList.size(), 2u);
@@ -150,9 +150,9 @@ TEST_F(InstallationTest, ApplyingSetsTheProgramWideState)
 
     const auto named = load("[Installation]\r\nKassa= K2 \r\n[Firma1]\r\nNummer=01\r\n");
     ASSERT_TRUE(named.installation);
-    app::applyInstallation(*named.installation);
-    EXPECT_EQ(app::program().Kassa, "K2");
-    app::program() = app::Program{};
+    base::applyInstallation(*named.installation);
+    EXPECT_EQ(base::program().Kassa, "K2");
+    base::program() = base::Program{};
 }
 
 } // namespace

@@ -42,8 +42,8 @@ TEST(DemoSign, TheDemoIsATillHistoryWhoseEveryDepVerifies)
     EXPECT_NE(sign("falsch"), 0) << "a wrong PIN signs nothing";
 
     // The program as the demo installation runs it.
-    auto& program = app::program();
-    program = app::Program{};
+    auto& program = base::program();
+    program = base::Program{};
     program.DefaultDir = dir.path();
     program.HostProduct = "PLUMOXA";
     program.CompanyNumber = "0001";
@@ -78,7 +78,7 @@ TEST(DemoSign, TheDemoIsATillHistoryWhoseEveryDepVerifies)
         exported += testsupport::expectSoundDep(text, till, key).size();
     }
     EXPECT_EQ(exported, static_cast<std::size_t>(count("SELECT COUNT(*) FROM BONS"))) << "every receipt exported";
-    app::program() = app::Program{};
+    base::program() = base::Program{};
 }
 
 } // namespace

@@ -68,17 +68,17 @@ private slots:
             "'', '', '', ''),"
             "(5, '01', '2026-12-07', '08:00:00', 14, 'B', 0, '', 'jws-5', 3, 0, 0, 0, 0, '', '', '', '', '', '', "
             "'', '', '', '')");
-        app::program() = app::Program{};
-        app::program().connections.datenbank = connection;
-        app::setClock([] { return app::LocalDateTime{year{2026} / December / 6, hh_mm_ss<seconds>(12h)}; });
+        base::program() = base::Program{};
+        base::program().connections.datenbank = connection;
+        base::setClock([] { return base::LocalDateTime{year{2026} / December / 6, hh_mm_ss<seconds>(12h)}; });
         db::setProgramConnection(nullptr);
         db::openProgramConnection();
     }
     void cleanup()
     {
         db::setProgramConnection(nullptr);
-        app::setClock({});
-        app::program() = app::Program{};
+        base::setClock({});
+        base::program() = base::Program{};
         m_dialogs.reset();
         m_dir.reset();
     }
@@ -100,7 +100,7 @@ private slots:
 
     void plumoxaListsEveryTillInNumberOrder()
     {
-        app::program().HostProduct = "plumoxa";
+        base::program().HostProduct = "plumoxa";
         db::DlgBondruck picker(nullptr, {});
         picker.Setup("01");
         QCOMPARE(rows(picker),
@@ -113,7 +113,7 @@ private slots:
 
     void dravelinListsEveryTillInTimeOrder()
     {
-        app::program().HostProduct = "DRAVELIN";
+        base::program().HostProduct = "DRAVELIN";
         db::DlgBondruck picker(nullptr, {});
         picker.Setup("01");
         QCOMPARE(rows(picker).size(), 4);
@@ -225,7 +225,7 @@ private slots:
         });
         QCOMPARE(text, std::string("Beleg jws-2"));
 
-        app::program().connections.datenbank = "DSN=GIBTESNICHT;";
+        base::program().connections.datenbank = "DSN=GIBTESNICHT;";
         QCOMPARE(db::PshBondruck(nullptr, "01", {}), std::string());
         QCOMPARE(m_dialogs->shown().back().text, std::string("Zugriff auf Belege nicht möglich"));
     }
@@ -246,8 +246,8 @@ private slots:
         const int y = std::stoi(day.substr(0, 4));
         const unsigned m = static_cast<unsigned>(std::stoi(day.substr(5, 2)));
         const unsigned d = static_cast<unsigned>(std::stoi(day.substr(8, 2)));
-        app::setClock([=] { return app::LocalDateTime{year{y} / m / d, hh_mm_ss<seconds>(12h)}; });
-        app::program().connections.datenbank = connection;
+        base::setClock([=] { return base::LocalDateTime{year{y} / m / d, hh_mm_ss<seconds>(12h)}; });
+        base::program().connections.datenbank = connection;
         db::setProgramConnection(nullptr);
         db::openProgramConnection();
 
@@ -262,7 +262,7 @@ private slots:
             {"DRAVELIN", "SELECT ZEIT, BONNR FROM BONS WHERE DATUM = '" + day + "' ORDER BY ZEIT, BONID"},
         };
         for (const auto& variant : variants) {
-            app::program().HostProduct = variant.product;
+            base::program().HostProduct = variant.product;
             const auto expected = testsupport::querySql(connection, variant.query);
             db::DlgBondruck picker(nullptr, {});
             picker.Setup("01");

@@ -68,14 +68,14 @@ protected:
         one->execute("INSERT INTO BONS (BONID, KASSA, DATUM, ZEIT, BONNR, TYP) VALUES (4711, '01', '2026-12-08', "
                      "'09:00:00', 4711, 'B')");
         one->execute("INSERT INTO NUMMERNKREISE (TYP, KASSA, JAHR, BONNR, TSTAMP) VALUES ('B', '01', 2026, 120, '')");
-        app::program().HostProduct = "PLUMOXA";
+        base::program().HostProduct = "PLUMOXA";
         db::MySqlTable::setLockPause(milliseconds(5));
     }
     void TearDown() override
     {
         db::MySqlTable::setLockPause(milliseconds(500));
         db::setProgramConnection(nullptr);
-        app::program() = app::Program{};
+        base::program() = base::Program{};
     }
 
     static testsupport::MariaDbServer* server;
@@ -100,10 +100,10 @@ TEST_F(MariaDbTableTest, LockNamesAreTheTailOfProductTableAndKey)
     db::DbBon bons({}, one);
     ASSERT_TRUE(bons.Seek("BONID", std::string("4711")));
     EXPECT_EQ(bons.GetUniqueKey(), "'PLUMOXABONS4711'");
-    app::program().HostProduct = "EINSEHRLANGERPRODUKTNAME";
+    base::program().HostProduct = "EINSEHRLANGERPRODUKTNAME";
     EXPECT_EQ(bons.GetUniqueKey(), "'" + std::string("EINSEHRLANGERPRODUKTNAMEBONS4711").substr(9) + "'");
 
-    app::program().HostProduct = "PLUMOXA";
+    base::program().HostProduct = "PLUMOXA";
     db::DbKrs ranges({}, one);
     ASSERT_TRUE(ranges.Seek(std::vector<std::string>{"TYP", "KASSA"},
                             std::vector<db::MySqlTable::SeekValue>{std::string("B"), std::string("01 ")}));

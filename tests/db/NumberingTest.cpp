@@ -21,7 +21,7 @@ namespace {
 
 void setYear(int y)
 {
-    app::setClock([y] { return app::LocalDateTime{year{y} / June / 1, hh_mm_ss<seconds>(12h)}; });
+    base::setClock([y] { return base::LocalDateTime{year{y} / June / 1, hh_mm_ss<seconds>(12h)}; });
 }
 
 // Every number 1 … n exactly once in the files the stations wrote.
@@ -66,7 +66,7 @@ protected:
         connection = std::make_shared<db::Connection>(testsupport::sqliteConnectionString(dir.file("kassa.db")));
         setYear(2026);
     }
-    void TearDown() override { app::setClock({}); }
+    void TearDown() override { base::setClock({}); }
 
     testsupport::TempDir dir;
     std::shared_ptr<db::Connection> connection;

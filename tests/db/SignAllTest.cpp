@@ -81,8 +81,8 @@ void openService(rksv::RKSV& service,
                  const std::string& product,
                  std::shared_ptr<db::Connection> connection)
 {
-    auto& p = app::program();
-    p = app::Program{};
+    auto& p = base::program();
+    p = base::Program{};
     p.DefaultDir = dir.path();
     p.HostProduct = product;
     p.CompanyNumber = "0001";
@@ -119,11 +119,11 @@ protected:
     }
     void TearDown() override
     {
-        app::setClock({});
+        base::setClock({});
         rksv::setTillLockWait(15s);
         ::unsetenv("TMPDIR");
         rksv::RKSV::setReaderPause(200ms);
-        app::program() = app::Program{};
+        base::program() = base::Program{};
     }
 
     std::string readers() const { return dir.file("Karten"); }
@@ -138,10 +138,10 @@ protected:
     std::vector<rksv::BelegRecord>
     sell(year_month_day date, const rksv::Amounts& amounts, const std::string& type = "", bool expectSuccess = true)
     {
-        app::setClock([date] { return app::LocalDateTime{date, hh_mm_ss<seconds>(10h)}; });
+        base::setClock([date] { return base::LocalDateTime{date, hh_mm_ss<seconds>(10h)}; });
         std::string message;
         const bool ok = service.MySignAll(type, "01", ++sales, "Bon", date, "10:15:00", amounts, serial, PIN, message);
-        EXPECT_EQ(ok, expectSuccess) << app::formatDate(date) << ": " << message;
+        EXPECT_EQ(ok, expectSuccess) << base::formatDate(date) << ": " << message;
         return service.accBelege();
     }
 
@@ -301,7 +301,7 @@ TEST_P(SignAllTest, AnExhaustedNumberRangeStopsTheReceipt)
                             {std::to_string(number)});
     };
     std::string message;
-    app::setClock([] { return app::LocalDateTime{2026y / March / 1, hh_mm_ss<seconds>(10h)}; });
+    base::setClock([] { return base::LocalDateTime{2026y / March / 1, hh_mm_ss<seconds>(10h)}; });
     rksv::GetNextBonnr("01", "B", connection);
     range(999999);
     EXPECT_FALSE(service.MySignAll("", "01", 1, "", 2026y / March / 1, "10:00:00", euros(1), serial, PIN, message));
@@ -315,14 +315,14 @@ TEST_P(SignAllTest, AnExhaustedNumberRangeStopsTheReceipt)
     EXPECT_EQ(message, "Beleg nicht signiert - bitte Vexa verständigen") << "an ordinary receipt finds no number";
     EXPECT_TRUE(service.accBelege().empty());
 
-    app::setClock([] { return app::LocalDateTime{2027y / January / 1, hh_mm_ss<seconds>(10h)}; });
+    base::setClock([] { return base::LocalDateTime{2027y / January / 1, hh_mm_ss<seconds>(10h)}; });
     EXPECT_EQ(rksv::GetNextBonnr("01", "B", connection), 1) << "a new year starts the exhausted range again";
 }
 
 TEST_P(SignAllTest, WithoutAComponentReceiptsAreNumberedAndCountedUnsigned)
 {
     sell(2026y / May / 4, euros(7));
-    app::program().connections.signatur = "Hardware:COM1";
+    base::program().connections.signatur = "Hardware:COM1";
     rksv::RKSV unsigned_(nullptr);
     ASSERT_FALSE(unsigned_.accReady());
     unsigned_.setConnection(connection);
@@ -346,7 +346,7 @@ TEST_P(SignAllTest, AMissingCardIsAskedForAndTheReceiptSignedOnceItIsBack)
     const auto away = std::filesystem::path(dir.file("weg"));
     ReaderDialogs dialogs;
     dialogs.onQuestion = [&] { std::filesystem::rename(away, card); };
-    dialogs.answer(app::IDYES);
+    dialogs.answer(base::IDYES);
     std::filesystem::rename(card, away);
     const auto records = sell(2026y / June / 2, euros(2));
     EXPECT_EQ(typesOf(records), "-#3");
@@ -356,7 +356,7 @@ TEST_P(SignAllTest, AMissingCardIsAskedForAndTheReceiptSignedOnceItIsBack)
               "GetReadersCount: Kein Reader vorhanden\r\nProblem beheben und nochmals überprüfen?");
 
     dialogs.onQuestion = nullptr;
-    dialogs.answer(app::IDNO);
+    dialogs.answer(base::IDNO);
     std::filesystem::rename(card, away);
     std::string message;
     EXPECT_FALSE(service.MySignAll("", "01", 1, "", 2026y / June / 2, "11:00:00", euros(1), serial, PIN, message));
@@ -427,7 +427,7 @@ TEST_P(SignAllTest, NewYearNumbersByTheReceiptDateAndReceiptIdsNeverRepeat)
 {
     sell(2026y / December / 30, euros(4));
     // The bill of 31.12. is numbered after midnight: its number belongs to the old year, whatever the clock says.
-    app::setClock([] { return app::LocalDateTime{2027y / January / 1, hh_mm_ss<seconds>(5s)}; });
+    base::setClock([] { return base::LocalDateTime{2027y / January / 1, hh_mm_ss<seconds>(5s)}; });
     std::string message;
     ASSERT_TRUE(signAt(2026y / December / 31, "23:59:58", "", message)) << message;
     EXPECT_EQ(typesOf(service.accBelege()), "-#3");
@@ -503,7 +503,7 @@ TEST_P(SignAllTest, ACardChangeWithIntermediateCasVerifiesInBothExports)
         << "A, two receipts, the new card's receipt, up to July's month receipt that closes June";
     EXPECT_EQ(component, json) << "both exports give the same receipts in the same order";
     const auto issuers =
-        app::String2Array(*connection->queryRow("SELECT CHAIN FROM CARDS WHERE SERNR = ?", {second})[0], ";");
+        base::String2Array(*connection->queryRow("SELECT CHAIN FROM CARDS WHERE SERNR = ?", {second})[0], ";");
     EXPECT_EQ(issuers.size(), 2u);
 }
 
@@ -532,7 +532,7 @@ TEST_P(SignAllTest, OnlyTheExpectedCardSigns)
     ReaderDialogs dialogs;
     for (const std::string type : {"", "M", "E"}) {
         SCOPED_TRACE("type \"" + type + "\"");
-        dialogs.answer(app::IDNO);
+        dialogs.answer(base::IDNO);
         std::string message;
         EXPECT_FALSE(signAt(2026y / May / 5, "10:00:00", type, message));
         EXPECT_EQ(message, "MyChkCard: Seriennummer nicht korrekt");
@@ -565,7 +565,7 @@ TEST_P(SignAllTest, ATillHeldByAnotherStationIsReportedNotWaitedForEver)
     // The wait: on MariaDB the program's own, on SQLite the driver's busy timeout of the connection string.
     rksv::setTillLockWait(300ms);
     if (GetParam() == "SQLite") {
-        service.setConnection(std::make_shared<db::Connection>(app::replaceAll(
+        service.setConnection(std::make_shared<db::Connection>(base::replaceAll(
             testsupport::sqliteConnectionString(dir.file("kassa.db")), "Timeout=10000", "Timeout=300")));
     }
     const auto other = std::make_shared<db::Connection>(
@@ -664,7 +664,7 @@ protected:
     void TearDown() override
     {
         rksv::RKSV::setReaderPause(200ms);
-        app::program() = app::Program{};
+        base::program() = base::Program{};
     }
     std::string readers() const { return dir.file("Karten"); }
     long cardRows() { return std::stol(*connection->queryRow("SELECT COUNT(*) FROM CARDS").at(0)); }
@@ -688,7 +688,7 @@ TEST_F(CardCheckTest, TheCardIsFoundInAnyReaderAndItsPinChecked)
     EXPECT_TRUE(service.MyChkCard(serial, PIN));
     EXPECT_EQ(service.accReader(), "Leser 2");
     EXPECT_EQ(service.accMsgFirst(), "") << "an empty reader beside the card is no failure";
-    EXPECT_TRUE(service.MyChkCard(app::toUpper(serial), PIN)) << "the serial is compared without case";
+    EXPECT_TRUE(service.MyChkCard(base::toUpper(serial), PIN)) << "the serial is compared without case";
 
     EXPECT_FALSE(service.MyChkCard("00ff", PIN));
     EXPECT_EQ(service.accMsgLast(), "MyChkCard: Seriennummer nicht korrekt");
@@ -754,16 +754,16 @@ TEST_F(CardCheckTest, TheReaderQuestionDependsOnTheHostProduct)
     EXPECT_FALSE(service.MyChkReader(serial, "000000"));
     EXPECT_TRUE(dialogs.shown().empty()) << "PLUMOXA never asks";
 
-    app::program().HostProduct = "ANDERE";
-    dialogs.answer(app::IDNO);
+    base::program().HostProduct = "ANDERE";
+    dialogs.answer(base::IDNO);
     EXPECT_FALSE(service.MyChkReader(serial, "000000"));
     ASSERT_EQ(dialogs.shown().size(), 1u);
     EXPECT_EQ(dialogs.shown()[0].caption, "Reader prüfen");
     EXPECT_EQ(dialogs.shown()[0].text, "VerifyPin: Pin Code nicht korrekt\r\nProblem beheben und nochmals überprüfen?");
-    EXPECT_EQ(dialogs.shown()[0].type, app::MB_YESNO | app::MB_ICONQUESTION);
+    EXPECT_EQ(dialogs.shown()[0].type, base::MB_YESNO | base::MB_ICONQUESTION);
 
-    dialogs.answer(app::IDYES);
-    dialogs.answer(app::IDYES);
+    dialogs.answer(base::IDYES);
+    dialogs.answer(base::IDYES);
     dialogs.answer(0);
     EXPECT_FALSE(service.MyChkReader(serial, "000000")) << "closing the question gives up";
     EXPECT_EQ(dialogs.shown().size(), 4u) << "each \"Ja\" checks again";

@@ -16,7 +16,7 @@ int main(int argc, char** argv)
         return 2;
     }
     try {
-        auto& program = app::program();
+        auto& program = base::program();
         program.DefaultDir = std::string(argv[2]) + "/";
         program.HostProduct = "DRAVELIN"; // as the test's own station
         program.CompanyNumber = "0001";

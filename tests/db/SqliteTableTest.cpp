@@ -43,12 +43,12 @@ protected:
                                  i % 7 == 0 ? db::Text(std::nullopt) : "3"});
         }
         connection->execute("COMMIT");
-        app::program().HostProduct = "PLUMOXA";
+        base::program().HostProduct = "PLUMOXA";
     }
     void TearDown() override
     {
         db::setProgramConnection(nullptr);
-        app::program() = app::Program{};
+        base::program() = base::Program{};
     }
 
     testsupport::TempDir dir;
@@ -212,22 +212,22 @@ TEST_F(SqliteTableTest, AFailedStatementIsAPlatformErrorWithTheDriversTextAndThe
     try {
         connection->execute("SELECT NICHTDA FROM BONS");
         FAIL() << "no error";
-    } catch (const app::PlatformError& error) {
+    } catch (const base::PlatformError& error) {
         const std::string what = error.what();
         EXPECT_NE(what.find("NICHTDA"), std::string::npos) << what;
         EXPECT_NE(what.find("Anweisung: SELECT NICHTDA FROM BONS"), std::string::npos) << what;
         EXPECT_FALSE(error.stack().empty());
     }
-    EXPECT_THROW(db::DbBon({"GIBTESNICHT"}, connection), app::PlatformError);
-    EXPECT_THROW(db::DbBon({}, nullptr), app::PlatformError) << "no program-wide connection yet";
+    EXPECT_THROW(db::DbBon({"GIBTESNICHT"}, connection), base::PlatformError);
+    EXPECT_THROW(db::DbBon({}, nullptr), base::PlatformError) << "no program-wide connection yet";
 }
 
 TEST_F(SqliteTableTest, TheProgramWideConnectionComesFromTheInstallationOrTheHostProduct)
 {
     EXPECT_EQ(db::programConnectionString(), "DSN=PLUMOXA;UID=PLUMOXA;PWD=PLUMOXA;");
-    app::program().HostProduct = "DRAVELIN";
+    base::program().HostProduct = "DRAVELIN";
     EXPECT_EQ(db::programConnectionString(), "DSN=DRAVELIN;");
-    app::program().connections.datenbank = testsupport::sqliteConnectionString(dir.file("kassa.db"));
+    base::program().connections.datenbank = testsupport::sqliteConnectionString(dir.file("kassa.db"));
     ASSERT_EQ(db::programConnection(), nullptr);
     const auto& opened = db::openProgramConnection();
     ASSERT_NE(opened, nullptr);
@@ -237,8 +237,8 @@ TEST_F(SqliteTableTest, TheProgramWideConnectionComesFromTheInstallationOrTheHos
     EXPECT_EQ(bons.connection(), opened) << "tables use the program-wide connection";
     EXPECT_FALSE(bons.EoF());
     db::setProgramConnection(nullptr);
-    app::program().connections.datenbank = "DSN=GIBTESNICHT;";
-    EXPECT_THROW(db::openProgramConnection(), app::PlatformError);
+    base::program().connections.datenbank = "DSN=GIBTESNICHT;";
+    EXPECT_THROW(db::openProgramConnection(), base::PlatformError);
 }
 
 TEST_F(SqliteTableTest, GetTStampIsSecondAndMillisecondWithoutLeadingZeros)

@@ -64,8 +64,8 @@ void DepFixture::SetUp()
     }
     connection = std::make_shared<db::Connection>(connectionString);
 
-    auto& program = app::program();
-    program = app::Program{};
+    auto& program = base::program();
+    program = base::Program{};
     program.DefaultDir = dir.path();
     program.HostProduct = "Plumoxa";
     program.CompanyNumber = "0815";
@@ -96,7 +96,7 @@ void DepFixture::TearDown()
 {
     db::setProgramConnection(nullptr);
     connection.reset();
-    app::program() = app::Program{};
+    base::program() = base::Program{};
 }
 
 void DepFixture::store(const std::vector<Receipt>& receipts)
@@ -169,7 +169,7 @@ std::vector<StoredRow> DepFixture::rowsOf(const std::string& condition) const
     std::vector<StoredRow> rows;
     for (const auto& row :
          query("SELECT RKSV_JWS, RKSV_CRDID FROM BONS WHERE " + condition + " ORDER BY KASSA, DATUM, BONNR, BONID")) {
-        rows.push_back({app::withoutNul(row.at(0)), row.at(1)});
+        rows.push_back({base::withoutNul(row.at(0)), row.at(1)});
     }
     return rows;
 }
@@ -178,7 +178,7 @@ std::map<std::string, std::pair<std::string, std::string>> DepFixture::cards() c
 {
     std::map<std::string, std::pair<std::string, std::string>> result;
     for (const auto& row : query("SELECT CRDID, BASE64, CHAIN FROM CARDS")) {
-        result[row.at(0)] = {app::withoutNul(row.at(1)), app::withoutNul(row.at(2))};
+        result[row.at(0)] = {base::withoutNul(row.at(1)), base::withoutNul(row.at(2))};
     }
     return result;
 }
@@ -187,7 +187,7 @@ std::map<std::string, std::string> DepFixture::numbersByJws() const
 {
     std::map<std::string, std::string> result;
     for (const auto& row : query("SELECT RKSV_JWS, KASSA, BONNR FROM BONS")) {
-        result[app::withoutNul(row.at(0))] = row.at(1) + "/" + row.at(2);
+        result[base::withoutNul(row.at(0))] = row.at(1) + "/" + row.at(2);
     }
     return result;
 }
@@ -255,7 +255,7 @@ std::string expectedDep(const std::vector<StoredRow>& rows,
             std::vector<std::string> issuers;
             if (const auto found = cards.find(card); found != cards.end()) {
                 certificate = found->second.first;
-                issuers = app::String2Array(found->second.second, ";");
+                issuers = base::String2Array(found->second.second, ";");
             }
             if (shortened) {
                 certificate = certificate.substr(0, 40) + "...";

@@ -43,7 +43,7 @@ protected:
 TEST_P(DepRksvTest, WithoutAWorkingComponentNothingIsExported)
 {
     storeStandardSet();
-    app::program().connections.signatur = "Hardware:COM1";
+    base::program().connections.signatur = "Hardware:COM1";
     dialogs.answerSaveAs(dir.file("dep"));
     rksv::RKSVExport exporter(connection);
     exporter.DoDepExpRksv("01", FROM, TO);

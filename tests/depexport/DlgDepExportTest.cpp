@@ -94,19 +94,19 @@ private slots:
         testsupport::execSql(connection,
                              "INSERT INTO CARDS (CRDID, KASSA, SERNR, BASE64, CHAIN) VALUES (1, '01', '1a', 'MIIB', "
                              "'MIIC')");
-        app::program() = app::Program{};
-        app::program().DefaultDir = m_dir->path();
-        app::program().HostProduct = "Plumoxa";
-        app::program().connections.datenbank = connection;
-        app::setClock([] { return app::LocalDateTime{year{2026} / December / 7, hh_mm_ss<seconds>(12h)}; });
+        base::program() = base::Program{};
+        base::program().DefaultDir = m_dir->path();
+        base::program().HostProduct = "Plumoxa";
+        base::program().connections.datenbank = connection;
+        base::setClock([] { return base::LocalDateTime{year{2026} / December / 7, hh_mm_ss<seconds>(12h)}; });
         db::setProgramConnection(nullptr);
         db::openProgramConnection();
     }
     void cleanup()
     {
         db::setProgramConnection(nullptr);
-        app::setClock({});
-        app::program() = app::Program{};
+        base::setClock({});
+        base::program() = base::Program{};
         m_dialogs.reset();
         m_dir.reset();
     }
@@ -210,7 +210,7 @@ private slots:
         QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
         QCOMPARE(m_dialogs->shown()[0].text, std::string("Der Zeitraum ist ungültig: \"Von\" liegt nach \"Bis\"."));
 
-        app::program().connections.signatur = "Hardware:COM1";
+        base::program().connections.signatur = "Hardware:COM1";
         fill(form, QStringLiteral("01"), QDate(2026, 12, 1), QDate(2026, 12, 31));
         QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("pshRksv")), Qt::LeftButton);
         QCOMPARE(m_dialogs->shown().size(), std::size_t{2});

@@ -20,13 +20,13 @@ class SaveExportTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        app::program() = app::Program{};
-        app::program().DefaultDir = dir.path();
-        app::program().HostProduct = "Plumoxa";
+        base::program() = base::Program{};
+        base::program().DefaultDir = dir.path();
+        base::program().HostProduct = "Plumoxa";
         testsupport::writeBytes(dir.file(TEMP_NAME), CONTENT);
         std::filesystem::create_directories(dir.file("Export/Monat"));
     }
-    void TearDown() override { app::program() = app::Program{}; }
+    void TearDown() override { base::program() = base::Program{}; }
 
     void save() { exporter.SaveExport(TEMP_NAME, "Datenerfassungsprotokoll", "JSON"); }
 
@@ -40,9 +40,9 @@ TEST_F(SaveExportTest, NeinAsksForAnotherNameWithTheSameProposalJaOverwrites)
     const auto target = dir.file("Export/Monat/DEP.JSON");
     testsupport::writeBytes(target, "alt");
     dialogs.answerSaveAs(dir.file("Export/Monat/dep.json"));
-    dialogs.answer(app::IDNO);
+    dialogs.answer(base::IDNO);
     dialogs.answerSaveAs(dir.file("Export/Monat/DEP"));
-    dialogs.answer(app::IDYES);
+    dialogs.answer(base::IDYES);
     save();
 
     ASSERT_EQ(dialogs.saveAsAsked().size(), 2u);
@@ -58,7 +58,7 @@ TEST_F(SaveExportTest, NeinAsksForAnotherNameWithTheSameProposalJaOverwrites)
         EXPECT_EQ(question.kind, "TextBox");
         EXPECT_EQ(question.caption, "Datenerfassungsprotokoll");
         EXPECT_EQ(question.text, target + " vorhanden - überschreiben?");
-        EXPECT_EQ(question.type, app::MB_YESNO | app::MB_ICONQUESTION);
+        EXPECT_EQ(question.type, base::MB_YESNO | base::MB_ICONQUESTION);
     }
     EXPECT_EQ(exporter.accSaved(), target);
     EXPECT_EQ(testsupport::readBytes(target), CONTENT);
@@ -106,7 +106,7 @@ TEST_F(SaveExportTest, CancelLeavesNoFileAndTheTemporaryFileGoesInEveryCase)
     testsupport::writeBytes(dir.file(TEMP_NAME), CONTENT);
     testsupport::writeBytes(dir.file("Export/DEP.JSON"), "alt");
     dialogs.answerSaveAs(dir.file("Export/dep.json"));
-    dialogs.answer(app::IDNO);
+    dialogs.answer(base::IDNO);
     save();
     EXPECT_EQ(testsupport::readBytes(dir.file("Export/DEP.JSON")), "alt");
     EXPECT_TRUE(exporter.accSaved().empty());

@@ -72,15 +72,15 @@ protected:
         ASSERT_TRUE(service->running());
         service->setStyle("ns0");
         service->setMode("normal");
-        auto& p = app::program();
-        p = app::Program{};
+        auto& p = base::program();
+        p = base::Program{};
         p.DefaultDir = dir.path();
         p.TestFlag = "J";
         p.connections.fonHost = HOST;
         p.connections.fonCaFile = service->caFile();
         p.connections.fonConnectTo = service->connectTo();
-        app::setClock([] {
-            return app::LocalDateTime{year{2017} / January / 23, hh_mm_ss<seconds>(10h + 48min + 15s)};
+        base::setClock([] {
+            return base::LocalDateTime{year{2017} / January / 23, hh_mm_ss<seconds>(10h + 48min + 15s)};
         });
         fonws::setDebugSink([this](const std::string& line) { debugLines.push_back(line); });
         before = service->requests().size();
@@ -88,8 +88,8 @@ protected:
     void TearDown() override
     {
         fonws::setDebugSink({});
-        app::setClock({});
-        app::program() = app::Program{};
+        base::setClock({});
+        base::program() = base::Program{};
     }
 
     // What the service received since the test began.
@@ -430,7 +430,7 @@ TEST_F(WebRegKasseATTest, TwoRecordsAreNumberedAndReceiptsShareOneElement)
 
 TEST_F(WebRegKasseATTest, ProductionRegistrationsAreRememberedAndRefusedTwice)
 {
-    app::program().TestFlag = "N";
+    base::program().TestFlag = "N";
     const std::string till = "PROD-" + std::to_string(::getpid());
     const auto registerTill = [&] {
         WebRegKasseAT client(TID, BENID, PIN, UID);

@@ -176,10 +176,10 @@ TEST(SessionIdOf, OnlyEntryFiveOfALoginAnswerCounts)
     std::string hostOwn = LOGIN_NS5;
     hostOwn.replace(
         hostOwn.find("https://finanzonline.bmf.gv.at/fon/ws/session"), 45, "https://fon.example/fon/ws/session");
-    app::program().connections.fonHost = "fon.example";
+    base::program().connections.fonHost = "fon.example";
     EXPECT_EQ(WebRegKasseAT::ReturnCode(Xml2Array(hostOwn)).code, "0");
     EXPECT_EQ(WebRegKasseAT::SessionIdOf(Xml2Array(hostOwn)), "ABC123session");
-    app::program().connections.fonHost = app::Program{}.connections.fonHost;
+    base::program().connections.fonHost = base::Program{}.connections.fonHost;
 
     std::string foreign = LOGIN_NS5;
     foreign.replace(foreign.find("https://finanzonline.bmf.gv.at/fon/ws/session"), 45, "urn:example:other");
@@ -205,7 +205,7 @@ TEST(Log2DB, DumpsEntryAndItemNumbers)
 TEST(Xml2Array, DebugModeDumpsTheList)
 {
     testsupport::TempDir dir;
-    app::program().DefaultDir = dir.path();
+    base::program().DefaultDir = dir.path();
     std::vector<std::string> lines;
     fonws::setDebugSink([&](const std::string& line) { lines.push_back(line); });
     Xml2Array("<a>1</a>");
@@ -213,7 +213,7 @@ TEST(Xml2Array, DebugModeDumpsTheList)
     testsupport::writeBytes(dir.file("DODEBUG"), "");
     Xml2Array("<a>1</a>");
     fonws::setDebugSink({});
-    app::program() = app::Program{};
+    base::program() = base::Program{};
     EXPECT_EQ(lines, std::vector<std::string>{"[1,1]: a=1"});
 }
 

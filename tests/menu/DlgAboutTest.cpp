@@ -34,7 +34,7 @@ private slots:
 
     void versionShowsTheProgramVersionAndTheBuildIdentifier()
     {
-        const QString id = QString::fromUtf8(app::buildIdentifier());
+        const QString id = QString::fromUtf8(base::buildIdentifier());
         QVERIFY(!id.trimmed().isEmpty());
         app::gui::DlgAbout box(nullptr);
         auto* version = box.findChild<QLabel*>(QStringLiteral("txtVersion"));

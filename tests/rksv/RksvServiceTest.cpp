@@ -19,14 +19,14 @@ protected:
     void SetUp() override
     {
         std::filesystem::create_directories(dir.file("Karten"));
-        auto& p = app::program();
-        p = app::Program{};
+        auto& p = base::program();
+        p = base::Program{};
         p.DefaultDir = dir.path();
         p.HostProduct = "Plumoxa";
         p.CompanyNumber = "0815";
         p.connections.signatur = "Software:" + dir.file("Karten");
     }
-    void TearDown() override { app::program() = app::Program{}; }
+    void TearDown() override { base::program() = base::Program{}; }
 
     testsupport::TempDir dir;
 };
@@ -44,14 +44,14 @@ TEST_F(RksvServiceTest, ReadyWithAKeyThatDependsOnTheBasisAlone)
 
     rksv::RKSV again(nullptr);
     EXPECT_EQ(again.accAes256(), key);
-    app::program().CompanyNumber = "0816";
+    base::program().CompanyNumber = "0816";
     rksv::RKSV other(nullptr);
     EXPECT_NE(other.accAes256(), key);
 }
 
 TEST_F(RksvServiceTest, AnUnknownComponentIsNotOpened)
 {
-    app::program().connections.signatur = "Hardware:COM1";
+    base::program().connections.signatur = "Hardware:COM1";
     rksv::RKSV service(nullptr);
     EXPECT_FALSE(service.accReady());
     EXPECT_EQ(service.accMsgFirst(), "Init: Objekt Quorvex nicht angelegt");
@@ -60,7 +60,7 @@ TEST_F(RksvServiceTest, AnUnknownComponentIsNotOpened)
 TEST_F(RksvServiceTest, ACompanyNumberOfOtherLengthRefusesSilently)
 {
     for (const char* number : {"081", "08150"}) {
-        app::program().CompanyNumber = number;
+        base::program().CompanyNumber = number;
         rksv::RKSV service(nullptr);
         EXPECT_FALSE(service.accReady()) << number;
         EXPECT_EQ(service.accMsgFirst(), "") << number;
@@ -75,8 +75,8 @@ TEST_F(RksvServiceTest, TheBasisIsStoredOnceAndAChangeRefused)
         rksv::RKSV first(nullptr);
         EXPECT_TRUE(first.accReady());
     }
-    EXPECT_EQ(app::IniFile(dir.file("PLUMOXA.INI")).GetString("PLUMOXA", "AES-Basis"), "PLUMOXA|0815|PLUMOXA");
-    app::program().CompanyNumber = "4711";
+    EXPECT_EQ(base::IniFile(dir.file("PLUMOXA.INI")).GetString("PLUMOXA", "AES-Basis"), "PLUMOXA|0815|PLUMOXA");
+    base::program().CompanyNumber = "4711";
     rksv::RKSV changed(nullptr);
     EXPECT_FALSE(changed.accReady());
     EXPECT_EQ(changed.accMsgFirst(), "AES-Basis geändert: \r\nPLUMOXA|0815|PLUMOXA -> PLUMOXA|4711|PLUMOXA");
@@ -134,11 +134,11 @@ TEST_F(RksvServiceTest, TheKeyNeedsTheInstallationsSecretKeptPrivateAndNeverRepl
     {
         // Another installation of the same product and company number: the public basis alone gives no key.
         testsupport::TempDir elsewhere;
-        app::program().DefaultDir = elsewhere.path();
+        base::program().DefaultDir = elsewhere.path();
         rksv::RKSV other(nullptr);
         ASSERT_TRUE(other.accReady()) << other.accMsgFirst();
         EXPECT_NE(other.accAes256(), key);
-        app::program().DefaultDir = dir.path();
+        base::program().DefaultDir = dir.path();
     }
 
     std::filesystem::remove(secretFile);

@@ -48,9 +48,9 @@ private slots:
     {
         m_dir = std::make_unique<testsupport::TempDir>();
         m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
-        app::program() = app::Program{};
-        app::program().DefaultDir = m_dir->path();
-        app::program().CompanyList = {{"Hauptkasse", "01", "N", ""}, {"Filiale Graz", "02", "J", ""}};
+        base::program() = base::Program{};
+        base::program().DefaultDir = m_dir->path();
+        base::program().CompanyList = {{"Hauptkasse", "01", "N", ""}, {"Filiale Graz", "02", "J", ""}};
         m_loginReads = 0;
         m_tidSeenByOwner.clear();
     }
@@ -59,7 +59,7 @@ private slots:
         m_window.reset();
         m_dialogs.reset();
         m_dir.reset();
-        app::program() = app::Program{};
+        base::program() = base::Program{};
     }
 
     // --- Loading --------------------------------------------------------------------------------------------
@@ -84,7 +84,7 @@ private slots:
 
     void companyWithoutIniFileGetsANewFile()
     {
-        app::program().CompanyList = {{"Neue Kassa", "07", "N", ""}};
+        base::program().CompanyList = {{"Neue Kassa", "07", "N", ""}};
         open();
         QCOMPARE(testsupport::readBytes(m_dir->file("07QUORVEX.INI")), std::string("[QUORVEX]\r\nVersion=1.0\r\n"));
         for (const char* name : {"sleTid", "sleBenid", "slePin", "sleUidnr"}) {
@@ -107,7 +107,7 @@ private slots:
         testsupport::savePng(&w, QStringLiteral("dtaEinstellungen-empty"));
         m_window.reset();
 
-        app::program().CompanyList = {{"Hauptkasse", "01", "J", ""}};
+        base::program().CompanyList = {{"Hauptkasse", "01", "J", ""}};
         testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
         auto& single = open();
         QCOMPARE(combo()->count(), 1);
@@ -120,8 +120,8 @@ private slots:
     void captionFollowsTheSelectedCompanyAndTheProgramStateStays()
     {
         // As the main window leaves them for its first company.
-        app::IniOpen("01");
-        app::program().TestFlag = app::program().CompanyList.front().testFlag;
+        base::IniOpen("01");
+        base::program().TestFlag = base::program().CompanyList.front().testFlag;
         auto& w = open("02");
         QCOMPARE(combo()->currentIndex(), 1);
         QCOMPARE(w.windowTitle(), QStringLiteral("Vexa-Quorvex: Einstellungen (Testübertragung)"));
@@ -131,8 +131,8 @@ private slots:
         combo()->setCurrentIndex(0);
         QCOMPARE(w.windowTitle(), QStringLiteral("Vexa-Quorvex: Einstellungen (Produktivübertragung)"));
         combo()->setCurrentIndex(1);
-        QCOMPARE(app::program().TestFlag, std::string("N"));
-        QCOMPARE(app::program().CurrentIni.FullPath(), m_dir->file("01QUORVEX.INI"));
+        QCOMPARE(base::program().TestFlag, std::string("N"));
+        QCOMPARE(base::program().CurrentIni.FullPath(), m_dir->file("01QUORVEX.INI"));
         m_window.reset();
 
         // The marker file forces test transmission whatever the company's flag says.
@@ -144,7 +144,7 @@ private slots:
 
     void fixedParticipantIdIsShownDisabledAndSaved()
     {
-        app::program().CompanyList = {{"Hauptkasse", "01", "N", "987654321"}, {"Filiale", "02", "N", "X1234"}};
+        base::program().CompanyList = {{"Hauptkasse", "01", "N", "987654321"}, {"Filiale", "02", "N", "X1234"}};
         testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
         testsupport::writeBytes(m_dir->file("02QUORVEX.INI"), "[Quorvex]\r\nTid=555\r\n");
         auto& w = open();
@@ -225,7 +225,7 @@ private slots:
         QVERIFY(bytes.find("pin=Pa ss\r\n") != std::string::npos);
         QVERIFY(bytes.find("Bemerkung=nicht im Fenster\r\n") != std::string::npos);
         QVERIFY(bytes.find("Pin=aus einem Formular\r\n") != std::string::npos);
-        QCOMPARE(app::IniFile(m_dir->file("01QUORVEX.INI")).GetString("Funktionen", "Pin"),
+        QCOMPARE(base::IniFile(m_dir->file("01QUORVEX.INI")).GetString("Funktionen", "Pin"),
                  std::string("aus einem Formular"));
 
         QCOMPARE(m_loginReads, 1);
@@ -379,7 +379,7 @@ private slots:
         testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
         auto& w = open();
         type(edit("sleBenid"), QStringLiteral("xyz"));
-        m_dialogs->answer(app::IDNO);
+        m_dialogs->answer(base::IDNO);
         QTest::mouseClick(button("pshCancel"), Qt::LeftButton);
 
         QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
@@ -387,7 +387,7 @@ private slots:
         QCOMPARE(question.kind, std::string("TextBox"));
         QCOMPARE(question.caption, std::string("Einstellungen"));
         QCOMPARE(question.text, std::string("Daten noch nicht gespeichert - speichern?"));
-        QCOMPARE(question.type, app::MB_YESNO | app::MB_ICONSTOP);
+        QCOMPARE(question.type, base::MB_YESNO | base::MB_ICONSTOP);
         QVERIFY(!w.isVisible());
         QCOMPARE(w.result(), int(QDialog::Rejected));
         QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), HAUPTKASSE_INI);
@@ -400,7 +400,7 @@ private slots:
         auto& w = open();
         edit("slePin")->clear();
         type(edit("slePin"), QStringLiteral("  "));
-        m_dialogs->answer(app::IDYES);
+        m_dialogs->answer(base::IDYES);
         QTest::mouseClick(button("pshCancel"), Qt::LeftButton);
 
         QCOMPARE(m_dialogs->shown().size(), std::size_t{2});
@@ -412,7 +412,7 @@ private slots:
         QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), HAUPTKASSE_INI);
 
         type(edit("slePin"), QStringLiteral("neu"));
-        m_dialogs->answer(app::IDYES);
+        m_dialogs->answer(base::IDYES);
         QTest::mouseClick(button("pshCancel"), Qt::LeftButton);
         QCOMPARE(m_dialogs->shown().size(), std::size_t{3});
         QVERIFY(!w.isVisible());
@@ -425,7 +425,7 @@ private slots:
     {
         auto& w = open();
         type(edit("sleTid"), QStringLiteral("1"));
-        m_dialogs->answer(app::IDNO);
+        m_dialogs->answer(base::IDNO);
         QVERIFY(w.close());
         QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
         QCOMPARE(m_dialogs->shown()[0].text, std::string("Daten noch nicht gespeichert - speichern?"));
@@ -434,7 +434,7 @@ private slots:
 
         auto& again = open();
         type(edit("sleTid"), QStringLiteral("2"));
-        m_dialogs->answer(app::IDYES);
+        m_dialogs->answer(base::IDYES);
         QTest::keyClick(&again, Qt::Key_Escape);
         QCOMPARE(m_dialogs->shown().size(), std::size_t{3}); // question, then the check of Benid
         QCOMPARE(m_dialogs->shown()[2].text, std::string("Die Benutzer-Identifikation muss eingegeben werden"));
@@ -451,7 +451,7 @@ private slots:
         // "Ja" with a failing check: nothing is loaded, the edited data and the first company stay.
         edit("sleBenid")->clear();
         type(edit("sleBenid"), QStringLiteral(" "));
-        m_dialogs->answer(app::IDYES);
+        m_dialogs->answer(base::IDYES);
         combo()->setCurrentIndex(1);
         QCOMPARE(m_dialogs->shown().size(), std::size_t{2});
         QCOMPARE(m_dialogs->shown()[0].text, std::string("Daten noch nicht gespeichert - speichern?"));
@@ -464,7 +464,7 @@ private slots:
         QCOMPARE(w.iniFile().FullPath(), m_dir->file("01QUORVEX.INI"));
 
         // "Nein": the edit is dropped and the other company is loaded.
-        m_dialogs->answer(app::IDNO);
+        m_dialogs->answer(base::IDNO);
         combo()->setCurrentIndex(1);
         QCOMPARE(m_dialogs->shown().size(), std::size_t{3});
         QCOMPARE(edit("sleTid")->text(), QStringLiteral("222"));
@@ -480,7 +480,7 @@ private slots:
 
         // "Ja" with valid data: saved into the company that was loaded, and the window closes.
         type(edit("sleBenid"), QStringLiteral("2"));
-        m_dialogs->answer(app::IDYES);
+        m_dialogs->answer(base::IDYES);
         combo()->setCurrentIndex(1);
         QCOMPARE(m_dialogs->shown().size(), std::size_t{4});
         QCOMPARE(iniValue("01", "Benid"), std::string("Müller2"));
@@ -574,7 +574,7 @@ private:
     QPushButton* button(const char* name) const { return m_window->findChild<QPushButton*>(QString::fromUtf8(name)); }
     std::string iniValue(const std::string& number, const std::string& entry) const
     {
-        return app::IniFile(m_dir->file(number + "QUORVEX.INI")).GetString("Quorvex", entry);
+        return base::IniFile(m_dir->file(number + "QUORVEX.INI")).GetString("Quorvex", entry);
     }
 
     std::unique_ptr<testsupport::TempDir> m_dir;

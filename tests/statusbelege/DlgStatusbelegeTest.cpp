@@ -93,8 +93,8 @@ private slots:
         m_connection = std::make_shared<db::Connection>(testsupport::sqliteConnectionString(m_dir->file("kassa.db")));
         db::setProgramConnection(m_connection);
         m_receipts = std::make_unique<statusbelege::SignedReceipts>(m_dir->file("Karten"));
-        auto& p = app::program();
-        p = app::Program{};
+        auto& p = base::program();
+        p = base::Program{};
         p.HostProduct = "PLUMOXA";
         p.DefaultDir = m_dir->file("inst/");
         p.CompanyList = {{"Hauptgeschäft", "01", "J", ""}, {"Filiale Graz", "02", "J", ""}};
@@ -104,7 +104,7 @@ private slots:
     void cleanup()
     {
         db::setProgramConnection(nullptr);
-        app::program() = app::Program{};
+        base::program() = base::Program{};
         m_receipts.reset();
         m_connection.reset();
         m_dialogs.reset();
@@ -189,7 +189,7 @@ private slots:
         add("01", 1, "01.02.2026", "08:00:00", "A");
         add("07", 1, "01.02.2026", "08:00:00", "A");
         add("07", 2, "01.02.2026", "09:00:00", "", true);
-        app::program().Kassa = "07"; // a till id the company list does not name
+        base::program().Kassa = "07"; // a till id the company list does not name
         RecordingDialog dialog;
         auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("cmbKassa"));
         QCOMPARE(combo->count(), 3);
@@ -197,19 +197,19 @@ private slots:
         QCOMPARE(combo->itemText(1), QStringLiteral("02 Filiale Graz"));
         QCOMPARE(combo->itemText(2), QStringLiteral("07"));
         QCOMPARE(combo->currentIndex(), 2);
-        QCOMPARE(app::program().Kassa, std::string("07")); // opening changes nothing
+        QCOMPARE(base::program().Kassa, std::string("07")); // opening changes nothing
         QCOMPARE(order(dialog, 'S'), std::string());
         QCOMPARE(dialog.accResult(), std::string("Sammelbeleg erstellt: Ausfall seit 01.02.2026 09:00:00"));
 
         combo->setCurrentIndex(1);
-        QCOMPARE(app::program().Kassa, std::string("02"));
+        QCOMPARE(base::program().Kassa, std::string("02"));
         QCOMPARE(order(dialog, 'S'), NO_START);
         combo->setCurrentIndex(0);
-        QCOMPARE(app::program().Kassa, std::string("01"));
+        QCOMPARE(base::program().Kassa, std::string("01"));
         QCOMPARE(order(dialog, 'S'), ONLY_AFTER_FAILURE);
         QCOMPARE(order(dialog, 'M'), std::string());
 
-        app::program().Kassa = "02";
+        base::program().Kassa = "02";
         RecordingDialog second;
         QCOMPARE(second.findChild<QComboBox*>(QStringLiteral("cmbKassa"))->count(), 2);
         QCOMPARE(second.findChild<QComboBox*>(QStringLiteral("cmbKassa"))->currentIndex(), 1);
@@ -244,7 +244,7 @@ private slots:
 
     void aMissingHelpFileEmptiesTheBox()
     {
-        const auto& folder = app::program().DefaultDir;
+        const auto& folder = base::program().DefaultDir;
         std::filesystem::remove(folder + "StatusbelegJ.rtf");
         // Copied from Windows: the name in other case.
         std::filesystem::rename(folder + "StatusbelegM.rtf", folder + "STATUSBELEGM.RTF");
@@ -280,7 +280,7 @@ private slots:
         std::filesystem::create_directories(shared);
         testsupport::writeBytes(shared + "Statusbeleg.rtf", "{\\rtf1\\ansi \\'dcbersicht aus RKSV\\par}\r\n");
         testsupport::writeBytes(shared + "statusbelegs.rtf", "{\\rtf1\\ansi Sammelbeleg aus RKSV\\par}\r\n");
-        auto& p = app::program();
+        auto& p = base::program();
         p.DefaultDir = m_dir->file("Winapps/Plumoxa/");
         copyHelpFiles(p.DefaultDir);
         RecordingDialog dialog;

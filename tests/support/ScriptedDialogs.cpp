@@ -3,12 +3,12 @@
 namespace testsupport {
 
 ScriptedDialogs::ScriptedDialogs()
-    : m_previous(app::setDialogs(this))
+    : m_previous(base::setDialogs(this))
 {}
 
 ScriptedDialogs::~ScriptedDialogs()
 {
-    app::setDialogs(m_previous);
+    base::setDialogs(m_previous);
 }
 
 int ScriptedDialogs::next()
@@ -37,7 +37,7 @@ int ScriptedDialogs::TextBox(const std::string& caption, const std::string& text
     return next();
 }
 
-int ScriptedDialogs::BigBox(app::BigBoxKind kind, const std::string& caption, const std::string& text)
+int ScriptedDialogs::BigBox(base::BigBoxKind kind, const std::string& caption, const std::string& text)
 {
     static const char* const NAMES[] = {"BigError", "BigInfo", "BigText", "BigWarning"};
     m_shown.push_back({NAMES[static_cast<int>(kind)], caption, text, 0});

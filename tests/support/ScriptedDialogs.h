@@ -10,7 +10,7 @@ namespace testsupport {
 
 //! Records every dialog the core shows and answers with the codes queued by the test (0 when none is queued).
 //! Installs itself for its lifetime.
-class ScriptedDialogs : public app::Dialogs
+class ScriptedDialogs : public base::Dialogs
 {
 public:
     struct Shown
@@ -46,7 +46,7 @@ public:
     void ErrorBox(const std::string& text) override;
     void InfoBox(const std::string& caption, const std::string& text) override;
     int TextBox(const std::string& caption, const std::string& text, unsigned type) override;
-    int BigBox(app::BigBoxKind kind, const std::string& caption, const std::string& text) override;
+    int BigBox(base::BigBoxKind kind, const std::string& caption, const std::string& text) override;
     void SetWaitCursor(bool wait) override { m_cursor.push_back(wait); }
     void ProcessEvents() override {}
     void ShellOpen(const std::string& path) override { m_opened.push_back(path); }
@@ -67,7 +67,7 @@ public:
 private:
     int next();
 
-    app::Dialogs* m_previous;
+    base::Dialogs* m_previous;
     std::deque<int> m_answers;
     std::deque<std::string> m_saveAnswers;
     std::vector<SaveAsAsked> m_saveAsAsked;

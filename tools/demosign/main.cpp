@@ -84,7 +84,7 @@ int main(int argc, char** argv)
         }
     }
     try {
-        auto& program = app::program();
+        auto& program = base::program();
         program.DefaultDir = std::filesystem::current_path().string() + "/";
         program.HostProduct = options["--product"];
         program.CompanyNumber = options["--company"];

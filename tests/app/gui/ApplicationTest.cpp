@@ -19,7 +19,7 @@ public:
     bool event(QEvent* e) override
     {
         if (e->type() == QEvent::User) {
-            throw app::PlatformError("ODBC: Verbindung zur Datenbank verloren");
+            throw base::PlatformError("ODBC: Verbindung zur Datenbank verloren");
         }
         return QObject::event(e);
     }
@@ -35,15 +35,15 @@ private slots:
         m_dir = std::make_unique<testsupport::TempDir>();
         m_cwd = std::make_unique<testsupport::ScopedCwd>(m_dir->path());
         m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
-        app::program() = app::Program{};
-        app::program().DefaultDir = m_dir->path();
+        base::program() = base::Program{};
+        base::program().DefaultDir = m_dir->path();
     }
     void cleanup()
     {
         m_dialogs.reset();
         m_cwd.reset();
         m_dir.reset();
-        app::program() = app::Program{};
+        base::program() = base::Program{};
     }
 
     // A failure that reaches the event loop is logged and shown, and the loop goes on.
@@ -79,11 +79,11 @@ private slots:
 
     void captionFollowsTestFlagAndMarkerFile()
     {
-        app::program().CompanyList = {{"Hauptkasse", "01", "N", ""}};
+        base::program().CompanyList = {{"Hauptkasse", "01", "N", ""}};
         {
             app::gui::DtaMain window;
             QCOMPARE(window.windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Produktivübertragung)"));
-            QCOMPARE(app::program().TestFlag, std::string("N"));
+            QCOMPARE(base::program().TestFlag, std::string("N"));
             QCOMPARE(window.objectName(), QStringLiteral("dtaMain"));
             const auto du = app::gui::DialogUnits(window.font()).size(399, 125);
             QCOMPARE(window.centralWidget()->height(), du.height());
@@ -95,7 +95,7 @@ private slots:
             QCOMPARE(window.windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Testübertragung)"));
         }
         ::unlink(m_dir->file("DOTEST").c_str());
-        app::program().CompanyList = {{"Filiale", "02", "J", ""}};
+        base::program().CompanyList = {{"Filiale", "02", "J", ""}};
         app::gui::DtaMain window;
         QCOMPARE(window.windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Testübertragung)"));
         window.show();

@@ -22,9 +22,9 @@ private slots:
     void initTestCase()
     {
         app::gui::fixProcessSettings(*qApp);
-        app::setDialogs(&m_dialogs);
+        base::setDialogs(&m_dialogs);
     }
-    void cleanupTestCase() { app::setDialogs(nullptr); }
+    void cleanupTestCase() { base::setDialogs(nullptr); }
 
     void kinds_data()
     {
@@ -69,25 +69,25 @@ private slots:
         int result = -1;
         switch (kind) {
         case 0:
-            result = app::BigErrorBox(text);
+            result = base::BigErrorBox(text);
             break;
         case 1:
-            result = app::BigWarningBox("", text);
+            result = base::BigWarningBox("", text);
             break;
         case 2:
-            result = app::BigWarningBox("Achtung", text);
+            result = base::BigWarningBox("Achtung", text);
             break;
         case 3:
-            result = app::BigInfoBox(text);
+            result = base::BigInfoBox(text);
             break;
         case 4:
-            result = app::BigInfoBox("Signatur", text);
+            result = base::BigInfoBox("Signatur", text);
             break;
         case 5:
-            result = app::BigTextBox("", text);
+            result = base::BigTextBox("", text);
             break;
         default:
-            result = app::BigTextBox("Reader prüfen", text);
+            result = base::BigTextBox("Reader prüfen", text);
             break;
         }
         QCOMPARE(result, expected);
@@ -103,16 +103,16 @@ private slots:
     void closingWithoutAButtonGivesZero()
     {
         onNextModal([](QWidget* dialog) { dialog->close(); });
-        QCOMPARE(app::BigTextBox("Frage", "Speichern?"), 0);
+        QCOMPARE(base::BigTextBox("Frage", "Speichern?"), 0);
         onNextModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
-        QCOMPARE(app::BigErrorBox("Fehler"), 0);
+        QCOMPARE(base::BigErrorBox("Fehler"), 0);
         onNextModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Return); });
-        QCOMPARE(app::BigInfoBox("Enter drückt OK"), 1);
+        QCOMPARE(base::BigInfoBox("Enter drückt OK"), 1);
     }
 
     void layoutFollowsTheDialogUnits()
     {
-        app::gui::DlgTextBox box(app::BigBoxKind::Text, QStringLiteral("Frage"), QStringLiteral("Kurz"), nullptr);
+        app::gui::DlgTextBox box(base::BigBoxKind::Text, QStringLiteral("Frage"), QStringLiteral("Kurz"), nullptr);
         const app::gui::DialogUnits du(box.font());
         QCOMPARE(box.size(), du.size(256, 79));
         auto* yes = box.findChild<QPushButton*>(QStringLiteral("pshYes"));
@@ -132,7 +132,7 @@ private slots:
         for (int i = 1; i <= 12; ++i) {
             text += QStringLiteral("Zeile %1: Der Beleg konnte nicht signiert werden.\n").arg(i);
         }
-        app::gui::DlgTextBox box(app::BigBoxKind::Warning, QStringLiteral("Warnung"), text, nullptr);
+        app::gui::DlgTextBox box(base::BigBoxKind::Warning, QStringLiteral("Warnung"), text, nullptr);
         auto* label = box.findChild<QLabel*>(QStringLiteral("txtMessage"));
         auto* ok = box.findChild<QPushButton*>(QStringLiteral("pshOk"));
         QVERIFY(label->height() >= label->heightForWidth(label->width()));
@@ -153,11 +153,11 @@ private slots:
             testsupport::savePng(dialog, QStringLiteral("textBox-yesno"));
             box->button(QMessageBox::Yes)->click();
         });
-        QCOMPARE(m_dialogs.TextBox("Löschen", "Wirklich löschen?", 0x14), app::IDYES);
+        QCOMPARE(m_dialogs.TextBox("Löschen", "Wirklich löschen?", 0x14), base::IDYES);
         QCOMPARE(yesText.remove(QLatin1Char('&')), QStringLiteral("Ja"));
 
         onNextModal([](QWidget* dialog) { qobject_cast<QMessageBox*>(dialog)->button(QMessageBox::No)->click(); });
-        QCOMPARE(m_dialogs.TextBox("Löschen", "Wirklich löschen?", 0x14), app::IDNO);
+        QCOMPARE(m_dialogs.TextBox("Löschen", "Wirklich löschen?", 0x14), base::IDNO);
 
         QString caption;
         onNextModal([&](QWidget* dialog) {

@@ -47,9 +47,9 @@ std::string loginIni(const std::string& pin)
 
 void setClock(int month, int day, int hour, int minute)
 {
-    app::setClock([=] {
-        return app::LocalDateTime{year{2017} / month / day,
-                                  hh_mm_ss<seconds>(hours{hour} + std::chrono::minutes{minute} + 15s)};
+    base::setClock([=] {
+        return base::LocalDateTime{year{2017} / month / day,
+                                   hh_mm_ss<seconds>(hours{hour} + std::chrono::minutes{minute} + 15s)};
     });
 }
 
@@ -74,8 +74,8 @@ private slots:
         m_dir = std::make_unique<testsupport::TempDir>();
         m_cwd = std::make_unique<testsupport::ScopedCwd>(m_dir->path());
         m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
-        auto& p = app::program();
-        p = app::Program{};
+        auto& p = base::program();
+        p = base::Program{};
         p.DefaultDir = m_dir->path();
         p.CompanyList = {{"Hauptkasse", "01", "J", ""}, {"Filiale", "02", "J", ""}, {"Neu", "03", "N", ""}};
         p.connections.fonCaFile = m_service->caFile();
@@ -91,8 +91,8 @@ private slots:
         m_dialogs.reset();
         m_cwd.reset();
         m_dir.reset();
-        app::setClock({});
-        app::program() = app::Program{};
+        base::setClock({});
+        base::program() = base::Program{};
     }
 
     void everyOperationIsSentAndAnswered_data()
@@ -274,7 +274,7 @@ private slots:
         choose(9);
         fill(9);
         QVERIFY(m_window->form(9)->PshOk());
-        QCOMPARE(app::program().CurrentIni.GetString("Funktionen", "Beleg"), std::string());
+        QCOMPARE(base::program().CurrentIni.GetString("Funktionen", "Beleg"), std::string());
 
         writeBytes(m_dir->file("DOVEXA"), "");
         openWindow();
@@ -284,7 +284,7 @@ private slots:
         m_window->form(9)->findChild<QPushButton*>(QStringLiteral("pshPaste"))->click();
         QVERIFY(m_window->form(9)->findChild<QPlainTextEdit*>(QStringLiteral("sleBeleg"))->isReadOnly());
         QVERIFY(m_window->form(9)->PshOk());
-        QCOMPARE(app::program().CurrentIni.GetString("Funktionen", "Beleg"), RECEIPT.toStdString());
+        QCOMPARE(base::program().CurrentIni.GetString("Funktionen", "Beleg"), RECEIPT.toStdString());
         openWindow();
         choose(9);
         QCOMPARE(m_window->form(9)->findChild<QPlainTextEdit*>(QStringLiteral("sleBeleg"))->toPlainText(), QString());
@@ -305,14 +305,14 @@ private slots:
 
         choose(6);
         QVERIFY(m_window->form(6)->PshOk());
-        QCOMPARE(app::program().CurrentIni.GetString("Funktionen", "Beginn Datum"), std::string("23.01.2017"));
+        QCOMPARE(base::program().CurrentIni.GetString("Funktionen", "Beginn Datum"), std::string("23.01.2017"));
         setClock(2, 1, 9, 5);
         choose(6);
         auto* date = m_window->form(6)->findChild<QDateEdit*>(QStringLiteral("sleBeginnDatum"));
         QCOMPARE(date->text(), QStringLiteral("01.02.2017"));
         QCOMPARE(m_window->form(6)->findChild<QDateTimeEdit*>(QStringLiteral("sleBeginnZeit"))->text(),
                  QStringLiteral("09:05:15"));
-        QCOMPARE(app::program().CurrentIni.GetString("Funktionen", "Begründung6"),
+        QCOMPARE(base::program().CurrentIni.GetString("Funktionen", "Begründung6"),
                  std::string("Diebstahl oder sonstiger Verlust"));
     }
 
@@ -394,7 +394,7 @@ private slots:
         m_window->findChild<QAction*>(QStringLiteral("mnuEinstellungen"))->trigger();
         QCOMPARE(openedOn, 1);
         QCOMPARE(m_window->windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Testübertragung)"));
-        QCOMPARE(app::program().CurrentIni.FullPath(), m_dir->file("02QUORVEX.INI"));
+        QCOMPARE(base::program().CurrentIni.FullPath(), m_dir->file("02QUORVEX.INI"));
 
         choose(3);
         fill(3);
@@ -402,15 +402,15 @@ private slots:
         pshOk()->click();
         const auto rkdb = m_service->requests().at(before + 1).body;
         QVERIFY2(rkdb.find("<rkdb:art_uebermittlung>T</rkdb:art_uebermittlung>") != std::string::npos, rkdb.c_str());
-        QCOMPARE(app::IniFile(m_dir->file("02QUORVEX.INI")).GetString("Funktionen", "Kundeninfo"),
+        QCOMPARE(base::IniFile(m_dir->file("02QUORVEX.INI")).GetString("Funktionen", "Kundeninfo"),
                  std::string("Bäckerei Müller"));
-        QCOMPARE(app::IniFile(m_dir->file("03QUORVEX.INI")).GetSection("Funktionen").size(), std::size_t{0});
+        QCOMPARE(base::IniFile(m_dir->file("03QUORVEX.INI")).GetSection("Funktionen").size(), std::size_t{0});
     }
 
     void aSingleCompanyDisablesTheCombo()
     {
         QVERIFY(m_window->findChild<QComboBox*>(QStringLiteral("cmbFnr"))->isEnabled());
-        app::program().CompanyList.resize(1);
+        base::program().CompanyList.resize(1);
         openWindow();
         auto* combo = m_window->findChild<QComboBox*>(QStringLiteral("cmbFnr"));
         QVERIFY(!combo->isEnabled());
@@ -425,7 +425,7 @@ private slots:
         QVERIFY(!m_window->form(5)->findChild<QPushButton*>(QStringLiteral("pshRKSV"))->isVisible());
         choose(9);
         QVERIFY(!m_window->form(9)->findChild<QPushButton*>(QStringLiteral("pshBondruck"))->isVisible());
-        app::program().HostProduct = "PLUMOXA";
+        base::program().HostProduct = "PLUMOXA";
         openWindow();
         choose(5);
         QVERIFY(m_window->form(5)->findChild<QPushButton*>(QStringLiteral("pshRKSV"))->isVisible());
@@ -458,7 +458,7 @@ private slots:
 
     void ausRksvEinfuegenFillsTheTillsKey()
     {
-        auto& p = app::program();
+        auto& p = base::program();
         p.HostProduct = "PLUMOXA";
         p.CompanyNumber = "0815";
         std::filesystem::create_directories(m_dir->file("Karten"));

@@ -62,10 +62,10 @@ private slots:
         const int y = std::stoi(day.substr(0, 4));
         const unsigned m = static_cast<unsigned>(std::stoi(day.substr(5, 2)));
         const unsigned d = static_cast<unsigned>(std::stoi(day.substr(8, 2)));
-        app::setClock([=] { return app::LocalDateTime{year{y} / m / d, hh_mm_ss<seconds>(18h)}; });
+        base::setClock([=] { return base::LocalDateTime{year{y} / m / d, hh_mm_ss<seconds>(18h)}; });
 
-        auto& p = app::program();
-        p = app::Program{};
+        auto& p = base::program();
+        p = base::Program{};
         p.DefaultDir = dir.path();
         p.HostProduct = "PLUMOXA";
         p.CompanyNumber = "0001";
@@ -103,8 +103,8 @@ private slots:
         QVERIFY(window.lastAnswer().find("PASS") != std::string::npos);
 
         db::setProgramConnection(nullptr);
-        app::setClock({});
-        p = app::Program{};
+        base::setClock({});
+        p = base::Program{};
     }
 };
 
