@@ -1,11 +1,11 @@
 #include "settings/DtaEinstellungen.h"
 
-#include "app/gui/DialogUnits.h"
 #include "base/Cp1252.h"
 #include "base/Dialogs.h"
 #include "base/Program.h"
 #include "base/StringUtil.h"
 #include "settings/UpperCaseValidator.h"
+#include "widgets/DialogUnits.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -122,7 +122,7 @@ DtaEinstellungen::DtaEinstellungen(QWidget* owner,
     m_sleUidnr->setMaxLength(UIDNR_MAX);
     m_sleUidnr->setValidator(new UpperCaseValidator(m_sleUidnr));
 
-    const app::gui::DialogUnits du(font());
+    const widgets::DialogUnits du(font());
     m_lblFnr->setGeometry(du.rect(7, 7, 50, 13));
     m_lblFnr->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_lblFnr->setBuddy(m_cmbFnr);

@@ -1,11 +1,11 @@
 #include "app/gui/Application.h"
 
 #include "app/gui/DtaMain.h"
-#include "app/gui/QtDialogs.h"
 #include "base/ErrorLog.h"
 #include "base/Files.h"
 #include "base/Installation.h"
 #include "base/Program.h"
+#include "widgets/QtDialogs.h"
 
 #include <QIcon>
 #include <QLibraryInfo>
@@ -59,7 +59,7 @@ bool Application::notify(QObject* receiver, QEvent* event)
 
 int Application::run()
 {
-    static QtDialogs qtDialogs;
+    static widgets::QtDialogs qtDialogs;
     base::setDialogs(&qtDialogs);
     try {
         fixProcessSettings(*this);

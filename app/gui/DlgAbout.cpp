@@ -1,8 +1,8 @@
 #include "app/gui/DlgAbout.h"
 
-#include "app/gui/DialogUnits.h"
 #include "base/BuildInfo.h"
 #include "base/Program.h"
+#include "widgets/DialogUnits.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -27,7 +27,7 @@ DlgAbout::DlgAbout(QWidget* owner)
     setObjectName(QStringLiteral("dlgAbout"));
     setWindowTitle(QString::fromUtf8("Vexa-Quorvex: Über"));
     setModal(true);
-    const DialogUnits du(font());
+    const widgets::DialogUnits du(font());
 
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("picAppIcon"));

@@ -1,6 +1,5 @@
 #include "app/gui/DtaMain.h"
 
-#include "app/gui/DialogUnits.h"
 #include "app/gui/DlgAbout.h"
 #include "app/gui/MnuMain.h"
 #include "app/gui/OperationForms.h"
@@ -10,6 +9,7 @@
 #include "base/Program.h"
 #include "base/StringUtil.h"
 #include "fonws/WebRegKasseAT.h"
+#include "widgets/DialogUnits.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -92,7 +92,7 @@ DtaMain::DtaMain(QWidget* parent)
     setObjectName(QStringLiteral("dtaMain"));
     auto* area = new QWidget(this);
     setCentralWidget(area);
-    const DialogUnits du(font());
+    const widgets::DialogUnits du(font());
 
     // The group is 174 units wide; with a wide font the longest operation name needs more, and the right-hand
     // area moves over by as much, so no text is cut.
@@ -166,7 +166,7 @@ DtaMain::DtaMain(QWidget* parent)
     SetCaption();
 }
 
-MySubDataWindow* DtaMain::form(int n) const
+widgets::MySubDataWindow* DtaMain::form(int n) const
 {
     return n >= 1 && n <= 9 ? m_sub[static_cast<std::size_t>(n - 1)] : nullptr;
 }

@@ -13,9 +13,12 @@ class QPushButton;
 class QRadioButton;
 class QTextEdit;
 
+namespace widgets {
+class MySubDataWindow;
+}
+
 namespace app::gui {
 
-class MySubDataWindow;
 class Sub1;
 class Sub5;
 class Sub9;
@@ -63,7 +66,7 @@ public:
     std::string accFnr() const;
     OkMode okMode() const { return m_okMode; }
     const std::string& lastAnswer() const { return m_lastAnswer; }
-    MySubDataWindow* form(int n) const;
+    widgets::MySubDataWindow* form(int n) const;
 
     //! What the menu's "Einstellungen" opens; set by whoever wires the settings window in.
     void setEinstellungenOpener(std::function<void(DtaMain&)> opener);
@@ -79,7 +82,7 @@ private:
     QGroupBox* m_rbgJob;
     QButtonGroup* m_buttons;
     std::array<QRadioButton*, 9> m_rdb{};
-    std::array<MySubDataWindow*, 9> m_sub{};
+    std::array<widgets::MySubDataWindow*, 9> m_sub{};
     QTextEdit* m_sleRet;
     QPushButton* m_pshOk;
     OkMode m_okMode = OkMode::Unset;

@@ -52,7 +52,7 @@ std::vector<std::pair<QString, QString>> reasonsOf(int form)
 } // namespace
 
 Sub1::Sub1(QWidget* parent)
-    : MySubDataWindow(parent)
+    : widgets::MySubDataWindow(parent)
 {
     m_cmbArt_se = addCombo(1,
                            german("Art Signatureinheit:"),
@@ -85,7 +85,7 @@ bool Sub1::PshOk()
                     base::IsVexa() ? SERIAL_MISSING
                                    : "Entweder Zertifikat oder Zertifikatsseriennummer müssen eingegeben werden");
     }
-    return MySubDataWindow::PshOk();
+    return widgets::MySubDataWindow::PshOk();
 }
 
 std::string Sub1::accArt_se() const
@@ -104,7 +104,7 @@ std::string Sub1::accZertifikatsseriennummer() const
 }
 
 UnitForm::UnitForm(QWidget* parent, int number, Unit unit, Kind kind)
-    : MySubDataWindow(parent)
+    : widgets::MySubDataWindow(parent)
     , m_unit(unit)
 {
     const QString n = QString::number(number);
@@ -154,13 +154,13 @@ bool UnitForm::PshOk()
     if (m_cmbBegruendung && valueOf(m_cmbBegruendung).isEmpty()) {
         return fail(m_cmbBegruendung, REASON_MISSING);
     }
-    return MySubDataWindow::PshOk();
+    return widgets::MySubDataWindow::PshOk();
 }
 
 void UnitForm::SetDatumZeit()
 {
     if (m_date) {
-        setToNow(m_date, m_time);
+        widgets::setToNow(m_date, m_time);
     }
 }
 
@@ -181,26 +181,26 @@ std::string UnitForm::accBegruendung() const
 
 std::chrono::year_month_day UnitForm::accBeginnDatum() const
 {
-    return dateOf(m_date);
+    return widgets::dateOf(m_date);
 }
 
 std::string UnitForm::accBeginnZeit() const
 {
-    return timeOf(m_time);
+    return widgets::timeOf(m_time);
 }
 
 std::chrono::year_month_day UnitForm::accEndeDatum() const
 {
-    return dateOf(m_date);
+    return widgets::dateOf(m_date);
 }
 
 std::string UnitForm::accEndeZeit() const
 {
-    return timeOf(m_time);
+    return widgets::timeOf(m_time);
 }
 
 Sub5::Sub5(QWidget* parent)
-    : MySubDataWindow(parent)
+    : widgets::MySubDataWindow(parent)
 {
     m_sleKassenidentnummer =
         addEdit(1, german(TILL_LABEL), "sleKassenidentnummer", QStringLiteral("Kassenidentnummer"), true);
@@ -224,7 +224,7 @@ bool Sub5::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::FocusIn) {
         m_pshPaste->setEnabled(watched == m_sleBenutzerschluessel);
     }
-    return MySubDataWindow::eventFilter(watched, event);
+    return widgets::MySubDataWindow::eventFilter(watched, event);
 }
 
 void Sub5::PshPaste()
@@ -258,7 +258,7 @@ bool Sub5::PshOk()
     if (m_sleBenutzerschluessel->text().size() != 44) {
         return fail(m_sleBenutzerschluessel, "Der Benutzerschluessel muss 44 Zeichen lang sein");
     }
-    return MySubDataWindow::PshOk();
+    return widgets::MySubDataWindow::PshOk();
 }
 
 std::string Sub5::accKassenidentnummer() const
@@ -277,7 +277,7 @@ std::string Sub5::accBenutzerschluessel() const
 }
 
 Sub9::Sub9(QWidget* parent)
-    : MySubDataWindow(parent)
+    : widgets::MySubDataWindow(parent)
 {
     addLabel(1, QStringLiteral("Beleg:"), true);
     m_sleBeleg = new QPlainTextEdit(this);
@@ -309,7 +309,7 @@ bool Sub9::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::FocusIn) {
         m_pshPaste->setEnabled(watched == m_sleBeleg);
     }
-    return MySubDataWindow::eventFilter(watched, event);
+    return widgets::MySubDataWindow::eventFilter(watched, event);
 }
 
 void Sub9::setReceipt(const QString& text)
@@ -354,7 +354,7 @@ bool Sub9::PshOk()
     if (m_beleg.contains(QStringLiteral("\r\n"))) {
         return fail(m_sleBeleg, "Der Beleg darf keinen Zeilenumbruch enthalten");
     }
-    return MySubDataWindow::PshOk();
+    return widgets::MySubDataWindow::PshOk();
 }
 
 std::string Sub9::accBeleg() const

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/gui/MySubDataWindow.h"
+#include "widgets/MySubDataWindow.h"
 
 #include <functional>
 
@@ -12,7 +12,7 @@ namespace app::gui {
 // hands them to the main window through its acc… properties.
 
 //! Registrierung Signaturerstellungseinheit.
-class Sub1 : public MySubDataWindow
+class Sub1 : public widgets::MySubDataWindow
 {
     Q_OBJECT
 public:
@@ -30,7 +30,7 @@ private:
 
 //! Ausfall (2 and 6), Wiederinbetriebnahme (3 and 7) and Außerbetriebnahme (4 and 8) of a signature unit or a cash
 //! register: the unit's number, and a reason, a moment or both.
-class UnitForm : public MySubDataWindow
+class UnitForm : public widgets::MySubDataWindow
 {
     Q_OBJECT
 public:
@@ -67,7 +67,7 @@ private:
 };
 
 //! Registrierung Registrierkasse.
-class Sub5 : public MySubDataWindow
+class Sub5 : public widgets::MySubDataWindow
 {
     Q_OBJECT
 public:
@@ -93,7 +93,7 @@ private:
 };
 
 //! Belegprüfung.
-class Sub9 : public MySubDataWindow
+class Sub9 : public widgets::MySubDataWindow
 {
     Q_OBJECT
 public:

@@ -1,6 +1,5 @@
 #include "db/gui/DlgBondruck.h"
 
-#include "app/gui/DialogUnits.h"
 #include "base/Clock.h"
 #include "base/Dialogs.h"
 #include "base/Program.h"
@@ -9,6 +8,7 @@
 #include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "rksv/StatusReceipts.h"
+#include "widgets/DialogUnits.h"
 
 #include <QHeaderView>
 #include <QLineEdit>
@@ -74,7 +74,7 @@ DlgBondruck::DlgBondruck(QWidget* owner, JwsConverter converter)
 {
     setObjectName(QStringLiteral("dlgBondruck"));
     setWindowTitle(QStringLiteral("Vexa-Quorvex: Belegauswahl"));
-    const app::gui::DialogUnits du(font());
+    const widgets::DialogUnits du(font());
     setFixedSize(du.size(328, 228));
 
     m_lvwData->setObjectName(QStringLiteral("lvwData"));

@@ -1,12 +1,12 @@
 #include "rksv/gui/DlgStatusbelege.h"
 
-#include "app/gui/DialogUnits.h"
 #include "base/Dialogs.h"
 #include "base/Files.h"
 #include "base/Program.h"
 #include "base/StringUtil.h"
 #include "rksv/StatusReceipts.h"
 #include "rksv/gui/RtfText.h"
+#include "widgets/DialogUnits.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -79,7 +79,7 @@ DlgStatusbelege::DlgStatusbelege(QWidget* owner)
 {
     setObjectName(QStringLiteral("dlgStatusbelege"));
     setModal(true);
-    const app::gui::DialogUnits du(font());
+    const widgets::DialogUnits du(font());
     setFixedSize(du.size(WIDTH, HEIGHT));
 
     auto* txtKassa = new QLabel(QStringLiteral("Kassa:"), this);

@@ -1,10 +1,10 @@
 #include "rksv/gui/RksvExport.h"
 
-#include "app/gui/DialogUnits.h"
 #include "base/Clock.h"
 #include "base/Dialogs.h"
 #include "base/TextFormat.h"
 #include "rksv/DepExport.h"
+#include "widgets/DialogUnits.h"
 
 #include <QDateEdit>
 #include <QGridLayout>
@@ -61,7 +61,7 @@ DlgDepFortschritt::DlgDepFortschritt(QWidget* owner, std::chrono::milliseconds s
     setObjectName(QStringLiteral("dlgDepFortschritt"));
     setWindowTitle(QStringLiteral("Vexa-Quorvex: Datenerfassungsprotokoll"));
     setWindowModality(Qt::ApplicationModal);
-    const app::gui::DialogUnits du(font());
+    const widgets::DialogUnits du(font());
 
     auto* status = new QLabel(QString::fromUtf8("Das Datenerfassungsprotokoll wird erstellt …"), this);
     status->setObjectName(QStringLiteral("txtStatus"));
@@ -118,7 +118,7 @@ DlgDepExport::DlgDepExport(QWidget* owner, std::shared_ptr<db::Connection> conne
 {
     setObjectName(QStringLiteral("dlgDepExport"));
     setWindowTitle(QStringLiteral("Vexa-Quorvex: Datenerfassungsprotokoll exportieren"));
-    const app::gui::DialogUnits du(font());
+    const widgets::DialogUnits du(font());
     const auto today = base::now().date;
 
     m_sleKassa->setObjectName(QStringLiteral("sleKassa"));

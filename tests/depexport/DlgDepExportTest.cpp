@@ -2,7 +2,6 @@
 // through its ODBC driver: "Abbrechen" stops a running export, a short one shows no progress, the window goes
 // before the save-as dialog.
 #include "app/gui/Application.h"
-#include "app/gui/QtDialogs.h"
 #include "base/Clock.h"
 #include "base/Program.h"
 #include "db/Database.h"
@@ -11,6 +10,7 @@
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "widgets/QtDialogs.h"
 
 #include <QApplication>
 #include <QDateEdit>
@@ -221,7 +221,7 @@ private slots:
 
     void theSaveAsDialogIsQtsOwnInSaveModeWithTheProposal()
     {
-        app::gui::QtDialogs qt;
+        widgets::QtDialogs qt;
         QStringList filters;
         QString shownName;
         QString directory;

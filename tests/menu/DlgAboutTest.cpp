@@ -1,9 +1,9 @@
 #include "app/gui/DlgAbout.h"
 
 #include "app/gui/Application.h"
-#include "app/gui/DialogUnits.h"
 #include "base/BuildInfo.h"
 #include "tests/support/Modal.h"
+#include "widgets/DialogUnits.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -23,7 +23,7 @@ private slots:
         app::gui::DlgAbout box(nullptr);
         QCOMPARE(box.objectName(), QStringLiteral("dlgAbout"));
         QCOMPARE(box.windowTitle(), QString::fromUtf8("Vexa-Quorvex: Über"));
-        const app::gui::DialogUnits du(box.font());
+        const widgets::DialogUnits du(box.font());
         QCOMPARE(box.size(), du.size(172, 65));
         // The user cannot resize it.
         QCOMPARE(box.minimumSize(), box.maximumSize());
@@ -53,7 +53,7 @@ private slots:
         box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&box));
         testsupport::savePng(&box, QStringLiteral("dlgAbout"));
-        const app::gui::DialogUnits du(box.font());
+        const widgets::DialogUnits du(box.font());
 
         auto* icon = box.findChild<QLabel*>(QStringLiteral("picAppIcon"));
         QVERIFY(icon);

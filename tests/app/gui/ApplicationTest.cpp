@@ -1,12 +1,12 @@
 #include "app/gui/Application.h"
 
-#include "app/gui/DialogUnits.h"
 #include "app/gui/DtaMain.h"
 #include "base/ErrorLog.h"
 #include "base/Program.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "widgets/DialogUnits.h"
 
 #include <QPushButton>
 #include <QTest>
@@ -85,7 +85,7 @@ private slots:
             QCOMPARE(window.windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Produktivübertragung)"));
             QCOMPARE(base::program().TestFlag, std::string("N"));
             QCOMPARE(window.objectName(), QStringLiteral("dtaMain"));
-            const auto du = app::gui::DialogUnits(window.font()).size(399, 125);
+            const auto du = widgets::DialogUnits(window.font()).size(399, 125);
             QCOMPARE(window.centralWidget()->height(), du.height());
             QVERIFY(window.centralWidget()->width() >= du.width());
         }

@@ -3,13 +3,13 @@
 #include "app/gui/DtaMain.h"
 
 #include "app/Wiring.h"
-#include "app/gui/MySubDataWindow.h"
 #include "base/Clock.h"
 #include "base/Program.h"
 #include "tests/support/FonTestService.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "widgets/MySubDataWindow.h"
 
 #include <QAction>
 #include <QApplication>

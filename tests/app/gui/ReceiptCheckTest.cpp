@@ -3,7 +3,6 @@
 // local FinanzOnline test service validates and checks it.
 #include "app/Wiring.h"
 #include "app/gui/DtaMain.h"
-#include "app/gui/MySubDataWindow.h"
 #include "base/Clock.h"
 #include "base/Program.h"
 #include "db/Database.h"
@@ -14,6 +13,7 @@
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/X11Session.h"
+#include "widgets/MySubDataWindow.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>

@@ -1,6 +1,6 @@
-#include "app/gui/DlgTextBox.h"
+#include "widgets/DlgTextBox.h"
 
-#include "app/gui/DialogUnits.h"
+#include "widgets/DialogUnits.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-namespace app::gui {
+namespace widgets {
 namespace {
 
 // Layout in dialog units.
@@ -113,4 +113,4 @@ int DlgTextBox::Show()
     return m_result;
 }
 
-} // namespace app::gui
+} // namespace widgets

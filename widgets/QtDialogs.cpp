@@ -1,6 +1,6 @@
-#include "app/gui/QtDialogs.h"
+#include "widgets/QtDialogs.h"
 
-#include "app/gui/DlgTextBox.h"
+#include "widgets/DlgTextBox.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -14,7 +14,7 @@
 
 #include <utility>
 
-namespace app::gui {
+namespace widgets {
 namespace {
 
 QString qs(const std::string& text)
@@ -165,4 +165,4 @@ std::string QtDialogs::SaveAs(const std::string& caption,
     return dialog.selectedFiles().constFirst().toStdString();
 }
 
-} // namespace app::gui
+} // namespace widgets

@@ -8,7 +8,7 @@ class QLabel;
 class QPushButton;
 class QToolButton;
 
-namespace app::gui {
+namespace widgets {
 
 /**
  * The program's large modal message dialog: bitmap top left, the message centred, and either "OK" or "Ja" and
@@ -41,4 +41,4 @@ private:
 //! Resource path of the bitmap of a kind (":/bmpError.svg" …).
 QString bitmapOf(base::BigBoxKind kind);
 
-} // namespace app::gui
+} // namespace widgets

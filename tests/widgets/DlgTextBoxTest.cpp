@@ -1,10 +1,10 @@
-#include "app/gui/DlgTextBox.h"
+#include "widgets/DlgTextBox.h"
 
 #include "app/gui/Application.h"
-#include "app/gui/DialogUnits.h"
-#include "app/gui/QtDialogs.h"
 #include "base/Dialogs.h"
 #include "tests/support/Modal.h"
+#include "widgets/DialogUnits.h"
+#include "widgets/QtDialogs.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -112,8 +112,8 @@ private slots:
 
     void layoutFollowsTheDialogUnits()
     {
-        app::gui::DlgTextBox box(base::BigBoxKind::Text, QStringLiteral("Frage"), QStringLiteral("Kurz"), nullptr);
-        const app::gui::DialogUnits du(box.font());
+        widgets::DlgTextBox box(base::BigBoxKind::Text, QStringLiteral("Frage"), QStringLiteral("Kurz"), nullptr);
+        const widgets::DialogUnits du(box.font());
         QCOMPARE(box.size(), du.size(256, 79));
         auto* yes = box.findChild<QPushButton*>(QStringLiteral("pshYes"));
         auto* no = box.findChild<QPushButton*>(QStringLiteral("pshNo"));
@@ -132,12 +132,12 @@ private slots:
         for (int i = 1; i <= 12; ++i) {
             text += QStringLiteral("Zeile %1: Der Beleg konnte nicht signiert werden.\n").arg(i);
         }
-        app::gui::DlgTextBox box(base::BigBoxKind::Warning, QStringLiteral("Warnung"), text, nullptr);
+        widgets::DlgTextBox box(base::BigBoxKind::Warning, QStringLiteral("Warnung"), text, nullptr);
         auto* label = box.findChild<QLabel*>(QStringLiteral("txtMessage"));
         auto* ok = box.findChild<QPushButton*>(QStringLiteral("pshOk"));
         QVERIFY(label->height() >= label->heightForWidth(label->width()));
         QVERIFY(ok->y() >= label->geometry().bottom());
-        QVERIFY(box.height() > app::gui::DialogUnits(box.font()).y(79));
+        QVERIFY(box.height() > widgets::DialogUnits(box.font()).y(79));
         box.show();
         testsupport::savePng(&box, QStringLiteral("dlgTextBox-long"));
     }
@@ -170,7 +170,7 @@ private slots:
     }
 
 private:
-    app::gui::QtDialogs m_dialogs;
+    widgets::QtDialogs m_dialogs;
 };
 
 QTEST_MAIN(DlgTextBoxTest)

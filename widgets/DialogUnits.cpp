@@ -1,11 +1,11 @@
-#include "app/gui/DialogUnits.h"
+#include "widgets/DialogUnits.h"
 
 #include <QFontMetricsF>
 #include <QString>
 
 #include <cmath>
 
-namespace app::gui {
+namespace widgets {
 
 DialogUnits::DialogUnits(const QFont& font)
 {
@@ -36,4 +36,4 @@ QRect DialogUnits::rect(int left, int top, int width, int height) const
     return {x(left), y(top), x(width), y(height)};
 }
 
-} // namespace app::gui
+} // namespace widgets

@@ -4,7 +4,7 @@
 #include <QRect>
 #include <QSize>
 
-namespace app::gui {
+namespace widgets {
 
 //! Converts dialog units to pixels from the metrics of a font: a horizontal unit is a quarter of the font's average
 //! character width, a vertical unit an eighth of its character height.
@@ -23,4 +23,4 @@ private:
     double m_charHeight;
 };
 
-} // namespace app::gui
+} // namespace widgets

@@ -1,4 +1,4 @@
-#include "app/gui/MySubDataWindow.h"
+#include "widgets/MySubDataWindow.h"
 
 #include "base/Clock.h"
 #include "base/Dialogs.h"
@@ -15,7 +15,7 @@
 #include <QTimeEdit>
 #include <QVariant>
 
-namespace app::gui {
+namespace widgets {
 namespace {
 
 // Layout of a form, in dialog units.
@@ -284,4 +284,4 @@ std::string timeOf(const QTimeEdit* time)
     return time->time().toString(QStringLiteral("HH:mm:ss")).toStdString();
 }
 
-} // namespace app::gui
+} // namespace widgets

@@ -2,7 +2,7 @@
 
 #include "base/Dialogs.h"
 
-namespace app::gui {
+namespace widgets {
 
 //! The dialogs of the core shown as Qt windows over the active window of the program.
 class QtDialogs : public base::Dialogs
@@ -31,4 +31,4 @@ private:
     bool m_waitCursor = false;
 };
 
-} // namespace app::gui
+} // namespace widgets

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/gui/DialogUnits.h"
+#include "widgets/DialogUnits.h"
 
 #include <QWidget>
 
@@ -16,7 +16,7 @@ class QLineEdit;
 class QPushButton;
 class QTimeEdit;
 
-namespace app::gui {
+namespace widgets {
 
 /**
  * Base of the nine operation forms. Every control that carries a value has a description, the name under which
@@ -97,4 +97,4 @@ void setToNow(QDateEdit* date, QTimeEdit* time);
 std::chrono::year_month_day dateOf(const QDateEdit* date);
 std::string timeOf(const QTimeEdit* time);
 
-} // namespace app::gui
+} // namespace widgets
