@@ -1,4 +1,4 @@
-#include "tests/statusbelege/SignedReceipts.h"
+#include "tests/rksv/SignedReceipts.h"
 
 #include "rksv/Numbering.h"
 

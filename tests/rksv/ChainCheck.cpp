@@ -1,4 +1,4 @@
-#include "tests/db/ChainCheck.h"
+#include "tests/rksv/ChainCheck.h"
 
 #include "rksv/Jws.h"
 #include "rksv/OpenSsl.h"

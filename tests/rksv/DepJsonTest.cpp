@@ -5,7 +5,7 @@
 #include "rksv/Encoding.h"
 #include "rksv/Jws.h"
 #include "rksv/OpenSsl.h"
-#include "tests/depexport/DepFixture.h"
+#include "tests/rksv/DepFixture.h"
 #include "tests/rksv/JsonReader.h"
 
 #include <gtest/gtest.h>

@@ -12,7 +12,7 @@
 #include "rksv/Rksv.h"
 #include "rksv/SoftwareUnit.h"
 #include "rksv/TillLock.h"
-#include "tests/db/ChainCheck.h"
+#include "tests/rksv/ChainCheck.h"
 #include "tests/rksv/JsonReader.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ScriptedDialogs.h"

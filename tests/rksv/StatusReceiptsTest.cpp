@@ -5,7 +5,7 @@
 #include "base/ErrorLog.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
-#include "tests/statusbelege/SignedReceipts.h"
+#include "tests/rksv/SignedReceipts.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
 

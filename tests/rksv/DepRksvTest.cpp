@@ -3,7 +3,7 @@
 #include "base/Dialogs.h"
 #include "base/Program.h"
 #include "rksv/DepExport.h"
-#include "tests/depexport/DepFixture.h"
+#include "tests/rksv/DepFixture.h"
 
 #include <gtest/gtest.h>
 

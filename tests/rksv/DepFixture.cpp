@@ -1,4 +1,4 @@
-#include "tests/depexport/DepFixture.h"
+#include "tests/rksv/DepFixture.h"
 
 #include "base/Program.h"
 #include "base/StringUtil.h"

@@ -4,7 +4,7 @@
 
 #include "base/Program.h"
 #include "db/Database.h"
-#include "tests/statusbelege/SignedReceipts.h"
+#include "tests/rksv/SignedReceipts.h"
 #include "tests/support/Databases.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"
