@@ -68,15 +68,15 @@ std::string diagnostics(SQLSMALLINT handleType, SQLHANDLE handle)
 
 Connection::Connection(const std::string& connectionString)
 {
-    if (!ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env))
-        || !ok(SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))
-        || !ok(SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc))) {
+    if (!ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, m_env.out()))
+        || !ok(SQLSetEnvAttr(m_env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))
+        || !ok(SQLAllocHandle(SQL_HANDLE_DBC, m_env.get(), m_dbc.out()))) {
         throw base::PlatformError("ODBC: die Umgebung kann nicht angelegt werden");
     }
     std::string text = connectionString;
     SQLCHAR out[1024];
     SQLSMALLINT outLength = 0;
-    const SQLRETURN rc = SQLDriverConnect(m_dbc,
+    const SQLRETURN rc = SQLDriverConnect(m_dbc.get(),
                                           nullptr,
                                           reinterpret_cast<SQLCHAR*>(text.data()),
                                           static_cast<SQLSMALLINT>(text.size()),
@@ -85,14 +85,12 @@ Connection::Connection(const std::string& connectionString)
                                           &outLength,
                                           SQL_DRIVER_NOPROMPT);
     if (!ok(rc)) {
-        const auto message = diagnostics(SQL_HANDLE_DBC, m_dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, m_env);
-        throw base::PlatformError("ODBC: Verbindung nicht möglich: " + message);
+        throw base::PlatformError("ODBC: Verbindung nicht möglich: " + diagnostics(SQL_HANDLE_DBC, m_dbc.get()));
     }
+    m_connected = true;
     SQLCHAR driver[256] = {};
     SQLSMALLINT length = 0;
-    if (ok(SQLGetInfo(m_dbc, SQL_DRIVER_NAME, driver, sizeof driver, &length))) {
+    if (ok(SQLGetInfo(m_dbc.get(), SQL_DRIVER_NAME, driver, sizeof driver, &length))) {
         m_driver = reinterpret_cast<char*>(driver);
     }
     m_kind = kindOfDriver(m_driver);
@@ -100,23 +98,23 @@ Connection::Connection(const std::string& connectionString)
 
 Connection::~Connection()
 {
-    SQLDisconnect(m_dbc);
-    SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
-    SQLFreeHandle(SQL_HANDLE_ENV, m_env);
+    if (m_connected) {
+        SQLDisconnect(m_dbc.get());
+    }
 }
 
 void Connection::setAutoCommit(bool on)
 {
     const auto value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
-    if (!ok(SQLSetConnectAttr(m_dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0))) {
-        throw base::PlatformError("ODBC: Autocommit nicht umschaltbar: " + diagnostics(SQL_HANDLE_DBC, m_dbc));
+    if (!ok(SQLSetConnectAttr(m_dbc.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0))) {
+        throw base::PlatformError("ODBC: Autocommit nicht umschaltbar: " + diagnostics(SQL_HANDLE_DBC, m_dbc.get()));
     }
 }
 
 void Connection::commit()
 {
-    if (!ok(SQLEndTran(SQL_HANDLE_DBC, m_dbc, SQL_COMMIT))) {
-        throw base::PlatformError("ODBC: Commit fehlgeschlagen: " + diagnostics(SQL_HANDLE_DBC, m_dbc));
+    if (!ok(SQLEndTran(SQL_HANDLE_DBC, m_dbc.get(), SQL_COMMIT))) {
+        throw base::PlatformError("ODBC: Commit fehlgeschlagen: " + diagnostics(SQL_HANDLE_DBC, m_dbc.get()));
     }
 }
 
@@ -148,10 +146,11 @@ const std::set<std::string>& Connection::notNullColumns(const std::string& table
         return known->second;
     }
     auto& columns = m_notNull[key];
-    SQLHSTMT statement = SQL_NULL_HSTMT;
-    if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &statement))) {
+    StatementHandle handle;
+    if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), handle.out()))) {
         return columns;
     }
+    SQLHSTMT statement = handle.get();
     std::string name = table;
     if (ok(SQLColumns(statement,
                       nullptr,
@@ -176,32 +175,29 @@ const std::set<std::string>& Connection::notNullColumns(const std::string& table
             }
         }
     }
-    SQLFreeHandle(SQL_HANDLE_STMT, statement);
     return columns;
 }
 
 Statement::Statement(Connection& connection)
 {
-    if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, connection.handle(), &m_stmt))) {
+    if (!ok(SQLAllocHandle(SQL_HANDLE_STMT, connection.handle(), m_stmt.out()))) {
         throw base::PlatformError("ODBC: keine Anweisung möglich: " + diagnostics(SQL_HANDLE_DBC, connection.handle()));
     }
 }
 
-Statement::~Statement()
-{
-    SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
-}
+Statement::~Statement() = default;
 
 void Statement::fail(const std::string& what, const std::string& sql)
 {
-    throw base::PlatformError("ODBC: " + what + ": " + diagnostics(SQL_HANDLE_STMT, m_stmt) + "\nAnweisung: " + sql);
+    throw base::PlatformError("ODBC: " + what + ": " + diagnostics(SQL_HANDLE_STMT, m_stmt.get())
+                              + "\nAnweisung: " + sql);
 }
 
 void Statement::execute(const std::string& sql, const std::vector<Text>& parameters)
 {
     m_sql = sql;
-    SQLFreeStmt(m_stmt, SQL_CLOSE);
-    SQLFreeStmt(m_stmt, SQL_RESET_PARAMS);
+    SQLFreeStmt(m_stmt.get(), SQL_CLOSE);
+    SQLFreeStmt(m_stmt.get(), SQL_RESET_PARAMS);
     m_bound.assign(parameters.size(), std::string());
     m_lengths.assign(parameters.size(), 0);
     for (std::size_t i = 0; i < parameters.size(); ++i) {
@@ -212,7 +208,7 @@ void Statement::execute(const std::string& sql, const std::vector<Text>& paramet
             m_lengths[i] = SQL_NULL_DATA;
         }
         const auto size = std::max<SQLULEN>(1, m_bound[i].size());
-        if (!ok(SQLBindParameter(m_stmt,
+        if (!ok(SQLBindParameter(m_stmt.get(),
                                  static_cast<SQLUSMALLINT>(i + 1),
                                  SQL_PARAM_INPUT,
                                  SQL_C_CHAR,
@@ -227,7 +223,7 @@ void Statement::execute(const std::string& sql, const std::vector<Text>& paramet
     }
     std::string text = sql;
     const SQLRETURN rc =
-        SQLExecDirect(m_stmt, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
+        SQLExecDirect(m_stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
     if (!ok(rc) && rc != SQL_NO_DATA) {
         fail("Anweisung fehlgeschlagen", sql);
     }
@@ -236,7 +232,7 @@ void Statement::execute(const std::string& sql, const std::vector<Text>& paramet
 std::vector<Column> Statement::columns()
 {
     SQLSMALLINT count = 0;
-    if (!ok(SQLNumResultCols(m_stmt, &count))) {
+    if (!ok(SQLNumResultCols(m_stmt.get(), &count))) {
         fail("Spalten", m_sql);
     }
     std::vector<Column> result;
@@ -247,7 +243,7 @@ std::vector<Column> Statement::columns()
         SQLULEN size = 0;
         SQLSMALLINT digits = 0;
         SQLSMALLINT nullable = 0;
-        if (!ok(SQLDescribeCol(m_stmt, i, name, sizeof name, &nameLength, &type, &size, &digits, &nullable))) {
+        if (!ok(SQLDescribeCol(m_stmt.get(), i, name, sizeof name, &nameLength, &type, &size, &digits, &nullable))) {
             fail("Spaltenbeschreibung", m_sql);
         }
         result.push_back({reinterpret_cast<char*>(name), type, nullable != SQL_NO_NULLS});
@@ -257,7 +253,7 @@ std::vector<Column> Statement::columns()
 
 bool Statement::fetch()
 {
-    const SQLRETURN rc = SQLFetch(m_stmt);
+    const SQLRETURN rc = SQLFetch(m_stmt.get());
     if (rc == SQL_NO_DATA) {
         return false;
     }
@@ -273,8 +269,8 @@ Text Statement::get(int index)
     char buffer[4096];
     for (;;) {
         SQLLEN indicator = 0;
-        const SQLRETURN rc =
-            SQLGetData(m_stmt, static_cast<SQLUSMALLINT>(index + 1), SQL_C_CHAR, buffer, sizeof buffer, &indicator);
+        const SQLRETURN rc = SQLGetData(
+            m_stmt.get(), static_cast<SQLUSMALLINT>(index + 1), SQL_C_CHAR, buffer, sizeof buffer, &indicator);
         if (rc == SQL_NO_DATA) {
             break;
         }
@@ -298,7 +294,7 @@ Text Statement::get(int index)
 long Statement::rowCount()
 {
     SQLLEN count = 0;
-    SQLRowCount(m_stmt, &count);
+    SQLRowCount(m_stmt.get(), &count);
     return static_cast<long>(count);
 }
 

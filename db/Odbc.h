@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace db {
@@ -25,6 +26,52 @@ Kind kindOfDriver(const std::string& driverFile);
 
 //! True for the SQL types of numbers (integers, decimals, floating point).
 bool isNumericType(SQLSMALLINT type);
+
+/**
+ * One ODBC handle of the kind `Type` (SQL_HANDLE_ENV, SQL_HANDLE_DBC, SQL_HANDLE_STMT), freed in exactly one place:
+ * when the object goes or takes another handle. Movable, not copyable.
+ */
+template <SQLSMALLINT Type> class OdbcHandle
+{
+public:
+    OdbcHandle() = default;
+    ~OdbcHandle() { reset(); }
+    OdbcHandle(const OdbcHandle&) = delete;
+    OdbcHandle& operator=(const OdbcHandle&) = delete;
+    OdbcHandle(OdbcHandle&& other) noexcept
+        : m_handle(std::exchange(other.m_handle, SQL_NULL_HANDLE))
+    {}
+    OdbcHandle& operator=(OdbcHandle&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_handle = std::exchange(other.m_handle, SQL_NULL_HANDLE);
+        }
+        return *this;
+    }
+
+    SQLHANDLE get() const { return m_handle; }
+    //! Where SQLAllocHandle puts a new handle; the one held before is freed first.
+    SQLHANDLE* out()
+    {
+        reset();
+        return &m_handle;
+    }
+    void reset()
+    {
+        if (m_handle != SQL_NULL_HANDLE) {
+            SQLFreeHandle(Type, m_handle);
+            m_handle = SQL_NULL_HANDLE;
+        }
+    }
+
+private:
+    SQLHANDLE m_handle = SQL_NULL_HANDLE;
+};
+
+using EnvironmentHandle = OdbcHandle<SQL_HANDLE_ENV>;
+using ConnectionHandle = OdbcHandle<SQL_HANDLE_DBC>;
+using StatementHandle = OdbcHandle<SQL_HANDLE_STMT>;
 
 //! A value as the driver delivers it in text form; nothing for SQL NULL.
 using Text = std::optional<std::string>;
@@ -51,7 +98,7 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    SQLHDBC handle() const { return m_dbc; }
+    SQLHDBC handle() const { return m_dbc.get(); }
     //! The driver's file name as the driver manager reports it.
     const std::string& driverName() const { return m_driver; }
     Kind kind() const { return m_kind; }
@@ -72,8 +119,10 @@ public:
     const std::set<std::string>& notNullColumns(const std::string& table);
 
 private:
-    SQLHENV m_env = SQL_NULL_HENV;
-    SQLHDBC m_dbc = SQL_NULL_HDBC;
+    // Declared in this order, so the connection is freed before its environment.
+    EnvironmentHandle m_env;
+    ConnectionHandle m_dbc;
+    bool m_connected = false;
     std::string m_driver;
     Kind m_kind = Kind::MySQL;
     std::map<std::string, std::set<std::string>> m_notNull;
@@ -100,7 +149,7 @@ public:
 private:
     [[noreturn]] void fail(const std::string& what, const std::string& sql);
 
-    SQLHSTMT m_stmt = SQL_NULL_HSTMT;
+    StatementHandle m_stmt;
     std::string m_sql;
     std::vector<std::string> m_bound; // keeps the parameters alive while the statement runs
     std::vector<SQLLEN> m_lengths;
