@@ -12,12 +12,12 @@ void wireMainWindow(gui::DtaMain& window)
 {
     window.setEinstellungenOpener([](gui::DtaMain& owner) {
         // Opens on the main window's company; what is chosen in it stays there.
-        settings::DtaEinstellungen dialog(&owner, owner.accFnr(), [&owner] { owner.GetLoginValues(); });
+        settings::gui::DtaEinstellungen dialog(&owner, owner.accFnr(), [&owner] { owner.GetLoginValues(); });
         dialog.exec();
     });
     if (auto* receiptForm = dynamic_cast<gui::Sub9*>(window.form(9))) {
         receiptForm->setBondruck([&window](QWidget* owner) {
-            return db::PshBondruck(owner, window.accFnr(), [owner](const std::string& jws, std::string& error) {
+            return db::gui::PshBondruck(owner, window.accFnr(), [owner](const std::string& jws, std::string& error) {
                 // Through the signing service, which is ready only with the installation's AES basis.
                 rksv::RKSV service(owner);
                 std::optional<std::string> text;

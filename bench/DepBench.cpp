@@ -11,7 +11,7 @@
 #include "bench/RatioReporter.h"
 #include "db/Database.h"
 #include "db/Odbc.h"
-#include "rksv/DepExport.h"
+#include "rksv/RKSVExport.h"
 #include "rksv/SoftwareUnit.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ScriptedDialogs.h"

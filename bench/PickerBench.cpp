@@ -55,7 +55,7 @@ GapDialogs gaps;
 void BM_ListADayOf5000Receipts(benchmark::State& state)
 {
     for (auto _ : state) {
-        db::DlgBondruck picker(nullptr, {});
+        db::gui::DlgBondruck picker(nullptr, {});
         gaps.last = steady_clock::now();
         picker.Setup("01");
     }

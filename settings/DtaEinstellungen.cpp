@@ -17,7 +17,7 @@
 #include <array>
 #include <utility>
 
-namespace settings {
+namespace settings::gui {
 namespace {
 
 // The section of a company INI file that holds the login values.
@@ -343,4 +343,4 @@ bool DtaEinstellungen::askSave() const
            == base::IDYES;
 }
 
-} // namespace settings
+} // namespace settings::gui

@@ -14,7 +14,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace settings {
+namespace settings::gui {
 
 /**
  * The settings window: per company/till the four FinanzOnline login values (participant id, user id, PIN, VAT
@@ -110,4 +110,4 @@ private:
     std::vector<QWidget*> m_controls;
 };
 
-} // namespace settings
+} // namespace settings::gui

@@ -1,6 +1,6 @@
 #include "settings/UpperCaseValidator.h"
 
-namespace settings {
+namespace settings::gui {
 
 UpperCaseValidator::UpperCaseValidator(QObject* parent)
     : QValidator(parent)
@@ -19,4 +19,4 @@ void UpperCaseValidator::fixup(QString& input) const
     }
 }
 
-} // namespace settings
+} // namespace settings::gui

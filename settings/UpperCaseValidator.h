@@ -2,7 +2,7 @@
 
 #include <QValidator>
 
-namespace settings {
+namespace settings::gui {
 
 /**
  * The picture "!" of an entry field: every character becomes upper case as it is typed or set. Each character is
@@ -20,4 +20,4 @@ public:
     void fixup(QString& input) const override;
 };
 
-} // namespace settings
+} // namespace settings::gui

@@ -18,7 +18,7 @@
 #include <charconv>
 #include <cstdio>
 
-namespace db {
+namespace db::gui {
 namespace {
 
 enum ListColumn
@@ -350,4 +350,4 @@ std::string PshBondruck(QWidget* owner, const std::string& till, JwsConverter co
     return picker.accJws();
 }
 
-} // namespace db
+} // namespace db::gui

@@ -12,8 +12,10 @@ class QPushButton;
 class QTreeWidget;
 
 namespace db {
-
 class MySqlTable;
+}
+
+namespace db::gui {
 
 //! The readable receipt text of a stored compact JWS, or nothing with the German reason in `error`.
 using JwsConverter = std::function<std::optional<std::string>(const std::string& jws, std::string& error)>;
@@ -74,4 +76,4 @@ private:
  */
 std::string PshBondruck(QWidget* owner, const std::string& till, JwsConverter converter);
 
-} // namespace db
+} // namespace db::gui

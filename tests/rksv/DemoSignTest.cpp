@@ -1,8 +1,8 @@
 // The demo database as the demo builds it: the card tool, the demo-data generator and the signing tool run as
 // programs; every receipt then verifies against the card, chains to the one before and carries the running total.
 #include "base/Program.h"
-#include "rksv/DepExport.h"
 #include "rksv/Jws.h"
+#include "rksv/RKSVExport.h"
 #include "rksv/Rksv.h"
 #include "rksv/SoftwareUnit.h"
 #include "tests/rksv/ChainCheck.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "db/Odbc.h"
-#include "rksv/DepExport.h"
+#include "rksv/RKSVExport.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"

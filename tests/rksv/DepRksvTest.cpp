@@ -2,7 +2,7 @@
 // and on a private MariaDB server.
 #include "base/Dialogs.h"
 #include "base/Program.h"
-#include "rksv/DepExport.h"
+#include "rksv/RKSVExport.h"
 #include "tests/rksv/DepFixture.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // and the temporary file that never stays.
 #include "base/Dialogs.h"
 #include "base/Program.h"
-#include "rksv/DepExport.h"
+#include "rksv/RKSVExport.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 

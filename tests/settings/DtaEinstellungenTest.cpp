@@ -21,7 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using settings::DtaEinstellungen;
+using settings::gui::DtaEinstellungen;
 
 namespace {
 

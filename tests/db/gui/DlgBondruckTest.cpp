@@ -85,7 +85,7 @@ private slots:
 
     void theTillsReceiptsOfTheDayInTimeOrder()
     {
-        db::DlgBondruck picker(nullptr, {});
+        db::gui::DlgBondruck picker(nullptr, {});
         QCOMPARE(picker.windowTitle(), QStringLiteral("Vexa-Quorvex: Belegauswahl"));
         QCOMPARE(picker.findChild<QPushButton*>(QStringLiteral("pshToday"))->text(),
                  QStringLiteral("Heute 06.12.2026"));
@@ -101,7 +101,7 @@ private slots:
     void plumoxaListsEveryTillInNumberOrder()
     {
         base::program().HostProduct = "plumoxa";
-        db::DlgBondruck picker(nullptr, {});
+        db::gui::DlgBondruck picker(nullptr, {});
         picker.Setup("01");
         QCOMPARE(rows(picker),
                  QStringList({// an empty address leaves the two blanks of GetKndText
@@ -114,7 +114,7 @@ private slots:
     void dravelinListsEveryTillInTimeOrder()
     {
         base::program().HostProduct = "DRAVELIN";
-        db::DlgBondruck picker(nullptr, {});
+        db::gui::DlgBondruck picker(nullptr, {});
         picker.Setup("01");
         QCOMPARE(rows(picker).size(), 4);
         QCOMPARE(rows(picker).at(1), QStringLiteral("09:30:00|02|       7||     1,00"));
@@ -124,7 +124,7 @@ private slots:
 
     void theDateButtonsMoveTheDay()
     {
-        db::DlgBondruck picker(nullptr, {});
+        db::gui::DlgBondruck picker(nullptr, {});
         picker.Setup("01");
         auto* date = picker.findChild<QLineEdit*>(QStringLiteral("sleDatum"));
         picker.findChild<QPushButton*>(QStringLiteral("pshUp"))->click();
@@ -162,7 +162,7 @@ private slots:
         QFETCH(QString, day);
         QFETCH(QString, times);
         WorkingDialogs working;
-        db::DlgBondruck picker(nullptr, {});
+        db::gui::DlgBondruck picker(nullptr, {});
         picker.show();
         auto* date = picker.findChild<QLineEdit*>(QStringLiteral("sleDatum"));
         working.action = [&] {
@@ -187,10 +187,11 @@ private slots:
     void takingOverConvertsTheSelectedReceipt()
     {
         std::string asked;
-        db::DlgBondruck picker(nullptr, [&asked](const std::string& jws, std::string&) -> std::optional<std::string> {
-            asked = jws;
-            return "_R1-AT1_" + jws;
-        });
+        db::gui::DlgBondruck picker(nullptr,
+                                    [&asked](const std::string& jws, std::string&) -> std::optional<std::string> {
+                                        asked = jws;
+                                        return "_R1-AT1_" + jws;
+                                    });
         picker.Setup("01");
         auto* list = picker.findChild<QTreeWidget*>(QStringLiteral("lvwData"));
         list->setCurrentItem(list->topLevelItem(1));
@@ -198,7 +199,7 @@ private slots:
         QCOMPARE(asked, std::string("jws-1"));
         QCOMPARE(picker.accJws(), std::string("_R1-AT1_jws-1"));
 
-        db::DlgBondruck failing(nullptr, [](const std::string&, std::string& error) -> std::optional<std::string> {
+        db::gui::DlgBondruck failing(nullptr, [](const std::string&, std::string& error) -> std::optional<std::string> {
             error = "Signaturkomponente nicht bereit";
             return std::nullopt;
         });
@@ -207,8 +208,8 @@ private slots:
         QCOMPARE(failing.accJws(), std::string());
         QCOMPARE(m_dialogs->shown().back().text, std::string("Signaturkomponente nicht bereit"));
 
-        db::DlgBondruck empty(nullptr,
-                              [](const std::string&, std::string&) { return std::optional<std::string>("x"); });
+        db::gui::DlgBondruck empty(nullptr,
+                                   [](const std::string&, std::string&) { return std::optional<std::string>("x"); });
         empty.Setup("09");
         empty.PshAblage();
         QCOMPARE(empty.accJws(), std::string()); // an empty list just closes
@@ -217,16 +218,16 @@ private slots:
     void choosingAReceiptFromTheForm()
     {
         testsupport::onNextModal([](QWidget* dialog) {
-            auto* picker = qobject_cast<db::DlgBondruck*>(dialog);
+            auto* picker = qobject_cast<db::gui::DlgBondruck*>(dialog);
             picker->findChild<QPushButton*>(QStringLiteral("pshAblage"))->click();
         });
-        const auto text = db::PshBondruck(nullptr, "01", [](const std::string& jws, std::string&) {
+        const auto text = db::gui::PshBondruck(nullptr, "01", [](const std::string& jws, std::string&) {
             return std::optional<std::string>("Beleg " + jws);
         });
         QCOMPARE(text, std::string("Beleg jws-2"));
 
         base::program().connections.datenbank = "DSN=GIBTESNICHT;";
-        QCOMPARE(db::PshBondruck(nullptr, "01", {}), std::string());
+        QCOMPARE(db::gui::PshBondruck(nullptr, "01", {}), std::string());
         QCOMPARE(m_dialogs->shown().back().text, std::string("Zugriff auf Belege nicht möglich"));
     }
 
@@ -264,7 +265,7 @@ private slots:
         for (const auto& variant : variants) {
             base::program().HostProduct = variant.product;
             const auto expected = testsupport::querySql(connection, variant.query);
-            db::DlgBondruck picker(nullptr, {});
+            db::gui::DlgBondruck picker(nullptr, {});
             picker.Setup("01");
             const auto listed = rows(picker);
             QCOMPARE(listed.size(), static_cast<qsizetype>(expected.size()));
@@ -278,7 +279,7 @@ private slots:
     }
 
 private:
-    static QStringList rows(const db::DlgBondruck& picker)
+    static QStringList rows(const db::gui::DlgBondruck& picker)
     {
         auto* list = picker.findChild<QTreeWidget*>(QStringLiteral("lvwData"));
         QStringList result;

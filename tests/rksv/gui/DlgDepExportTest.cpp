@@ -1,11 +1,12 @@
 // The DEP export form and its progress window on the offscreen platform, exporting from a real SQLite database
 // through its ODBC driver: "Abbrechen" stops a running export, a short one shows no progress, the window goes
 // before the save-as dialog.
+#include "rksv/gui/DlgDepExport.h"
+
 #include "app/gui/Application.h"
 #include "base/Clock.h"
 #include "base/Program.h"
 #include "db/Database.h"
-#include "rksv/gui/RksvExport.h"
 #include "tests/support/Databases.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"
@@ -43,7 +44,7 @@ public:
     {
         for (auto* widget : QApplication::topLevelWidgets()) {
             progressOnScreen =
-                progressOnScreen || (qobject_cast<rksv::DlgDepFortschritt*>(widget) && widget->isVisible());
+                progressOnScreen || (qobject_cast<rksv::gui::DlgDepFortschritt*>(widget) && widget->isVisible());
         }
         return ScriptedDialogs::SaveAs(caption, proposedName, filterDescription, filterPattern, initialDirectory);
     }
@@ -113,7 +114,7 @@ private slots:
 
     void theFormAsksForTillAndPeriod()
     {
-        rksv::DlgDepExport form(nullptr);
+        rksv::gui::DlgDepExport form(nullptr);
         QCOMPARE(form.windowTitle(), QStringLiteral("Vexa-Quorvex: Datenerfassungsprotokoll exportieren"));
         auto* von = form.findChild<QDateEdit*>(QStringLiteral("dtpVon"));
         auto* bis = form.findChild<QDateEdit*>(QStringLiteral("dtpBis"));
@@ -136,14 +137,14 @@ private slots:
 
     void abbrechenStopsARunningExport()
     {
-        rksv::DlgDepExport form(nullptr);
+        rksv::gui::DlgDepExport form(nullptr);
         form.setTimings(milliseconds(0), milliseconds(0));
         fill(form, QStringLiteral("01"), QDate(2026, 12, 1), QDate(2026, 12, 31));
         m_dialogs->answerSaveAs(m_dir->file("dep"));
         bool clicked = false;
         QString count;
         onEveryTurn(&form, [&] {
-            auto* progress = form.findChild<rksv::DlgDepFortschritt*>(QStringLiteral("dlgDepFortschritt"));
+            auto* progress = form.findChild<rksv::gui::DlgDepFortschritt*>(QStringLiteral("dlgDepFortschritt"));
             if (!progress || progress->accReceipts() < 1000) {
                 return false;
             }
@@ -166,13 +167,13 @@ private slots:
         QVERIFY(m_dialogs->saveAsAsked().empty());
         QVERIFY(m_dialogs->shown().empty());
         QVERIFY(!testsupport::exists(m_dir->file("PLUMOXA-DEP-01-20261201-20261231.TMP")));
-        QVERIFY(!form.findChild<rksv::DlgDepFortschritt*>());
+        QVERIFY(!form.findChild<rksv::gui::DlgDepFortschritt*>());
         QVERIFY(form.findChild<QPushButton*>(QStringLiteral("pshJson"))->isEnabled());
     }
 
     void aShortExportShowsNoProgressAndTheWindowGoesBeforeSaving()
     {
-        rksv::DlgDepExport form(nullptr);
+        rksv::gui::DlgDepExport form(nullptr);
         form.setTimings(hours(1), milliseconds(0));
         fill(form, QStringLiteral("01"), QDate(2026, 12, 1), QDate(2026, 12, 31));
         m_dialogs->answerSaveAs(m_dir->file("dep"));
@@ -180,7 +181,7 @@ private slots:
         bool seenHidden = false;
         bool seenVisible = false;
         onEveryTurn(&form, [&] {
-            if (auto* progress = form.findChild<rksv::DlgDepFortschritt*>()) {
+            if (auto* progress = form.findChild<rksv::gui::DlgDepFortschritt*>()) {
                 seenHidden = seenHidden || !progress->isVisible();
                 seenVisible = seenVisible || progress->isVisible();
             }
@@ -204,7 +205,7 @@ private slots:
 
     void anInvalidPeriodAndAMissingComponentAreReported()
     {
-        rksv::DlgDepExport form(nullptr);
+        rksv::gui::DlgDepExport form(nullptr);
         fill(form, QStringLiteral("01"), QDate(2026, 12, 31), QDate(2026, 12, 1));
         QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("pshJson")), Qt::LeftButton);
         QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
@@ -256,7 +257,7 @@ private slots:
     }
 
 private:
-    static void fill(rksv::DlgDepExport& form, const QString& kassa, QDate from, QDate to)
+    static void fill(rksv::gui::DlgDepExport& form, const QString& kassa, QDate from, QDate to)
     {
         form.findChild<QLineEdit*>(QStringLiteral("sleKassa"))->setText(kassa);
         form.findChild<QDateEdit*>(QStringLiteral("dtpVon"))->setDate(from);

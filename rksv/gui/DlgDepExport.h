@@ -15,8 +15,10 @@ class QLineEdit;
 class QPushButton;
 
 namespace rksv {
-
 class RKSVExport;
+}
+
+namespace rksv::gui {
 
 /**
  * The progress window of a long DEP export: how many receipts are read, a busy bar and "Abbrechen". It appears only
@@ -100,4 +102,4 @@ private:
     std::string m_saved;
 };
 
-} // namespace rksv
+} // namespace rksv::gui

@@ -1,9 +1,9 @@
-#include "rksv/gui/RksvExport.h"
+#include "rksv/gui/DlgDepExport.h"
 
 #include "base/Clock.h"
 #include "base/Dialogs.h"
 #include "base/TextFormat.h"
-#include "rksv/DepExport.h"
+#include "rksv/RKSVExport.h"
 #include "widgets/DialogUnits.h"
 
 #include <QDateEdit>
@@ -15,7 +15,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace rksv {
+namespace rksv::gui {
 namespace {
 
 QString qs(const std::string& text)
@@ -256,4 +256,4 @@ void DlgDepExport::reject()
     QDialog::reject();
 }
 
-} // namespace rksv
+} // namespace rksv::gui

@@ -1,4 +1,4 @@
-#include "rksv/DepExport.h"
+#include "rksv/RKSVExport.h"
 
 #include "base/Cp1252.h"
 #include "base/Dialogs.h"
