@@ -39,6 +39,14 @@ struct BelegRecord
     std::string receiptId;
 };
 
+//! What RKSV::sign gives back.
+struct SignResult
+{
+    bool stored = false;             //!< signed (or numbered) and stored
+    std::string message;             //!< the first message: the reason when not stored, a note (an image) otherwise
+    std::vector<BelegRecord> belege; //!< the receipts stored, in signing order
+};
+
 //! What MySignAll signs: one receipt of a till, or the status receipt that `type` names.
 struct SignRequest
 {
@@ -143,8 +151,9 @@ public:
      * signature device or for a till that has one, a receipt the expected card did not sign, a till another station
      * holds for longer than tillLockWait(). Without a component the receipt is numbered, counted and stored unsigned.
      */
+    [[nodiscard]] SignResult sign(const SignRequest& request);
+    //! sign() in the call's established forms: true when stored, `message` the first message.
     bool MySignAll(const SignRequest& request, std::string& message);
-    //! The same, in the call's established form.
     bool MySignAll(const std::string& type,
                    const std::string& kassa,
                    long number,

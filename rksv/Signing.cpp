@@ -520,7 +520,14 @@ bool RKSV::MySignAll(const std::string& type,
     return MySignAll({type, kassa, number, text, date, time, amounts, serial, pin}, message);
 }
 
-bool RKSV::MySignAll(const SignRequest& asked, std::string& message)
+bool RKSV::MySignAll(const SignRequest& request, std::string& message)
+{
+    const auto result = sign(request);
+    message = result.message;
+    return result.stored;
+}
+
+SignResult RKSV::sign(const SignRequest& asked)
 {
     // The till id as every lookup trims it, so its receipts are stored, numbered and locked under the same spelling.
     SignRequest request = asked;
@@ -532,8 +539,7 @@ bool RKSV::MySignAll(const SignRequest& asked, std::string& message)
         if (!reason.empty()) {
             record(reason);
         }
-        message = m_msgFirst;
-        return false;
+        return SignResult{false, m_msgFirst, {}};
     };
     long card = 0;
     if (accReady()) {
@@ -586,8 +592,7 @@ bool RKSV::MySignAll(const SignRequest& asked, std::string& message)
             saveQrImage(request.kassa, beleg);
         }
     }
-    message = m_msgFirst;
-    return true;
+    return SignResult{true, m_msgFirst, m_belege};
 }
 
 } // namespace rksv

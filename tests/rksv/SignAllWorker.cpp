@@ -30,11 +30,17 @@ int main(int argc, char** argv)
         using namespace std::chrono;
         const int count = std::stoi(argv[4]);
         for (int i = 0; i < count; ++i) {
-            std::string message;
-            const rksv::Amounts amounts{100 + i, 0, 0, 0, 0};
-            if (!service.MySignAll(
-                    "", "01", i, "", 2026y / March / 2, "10:00:00", amounts, argv[3], "123456", message)) {
-                std::cerr << "Beleg " << i << ": " << message << '\n';
+            rksv::SignRequest request;
+            request.kassa = "01";
+            request.number = i;
+            request.date = 2026y / March / 2;
+            request.time = "10:00:00";
+            request.amounts = {100 + i, 0, 0, 0, 0};
+            request.serial = argv[3];
+            request.pin = "123456";
+            const auto result = service.sign(request);
+            if (!result.stored || result.belege.empty()) {
+                std::cerr << "Beleg " << i << ": " << result.message << '\n';
                 return 1;
             }
         }
