@@ -167,6 +167,24 @@ public:
     bool next() { return ++m_position < m_batch.size() || fetch(); }
     const Row& row() const { return m_batch[m_position]; }
     //! Leaves the rest of the current till's receipts out: the next row is the first of the next till.
+    /**
+     * Moves to the next row, as next(). Past `to` a till's receipts run on until the status receipt that closes the
+     * period: after it, the till's later receipts are skipped and the next till's follow. False past the last row.
+     */
+    bool nextInPeriod(std::chrono::year_month_day to)
+    {
+        const auto statusTill = base::isBlank(row().status) ? std::nullopt : std::optional<std::string>(row().kassa);
+        bool more = next();
+        if (more && statusTill && row().kassa == *statusTill) {
+            const auto date = SQL2D(row().datum);
+            if (date && *date > to) {
+                skipTill();
+                more = next();
+            }
+        }
+        return more;
+    }
+
     void skipTill()
     {
         m_batch.clear();
@@ -766,18 +784,8 @@ RKSVExport& RKSVExport::DoDepExpJson(const std::string& kassa, Date from, Date t
         receiptWritten = true;
         ++m_receipts;
 
-        // Past the end date a till's receipts run on until the status receipt that closes the period; the next
-        // till's receipts follow all the same.
-        const auto statusTill = base::isBlank(row.status) ? std::nullopt : std::optional<std::string>(row.kassa);
-        more = rows.next();
+        more = rows.nextInPeriod(to);
         letWindowWork();
-        if (more && statusTill && rows.row().kassa == *statusTill) {
-            const auto date = SQL2D(rows.row().datum);
-            if (date && *date > to) {
-                rows.skipTill();
-                more = rows.next();
-            }
-        }
     }
     cards.Close();
     letWindowWork(true);
@@ -841,17 +849,8 @@ RKSVExport& RKSVExport::DoDepExpRksv(const std::string& kassa, Date from, Date t
         }
         ++m_receipts;
 
-        // Past the end date a till's receipts run on until the status receipt that closes the period.
-        const auto statusTill = base::isBlank(row.status) ? std::nullopt : std::optional<std::string>(row.kassa);
-        more = rows.next();
+        more = rows.nextInPeriod(to);
         letWindowWork();
-        if (more && statusTill && rows.row().kassa == *statusTill) {
-            const auto date = SQL2D(rows.row().datum);
-            if (date && *date > to) {
-                rows.skipTill();
-                more = rows.next();
-            }
-        }
     }
     cards.Close();
     letWindowWork(true);
