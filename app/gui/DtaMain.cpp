@@ -3,12 +3,10 @@
 #include "app/gui/DlgAbout.h"
 #include "app/gui/MnuMain.h"
 #include "app/gui/OperationForms.h"
-#include "base/Clock.h"
 #include "base/Dialogs.h"
-#include "base/Files.h"
 #include "base/Program.h"
 #include "base/StringUtil.h"
-#include "fonws/WebRegKasseAT.h"
+#include "fonws/Submission.h"
 #include "widgets/DialogUnits.h"
 
 #include <QButtonGroup>
@@ -22,12 +20,6 @@
 #include <QTextEdit>
 
 #include <algorithm>
-#include <cstdio>
-#include <dirent.h>
-#include <fstream>
-#include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace app::gui {
 namespace {
@@ -54,37 +46,6 @@ QString german(const char* text)
 }
 
 } // namespace
-
-std::string answerFileName()
-{
-    const auto now = base::now();
-    char name[32];
-    std::snprintf(name,
-                  sizeof name,
-                  "~%04d%02u%02u%02d%02d%02d.XML",
-                  static_cast<int>(now.date.year()),
-                  static_cast<unsigned>(now.date.month()),
-                  static_cast<unsigned>(now.date.day()),
-                  static_cast<int>(now.time.hours().count()),
-                  static_cast<int>(now.time.minutes().count()),
-                  static_cast<int>(now.time.seconds().count()));
-    return base::currentDirectory() + "TMP/" + name;
-}
-
-void deleteAnswerFiles()
-{
-    const auto folder = base::currentDirectory() + "TMP/";
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
-    if (!dir) {
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string name = entry->d_name;
-        if (name.size() > 5 && name[0] == '~' && base::equalsNoCase(name.substr(name.size() - 4), ".XML")) {
-            ::unlink((folder + name).c_str());
-        }
-    }
-}
 
 DtaMain::DtaMain(QWidget* parent)
     : QMainWindow(parent)
@@ -269,10 +230,12 @@ void DtaMain::ListBoxSelect()
 
 void DtaMain::PshOk()
 {
-    const auto fileName = answerFileName();
     if (m_okMode == OkMode::SHOW) {
-        ::mkdir((base::currentDirectory() + "TMP").c_str(), 0755);
-        std::ofstream(fileName, std::ios::binary | std::ios::trunc) << m_lastAnswer;
+        const auto fileName = fonws::answerFileName();
+        if (!fonws::writeAnswerFile(fileName, m_lastAnswer)) {
+            base::dialogs().ErrorBox("Die Rückmeldung konnte nicht in " + fileName + " gespeichert werden.");
+            return;
+        }
         base::dialogs().ShellOpen(fileName);
         return;
     }
@@ -282,79 +245,53 @@ void DtaMain::PshOk()
     }
     base::CursorWait();
     m_pshOk->setEnabled(false);
-    send(operation);
+    const auto result = fonws::submit(
+        {m_tid, m_benid, m_pin, m_uidnr}, static_cast<fonws::Operation>(operation), notification(operation));
     base::CursorArrow();
     m_pshOk->setEnabled(true);
-}
-
-void DtaMain::send(int operation)
-{
-    fonws::WebRegKasseAT client(m_tid, m_benid, m_pin, m_uidnr);
-    auto answer = client.Login();
-    const bool loggedIn = answer.code == "0";
-    if (loggedIn) {
-        const auto* sub = form(operation);
-        const auto* unit = dynamic_cast<const UnitForm*>(sub);
-        const auto info = sub->accKundeninfo();
-        switch (operation) {
-        case 1: {
-            const auto* s = static_cast<const Sub1*>(sub);
-            answer = client.Registrierung_SE(
-                {{info, s->accArt_se(), s->accVda_id(), s->accZertifikatsseriennummer(), std::string()}});
-            break;
-        }
-        case 2:
-            answer = client.Ausfall_SE({{info,
-                                         unit->accZertifikatsseriennummer(),
-                                         unit->accBegruendung(),
-                                         unit->accBeginnDatum(),
-                                         unit->accBeginnZeit()}});
-            break;
-        case 3:
-            answer = client.Wiederinbetriebnahme_SE(
-                {{info, unit->accZertifikatsseriennummer(), unit->accEndeDatum(), unit->accEndeZeit()}});
-            break;
-        case 4:
-            answer = client.Ausserbetriebnahme_SE({{info, unit->accZertifikatsseriennummer(), unit->accBegruendung()}});
-            break;
-        case 5: {
-            const auto* s = static_cast<const Sub5*>(sub);
-            answer = client.Registrierung_Kasse(
-                {{info, s->accKassenidentnummer(), s->accAnmerkung(), s->accBenutzerschluessel()}});
-            break;
-        }
-        case 6:
-            answer = client.Ausfall_Kasse({{info,
-                                            unit->accKassenidentnummer(),
-                                            unit->accBegruendung(),
-                                            unit->accBeginnDatum(),
-                                            unit->accBeginnZeit()}});
-            break;
-        case 7:
-            answer = client.Wiederinbetriebnahme_Kasse(
-                {{info, unit->accKassenidentnummer(), unit->accEndeDatum(), unit->accEndeZeit()}});
-            break;
-        case 8:
-            answer = client.Ausserbetriebnahme_Kasse({{info, unit->accKassenidentnummer(), unit->accBegruendung()}});
-            break;
-        default:
-            answer = client.Belegpruefung({{info, static_cast<const Sub9*>(sub)->accBeleg()}});
-            break;
-        }
-        if (answer.code == "0") {
-            answer.message = "Aufruf OK";
-        }
-    }
     HideAll();
     m_okMode = OkMode::SHOW;
     m_pshOk->setText(german(SHOW_ANSWER));
     m_sleRet->show();
     m_sleRet->setPlainText(
-        QString::fromStdString(std::string(RESULT_HEAD) + "(" + answer.code + ") " + answer.message));
-    // After a refused login no request was made: the kept answer is empty, and there is no session to end.
-    m_lastAnswer = client.accXml();
-    if (loggedIn) {
-        client.Logout();
+        QString::fromStdString(std::string(RESULT_HEAD) + "(" + result.answer.code + ") " + result.answer.message));
+    m_lastAnswer = result.answerXml;
+}
+
+fonws::Record DtaMain::notification(int operation) const
+{
+    const auto* sub = form(operation);
+    const auto* unit = dynamic_cast<const UnitForm*>(sub);
+    const auto info = sub->accKundeninfo();
+    switch (operation) {
+    case 1: {
+        const auto* s = static_cast<const Sub1*>(sub);
+        return {info, s->accArt_se(), s->accVda_id(), s->accZertifikatsseriennummer(), std::string()};
+    }
+    case 2:
+    case 6:
+        return {info,
+                operation == 2 ? unit->accZertifikatsseriennummer() : unit->accKassenidentnummer(),
+                unit->accBegruendung(),
+                unit->accBeginnDatum(),
+                unit->accBeginnZeit()};
+    case 3:
+    case 7:
+        return {info,
+                operation == 3 ? unit->accZertifikatsseriennummer() : unit->accKassenidentnummer(),
+                unit->accEndeDatum(),
+                unit->accEndeZeit()};
+    case 4:
+    case 8:
+        return {info,
+                operation == 4 ? unit->accZertifikatsseriennummer() : unit->accKassenidentnummer(),
+                unit->accBegruendung()};
+    case 5: {
+        const auto* s = static_cast<const Sub5*>(sub);
+        return {info, s->accKassenidentnummer(), s->accAnmerkung(), s->accBenutzerschluessel()};
+    }
+    default:
+        return {info, static_cast<const Sub9*>(sub)->accBeleg()};
     }
 }
 
@@ -382,7 +319,7 @@ void DtaMain::Einstellungen()
 
 void DtaMain::closeEvent(QCloseEvent* event)
 {
-    deleteAnswerFiles();
+    fonws::deleteAnswerFiles();
     QMainWindow::closeEvent(event);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fonws/WebRegKasseAT.h"
+
 #include <QMainWindow>
 
 #include <array>
@@ -26,8 +28,8 @@ class UnitForm;
 
 /**
  * The main window: the company/till, one of the nine FinanzOnline operations with its form, and the button that
- * sends the form's data (login, the notification, logout) or opens the complete last answer. Closing it deletes
- * the answer files TMP/~*.XML and ends the program.
+ * sends the form's data (fonws::submit: login, the notification, logout) or opens the complete last answer. Closing it
+ * deletes the answer files TMP/~*.XML and ends the program.
  */
 class DtaMain : public QMainWindow
 {
@@ -76,7 +78,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void send(int operation);
+    //! The values of operation `n`'s form, in the order of its notification's elements.
+    fonws::Record notification(int operation) const;
 
     QComboBox* m_cmbFnr;
     QGroupBox* m_rbgJob;
@@ -93,10 +96,5 @@ private:
     std::string m_lastAnswer;
     std::function<void(DtaMain&)> m_einstellungen;
 };
-
-//! The answer file for a moment: TMP/~YYYYMMDDhhmmss.XML under the working directory.
-std::string answerFileName();
-//! Deletes TMP/~*.XML under the working directory; other files stay.
-void deleteAnswerFiles();
 
 } // namespace app::gui

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "fonws/WebRegKasseAT.h"
+
+#include <string>
+
+namespace fonws {
+
+//! The nine RKDB notifications, numbered in the order of the main window's list.
+enum class Operation
+{
+    Registrierung_SE = 1,
+    Ausfall_SE,
+    Wiederinbetriebnahme_SE,
+    Ausserbetriebnahme_SE,
+    Registrierung_Kasse,
+    Ausfall_Kasse,
+    Wiederinbetriebnahme_Kasse,
+    Ausserbetriebnahme_Kasse,
+    Belegpruefung,
+};
+
+//! The login values of a company/till: participant id, user id, PIN and the software maker's VAT number.
+struct Credentials
+{
+    std::string tid;
+    std::string benid;
+    std::string pin;
+    std::string herstellerId;
+};
+
+//! What a submission gives back.
+struct SubmissionResult
+{
+    //! The login's answer when it was refused, else the notification's; a code "0" comes with "Aufruf OK".
+    AnswerPair answer;
+    //! The complete RKDB answer; empty when the login was refused and nothing else was sent.
+    std::string answerXml;
+};
+
+/**
+ * One submission: Login, the one notification with its record (values in the order of the notification's elements),
+ * Logout. After a refused login nothing else is sent; once a session is open it is always logged out, whatever the
+ * notification's answer. Blocks for as long as the exchanges take (each bounded by the HTTP client's time-outs).
+ */
+[[nodiscard]] SubmissionResult submit(const Credentials& login, Operation operation, const Record& record);
+
+//! The answer file for the current moment: TMP/~YYYYMMDDhhmmss.XML under the working directory.
+[[nodiscard]] std::string answerFileName();
+//! Writes the answer to `fileName` (creating TMP/ when missing), replacing an older file; false when it fails.
+[[nodiscard]] bool writeAnswerFile(const std::string& fileName, const std::string& answerXml);
+//! Deletes TMP/~*.XML under the working directory; other files stay.
+void deleteAnswerFiles();
+
+} // namespace fonws

@@ -1,0 +1,154 @@
+// The submission step without a window: login, one notification, logout against the local FinanzOnline test
+// service, and the answer file.
+#include "fonws/Submission.h"
+
+#include "base/Clock.h"
+#include "base/Program.h"
+#include "tests/support/FonTestService.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace std::chrono;
+using fonws::Operation;
+using testsupport::FonTestService;
+
+namespace {
+
+const fonws::Credentials LOGIN{"123456789012", "WEBUSER01", "geheim123", "ATU12345678"};
+const fonws::Credentials REFUSED{"987654321098", "GESPERRT1", "12345", "ATU12345678"};
+const std::string KEY = "uW4h0LsV7V1mZ9q3bY2cT6xN8pR5kD1fG0jH3sA7eQ8=";
+const year_month_day DAY = year{2017} / January / 23;
+
+struct Case
+{
+    Operation operation;
+    fonws::Record record;
+    std::string element; // the notification's element in the RKDB request
+};
+
+void PrintTo(const Case& c, std::ostream* out)
+{
+    *out << c.element;
+}
+
+class SubmissionTest : public ::testing::TestWithParam<Case>
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        service = new FonTestService(
+            {{LOGIN.tid, LOGIN.benid, LOGIN.pin, ""}, {REFUSED.tid, REFUSED.benid, REFUSED.pin, "-6"}});
+    }
+    static void TearDownTestSuite()
+    {
+        delete service;
+        service = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(service->running());
+        service->setMode("normal");
+        auto& p = base::program();
+        p = base::Program{};
+        p.DefaultDir = dir.path();
+        p.TestFlag = "J";
+        p.connections.fonHost = service->host();
+        p.connections.fonCaFile = service->caFile();
+        p.connections.fonConnectTo = service->connectTo();
+        base::setClock([] { return base::LocalDateTime{DAY, hh_mm_ss<seconds>(10h + 48min + 15s)}; });
+        before = service->requests().size();
+    }
+    void TearDown() override
+    {
+        base::setClock({});
+        base::program() = base::Program{};
+    }
+    std::vector<testsupport::ReceivedRequest> received() const
+    {
+        auto all = service->requests();
+        return {all.begin() + static_cast<std::ptrdiff_t>(before), all.end()};
+    }
+
+    static FonTestService* service;
+    testsupport::TempDir dir;
+    testsupport::ScopedCwd cwd{dir.path()};
+    std::size_t before = 0;
+};
+
+FonTestService* SubmissionTest::service = nullptr;
+
+TEST_P(SubmissionTest, LogsInNotifiesOnceAndLogsOut)
+{
+    const auto result = fonws::submit(LOGIN, GetParam().operation, GetParam().record);
+    EXPECT_EQ(result.answer, (fonws::AnswerPair{"0", "Aufruf OK"}));
+    EXPECT_NE(result.answerXml.find("rkdbResponse"), std::string::npos);
+    const auto got = received();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].header("SOAPAction"), "\"login\"");
+    EXPECT_EQ(got[1].path, "/fonws/ws/rkdb");
+    EXPECT_NE(got[1].body.find("<rkdb:" + GetParam().element + ">"), std::string::npos) << got[1].body;
+    EXPECT_NE(got[1].body.find("<rkdb:kundeninfo>Bäckerei Müller</rkdb:kundeninfo>"), std::string::npos);
+    EXPECT_EQ(got[2].header("SOAPAction"), "\"logout\"");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllNine,
+    SubmissionTest,
+    ::testing::Values(
+        Case{
+            Operation::Registrierung_SE, {"Bäckerei Müller", "SIGNATURKARTE", "AT1", "3d1f2a", ""}, "registrierung_se"},
+        Case{Operation::Ausfall_SE, {"Bäckerei Müller", "3d1f2a", "1", DAY, "10:48:15"}, "ausfall_se"},
+        Case{Operation::Wiederinbetriebnahme_SE,
+             {"Bäckerei Müller", "3d1f2a", DAY, "10:48:15"},
+             "wiederinbetriebnahme_se"},
+        Case{Operation::Ausserbetriebnahme_SE, {"Bäckerei Müller", "3d1f2a", "7"}, "ausserbetriebnahme"},
+        Case{Operation::Registrierung_Kasse, {"Bäckerei Müller", "KASSE-01", "", KEY}, "registrierung_kasse"},
+        Case{Operation::Ausfall_Kasse, {"Bäckerei Müller", "KASSE-01", "1", DAY, "10:48:15"}, "ausfall_kasse"},
+        Case{Operation::Wiederinbetriebnahme_Kasse,
+             {"Bäckerei Müller", "KASSE-01", DAY, "10:48:15"},
+             "wiederinbetriebnahme_kasse"},
+        Case{Operation::Ausserbetriebnahme_Kasse, {"Bäckerei Müller", "KASSE-01", "7"}, "ausserbetriebnahme"},
+        Case{Operation::Belegpruefung,
+             {"Bäckerei Müller",
+              "_R1-AT1_KASSE-01_1_2017-01-23T10:48:15_0,00_0,00_0,00_0,00_0,00_AAAAAAAA=_3d1f2a_AAAAAAAAAAA=_"
+                  + std::string(88, 'A')},
+             "belegpruefung"}),
+    [](const auto& info) { return std::to_string(info.index + 1) + "_" + info.param.element; });
+
+TEST_F(SubmissionTest, ARefusedLoginSendsNothingElse)
+{
+    const auto result = fonws::submit(REFUSED, Operation::Registrierung_Kasse, {"", "KASSE-01", "", KEY});
+    EXPECT_EQ(result.answer.code, "-6");
+    EXPECT_EQ(result.answerXml, "");
+    EXPECT_EQ(received().size(), 1u);
+}
+
+TEST_F(SubmissionTest, ANotificationWithoutReturnCodeStillEndsTheSession)
+{
+    // The schema wants a certificate of at least one character; the service refuses the request with a fault.
+    const auto result = fonws::submit(LOGIN, Operation::Registrierung_SE, {"", "SIGNATURKARTE", "AT1", "", ""});
+    EXPECT_EQ(result.answer.code, "-1");
+    const auto got = received();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[2].header("SOAPAction"), "\"logout\"");
+}
+
+TEST_F(SubmissionTest, TheAnswerFileIsWrittenUnderTmpAndAFailureIsReported)
+{
+    const auto name = fonws::answerFileName();
+    EXPECT_EQ(name, dir.file("TMP/~20170123104815.XML"));
+    ASSERT_TRUE(fonws::writeAnswerFile(name, "<alt/>"));
+    ASSERT_TRUE(fonws::writeAnswerFile(name, "<a/>"));
+    EXPECT_EQ(testsupport::readBytes(name), "<a/>");
+    fonws::deleteAnswerFiles();
+    EXPECT_FALSE(testsupport::exists(name));
+
+    ::rmdir(dir.file("TMP").c_str());
+    testsupport::writeBytes(dir.file("TMP"), "a file where the folder belongs");
+    EXPECT_FALSE(fonws::writeAnswerFile(name, "<a/>"));
+}
+
+} // namespace
