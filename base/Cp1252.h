@@ -15,7 +15,7 @@ std::string utf8ToCp1252(std::string_view text);
 
 //! The first character of a UTF-8 text that Windows-1252 cannot hold, as UTF-8 ("" for a byte that is not valid
 //! UTF-8); nothing when the whole text fits.
-std::optional<std::string> firstOutsideCp1252(std::string_view text);
+[[nodiscard]] std::optional<std::string> firstOutsideCp1252(std::string_view text);
 
 //! Lower case of Windows-1252 bytes (ASCII and the accented letters), for matching names without regard to case.
 std::string cp1252Lower(std::string_view bytes);

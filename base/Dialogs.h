@@ -64,11 +64,11 @@ public:
      * shown and its pattern, "*.JSON") and the folder it opens in. Returns the chosen path as the user typed or
      * picked it, "" when the dialog was cancelled. Overwriting is not confirmed here: the caller asks.
      */
-    virtual std::string SaveAs(const std::string& caption,
-                               const std::string& proposedName,
-                               const std::string& filterDescription,
-                               const std::string& filterPattern,
-                               const std::string& initialDirectory) = 0;
+    [[nodiscard]] virtual std::string SaveAs(const std::string& caption,
+                                             const std::string& proposedName,
+                                             const std::string& filterDescription,
+                                             const std::string& filterPattern,
+                                             const std::string& initialDirectory) = 0;
 };
 
 //! The installed implementation; before one is installed, a fallback that writes the texts to standard error and

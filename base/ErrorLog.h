@@ -28,7 +28,7 @@ std::string captureStack(int skip = 0);
 inline constexpr const char* ERROR_LOG = "ERROR.LOG";
 
 //! Appends one record (time, message, call stack) to `logPath`. Returns false when the file cannot be written.
-bool appendErrorLog(const std::string& logPath, const std::string& message, const std::string& stack);
+[[nodiscard]] bool appendErrorLog(const std::string& logPath, const std::string& message, const std::string& stack);
 
 /**
  * The default error handling: appends the failure with its call stack to ERROR.LOG in the working directory and

@@ -39,9 +39,9 @@ public:
     //! Parses the file's bytes: Windows-1252, or UTF-8 when they begin with a UTF-8 byte order mark.
     explicit IniContent(std::string_view bytes);
 
-    std::string GetString(const std::string& section, const std::string& entry) const;
-    std::vector<std::string> GetSection(const std::string& section) const;
-    std::vector<std::string> SectionNames() const;
+    [[nodiscard]] std::string GetString(const std::string& section, const std::string& entry) const;
+    [[nodiscard]] std::vector<std::string> GetSection(const std::string& section) const;
+    [[nodiscard]] std::vector<std::string> SectionNames() const;
 
 private:
     struct Section
@@ -102,26 +102,26 @@ public:
     IniFile& SetOwnerOnly(bool ownerOnly = true);
 
     //! The entry's value, at most MAX_VALUE characters; "" when the file, the section or the entry is missing.
-    std::string GetString(const std::string& section, const std::string& entry) const;
+    [[nodiscard]] std::string GetString(const std::string& section, const std::string& entry) const;
     //! Writes the entry: an existing one in place, a new one after the last entry of its section, a new section at
     //! the end of the file. Line breaks in the value become blanks (they would start new entries).
     IniFile& WriteString(const std::string& section, const std::string& entry, const std::string& value);
     //! Writes all entries as WriteString does, as one change: the file is replaced once, with all of them or none.
     [[nodiscard]] IniWriteResult WriteEntries(const std::vector<IniEntry>& entries);
     //! Names of the section's entries in file order; empty when the section is missing or empty.
-    std::vector<std::string> GetSection(const std::string& section) const;
+    [[nodiscard]] std::vector<std::string> GetSection(const std::string& section) const;
     IniFile& DeleteEntry(const std::string& section, const std::string& entry);
     //! Removes the section's heading and every line up to the next section.
     IniFile& DeleteSection(const std::string& section);
     //! True when the value begins with ".T.".
-    bool GetLogic(const std::string& section, const std::string& entry) const;
+    [[nodiscard]] bool GetLogic(const std::string& section, const std::string& entry) const;
 
     //! Names of all sections in file order (first spelling of each).
-    std::vector<std::string> SectionNames() const;
+    [[nodiscard]] std::vector<std::string> SectionNames() const;
     //! The whole file, read once for many lookups; empty when the file is missing or cannot be read.
-    IniContent Read() const;
+    [[nodiscard]] IniContent Read() const;
     //! True when the file exists (its name matched without regard to case).
-    bool Exists() const;
+    [[nodiscard]] bool Exists() const;
 
     const std::string& FullPath() const { return m_fullPath; }
     //! Always "": there are no drive letters here.

@@ -36,7 +36,7 @@ inline constexpr const char* INSTALLATION_FILE = "INSTALLATION.INI";
  * Without the file: one company "Firma", number "01", test transmission, no host product. A file that exists but is
  * unusable gives the error text, which names the file.
  */
-InstallationResult loadInstallation(const std::string& folder);
+[[nodiscard]] InstallationResult loadInstallation(const std::string& folder);
 
 //! The installation without a file.
 Installation defaultInstallation();

@@ -94,8 +94,8 @@ void CursorArrow();
 bool IsOwnTitle(const std::string& title);
 //! Single-instance check: true, after the message "Das Programm läuft bereits", when one of the top-level windows
 //! of the display has the program's title. The overload without titles reads them from the X display.
-bool ChkWinList(const std::vector<std::string>& titles);
-bool ChkWinList();
+[[nodiscard]] bool ChkWinList(const std::vector<std::string>& titles);
+[[nodiscard]] bool ChkWinList();
 
 //! The "Vexa-Quorvex" every window title of the program begins with.
 inline constexpr const char* TITLE_PREFIX = "Vexa-Quorvex";

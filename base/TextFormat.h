@@ -15,12 +15,12 @@ std::string formatIsoDate(std::chrono::year_month_day date);
 
 //! Reads a date written day.month.year. A two-digit year lies in the hundred years from 1930 (30 to 99 are 1930
 //! to 1999, 00 to 29 are 2000 to 2029). Nothing when the text is no valid date.
-std::optional<std::chrono::year_month_day> parseDate(std::string_view text);
+[[nodiscard]] std::optional<std::chrono::year_month_day> parseDate(std::string_view text);
 
 //! An amount with `decimals` places, "," before the decimals and "." between thousands (-1.234,50).
 std::string formatAmount(double value, int decimals = 2);
 
 //! Reads an amount written with "," as decimal and "." as thousands separator; nothing when it is no number.
-std::optional<double> parseAmount(std::string_view text);
+[[nodiscard]] std::optional<double> parseAmount(std::string_view text);
 
 } // namespace base

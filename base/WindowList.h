@@ -11,6 +11,6 @@ namespace base {
 std::vector<std::string> topLevelWindowTitles();
 
 //! True when an X display can be reached; otherwise `why` says in one German line what is missing.
-bool xDisplayReachable(std::string& why);
+[[nodiscard]] bool xDisplayReachable(std::string& why);
 
 } // namespace base
