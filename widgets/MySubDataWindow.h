@@ -42,7 +42,7 @@ public:
     //! failing one) and remembers them, all in one write; true when the data may be sent. A value the INI file
     //! cannot hold is refused like a failed check; any other failure to remember is reported and the data may
     //! still be sent.
-    virtual bool PshOk();
+    [[nodiscard]] virtual bool PshOk();
     //! Date and time fields to now (forms 2, 3, 6 and 7).
     virtual void SetDatumZeit() {}
 
@@ -78,7 +78,7 @@ protected:
     void describe(QWidget* control, const QString& description);
 
     //! Shows the message as an error box, puts the focus on the field and gives false.
-    static bool fail(QWidget* field, const char* message);
+    [[nodiscard]] static bool fail(QWidget* field, const char* message);
     //! No characters, or only blanks.
     static bool isEmpty(const QString& text);
     //! The value of a list (the item's data), "" without a selection.

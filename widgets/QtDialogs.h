@@ -21,11 +21,11 @@ public:
     std::string ClipboardText() override;
     //! Qt's own (non-native) file dialog in save mode, so it looks and behaves the same on every desktop. The filter
     //! shows as "<description> (<pattern>)"; a pattern with letters also matches their lower-case spelling.
-    std::string SaveAs(const std::string& caption,
-                       const std::string& proposedName,
-                       const std::string& filterDescription,
-                       const std::string& filterPattern,
-                       const std::string& initialDirectory) override;
+    [[nodiscard]] std::string SaveAs(const std::string& caption,
+                                     const std::string& proposedName,
+                                     const std::string& filterDescription,
+                                     const std::string& filterPattern,
+                                     const std::string& initialDirectory) override;
 
 private:
     bool m_waitCursor = false;
