@@ -156,7 +156,8 @@ std::string CHttp::GetDocumentByGetOrPost(const std::string& server,
     m->host = server;
     m->connected = true;
     if (timeoutSeconds != 0) {
-        InternetSetTimeout(timeoutSeconds);
+        // A time-out below 0 is refused: the exchange keeps the time-outs it had.
+        static_cast<void>(InternetSetTimeout(timeoutSeconds));
     }
 
     CURL* easy = m->easy.get();

@@ -34,17 +34,17 @@ public:
      * exchange two lines go to the debug output: the error code and the error message. An empty header block gets
      * the default for the method ("POST": form content type and Accept; any other: Accept).
      */
-    std::string GetDocumentByGetOrPost(const std::string& server,
-                                       const std::string& path = "",
-                                       const std::string& data = "",
-                                       const std::string& headers = "",
-                                       const std::string& method = "GET",
-                                       std::optional<int> port = std::nullopt,
-                                       unsigned long flags = 0,
-                                       int timeoutSeconds = 0);
+    [[nodiscard]] std::string GetDocumentByGetOrPost(const std::string& server,
+                                                     const std::string& path = "",
+                                                     const std::string& data = "",
+                                                     const std::string& headers = "",
+                                                     const std::string& method = "GET",
+                                                     std::optional<int> port = std::nullopt,
+                                                     unsigned long flags = 0,
+                                                     int timeoutSeconds = 0);
 
     //! Sets the connect time-out and the whole-exchange time-out to `seconds`; true when all were set.
-    bool InternetSetTimeout(int seconds);
+    [[nodiscard]] bool InternetSetTimeout(int seconds);
 
     //! Closes the connection to the host; the next exchange connects anew.
     void CloseRemote();

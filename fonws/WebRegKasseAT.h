@@ -53,24 +53,24 @@ public:
     WebRegKasseAT&
     Init(const std::string& tid, const std::string& benid, const std::string& pin, const std::string& herstellerId);
 
-    AnswerPair Login();
-    AnswerPair Logout();
+    [[nodiscard]] AnswerPair Login();
+    [[nodiscard]] AnswerPair Logout();
 
-    AnswerPair Registrierung_SE(const std::vector<Record>& records);
-    AnswerPair Registrierung_Kasse(const std::vector<Record>& records);
-    AnswerPair Ausserbetriebnahme_SE(const std::vector<Record>& records);
-    AnswerPair Ausserbetriebnahme_Kasse(const std::vector<Record>& records);
-    AnswerPair Wiederinbetriebnahme_SE(const std::vector<Record>& records);
-    AnswerPair Wiederinbetriebnahme_Kasse(const std::vector<Record>& records);
-    AnswerPair Ausfall_SE(const std::vector<Record>& records);
-    AnswerPair Ausfall_Kasse(const std::vector<Record>& records);
-    AnswerPair Belegpruefung(const std::vector<Record>& records);
+    [[nodiscard]] AnswerPair Registrierung_SE(const std::vector<Record>& records);
+    [[nodiscard]] AnswerPair Registrierung_Kasse(const std::vector<Record>& records);
+    [[nodiscard]] AnswerPair Ausserbetriebnahme_SE(const std::vector<Record>& records);
+    [[nodiscard]] AnswerPair Ausserbetriebnahme_Kasse(const std::vector<Record>& records);
+    [[nodiscard]] AnswerPair Wiederinbetriebnahme_SE(const std::vector<Record>& records);
+    [[nodiscard]] AnswerPair Wiederinbetriebnahme_Kasse(const std::vector<Record>& records);
+    [[nodiscard]] AnswerPair Ausfall_SE(const std::vector<Record>& records);
+    [[nodiscard]] AnswerPair Ausfall_Kasse(const std::vector<Record>& records);
+    [[nodiscard]] AnswerPair Belegpruefung(const std::vector<Record>& records);
 
     //! The RKDB envelope up to and including ts_erstellung, and its end.
     std::string DoPostDataStart() const;
     std::string DoPostDataEnd() const;
     //! Sends a complete RKDB request body; the answer text, "" when the exchange failed.
-    std::string DoRkdb(const std::string& body);
+    [[nodiscard]] std::string DoRkdb(const std::string& body);
 
     //! "2016-04-01T08:05:00": the date (default today) and the time text as given (default now, "hh:mm:ss").
     static std::string WebServiceDate(std::optional<std::chrono::year_month_day> date = std::nullopt,
@@ -78,11 +78,11 @@ public:
 
     //! The return code and message of a flattened answer: the last `rc` and `msg` with text in FinanzOnline's
     //! session or RKDB namespace, whatever their prefix; ("-1", "") when there is none.
-    static AnswerPair ReturnCode(const FlatList& list);
+    [[nodiscard]] static AnswerPair ReturnCode(const FlatList& list);
 
     //! The session id of a flattened login answer: the text of entry 5 when entry 4 is the login answer and entry 5
     //! its id, both in the namespaces ReturnCode reads; nothing otherwise (the id is taken from nowhere else).
-    static std::optional<std::string> SessionIdOf(const FlatList& list);
+    [[nodiscard]] static std::optional<std::string> SessionIdOf(const FlatList& list);
 
     //! Text of the last RKDB answer.
     const std::string& accXml() const { return m_answerXml; }
@@ -93,8 +93,8 @@ public:
 private:
     std::string headerBlock(const std::string& action, const std::string& body) const;
     std::string sessionEnvelopeStart() const;
-    std::string postSession(const std::string& body, const std::string& action);
-    AnswerPair rkdb(const std::string& body, const char* debugFile);
+    [[nodiscard]] std::string postSession(const std::string& body, const std::string& action);
+    [[nodiscard]] AnswerPair rkdb(const std::string& body, const char* debugFile);
 
     std::string m_tid;
     std::string m_benid;

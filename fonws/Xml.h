@@ -42,7 +42,7 @@ using FlatList = std::vector<Entry>;
 
 //! Flattens an answer. White-space-only text is not part of the tree; an empty or malformed text gives an empty
 //! list. In debug mode the list is dumped to the debug output.
-FlatList Xml2Array(const std::string& answer);
+[[nodiscard]] FlatList Xml2Array(const std::string& answer);
 
 //! Appends `node` and everything below it to `list`: an element as a new entry, text to the latest entry.
 FlatList& XmlDomParse(const pugi::xml_node& node, FlatList& list);

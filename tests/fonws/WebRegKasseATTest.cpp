@@ -114,7 +114,7 @@ protected:
         EXPECT_EQ(client.Login().code, "0");
         const auto answer = operation(client);
         lastAnswerXml = client.accXml();
-        client.Logout();
+        EXPECT_EQ(client.Logout().code, "0");
         const auto got = received();
         EXPECT_EQ(got.size(), 3u);
         if (got.size() == 3) {
@@ -199,7 +199,7 @@ TEST_F(WebRegKasseATTest, OlderAnswersWithPrefixNs5AreReadToo)
     EXPECT_FALSE(client.SessionId().empty());
     EXPECT_EQ(client.Registrierung_Kasse({{"", "KASSE-01", "", KEY}}).code, "0");
     EXPECT_NE(client.accXml().find("ns5:rkdbResponse"), std::string::npos);
-    client.Logout();
+    EXPECT_EQ(client.Logout().code, "0");
 }
 
 TEST_F(WebRegKasseATTest, RegistrationOfASignatureUnit)
@@ -435,9 +435,9 @@ TEST_F(WebRegKasseATTest, ProductionRegistrationsAreRememberedAndRefusedTwice)
     const auto registerTill = [&] {
         WebRegKasseAT client(TID, BENID, PIN, UID);
         EXPECT_EQ(client.Uebermittlungsart(), "P");
-        client.Login();
+        EXPECT_EQ(client.Login().code, "0");
         const auto answer = client.Registrierung_Kasse({{"", till, "", KEY}});
-        client.Logout();
+        EXPECT_EQ(client.Logout().code, "0");
         return answer;
     };
     EXPECT_EQ(registerTill().code, "0");
@@ -459,8 +459,8 @@ TEST_F(WebRegKasseATTest, RefusedLoginsPassTheServicesCodeAndTakeNoSession)
 TEST_F(WebRegKasseATTest, AnEndedSessionIsRefused)
 {
     WebRegKasseAT client(TID, BENID, PIN, UID);
-    client.Login();
-    client.Logout();
+    EXPECT_EQ(client.Login().code, "0");
+    EXPECT_EQ(client.Logout().code, "0");
     const auto answer = client.Registrierung_Kasse({{"", "KASSE-01", "", KEY}});
     EXPECT_EQ(answer, (AnswerPair{"-1", "Die Session ID ist ungültig oder abgelaufen."}));
 }
@@ -508,9 +508,9 @@ TEST_F(WebRegKasseATTest, OneSubmissionIsOneConnectionAndTheNextGetsItsOwn)
 {
     for (int i = 0; i < 2; ++i) {
         WebRegKasseAT client(TID, BENID, PIN, UID);
-        client.Login();
-        client.Registrierung_Kasse({{"", "KASSE-01", "", KEY}});
-        client.Logout();
+        EXPECT_EQ(client.Login().code, "0");
+        EXPECT_EQ(client.Registrierung_Kasse({{"", "KASSE-01", "", KEY}}).code, "0");
+        EXPECT_EQ(client.Logout().code, "0");
     }
     const auto got = received();
     ASSERT_EQ(got.size(), 6u);

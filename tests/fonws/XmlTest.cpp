@@ -208,10 +208,10 @@ TEST(Xml2Array, DebugModeDumpsTheList)
     base::program().DefaultDir = dir.path();
     std::vector<std::string> lines;
     fonws::setDebugSink([&](const std::string& line) { lines.push_back(line); });
-    Xml2Array("<a>1</a>");
+    EXPECT_EQ(Xml2Array("<a>1</a>").size(), 1u);
     EXPECT_TRUE(lines.empty());
     testsupport::writeBytes(dir.file("DODEBUG"), "");
-    Xml2Array("<a>1</a>");
+    EXPECT_EQ(Xml2Array("<a>1</a>").size(), 1u);
     fonws::setDebugSink({});
     base::program() = base::Program{};
     EXPECT_EQ(lines, std::vector<std::string>{"[1,1]: a=1"});
