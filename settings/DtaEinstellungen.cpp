@@ -300,8 +300,9 @@ bool DtaEinstellungen::PshOk()
 void DtaEinstellungen::PshCancel()
 {
     if (m_changed && askSave()) {
-        // Closes the window when saved; a failed check keeps it open.
-        PshOk();
+        // PshOk acts on both outcomes: saved, it closes the window; not saved, it has shown why and the window stays
+        // open with the values. Nothing is left for the cancel to do.
+        static_cast<void>(PshOk());
         return;
     }
     QDialog::reject();

@@ -62,7 +62,7 @@ public:
     //! file cannot hold, a full disk, a folder that may not be written …) is shown in German and ends with false;
     //! the window stays open with the values. Otherwise clears the changed flag, calls getLoginValues and closes the
     //! window with Accepted. Returns true when saved.
-    bool PshOk();
+    [[nodiscard]] bool PshOk();
     //! Closes the window with Rejected; after an edit it first asks whether to save, and "Ja" runs PshOk (the
     //! window stays open when a check fails).
     void PshCancel();
@@ -83,7 +83,7 @@ private:
     //! 1-based number of the selected company/till, 0 when the list is empty.
     int selectedItem() const;
     //! Asks the unsaved-data question; true for "Ja".
-    bool askSave() const;
+    [[nodiscard]] bool askSave() const;
 
     std::string m_companyNumber;
     std::function<void()> m_getLoginValues;
