@@ -30,17 +30,17 @@ public:
     bool Seek(const std::vector<std::string>& columns, const std::vector<SeekValue>& values, bool soft = false);
     bool Seek(const std::string& column, const SeekValue& value, bool soft = false);
 
-    bool RLock();
+    [[nodiscard]] bool RLock();
     bool Unlock();
-    std::string Is_Used_Lock();
-    bool Is_Free_Lock();
+    [[nodiscard]] std::string Is_Used_Lock();
+    [[nodiscard]] bool Is_Free_Lock();
     //! Waits until the row's lock is obtained, letting the user interface work; unless quiet, says so every third
     //! failed attempt. No time limit.
     MySqlTable& Wait4Lock(bool quiet = false);
     //! Writes the pending changes, then releases the row's lock.
     bool Commit();
     //! Whether the current row differs from the database (deleted or changed by someone else); false on SQLite.
-    bool Changed();
+    [[nodiscard]] bool Changed();
     //! Runs the query again and returns to the same row number.
     void Reload();
     //! The lock name of the current row as an SQL value (Literal) for this table's connection.
