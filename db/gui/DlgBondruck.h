@@ -55,8 +55,8 @@ private:
     void ListBonsDRAVELIN(std::chrono::year_month_day day);
     //! One row for the current receipt; `customerOf` gives the listing's customer text. False when the listing is to
     //! end: a new one was asked for while the window worked, or the dialog closed.
-    bool addRow(const MySqlTable& bons, const std::function<std::string()>& customerOf);
-    std::optional<std::chrono::year_month_day> shownDate() const;
+    [[nodiscard]] bool addRow(const MySqlTable& bons, const std::function<std::string()>& customerOf);
+    [[nodiscard]] std::optional<std::chrono::year_month_day> shownDate() const;
     void showDay(std::chrono::year_month_day day);
 
     JwsConverter m_converter;
@@ -74,6 +74,6 @@ private:
  * "Beleg auswählen": opens the program-wide connection anew (the error box "Zugriff auf Belege nicht möglich"
  * when it fails), shows the picker for the till over `owner`, and gives the receipt text taken over ("" none).
  */
-std::string PshBondruck(QWidget* owner, const std::string& till, JwsConverter converter);
+[[nodiscard]] std::string PshBondruck(QWidget* owner, const std::string& till, JwsConverter converter);
 
 } // namespace db::gui
