@@ -107,16 +107,19 @@ int main(int argc, char** argv)
         rksv::RKSV service(nullptr);
         rksv::SoftwareUnit unit(dir.file("Karten"));
         rksv::Component::Signed answer;
-        unit.SignReceipt({"01",
-                          "Leser 1",
-                          PIN,
-                          "1",
-                          "30.12.2025 10:00:00",
-                          {"1,00", "0,00", "0,00", "0,00", "0,00"},
-                          "0",
-                          "01",
-                          service.accAes256()},
-                         answer);
+        if (!unit.SignReceipt({"01",
+                               "Leser 1",
+                               PIN,
+                               "1",
+                               "30.12.2025 10:00:00",
+                               {"1,00", "0,00", "0,00", "0,00", "0,00"},
+                               "0",
+                               "01",
+                               service.accAes256()},
+                              answer)) {
+            std::cerr << "Beleg des Vorjahres nicht signiert: " << answer.error << '\n';
+            return 1;
+        }
         oldJws = answer.jws;
     }
 

@@ -18,40 +18,43 @@ public:
     virtual ~Component() = default;
 
     //! Compact JWS → machine-readable code ("_R1-AT…").
-    virtual bool ConvertJWSCompactToText(const std::string& jws, std::string& text, std::string& error) = 0;
-    virtual bool VerifyPin(const std::string& reader, const std::string& pin) = 0;
+    [[nodiscard]] virtual bool
+    ConvertJWSCompactToText(const std::string& jws, std::string& text, std::string& error) = 0;
+    [[nodiscard]] virtual bool VerifyPin(const std::string& reader, const std::string& pin) = 0;
     //! Why the last VerifyPin failed when the PIN was not simply wrong (a locked card, a damaged or unencrypted key);
     //! "" after a wrong PIN or a success.
     virtual std::string PinProblem() const = 0;
-    virtual long GetReadersCount() = 0;
+    [[nodiscard]] virtual long GetReadersCount() = 0;
     //! Name of the reader at a position counted from 0; "" when there is none.
-    virtual std::string GetReaderAt(long position) = 0;
-    virtual std::vector<std::string> GetCardReaders() = 0;
+    [[nodiscard]] virtual std::string GetReaderAt(long position) = 0;
+    [[nodiscard]] virtual std::vector<std::string> GetCardReaders() = 0;
     //! Number (certificate serial, hex) of the card in the reader; "" when there is none.
-    virtual std::string GetCardInReader(const std::string& reader) = 0;
-    virtual bool IsCardReaderPresent(const std::string& reader) = 0;
-    virtual bool IsCardNumberPresent(const std::string& card) = 0;
+    [[nodiscard]] virtual std::string GetCardInReader(const std::string& reader) = 0;
+    [[nodiscard]] virtual bool IsCardReaderPresent(const std::string& reader) = 0;
+    [[nodiscard]] virtual bool IsCardNumberPresent(const std::string& card) = 0;
     //! The card's signing certificate (Base64 DER) and its issuing chain (Base64 DER certificates, ";"-separated).
-    virtual bool GetCardCertificate(const std::string& reader, std::string& certificate, std::string& chain) = 0;
-    virtual bool VerifyJWS(const std::string& jws, const std::string& certificate) = 0;
+    [[nodiscard]] virtual bool
+    GetCardCertificate(const std::string& reader, std::string& certificate, std::string& chain) = 0;
+    [[nodiscard]] virtual bool VerifyJWS(const std::string& jws, const std::string& certificate) = 0;
     //! The DEP export (JSON) of the receipts signed with the certificate.
-    virtual bool ExportJWS(const std::string& certificate,
-                           const std::string& chain,
-                           const std::vector<std::string>& jws,
-                           std::string& json) = 0;
+    [[nodiscard]] virtual bool ExportJWS(const std::string& certificate,
+                                         const std::string& chain,
+                                         const std::vector<std::string>& jws,
+                                         std::string& json) = 0;
     //! The same for receipts in one text, separated by any character a compact JWS cannot hold (line break,
     //! blank, ";", "," …).
-    virtual bool ExportJWSDelimitedString(const std::string& certificate,
-                                          const std::string& chain,
-                                          const std::string& jws,
-                                          std::string& json) = 0;
+    [[nodiscard]] virtual bool ExportJWSDelimitedString(const std::string& certificate,
+                                                        const std::string& chain,
+                                                        const std::string& jws,
+                                                        std::string& json) = 0;
     //! The QR code of the receipt's machine-readable code as an image (encoded as Base64 of a BMP), and a second
     //! image (the same code as PNG).
-    virtual bool RKSVJwsToImage(const std::string& jws, std::string& image, std::string& secondImage) = 0;
+    [[nodiscard]] virtual bool RKSVJwsToImage(const std::string& jws, std::string& image, std::string& secondImage) = 0;
     //! Saves an image of RKSVJwsToImage; type "mime/bmp" or "mime/png".
-    virtual bool SaveImageToFile(const std::string& image, const std::string& file, const std::string& type) = 0;
+    [[nodiscard]] virtual bool
+    SaveImageToFile(const std::string& image, const std::string& file, const std::string& type) = 0;
     //! A 44-character Base64 AES-256 key that depends on the basis alone.
-    virtual bool GenerateAes256Key(const std::string& basis, std::string& key, std::string& error) = 0;
+    [[nodiscard]] virtual bool GenerateAes256Key(const std::string& basis, std::string& key, std::string& error) = 0;
 
     //! The fields of a receipt to sign; amounts as texts in receipt form ("12,50"), in the order Normal,
     //! Ermäßigt-1, Ermäßigt-2, Null, Besonders.
@@ -74,9 +77,9 @@ public:
         std::string secondImage;
         std::string error;
     };
-    virtual bool SignReceipt(const Receipt& receipt, Signed& out) = 0;
-    virtual bool SignTrainReceipt(const Receipt& receipt, Signed& out) = 0;
-    virtual bool SignStornoReceipt(const Receipt& receipt, Signed& out) = 0;
+    [[nodiscard]] virtual bool SignReceipt(const Receipt& receipt, Signed& out) = 0;
+    [[nodiscard]] virtual bool SignTrainReceipt(const Receipt& receipt, Signed& out) = 0;
+    [[nodiscard]] virtual bool SignStornoReceipt(const Receipt& receipt, Signed& out) = 0;
 };
 
 /**
@@ -85,7 +88,7 @@ public:
  * "Karten" of the working directory ("Software:<folder>" names another folder). Nothing when the name is unknown
  * or the component cannot be opened.
  */
-std::unique_ptr<Component> createComponent(const std::string& signatur);
+[[nodiscard]] std::unique_ptr<Component> createComponent(const std::string& signatur);
 
 //! The signing component as the signing service holds it: created by the installation's name for it, with the
 //! open flag that tells whether it could be created.
@@ -96,7 +99,7 @@ public:
         : m_component(createComponent(signatur))
     {}
 
-    bool fInit() const { return m_component != nullptr; }
+    [[nodiscard]] bool fInit() const { return m_component != nullptr; }
     Component* operator->() const { return m_component.get(); }
     Component* get() const { return m_component.get(); }
 

@@ -20,12 +20,12 @@ std::string toText(std::span<const std::uint8_t> bytes);
 std::string base64Encode(std::span<const std::uint8_t> bytes);
 //! Decodes standard Base64 with padding. Nothing for any other input: wrong length, a character outside the
 //! alphabet (line breaks and blanks included), misplaced or missing padding, or unused bits that are not zero.
-std::optional<Bytes> base64Decode(std::string_view text);
+[[nodiscard]] std::optional<Bytes> base64Decode(std::string_view text);
 
 //! Base64URL (RFC 4648 section 5) without padding.
 std::string base64UrlEncode(std::span<const std::uint8_t> bytes);
 //! Decodes Base64URL without padding; nothing for `=`, a length of 4k+1, a foreign character or non-zero unused bits.
-std::optional<Bytes> base64UrlDecode(std::string_view text);
+[[nodiscard]] std::optional<Bytes> base64UrlDecode(std::string_view text);
 
 //! Base32 (RFC 4648 section 6) with `=` padding, as the OCR form of a receipt uses it.
 std::string base32Encode(std::span<const std::uint8_t> bytes);

@@ -13,7 +13,7 @@ namespace rksv {
  * older than a day are removed from it, at most once an hour. Empty, with a German reason in `error`, when there is
  * no usable folder.
  */
-std::filesystem::path qrImageFolder(std::string& error);
+[[nodiscard]] std::filesystem::path qrImageFolder(std::string& error);
 
 //! The QR image of a signed receipt in that folder: "~" + till id + "_" + receipt id + ".BMP" (separators of the till
 //! id replaced), unique per till for ever as the receipt id is.

@@ -19,6 +19,7 @@ inline constexpr const char* SECRET_FILE = "AES-GEHEIMNIS.KEY";
  * `error`, when the file is missing and may not be created, is unreadable or damaged, or cannot be written. The secret
  * is never logged.
  */
-std::optional<std::string> installationSecret(const std::string& folder, bool mayCreate, std::string& error);
+[[nodiscard]] std::optional<std::string>
+installationSecret(const std::string& folder, bool mayCreate, std::string& error);
 
 } // namespace rksv

@@ -33,50 +33,52 @@ struct CompactJws
 
 //! Splits `header.payload.signature`. Nothing unless there are exactly three non-empty parts, each valid Base64URL
 //! without padding, and the header is ES256_HEADER.
-std::optional<CompactJws> parseCompactJws(std::string_view jws);
+[[nodiscard]] std::optional<CompactJws> parseCompactJws(std::string_view jws);
 
 //! The signed data (the `_R1-AT…` text) inside a compact JWS; nothing if parseCompactJws fails.
-std::optional<std::string> signedDataOfJws(std::string_view jws);
+[[nodiscard]] std::optional<std::string> signedDataOfJws(std::string_view jws);
 
 //! The ASCII text that is signed: `ES256_HEADER.Base64URL(signedData)`.
 std::string signingInput(std::string_view signedData);
 
 //! True when the JWS's third part is the failure marker.
-bool isFailedSignature(std::string_view jws);
+[[nodiscard]] bool isFailedSignature(std::string_view jws);
 
 //! The compact JWS of a receipt whose signature unit failed.
 std::string failedCompactJws(std::string_view signedData);
 
 //! ECDSA P-256 with SHA-256 over `input`, as raw R‖S (64 bytes). Nothing, with a German reason, unless `key` is a
 //! P-256 private key and OpenSSL signs. The key is not taken over.
-std::optional<Bytes> signEs256(EVP_PKEY* key, std::string_view input, std::string* fehler = nullptr);
+[[nodiscard]] std::optional<Bytes> signEs256(EVP_PKEY* key, std::string_view input, std::string* fehler = nullptr);
 
 //! Checks a raw R‖S signature over `input` with the public part of `key` (P-256). False for any other length.
-bool verifyEs256(EVP_PKEY* key, std::string_view input, std::span<const std::uint8_t> rawSignature);
+[[nodiscard]] bool verifyEs256(EVP_PKEY* key, std::string_view input, std::span<const std::uint8_t> rawSignature);
 
 //! Signs the receipt's signed data and returns the complete compact JWS.
-std::optional<std::string> signCompactJws(EVP_PKEY* key, std::string_view signedData, std::string* fehler = nullptr);
+[[nodiscard]] std::optional<std::string>
+signCompactJws(EVP_PKEY* key, std::string_view signedData, std::string* fehler = nullptr);
 
 //! Checks a compact JWS against a public (or private) P-256 key. False, with a German reason, for a malformed JWS,
 //! a failure-marked one, or a signature that does not match.
-bool verifyCompactJws(std::string_view jws, EVP_PKEY* key, std::string* fehler = nullptr);
+[[nodiscard]] bool verifyCompactJws(std::string_view jws, EVP_PKEY* key, std::string* fehler = nullptr);
 
 //! Same with the public key of the signing certificate. The certificate is not taken over; its validity dates and
 //! chain are not checked here.
-bool verifyCompactJwsWithCertificate(std::string_view jws, X509* certificate, std::string* fehler = nullptr);
+[[nodiscard]] bool
+verifyCompactJwsWithCertificate(std::string_view jws, X509* certificate, std::string* fehler = nullptr);
 
 //! DER (ASN.1 SEQUENCE of two INTEGERs) to raw R‖S with each half left-padded to 32 bytes, and back.
-std::optional<Bytes> derToRawSignature(std::span<const std::uint8_t> der);
-std::optional<Bytes> rawToDerSignature(std::span<const std::uint8_t> raw);
+[[nodiscard]] std::optional<Bytes> derToRawSignature(std::span<const std::uint8_t> der);
+[[nodiscard]] std::optional<Bytes> rawToDerSignature(std::span<const std::uint8_t> raw);
 
 //! The machine-readable code (QR content) of a compact JWS: signed data, `_`, and the signature in standard Base64
 //! with padding. Nothing unless the JWS is well-formed, carries valid signed data and a 64-byte signature or the
 //! failure marker.
-std::optional<std::string> jwsToMachineCode(std::string_view jws);
+[[nodiscard]] std::optional<std::string> jwsToMachineCode(std::string_view jws);
 
 //! The compact JWS of a machine-readable code; the reverse of jwsToMachineCode, with the same checks. Nothing for a
 //! code that does not begin with `_R1-AT`, has not 14 segments, or is outside 100..1000 characters.
-std::optional<std::string> machineCodeToJws(std::string_view code);
+[[nodiscard]] std::optional<std::string> machineCodeToJws(std::string_view code);
 
 //! Chaining value for the next receipt: Base64 of the first 8 bytes of SHA-256 over the previous receipt's complete
 //! compact JWS as stored.

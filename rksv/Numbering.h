@@ -17,9 +17,8 @@ namespace rksv {
  * number this station read (checked by the changed-row count), and is retried otherwise, so no number is handed
  * out twice. TSTAMP is written as before, for other programs that read it. Connection nullptr: the program-wide one.
  */
-long GetNextBonnr(const std::string& kassa,
-                  const std::string& type,
-                  std::shared_ptr<db::Connection> connection = nullptr);
+[[nodiscard]] long
+GetNextBonnr(const std::string& kassa, const std::string& type, std::shared_ptr<db::Connection> connection = nullptr);
 
 //! A number taken from a till's range for a receipt of a given year.
 struct RangeNumber
@@ -40,10 +39,10 @@ struct RangeNumber
  * 1 with the year's first receipt, whatever the clock says, so a number's year is always its receipt's year. Taken
  * the same way as GetNextBonnr (a conditional update, retried), and meant for the till's signing step.
  */
-RangeNumber NextBonnrOfYear(const std::string& kassa,
-                            const std::string& type,
-                            int year,
-                            std::shared_ptr<db::Connection> connection = nullptr);
+[[nodiscard]] RangeNumber NextBonnrOfYear(const std::string& kassa,
+                                          const std::string& type,
+                                          int year,
+                                          std::shared_ptr<db::Connection> connection = nullptr);
 
 /**
  * The receipt id the signed receipt carries (machine-readable code, JWS, DEP): the number range's year and the number
@@ -61,9 +60,9 @@ inline const std::vector<std::string> TILL_ORDER = {"DATUM", "BONNR"};
 
 //! True when the receipt was signed while its security device had failed: the third part of the compact JWS decodes
 //! to a text whose first 22 characters are, ignoring case, those of "Sicherheitseinrichtung ausgefallen".
-bool RKSVMyJwsAusfall(const std::string& jws);
+[[nodiscard]] bool RKSVMyJwsAusfall(const std::string& jws);
 
 //! A date as the database returns it ("YYYY-MM-DD", possibly followed by a time) as a date; nothing otherwise.
-std::optional<std::chrono::year_month_day> SQL2D(const std::string& value);
+[[nodiscard]] std::optional<std::chrono::year_month_day> SQL2D(const std::string& value);
 
 } // namespace rksv

@@ -34,9 +34,9 @@ using Sha256Digest = std::array<std::uint8_t, 32>;
 Sha256Digest sha256(std::span<const std::uint8_t> bytes);
 
 //! A certificate from the standard Base64 of its DER form; null unless the text is exactly one certificate.
-X509Ptr certificateFromBase64(std::string_view base64);
+[[nodiscard]] X509Ptr certificateFromBase64(std::string_view base64);
 
 //! A fresh ECDSA key on P-256 (prime256v1); null if OpenSSL fails.
-EvpPkeyPtr generateP256Key();
+[[nodiscard]] EvpPkeyPtr generateP256Key();
 
 } // namespace rksv

@@ -26,13 +26,13 @@ constexpr int QR_QUIET_ZONE = 4;
 
 //! The text as a QR symbol: byte mode, error correction level M, smallest version that fits. Nothing for an empty
 //! text or one too long for a QR code.
-std::optional<QrMatrix> encodeQr(std::string_view text);
+[[nodiscard]] std::optional<QrMatrix> encodeQr(std::string_view text);
 
 //! The symbol as a 1-bit BMP (file header, info header, two-colour palette white/black, bottom-up rows padded to
 //! 4 bytes) with the quiet zone and module size above; width = height = (size + 2 × quiet zone) × module pixels.
 Bytes renderBmp(const QrMatrix& qr);
 //! The same picture as an 8-bit greyscale PNG (0 dark, 255 light). Nothing when libpng fails.
-std::optional<Bytes> renderPng(const QrMatrix& qr);
+[[nodiscard]] std::optional<Bytes> renderPng(const QrMatrix& qr);
 
 enum class ImageFormat
 {
@@ -41,10 +41,10 @@ enum class ImageFormat
     Png
 };
 //! The format the bytes announce: BMP ("BM" and a file size field equal to the length) or PNG (its 8-byte signature).
-ImageFormat imageFormatOf(std::span<const std::uint8_t> bytes);
+[[nodiscard]] ImageFormat imageFormatOf(std::span<const std::uint8_t> bytes);
 
 //! Writes the bytes to `file` through a temporary file in the same folder that is then renamed over it, so the file
 //! is either complete or untouched. False when the folder cannot take the file; no temporary file is left behind.
-bool writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
+[[nodiscard]] bool writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
 
 } // namespace rksv

@@ -103,7 +103,7 @@ struct DepAnswerGroup
  * and the group's members in any order. Nothing unless it holds exactly one group with a receipt list. The receipts
  * point into `json`.
  */
-std::optional<DepAnswerGroup> depAnswerGroup(std::string_view json);
+[[nodiscard]] std::optional<DepAnswerGroup> depAnswerGroup(std::string_view json);
 
 //! The DEP's temporary file name: upper-cased host product, "-DEP-", the till id and "-" when there is one, the two
 //! dates as YYYYMMDD joined by "-", and ".TMP".

@@ -40,18 +40,18 @@ struct ReceiptData
 //! Euro cents as the receipt writes them: decimal comma, two decimals, `-` for negatives (`-1234,56`).
 std::string formatAmount(std::int64_t cents);
 //! The reverse of formatAmount; nothing for any other spelling (`1.234,56`, `1,5`, `+1,00`, `01,00`, `-0,00`, blanks).
-std::optional<std::int64_t> parseAmount(std::string_view text);
+[[nodiscard]] std::optional<std::int64_t> parseAmount(std::string_view text);
 
 //! True for `yyyy-MM-ddTHH:mm:ss` with a plausible month, day, hour, minute and second.
-bool isValidDateTime(std::string_view text);
+[[nodiscard]] bool isValidDateTime(std::string_view text);
 
 //! The signed data text of the receipt. Nothing, with a German reason in `fehler` (if given), when a field is empty
 //! where it must not be, holds `_` or a line break, the algorithm field is not `R1-AT<n>` or the date is malformed.
-std::optional<std::string> buildSignedData(const ReceiptData& receipt, std::string* fehler = nullptr);
+[[nodiscard]] std::optional<std::string> buildSignedData(const ReceiptData& receipt, std::string* fehler = nullptr);
 
 //! Parses the signed data text back. Nothing, with a German reason in `fehler` (if given), unless the text has exactly
 //! the 13 segments (the first empty), the prefix `R1-AT<n>`, a valid date and amounts in the receipt's spelling.
-std::optional<ReceiptData> parseSignedData(std::string_view text, std::string* fehler = nullptr);
+[[nodiscard]] std::optional<ReceiptData> parseSignedData(std::string_view text, std::string* fehler = nullptr);
 
 //! Splits at every `_`; empty pieces are kept, so `_a__b` gives "", "a", "", "b".
 std::vector<std::string_view> splitUnderscore(std::string_view text);

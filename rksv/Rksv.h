@@ -97,29 +97,29 @@ public:
     const std::string& accJws() const { return m_jws; }
     const std::string& accImage() const { return m_image; }
 
-    std::string ConvertJWSCompactToText(const std::string& jws);
-    bool VerifyPin(const std::string& pin);
-    long GetReadersCount();
-    std::string GetReaderAt(long position);
-    std::vector<std::string> GetCardReaders();
-    std::string GetCardInReader();
-    bool IsCardReaderPresent(const std::string& reader);
-    bool IsCardNumberPresent(const std::string& card);
-    bool GetCardCertificate();
-    bool VerifyJws(const std::string& jws);
-    std::string ExportJws(const std::vector<std::string>& jwsList);
-    std::string ExportJwsDelimitedString(const std::string& jwsText);
-    bool JwsToImage(const std::string& jws);
+    [[nodiscard]] std::string ConvertJWSCompactToText(const std::string& jws);
+    [[nodiscard]] bool VerifyPin(const std::string& pin);
+    [[nodiscard]] long GetReadersCount();
+    [[nodiscard]] std::string GetReaderAt(long position);
+    [[nodiscard]] std::vector<std::string> GetCardReaders();
+    [[nodiscard]] std::string GetCardInReader();
+    [[nodiscard]] bool IsCardReaderPresent(const std::string& reader);
+    [[nodiscard]] bool IsCardNumberPresent(const std::string& card);
+    [[nodiscard]] bool GetCardCertificate();
+    [[nodiscard]] bool VerifyJws(const std::string& jws);
+    [[nodiscard]] std::string ExportJws(const std::vector<std::string>& jwsList);
+    [[nodiscard]] std::string ExportJwsDelimitedString(const std::string& jwsText);
+    [[nodiscard]] bool JwsToImage(const std::string& jws);
     //! Saves the QR image (`qr` true) or the second image under `file` as the given type ("BMP", "PNG").
-    bool SaveImageToFile(bool qr, const std::string& file, const std::string& type);
-    std::string GenerateAES256Key(const std::string& basis);
+    [[nodiscard]] bool SaveImageToFile(bool qr, const std::string& file, const std::string& type);
+    [[nodiscard]] std::string GenerateAES256Key(const std::string& basis);
 
     //! Signs with the card in the current reader and the PIN of the card check; the JWS goes to accJws().
-    bool SignReceipt(Component::Receipt receipt);
-    bool SignTrainReceipt(Component::Receipt receipt);
-    bool SignStornoReceipt(Component::Receipt receipt);
+    [[nodiscard]] bool SignReceipt(Component::Receipt receipt);
+    [[nodiscard]] bool SignTrainReceipt(Component::Receipt receipt);
+    [[nodiscard]] bool SignStornoReceipt(Component::Receipt receipt);
     //! Keeps the answer of a signing call; true only for a logical true with a JWS.
-    bool MySignAnswer(bool result, const Component::Signed& answer);
+    [[nodiscard]] bool MySignAnswer(bool result, const Component::Signed& answer);
 
     //! The PIN every signing call passes (set by the card check).
     void setPin(const std::string& pin) { m_pin = pin; }
@@ -128,14 +128,14 @@ public:
      * Looks for the card `serial` (ignoring case) in every reader and checks its PIN there; the reader where it
      * sits becomes the current one. A wrong PIN in one reader does not end the search in the others.
      */
-    bool MyChkCard(const std::string& serial, const std::string& pin);
+    [[nodiscard]] bool MyChkCard(const std::string& serial, const std::string& pin);
     //! MyChkCard until it passes or the user gives up in the "Reader prüfen" question (PLUMOXA never asks).
-    bool MyChkReader(const std::string& serial, const std::string& pin);
+    [[nodiscard]] bool MyChkReader(const std::string& serial, const std::string& pin);
     //! The id of the till's card `serial` (its latest registration), 0 when the till has none.
-    long MyGetCrdid(const std::string& kassa, const std::string& serial, const std::string& pin);
+    [[nodiscard]] long MyGetCrdid(const std::string& kassa, const std::string& serial, const std::string& pin);
     //! True when the card may sign for the till: it is the till's latest card, or a new card now registered. A card
     //! that an other card followed is refused.
-    bool MySernrExists(const std::string& serial, const std::string& pin, const std::string& kassa);
+    [[nodiscard]] bool MySernrExists(const std::string& serial, const std::string& pin, const std::string& kassa);
 
     /**
      * Numbers, chains, signs and stores one receipt of a till, preceded by the status receipts it needs (start,
@@ -153,17 +153,17 @@ public:
      */
     [[nodiscard]] SignResult sign(const SignRequest& request);
     //! sign() in the call's established forms: true when stored, `message` the first message.
-    bool MySignAll(const SignRequest& request, std::string& message);
-    bool MySignAll(const std::string& type,
-                   const std::string& kassa,
-                   long number,
-                   const std::string& text,
-                   std::chrono::year_month_day date,
-                   const std::string& time,
-                   const Amounts& amounts,
-                   const std::string& serial,
-                   const std::string& pin,
-                   std::string& message);
+    [[nodiscard]] bool MySignAll(const SignRequest& request, std::string& message);
+    [[nodiscard]] bool MySignAll(const std::string& type,
+                                 const std::string& kassa,
+                                 long number,
+                                 const std::string& text,
+                                 std::chrono::year_month_day date,
+                                 const std::string& time,
+                                 const Amounts& amounts,
+                                 const std::string& serial,
+                                 const std::string& pin,
+                                 std::string& message);
     const std::vector<BelegRecord>& accBelege() const { return m_belege; }
 
     //! The database connection of the card and receipt tables (nullptr: the program-wide one).
@@ -179,7 +179,7 @@ public:
 
 private:
     Component::Receipt prepared(Component::Receipt receipt) const;
-    bool MyChkReader(const std::string& serial, const std::string& pin, bool& asked);
+    [[nodiscard]] bool MyChkReader(const std::string& serial, const std::string& pin, bool& asked);
     enum class StepEnd
     {
         Stored,          //!< signed, stored and committed
@@ -198,22 +198,22 @@ private:
         std::string type;
     };
     //! One signing step under the till's lock; `failure` gets the reason of StepEnd::Failed.
-    StepEnd signStep(const SignRequest& request, long card, std::string& failure);
-    LastReceipt lastReceipt(const std::string& kassa);
+    [[nodiscard]] StepEnd signStep(const SignRequest& request, long card, std::string& failure);
+    [[nodiscard]] LastReceipt lastReceipt(const std::string& kassa);
     //! True when the year of `date` has neither a year receipt nor a start receipt, though the till has older ones.
-    bool yearReceiptMissing(const std::string& kassa, std::chrono::year_month_day date);
+    [[nodiscard]] bool yearReceiptMissing(const std::string& kassa, std::chrono::year_month_day date);
     //! True when the last JWS was signed by the card `serial`; otherwise records the card message.
-    bool signedByCard(const std::string& serial);
-    bool ensureCard(const std::string& serial, const std::string& pin);
-    long crdidOf(const std::string& kassa, const std::string& serial);
+    [[nodiscard]] bool signedByCard(const std::string& serial);
+    [[nodiscard]] bool ensureCard(const std::string& serial, const std::string& pin);
+    [[nodiscard]] long crdidOf(const std::string& kassa, const std::string& serial);
     //! Signs a receipt for MySignAll; the JWS goes to accJws().
-    bool signFor(const std::string& kassa,
-                 const std::string& receiptId,
-                 std::chrono::year_month_day date,
-                 const std::string& time,
-                 const Amounts& amounts,
-                 std::int64_t counterBefore,
-                 const std::string& previous);
+    [[nodiscard]] bool signFor(const std::string& kassa,
+                               const std::string& receiptId,
+                               std::chrono::year_month_day date,
+                               const std::string& time,
+                               const Amounts& amounts,
+                               std::int64_t counterBefore,
+                               const std::string& previous);
     bool saveQrImage(const std::string& kassa, const BelegRecord& beleg);
 
     std::unique_ptr<QUORVEX> m_component;

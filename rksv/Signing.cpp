@@ -214,8 +214,7 @@ bool RKSV::MyChkReader(const std::string& serial, const std::string& pin, bool& 
     const auto product = base::toUpper(base::program().HostProduct);
     int pauses = 0;
     while (true) {
-        MyChkCard(serial, pin);
-        if (m_msgFirst.empty()) {
+        if (MyChkCard(serial, pin)) {
             return true;
         }
         // These host products give a reader that was just busy a moment before they report it.
@@ -239,7 +238,7 @@ bool RKSV::MyChkReader(const std::string& serial, const std::string& pin, bool& 
 long RKSV::MyGetCrdid(const std::string& kassa, const std::string& serial, const std::string& pin)
 {
     // A failed card check stays in the message slots; the id is looked up all the same.
-    MyChkCard(serial, pin);
+    static_cast<void>(MyChkCard(serial, pin));
     return crdidOf(kassa, serial);
 }
 

@@ -62,31 +62,33 @@ public:
     //! The readers are the sub-folders of `folder` (made absolute now, so a later change of directory is harmless).
     explicit SoftwareUnit(const std::filesystem::path& folder);
 
-    bool ConvertJWSCompactToText(const std::string& jws, std::string& text, std::string& error) override;
-    bool VerifyPin(const std::string& reader, const std::string& pin) override;
+    [[nodiscard]] bool ConvertJWSCompactToText(const std::string& jws, std::string& text, std::string& error) override;
+    [[nodiscard]] bool VerifyPin(const std::string& reader, const std::string& pin) override;
     std::string PinProblem() const override { return m_pinProblem; }
-    long GetReadersCount() override;
-    std::string GetReaderAt(long position) override;
-    std::vector<std::string> GetCardReaders() override;
-    std::string GetCardInReader(const std::string& reader) override;
-    bool IsCardReaderPresent(const std::string& reader) override;
-    bool IsCardNumberPresent(const std::string& card) override;
-    bool GetCardCertificate(const std::string& reader, std::string& certificate, std::string& chain) override;
-    bool VerifyJWS(const std::string& jws, const std::string& certificate) override;
-    bool ExportJWS(const std::string& certificate,
-                   const std::string& chain,
-                   const std::vector<std::string>& jws,
-                   std::string& json) override;
-    bool ExportJWSDelimitedString(const std::string& certificate,
-                                  const std::string& chain,
-                                  const std::string& jws,
-                                  std::string& json) override;
-    bool RKSVJwsToImage(const std::string& jws, std::string& image, std::string& secondImage) override;
-    bool SaveImageToFile(const std::string& image, const std::string& file, const std::string& type) override;
-    bool GenerateAes256Key(const std::string& basis, std::string& key, std::string& error) override;
-    bool SignReceipt(const Receipt& receipt, Signed& out) override;
-    bool SignTrainReceipt(const Receipt& receipt, Signed& out) override;
-    bool SignStornoReceipt(const Receipt& receipt, Signed& out) override;
+    [[nodiscard]] long GetReadersCount() override;
+    [[nodiscard]] std::string GetReaderAt(long position) override;
+    [[nodiscard]] std::vector<std::string> GetCardReaders() override;
+    [[nodiscard]] std::string GetCardInReader(const std::string& reader) override;
+    [[nodiscard]] bool IsCardReaderPresent(const std::string& reader) override;
+    [[nodiscard]] bool IsCardNumberPresent(const std::string& card) override;
+    [[nodiscard]] bool
+    GetCardCertificate(const std::string& reader, std::string& certificate, std::string& chain) override;
+    [[nodiscard]] bool VerifyJWS(const std::string& jws, const std::string& certificate) override;
+    [[nodiscard]] bool ExportJWS(const std::string& certificate,
+                                 const std::string& chain,
+                                 const std::vector<std::string>& jws,
+                                 std::string& json) override;
+    [[nodiscard]] bool ExportJWSDelimitedString(const std::string& certificate,
+                                                const std::string& chain,
+                                                const std::string& jws,
+                                                std::string& json) override;
+    [[nodiscard]] bool RKSVJwsToImage(const std::string& jws, std::string& image, std::string& secondImage) override;
+    [[nodiscard]] bool
+    SaveImageToFile(const std::string& image, const std::string& file, const std::string& type) override;
+    [[nodiscard]] bool GenerateAes256Key(const std::string& basis, std::string& key, std::string& error) override;
+    [[nodiscard]] bool SignReceipt(const Receipt& receipt, Signed& out) override;
+    [[nodiscard]] bool SignTrainReceipt(const Receipt& receipt, Signed& out) override;
+    [[nodiscard]] bool SignStornoReceipt(const Receipt& receipt, Signed& out) override;
 
     const std::filesystem::path& folder() const { return m_folder; }
 
@@ -104,19 +106,19 @@ private:
         bool wrongPins = false; //!< a count of wrong PINs: one was presented since the last right PIN
     };
 
-    bool sign(const Receipt& receipt, Kind kind, Signed& out);
+    [[nodiscard]] bool sign(const Receipt& receipt, Kind kind, Signed& out);
     //! The reader folder's marks; the folder is read anew only when its entries may have changed since the last look.
     Marks readerMarks(const std::filesystem::path& folder);
     //! The reader's folder when `reader` names one of the readers; empty otherwise.
-    std::filesystem::path readerFolder(const std::string& reader);
+    [[nodiscard]] std::filesystem::path readerFolder(const std::string& reader);
     //! The card certificate in the reader folder, nullptr when there is none (kept while its file is unchanged; its
     //! serial in m_certificateSerial).
-    X509* cardCertificate(const std::filesystem::path& folder);
+    [[nodiscard]] X509* cardCertificate(const std::filesystem::path& folder);
     /**
      * The card key decrypted with the PIN (kept while reader, PIN and key file stay). nullptr for a missing or wrong
      * PIN, a locked card, an unusable key file or a counter that cannot be written; `refusal` then says why in German.
      */
-    EVP_PKEY*
+    [[nodiscard]] EVP_PKEY*
     cardKey(const std::filesystem::path& folder, const std::string& pin, X509* certificate, std::string& refusal);
 
     std::filesystem::path m_folder;
@@ -137,7 +139,7 @@ private:
 };
 
 //! "DD.MM.YYYY hh:mm:ss" → "YYYY-MM-DDThh:mm:ss"; "" unless the text is exactly of that form with a valid date.
-std::string receiptDateTime(std::string_view text);
+[[nodiscard]] std::string receiptDateTime(std::string_view text);
 
 //! Who issues a test card: the root CA itself, or an intermediate CA that the root CA issues.
 enum class TestCardIssuer
@@ -156,19 +158,19 @@ enum class TestCardIssuer
  * the card's count of wrong PINs starts at 0. Key files are written owner-only (0600), certificates 0644, whatever
  * the umask. On success `serial` holds the serial as GetCardInReader reports it; on failure `error` says why in German.
  */
-bool createTestCard(const std::filesystem::path& readers,
-                    const std::string& reader,
-                    const std::string& pin,
-                    const std::string& serialHex,
-                    const std::filesystem::path& caDir,
-                    std::string& serial,
-                    std::string& error,
-                    TestCardIssuer issuer = TestCardIssuer::RootCa);
+[[nodiscard]] bool createTestCard(const std::filesystem::path& readers,
+                                  const std::string& reader,
+                                  const std::string& pin,
+                                  const std::string& serialHex,
+                                  const std::filesystem::path& caDir,
+                                  std::string& serial,
+                                  std::string& error,
+                                  TestCardIssuer issuer = TestCardIssuer::RootCa);
 
 /**
  * Unlocks the card in `readers/reader/` that three wrong PINs locked: its count of wrong PINs starts at 0 again.
  * False with `error` in German when there is no such reader or the count cannot be removed.
  */
-bool unlockCard(const std::filesystem::path& readers, const std::string& reader, std::string& error);
+[[nodiscard]] bool unlockCard(const std::filesystem::path& readers, const std::string& reader, std::string& error);
 
 } // namespace rksv

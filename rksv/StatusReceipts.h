@@ -13,7 +13,8 @@ namespace rksv {
  * switched on, so a start receipt is still due) or when it is a closing receipt (RKSV_TYP "E": the till may be put into
  * service again); true otherwise. Connection nullptr: the program-wide one. A failing query throws base::PlatformError.
  */
-bool RKSVMyStartbelegExists(const std::string& kassa, std::shared_ptr<db::Connection> connection = nullptr);
+[[nodiscard]] bool RKSVMyStartbelegExists(const std::string& kassa,
+                                          std::shared_ptr<db::Connection> connection = nullptr);
 
 /**
  * Since when the till's security device has failed: among the till's receipts (TYP 'B') with a number below
@@ -22,7 +23,7 @@ bool RKSVMyStartbelegExists(const std::string& kassa, std::shared_ptr<db::Connec
  * blank ("03.02.2026 10:15:00"); "" when the last receipt below the limit is not failure-marked or there is none.
  * Connection nullptr: the program-wide one. A failing query throws base::PlatformError.
  */
-std::string
+[[nodiscard]] std::string
 RKSVMyCheckAusfall(const std::string& kassa, long limit, std::shared_ptr<db::Connection> connection = nullptr);
 
 /**

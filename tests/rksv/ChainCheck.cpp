@@ -126,7 +126,7 @@ std::string certificateOfReader(const std::string& readerFolder)
     rksv::SoftwareUnit unit(folder.parent_path());
     std::string certificate;
     std::string chain;
-    unit.GetCardCertificate(folder.filename().string(), certificate, chain);
+    EXPECT_TRUE(unit.GetCardCertificate(folder.filename().string(), certificate, chain)) << readerFolder;
     return certificate;
 }
 

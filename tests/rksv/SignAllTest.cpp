@@ -302,7 +302,7 @@ TEST_P(SignAllTest, AnExhaustedNumberRangeStopsTheReceipt)
     };
     std::string message;
     base::setClock([] { return base::LocalDateTime{2026y / March / 1, hh_mm_ss<seconds>(10h)}; });
-    rksv::GetNextBonnr("01", "B", connection);
+    EXPECT_GT(rksv::GetNextBonnr("01", "B", connection), 0) << "the till's number range exists";
     range(999999);
     EXPECT_FALSE(service.MySignAll("", "01", 1, "", 2026y / March / 1, "10:00:00", euros(1), serial, PIN, message));
     EXPECT_EQ(message, "Beleg nicht gespeichert - Bonnr Überlauf") << "the start receipt finds no number";
@@ -605,7 +605,9 @@ TEST_P(SignAllTest, TillIdsAndCardSerialsWithBackslashesAndQuotesAreJustData)
             EXPECT_EQ(std::to_string(service.MyGetCrdid(till, serial, PIN)), card[0].value_or(""));
             for (const char* expected : {"A#1,-#2", "-#3"}) {
                 std::string message;
-                service.MySignAll("", till, 1, "", 2026y / May / 4, "10:00:00", euros(1), serial, PIN, message);
+                EXPECT_TRUE(
+                    service.MySignAll("", till, 1, "", 2026y / May / 4, "10:00:00", euros(1), serial, PIN, message))
+                    << message;
                 EXPECT_EQ(typesOf(service.accBelege()), expected) << "its own last receipt, none of another till";
             }
         }

@@ -115,7 +115,8 @@ TEST_P(StatusReceiptRules, AStartReceiptExistsUnlessTheLastReceiptAllowsANewOne)
     EXPECT_FALSE(startExists("10")) << "a JWS of nothing but NUL characters is none";
 
     // Without a connection given, the program-wide one.
-    EXPECT_THROW(rksv::RKSVMyStartbelegExists("06"), base::PlatformError);
+    // The call throws before it could answer: there is no result to look at.
+    EXPECT_THROW(static_cast<void>(rksv::RKSVMyStartbelegExists("06")), base::PlatformError);
     db::setProgramConnection(connection);
     EXPECT_TRUE(rksv::RKSVMyStartbelegExists("06"));
     EXPECT_FALSE(rksv::RKSVMyStartbelegExists("04"));
