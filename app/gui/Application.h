@@ -24,7 +24,7 @@ public:
 
     //! Start-up: process-wide settings, single-instance check, installation data, main window, event loop.
     //! Returns the exit code of the program.
-    int run();
+    [[nodiscard]] int run();
 
     //! Called with the main window before it is shown: the executable wires in what lives outside this library
     //! (the settings window).

@@ -17,7 +17,7 @@ class Sub1 : public widgets::MySubDataWindow
     Q_OBJECT
 public:
     explicit Sub1(QWidget* parent);
-    bool PshOk() override;
+    [[nodiscard]] bool PshOk() override;
     std::string accArt_se() const;
     std::string accVda_id() const;
     std::string accZertifikatsseriennummer() const;
@@ -47,7 +47,7 @@ public:
     };
     UnitForm(QWidget* parent, int number, Unit unit, Kind kind);
 
-    bool PshOk() override;
+    [[nodiscard]] bool PshOk() override;
     void SetDatumZeit() override;
 
     std::string accZertifikatsseriennummer() const;
@@ -72,7 +72,7 @@ class Sub5 : public widgets::MySubDataWindow
     Q_OBJECT
 public:
     explicit Sub5(QWidget* parent);
-    bool PshOk() override;
+    [[nodiscard]] bool PshOk() override;
     //! The clipboard's text into the user key, unchanged and unchecked.
     void PshPaste();
     //! The till's AES key from the signing service into the user key, or the service's message.
@@ -98,7 +98,7 @@ class Sub9 : public widgets::MySubDataWindow
     Q_OBJECT
 public:
     explicit Sub9(QWidget* parent);
-    bool PshOk() override;
+    [[nodiscard]] bool PshOk() override;
     //! A receipt from the clipboard: taken whole when it begins with "_R1-AT", else refused with a message.
     void PshPaste();
     //! The receipt as entered: typed line breaks count as CR LF, pasted text keeps its own.
