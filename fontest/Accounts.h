@@ -18,6 +18,6 @@ struct Account
 
 //! Reads an accounts file: one account a line, `tid benid pin [rc]`, blank separated, `#` starts a comment.
 //! Returns nothing and sets `error` (with the line number) when the file can't be read or a line is malformed.
-std::optional<std::vector<Account>> readAccounts(const std::string& path, std::string& error);
+[[nodiscard]] std::optional<std::vector<Account>> readAccounts(const std::string& path, std::string& error);
 
 } // namespace fontest

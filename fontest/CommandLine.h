@@ -17,7 +17,7 @@ struct CommandLine
 
 //! Parses `--state-dir DIR --schemas DIR [--host NAME] [--port N] [--accounts FILE]`. Returns nothing and sets
 //! `error` on an unknown option, a missing value or a missing required option.
-std::optional<CommandLine> parseCommandLine(int argc, const char* const* argv, std::string& error);
+[[nodiscard]] std::optional<CommandLine> parseCommandLine(int argc, const char* const* argv, std::string& error);
 
 //! The usage text.
 const char* usage();

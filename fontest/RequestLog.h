@@ -26,9 +26,9 @@ public:
     explicit RequestLog(std::string stateDir);
 
     //! Creates the folder; false (with `error`) when it can't.
-    bool prepare(std::string& error);
+    [[nodiscard]] bool prepare(std::string& error);
     //! Records one request; returns its sequence number, or 0 when a file could not be written.
-    int write(const LoggedRequest& request);
+    [[nodiscard]] int write(const LoggedRequest& request);
 
 private:
     std::string m_dir;
@@ -36,6 +36,6 @@ private:
 };
 
 //! Writes `content` to `path` via a temporary file in the same folder and a rename.
-bool writeFileAtomically(const std::string& path, const std::string& content);
+[[nodiscard]] bool writeFileAtomically(const std::string& path, const std::string& content);
 
 } // namespace fontest

@@ -19,7 +19,7 @@ class RkdbRegistry
 {
 public:
     //! One result per record, in order. The caller has already checked the session.
-    std::vector<RecordResult> process(const RkdbRequest& request);
+    [[nodiscard]] std::vector<RecordResult> process(const RkdbRequest& request);
 
 private:
     enum class State
@@ -57,7 +57,7 @@ private:
 std::string normaliseSerial(const std::string& text, bool hex);
 
 //! The serial number (upper-case hex) of a Base64 DER certificate, or "" when it can't be read.
-std::string certificateSerial(const std::string& base64);
+[[nodiscard]] std::string certificateSerial(const std::string& base64);
 
 //! The Kassen-ID of a receipt in machine-readable form `_R1-AT1_KASSENID_BELEGNR_...`: the second of its
 //! `_`-prefixed fields.

@@ -29,11 +29,11 @@ public:
     Service& operator=(const Service&) = delete;
 
     //! Loads schemas and certificates and binds the port. Returns false with `error` on failure.
-    bool prepare(std::string& error);
+    [[nodiscard]] bool prepare(std::string& error);
     //! The bound port, valid after prepare().
     int port() const;
     //! Serves until stop(); false when serving could not start.
-    bool run();
+    [[nodiscard]] bool run();
     //! Stops accepting, ends open connections and lets waiting answers give up. Safe from any thread, also
     //! before run() has started serving.
     void stop();

@@ -28,11 +28,11 @@ public:
 
     //! Checks the credentials. Success: a new random 24-character alphanumeric id and rc 0. Refusal: empty id,
     //! the account's forced rc (whatever the PIN) or -4 for an unknown tid/benid or a wrong PIN.
-    SessionAnswer login(const std::string& tid, const std::string& benid, const std::string& pin);
+    [[nodiscard]] SessionAnswer login(const std::string& tid, const std::string& benid, const std::string& pin);
     //! Ends the session: rc 0, or rc -1 when no live session has this id, tid and benid.
-    SessionAnswer logout(const std::string& tid, const std::string& benid, const std::string& id);
+    [[nodiscard]] SessionAnswer logout(const std::string& tid, const std::string& benid, const std::string& id);
     //! True when `id` is a live session of this participant and user.
-    bool isLive(const std::string& id, const std::string& tid, const std::string& benid) const;
+    [[nodiscard]] bool isLive(const std::string& id, const std::string& tid, const std::string& benid) const;
 
     //! The German message for a session return code.
     static std::string messageFor(int rc);

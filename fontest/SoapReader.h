@@ -39,11 +39,11 @@ public:
     SoapReader& operator=(const SoapReader&) = delete;
 
     //! True when both schemas loaded; otherwise `loadError()` says why.
-    bool loaded() const;
+    [[nodiscard]] bool loaded() const;
     const std::string& loadError() const;
 
     //! Parses `body`, finds the SOAP 1.1 Body and validates its first element child against `kind`'s schema.
-    SoapReadResult read(const std::string& body, SchemaKind kind) const;
+    [[nodiscard]] SoapReadResult read(const std::string& body, SchemaKind kind) const;
 
 private:
     struct Schema;
