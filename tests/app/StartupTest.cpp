@@ -1,5 +1,6 @@
 // The real program started under a private Xvfb, driven from outside as a user's desktop would.
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/X11Session.h"
 
 #include <gtest/gtest.h>
@@ -28,12 +29,12 @@ protected:
 
     std::unique_ptr<Process> startProgram() const
     {
-        return std::make_unique<Process>(std::vector<std::string>{PROGRAM_PATH}, env(), dir.path());
+        return std::make_unique<Process>(std::vector<std::string>{test_paths::PROGRAM}, env(), dir.path());
     }
 
     std::unique_ptr<Process> otherProgramsWindow(const std::string& title) const
     {
-        auto other = std::make_unique<Process>(std::vector<std::string>{TITLE_WINDOW_PATH, title}, env());
+        auto other = std::make_unique<Process>(std::vector<std::string>{test_paths::TITLE_WINDOW_TOOL, title}, env());
         EXPECT_TRUE(waitForWindow(
             xvfb.display(), [&](const std::string& t) { return t == title; }, 10s));
         return other;
@@ -140,13 +141,13 @@ TEST_F(StartupTest, AnUnusableInstallationFileStopsTheStartWithAnErrorBox)
 
 TEST_F(StartupTest, WithoutAnyDisplayItSaysSoInOneLine)
 {
-    Process program({PROGRAM_PATH}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, dir.path());
+    Process program({test_paths::PROGRAM}, {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, dir.path());
     EXPECT_EQ(program.wait(20s), std::optional<int>(2));
     const auto err = program.standardError();
     EXPECT_NE(err.find("DISPLAY"), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 
-    Process unreachable({PROGRAM_PATH}, {"DISPLAY=:9999", "QT_QPA_PLATFORM"}, dir.path());
+    Process unreachable({test_paths::PROGRAM}, {"DISPLAY=:9999", "QT_QPA_PLATFORM"}, dir.path());
     EXPECT_EQ(unreachable.wait(20s), std::optional<int>(2));
     EXPECT_NE(unreachable.standardError().find(":9999"), std::string::npos);
 }

@@ -2,6 +2,7 @@
 // both ODBC drivers and checked row by row.
 #include "tests/dbsupport/SharedServer.h"
 #include "tests/support/Databases.h"
+#include "tests/support/TestPaths.h"
 #include "tools/demodata/AustrianNames.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +17,6 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#ifndef DEMODATA_PATH
-#error "DEMODATA_PATH must name the quorvex-demodata program"
-#endif
 
 namespace fs = std::filesystem;
 using testsupport::Rows;
@@ -43,7 +40,7 @@ std::string shellQuoted(const std::string& text)
 
 ProgramRun runDemo(const std::vector<std::string>& args)
 {
-    std::string command = shellQuoted(DEMODATA_PATH);
+    std::string command = shellQuoted(test_paths::DEMODATA_TOOL);
     for (const auto& arg : args) {
         command += " " + shellQuoted(arg);
     }

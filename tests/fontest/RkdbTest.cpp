@@ -1,5 +1,6 @@
 #include "tests/fontest/TestClient.h"
 #include "tests/support/FonTestService.h"
+#include "tests/support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,8 @@ protected:
         const Reply reply = m_client.post(RKDB_PATH, rkdbBody(account, id, mode, records, 4711), "rkdb");
         EXPECT_EQ(reply.status, 200) << reply.body;
         auto answer = std::make_unique<XmlAnswer>(reply.body);
-        EXPECT_EQ(answer->validateResponse(std::string(FON_SCHEMA_DIR) + "/regKasseWs.xsd"), Texts{}) << reply.body;
+        EXPECT_EQ(answer->validateResponse(std::string(test_paths::FON_SCHEMA_DIR) + "/regKasseWs.xsd"), Texts{})
+            << reply.body;
         EXPECT_EQ(answer->text(RKDB_NS, "paket_nr"), "4711");
         EXPECT_TRUE(std::regex_match(answer->text(RKDB_NS, "ts_erstellung"),
                                      std::regex(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2})")));
@@ -154,7 +156,7 @@ TEST_F(RkdbTest, OlderStyleAnswerIsSchemaValidWithCharacterReferences)
               std::string::npos);
     EXPECT_NE(reply.body.find("Der &#252;bermittelte Beleg ist fehlerhaft."), std::string::npos);
     const XmlAnswer answer(reply.body);
-    EXPECT_EQ(answer.validateResponse(std::string(FON_SCHEMA_DIR) + "/regKasseWs.xsd"), Texts{});
+    EXPECT_EQ(answer.validateResponse(std::string(test_paths::FON_SCHEMA_DIR) + "/regKasseWs.xsd"), Texts{});
     EXPECT_EQ(answer.text(RKDB_NS, "msg"), "Der übermittelte Beleg ist fehlerhaft.");
 }
 

@@ -1,5 +1,6 @@
 #include "tests/fontest/TestClient.h"
 #include "tests/support/FonTestService.h"
+#include "tests/support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,7 @@ TEST_F(SessionTest, RightPinOpensANewSessionEachLogin)
         const auto names = answer.elementNames();
         ASSERT_GE(names.size(), expected.size());
         EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 5), expected);
-        EXPECT_TRUE(answer.validateResponse(std::string(FON_SCHEMA_DIR) + "/session.xsd").empty());
+        EXPECT_TRUE(answer.validateResponse(std::string(test_paths::FON_SCHEMA_DIR) + "/session.xsd").empty());
     }
     EXPECT_EQ(ids.size(), 2U);
 }
@@ -106,7 +107,7 @@ TEST_F(SessionTest, LogoutEndsTheSessionForRkdb)
 
     XmlAnswer logout(m_client.post(SESSION_PATH, logoutBody(ALICE, id), "logout").body);
     EXPECT_EQ(logout.text(SESSION_NS, "rc"), "0");
-    EXPECT_TRUE(logout.validateResponse(std::string(FON_SCHEMA_DIR) + "/session.xsd").empty());
+    EXPECT_TRUE(logout.validateResponse(std::string(test_paths::FON_SCHEMA_DIR) + "/session.xsd").empty());
 
     const Reply after = m_client.post(RKDB_PATH, rkdbBody(ALICE, id, 'T', records), "rkdb");
     EXPECT_EQ(after.status, 200);
@@ -114,7 +115,7 @@ TEST_F(SessionTest, LogoutEndsTheSessionForRkdb)
     EXPECT_EQ(refused.texts(RKDB_NS, "satznr"), (std::vector<std::string>{"1", "2"}));
     EXPECT_EQ(refused.texts(RKDB_NS, "rc"), (std::vector<std::string>{"-1", "-1"}));
     EXPECT_EQ(refused.texts(RKDB_NS, "msg"), (std::vector<std::string>{INVALID_SESSION, INVALID_SESSION}));
-    EXPECT_TRUE(refused.validateResponse(std::string(FON_SCHEMA_DIR) + "/regKasseWs.xsd").empty());
+    EXPECT_TRUE(refused.validateResponse(std::string(test_paths::FON_SCHEMA_DIR) + "/regKasseWs.xsd").empty());
 
     XmlAnswer again(m_client.post(SESSION_PATH, logoutBody(ALICE, id), "logout").body);
     EXPECT_EQ(again.text(SESSION_NS, "rc"), "-1");

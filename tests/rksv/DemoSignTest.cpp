@@ -10,6 +10,7 @@
 #include "tests/support/Databases.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/X11Session.h"
 
 #include <gtest/gtest.h>
@@ -31,12 +32,19 @@ TEST(DemoSign, TheDemoIsATillHistoryWhoseEveryDepVerifies)
     testsupport::TempDir dir;
     const auto readers = dir.file("Karten");
     const auto connection = testsupport::sqliteConnectionString(dir.file("kassa.db"));
-    ASSERT_EQ(run({CARD_TOOL, "--readers", readers, "--reader", "Leser 1", "--pin", "123456"}), 0);
-    ASSERT_EQ(run({DEMODATA_TOOL, "--connection", connection, "--receipts", "300"}), 0);
+    ASSERT_EQ(run({test_paths::CARD_TOOL, "--readers", readers, "--reader", "Leser 1", "--pin", "123456"}), 0);
+    ASSERT_EQ(run({test_paths::DEMODATA_TOOL, "--connection", connection, "--receipts", "300"}), 0);
     const auto sign = [&](const std::string& pin) {
-        return run(
-            {DEMOSIGN_TOOL, "--connection", connection, "--readers", readers, "--reader", "Leser 1", "--pin", pin},
-            dir.path());
+        return run({test_paths::DEMOSIGN_TOOL,
+                    "--connection",
+                    connection,
+                    "--readers",
+                    readers,
+                    "--reader",
+                    "Leser 1",
+                    "--pin",
+                    pin},
+                   dir.path());
     };
     ASSERT_EQ(sign("123456"), 0);
     EXPECT_NE(sign("falsch"), 0) << "a wrong PIN signs nothing";

@@ -1,5 +1,7 @@
 #include "tests/rksv/JsonReader.h"
 
+#include "tests/support/TestPaths.h"
+
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -225,7 +227,7 @@ std::optional<JsonValue> parseJson(std::string_view text)
 
 std::optional<JsonValue> readJsonFile(const std::string& fileName)
 {
-    std::ifstream file(std::string(RKSV_TEST_DATA_DIR) + "/" + fileName, std::ios::binary);
+    std::ifstream file(std::string(test_paths::RKSV_DATA_DIR) + "/" + fileName, std::ios::binary);
     if (!file) {
         return std::nullopt;
     }

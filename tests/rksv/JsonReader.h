@@ -37,7 +37,7 @@ struct JsonValue
 //! Parses a complete JSON text; nothing on any syntax error or trailing content.
 std::optional<JsonValue> parseJson(std::string_view text);
 
-//! Reads and parses a file below RKSV_TEST_DATA_DIR; nothing if it is missing or malformed.
+//! Reads and parses a file below test_paths::RKSV_DATA_DIR; nothing if it is missing or malformed.
 std::optional<JsonValue> readJsonFile(const std::string& fileName);
 
 } // namespace rksv::test

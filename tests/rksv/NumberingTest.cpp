@@ -7,6 +7,7 @@
 #include "rksv/Jws.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/X11Session.h"
 
 #include <gtest/gtest.h>
@@ -48,7 +49,7 @@ void runStations(const std::string& connection, const testsupport::TempDir& dir,
     for (int s = 0; s < stations; ++s) {
         files.push_back(dir.file("station" + std::to_string(s) + ".txt"));
         workers.push_back(std::make_unique<testsupport::Process>(
-            std::vector<std::string>{BONNR_WORKER, connection, "01", std::to_string(each), files.back()},
+            std::vector<std::string>{test_paths::BONNR_WORKER, connection, "01", std::to_string(each), files.back()},
             std::vector<std::string>{}));
     }
     for (auto& worker : workers) {

@@ -2,6 +2,7 @@
 #include "rksv/gui/RtfText.h"
 
 #include "base/Files.h"
+#include "tests/support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -198,7 +199,7 @@ TEST(RtfText, RandomAndDamagedInput)
         }
         html(input);
     }
-    const auto file = base::readWholeFile(HELP_DIR "/StatusbelegS.rtf");
+    const auto file = base::readWholeFile(std::string(test_paths::RKSV_HELP_DIR) + "/StatusbelegS.rtf");
     ASSERT_TRUE(file);
     for (int round = 0; round < 1000; ++round) {
         std::string damaged = *file;
@@ -242,7 +243,7 @@ TEST(RtfText, TheHelpFilesOfTheStatusReceipts)
     };
     for (const auto& help : files) {
         SCOPED_TRACE(help.file);
-        const auto bytes = base::readWholeFile(std::string(HELP_DIR "/") + help.file);
+        const auto bytes = base::readWholeFile(std::string(test_paths::RKSV_HELP_DIR) + "/" + help.file);
         ASSERT_TRUE(bytes);
         EXPECT_TRUE(bytes->starts_with("{\\rtf1\\ansi\\ansicpg1252"));
         for (std::size_t i = 0; i < bytes->size(); ++i) {

@@ -17,6 +17,7 @@
 #include "tests/support/Databases.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/X11Session.h"
 
 #include <gtest/gtest.h>
@@ -631,7 +632,8 @@ TEST_P(SignAllStationsTest, StationsSigningAtOnceKeepOneChain)
                                           : testsupport::sqliteConnectionString(dir.file("kassa.db"));
         for (int s = 0; s < stations; ++s) {
             workers.push_back(std::make_unique<testsupport::Process>(
-                std::vector<std::string>{SIGNALL_WORKER, connectionString, dir.path(), serial, std::to_string(EACH)},
+                std::vector<std::string>{
+                    test_paths::SIGNALL_WORKER, connectionString, dir.path(), serial, std::to_string(EACH)},
                 std::vector<std::string>{"TMPDIR=" + dir.path()}));
         }
         for (auto& worker : workers) {

@@ -6,6 +6,7 @@
 #include "rksv/Receipt.h"
 #include "rksv/TurnoverCounter.h"
 #include "tests/rksv/JsonReader.h"
+#include "tests/support/TestPaths.h"
 
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
@@ -741,7 +742,7 @@ TEST_F(SoftwareUnitTest, CardFromAnIntermediateCaCarriesIntermediateThenRoot)
 TEST(SoftwareUnitAlgorithm, NamesAProviderCodeFinanzOnlineAccepts)
 {
     // The pattern of vda_id in the schema the FinanzOnline test service checks requests against.
-    const std::string schema = readText(fs::path(RKSV_TEST_DATA_DIR) / "../../../fontest/schema/regKasse.xsd");
+    const std::string schema = readText(fs::path(test_paths::FON_SCHEMA_DIR) / "regKasse.xsd");
     std::smatch pattern;
     ASSERT_TRUE(
         std::regex_search(schema, pattern, std::regex(R"re(name="vda_id">[\s\S]*?<xs:pattern value="([^"]+)")re")));
@@ -749,7 +750,6 @@ TEST(SoftwareUnitAlgorithm, NamesAProviderCodeFinanzOnlineAccepts)
     EXPECT_EQ(rksv::SoftwareUnit::ALGORITHM, "R1-" + std::string(rksv::SoftwareUnit::VDA_ID));
 }
 
-#ifdef QUORVEX_CARD_EXE
 //! Runs the command; its standard output and exit status.
 std::pair<std::string, int> run(const std::string& command)
 {
@@ -769,7 +769,7 @@ std::pair<std::string, int> run(const std::string& command)
 TEST(SoftwareUnitCardTool, MakesCardsTheUnitCanSignWith)
 {
     ScratchDir dir;
-    const std::string tool = QUORVEX_CARD_EXE;
+    const std::string tool = test_paths::CARD_TOOL;
     const std::string readers = (dir.path() / "Karten").string();
     const std::string ca = (dir.path() / "ca").string();
 
@@ -839,8 +839,8 @@ TEST_F(SoftwareUnitTest, ThreeWrongPinsInARowLockTheCardUntilTheToolUnlocksIt)
     EXPECT_FALSE(other.VerifyPin("Leser-A", PIN_A));
     EXPECT_TRUE(other.VerifyPin("Leser-B", PIN_B));
 
-    const auto [output, status] =
-        run("'" + std::string(QUORVEX_CARD_EXE) + "' --readers '" + m_readers.string() + "' --reader Leser-A --unlock");
+    const auto [output, status] = run("'" + std::string(test_paths::CARD_TOOL) + "' --readers '" + m_readers.string()
+                                      + "' --reader Leser-A --unlock");
     ASSERT_EQ(status, 0) << output;
     EXPECT_EQ(signWith(*m_unit, PIN_A), "");
     EXPECT_TRUE(other.VerifyPin("Leser-A", PIN_A));
@@ -851,6 +851,5 @@ TEST_F(SoftwareUnitTest, ThreeWrongPinsInARowLockTheCardUntilTheToolUnlocksIt)
     }
     EXPECT_NE(signWith(*m_unit, PIN_A).find("ist gesperrt"), std::string::npos);
 }
-#endif
 
 } // namespace

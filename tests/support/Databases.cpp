@@ -1,5 +1,7 @@
 #include "tests/support/Databases.h"
 
+#include "tests/support/TestPaths.h"
+
 #include <sql.h>
 #include <sqlext.h>
 
@@ -23,10 +25,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-#ifndef P_DB_SCHEMA_DIR
-#error "P_DB_SCHEMA_DIR must name the folder with the schema scripts"
-#endif
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -324,7 +322,7 @@ std::string sqliteConnectionString(const std::string& file)
 
 std::string schemaFile(const std::string& name)
 {
-    return std::string(P_DB_SCHEMA_DIR) + "/" + name;
+    return std::string(test_paths::DB_SCHEMA_DIR) + "/" + name;
 }
 
 std::vector<std::string> schemaStatements(const std::string& scriptPath)

@@ -1,5 +1,7 @@
 #include "tests/support/FonTestService.h"
 
+#include "tests/support/TestPaths.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -95,11 +97,11 @@ FonTestService::FonTestService(std::vector<FonAccount> accounts, std::string hos
     writeAtomically(accountsFile, accountLines);
     writeControl();
 
-    std::vector<std::string> args = {FON_TEST_SERVICE_PATH,
+    std::vector<std::string> args = {test_paths::FON_TEST_SERVICE,
                                      "--state-dir",
                                      m_stateDir,
                                      "--schemas",
-                                     FON_SCHEMA_DIR,
+                                     test_paths::FON_SCHEMA_DIR,
                                      "--host",
                                      m_host,
                                      "--accounts",

@@ -1,5 +1,7 @@
 #include "tests/support/Modal.h"
 
+#include "tests/support/TestPaths.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
@@ -30,7 +32,7 @@ void onNextModal(std::function<void(QWidget*)> action)
 
 QString savePng(QWidget* widget, const QString& name)
 {
-    const QString dir = QStringLiteral(SCREENSHOT_DIR);
+    const QString dir = QString::fromUtf8(test_paths::SCREENSHOT_DIR);
     QDir().mkpath(dir);
     const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
     widget->grab().save(path);

@@ -1,3 +1,4 @@
+#include "tests/support/TestPaths.h"
 #include "tests/support/X11Session.h"
 
 #include <QDir>
@@ -33,7 +34,7 @@ bool saveWindowPng(const std::string& display, unsigned window, const std::strin
     // Depth 24 arrives as 32 bits a pixel, blue-green-red-unused: Qt's RGB32 on a little-endian machine.
     const QImage picture(
         xcb_get_image_data(image.get()), geometry->width, geometry->height, geometry->width * 4, QImage::Format_RGB32);
-    const QString dir = QStringLiteral(SCREENSHOT_DIR);
+    const QString dir = QString::fromUtf8(test_paths::SCREENSHOT_DIR);
     QDir().mkpath(dir);
     return picture.copy().save(dir + QLatin1Char('/') + QString::fromStdString(name) + QStringLiteral(".png"));
 }

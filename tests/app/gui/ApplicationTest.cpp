@@ -6,6 +6,7 @@
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPaths.h"
 #include "widgets/DialogUnits.h"
 
 #include <QPushButton>
@@ -102,7 +103,7 @@ private slots:
         testsupport::savePng(&window, QStringLiteral("dtaMain"));
         const QPixmap icon = window.windowIcon().pixmap(64, 64);
         QVERIFY(!icon.isNull());
-        icon.save(QStringLiteral(SCREENSHOT_DIR "/AppIcon.png"));
+        icon.save(QString::fromUtf8(test_paths::SCREENSHOT_DIR) + QStringLiteral("/AppIcon.png"));
     }
 
 private:

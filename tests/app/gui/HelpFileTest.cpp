@@ -2,6 +2,7 @@
 // holding every page of the project, with working links and German text that reaches the reader intact.
 
 #include "tests/support/Modal.h"
+#include "tests/support/TestPaths.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -45,7 +46,8 @@ QStringList projectSection(const QString& section)
 {
     QStringList entries;
     bool inside = false;
-    const QString text = QString::fromLatin1(readAll(QStringLiteral(HELP_SOURCE_DIR "/Quorvex.hhp")));
+    const QString text =
+        QString::fromLatin1(readAll(QString::fromUtf8(test_paths::HELP_SOURCE_DIR) + QStringLiteral("/Quorvex.hhp")));
     for (QString line : text.split(QLatin1Char('\n'))) {
         line = line.trimmed();
         if (line.startsWith(QLatin1Char('['))) {
@@ -95,15 +97,16 @@ class HelpFileTest : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(QFile::exists(QStringLiteral(QUORVEX_CHM)), "the build has not made " QUORVEX_CHM);
-        m_chm = readAll(QStringLiteral(QUORVEX_CHM));
+        const QString chm = QString::fromUtf8(test_paths::HELP_FILE);
+        QVERIFY2(QFile::exists(chm), qPrintable(QStringLiteral("the build has not made ") + chm));
+        m_chm = readAll(chm);
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
         QProcess chmls;
-        chmls.start(QStringLiteral(CHMLS), {QStringLiteral("extractall"), QStringLiteral(QUORVEX_CHM), m_dir->path()});
+        chmls.start(QString::fromUtf8(test_paths::CHMLS), {QStringLiteral("extractall"), chm, m_dir->path()});
         QVERIFY(chmls.waitForFinished(30000));
         QCOMPARE(chmls.exitCode(), 0);
-        chmls.start(QStringLiteral(CHMLS), {QStringLiteral("list"), QStringLiteral("-n"), QStringLiteral(QUORVEX_CHM)});
+        chmls.start(QString::fromUtf8(test_paths::CHMLS), {QStringLiteral("list"), QStringLiteral("-n"), chm});
         QVERIFY(chmls.waitForFinished(30000));
         for (const QByteArray& line : chmls.readAllStandardOutput().split('\n')) {
             if (line.startsWith('/')) {
@@ -157,8 +160,8 @@ private slots:
     // build machine belongs in a file that is shipped.
     void carriesNoPathOfTheBuildMachine()
     {
-        QVERIFY(!m_chm.contains(QByteArray(PROJECT_BINARY_DIR)));
-        QVERIFY(!m_chm.contains(QByteArray(HELP_SOURCE_DIR)));
+        QVERIFY(!m_chm.contains(QByteArray(test_paths::BUILD_DIR)));
+        QVERIFY(!m_chm.contains(QByteArray(test_paths::HELP_SOURCE_DIR)));
     }
 
     void contentsPageLeadsToEveryPage()

@@ -12,6 +12,7 @@
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/X11Session.h"
 #include "widgets/MySubDataWindow.h"
 
@@ -41,10 +42,10 @@ private slots:
         std::string error;
         QVERIFY(rksv::createTestCard(dir.file("Karten"), "Leser 1", "123456", "", dir.file("ca"), serial, error));
         const auto connection = testsupport::sqliteConnectionString(dir.file("kassa.db"));
-        QCOMPARE(testsupport::Process({DEMODATA_TOOL, "--connection", connection, "--receipts", "40"}, {})
+        QCOMPARE(testsupport::Process({test_paths::DEMODATA_TOOL, "--connection", connection, "--receipts", "40"}, {})
                      .wait(std::chrono::seconds(60)),
                  std::optional<int>(0));
-        QCOMPARE(testsupport::Process({DEMOSIGN_TOOL,
+        QCOMPARE(testsupport::Process({test_paths::DEMOSIGN_TOOL,
                                        "--connection",
                                        connection,
                                        "--readers",

@@ -8,6 +8,7 @@
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPaths.h"
 #include "tests/support/X11Session.h"
 
 #include <QApplication>
@@ -236,7 +237,7 @@ private slots:
     {
         testsupport::MariaDbServer server;
         const auto connection = server.createDatabase("demo");
-        QCOMPARE(testsupport::Process({DEMODATA_TOOL, "--connection", connection, "--receipts", "400"}, {})
+        QCOMPARE(testsupport::Process({test_paths::DEMODATA_TOOL, "--connection", connection, "--receipts", "400"}, {})
                      .wait(std::chrono::seconds(60)),
                  std::optional<int>(0));
         const auto day = testsupport::querySql(connection,

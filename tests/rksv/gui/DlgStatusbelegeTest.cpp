@@ -9,6 +9,7 @@
 #include "tests/support/Modal.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPaths.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -65,7 +66,7 @@ private:
     void copyHelpFiles(const std::string& folder)
     {
         std::filesystem::create_directories(folder);
-        for (const auto& entry : std::filesystem::directory_iterator(HELP_DIR)) {
+        for (const auto& entry : std::filesystem::directory_iterator(test_paths::RKSV_HELP_DIR)) {
             std::filesystem::copy_file(entry.path(), std::filesystem::path(folder) / entry.path().filename());
         }
     }
