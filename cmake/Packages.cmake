@@ -15,6 +15,8 @@ if(BUILD_TESTING)
 endif()
 if(BUILD_TESTING)
     find_package(GTest REQUIRED)
+    # reading the JSON of known-answer files and exported DEPs
+    find_package(nlohmann_json 3 REQUIRED)
 endif()
 if(P_BUILD_BENCH)
     find_package(benchmark REQUIRED)

@@ -4,10 +4,10 @@
 #include "base/StringUtil.h"
 #include "db/Database.h"
 #include "rksv/SoftwareUnit.h"
-#include "tests/rksv/JsonReader.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 namespace deptest {
 
@@ -212,20 +212,16 @@ std::string DepFixture::exportDep(rksv::RKSVExport& exporter,
 std::vector<Group> groupsOf(const std::string& text)
 {
     std::vector<Group> groups;
-    const auto parsed = rksv::test::parseJson(text);
-    if (!parsed) {
+    const auto parsed = nlohmann::json::parse(text, nullptr, false);
+    if (parsed.is_discarded()) {
         ADD_FAILURE() << "not JSON:\n" << text.substr(0, 2000);
         return groups;
     }
-    for (const auto& read : (*parsed)["Belege-Gruppe"].items) {
+    for (const auto& read : parsed.at("Belege-Gruppe")) {
         Group& group = groups.emplace_back();
-        group.certificate = read["Signaturzertifikat"].text;
-        for (const auto& issuer : read["Zertifizierungsstellen"].items) {
-            group.issuers.push_back(issuer.text);
-        }
-        for (const auto& receipt : read["Belege-kompakt"].items) {
-            group.receipts.push_back(receipt.text);
-        }
+        group.certificate = read.at("Signaturzertifikat").get<std::string>();
+        group.issuers = read.at("Zertifizierungsstellen").get<std::vector<std::string>>();
+        group.receipts = read.at("Belege-kompakt").get<std::vector<std::string>>();
     }
     return groups;
 }

@@ -6,12 +6,12 @@
 #include "rksv/OpenSsl.h"
 #include "rksv/RKSVExport.h"
 #include "tests/rksv/DepFixture.h"
-#include "tests/rksv/JsonReader.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <sys/resource.h>
 
 using namespace std::chrono;
@@ -86,22 +86,24 @@ TEST_P(DepJsonTest, TwoCardsGiveTwoGroupsWithTheirOwnCertificatesInTillAndNumber
     EXPECT_EQ(exporter.accReceipts(), 5);
     EXPECT_EQ(numbersOf(text), (std::vector<std::vector<std::string>>{{"01/2", "01/3"}, {"01/4", "01/5", "01/6"}}));
 
-    const auto parsed = rksv::test::parseJson(text);
-    ASSERT_TRUE(parsed);
-    const auto& groups = (*parsed)["Belege-Gruppe"].items;
+    const auto parsed = nlohmann::json::parse(text, nullptr, false);
+    ASSERT_FALSE(parsed.is_discarded());
+    const auto groups = parsed.at("Belege-Gruppe").get<std::vector<nlohmann::json>>();
     ASSERT_EQ(groups.size(), 2u);
     for (std::size_t g = 0; g < groups.size(); ++g) {
         const int card = static_cast<int>(g) + 1;
-        EXPECT_EQ(groups[g]["Signaturzertifikat"].text, certificate(card));
-        ASSERT_EQ(groups[g]["Zertifizierungsstellen"].items.size(), 1u);
-        EXPECT_EQ(groups[g]["Zertifizierungsstellen"].items[0].text, chain(card));
-        const auto own = rksv::certificateFromBase64(groups[g]["Signaturzertifikat"].text);
+        const auto signer = groups[g].at("Signaturzertifikat").get<std::string>();
+        const auto issuers = groups[g].at("Zertifizierungsstellen").get<std::vector<std::string>>();
+        EXPECT_EQ(signer, certificate(card));
+        ASSERT_EQ(issuers.size(), 1u);
+        EXPECT_EQ(issuers[0], chain(card));
+        const auto own = rksv::certificateFromBase64(signer);
         const auto other = rksv::certificateFromBase64(certificate(3 - card));
         ASSERT_TRUE(own && other);
-        for (const auto& receipt : groups[g]["Belege-kompakt"].items) {
+        for (const auto& receipt : groups[g].at("Belege-kompakt").get<std::vector<std::string>>()) {
             std::string why;
-            EXPECT_TRUE(rksv::verifyCompactJwsWithCertificate(receipt.text, own.get(), &why)) << why;
-            EXPECT_FALSE(rksv::verifyCompactJwsWithCertificate(receipt.text, other.get()))
+            EXPECT_TRUE(rksv::verifyCompactJwsWithCertificate(receipt, own.get(), &why)) << why;
+            EXPECT_FALSE(rksv::verifyCompactJwsWithCertificate(receipt, other.get()))
                 << "a receipt stands in the group of the card that signed it";
         }
     }
@@ -230,17 +232,17 @@ TEST_P(DepJsonTest, AMissingCardLeavesCertificateAndChainEmpty)
            {"01", 3, "B", "2026-12-03", "", 2}});
     const auto text = exportJson("01");
     EXPECT_EQ(text, deptest::expectedDep(rowsOf("KASSA = '01'"), cards()));
-    const auto parsed = rksv::test::parseJson(text);
-    ASSERT_TRUE(parsed) << text;
-    const auto& groups = (*parsed)["Belege-Gruppe"].items;
+    const auto parsed = nlohmann::json::parse(text, nullptr, false);
+    ASSERT_FALSE(parsed.is_discarded()) << text;
+    const auto groups = parsed.at("Belege-Gruppe").get<std::vector<nlohmann::json>>();
     ASSERT_EQ(groups.size(), 3u);
-    for (int g : {0, 1}) {
-        EXPECT_EQ(groups[g]["Signaturzertifikat"].text, "");
-        EXPECT_EQ(groups[g]["Zertifizierungsstellen"].kind, rksv::test::JsonValue::Kind::Array);
-        EXPECT_TRUE(groups[g]["Zertifizierungsstellen"].items.empty());
-        EXPECT_EQ(groups[g]["Belege-kompakt"].items.size(), 1u);
+    for (std::size_t g : {0u, 1u}) {
+        EXPECT_EQ(groups[g].at("Signaturzertifikat").get<std::string>(), "");
+        EXPECT_TRUE(groups[g].at("Zertifizierungsstellen").is_array());
+        EXPECT_TRUE(groups[g].at("Zertifizierungsstellen").empty());
+        EXPECT_EQ(groups[g].at("Belege-kompakt").get<std::vector<std::string>>().size(), 1u);
     }
-    EXPECT_EQ(groups[2]["Signaturzertifikat"].text, certificate(2));
+    EXPECT_EQ(groups[2].at("Signaturzertifikat").get<std::string>(), certificate(2));
 }
 
 TEST_P(DepJsonTest, NoMatchingReceiptsGiveAValidProtocolWithoutGroups)
@@ -249,10 +251,10 @@ TEST_P(DepJsonTest, NoMatchingReceiptsGiveAValidProtocolWithoutGroups)
     for (const std::string kassa : {"01", "", "99"}) {
         const auto text = exportJson(kassa, year{2027} / February / 1, year{2027} / February / 28);
         EXPECT_EQ(text, "{\n  \"Belege-Gruppe\" : [\n  ]\n}") << kassa;
-        const auto parsed = rksv::test::parseJson(text);
-        ASSERT_TRUE(parsed);
-        EXPECT_EQ((*parsed)["Belege-Gruppe"].kind, rksv::test::JsonValue::Kind::Array);
-        EXPECT_TRUE((*parsed)["Belege-Gruppe"].items.empty());
+        const auto parsed = nlohmann::json::parse(text, nullptr, false);
+        ASSERT_FALSE(parsed.is_discarded());
+        EXPECT_TRUE(parsed.at("Belege-Gruppe").is_array());
+        EXPECT_TRUE(parsed.at("Belege-Gruppe").empty());
     }
 }
 
@@ -280,9 +282,10 @@ TEST_P(DepJsonTest, NulCharactersAreLeftOutOfReceiptsCertificatesAndChains)
     // A stored value that is no JWS at all cannot break the JSON either.
     connection->execute("UPDATE BONS SET RKSV_JWS = ? WHERE KASSA = '01' AND BONNR = 4",
                         {std::string("kein \"JWS\" \\ nur Text")});
-    const auto parsed = rksv::test::parseJson(exportJson("01"));
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ((*parsed)["Belege-Gruppe"].items.at(1)["Belege-kompakt"].items.at(0).text, "kein \"JWS\" \\ nur Text");
+    const auto parsed = nlohmann::json::parse(exportJson("01"), nullptr, false);
+    ASSERT_FALSE(parsed.is_discarded());
+    EXPECT_EQ(parsed.at("Belege-Gruppe").at(1).at("Belege-kompakt").at(0).get<std::string>(),
+              "kein \"JWS\" \\ nur Text");
 }
 
 TEST_P(DepJsonTest, TheStopFlagEndsTheExportAndLeavesNoFile)

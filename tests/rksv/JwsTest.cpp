@@ -2,7 +2,7 @@
 
 #include "rksv/OpenSsl.h"
 #include "rksv/Receipt.h"
-#include "tests/rksv/JsonReader.h"
+#include "tests/rksv/KnownAnswers.h"
 
 #include <gtest/gtest.h>
 #include <openssl/ecdsa.h>
@@ -89,24 +89,26 @@ protected:
 
 TEST(JwsConstantsTest, headerAndFailureMarkersMatchVectors)
 {
-    const std::optional<rksv::test::JsonValue> kat = rksv::test::readJsonFile("basic-kat.json");
-    ASSERT_TRUE(kat.has_value());
-    const rksv::test::JsonValue& markers = (*kat)["markers"];
-    EXPECT_EQ(rksv::ES256_HEADER, markers["ES256 JWS header"].text);
+    const nlohmann::json kat = rksv::test::readKnownAnswers("basic-kat.json");
+    ASSERT_FALSE(kat.is_discarded());
+    const nlohmann::json& markers = kat.at("markers");
+    EXPECT_EQ(rksv::ES256_HEADER, markers.at("ES256 JWS header").get<std::string>());
     EXPECT_EQ(rksv::base64UrlEncode(asBytes(R"({"alg":"ES256"})")), rksv::ES256_HEADER);
-    EXPECT_EQ(rksv::FAILED_SIGNATURE_JWS, markers["failed signature, JWS segment (base64url, no pad)"].text);
-    EXPECT_EQ(rksv::FAILED_SIGNATURE_CODE, markers["failed signature, QR last field (base64)"].text);
+    EXPECT_EQ(rksv::FAILED_SIGNATURE_JWS,
+              markers.at("failed signature, JWS segment (base64url, no pad)").get<std::string>());
+    EXPECT_EQ(rksv::FAILED_SIGNATURE_CODE, markers.at("failed signature, QR last field (base64)").get<std::string>());
     EXPECT_EQ(rksv::base64UrlEncode(asBytes(rksv::FAILED_SIGNATURE_TEXT)), rksv::FAILED_SIGNATURE_JWS);
     EXPECT_EQ(rksv::base64Encode(asBytes(rksv::FAILED_SIGNATURE_TEXT)), rksv::FAILED_SIGNATURE_CODE);
 }
 
 TEST(JwsChainTest, startChainValueMatchesVector)
 {
-    const std::optional<rksv::test::JsonValue> kat = rksv::test::readJsonFile("basic-kat.json");
-    ASSERT_TRUE(kat.has_value());
-    const rksv::test::JsonValue& start = (*kat)["chainStartReceipt"];
-    EXPECT_EQ(rksv::hexEncode(rksv::sha256(asBytes(start["kassenId"].text))), start["sha256Hex"].text);
-    EXPECT_EQ(rksv::startChainValue(start["kassenId"].text), start["base64"].text);
+    const nlohmann::json kat = rksv::test::readKnownAnswers("basic-kat.json");
+    ASSERT_FALSE(kat.is_discarded());
+    const nlohmann::json& start = kat.at("chainStartReceipt");
+    const auto kassenId = start.at("kassenId").get<std::string>();
+    EXPECT_EQ(rksv::hexEncode(rksv::sha256(asBytes(kassenId))), start.at("sha256Hex").get<std::string>());
+    EXPECT_EQ(rksv::startChainValue(kassenId), start.at("base64").get<std::string>());
 }
 
 TEST(JwsChainTest, failedReceiptJwsAndItsChainValueMatchIndependentResult)

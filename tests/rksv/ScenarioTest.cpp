@@ -2,24 +2,28 @@
 #include "rksv/OpenSsl.h"
 #include "rksv/Receipt.h"
 #include "rksv/TurnoverCounter.h"
-#include "tests/rksv/JsonReader.h"
+#include "tests/rksv/KnownAnswers.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using rksv::test::JsonValue;
-
 constexpr const char* COUNTER_FIELD = "Stand-Umsatz-Zaehler-AES256-ICM (8 bytes)";
+
+// The text of the entry `name`; throws when it is missing or no text.
+std::string text(const nlohmann::json& object, const char* name)
+{
+    return object.at(name).get<std::string>();
+}
 
 class ScenarioTest : public ::testing::Test
 {
 protected:
     static void SetUpTestSuite()
     {
-        const std::optional<JsonValue> scenarios = rksv::test::readJsonFile("asit-scenarios-kat.json");
-        if (scenarios) {
-            s_scenarios = new JsonValue(*scenarios);
+        nlohmann::json scenarios = rksv::test::readKnownAnswers("asit-scenarios-kat.json");
+        if (!scenarios.is_discarded()) {
+            s_scenarios = new nlohmann::json(std::move(scenarios));
         }
     }
 
@@ -32,19 +36,19 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(s_scenarios, nullptr) << "asit-scenarios-kat.json missing or malformed";
-        ASSERT_EQ(s_scenarios->items.size(), 8U);
+        ASSERT_EQ(s_scenarios->size(), 8U);
     }
 
-    static JsonValue* s_scenarios;
+    static nlohmann::json* s_scenarios;
 };
 
-JsonValue* ScenarioTest::s_scenarios = nullptr;
+nlohmann::json* ScenarioTest::s_scenarios = nullptr;
 
 TEST_F(ScenarioTest, startChainValueOfEveryScenario)
 {
-    for (const JsonValue& scenario : s_scenarios->items) {
-        EXPECT_EQ(rksv::startChainValue(scenario["cashBoxId"].text), scenario["chainValueForStartReceipt"].text)
-            << scenario["scenario"].text;
+    for (const nlohmann::json& scenario : *s_scenarios) {
+        EXPECT_EQ(rksv::startChainValue(text(scenario, "cashBoxId")), text(scenario, "chainValueForStartReceipt"))
+            << text(scenario, "scenario");
     }
 }
 
@@ -54,30 +58,31 @@ TEST_F(ScenarioTest, amountsCounterAndEncryptedCounterOfEveryReceipt)
 {
     std::size_t checkedEncrypted = 0;
     std::size_t checkedMarkers = 0;
-    for (const JsonValue& scenario : s_scenarios->items) {
-        SCOPED_TRACE(scenario["scenario"].text);
-        const std::optional<rksv::AesKey> key = rksv::parseAesKey(scenario["base64AesKey"].text);
+    for (const nlohmann::json& scenario : *s_scenarios) {
+        SCOPED_TRACE(text(scenario, "scenario"));
+        const std::optional<rksv::AesKey> key = rksv::parseAesKey(text(scenario, "base64AesKey"));
         ASSERT_TRUE(key.has_value());
-        const std::string& kassenId = scenario["cashBoxId"].text;
+        const std::string kassenId = text(scenario, "cashBoxId");
         std::int64_t counter = 0;
-        for (const JsonValue& receipt : scenario["receipts"].items) {
-            const std::string& belegnummer = receipt["Belegnummer"].text;
-            const std::string& type = receipt["typeOfReceipt"].text;
+        for (const nlohmann::json& receipt : scenario.at("receipts")) {
+            const std::string belegnummer = text(receipt, "Belegnummer");
+            const std::string type = text(receipt, "typeOfReceipt");
             SCOPED_TRACE(belegnummer + " " + type);
             std::int64_t sum = 0;
-            ASSERT_EQ(receipt["amounts"].items.size(), 5U);
-            for (const JsonValue& amount : receipt["amounts"].items) {
-                const std::optional<std::int64_t> cents = rksv::parseAmount(amount.text);
-                ASSERT_TRUE(cents.has_value()) << amount.text;
-                EXPECT_EQ(rksv::formatAmount(*cents), amount.text);
+            const auto amounts = receipt.at("amounts").get<std::vector<std::string>>();
+            ASSERT_EQ(amounts.size(), 5U);
+            for (const std::string& amount : amounts) {
+                const std::optional<std::int64_t> cents = rksv::parseAmount(amount);
+                ASSERT_TRUE(cents.has_value()) << amount;
+                EXPECT_EQ(rksv::formatAmount(*cents), amount);
                 sum += *cents;
             }
             if (type != "TRAINING_BELEG") {
                 counter += sum;
             }
-            ASSERT_EQ(counter, receipt["turnoverCounterCentsAfter"].integer);
+            ASSERT_EQ(counter, receipt.at("turnoverCounterCentsAfter").get<std::int64_t>());
 
-            const std::string& field = receipt[COUNTER_FIELD].text;
+            const std::string field = text(receipt, COUNTER_FIELD);
             if (type == "TRAINING_BELEG") {
                 EXPECT_EQ(field, rksv::TRAINING_MARKER);
                 ++checkedMarkers;
@@ -101,34 +106,34 @@ TEST_F(ScenarioTest, everyScenarioChainsSignsAndConverts)
 {
     const rksv::EvpPkeyPtr key = rksv::generateP256Key();
     ASSERT_TRUE(key);
-    for (const JsonValue& scenario : s_scenarios->items) {
-        SCOPED_TRACE(scenario["scenario"].text);
+    for (const nlohmann::json& scenario : *s_scenarios) {
+        SCOPED_TRACE(text(scenario, "scenario"));
         std::string previousJws;
-        for (const JsonValue& receipt : scenario["receipts"].items) {
-            SCOPED_TRACE(receipt["Belegnummer"].text);
+        for (const nlohmann::json& receipt : scenario.at("receipts")) {
+            SCOPED_TRACE(text(receipt, "Belegnummer"));
             rksv::ReceiptData data;
             data.kassenAlgorithmus = "R1-AT0";
-            data.kassenId = scenario["cashBoxId"].text;
-            data.belegnummer = receipt["Belegnummer"].text;
-            data.belegDatumUhrzeit = receipt["Beleg-Datum-Uhrzeit"].text;
-            const std::vector<JsonValue>& amounts = receipt["amounts"].items;
-            data.betragSatzNormal = *rksv::parseAmount(amounts[0].text);
-            data.betragSatzErmaessigt1 = *rksv::parseAmount(amounts[1].text);
-            data.betragSatzErmaessigt2 = *rksv::parseAmount(amounts[2].text);
-            data.betragSatzNull = *rksv::parseAmount(amounts[3].text);
-            data.betragSatzBesonders = *rksv::parseAmount(amounts[4].text);
-            data.standUmsatzZaehler = receipt[COUNTER_FIELD].text;
+            data.kassenId = text(scenario, "cashBoxId");
+            data.belegnummer = text(receipt, "Belegnummer");
+            data.belegDatumUhrzeit = text(receipt, "Beleg-Datum-Uhrzeit");
+            const auto amounts = receipt.at("amounts").get<std::vector<std::string>>();
+            data.betragSatzNormal = *rksv::parseAmount(amounts.at(0));
+            data.betragSatzErmaessigt1 = *rksv::parseAmount(amounts.at(1));
+            data.betragSatzErmaessigt2 = *rksv::parseAmount(amounts.at(2));
+            data.betragSatzNull = *rksv::parseAmount(amounts.at(3));
+            data.betragSatzBesonders = *rksv::parseAmount(amounts.at(4));
+            data.standUmsatzZaehler = text(receipt, COUNTER_FIELD);
             data.zertifikatSeriennummer = "U:ATU12345678-K0";
             data.sigVorigerBeleg =
                 previousJws.empty() ? rksv::startChainValue(data.kassenId) : rksv::chainValue(previousJws);
             if (previousJws.empty()) {
-                EXPECT_EQ(data.sigVorigerBeleg, scenario["chainValueForStartReceipt"].text);
+                EXPECT_EQ(data.sigVorigerBeleg, text(scenario, "chainValueForStartReceipt"));
             }
 
             std::string fehler;
             const std::optional<std::string> signedData = rksv::buildSignedData(data, &fehler);
             ASSERT_TRUE(signedData.has_value()) << fehler;
-            const bool damaged = receipt["signatureDeviceDamaged"].boolean;
+            const bool damaged = receipt.at("signatureDeviceDamaged").get<bool>();
             const std::optional<std::string> jws =
                 damaged ? rksv::failedCompactJws(*signedData) : rksv::signCompactJws(key.get(), *signedData, &fehler);
             ASSERT_TRUE(jws.has_value()) << fehler;

@@ -1,7 +1,7 @@
 #include "rksv/TurnoverCounter.h"
 
 #include "rksv/Encoding.h"
-#include "tests/rksv/JsonReader.h"
+#include "tests/rksv/KnownAnswers.h"
 
 #include <gtest/gtest.h>
 
@@ -9,63 +9,62 @@
 
 namespace {
 
-using rksv::test::JsonValue;
-
 class TurnoverCounterTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        const std::optional<JsonValue> kat = rksv::test::readJsonFile("basic-kat.json");
-        ASSERT_TRUE(kat.has_value());
-        m_kat = *kat;
-        const std::optional<rksv::AesKey> key = rksv::parseAesKey(m_kat["aesKeyBase64"].text);
+        m_kat = rksv::test::readKnownAnswers("basic-kat.json");
+        ASSERT_FALSE(m_kat.is_discarded());
+        const std::optional<rksv::AesKey> key = rksv::parseAesKey(text("aesKeyBase64"));
         ASSERT_TRUE(key.has_value());
         m_key = *key;
     }
 
-    JsonValue m_kat;
+    //! The text of a top-level entry of the known answers.
+    std::string text(const std::string& name) const { return m_kat.at(name).get<std::string>(); }
+
+    nlohmann::json m_kat;
     rksv::AesKey m_key{};
 };
 
 TEST_F(TurnoverCounterTest, ivMatchesVector)
 {
     const auto iv = rksv::turnoverCounterIv("CASHBOX-DEMO-1", "CASHBOX-DEMO-1-Receipt-ID-1");
-    EXPECT_EQ(rksv::hexEncode(iv),
-              m_kat["ivHex for Kassen-ID+Belegnummer = CASHBOX-DEMO-1CASHBOX-DEMO-1-Receipt-ID-1"].text);
+    EXPECT_EQ(rksv::hexEncode(iv), text("ivHex for Kassen-ID+Belegnummer = CASHBOX-DEMO-1CASHBOX-DEMO-1-Receipt-ID-1"));
 }
 
 TEST_F(TurnoverCounterTest, encryptAndDecryptMatchEveryVector)
 {
-    const std::vector<JsonValue>& rows = m_kat["encryptedCounter"].items;
+    const auto rows = m_kat.at("encryptedCounter").get<std::vector<nlohmann::json>>();
     ASSERT_EQ(rows.size(), 7U);
-    for (const JsonValue& row : rows) {
-        const std::int64_t cents = row["counterCents"].integer;
-        const auto size = static_cast<std::size_t>(row["sizeBytes"].integer);
+    for (const nlohmann::json& row : rows) {
+        const auto cents = row.at("counterCents").get<std::int64_t>();
+        const auto size = row.at("sizeBytes").get<std::size_t>();
+        const auto kassenId = row.at("kassenId").get<std::string>();
+        const auto belegnummer = row.at("belegnummer").get<std::string>();
+        const auto base64 = row.at("base64").get<std::string>();
         SCOPED_TRACE(std::to_string(cents) + " in " + std::to_string(size) + " bytes");
-        EXPECT_EQ(rksv::encryptTurnoverCounter(m_key, row["kassenId"].text, row["belegnummer"].text, cents, size),
-                  row["base64"].text);
-        EXPECT_EQ(
-            rksv::decryptTurnoverCounter(m_key, row["kassenId"].text, row["belegnummer"].text, row["base64"].text),
-            cents);
+        EXPECT_EQ(rksv::encryptTurnoverCounter(m_key, kassenId, belegnummer, cents, size), base64);
+        EXPECT_EQ(rksv::decryptTurnoverCounter(m_key, kassenId, belegnummer, base64), cents);
     }
 }
 
 TEST_F(TurnoverCounterTest, keyCheckValueMatchesVector)
 {
-    const std::string check = rksv::aesKeyCheckValue(m_kat["aesKeyBase64"].text);
-    EXPECT_EQ(check, m_kat["aesKeyPruefwert (SHA-256 of the Base64 text, 3 bytes, Base64, no '=')"].text);
+    const std::string check = rksv::aesKeyCheckValue(text("aesKeyBase64"));
+    EXPECT_EQ(check, text("aesKeyPruefwert (SHA-256 of the Base64 text, 3 bytes, Base64, no '=')"));
     EXPECT_EQ(check.size(), 4U);
     // One changed character of the key text must change the check value.
-    std::string typo = m_kat["aesKeyBase64"].text;
+    std::string typo = text("aesKeyBase64");
     typo[0] = 'X';
     EXPECT_NE(rksv::aesKeyCheckValue(typo), check);
 }
 
 TEST_F(TurnoverCounterTest, markersAreBase64OfTraAndSto)
 {
-    EXPECT_EQ(rksv::TRAINING_MARKER, m_kat["markers"]["TRA (QR/payload field)"].text);
-    EXPECT_EQ(rksv::STORNO_MARKER, m_kat["markers"]["STO (QR/payload field)"].text);
+    EXPECT_EQ(rksv::TRAINING_MARKER, m_kat.at("markers").at("TRA (QR/payload field)").get<std::string>());
+    EXPECT_EQ(rksv::STORNO_MARKER, m_kat.at("markers").at("STO (QR/payload field)").get<std::string>());
     EXPECT_EQ(rksv::toText(*rksv::base64Decode(rksv::TRAINING_MARKER)), "TRA");
     EXPECT_EQ(rksv::toText(*rksv::base64Decode(rksv::STORNO_MARKER)), "STO");
     // A marker is not an encrypted counter.
