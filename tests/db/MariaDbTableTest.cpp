@@ -4,6 +4,7 @@
 #include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "tests/support/Databases.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 
@@ -71,16 +72,12 @@ protected:
         base::program().HostProduct = "PLUMOXA";
         db::MySqlTable::setLockPause(milliseconds(5));
     }
-    void TearDown() override
-    {
-        db::MySqlTable::setLockPause(milliseconds(500));
-        db::setProgramConnection(nullptr);
-        base::program() = base::Program{};
-    }
+    void TearDown() override { db::MySqlTable::setLockPause(milliseconds(500)); }
 
     static testsupport::MariaDbServer* server;
     static std::string connectionString;
     static std::string startError;
+    testsupport::ProgramStateGuard state;
     std::shared_ptr<db::Connection> one;
     std::shared_ptr<db::Connection> two;
     StationDialogs dialogs;

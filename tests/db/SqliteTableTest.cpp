@@ -4,6 +4,7 @@
 #include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "tests/support/Databases.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -45,13 +46,9 @@ protected:
         connection->execute("COMMIT");
         base::program().HostProduct = "PLUMOXA";
     }
-    void TearDown() override
-    {
-        db::setProgramConnection(nullptr);
-        base::program() = base::Program{};
-    }
 
     testsupport::TempDir dir;
+    testsupport::ProgramStateGuard state;
     std::shared_ptr<db::Connection> connection;
 };
 

@@ -2,9 +2,9 @@
 // them, byte for byte, and the answers as the client reads them.
 #include "fonws/WebRegKasseAT.h"
 
-#include "base/Clock.h"
 #include "base/Program.h"
 #include "tests/support/FonTestService.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -72,25 +72,17 @@ protected:
         ASSERT_TRUE(service->running());
         service->setStyle("ns0");
         service->setMode("normal");
+        state.startIn(dir.path());
         auto& p = base::program();
-        p = base::Program{};
-        p.DefaultDir = dir.path();
         p.TestFlag = "J";
         p.connections.fonHost = HOST;
         p.connections.fonCaFile = service->caFile();
         p.connections.fonConnectTo = service->connectTo();
-        base::setClock([] {
-            return base::LocalDateTime{year{2017} / January / 23, hh_mm_ss<seconds>(10h + 48min + 15s)};
-        });
+        state.setClock({year{2017} / January / 23, hh_mm_ss<seconds>(10h + 48min + 15s)});
         fonws::setDebugSink([this](const std::string& line) { debugLines.push_back(line); });
         before = service->requests().size();
     }
-    void TearDown() override
-    {
-        fonws::setDebugSink({});
-        base::setClock({});
-        base::program() = base::Program{};
-    }
+    void TearDown() override { fonws::setDebugSink({}); }
 
     // What the service received since the test began.
     std::vector<testsupport::ReceivedRequest> received() const
@@ -128,7 +120,7 @@ protected:
 
     static FonTestService* service;
     testsupport::TempDir dir;
-    testsupport::ScopedCwd cwd{dir.path()};
+    testsupport::ProgramStateGuard state;
     std::vector<std::string> debugLines;
     std::string lastAnswerXml;
     std::size_t before = 0;

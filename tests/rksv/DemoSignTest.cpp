@@ -7,6 +7,7 @@
 #include "rksv/SoftwareUnit.h"
 #include "tests/rksv/ChainCheck.h"
 #include "tests/support/Databases.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
@@ -30,6 +31,7 @@ int run(const std::vector<std::string>& argv, const std::string& workingDir = {}
 TEST(DemoSign, TheDemoIsATillHistoryWhoseEveryDepVerifies)
 {
     testsupport::TempDir dir;
+    testsupport::ProgramStateGuard state;
     const auto readers = dir.file("Karten");
     const auto connection = testsupport::sqliteConnectionString(dir.file("kassa.db"));
     ASSERT_EQ(run({test_paths::CARD_TOOL, "--readers", readers, "--reader", "Leser 1", "--pin", "123456"}), 0);
@@ -51,7 +53,6 @@ TEST(DemoSign, TheDemoIsATillHistoryWhoseEveryDepVerifies)
 
     // The program as the demo installation runs it.
     auto& program = base::program();
-    program = base::Program{};
     program.DefaultDir = dir.path();
     program.HostProduct = "PLUMOXA";
     program.CompanyNumber = "0001";
@@ -86,7 +87,6 @@ TEST(DemoSign, TheDemoIsATillHistoryWhoseEveryDepVerifies)
         exported += testsupport::expectSoundDep(text, till, key).size();
     }
     EXPECT_EQ(exported, static_cast<std::size_t>(count("SELECT COUNT(*) FROM BONS"))) << "every receipt exported";
-    base::program() = base::Program{};
 }
 
 } // namespace

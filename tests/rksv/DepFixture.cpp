@@ -65,7 +65,6 @@ void DepFixture::SetUp()
     connection = std::make_shared<db::Connection>(connectionString);
 
     auto& program = base::program();
-    program = base::Program{};
     program.DefaultDir = dir.path();
     program.HostProduct = "Plumoxa";
     program.CompanyNumber = "0815";
@@ -90,13 +89,6 @@ void DepFixture::SetUp()
     ASSERT_NE(m_chains[1], m_chains[2]) << "each card has its own issuer";
     std::string error;
     ASSERT_TRUE(unit.GenerateAes256Key("PLUMOXA|0815|PLUMOXA", m_aesKey, error)) << error;
-}
-
-void DepFixture::TearDown()
-{
-    db::setProgramConnection(nullptr);
-    connection.reset();
-    base::program() = base::Program{};
 }
 
 void DepFixture::store(const std::vector<Receipt>& receipts)

@@ -3,6 +3,7 @@
 #include "db/Odbc.h"
 #include "rksv/RKSVExport.h"
 #include "tests/support/Databases.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 
@@ -66,7 +67,8 @@ enum class Way
  * An installation in a fresh working directory (product "Plumoxa", company "0815", the software signature unit with
  * two cards in the readers "Leser 1" and "Leser 2", each issued by its own CA) on a fresh database of the backend:
  * a SQLite file through its ODBC driver, or a database on a private MariaDB server shared by the suite. The cards
- * are registered in CARDS as CRDID 1 and 2. Dialogs are scripted; the save-as dialog is answered by the test.
+ * are registered in CARDS as CRDID 1 and 2. Dialogs are scripted; the save-as dialog is answered by the test. The
+ * program-wide state is the test's own and put back at its end.
  */
 class DepFixture : public ::testing::TestWithParam<Backend>
 {
@@ -74,7 +76,6 @@ protected:
     static void SetUpTestSuite();
     static void TearDownTestSuite();
     void SetUp() override;
-    void TearDown() override;
 
     //! Signs the receipts in the given order (each till's chain and turnover counter running on) and stores them
     //! with BONID = position in the list.
@@ -103,6 +104,7 @@ protected:
     std::string chain(int card) const { return m_chains.at(card); }
 
     testsupport::TempDir dir;
+    testsupport::ProgramStateGuard state;
     testsupport::ScriptedDialogs dialogs;
     std::string connectionString;
     std::shared_ptr<db::Connection> connection;

@@ -6,6 +6,7 @@
 #include "rksv/Encoding.h"
 #include "rksv/Jws.h"
 #include "tests/support/Databases.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/X11Session.h"
@@ -67,9 +68,9 @@ protected:
         connection = std::make_shared<db::Connection>(testsupport::sqliteConnectionString(dir.file("kassa.db")));
         setYear(2026);
     }
-    void TearDown() override { base::setClock({}); }
 
     testsupport::TempDir dir;
+    testsupport::ProgramStateGuard state;
     std::shared_ptr<db::Connection> connection;
 };
 

@@ -4,6 +4,7 @@
 #include "rksv/ImageFolder.h"
 #include "rksv/InstallationSecret.h"
 #include "rksv/Rksv.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -20,15 +21,14 @@ protected:
     {
         std::filesystem::create_directories(dir.file("Karten"));
         auto& p = base::program();
-        p = base::Program{};
         p.DefaultDir = dir.path();
         p.HostProduct = "Plumoxa";
         p.CompanyNumber = "0815";
         p.connections.signatur = "Software:" + dir.file("Karten");
     }
-    void TearDown() override { base::program() = base::Program{}; }
 
     testsupport::TempDir dir;
+    testsupport::ProgramStateGuard state;
 };
 
 TEST_F(RksvServiceTest, ReadyWithAKeyThatDependsOnTheBasisAlone)

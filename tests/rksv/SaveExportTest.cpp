@@ -3,6 +3,7 @@
 #include "base/Dialogs.h"
 #include "base/Program.h"
 #include "rksv/RKSVExport.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 
@@ -20,17 +21,16 @@ class SaveExportTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        base::program() = base::Program{};
         base::program().DefaultDir = dir.path();
         base::program().HostProduct = "Plumoxa";
         testsupport::writeBytes(dir.file(TEMP_NAME), CONTENT);
         std::filesystem::create_directories(dir.file("Export/Monat"));
     }
-    void TearDown() override { base::program() = base::Program{}; }
 
     void save() { exporter.SaveExport(TEMP_NAME, "Datenerfassungsprotokoll", "JSON"); }
 
     testsupport::TempDir dir;
+    testsupport::ProgramStateGuard state;
     testsupport::ScriptedDialogs dialogs;
     rksv::RKSVExport exporter;
 };

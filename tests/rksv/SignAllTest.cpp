@@ -1,7 +1,6 @@
 // Signing a till's receipts end to end with the software signature unit, on SQLite and on MariaDB: numbering, the
 // status receipts a month, a year and a failure of the security device call for, the turnover counter, the chain,
 // the card checks with the reader question, and what happens when the number range or the signature runs out.
-#include "base/Clock.h"
 #include "base/Program.h"
 #include "base/StringUtil.h"
 #include "base/TextFormat.h"
@@ -14,6 +13,7 @@
 #include "rksv/TillLock.h"
 #include "tests/rksv/ChainCheck.h"
 #include "tests/support/Databases.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
@@ -83,7 +83,6 @@ void openService(rksv::RKSV& service,
                  std::shared_ptr<db::Connection> connection)
 {
     auto& p = base::program();
-    p = base::Program{};
     p.DefaultDir = dir.path();
     p.HostProduct = product;
     p.CompanyNumber = "0001";
@@ -120,11 +119,9 @@ protected:
     }
     void TearDown() override
     {
-        base::setClock({});
         rksv::setTillLockWait(15s);
         ::unsetenv("TMPDIR");
         rksv::RKSV::setReaderPause(200ms);
-        base::program() = base::Program{};
     }
 
     std::string readers() const { return dir.file("Karten"); }
@@ -139,7 +136,7 @@ protected:
     std::vector<rksv::BelegRecord>
     sell(year_month_day date, const rksv::Amounts& amounts, const std::string& type = "", bool expectSuccess = true)
     {
-        base::setClock([date] { return base::LocalDateTime{date, hh_mm_ss<seconds>(10h)}; });
+        state.setClock({date, hh_mm_ss<seconds>(10h)});
         std::string message;
         const bool ok = service.MySignAll(type, "01", ++sales, "Bon", date, "10:15:00", amounts, serial, PIN, message);
         EXPECT_EQ(ok, expectSuccess) << base::formatDate(date) << ": " << message;
@@ -201,6 +198,7 @@ protected:
     }
 
     testsupport::TempDir dir;
+    testsupport::ProgramStateGuard state;
     std::shared_ptr<db::Connection> connection;
     rksv::RKSV service;
     std::string serial;
@@ -302,7 +300,7 @@ TEST_P(SignAllTest, AnExhaustedNumberRangeStopsTheReceipt)
                             {std::to_string(number)});
     };
     std::string message;
-    base::setClock([] { return base::LocalDateTime{2026y / March / 1, hh_mm_ss<seconds>(10h)}; });
+    state.setClock({2026y / March / 1, hh_mm_ss<seconds>(10h)});
     EXPECT_GT(rksv::GetNextBonnr("01", "B", connection), 0) << "the till's number range exists";
     range(999999);
     EXPECT_FALSE(service.MySignAll("", "01", 1, "", 2026y / March / 1, "10:00:00", euros(1), serial, PIN, message));
@@ -316,7 +314,7 @@ TEST_P(SignAllTest, AnExhaustedNumberRangeStopsTheReceipt)
     EXPECT_EQ(message, "Beleg nicht signiert - bitte Vexa verständigen") << "an ordinary receipt finds no number";
     EXPECT_TRUE(service.accBelege().empty());
 
-    base::setClock([] { return base::LocalDateTime{2027y / January / 1, hh_mm_ss<seconds>(10h)}; });
+    state.setClock({2027y / January / 1, hh_mm_ss<seconds>(10h)});
     EXPECT_EQ(rksv::GetNextBonnr("01", "B", connection), 1) << "a new year starts the exhausted range again";
 }
 
@@ -428,7 +426,7 @@ TEST_P(SignAllTest, NewYearNumbersByTheReceiptDateAndReceiptIdsNeverRepeat)
 {
     sell(2026y / December / 30, euros(4));
     // The bill of 31.12. is numbered after midnight: its number belongs to the old year, whatever the clock says.
-    base::setClock([] { return base::LocalDateTime{2027y / January / 1, hh_mm_ss<seconds>(5s)}; });
+    state.setClock({2027y / January / 1, hh_mm_ss<seconds>(5s)});
     std::string message;
     ASSERT_TRUE(signAt(2026y / December / 31, "23:59:58", "", message)) << message;
     EXPECT_EQ(typesOf(service.accBelege()), "-#3");
@@ -665,15 +663,12 @@ protected:
         ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 2", PIN, "", dir.file("ca"), serial, error)) << error;
         openService(service, dir, "PLUMOXA", connection);
     }
-    void TearDown() override
-    {
-        rksv::RKSV::setReaderPause(200ms);
-        base::program() = base::Program{};
-    }
+    void TearDown() override { rksv::RKSV::setReaderPause(200ms); }
     std::string readers() const { return dir.file("Karten"); }
     long cardRows() { return std::stol(*connection->queryRow("SELECT COUNT(*) FROM CARDS").at(0)); }
 
     testsupport::TempDir dir;
+    testsupport::ProgramStateGuard state;
     std::shared_ptr<db::Connection> connection;
     rksv::RKSV service;
     std::string serial;

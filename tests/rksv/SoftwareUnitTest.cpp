@@ -5,6 +5,7 @@
 #include "rksv/OpenSsl.h"
 #include "rksv/Receipt.h"
 #include "rksv/TurnoverCounter.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
 
 #include <gtest/gtest.h>
@@ -58,27 +59,6 @@ public:
 
 private:
     fs::path m_path;
-};
-
-//! Restores the working directory at the end of the scope.
-class ScopedCwd
-{
-public:
-    explicit ScopedCwd(const fs::path& dir)
-        : m_old(fs::current_path())
-    {
-        fs::current_path(dir);
-    }
-    ~ScopedCwd()
-    {
-        std::error_code error;
-        fs::current_path(m_old, error);
-    }
-    ScopedCwd(const ScopedCwd&) = delete;
-    ScopedCwd& operator=(const ScopedCwd&) = delete;
-
-private:
-    fs::path m_old;
 };
 
 void touch(const fs::path& path)
@@ -598,7 +578,7 @@ TEST(SoftwareUnitFactory, NamesTheSoftwareUnitAndItsFolder)
     std::string error;
     ASSERT_TRUE(rksv::createTestCard(dir.path() / "Karten", "L1", "1111", "abc123", "", serial, error)) << error;
     ASSERT_TRUE(rksv::createTestCard(dir.path() / "Andere", "M1", "2222", "def456", "", serial, error)) << error;
-    ScopedCwd cwd(dir.path());
+    testsupport::ScopedCwd cwd(dir.path().string());
 
     const auto byDefault = rksv::createComponent("");
     ASSERT_NE(byDefault, nullptr);

@@ -7,6 +7,7 @@
 #include "db/MySqlTable.h"
 #include "tests/rksv/SignedReceipts.h"
 #include "tests/support/Databases.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +43,6 @@ protected:
         }
         receipts = std::make_unique<SignedReceipts>(dir.file("Karten"));
     }
-    void TearDown() override { db::setProgramConnection(nullptr); }
 
     bool startExists(const std::string& kassa) { return rksv::RKSVMyStartbelegExists(kassa, connection); }
     std::string since(const std::string& kassa, long limit = 99999999)
@@ -71,6 +71,7 @@ protected:
     static inline std::unique_ptr<testsupport::MariaDbServer> s_server;
     static inline int s_databases = 0;
     testsupport::TempDir dir;
+    testsupport::ProgramStateGuard state;
     std::shared_ptr<db::Connection> connection;
     std::unique_ptr<SignedReceipts> receipts;
 };

@@ -5,6 +5,7 @@
 #include "base/IniFile.h"
 #include "base/Program.h"
 #include "tests/support/Modal.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 
@@ -47,8 +48,8 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<testsupport::TempDir>();
+        m_state = std::make_unique<testsupport::ProgramStateGuard>();
         m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
-        base::program() = base::Program{};
         base::program().DefaultDir = m_dir->path();
         base::program().CompanyList = {{"Hauptkasse", "01", "N", ""}, {"Filiale Graz", "02", "J", ""}};
         m_loginReads = 0;
@@ -58,8 +59,8 @@ private slots:
     {
         m_window.reset();
         m_dialogs.reset();
+        m_state.reset();
         m_dir.reset();
-        base::program() = base::Program{};
     }
 
     // --- Loading --------------------------------------------------------------------------------------------
@@ -578,6 +579,7 @@ private:
     }
 
     std::unique_ptr<testsupport::TempDir> m_dir;
+    std::unique_ptr<testsupport::ProgramStateGuard> m_state;
     std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
     std::unique_ptr<DtaEinstellungen> m_window;
     int m_loginReads = 0;

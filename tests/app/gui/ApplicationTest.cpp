@@ -4,6 +4,7 @@
 #include "base/ErrorLog.h"
 #include "base/Program.h"
 #include "tests/support/Modal.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
@@ -34,17 +35,15 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<testsupport::TempDir>();
-        m_cwd = std::make_unique<testsupport::ScopedCwd>(m_dir->path());
+        m_state = std::make_unique<testsupport::ProgramStateGuard>();
+        m_state->startIn(m_dir->path());
         m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
-        base::program() = base::Program{};
-        base::program().DefaultDir = m_dir->path();
     }
     void cleanup()
     {
         m_dialogs.reset();
-        m_cwd.reset();
+        m_state.reset();
         m_dir.reset();
-        base::program() = base::Program{};
     }
 
     // A failure that reaches the event loop is logged and shown, and the loop goes on.
@@ -108,7 +107,7 @@ private slots:
 
 private:
     std::unique_ptr<testsupport::TempDir> m_dir;
-    std::unique_ptr<testsupport::ScopedCwd> m_cwd;
+    std::unique_ptr<testsupport::ProgramStateGuard> m_state;
     std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
 };
 

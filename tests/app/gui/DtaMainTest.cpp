@@ -7,6 +7,7 @@
 #include "base/Program.h"
 #include "tests/support/FonTestService.h"
 #include "tests/support/Modal.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "widgets/MySubDataWindow.h"
@@ -72,11 +73,10 @@ private slots:
         QVERIFY(m_service->running());
         m_service->setMode("normal");
         m_dir = std::make_unique<testsupport::TempDir>();
-        m_cwd = std::make_unique<testsupport::ScopedCwd>(m_dir->path());
+        m_state = std::make_unique<testsupport::ProgramStateGuard>();
+        m_state->startIn(m_dir->path());
         m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
         auto& p = base::program();
-        p = base::Program{};
-        p.DefaultDir = m_dir->path();
         p.CompanyList = {{"Hauptkasse", "01", "J", ""}, {"Filiale", "02", "J", ""}, {"Neu", "03", "N", ""}};
         p.connections.fonCaFile = m_service->caFile();
         p.connections.fonConnectTo = m_service->connectTo();
@@ -89,10 +89,8 @@ private slots:
     {
         m_window.reset();
         m_dialogs.reset();
-        m_cwd.reset();
+        m_state.reset();
         m_dir.reset();
-        base::setClock({});
-        base::program() = base::Program{};
     }
 
     void everyOperationIsSentAndAnswered_data()
@@ -546,7 +544,7 @@ private:
 
     std::unique_ptr<testsupport::FonTestService> m_service;
     std::unique_ptr<testsupport::TempDir> m_dir;
-    std::unique_ptr<testsupport::ScopedCwd> m_cwd;
+    std::unique_ptr<testsupport::ProgramStateGuard> m_state;
     std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
     std::unique_ptr<DtaMain> m_window;
 };

@@ -3,13 +3,12 @@
 // local FinanzOnline test service validates and checks it.
 #include "app/Wiring.h"
 #include "app/gui/DtaMain.h"
-#include "base/Clock.h"
 #include "base/Program.h"
-#include "db/Database.h"
 #include "rksv/SoftwareUnit.h"
 #include "tests/support/Databases.h"
 #include "tests/support/FonTestService.h"
 #include "tests/support/Modal.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
@@ -35,7 +34,8 @@ private slots:
         testsupport::FonTestService service({{"123456789012", "WEBUSER01", "geheim123", ""}});
         QVERIFY(service.running());
         testsupport::TempDir dir;
-        testsupport::ScopedCwd cwd(dir.path());
+        testsupport::ProgramStateGuard state;
+        state.startIn(dir.path());
         testsupport::ScriptedDialogs dialogs;
 
         std::string serial;
@@ -63,11 +63,9 @@ private slots:
         const int y = std::stoi(day.substr(0, 4));
         const unsigned m = static_cast<unsigned>(std::stoi(day.substr(5, 2)));
         const unsigned d = static_cast<unsigned>(std::stoi(day.substr(8, 2)));
-        base::setClock([=] { return base::LocalDateTime{year{y} / m / d, hh_mm_ss<seconds>(18h)}; });
+        state.setClock({year{y} / m / d, hh_mm_ss<seconds>(18h)});
 
         auto& p = base::program();
-        p = base::Program{};
-        p.DefaultDir = dir.path();
         p.HostProduct = "PLUMOXA";
         p.CompanyNumber = "0001";
         p.CompanyList = {{"Hauptkasse", "01", "J", ""}};
@@ -102,10 +100,6 @@ private slots:
         QVERIFY(sent[before + 1].body.find("<rkdb:beleg>" + receipt.toStdString() + "</rkdb:beleg>")
                 != std::string::npos);
         QVERIFY(window.lastAnswer().find("PASS") != std::string::npos);
-
-        db::setProgramConnection(nullptr);
-        base::setClock({});
-        p = base::Program{};
     }
 };
 

@@ -1,11 +1,10 @@
 // The receipt picker on a real SQLite database through its ODBC driver, in each of its three listings.
 #include "db/gui/DlgBondruck.h"
 
-#include "base/Clock.h"
 #include "base/Program.h"
-#include "db/Database.h"
 #include "tests/support/Databases.h"
 #include "tests/support/Modal.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
@@ -45,6 +44,7 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<testsupport::TempDir>();
+        m_state = std::make_unique<testsupport::ProgramStateGuard>();
         m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
         const auto file = m_dir->file("kassa.db");
         testsupport::createSqliteDatabase(file);
@@ -69,18 +69,13 @@ private slots:
             "'', '', '', ''),"
             "(5, '01', '2026-12-07', '08:00:00', 14, 'B', 0, '', 'jws-5', 3, 0, 0, 0, 0, '', '', '', '', '', '', "
             "'', '', '', '')");
-        base::program() = base::Program{};
-        base::program().connections.datenbank = connection;
-        base::setClock([] { return base::LocalDateTime{year{2026} / December / 6, hh_mm_ss<seconds>(12h)}; });
-        db::setProgramConnection(nullptr);
-        db::openProgramConnection();
+        m_state->setClock({year{2026} / December / 6, hh_mm_ss<seconds>(12h)});
+        m_state->openConnection(connection);
     }
     void cleanup()
     {
-        db::setProgramConnection(nullptr);
-        base::setClock({});
-        base::program() = base::Program{};
         m_dialogs.reset();
+        m_state.reset();
         m_dir.reset();
     }
 
@@ -248,10 +243,8 @@ private slots:
         const int y = std::stoi(day.substr(0, 4));
         const unsigned m = static_cast<unsigned>(std::stoi(day.substr(5, 2)));
         const unsigned d = static_cast<unsigned>(std::stoi(day.substr(8, 2)));
-        base::setClock([=] { return base::LocalDateTime{year{y} / m / d, hh_mm_ss<seconds>(12h)}; });
-        base::program().connections.datenbank = connection;
-        db::setProgramConnection(nullptr);
-        db::openProgramConnection();
+        m_state->setClock({year{y} / m / d, hh_mm_ss<seconds>(12h)});
+        m_state->openConnection(connection);
 
         struct Variant
         {
@@ -295,6 +288,7 @@ private:
     }
 
     std::unique_ptr<testsupport::TempDir> m_dir;
+    std::unique_ptr<testsupport::ProgramStateGuard> m_state;
     std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
 };
 

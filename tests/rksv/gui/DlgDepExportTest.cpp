@@ -4,11 +4,10 @@
 #include "rksv/gui/DlgDepExport.h"
 
 #include "app/gui/Application.h"
-#include "base/Clock.h"
 #include "base/Program.h"
-#include "db/Database.h"
 #include "tests/support/Databases.h"
 #include "tests/support/Modal.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "widgets/QtDialogs.h"
@@ -80,6 +79,7 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<testsupport::TempDir>();
+        m_state = std::make_unique<testsupport::ProgramStateGuard>();
         m_dialogs = std::make_unique<WorkingDialogs>();
         const auto file = m_dir->file("kassa.db");
         testsupport::createSqliteDatabase(file);
@@ -95,20 +95,15 @@ private slots:
         testsupport::execSql(connection,
                              "INSERT INTO CARDS (CRDID, KASSA, SERNR, BASE64, CHAIN) VALUES (1, '01', '1a', 'MIIB', "
                              "'MIIC')");
-        base::program() = base::Program{};
         base::program().DefaultDir = m_dir->path();
         base::program().HostProduct = "Plumoxa";
-        base::program().connections.datenbank = connection;
-        base::setClock([] { return base::LocalDateTime{year{2026} / December / 7, hh_mm_ss<seconds>(12h)}; });
-        db::setProgramConnection(nullptr);
-        db::openProgramConnection();
+        m_state->setClock({year{2026} / December / 7, hh_mm_ss<seconds>(12h)});
+        m_state->openConnection(connection);
     }
     void cleanup()
     {
-        db::setProgramConnection(nullptr);
-        base::setClock({});
-        base::program() = base::Program{};
         m_dialogs.reset();
+        m_state.reset();
         m_dir.reset();
     }
 
@@ -265,6 +260,7 @@ private:
     }
 
     std::unique_ptr<testsupport::TempDir> m_dir;
+    std::unique_ptr<testsupport::ProgramStateGuard> m_state;
     std::unique_ptr<WorkingDialogs> m_dialogs;
 };
 

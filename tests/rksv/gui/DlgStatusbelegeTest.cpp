@@ -7,6 +7,7 @@
 #include "tests/rksv/SignedReceipts.h"
 #include "tests/support/Databases.h"
 #include "tests/support/Modal.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
@@ -81,6 +82,7 @@ private:
     }
 
     std::unique_ptr<testsupport::TempDir> m_dir;
+    std::unique_ptr<testsupport::ProgramStateGuard> m_state;
     std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
     std::shared_ptr<db::Connection> m_connection;
     std::unique_ptr<statusbelege::SignedReceipts> m_receipts;
@@ -89,13 +91,13 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<testsupport::TempDir>();
+        m_state = std::make_unique<testsupport::ProgramStateGuard>();
         m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
         testsupport::createSqliteDatabase(m_dir->file("kassa.db"));
         m_connection = std::make_shared<db::Connection>(testsupport::sqliteConnectionString(m_dir->file("kassa.db")));
         db::setProgramConnection(m_connection);
         m_receipts = std::make_unique<statusbelege::SignedReceipts>(m_dir->file("Karten"));
         auto& p = base::program();
-        p = base::Program{};
         p.HostProduct = "PLUMOXA";
         p.DefaultDir = m_dir->file("inst/");
         p.CompanyList = {{"Hauptgeschäft", "01", "J", ""}, {"Filiale Graz", "02", "J", ""}};
@@ -104,11 +106,10 @@ private slots:
     }
     void cleanup()
     {
-        db::setProgramConnection(nullptr);
-        base::program() = base::Program{};
         m_receipts.reset();
         m_connection.reset();
         m_dialogs.reset();
+        m_state.reset();
         m_dir.reset();
     }
 
