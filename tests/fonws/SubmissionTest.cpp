@@ -2,9 +2,9 @@
 // service, and the answer file.
 #include "fonws/Submission.h"
 
-#include "base/Clock.h"
 #include "base/Program.h"
 #include "tests/support/FonTestService.h"
+#include "tests/support/ProgramStateGuard.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -51,20 +51,14 @@ protected:
     {
         ASSERT_TRUE(service->running());
         service->setMode("normal");
+        state.startIn(dir.path());
         auto& p = base::program();
-        p = base::Program{};
-        p.DefaultDir = dir.path();
         p.TestFlag = "J";
         p.connections.fonHost = service->host();
         p.connections.fonCaFile = service->caFile();
         p.connections.fonConnectTo = service->connectTo();
-        base::setClock([] { return base::LocalDateTime{DAY, hh_mm_ss<seconds>(10h + 48min + 15s)}; });
+        state.setClock({DAY, hh_mm_ss<seconds>(10h + 48min + 15s)});
         before = service->requests().size();
-    }
-    void TearDown() override
-    {
-        base::setClock({});
-        base::program() = base::Program{};
     }
     std::vector<testsupport::ReceivedRequest> received() const
     {
@@ -74,7 +68,7 @@ protected:
 
     static FonTestService* service;
     testsupport::TempDir dir;
-    testsupport::ScopedCwd cwd{dir.path()};
+    testsupport::ProgramStateGuard state;
     std::size_t before = 0;
 };
 
