@@ -103,6 +103,16 @@ Connection::~Connection()
     }
 }
 
+std::string Connection::dbmsName() const
+{
+    SQLCHAR name[256] = {};
+    SQLSMALLINT length = 0;
+    if (!ok(SQLGetInfo(m_dbc.get(), SQL_DBMS_NAME, name, sizeof name, &length))) {
+        throw base::PlatformError("ODBC: Datenbankname nicht erfragbar: " + diagnostics(SQL_HANDLE_DBC, m_dbc.get()));
+    }
+    return reinterpret_cast<char*>(name);
+}
+
 void Connection::setAutoCommit(bool on)
 {
     const auto value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;

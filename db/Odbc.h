@@ -39,13 +39,13 @@ public:
     OdbcHandle(const OdbcHandle&) = delete;
     OdbcHandle& operator=(const OdbcHandle&) = delete;
     OdbcHandle(OdbcHandle&& other) noexcept
-        : m_handle(std::exchange(other.m_handle, SQL_NULL_HANDLE))
+        : m_handle(std::exchange(other.m_handle, nullptr))
     {}
     OdbcHandle& operator=(OdbcHandle&& other) noexcept
     {
         if (this != &other) {
             reset();
-            m_handle = std::exchange(other.m_handle, SQL_NULL_HANDLE);
+            m_handle = std::exchange(other.m_handle, nullptr);
         }
         return *this;
     }
@@ -101,6 +101,11 @@ public:
     SQLHDBC handle() const { return m_dbc.get(); }
     //! The driver's file name as the driver manager reports it.
     const std::string& driverName() const { return m_driver; }
+    /**
+     * The name the database product gives itself ("SQLite", "MariaDB", "MySQL", "Oracle"), asked of the driver on
+     * each call; throws base::PlatformError when the driver cannot tell.
+     */
+    std::string dbmsName() const;
     Kind kind() const { return m_kind; }
 
     //! Runs a statement with text parameters bound to its "?" markers; returns the number of rows it changed.

@@ -90,6 +90,7 @@ std::string MariaDbTableTest::startError;
 TEST_F(MariaDbTableTest, TheDriverIsMySqlKind)
 {
     EXPECT_EQ(one->kind(), db::Kind::MySQL) << one->driverName();
+    EXPECT_EQ(one->dbmsName(), "MariaDB");
 }
 
 TEST_F(MariaDbTableTest, LockNamesAreTheTailOfProductTableAndKey)

@@ -83,6 +83,7 @@ TEST(SqlText, QuoteTrimsAndDoublesQuotesDatesAndTokens)
 TEST_F(SqliteTableTest, TheDriverIsRecognisedAsSqlite)
 {
     EXPECT_EQ(connection->kind(), db::Kind::SQLite) << connection->driverName();
+    EXPECT_EQ(connection->dbmsName(), "SQLite");
 }
 
 TEST_F(SqliteTableTest, ATillsReceiptsInNumberOrderForwardAndBack)

@@ -1,8 +1,11 @@
 // The demo generator's array inserts through both drivers, with batches of every size the generator produces: full
 // ones, partial ones at a commit, and single rows before and after larger batches.
+#include "tools/demodata/BatchInsert.h"
+
+#include "base/ErrorLog.h"
+#include "db/Odbc.h"
 #include "tests/dbsupport/SharedServer.h"
 #include "tests/support/Databases.h"
-#include "tools/demodata/Odbc.h"
 
 #include <gtest/gtest.h>
 
@@ -118,8 +121,8 @@ Rows expected(int rows)
 
 TEST_P(BatchInsertTest, EveryBatchSizeArrivesWhole)
 {
-    demodata::Connection connection(m_connection);
-    connection.setAutocommit(false);
+    db::Connection connection(m_connection);
+    connection.setAutoCommit(false);
     BatchInsert insert(connection, "T", columns(), 4);
     int n = 0;
     // 1 alone first, then partial and full batches (4 fills one and flushes by itself), single rows in between.
@@ -137,14 +140,14 @@ TEST_P(BatchInsertTest, EveryBatchSizeArrivesWhole)
 
 TEST_P(BatchInsertTest, RefusedRowAndOverlongTextThrow)
 {
-    demodata::Connection connection(m_connection);
+    db::Connection connection(m_connection);
     BatchInsert insert(connection, "T", columns(), 4);
     fill(insert, 1);
     EXPECT_THROW(insert.setText(2, std::string(21, 'x')), std::length_error);
     insert.endRow();
     fill(insert, 1);
     insert.endRow();
-    EXPECT_THROW(insert.flush(), demodata::OdbcError) << "duplicate key accepted";
+    EXPECT_THROW(insert.flush(), base::PlatformError) << "duplicate key accepted";
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers,

@@ -1,7 +1,9 @@
 #include "tools/demodata/Generator.h"
 
+#include "base/ErrorLog.h"
+#include "db/Odbc.h"
 #include "tools/demodata/AustrianNames.h"
-#include "tools/demodata/Odbc.h"
+#include "tools/demodata/BatchInsert.h"
 
 #include <algorithm>
 #include <array>
@@ -156,7 +158,7 @@ std::vector<std::string> statements(const std::string& path)
     return result;
 }
 
-std::string dialect(Connection& connection, const Options& options)
+std::string dialect(const db::Connection& connection, const Options& options)
 {
     if (!options.schema.empty()) {
         return options.schema;
@@ -174,12 +176,18 @@ std::string dialect(Connection& connection, const Options& options)
 
 const std::array<const char*, 5> TABLES = {"BONS", "KUNDEN", "ZAHLUNGEN", "NUMMERNKREISE", "CARDS"};
 
-bool tablesMissing(Connection& connection)
+std::int64_t rowsIn(db::Connection& connection, const std::string& table)
+{
+    const std::vector<db::Text> row = connection.queryRow("SELECT COUNT(*) FROM " + table);
+    return row.empty() || !row.front() ? 0 : std::stoll(*row.front());
+}
+
+bool tablesMissing(db::Connection& connection)
 {
     for (const char* table : TABLES) {
         try {
-            connection.queryInt(std::string("SELECT COUNT(*) FROM ") + table);
-        } catch (const OdbcError&) {
+            rowsIn(connection, table);
+        } catch (const base::PlatformError&) {
             return true;
         }
     }
@@ -207,7 +215,7 @@ std::vector<Customer> makeCustomers(Random& random, int count)
     return customers;
 }
 
-void writeCustomers(Connection& connection, const std::vector<Customer>& customers)
+void writeCustomers(db::Connection& connection, const std::vector<Customer>& customers)
 {
     BatchInsert insert(connection,
                        "KUNDEN",
@@ -288,7 +296,7 @@ struct Event
 class ReceiptWriter
 {
 public:
-    ReceiptWriter(Connection& connection, const std::vector<Customer>& customers, Random& random)
+    ReceiptWriter(db::Connection& connection, const std::vector<Customer>& customers, Random& random)
         : m_connection(connection)
         , m_customers(customers)
         , m_random(random)
@@ -429,7 +437,7 @@ private:
         m_payments.endRow();
     }
 
-    Connection& m_connection;
+    db::Connection& m_connection;
     const std::vector<Customer>& m_customers;
     Random& m_random;
     BatchInsert m_bons;
@@ -464,7 +472,7 @@ Summary generate(const Options& options)
     }
 
     Summary summary;
-    Connection connection(options.connection);
+    db::Connection connection(options.connection);
     summary.schema = dialect(connection, options);
     if (summary.schema != "sqlite" && summary.schema != "mariadb") {
         throw std::runtime_error("--schema kennt nur sqlite und mariadb, nicht " + summary.schema);
@@ -473,12 +481,12 @@ Summary generate(const Options& options)
         const std::string script =
             options.schemaFile.empty() ? options.schemaDir + "/" + summary.schema + ".sql" : options.schemaFile;
         for (const auto& statement : statements(script)) {
-            connection.exec(statement);
+            connection.execute(statement);
         }
         summary.schemaCreated = true;
     }
     for (const char* table : {"BONS", "KUNDEN", "ZAHLUNGEN", "NUMMERNKREISE"}) {
-        const std::int64_t rows = connection.queryInt(std::string("SELECT COUNT(*) FROM ") + table);
+        const std::int64_t rows = rowsIn(connection, table);
         if (rows != 0) {
             throw std::runtime_error(std::string("Die Tabelle ") + table + " enthält bereits " + std::to_string(rows)
                                      + " Zeilen; Demodaten kommen nur in eine leere Datenbank.");
@@ -489,7 +497,7 @@ Summary generate(const Options& options)
     Random random(options.seed);
     const std::vector<Customer> customers = makeCustomers(random, options.customers);
 
-    connection.setAutocommit(false);
+    connection.setAutoCommit(false);
     writeCustomers(connection, customers);
     ReceiptWriter writer(connection, customers, random);
 
@@ -522,7 +530,7 @@ Summary generate(const Options& options)
     writer.commit();
     writer.writeNumberRanges(options.year);
     connection.commit();
-    connection.setAutocommit(true);
+    connection.setAutoCommit(true);
 
     summary.receipts = writer.receipts();
     summary.payments = writer.payments();

@@ -38,9 +38,9 @@ struct Summary
  * numbers rising per till without gaps, times in order within a day, the turnover counter per till, payments and
  * the last number of each till in NUMMERNKREISE. The same options give the same data.
  *
- * Creates the tables first when one is missing. Throws std::runtime_error (OdbcError for the database's own
- * complaints) when the database cannot be reached, already holds receipts or customers, or refuses a row; rows of
- * transactions committed before the failure stay.
+ * Creates the tables first when one is missing. Throws std::runtime_error (base::PlatformError with the driver's
+ * diagnostics for the database's own complaints) when the database cannot be reached, already holds receipts or
+ * customers, or refuses a row; rows of transactions committed before the failure stay.
  */
 Summary generate(const Options& options);
 

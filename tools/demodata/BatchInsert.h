@@ -1,54 +1,23 @@
 #pragma once
 
+#include "db/Odbc.h"
+
 #include <sql.h>
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace demodata {
-
-//! Every failing ODBC call throws this, with the SQLSTATEs and messages of the driver in what().
-class OdbcError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
-
-//! One ODBC connection, disconnected and freed at destruction.
-class Connection
-{
-public:
-    explicit Connection(const std::string& connectionString);
-    ~Connection();
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    //! Runs a statement without parameters; a result set is discarded.
-    void exec(const std::string& sql);
-    //! First column of the first row as a number; throws when the query fails or returns nothing.
-    std::int64_t queryInt(const std::string& sql);
-    //! SQLGetInfo(SQL_DBMS_NAME), e.g. "SQLite" or "MariaDB".
-    std::string dbmsName();
-    //! Off: statements collect in a transaction until commit().
-    void setAutocommit(bool on);
-    void commit();
-    void rollback();
-
-    SQLHDBC handle() const { return m_dbc; }
-
-private:
-    SQLHENV m_env = SQL_NULL_HENV;
-    SQLHDBC m_dbc = SQL_NULL_HDBC;
-};
 
 /**
  * A prepared INSERT whose parameters are bound as arrays, so one SQLExecute sends many rows (MariaDB Connector/ODBC
  * turns them into one bulk command; the SQLite driver steps through them without going back to the caller).
  *
  * Fill the current row with the set...() calls for every column, then endRow(); a full batch goes to the database
- * by itself, flush() sends the rest. Values longer than a text column's width throw std::length_error.
+ * by itself, flush() sends the rest. Values longer than a text column's width throw std::length_error; a statement
+ * the driver refuses, or a row of a batch, throws base::PlatformError with the driver's diagnostics and the statement.
+ * The connection must outlive the object.
  */
 class BatchInsert
 {
@@ -67,8 +36,11 @@ public:
         std::size_t width = 0;
     };
 
-    BatchInsert(Connection& connection, const std::string& table, std::vector<Column> columns, std::size_t batchRows);
-    ~BatchInsert();
+    BatchInsert(db::Connection& connection,
+                const std::string& table,
+                std::vector<Column> columns,
+                std::size_t batchRows);
+    // Neither copied nor moved: the driver keeps the addresses of the buffers and counters.
     BatchInsert(const BatchInsert&) = delete;
     BatchInsert& operator=(const BatchInsert&) = delete;
 
@@ -92,15 +64,16 @@ private:
         std::vector<SQLLEN> indicators;
     };
     char* slot(std::size_t column);
-    SQLHSTMT prepare(SQLHDBC dbc, bool arrays);
+    db::StatementHandle prepare(db::Connection& connection, bool arrays);
     void bind(SQLHSTMT stmt, bool arrays);
 
-    SQLHSTMT m_arrays = SQL_NULL_HSTMT; //!< executes two rows or more at once
-    SQLHSTMT m_single = SQL_NULL_HSTMT; //!< executes a batch of one row
+    // Declared after the buffers they point into, so the statements are freed first.
     std::string m_sql;
     std::vector<Buffer> m_buffers;
     std::vector<SQLUSMALLINT> m_status;
     SQLULEN m_processed = 0;
+    db::StatementHandle m_arrays; //!< executes two rows or more at once
+    db::StatementHandle m_single; //!< executes a batch of one row
     std::size_t m_batchRows = 0;
     std::size_t m_row = 0;
     std::int64_t m_written = 0;
