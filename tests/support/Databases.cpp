@@ -2,9 +2,6 @@
 
 #include "tests/support/TestPaths.h"
 
-#include <sql.h>
-#include <sqlext.h>
-
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
@@ -102,102 +99,6 @@ std::string findProgram(std::initializer_list<const char*> names)
     }
     throw std::runtime_error(std::string("program not found: ") + *names.begin() + " (install mariadb-server)");
 }
-
-SQLCHAR* sqlText(const std::string& text)
-{
-    return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str()));
-}
-
-std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle)
-{
-    std::string all;
-    for (SQLSMALLINT record = 1;; ++record) {
-        std::array<SQLCHAR, 6> state{};
-        std::array<SQLCHAR, 1024> message{};
-        SQLINTEGER native = 0;
-        SQLSMALLINT length = 0;
-        const SQLRETURN rc =
-            SQLGetDiagRec(type, handle, record, state.data(), &native, message.data(), message.size(), &length);
-        if (!SQL_SUCCEEDED(rc)) {
-            break;
-        }
-        all += std::string(all.empty() ? "" : "; ") + reinterpret_cast<const char*>(state.data()) + " "
-               + reinterpret_cast<const char*>(message.data());
-    }
-    return all.empty() ? "no diagnostics" : all;
-}
-
-void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& what)
-{
-    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
-        throw std::runtime_error(what + ": " + diagnostics(type, handle));
-    }
-}
-
-// A statement handle freed in one place.
-class Statement
-{
-public:
-    explicit Statement(SQLHDBC dbc)
-    {
-        check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &m_stmt), SQL_HANDLE_DBC, dbc, "SQLAllocHandle(STMT)");
-    }
-    ~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    void execDirect(const std::string& sql)
-    {
-        check(SQLExecDirect(m_stmt, sqlText(sql), SQL_NTS), SQL_HANDLE_STMT, m_stmt, sql);
-    }
-
-    Rows fetchAll(const std::string& sql)
-    {
-        SQLSMALLINT columns = 0;
-        check(SQLNumResultCols(m_stmt, &columns), SQL_HANDLE_STMT, m_stmt, sql);
-        Rows rows;
-        for (;;) {
-            const SQLRETURN rc = SQLFetch(m_stmt);
-            if (rc == SQL_NO_DATA) {
-                break;
-            }
-            check(rc, SQL_HANDLE_STMT, m_stmt, "SQLFetch: " + sql);
-            std::vector<std::string>& row = rows.emplace_back();
-            for (SQLUSMALLINT column = 1; column <= columns; ++column) {
-                row.push_back(value(column, sql));
-            }
-        }
-        return rows;
-    }
-
-private:
-    // Long values come in pieces: each call fills the buffer (with its terminating NUL) until SQL_SUCCESS.
-    std::string value(SQLUSMALLINT column, const std::string& sql)
-    {
-        std::string text;
-        std::array<char, 4096> buffer{};
-        for (;;) {
-            SQLLEN indicator = 0;
-            const SQLRETURN rc = SQLGetData(m_stmt, column, SQL_C_CHAR, buffer.data(), buffer.size(), &indicator);
-            if (rc == SQL_NO_DATA) {
-                break;
-            }
-            check(rc, SQL_HANDLE_STMT, m_stmt, "SQLGetData: " + sql);
-            if (indicator == SQL_NULL_DATA) {
-                return {};
-            }
-            const bool truncated = rc == SQL_SUCCESS_WITH_INFO
-                                   && (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(buffer.size()));
-            text.append(buffer.data(), truncated ? buffer.size() - 1 : static_cast<size_t>(indicator));
-            if (!truncated) {
-                break;
-            }
-        }
-        return text;
-    }
-
-    SQLHSTMT m_stmt = SQL_NULL_HSTMT;
-};
 
 std::string readFile(const std::string& path)
 {
@@ -359,80 +260,43 @@ void createSqliteDatabase(const std::string& file)
 }
 
 OdbcConnection::OdbcConnection(const std::string& connectionString)
-{
-    SQLHENV env = SQL_NULL_HENV;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
-        throw std::runtime_error("SQLAllocHandle(ENV) failed");
-    }
-    m_env = env;
-    SQLHDBC dbc = SQL_NULL_HDBC;
-    try {
-        check(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
-              SQL_HANDLE_ENV,
-              env,
-              "SQLSetEnvAttr");
-        check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_HANDLE_ENV, env, "SQLAllocHandle(DBC)");
-        m_dbc = dbc;
-        check(SQLDriverConnect(
-                  dbc, nullptr, sqlText(connectionString), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
-              SQL_HANDLE_DBC,
-              dbc,
-              "SQLDriverConnect " + connectionString);
-    } catch (...) {
-        if (dbc != SQL_NULL_HDBC) {
-            SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        }
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-        throw;
-    }
-}
-
-OdbcConnection::~OdbcConnection()
-{
-    SQLDisconnect(m_dbc);
-    SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
-    SQLFreeHandle(SQL_HANDLE_ENV, m_env);
-}
+    : m_connection(connectionString)
+{}
 
 void OdbcConnection::exec(const std::string& sql)
 {
-    Statement statement(m_dbc);
-    statement.execDirect(sql);
+    m_connection.execute(sql);
 }
 
 Rows OdbcConnection::query(const std::string& sql)
 {
-    Statement statement(m_dbc);
-    statement.execDirect(sql);
-    return statement.fetchAll(sql);
+    db::Statement statement(m_connection);
+    statement.execute(sql);
+    const auto columns = static_cast<int>(statement.columns().size());
+    Rows rows;
+    while (statement.fetch()) {
+        auto& row = rows.emplace_back();
+        for (int i = 0; i < columns; ++i) {
+            row.push_back(statement.get(i).value_or(""));
+        }
+    }
+    return rows;
 }
 
 std::string OdbcConnection::scalar(const std::string& sql)
 {
-    const Rows rows = query(sql);
-    return rows.empty() || rows.front().empty() ? std::string() : rows.front().front();
+    const std::vector<db::Text> row = m_connection.queryRow(sql);
+    return row.empty() ? std::string() : row.front().value_or("");
 }
 
-namespace {
-
-std::string infoText(void* dbc, SQLUSMALLINT what)
+const std::string& OdbcConnection::driverName() const
 {
-    std::array<SQLCHAR, 256> text{};
-    SQLSMALLINT length = 0;
-    check(SQLGetInfo(dbc, what, text.data(), text.size(), &length), SQL_HANDLE_DBC, dbc, "SQLGetInfo");
-    return reinterpret_cast<const char*>(text.data());
+    return m_connection.driverName();
 }
 
-} // namespace
-
-std::string OdbcConnection::driverName()
+std::string OdbcConnection::dbmsName() const
 {
-    return infoText(m_dbc, SQL_DRIVER_NAME);
-}
-
-std::string OdbcConnection::dbmsName()
-{
-    return infoText(m_dbc, SQL_DBMS_NAME);
+    return m_connection.dbmsName();
 }
 
 void execSql(const std::string& connectionString, const std::string& sql)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/Odbc.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -25,29 +27,34 @@ std::string schemaFile(const std::string& name);
 
 using Rows = std::vector<std::vector<std::string>>;
 
-//! One ODBC connection in autocommit mode, closed at destruction. Every failing call throws std::runtime_error with
-//! the SQLSTATEs and messages of the driver.
+/**
+ * One ODBC connection in autocommit mode, closed at destruction: the program's db::Connection, with the few calls
+ * tests use to set up a database and to read back what the program stored. Every failing call throws
+ * base::PlatformError (a std::runtime_error) with the SQLSTATEs and messages of the driver and the statement.
+ *
+ * Reads go through db::Statement, the code the program reads with. Where a test compares what the program lists with
+ * what query() gives (the receipt picker, the DEP export), a fault in db::Statement would be on both sides and not
+ * show; tests/dbsupport/DatabasesTest checks query() against fixed values instead (whole result sets, values longer
+ * than one fetch, UTF-8 against the database's own hex(), the driver's errors), so such a fault fails there. No test
+ * checks db::Connection or db::Statement by comparing them with this class.
+ */
 class OdbcConnection
 {
 public:
     explicit OdbcConnection(const std::string& connectionString);
-    ~OdbcConnection();
-    OdbcConnection(const OdbcConnection&) = delete;
-    OdbcConnection& operator=(const OdbcConnection&) = delete;
 
-    //! Runs a statement that returns no rows.
+    //! Runs a statement; a result set is discarded.
     void exec(const std::string& sql);
     //! Runs a query; every value as text, NULL as "".
     Rows query(const std::string& sql);
     //! The value of the first column of the first row ("" when there is none).
     std::string scalar(const std::string& sql);
-    //! SQLGetInfo text values: SQL_DRIVER_NAME, SQL_DBMS_NAME.
-    std::string driverName();
-    std::string dbmsName();
+    //! The driver's file name and the database's product name (SQL_DRIVER_NAME, SQL_DBMS_NAME).
+    const std::string& driverName() const;
+    std::string dbmsName() const;
 
 private:
-    void* m_env = nullptr;
-    void* m_dbc = nullptr;
+    db::Connection m_connection;
 };
 
 //! Connects, runs one statement, disconnects.
