@@ -5,7 +5,7 @@
 #include "rksv/RKSVExport.h"
 #include "rksv/Rksv.h"
 #include "rksv/SoftwareUnit.h"
-#include "tests/rksv/ChainCheck.h"
+#include "tests/support/ChainCheck.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"

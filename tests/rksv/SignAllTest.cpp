@@ -11,7 +11,7 @@
 #include "rksv/Rksv.h"
 #include "rksv/SoftwareUnit.h"
 #include "rksv/TillLock.h"
-#include "tests/rksv/ChainCheck.h"
+#include "tests/support/ChainCheck.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"

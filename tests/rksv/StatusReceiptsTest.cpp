@@ -5,9 +5,9 @@
 #include "base/ErrorLog.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
-#include "tests/rksv/SignedReceipts.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ProgramStateGuard.h"
+#include "tests/support/SignedReceipts.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 
 namespace {
 
-using statusbelege::SignedReceipts;
+using testsupport::SignedReceipts;
 
 enum class Backend
 {

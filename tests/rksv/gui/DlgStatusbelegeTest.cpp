@@ -4,11 +4,11 @@
 
 #include "base/Program.h"
 #include "db/Database.h"
-#include "tests/rksv/SignedReceipts.h"
 #include "tests/support/Databases.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
+#include "tests/support/SignedReceipts.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
 
@@ -85,7 +85,7 @@ private:
     std::unique_ptr<testsupport::ProgramStateGuard> m_state;
     std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
     std::shared_ptr<db::Connection> m_connection;
-    std::unique_ptr<statusbelege::SignedReceipts> m_receipts;
+    std::unique_ptr<testsupport::SignedReceipts> m_receipts;
 
 private slots:
     void init()
@@ -96,7 +96,7 @@ private slots:
         testsupport::createSqliteDatabase(m_dir->file("kassa.db"));
         m_connection = std::make_shared<db::Connection>(testsupport::sqliteConnectionString(m_dir->file("kassa.db")));
         db::setProgramConnection(m_connection);
-        m_receipts = std::make_unique<statusbelege::SignedReceipts>(m_dir->file("Karten"));
+        m_receipts = std::make_unique<testsupport::SignedReceipts>(m_dir->file("Karten"));
         auto& p = base::program();
         p.HostProduct = "PLUMOXA";
         p.DefaultDir = m_dir->file("inst/");

@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-namespace statusbelege {
+namespace testsupport {
 
 /**
  * Receipts of tills as a till writes them into BONS: each signed by a test card of the software signature unit
@@ -56,4 +56,4 @@ private:
     std::map<std::string, long> m_counter;         // by till: turnover counter in cents
 };
 
-} // namespace statusbelege
+} // namespace testsupport

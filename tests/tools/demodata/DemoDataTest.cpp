@@ -1,7 +1,7 @@
 // The demo generator run as a program against SQLite and the private MariaDB server, its data read back through
 // both ODBC drivers and checked row by row.
-#include "tests/dbsupport/SharedServer.h"
 #include "tests/support/Databases.h"
+#include "tests/support/SharedServer.h"
 #include "tests/support/TestPaths.h"
 #include "tools/demodata/AustrianNames.h"
 

@@ -1,4 +1,4 @@
-#include "tests/rksv/ChainCheck.h"
+#include "tests/support/ChainCheck.h"
 
 #include "rksv/Jws.h"
 #include "rksv/OpenSsl.h"

@@ -1,4 +1,4 @@
-#include "tests/dbsupport/SharedServer.h"
+#include "tests/support/SharedServer.h"
 
 #include "tests/support/Databases.h"
 

@@ -1,4 +1,4 @@
-#include "tests/rksv/SignedReceipts.h"
+#include "tests/support/SignedReceipts.h"
 
 #include "rksv/Numbering.h"
 
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace statusbelege {
+namespace testsupport {
 namespace {
 
 constexpr const char* READER = "Leser 1";
@@ -100,4 +100,4 @@ void SignedReceipts::insert(db::Connection& connection,
                        {kassa, isoDate(date), time, std::to_string(bonnr), typ, rksvTyp, jws});
 }
 
-} // namespace statusbelege
+} // namespace testsupport

@@ -1,6 +1,6 @@
 #include "tests/support/Databases.h"
 
-#include "tests/dbsupport/SharedServer.h"
+#include "tests/support/SharedServer.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 
 #include "base/ErrorLog.h"
 #include "db/Odbc.h"
-#include "tests/dbsupport/SharedServer.h"
 #include "tests/support/Databases.h"
+#include "tests/support/SharedServer.h"
 
 #include <gtest/gtest.h>
 
