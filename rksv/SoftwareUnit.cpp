@@ -57,9 +57,6 @@ constexpr mode_t PUBLIC_FILE_MODE = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
 constexpr std::uint64_t SCRYPT_N = std::uint64_t{1} << 14;
 constexpr std::uint64_t SCRYPT_R = 8;
 constexpr std::uint64_t SCRYPT_P = 4;
-//! Domain text of GenerateAes256Key, so the key of a basis differs from any other SHA-256 use of the same text.
-constexpr std::string_view AES_KEY_DOMAIN = "Vexa-Quorvex Umsatzzaehler-Schluessel AES-256 v1\n";
-constexpr std::size_t AMOUNT_COUNT = 5;
 constexpr std::size_t MAX_SERIAL_HEX_DIGITS = 40; // 20 bytes, the longest serial a certificate may carry
 
 std::optional<std::string> readFile(const std::filesystem::path& path)
@@ -362,25 +359,6 @@ bool isPlainName(const std::string& name)
            && name.find('\0') == std::string::npos;
 }
 
-std::optional<std::int64_t> parseCents(std::string_view text)
-{
-    std::int64_t value = 0;
-    const char* end = text.data() + text.size();
-    if (text.empty() || text.front() == '+') {
-        return std::nullopt;
-    }
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-bool isDigits(std::string_view text)
-{
-    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
-}
-
 bool addExtension(X509* certificate, X509* issuer, int nid, const char* value)
 {
     X509V3_CTX context;
@@ -535,39 +513,8 @@ loadOrCreateCa(const std::filesystem::path& caDir, const CaFiles& files, const C
 
 } // namespace
 
-std::string receiptDateTime(std::string_view text)
-{
-    // DD.MM.YYYY hh:mm:ss
-    if (text.size() != 19 || text[2] != '.' || text[5] != '.' || text[10] != ' ' || text[13] != ':'
-        || text[16] != ':') {
-        return {};
-    }
-    const std::string_view day = text.substr(0, 2);
-    const std::string_view month = text.substr(3, 2);
-    const std::string_view year = text.substr(6, 4);
-    const std::string_view time = text.substr(11);
-    if (!isDigits(day) || !isDigits(month) || !isDigits(year) || !isDigits(time.substr(0, 2))
-        || !isDigits(time.substr(3, 2)) || !isDigits(time.substr(6, 2))) {
-        return {};
-    }
-    // isValidDateTime only checks ranges; the calendar also rules out a 31 February or a 29 February of 2026.
-    const auto number = [](std::string_view digits) {
-        int value = 0;
-        std::from_chars(digits.data(), digits.data() + digits.size(), value);
-        return value;
-    };
-    const std::chrono::year_month_day date{std::chrono::year(number(year)),
-                                           std::chrono::month(static_cast<unsigned>(number(month))),
-                                           std::chrono::day(static_cast<unsigned>(number(day)))};
-    if (!date.ok()) {
-        return {};
-    }
-    std::string result;
-    result.append(year).append("-").append(month).append("-").append(day).append("T").append(time);
-    return isValidDateTime(result) ? result : std::string();
-}
-
 SoftwareUnit::SoftwareUnit(const std::filesystem::path& folder)
+    : CardComponent(std::string(ALGORITHM))
 {
     std::error_code error;
     m_folder = std::filesystem::absolute(folder, error);
@@ -791,271 +738,54 @@ bool SoftwareUnit::GetCardCertificate(const std::string& reader, std::string& ce
     return true;
 }
 
-bool SoftwareUnit::VerifyJWS(const std::string& jws, const std::string& certificate)
+std::optional<std::string> SoftwareUnit::cardSerial(const std::string& reader, std::string& refusal)
 {
-    const X509Ptr parsed = certificateFromBase64(certificate);
-    return parsed && verifyCompactJwsWithCertificate(jws, parsed.get());
-}
-
-bool SoftwareUnit::ConvertJWSCompactToText(const std::string& jws, std::string& text, std::string& error)
-{
-    text.clear();
-    error.clear();
-    const auto code = jwsToMachineCode(jws);
-    if (!code) {
-        error = "Die JWS-Kompaktdarstellung ist ungültig und kann nicht in den maschinenlesbaren Code umgewandelt "
-                "werden.";
-        return false;
-    }
-    text = *code;
-    return true;
-}
-
-bool SoftwareUnit::ExportJWS(const std::string& certificate,
-                             const std::string& chain,
-                             const std::vector<std::string>& jws,
-                             std::string& json)
-{
-    json.clear();
-    // Every value is checked to be a certificate or a compact JWS, so it holds only Base64(URL) characters and '.':
-    // nothing in it needs escaping in a JSON string.
-    if (!certificate.empty() && !certificateFromBase64(certificate)) {
-        return false;
-    }
-    std::vector<std::string_view> issuers;
-    for (std::string_view rest = chain; !rest.empty();) {
-        const std::size_t separator = rest.find(';');
-        issuers.push_back(rest.substr(0, separator));
-        rest = separator == std::string_view::npos ? std::string_view() : rest.substr(separator + 1);
-    }
-    for (const std::string_view issuer : issuers) {
-        if (!certificateFromBase64(issuer)) {
-            return false;
-        }
-    }
-    for (const std::string& receipt : jws) {
-        if (!parseCompactJws(receipt)) {
-            return false;
-        }
-    }
-    const auto quotedList = [](const auto& values) {
-        std::string list = "[";
-        for (const auto& value : values) {
-            list += (list.size() > 1 ? ",\"" : "\"") + std::string(value) + "\"";
-        }
-        return list + "]";
-    };
-    json = "{\"Belege-Gruppe\":[{\"Signaturzertifikat\":\"" + certificate
-           + "\",\"Zertifizierungsstellen\":" + quotedList(issuers) + ",\"Belege-kompakt\":" + quotedList(jws) + "}]}";
-    return true;
-}
-
-bool SoftwareUnit::ExportJWSDelimitedString(const std::string& certificate,
-                                            const std::string& chain,
-                                            const std::string& jws,
-                                            std::string& json)
-{
-    // The receipt format names no delimiter; a compact JWS consists of Base64URL characters and '.', so any other
-    // character (line break, blank, ';', ',', '|') separates two receipts.
-    const auto isJwsCharacter = [](unsigned char c) {
-        return std::isalnum(c) != 0 || c == '-' || c == '_' || c == '.';
-    };
-    std::vector<std::string> receipts;
-    std::string current;
-    for (const char c : jws) {
-        if (isJwsCharacter(static_cast<unsigned char>(c))) {
-            current += c;
-        } else if (!current.empty()) {
-            receipts.push_back(std::move(current));
-            current.clear();
-        }
-    }
-    if (!current.empty()) {
-        receipts.push_back(std::move(current));
-    }
-    return ExportJWS(certificate, chain, receipts, json);
-}
-
-bool SoftwareUnit::RKSVJwsToImage(const std::string& jws, std::string& image, std::string& secondImage)
-{
-    image.clear();
-    secondImage.clear();
-    const std::optional<std::string> code = jwsToMachineCode(jws);
-    if (!code) {
-        return false;
-    }
-    const std::optional<QrMatrix> qr = encodeQr(*code);
-    if (!qr) {
-        return false;
-    }
-    const std::optional<Bytes> png = renderPng(*qr);
-    if (!png) {
-        return false;
-    }
-    image = base64Encode(renderBmp(*qr));
-    secondImage = base64Encode(*png);
-    return true;
-}
-
-bool SoftwareUnit::SaveImageToFile(const std::string& image, const std::string& file, const std::string& type)
-{
-    std::string lowerType = type;
-    std::transform(lowerType.begin(), lowerType.end(), lowerType.begin(), [](unsigned char c) {
-        return static_cast<char>(std::tolower(c));
-    });
-    ImageFormat wanted = ImageFormat::Unknown;
-    if (lowerType == "mime/bmp") {
-        wanted = ImageFormat::Bmp;
-    } else if (lowerType == "mime/png") {
-        wanted = ImageFormat::Png;
-    }
-    if (wanted == ImageFormat::Unknown || image.empty() || file.empty()) {
-        return false;
-    }
-    const std::optional<Bytes> bytes = base64Decode(image);
-    if (!bytes || imageFormatOf(*bytes) != wanted) {
-        return false;
-    }
-    return writeFileAtomically(file, *bytes);
-}
-
-bool SoftwareUnit::GenerateAes256Key(const std::string& basis, std::string& key, std::string& error)
-{
-    key.clear();
-    error.clear();
-    if (basis.empty()) {
-        error = "Für den AES-Schlüssel fehlt die Grundlage (leerer Text).";
-        return false;
-    }
-    std::string input(AES_KEY_DOMAIN);
-    input += basis;
-    key = base64Encode(sha256(asBytes(input)));
-    return true;
-}
-
-bool SoftwareUnit::SignReceipt(const Receipt& receipt, Signed& out)
-{
-    return sign(receipt, Kind::Normal, out);
-}
-
-bool SoftwareUnit::SignTrainReceipt(const Receipt& receipt, Signed& out)
-{
-    return sign(receipt, Kind::Training, out);
-}
-
-bool SoftwareUnit::SignStornoReceipt(const Receipt& receipt, Signed& out)
-{
-    return sign(receipt, Kind::Storno, out);
-}
-
-bool SoftwareUnit::sign(const Receipt& receipt, Kind kind, Signed& out)
-{
-    out = Signed();
-    const auto fail = [&out](std::string message) {
-        out.error = std::move(message);
-        return false;
-    };
-
-    ReceiptData data;
-    data.kassenAlgorithmus = std::string(ALGORITHM);
-    data.kassenId = receipt.kassa;
-    data.belegnummer = receipt.bonnr;
-    data.belegDatumUhrzeit = receiptDateTime(receipt.dateTime);
-    if (data.belegDatumUhrzeit.empty()) {
-        return fail("Ungültiges Belegdatum \"" + receipt.dateTime + "\" (erwartet TT.MM.JJJJ hh:mm:ss).");
-    }
-    if (receipt.amounts.size() != AMOUNT_COUNT) {
-        return fail("Der Beleg braucht genau fünf Beträge (Normal, Ermäßigt-1, Ermäßigt-2, Null, Besonders), nicht "
-                    + std::to_string(receipt.amounts.size()) + ".");
-    }
-    std::array<std::int64_t, AMOUNT_COUNT> cents{};
-    for (std::size_t i = 0; i < AMOUNT_COUNT; ++i) {
-        const auto amount = parseAmount(receipt.amounts[i]);
-        if (!amount) {
-            return fail("Ungültiger Betrag \"" + receipt.amounts[i] + "\" (erwartet z. B. 12,50).");
-        }
-        cents[i] = *amount;
-    }
-    data.betragSatzNormal = cents[0];
-    data.betragSatzErmaessigt1 = cents[1];
-    data.betragSatzErmaessigt2 = cents[2];
-    data.betragSatzNull = cents[3];
-    data.betragSatzBesonders = cents[4];
-
-    const auto aesKey = parseAesKey(receipt.aesKey);
-    if (!aesKey) {
-        return fail("Ungültiger AES-Schlüssel (erwartet 44 Zeichen Base64 für 32 Bytes).");
-    }
-    const auto counterBefore = parseCents(receipt.turnoverCounter);
-    if (!counterBefore) {
-        return fail("Ungültiger Umsatzzähler \"" + receipt.turnoverCounter + "\" (erwartet Cent als ganze Zahl).");
-    }
-    if (kind == Kind::Normal) {
-        std::int64_t sum = 0;
-        std::int64_t counter = 0;
-        for (const std::int64_t amount : cents) {
-            if (__builtin_add_overflow(sum, amount, &sum)) {
-                return fail("Die Summe der Beträge ist zu groß.");
-            }
-        }
-        if (__builtin_add_overflow(*counterBefore, sum, &counter)) {
-            return fail("Der Umsatzzähler läuft über.");
-        }
-        const auto encrypted = encryptTurnoverCounter(*aesKey, data.kassenId, data.belegnummer, counter);
-        if (!encrypted) {
-            return fail("Der Umsatzzähler konnte nicht verschlüsselt werden.");
-        }
-        data.standUmsatzZaehler = *encrypted;
-    } else {
-        data.standUmsatzZaehler = std::string(kind == Kind::Training ? TRAINING_MARKER : STORNO_MARKER);
-    }
-
-    if (receipt.previous.empty()) {
-        return fail("Der vorige Beleg (oder die Kassen-ID beim Startbeleg) fehlt.");
-    }
-    if (!receipt.kassa.empty() && receipt.previous == receipt.kassa) {
-        data.sigVorigerBeleg = startChainValue(receipt.kassa);
-    } else if (parseCompactJws(receipt.previous)) {
-        data.sigVorigerBeleg = chainValue(receipt.previous);
-    } else {
-        return fail("Der vorige Beleg ist keine gültige JWS-Kompaktdarstellung.");
-    }
-
-    const auto folder = readerFolder(receipt.reader);
+    const auto folder = readerFolder(reader);
     if (folder.empty()) {
-        return fail("Kartenleser \"" + receipt.reader + "\" nicht gefunden.");
+        refusal = "Kartenleser \"" + reader + "\" nicht gefunden.";
+        return std::nullopt;
     }
-    X509* const certificate = cardCertificate(folder);
-    if (certificate == nullptr) {
-        return fail("Im Kartenleser \"" + receipt.reader + "\" steckt keine Signaturkarte.");
+    if (cardCertificate(folder) == nullptr) {
+        refusal = "Im Kartenleser \"" + reader + "\" steckt keine Signaturkarte.";
+        return std::nullopt;
     }
-    data.zertifikatSeriennummer = m_certificateSerial;
+    return m_certificateSerial;
+}
 
-    std::string reason;
-    const auto signedData = buildSignedData(data, &reason);
-    if (!signedData) {
-        return fail("Der Beleg kann nicht signiert werden: " + reason);
+SoftwareUnit::CardSignature
+SoftwareUnit::signWithCard(const std::string& reader, const std::string& pin, std::string_view input)
+{
+    CardSignature result;
+    const auto folder = readerFolder(reader);
+    X509* const certificate = folder.empty() ? nullptr : cardCertificate(folder);
+    if (certificate == nullptr) {
+        result.refusal = "Im Kartenleser \"" + reader + "\" steckt keine Signaturkarte.";
+        return result;
     }
     const Marks marks = readerMarks(folder);
     if (marks.failed) {
-        out.jws = failedCompactJws(*signedData);
-        return true;
+        result.outcome = CardSignature::Outcome::DeviceFailed;
+        return result;
     }
     // A wrong PIN presented to the card since the last right one (by another program) ends the session, as it does
     // on a card: the PIN is checked again, against the count.
     if (marks.wrongPins) {
         m_key.reset();
     }
-    EVP_PKEY* const key = cardKey(folder, receipt.pin, certificate, reason);
+    std::string reason;
+    EVP_PKEY* const key = cardKey(folder, pin, certificate, reason);
     if (key == nullptr) {
-        return fail(reason);
+        result.refusal = reason;
+        return result;
     }
-    const auto jws = signCompactJws(key, *signedData, &reason);
-    if (!jws) {
-        return fail("Die Signatur ist fehlgeschlagen: " + reason);
+    auto signature = signEs256(key, input, &reason);
+    if (!signature) {
+        result.refusal = "Die Signatur ist fehlgeschlagen: " + reason;
+        return result;
     }
-    out.jws = *jws;
-    return true;
+    result.outcome = CardSignature::Outcome::Signed;
+    result.signature = std::move(*signature);
+    return result;
 }
 
 bool createTestCard(const std::filesystem::path& readers,

@@ -1,12 +1,13 @@
 #pragma once
 
-#include "rksv/Component.h"
+#include "rksv/CardComponent.h"
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,10 +20,8 @@ namespace rksv {
  * `key.pem` (the EC private key as PKCS#8 PEM, encrypted under the card PIN). A file `AUSGEFALLEN` in the reader folder
  * (any case) marks the card's signature device as failed: signing then returns the failure-marked JWS and true.
  *
- * Signing: Receipt::turnoverCounter is the counter BEFORE this receipt (cents); an ordinary receipt carries it plus
- * the sum of its five amounts, encrypted. Training and storno receipts carry their marker instead; the caller adds a
- * storno's amounts to its own counter (training receipts leave it unchanged). Receipt::amounts must hold exactly five
- * amounts. With a failed device the PIN is not checked (the device cannot check it), the card must still be present.
+ * Receipts, DEP export and images: see CardComponent. With a failed device the PIN is not checked (the device
+ * cannot check it), the card must still be present.
  *
  * PIN: VerifyPin and signing present the PIN to the card once per session: the key decrypted with it is kept while
  * reader, PIN and key file stay the same, so further calls cost no derivation and no counter access. The key file is
@@ -31,20 +30,9 @@ namespace rksv {
  * it is unlocked (unlockCard, `quorvex-card --unlock`); a right PIN before that starts the count again. An empty PIN
  * is not presented and not counted. A wrong PIN presented to the card elsewhere ends this unit's session with it.
  *
- * DEP export: one group with the given certificate ("" allowed) and chain (";"-separated, "" for none); false when a
- * certificate is not Base64 DER or a receipt is not a well-formed compact JWS. The delimited form splits the text at
- * every character a compact JWS cannot hold (line break, blank, ';', ',' ...), since the format names no delimiter.
- *
- * Images: RKSVJwsToImage encodes the receipt's machine-readable code as a QR code (byte mode, error correction M,
- * 4 px per module, 4 modules quiet zone) and returns it as Base64 of a 1-bit BMP and Base64 of an 8-bit grey PNG;
- * false with both outputs empty for a JWS that is not well-formed. SaveImageToFile decodes such a Base64 image and
- * writes it atomically (temporary file, then rename) when the type ("mime/bmp" or "mime/png", any case) matches the
- * image's own format; false for an empty or undecodable image, a mismatching or unknown type, or a failed write.
- * SignReceipt and its siblings leave Signed::image and Signed::secondImage empty; callers make them here.
- *
  * Not thread-safe; every call looks at the folder anew (a file is read again when its stamp has changed).
  */
-class SoftwareUnit : public Component
+class SoftwareUnit : public CardComponent
 {
 public:
     //! The algorithm field of every receipt this unit signs: suite R1 with the unit's provider code.
@@ -62,7 +50,6 @@ public:
     //! The readers are the sub-folders of `folder` (made absolute now, so a later change of directory is harmless).
     explicit SoftwareUnit(const std::filesystem::path& folder);
 
-    [[nodiscard]] bool ConvertJWSCompactToText(const std::string& jws, std::string& text, std::string& error) override;
     [[nodiscard]] bool VerifyPin(const std::string& reader, const std::string& pin) override;
     std::string PinProblem() const override { return m_pinProblem; }
     [[nodiscard]] long GetReadersCount() override;
@@ -73,32 +60,15 @@ public:
     [[nodiscard]] bool IsCardNumberPresent(const std::string& card) override;
     [[nodiscard]] bool
     GetCardCertificate(const std::string& reader, std::string& certificate, std::string& chain) override;
-    [[nodiscard]] bool VerifyJWS(const std::string& jws, const std::string& certificate) override;
-    [[nodiscard]] bool ExportJWS(const std::string& certificate,
-                                 const std::string& chain,
-                                 const std::vector<std::string>& jws,
-                                 std::string& json) override;
-    [[nodiscard]] bool ExportJWSDelimitedString(const std::string& certificate,
-                                                const std::string& chain,
-                                                const std::string& jws,
-                                                std::string& json) override;
-    [[nodiscard]] bool RKSVJwsToImage(const std::string& jws, std::string& image, std::string& secondImage) override;
-    [[nodiscard]] bool
-    SaveImageToFile(const std::string& image, const std::string& file, const std::string& type) override;
-    [[nodiscard]] bool GenerateAes256Key(const std::string& basis, std::string& key, std::string& error) override;
-    [[nodiscard]] bool SignReceipt(const Receipt& receipt, Signed& out) override;
-    [[nodiscard]] bool SignTrainReceipt(const Receipt& receipt, Signed& out) override;
-    [[nodiscard]] bool SignStornoReceipt(const Receipt& receipt, Signed& out) override;
 
     const std::filesystem::path& folder() const { return m_folder; }
 
+protected:
+    [[nodiscard]] std::optional<std::string> cardSerial(const std::string& reader, std::string& refusal) override;
+    [[nodiscard]] CardSignature
+    signWithCard(const std::string& reader, const std::string& pin, std::string_view input) override;
+
 private:
-    enum class Kind
-    {
-        Normal,
-        Training,
-        Storno
-    };
     //! What the files of a reader folder say beside the card.
     struct Marks
     {
@@ -106,7 +76,6 @@ private:
         bool wrongPins = false; //!< a count of wrong PINs: one was presented since the last right PIN
     };
 
-    [[nodiscard]] bool sign(const Receipt& receipt, Kind kind, Signed& out);
     //! The reader folder's marks; the folder is read anew only when its entries may have changed since the last look.
     Marks readerMarks(const std::filesystem::path& folder);
     //! The reader's folder when `reader` names one of the readers; empty otherwise.
@@ -137,9 +106,6 @@ private:
     std::string m_marksStamp;
     Marks m_marks;
 };
-
-//! "DD.MM.YYYY hh:mm:ss" → "YYYY-MM-DDThh:mm:ss"; "" unless the text is exactly of that form with a valid date.
-[[nodiscard]] std::string receiptDateTime(std::string_view text);
 
 //! Who issues a test card: the root CA itself, or an intermediate CA that the root CA issues.
 enum class TestCardIssuer
