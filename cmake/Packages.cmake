@@ -8,6 +8,10 @@ find_package(CURL REQUIRED)
 find_package(pugixml REQUIRED)
 find_package(OpenSSL REQUIRED)
 find_package(ODBC REQUIRED)
+# PKCS#11: only the header of the standard (p11-kit's copy); modules are loaded with dlopen, libp11-kit is not linked.
+pkg_check_modules(P11KIT REQUIRED p11-kit-1)
+add_library(p_pkcs11_headers INTERFACE)
+target_include_directories(p_pkcs11_headers SYSTEM INTERFACE ${P11KIT_INCLUDE_DIRS})
 if(BUILD_TESTING)
     # the local FinanzOnline test service
     pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)

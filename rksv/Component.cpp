@@ -1,5 +1,6 @@
 #include "rksv/Component.h"
 
+#include "rksv/Pkcs11Unit.h"
 #include "rksv/SoftwareUnit.h"
 
 #include <filesystem>
@@ -19,6 +20,11 @@ std::unique_ptr<Component> createComponent(const std::string& signatur)
     const std::string_view text = signatur;
     const std::size_t colon = text.find(':');
     const std::string_view name = text.substr(0, colon);
+    if (name == Pkcs11Unit::NAME) {
+        const auto settings =
+            colon == std::string_view::npos ? std::nullopt : parsePkcs11Settings(text.substr(colon + 1));
+        return settings ? std::make_unique<Pkcs11Unit>(*settings) : nullptr;
+    }
     if (!text.empty() && name != SOFTWARE_NAME) {
         return nullptr;
     }

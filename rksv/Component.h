@@ -85,8 +85,10 @@ public:
 /**
  * Creates the signing component named by the installation ("Signatur" of INSTALLATION.INI: a name, optionally
  * followed by ":" and its settings); "" means the software signature unit with its readers in the folder
- * "Karten" of the working directory ("Software:<folder>" names another folder). Nothing when the name is unknown
- * or the component cannot be opened.
+ * "Karten" of the working directory ("Software:<folder>" names another folder).
+ * "PKCS11:<module>[;token=<label>][;vda=AT<n>]" names a PKCS#11 module (see Pkcs11Unit); a module that cannot be
+ * loaded still gives the component, which then reports why on every signature. Nothing when the name is unknown or
+ * its settings are malformed.
  */
 [[nodiscard]] std::unique_ptr<Component> createComponent(const std::string& signatur);
 

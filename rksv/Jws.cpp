@@ -26,20 +26,6 @@ void setError(std::string* fehler, std::string text)
     }
 }
 
-bool isP256Key(EVP_PKEY* key)
-{
-    if (key == nullptr || EVP_PKEY_is_a(key, "EC") != 1) {
-        return false;
-    }
-    std::array<char, 64> group{};
-    std::size_t length = 0;
-    if (EVP_PKEY_get_group_name(key, group.data(), group.size(), &length) != 1) {
-        return false;
-    }
-    const std::string_view name(group.data(), length);
-    return name == "prime256v1" || name == "P-256";
-}
-
 // The signature bytes a receipt may carry: a raw ES256 signature or the failure text.
 bool isAcceptedSignature(const Bytes& signature)
 {
@@ -101,7 +87,7 @@ std::string failedCompactJws(std::string_view signedData)
 
 std::optional<Bytes> signEs256(EVP_PKEY* key, std::string_view input, std::string* fehler)
 {
-    if (!isP256Key(key)) {
+    if (!isP256(key)) {
         setError(fehler, "Der Signaturschlüssel ist kein ECDSA-Schlüssel auf der Kurve P-256.");
         return std::nullopt;
     }
@@ -127,7 +113,7 @@ std::optional<Bytes> signEs256(EVP_PKEY* key, std::string_view input, std::strin
 
 bool verifyEs256(EVP_PKEY* key, std::string_view input, std::span<const std::uint8_t> rawSignature)
 {
-    if (!isP256Key(key) || rawSignature.size() != ES256_SIGNATURE_BYTES) {
+    if (!isP256(key) || rawSignature.size() != ES256_SIGNATURE_BYTES) {
         return false;
     }
     const std::optional<Bytes> der = rawToDerSignature(rawSignature);

@@ -4,6 +4,9 @@
 
 #include <openssl/sha.h>
 
+#include <algorithm>
+#include <cctype>
+
 namespace rksv {
 
 Sha256Digest sha256(std::span<const std::uint8_t> bytes)
@@ -40,6 +43,48 @@ X509Ptr certificateFromBase64(std::string_view base64)
         return {};
     }
     return certificate;
+}
+
+std::string serialOf(X509* certificate)
+{
+    const BignumPtr number(ASN1_INTEGER_to_BN(X509_get_serialNumber(certificate), nullptr));
+    if (!number) {
+        return {};
+    }
+    char* hex = BN_bn2hex(number.get());
+    if (hex == nullptr) {
+        return {};
+    }
+    std::string result = hex;
+    OPENSSL_free(hex);
+    std::transform(result.begin(), result.end(), result.begin(), [](unsigned char c) { return std::tolower(c); });
+    return result;
+}
+
+std::optional<std::string> derBase64(X509* certificate)
+{
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(certificate, &der);
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    std::string result = base64Encode(std::span<const std::uint8_t>(der, static_cast<std::size_t>(length)));
+    OPENSSL_free(der);
+    return result;
+}
+
+bool isP256(EVP_PKEY* key)
+{
+    if (key == nullptr || EVP_PKEY_is_a(key, "EC") != 1) {
+        return false;
+    }
+    std::array<char, 64> group{};
+    std::size_t length = 0;
+    if (EVP_PKEY_get_group_name(key, group.data(), group.size(), &length) != 1) {
+        return false;
+    }
+    const std::string_view name(group.data(), length);
+    return name == "prime256v1" || name == "P-256";
 }
 
 } // namespace rksv

@@ -8,7 +8,9 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace rksv {
@@ -35,6 +37,16 @@ Sha256Digest sha256(std::span<const std::uint8_t> bytes);
 
 //! A certificate from the standard Base64 of its DER form; null unless the text is exactly one certificate.
 [[nodiscard]] X509Ptr certificateFromBase64(std::string_view base64);
+
+//! The certificate's serial number in lower-case hex, two digits per byte, as the card register and FinanzOnline
+//! know a card; "" when OpenSSL fails.
+[[nodiscard]] std::string serialOf(X509* certificate);
+
+//! The certificate as standard Base64 of its DER form; nothing when OpenSSL fails.
+[[nodiscard]] std::optional<std::string> derBase64(X509* certificate);
+
+//! True for an EC key on P-256 (prime256v1).
+[[nodiscard]] bool isP256(EVP_PKEY* key);
 
 //! A fresh ECDSA key on P-256 (prime256v1); null if OpenSSL fails.
 [[nodiscard]] EvpPkeyPtr generateP256Key();

@@ -175,34 +175,6 @@ std::string toLower(std::string text)
     return text;
 }
 
-//! The serial number in lower-case hex, two digits per byte; "" when OpenSSL fails.
-std::string serialOf(X509* certificate)
-{
-    const BignumPtr number(ASN1_INTEGER_to_BN(X509_get_serialNumber(certificate), nullptr));
-    if (!number) {
-        return {};
-    }
-    char* hex = BN_bn2hex(number.get());
-    if (hex == nullptr) {
-        return {};
-    }
-    std::string result = toLower(hex);
-    OPENSSL_free(hex);
-    return result;
-}
-
-std::optional<std::string> derBase64(X509* certificate)
-{
-    unsigned char* der = nullptr;
-    const int length = i2d_X509(certificate, &der);
-    if (length <= 0) {
-        return std::nullopt;
-    }
-    std::string result = base64Encode(std::span<const std::uint8_t>(der, static_cast<std::size_t>(length)));
-    OPENSSL_free(der);
-    return result;
-}
-
 //! The key as encrypted PKCS#8 PEM ("ENCRYPTED PRIVATE KEY"): AES-256-CBC under a scrypt derivation of the PIN.
 std::optional<std::string> encryptedKeyPem(EVP_PKEY* key, const std::string& pin)
 {

@@ -1,0 +1,645 @@
+#include "rksv/Pkcs11Unit.h"
+
+#include "rksv/Jws.h"
+#include "rksv/OpenSsl.h"
+#include "rksv/Pkcs11Module.h"
+
+#include <openssl/crypto.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <regex>
+
+namespace rksv {
+
+namespace {
+
+// The DER of the curve P-256 as CKA_EC_PARAMS names it: the OID 1.2.840.10045.3.1.7 (prime256v1).
+constexpr std::array<unsigned char, 10> P256_PARAMS = {0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07};
+constexpr std::size_t MAX_CHAIN = 8;
+
+//! A fixed-width text field of PKCS#11 without its blank padding.
+std::string padded(const unsigned char* text, std::size_t size)
+{
+    std::string value(reinterpret_cast<const char*>(text), size);
+    const auto end = value.find_last_not_of(' ');
+    value.erase(end == std::string::npos ? 0 : end + 1);
+    while (!value.empty() && value.back() == '\0') {
+        value.pop_back();
+    }
+    return value;
+}
+
+//! The answers that say the token has gone from its reader, or its session with it.
+bool isRemoval(CK_RV rv)
+{
+    return rv == CKR_DEVICE_REMOVED || rv == CKR_TOKEN_NOT_PRESENT || rv == CKR_SESSION_HANDLE_INVALID
+           || rv == CKR_SESSION_CLOSED || rv == CKR_TOKEN_NOT_RECOGNIZED || rv == CKR_SLOT_ID_INVALID
+           || rv == CKR_CRYPTOKI_NOT_INITIALIZED;
+}
+
+bool isWrongPin(CK_RV rv)
+{
+    return rv == CKR_PIN_INCORRECT || rv == CKR_PIN_INVALID || rv == CKR_PIN_LEN_RANGE;
+}
+
+//! The value of an attribute of an object; nothing when the token does not give it.
+std::optional<std::vector<unsigned char>>
+attribute(Pkcs11Module& module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
+{
+    CK_ATTRIBUTE query{type, nullptr, 0};
+    if (module->C_GetAttributeValue(session, object, &query, 1) != CKR_OK
+        || query.ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+        return std::nullopt;
+    }
+    std::vector<unsigned char> value(query.ulValueLen);
+    query.pValue = value.data();
+    if (module->C_GetAttributeValue(session, object, &query, 1) != CKR_OK) {
+        return std::nullopt;
+    }
+    value.resize(query.ulValueLen);
+    return value;
+}
+
+//! The objects of the session that match the template; nothing when the search fails.
+std::optional<std::vector<CK_OBJECT_HANDLE>>
+findObjects(Pkcs11Module& module, CK_SESSION_HANDLE session, std::vector<CK_ATTRIBUTE> search)
+{
+    if (module->C_FindObjectsInit(session, search.data(), search.size()) != CKR_OK) {
+        return std::nullopt;
+    }
+    std::vector<CK_OBJECT_HANDLE> found;
+    std::array<CK_OBJECT_HANDLE, 16> batch{};
+    CK_ULONG count = 0;
+    CK_RV rv = CKR_OK;
+    while ((rv = module->C_FindObjects(session, batch.data(), batch.size(), &count)) == CKR_OK && count > 0) {
+        found.insert(found.end(), batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(count));
+    }
+    module->C_FindObjectsFinal(session);
+    if (rv != CKR_OK) {
+        return std::nullopt;
+    }
+    return found;
+}
+
+std::vector<CK_OBJECT_HANDLE> objectsOfClass(Pkcs11Module& module, CK_SESSION_HANDLE session, CK_OBJECT_CLASS cls)
+{
+    return findObjects(module, session, {{CKA_CLASS, &cls, sizeof(cls)}}).value_or(std::vector<CK_OBJECT_HANDLE>{});
+}
+
+//! A token's certificate with its CKA_ID.
+struct TokenCertificate
+{
+    X509Ptr x509;
+    std::vector<unsigned char> id;
+};
+
+//! Wipes the copy of a PIN when it goes.
+class PinBuffer
+{
+public:
+    explicit PinBuffer(const std::string& pin)
+        : m_bytes(pin.begin(), pin.end())
+    {}
+    ~PinBuffer() { OPENSSL_cleanse(m_bytes.data(), m_bytes.size()); }
+    PinBuffer(const PinBuffer&) = delete;
+    PinBuffer& operator=(const PinBuffer&) = delete;
+    CK_UTF8CHAR* data() { return m_bytes.data(); }
+    CK_ULONG size() const { return m_bytes.size(); }
+
+private:
+    std::vector<CK_UTF8CHAR> m_bytes;
+};
+
+} // namespace
+
+std::optional<Pkcs11Settings> parsePkcs11Settings(std::string_view text)
+{
+    Pkcs11Settings settings;
+    std::vector<std::string_view> parts;
+    for (std::string_view rest = text;;) {
+        const std::size_t separator = rest.find(';');
+        parts.push_back(rest.substr(0, separator));
+        if (separator == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(separator + 1);
+    }
+    settings.module = std::string(parts.front());
+    if (settings.module.empty()) {
+        return std::nullopt;
+    }
+    std::set<std::string_view> seen;
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        const std::size_t equals = parts[i].find('=');
+        const std::string_view key = parts[i].substr(0, equals);
+        const std::string_view value =
+            equals == std::string_view::npos ? std::string_view() : parts[i].substr(equals + 1);
+        if (equals == std::string_view::npos || !seen.insert(key).second) {
+            return std::nullopt;
+        }
+        if (key == "token" && !value.empty()) {
+            settings.token = std::string(value);
+        } else if (key == "vda" && std::regex_match(std::string(value), std::regex("AT[0-9]+"))) {
+            settings.vdaId = std::string(value);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return settings;
+}
+
+Pkcs11Unit::Pkcs11Unit(Pkcs11Settings settings)
+    : CardComponent("R1-" + settings.vdaId)
+    , m_settings(std::move(settings))
+{
+    m_module = Pkcs11Module::open(m_settings.module, m_openError);
+}
+
+Pkcs11Unit::~Pkcs11Unit()
+{
+    for (const auto& [reader, card] : m_cards) {
+        if (m_module && card.generation == m_module->generation()) {
+            (*m_module)->C_CloseSession(card.session);
+        }
+    }
+}
+
+std::string Pkcs11Unit::inReader(const std::string& reader) const
+{
+    return "im Kartenleser \"" + reader + "\"";
+}
+
+bool Pkcs11Unit::readSlots(std::vector<Slot>& slots)
+{
+    slots.clear();
+    Pkcs11Module& module = *m_module;
+    CK_ULONG count = 0;
+    if (module->C_GetSlotList(CK_FALSE, nullptr, &count) != CKR_OK) {
+        return true;
+    }
+    std::vector<CK_SLOT_ID> ids(count);
+    if (module->C_GetSlotList(CK_FALSE, ids.data(), &count) != CKR_OK) {
+        return true;
+    }
+    ids.resize(count);
+    bool complete = true;
+    for (const CK_SLOT_ID id : ids) {
+        CK_SLOT_INFO info{};
+        if (module->C_GetSlotInfo(id, &info) != CKR_OK) {
+            complete = false;
+            continue;
+        }
+        Slot slot;
+        slot.id = id;
+        slot.reader = padded(info.slotDescription, sizeof(info.slotDescription));
+        CK_TOKEN_INFO token{};
+        if ((info.flags & CKF_TOKEN_PRESENT) != 0) {
+            // A token the module lists but cannot describe has gone (SoftHSM2 answers so for a deleted token).
+            if (module->C_GetTokenInfo(id, &token) != CKR_OK) {
+                complete = false;
+                continue;
+            }
+            slot.token = (token.flags & CKF_TOKEN_INITIALIZED) != 0;
+            slot.tokenMark =
+                padded(token.serialNumber, sizeof(token.serialNumber)) + "/" + padded(token.label, sizeof(token.label));
+        }
+        if (!m_settings.token.empty()
+            && (!slot.token || padded(token.label, sizeof(token.label)) != m_settings.token)) {
+            continue;
+        }
+        if (std::none_of(slots.begin(), slots.end(), [&](const Slot& s) { return s.reader == slot.reader; })) {
+            slots.push_back(std::move(slot));
+        }
+    }
+    return complete;
+}
+
+std::vector<Pkcs11Unit::Slot> Pkcs11Unit::listSlots()
+{
+    std::vector<Slot> slots;
+    if (!m_module) {
+        return slots;
+    }
+    bool again = !m_missing.empty();
+    if (!again) {
+        again = !readSlots(slots);
+    }
+    if (again && m_module->reinitialise()) {
+        static_cast<void>(readSlots(slots));
+    }
+    for (auto it = m_cards.begin(); it != m_cards.end();) {
+        const auto slot =
+            std::find_if(slots.begin(), slots.end(), [&](const Slot& s) { return s.reader == it->first; });
+        const bool stays = slot != slots.end() && slot->token && slot->tokenMark == it->second.tokenMark
+                           && it->second.generation == m_module->generation();
+        if (stays) {
+            m_missing.erase(it->first);
+            ++it;
+        } else {
+            const std::string reader = it->first;
+            ++it;
+            forget(reader, slot == slots.end() || !slot->token);
+        }
+    }
+    // A card that came back into its reader is no longer missing.
+    for (const Slot& slot : slots) {
+        if (slot.token) {
+            m_missing.erase(slot.reader);
+        }
+    }
+    return slots;
+}
+
+void Pkcs11Unit::forget(const std::string& reader, bool missing)
+{
+    const auto it = m_cards.find(reader);
+    if (it == m_cards.end()) {
+        return;
+    }
+    if (m_module && it->second.generation == m_module->generation()) {
+        (*m_module)->C_CloseSession(it->second.session);
+    }
+    m_cards.erase(it);
+    if (missing) {
+        m_missing.insert(reader);
+    }
+}
+
+std::vector<std::string> Pkcs11Unit::GetCardReaders()
+{
+    std::vector<std::string> readers;
+    for (const Slot& slot : listSlots()) {
+        readers.push_back(slot.reader);
+    }
+    return readers;
+}
+
+long Pkcs11Unit::GetReadersCount()
+{
+    return static_cast<long>(GetCardReaders().size());
+}
+
+std::string Pkcs11Unit::GetReaderAt(long position)
+{
+    const auto readers = GetCardReaders();
+    if (position < 0 || static_cast<std::size_t>(position) >= readers.size()) {
+        return {};
+    }
+    return readers[static_cast<std::size_t>(position)];
+}
+
+bool Pkcs11Unit::IsCardReaderPresent(const std::string& reader)
+{
+    const auto readers = GetCardReaders();
+    return std::find(readers.begin(), readers.end(), reader) != readers.end();
+}
+
+Pkcs11Unit::Card* Pkcs11Unit::card(const std::string& reader, bool check, std::string& refusal)
+{
+    if (!m_module) {
+        refusal = m_openError;
+        return nullptr;
+    }
+    if (!check) {
+        const auto known = m_cards.find(reader);
+        if (known != m_cards.end() && known->second.generation == m_module->generation()) {
+            return &known->second;
+        }
+    }
+    const auto slots = listSlots();
+    const auto slot = std::find_if(slots.begin(), slots.end(), [&](const Slot& s) { return s.reader == reader; });
+    if (slot == slots.end()) {
+        refusal = "Kartenleser \"" + reader + "\" nicht gefunden.";
+        return nullptr;
+    }
+    if (!slot->token) {
+        refusal = "Im Kartenleser \"" + reader + "\" steckt keine Signaturkarte.";
+        return nullptr;
+    }
+    const auto known = m_cards.find(reader);
+    if (known != m_cards.end()) {
+        return &known->second; // listSlots kept it: same token, same session
+    }
+    Card fresh;
+    fresh.slot = slot->id;
+    fresh.tokenMark = slot->tokenMark;
+    fresh.generation = m_module->generation();
+    CK_SESSION_HANDLE session = 0;
+    const CK_RV rv = (*m_module)->C_OpenSession(slot->id, CKF_SERIAL_SESSION, nullptr, nullptr, &session);
+    if (rv != CKR_OK) {
+        refusal = "Die Signaturkarte " + inReader(reader) + " antwortet nicht (C_OpenSession: " + pkcs11Code(rv) + ").";
+        return nullptr;
+    }
+    fresh.session = session;
+    // Another session of this program may have logged in to the token already.
+    CK_SESSION_INFO info{};
+    fresh.loggedIn = (*m_module)->C_GetSessionInfo(session, &info) == CKR_OK
+                     && (info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS);
+    if (!readCard(fresh, refusal)) {
+        (*m_module)->C_CloseSession(session);
+        refusal = "Im Kartenleser \"" + reader + "\" steckt keine Signaturkarte: " + refusal;
+        return nullptr;
+    }
+    return &(m_cards[reader] = std::move(fresh));
+}
+
+bool Pkcs11Unit::readCard(Card& card, std::string& refusal)
+{
+    Pkcs11Module& module = *m_module;
+    // The ids of the token's EC keys that can be seen before the PIN: public keys, and private keys where the token
+    // shows them.
+    std::vector<std::vector<unsigned char>> keyIds;
+    for (const CK_OBJECT_CLASS cls : {CKO_PRIVATE_KEY, CKO_PUBLIC_KEY}) {
+        for (const CK_OBJECT_HANDLE key : objectsOfClass(module, card.session, cls)) {
+            const auto type = attribute(module, card.session, key, CKA_KEY_TYPE);
+            const auto id = attribute(module, card.session, key, CKA_ID);
+            if (type && type->size() == sizeof(CK_KEY_TYPE) && id
+                && *reinterpret_cast<const CK_KEY_TYPE*>(type->data()) == CKK_EC) {
+                keyIds.push_back(*id);
+            }
+        }
+    }
+    std::vector<TokenCertificate> certificates;
+    for (const CK_OBJECT_HANDLE object : objectsOfClass(module, card.session, CKO_CERTIFICATE)) {
+        const auto value = attribute(module, card.session, object, CKA_VALUE);
+        if (!value || value->empty()) {
+            continue;
+        }
+        const unsigned char* der = value->data();
+        X509Ptr x509(d2i_X509(nullptr, &der, static_cast<long>(value->size())));
+        if (x509) {
+            TokenCertificate certificate;
+            certificate.x509 = std::move(x509);
+            certificate.id = attribute(module, card.session, object, CKA_ID).value_or(std::vector<unsigned char>());
+            certificates.push_back(std::move(certificate));
+        }
+    }
+    // The signing certificate belongs to an EC key; where no key shows before the PIN, it is the one that issued no
+    // other certificate on the token.
+    auto signing = std::find_if(certificates.begin(), certificates.end(), [&](const TokenCertificate& c) {
+        return !c.id.empty() && std::find(keyIds.begin(), keyIds.end(), c.id) != keyIds.end();
+    });
+    if (signing == certificates.end() && keyIds.empty()) {
+        signing = std::find_if(certificates.begin(), certificates.end(), [&](const TokenCertificate& c) {
+            return std::none_of(certificates.begin(), certificates.end(), [&](const TokenCertificate& other) {
+                return &other != &c && X509_check_issued(c.x509.get(), other.x509.get()) == X509_V_OK;
+            });
+        });
+    }
+    if (signing == certificates.end()) {
+        refusal = "das Token enthält kein Zertifikat zu einem EC-Schlüssel.";
+        return false;
+    }
+    const auto text = derBase64(signing->x509.get());
+    card.serial = serialOf(signing->x509.get());
+    if (!text || card.serial.empty()) {
+        refusal = "das Zertifikat des Tokens ist unlesbar.";
+        return false;
+    }
+    card.certificate = *text;
+    card.id = signing->id;
+    card.p256 = isP256(X509_get0_pubkey(signing->x509.get()));
+    // The chain from the certificate's issuer upwards, as far as the token holds it.
+    card.chain.clear();
+    X509* current = signing->x509.get();
+    for (std::size_t depth = 0; depth < MAX_CHAIN && X509_check_issued(current, current) != X509_V_OK; ++depth) {
+        const auto issuer = std::find_if(certificates.begin(), certificates.end(), [&](const TokenCertificate& c) {
+            return c.x509.get() != current && X509_check_issued(c.x509.get(), current) == X509_V_OK;
+        });
+        if (issuer == certificates.end()) {
+            break;
+        }
+        const auto issuerText = derBase64(issuer->x509.get());
+        if (!issuerText) {
+            break;
+        }
+        card.chain += (card.chain.empty() ? "" : ";") + *issuerText;
+        current = issuer->x509.get();
+    }
+    return true;
+}
+
+std::string Pkcs11Unit::GetCardInReader(const std::string& reader)
+{
+    std::string refusal;
+    const Card* const found = card(reader, true, refusal);
+    return found != nullptr ? found->serial : std::string();
+}
+
+bool Pkcs11Unit::IsCardNumberPresent(const std::string& card)
+{
+    if (card.empty()) {
+        return false;
+    }
+    std::string wanted = card;
+    std::transform(wanted.begin(), wanted.end(), wanted.begin(), [](unsigned char c) { return std::tolower(c); });
+    const auto readers = GetCardReaders();
+    return std::any_of(
+        readers.begin(), readers.end(), [&](const std::string& reader) { return GetCardInReader(reader) == wanted; });
+}
+
+bool Pkcs11Unit::GetCardCertificate(const std::string& reader, std::string& certificate, std::string& chain)
+{
+    certificate.clear();
+    chain.clear();
+    std::string refusal;
+    const Card* const found = card(reader, true, refusal);
+    if (found == nullptr) {
+        return false;
+    }
+    certificate = found->certificate;
+    chain = found->chain;
+    return true;
+}
+
+bool Pkcs11Unit::findKey(Card& card, std::string& refusal)
+{
+    Pkcs11Module& module = *m_module;
+    CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
+    CK_KEY_TYPE type = CKK_EC;
+    std::vector<CK_ATTRIBUTE> search = {{CKA_CLASS, &cls, sizeof(cls)}, {CKA_KEY_TYPE, &type, sizeof(type)}};
+    if (!card.id.empty()) {
+        search.push_back({CKA_ID, card.id.data(), card.id.size()});
+    }
+    const auto keys = findObjects(module, card.session, search);
+    if (!keys || keys->empty()) {
+        refusal = "Auf der Signaturkarte fehlt der private EC-Schlüssel zum Signaturzertifikat.";
+        return false;
+    }
+    const auto params = attribute(module, card.session, keys->front(), CKA_EC_PARAMS);
+    if (!card.p256 || !params || !std::equal(params->begin(), params->end(), P256_PARAMS.begin(), P256_PARAMS.end())) {
+        refusal = "Der Schlüssel der Signaturkarte ist kein ECDSA-Schlüssel auf der Kurve P-256; RKSV-Belege "
+                  "verlangen P-256 (ES256).";
+        return false;
+    }
+    CK_ULONG count = 0;
+    std::vector<CK_MECHANISM_TYPE> mechanisms;
+    if (module->C_GetMechanismList(card.slot, nullptr, &count) == CKR_OK) {
+        mechanisms.resize(count);
+        if (module->C_GetMechanismList(card.slot, mechanisms.data(), &count) != CKR_OK) {
+            count = 0;
+        }
+        mechanisms.resize(count);
+    }
+    const auto offers = [&](CK_MECHANISM_TYPE m) {
+        return std::find(mechanisms.begin(), mechanisms.end(), m) != mechanisms.end();
+    };
+    if (!offers(CKM_ECDSA) && !offers(CKM_ECDSA_SHA256)) {
+        refusal = "Die Signaturkarte bietet weder CKM_ECDSA noch CKM_ECDSA_SHA256 an.";
+        return false;
+    }
+    card.mechanism = offers(CKM_ECDSA) ? CKM_ECDSA : CKM_ECDSA_SHA256;
+    card.key = keys->front();
+    card.keyFound = true;
+    return true;
+}
+
+Pkcs11Unit::Login
+Pkcs11Unit::login(const std::string& reader, Card& card, const std::string& pin, bool logoutFirst, std::string& refusal)
+{
+    Pkcs11Module& module = *m_module;
+    const auto locked = [&] {
+        refusal = "PIN gesperrt: die Signaturkarte " + inReader(reader)
+                  + " nimmt nach zu vielen falschen PINs keinen PIN mehr an. Entsperren mit dem PUK bzw. dem "
+                    "Werkzeug des Kartenausstellers.";
+        return Login::Refused;
+    };
+    CK_TOKEN_INFO token{};
+    if (module->C_GetTokenInfo(card.slot, &token) != CKR_OK) {
+        forget(reader, true);
+        refusal = "Die Signaturkarte " + inReader(reader) + " wurde entfernt.";
+        return Login::Refused;
+    }
+    if ((token.flags & CKF_USER_PIN_LOCKED) != 0) {
+        return locked();
+    }
+    if (pin.empty()) {
+        refusal = "Für die Signaturkarte " + inReader(reader) + " fehlt der PIN.";
+        return Login::WrongPin;
+    }
+    if (logoutFirst && card.loggedIn) {
+        module->C_Logout(card.session);
+        card.loggedIn = false;
+        card.keyFound = false; // handles of private objects end with the login (SoftHSM2 hands out new ones)
+    }
+    CK_RV rv = CKR_OK;
+    {
+        PinBuffer buffer(pin);
+        rv = module->C_Login(card.session, CKU_USER, buffer.data(), buffer.size());
+    }
+    if (rv == CKR_USER_ALREADY_LOGGED_IN) {
+        rv = CKR_OK;
+    }
+    if (rv == CKR_PIN_LOCKED) {
+        return locked();
+    }
+    if (isWrongPin(rv)) {
+        card.loggedIn = false;
+        CK_TOKEN_INFO after{};
+        const bool known = module->C_GetTokenInfo(card.slot, &after) == CKR_OK;
+        if (known && (after.flags & CKF_USER_PIN_LOCKED) != 0) {
+            static_cast<void>(locked());
+            refusal = "Falscher PIN. " + refusal;
+            return Login::WrongPin;
+        }
+        refusal =
+            "Falscher PIN für die Signaturkarte " + inReader(reader)
+            + (known && (after.flags & CKF_USER_PIN_FINAL_TRY) != 0 ? " (letzter Versuch, dann ist der PIN gesperrt)."
+                                                                    : ".");
+        return Login::WrongPin;
+    }
+    if (isRemoval(rv)) {
+        forget(reader, true);
+        refusal = "Die Signaturkarte " + inReader(reader) + " wurde entfernt.";
+        return Login::Refused;
+    }
+    if (rv != CKR_OK) {
+        refusal = "Die Signaturkarte " + inReader(reader) + " prüft den PIN nicht (C_Login: " + pkcs11Code(rv) + ").";
+        return Login::Refused;
+    }
+    card.loggedIn = true;
+    if (!card.keyFound && !findKey(card, refusal)) {
+        return Login::Refused;
+    }
+    return Login::Accepted;
+}
+
+bool Pkcs11Unit::VerifyPin(const std::string& reader, const std::string& pin)
+{
+    m_pinProblem.clear();
+    std::string refusal;
+    Card* const found = card(reader, true, refusal);
+    if (found == nullptr) {
+        m_pinProblem = m_module ? std::string() : m_openError;
+        return false;
+    }
+    const Login result = login(reader, *found, pin, true, refusal);
+    // A wrong PIN is told as such by the caller; anything else (a locked PIN, a key that cannot be used) says why.
+    if (result == Login::Refused) {
+        m_pinProblem = refusal;
+    }
+    return result == Login::Accepted;
+}
+
+std::optional<std::string> Pkcs11Unit::cardSerial(const std::string& reader, std::string& refusal)
+{
+    const Card* const found = card(reader, false, refusal);
+    return found != nullptr ? std::optional(found->serial) : std::nullopt;
+}
+
+Pkcs11Unit::CardSignature
+Pkcs11Unit::signWithCard(const std::string& reader, const std::string& pin, std::string_view input)
+{
+    CardSignature result;
+    Card* found = card(reader, false, result.refusal);
+    if (found == nullptr) {
+        return result;
+    }
+    Pkcs11Module& module = *m_module;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!found->loggedIn || !found->keyFound) {
+            if (login(reader, *found, pin, false, result.refusal) != Login::Accepted) {
+                return result;
+            }
+        }
+        CK_MECHANISM mechanism{found->mechanism, nullptr, 0};
+        const Sha256Digest digest = sha256(asBytes(input));
+        std::vector<CK_BYTE> data = found->mechanism == CKM_ECDSA ? std::vector<CK_BYTE>(digest.begin(), digest.end())
+                                                                  : std::vector<CK_BYTE>(input.begin(), input.end());
+        Bytes signature(ES256_SIGNATURE_BYTES);
+        CK_ULONG length = signature.size();
+        CK_RV rv = module->C_SignInit(found->session, &mechanism, found->key);
+        if (rv == CKR_OK) {
+            rv = module->C_Sign(found->session, data.data(), data.size(), signature.data(), &length);
+        }
+        if (rv == CKR_OK && length == ES256_SIGNATURE_BYTES) {
+            m_missing.clear(); // the till signs again: a card missing before is no longer waited for
+            result.outcome = CardSignature::Outcome::Signed;
+            result.signature = std::move(signature);
+            return result;
+        }
+        if (rv == CKR_USER_NOT_LOGGED_IN && attempt == 0) {
+            found->loggedIn = false; // logged out elsewhere: the receipt's PIN logs in again, once
+            continue;
+        }
+        if (rv == CKR_DEVICE_ERROR || rv == CKR_DEVICE_MEMORY) {
+            result.outcome = CardSignature::Outcome::DeviceFailed;
+            return result;
+        }
+        if (isRemoval(rv)) {
+            forget(reader, true);
+            result.refusal = "Die Signaturkarte " + inReader(reader) + " wurde entfernt.";
+            return result;
+        }
+        result.refusal = "Die Signatur ist fehlgeschlagen: die Signaturkarte " + inReader(reader) + " antwortet "
+                         + (rv == CKR_OK ? "mit einer Signatur falscher Länge." : "mit " + pkcs11Code(rv) + ".");
+        return result;
+    }
+    return result;
+}
+
+} // namespace rksv
