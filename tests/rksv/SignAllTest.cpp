@@ -1,4 +1,5 @@
-// Signing a till's receipts end to end with the software signature unit, on SQLite and on MariaDB: numbering, the
+// Signing a till's receipts end to end with the software signature unit and the PKCS#11 component (SoftHSM2), on
+// SQLite and on MariaDB: numbering, the
 // status receipts a month, a year and a failure of the security device call for, the turnover counter, the chain,
 // the card checks with the reader question, and what happens when the number range or the signature runs out.
 #include "base/Program.h"
@@ -11,6 +12,7 @@
 #include "rksv/Rksv.h"
 #include "rksv/SoftwareUnit.h"
 #include "rksv/TillLock.h"
+#include "tests/support/CardRig.h"
 #include "tests/support/ChainCheck.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ProgramStateGuard.h"
@@ -75,10 +77,11 @@ rksv::Amounts euros(std::int64_t normal, std::int64_t reduced = 0)
     return {normal * 100, reduced * 100, 0, 0, 0};
 }
 
-// The program as a till of `product` runs it, with its cards in the test's folder "Karten", and the signing
-// service opened on the test's database.
+// The program as a till of `product` runs it, with the test's cards, and the signing service opened on the test's
+// database.
 void openService(rksv::RKSV& service,
                  const testsupport::TempDir& dir,
+                 const testsupport::CardRig& cards,
                  const std::string& product,
                  std::shared_ptr<db::Connection> connection)
 {
@@ -86,19 +89,25 @@ void openService(rksv::RKSV& service,
     p.DefaultDir = dir.path();
     p.HostProduct = product;
     p.CompanyNumber = "0001";
-    p.connections.signatur = "Software:" + dir.file("Karten");
+    p.connections.signatur = cards.signatur();
     rksv::RKSV::setReaderPause(1ms);
     service.Init(nullptr);
     ASSERT_TRUE(service.accReady()) << service.accMsgFirst();
     service.setConnection(std::move(connection));
 }
 
-class SignAllTest : public ::testing::TestWithParam<std::string>
+struct Setup
+{
+    std::string database;
+    testsupport::CardKind card;
+};
+
+class SignAllTest : public ::testing::TestWithParam<Setup>
 {
 protected:
     void SetUp() override
     {
-        if (GetParam() == "MariaDB") {
+        if (database() == "MariaDB") {
             ASSERT_TRUE(mariadb().startError.empty()) << mariadb().startError;
             connection = std::make_shared<db::Connection>(mariadb().connectionString);
             for (const char* table : {"BONS", "NUMMERNKREISE", "CARDS"}) {
@@ -110,9 +119,9 @@ protected:
         }
         // The QR images go to the system's temporary folder: here the test's own.
         ASSERT_EQ(::setenv("TMPDIR", dir.path().c_str(), 1), 0);
-        std::string error;
-        ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 1", PIN, "", dir.file("ca"), serial, error)) << error;
-        openService(service, dir, "DRAVELIN", connection);
+        serial = cards.createCard("Leser 1", PIN, dir.file("ca"));
+        ASSERT_FALSE(HasFailure());
+        openService(service, dir, cards, "DRAVELIN", connection);
         ASSERT_FALSE(HasFatalFailure());
         ASSERT_TRUE(service.MySernrExists(serial, PIN, "01")) << service.accMsgFirst();
         key = *rksv::parseAesKey(service.accAes256());
@@ -124,7 +133,7 @@ protected:
         rksv::RKSV::setReaderPause(200ms);
     }
 
-    std::string readers() const { return dir.file("Karten"); }
+    const std::string& database() const { return GetParam().database; }
     // The QR image of a till 01 receipt.
     bool imageExists(const std::string& receiptId) const
     {
@@ -164,15 +173,7 @@ protected:
         return list;
     }
 
-    void setAusgefallen(bool failed)
-    {
-        const auto marker = std::filesystem::path(readers()) / "Leser 1" / "AUSGEFALLEN";
-        if (failed) {
-            std::ofstream(marker) << "";
-        } else {
-            std::filesystem::remove(marker);
-        }
-    }
+    void setAusgefallen(bool failed) { cards.setFailed("Leser 1", failed); }
 
     // The DEP of till 01 from `from` on, exported by the program's own JSON export (or the signing component's),
     // checked as a verifier would.
@@ -199,6 +200,7 @@ protected:
 
     testsupport::TempDir dir;
     testsupport::ProgramStateGuard state;
+    testsupport::CardRig cards{GetParam().card, dir.path()};
     std::shared_ptr<db::Connection> connection;
     rksv::RKSV service;
     std::string serial;
@@ -241,7 +243,7 @@ TEST_P(SignAllTest, MonthsAndAYearBringTheirStatusReceiptsAndTheChainHolds)
 
     const auto list = storedJws();
     ASSERT_EQ(list.size(), 12u);
-    testsupport::expectSoundChain(list, "01", key, testsupport::certificateOfReader(readers() + "/Leser 1"));
+    testsupport::expectSoundChain(list, "01", key, cards.certificate("Leser 1"));
 }
 
 TEST_P(SignAllTest, AFailedDeviceGivesMarkedReceiptsAndThenACollectiveReceipt)
@@ -279,7 +281,7 @@ TEST_P(SignAllTest, AFailedDeviceGivesMarkedReceiptsAndThenACollectiveReceipt)
 
     const auto list = storedJws();
     ASSERT_EQ(list.size(), 9u);
-    testsupport::expectSoundChain(list, "01", key, testsupport::certificateOfReader(readers() + "/Leser 1"));
+    testsupport::expectSoundChain(list, "01", key, cards.certificate("Leser 1"));
 }
 
 TEST_P(SignAllTest, AMonthReceiptIsKeptEvenWhenTheDeviceHasFailed)
@@ -341,25 +343,27 @@ TEST_P(SignAllTest, WithoutAComponentReceiptsAreNumberedAndCountedUnsigned)
 TEST_P(SignAllTest, AMissingCardIsAskedForAndTheReceiptSignedOnceItIsBack)
 {
     sell(2026y / June / 1, euros(1));
-    const auto card = std::filesystem::path(readers()) / "Leser 1";
-    const auto away = std::filesystem::path(dir.file("weg"));
     ReaderDialogs dialogs;
-    dialogs.onQuestion = [&] { std::filesystem::rename(away, card); };
+    dialogs.onQuestion = [&] { cards.putBack("Leser 1"); };
     dialogs.answer(base::IDYES);
-    std::filesystem::rename(card, away);
+    cards.takeOut("Leser 1");
     const auto records = sell(2026y / June / 2, euros(2));
     EXPECT_EQ(typesOf(records), "-#3");
+    // The software unit's reader goes with its card; SoftHSM2 keeps a free slot, a reader without a card.
+    const std::string missing = GetParam().card == testsupport::CardKind::Software
+                                    ? "GetReadersCount: Kein Reader vorhanden"
+                                    : "GetCardInReader: Keine Karte im Reader SoftHSM slot ID 0x";
     ASSERT_EQ(dialogs.shown().size(), 1u);
     EXPECT_EQ(dialogs.shown()[0].caption, "Reader prüfen");
-    EXPECT_EQ(dialogs.shown()[0].text,
-              "GetReadersCount: Kein Reader vorhanden\r\nProblem beheben und nochmals überprüfen?");
+    EXPECT_TRUE(dialogs.shown()[0].text.starts_with(missing)) << dialogs.shown()[0].text;
+    EXPECT_TRUE(dialogs.shown()[0].text.ends_with("\r\nProblem beheben und nochmals überprüfen?"));
 
     dialogs.onQuestion = nullptr;
     dialogs.answer(base::IDNO);
-    std::filesystem::rename(card, away);
+    cards.takeOut("Leser 1");
     std::string message;
     EXPECT_FALSE(service.MySignAll("", "01", 1, "", 2026y / June / 2, "11:00:00", euros(1), serial, PIN, message));
-    EXPECT_EQ(message, "GetReadersCount: Kein Reader vorhanden");
+    EXPECT_TRUE(message.starts_with(missing)) << message;
     EXPECT_TRUE(service.accBelege().empty());
     EXPECT_EQ(dialogs.shown().size(), 2u);
 }
@@ -383,10 +387,8 @@ TEST_P(SignAllTest, TheDepOfARunIsCompleteInOrderAndEveryReceiptSound)
     setAusgefallen(false);
     sell(2025y / December / 31, euros(4));
     // A new card takes over in the new year: its receipts form a group of their own.
-    std::string second;
-    std::string error;
-    ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 2", PIN, "", dir.file("ca"), second, error)) << error;
-    std::filesystem::rename(std::filesystem::path(readers()) / "Leser 1", dir.file("alte Karte"));
+    const std::string second = cards.createCard("Leser 2", PIN, dir.file("ca"));
+    cards.takeOut("Leser 1");
     ASSERT_TRUE(service.MySernrExists(second, PIN, "01")) << service.accMsgFirst();
     serial = second;
     sell(2026y / January / 2, euros(5));
@@ -477,16 +479,9 @@ TEST_P(SignAllTest, StartReceiptsAlwaysBeginTheChainAnewAndNeedAWorkingDevice)
 TEST_P(SignAllTest, ACardChangeWithIntermediateCasVerifiesInBothExports)
 {
     // Cards issued by an intermediate CA under a root: the DEP names both issuers, the intermediate first.
-    std::string first;
-    std::string second;
-    std::string error;
-    ASSERT_TRUE(rksv::createTestCard(
-        readers(), "Leser 3", PIN, "", dir.file("ca2"), first, error, rksv::TestCardIssuer::IntermediateCa))
-        << error;
-    ASSERT_TRUE(rksv::createTestCard(
-        readers(), "Leser 4", PIN, "", dir.file("ca2"), second, error, rksv::TestCardIssuer::IntermediateCa))
-        << error;
-    std::filesystem::rename(std::filesystem::path(readers()) / "Leser 1", dir.file("alte Karte"));
+    const std::string first = cards.createCard("Leser 3", PIN, dir.file("ca2"), rksv::TestCardIssuer::IntermediateCa);
+    const std::string second = cards.createCard("Leser 4", PIN, dir.file("ca2"), rksv::TestCardIssuer::IntermediateCa);
+    cards.takeOut("Leser 1");
     const std::vector<std::vector<year_month_day>> days = {{2026y / June / 28, 2026y / June / 29},
                                                            {2026y / June / 30, 2026y / July / 1, 2026y / July / 2}};
     for (std::size_t card = 0; card < days.size(); ++card) {
@@ -512,7 +507,7 @@ TEST_P(SignAllTest, AQrImageThatCannotBeWrittenIsReportedTheReceiptStays)
     std::string error;
     const auto folder = rksv::qrImageFolder(error);
     std::filesystem::remove_all(folder);
-    std::filesystem::create_directory_symlink(dir.file("Karten"), folder); // a name someone else prepared
+    std::filesystem::create_directory_symlink(dir.file("ca"), folder); // a name someone else prepared
     std::string message;
     EXPECT_TRUE(signAt(2026y / May / 5, "10:00:00", "", message)) << "signed and stored before the image";
     EXPECT_EQ(message, "Ordner der QR-Bilder gehört nicht dem Benutzer oder ist kein Ordner: " + folder.string());
@@ -524,17 +519,19 @@ TEST_P(SignAllTest, OnlyTheExpectedCardSigns)
 {
     sell(2026y / May / 4, euros(7));
     // The expected card is gone; another card in a reader accepts the same PIN.
-    std::string other;
-    std::string error;
-    ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 2", PIN, "", dir.file("ca"), other, error)) << error;
-    std::filesystem::rename(std::filesystem::path(readers()) / "Leser 1", dir.file("weg"));
+    static_cast<void>(cards.createCard("Leser 2", PIN, dir.file("ca")));
+    cards.takeOut("Leser 1");
     ReaderDialogs dialogs;
     for (const std::string type : {"", "M", "E"}) {
         SCOPED_TRACE("type \"" + type + "\"");
         dialogs.answer(base::IDNO);
         std::string message;
         EXPECT_FALSE(signAt(2026y / May / 5, "10:00:00", type, message));
-        EXPECT_EQ(message, "MyChkCard: Seriennummer nicht korrekt");
+        // SoftHSM2's free slot, a reader without a card, is reported first.
+        EXPECT_EQ(message,
+                  GetParam().card == testsupport::CardKind::Software
+                      ? "MyChkCard: Seriennummer nicht korrekt"
+                      : "GetCardInReader: Keine Karte im Reader SoftHSM slot ID 0x1");
         EXPECT_TRUE(service.accBelege().empty());
     }
     EXPECT_EQ(storedCount(), 2);
@@ -545,7 +542,7 @@ TEST_P(SignAllTest, AStoredCounterThatIsNoNumberStopsSigning)
     sell(2026y / May / 4, euros(7));
     // SQLite keeps any text in a DECIMAL column; MariaDB refuses it, so there only the good case is tried.
     const std::vector<std::string> damaged =
-        GetParam() == "SQLite" ? std::vector<std::string>{"abc", "12,50", "", "7.5x"} : std::vector<std::string>{};
+        database() == "SQLite" ? std::vector<std::string>{"abc", "12,50", "", "7.5x"} : std::vector<std::string>{};
     for (const auto& saldo : damaged) {
         connection->execute("UPDATE BONS SET RKSV_SALDO = ? WHERE BONNR = 2", {saldo});
         std::string message;
@@ -563,12 +560,12 @@ TEST_P(SignAllTest, ATillHeldByAnotherStationIsReportedNotWaitedForEver)
     sell(2026y / May / 4, euros(7));
     // The wait: on MariaDB the program's own, on SQLite the driver's busy timeout of the connection string.
     rksv::setTillLockWait(300ms);
-    if (GetParam() == "SQLite") {
+    if (database() == "SQLite") {
         service.setConnection(std::make_shared<db::Connection>(base::replaceAll(
             testsupport::sqliteConnectionString(dir.file("kassa.db")), "Timeout=10000", "Timeout=300")));
     }
     const auto other = std::make_shared<db::Connection>(
-        GetParam() == "MariaDB" ? mariadb().connectionString
+        database() == "MariaDB" ? mariadb().connectionString
                                 : testsupport::sqliteConnectionString(dir.file("kassa.db")));
     auto held = std::make_unique<rksv::TillLock>(other, "01", 1s);
     std::string message;
@@ -589,7 +586,7 @@ TEST_P(SignAllTest, ATillHeldByAnotherStationIsReportedNotWaitedForEver)
 TEST_P(SignAllTest, TillIdsAndCardSerialsWithBackslashesAndQuotesAreJustData)
 {
     for (const std::string mode : {"", ",NO_BACKSLASH_ESCAPES"}) {
-        if (GetParam() == "MariaDB") {
+        if (database() == "MariaDB") {
             connection->execute("SET SESSION sql_mode = CONCAT(@@GLOBAL.sql_mode, '" + mode + "')");
         }
         connection->execute("DELETE FROM BONS");
@@ -625,7 +622,7 @@ TEST_P(SignAllStationsTest, StationsSigningAtOnceKeepOneChain)
         connection->execute("DELETE FROM NUMMERNKREISE");
         constexpr int EACH = 25;
         std::vector<std::unique_ptr<testsupport::Process>> workers;
-        const auto connectionString = GetParam() == "MariaDB"
+        const auto connectionString = database() == "MariaDB"
                                           ? mariadb().connectionString
                                           : testsupport::sqliteConnectionString(dir.file("kassa.db"));
         for (int s = 0; s < stations; ++s) {
@@ -642,50 +639,69 @@ TEST_P(SignAllStationsTest, StationsSigningAtOnceKeepOneChain)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Databases, SignAllStationsTest, ::testing::Values("SQLite", "MariaDB"), [](const auto& info) {
-    return info.param;
-});
+std::string setupName(const ::testing::TestParamInfo<Setup>& info)
+{
+    return info.param.database + "_" + testsupport::nameOf(info.param.card);
+}
 
-INSTANTIATE_TEST_SUITE_P(Databases, SignAllTest, ::testing::Values("SQLite", "MariaDB"), [](const auto& info) {
-    return info.param;
-});
+// The stations share a folder of the software unit; a shared SoftHSM2 token adds nothing the numbering has not seen.
+INSTANTIATE_TEST_SUITE_P(Databases,
+                         SignAllStationsTest,
+                         ::testing::Values(Setup{"SQLite", testsupport::CardKind::Software},
+                                           Setup{"MariaDB", testsupport::CardKind::Software}),
+                         setupName);
 
-// The card checks on one database.
-class CardCheckTest : public ::testing::Test
+INSTANTIATE_TEST_SUITE_P(Databases,
+                         SignAllTest,
+                         ::testing::Values(Setup{"SQLite", testsupport::CardKind::Software},
+                                           Setup{"MariaDB", testsupport::CardKind::Software},
+                                           Setup{"SQLite", testsupport::CardKind::Pkcs11},
+                                           Setup{"MariaDB", testsupport::CardKind::Pkcs11}),
+                         setupName);
+
+// The card checks on one database, on either component.
+class CardCheckTest : public ::testing::TestWithParam<testsupport::CardKind>
 {
 protected:
     void SetUp() override
     {
         testsupport::createSqliteDatabase(dir.file("kassa.db"));
         connection = std::make_shared<db::Connection>(testsupport::sqliteConnectionString(dir.file("kassa.db")));
-        std::string error;
-        ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 1", "1111", "", dir.file("ca"), other, error)) << error;
-        ASSERT_TRUE(rksv::createTestCard(readers(), "Leser 2", PIN, "", dir.file("ca"), serial, error)) << error;
-        openService(service, dir, "PLUMOXA", connection);
+        other = cards.createCard("Leser 1", "1111", dir.file("ca"));
+        serial = cards.createCard("Leser 2", PIN, dir.file("ca"));
+        ASSERT_FALSE(HasFailure());
+        openService(service, dir, cards, "PLUMOXA", connection);
     }
     void TearDown() override { rksv::RKSV::setReaderPause(200ms); }
     std::string readers() const { return dir.file("Karten"); }
+    //! The software unit's card key damaged in two ways: the PIN check names the key, not the PIN.
+    void expectDamagedKeyReported();
     long cardRows() { return std::stol(*connection->queryRow("SELECT COUNT(*) FROM CARDS").at(0)); }
+
+    bool software() const { return GetParam() == testsupport::CardKind::Software; }
 
     testsupport::TempDir dir;
     testsupport::ProgramStateGuard state;
+    testsupport::CardRig cards{GetParam(), dir.path()};
     std::shared_ptr<db::Connection> connection;
     rksv::RKSV service;
     std::string serial;
     std::string other;
 };
 
-TEST_F(CardCheckTest, TheCardIsFoundInAnyReaderAndItsPinChecked)
+TEST_P(CardCheckTest, TheCardIsFoundInAnyReaderAndItsPinChecked)
 {
     EXPECT_TRUE(service.MyChkCard(serial, PIN)) << "the second reader holds it, the first another card";
-    EXPECT_EQ(service.accReader(), "Leser 2");
+    EXPECT_EQ(service.accReader(), cards.reader("Leser 2"));
     EXPECT_FALSE(service.MyChkCard(serial, "654321"));
     EXPECT_EQ(service.accMsgFirst(), "VerifyPin: Pin Code nicht korrekt");
     EXPECT_EQ(service.accMsgLast(), "MyChkCard: Seriennummer nicht korrekt");
 
-    std::filesystem::create_directories(readers() + "/Leser 0"); // an empty reader first
+    if (software()) {
+        std::filesystem::create_directories(readers() + "/Leser 0"); // an empty reader first
+    }                                                                // SoftHSM2's free slot is an empty reader already
     EXPECT_TRUE(service.MyChkCard(serial, PIN));
-    EXPECT_EQ(service.accReader(), "Leser 2");
+    EXPECT_EQ(service.accReader(), cards.reader("Leser 2"));
     EXPECT_EQ(service.accMsgFirst(), "") << "an empty reader beside the card is no failure";
     EXPECT_TRUE(service.MyChkCard(base::toUpper(serial), PIN)) << "the serial is compared without case";
 
@@ -693,7 +709,27 @@ TEST_F(CardCheckTest, TheCardIsFoundInAnyReaderAndItsPinChecked)
     EXPECT_EQ(service.accMsgLast(), "MyChkCard: Seriennummer nicht korrekt");
 }
 
-TEST_F(CardCheckTest, AnUnusableKeyOrALockedCardSaysSoNotWrongPin)
+TEST_P(CardCheckTest, AnUnusableKeyOrALockedCardSaysSoNotWrongPin)
+{
+    if (software()) {
+        expectDamagedKeyReported();
+    }
+    // The card counts each wrong PIN once: the component never tries again on the user's behalf.
+    for (int wrong = 0; wrong < 3; ++wrong) {
+        EXPECT_FALSE(service.MyChkCard(serial, "000000"));
+        EXPECT_EQ(service.accMsgFirst(), "VerifyPin: Pin Code nicht korrekt");
+        EXPECT_EQ(cards.wrongPins("Leser 2"), wrong + 1);
+    }
+    EXPECT_FALSE(service.MyChkCard(serial, PIN)) << "three wrong PINs lock the card";
+    EXPECT_NE(service.accMsgFirst().find(software() ? "ist gesperrt, weil dreimal hintereinander ein falscher PIN"
+                                                    : "VerifyPin: PIN gesperrt"),
+              std::string::npos)
+        << service.accMsgFirst();
+    EXPECT_EQ(cards.wrongPins("Leser 2"), 3);
+    EXPECT_TRUE(service.MyChkCard(other, "1111")) << "the other card is not locked";
+}
+
+void CardCheckTest::expectDamagedKeyReported()
 {
     const auto keyFile = std::filesystem::path(readers()) / "Leser 2" / "key.pem";
     const auto goodKey = testsupport::readBytes(keyFile.string());
@@ -706,17 +742,9 @@ TEST_F(CardCheckTest, AnUnusableKeyOrALockedCardSaysSoNotWrongPin)
         EXPECT_EQ(service.accMsgFirst().rfind(damaged, 0), 0u) << service.accMsgFirst();
     }
     testsupport::writeBytes(keyFile.string(), goodKey);
-    for (int wrong = 0; wrong < 3; ++wrong) {
-        EXPECT_FALSE(service.MyChkCard(serial, "000000"));
-        EXPECT_EQ(service.accMsgFirst(), "VerifyPin: Pin Code nicht korrekt");
-    }
-    EXPECT_FALSE(service.MyChkCard(serial, PIN)) << "three wrong PINs lock the card";
-    EXPECT_NE(service.accMsgFirst().find("ist gesperrt, weil dreimal hintereinander ein falscher PIN"),
-              std::string::npos)
-        << service.accMsgFirst();
 }
 
-TEST_F(CardCheckTest, CardsAreRegisteredPerTillAndAReplacedCardNeverComesBack)
+TEST_P(CardCheckTest, CardsAreRegisteredPerTillAndAReplacedCardNeverComesBack)
 {
     EXPECT_EQ(service.MyGetCrdid("01", serial, PIN), 0);
     EXPECT_EQ(service.accMsgLast(), "MyGetCrdid: Kann Crdid nicht finden");
@@ -746,7 +774,7 @@ TEST_F(CardCheckTest, CardsAreRegisteredPerTillAndAReplacedCardNeverComesBack)
     EXPECT_EQ(cardRows(), 3);
 }
 
-TEST_F(CardCheckTest, TheReaderQuestionDependsOnTheHostProduct)
+TEST_P(CardCheckTest, TheReaderQuestionDependsOnTheHostProduct)
 {
     testsupport::ScriptedDialogs dialogs;
     EXPECT_TRUE(service.MyChkReader(serial, PIN));
@@ -767,5 +795,10 @@ TEST_F(CardCheckTest, TheReaderQuestionDependsOnTheHostProduct)
     EXPECT_FALSE(service.MyChkReader(serial, "000000")) << "closing the question gives up";
     EXPECT_EQ(dialogs.shown().size(), 4u) << "each \"Ja\" checks again";
 }
+
+INSTANTIATE_TEST_SUITE_P(Components,
+                         CardCheckTest,
+                         ::testing::Values(testsupport::CardKind::Software, testsupport::CardKind::Pkcs11),
+                         [](const auto& info) { return testsupport::nameOf(info.param); });
 
 } // namespace

@@ -1,0 +1,176 @@
+// The PKCS#11 component on SoftHSM2 itself: its settings, receipts of the software unit's form signed with the
+// token's key, and what it says when the module, the token or the key is not what a till needs.
+#include "rksv/Pkcs11Unit.h"
+
+#include "rksv/Jws.h"
+#include "rksv/SoftwareUnit.h"
+#include "tests/support/SoftHsm.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+const std::string PIN = "123456";
+
+rksv::Component::Receipt receiptFor(rksv::Component& component, const std::string& reader)
+{
+    rksv::Component::Receipt receipt;
+    receipt.kassa = "K1";
+    receipt.reader = reader;
+    receipt.pin = PIN;
+    receipt.bonnr = "2026-1";
+    receipt.dateTime = "01.03.2026 10:00:00";
+    receipt.amounts = {"12,50", "0,00", "0,00", "0,00", "0,00"};
+    receipt.turnoverCounter = "0";
+    receipt.previous = "K1";
+    std::string error;
+    EXPECT_TRUE(component.GenerateAes256Key("K1|0815", receipt.aesKey, error)) << error;
+    return receipt;
+}
+
+std::string pkcs11(const std::string& module, const std::string& settings = ";vda=AT99")
+{
+    return "PKCS11:" + module + settings;
+}
+
+TEST(Pkcs11Settings, NameTheModuleTheTokenAndTheProviderCode)
+{
+    const auto plain = rksv::parsePkcs11Settings("/usr/lib/x86_64-linux-gnu/opensc-pkcs11.so");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->module, "/usr/lib/x86_64-linux-gnu/opensc-pkcs11.so");
+    EXPECT_EQ(plain->token, "");
+    EXPECT_EQ(plain->vdaId, "AT1") << "A-Trust, when nothing is said";
+    const auto full = rksv::parsePkcs11Settings("/m.so;token=Kassa 1;vda=AT3");
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->token, "Kassa 1");
+    EXPECT_EQ(full->vdaId, "AT3");
+    for (const char* bad : {"", ";token=x", "/m.so;vda=XY1", "/m.so;token=a;token=b", "/m.so;pin=1", "/m.so;token"}) {
+        EXPECT_FALSE(rksv::parsePkcs11Settings(bad)) << bad;
+    }
+    EXPECT_FALSE(rksv::createComponent("PKCS11:")) << "no module named";
+    EXPECT_EQ(dynamic_cast<rksv::Pkcs11Unit&>(*rksv::createComponent(pkcs11("/m.so"))).algorithm(), "R1-AT99");
+}
+
+TEST(Pkcs11Unit, SignsReceiptsOfTheSoftwareUnitsFormWithTheTokensKey)
+{
+    testsupport::TempDir dir;
+    testsupport::SoftHsm hsm(dir.file("softhsm"));
+    std::string serial;
+    std::string error;
+    ASSERT_TRUE(rksv::createTestCard(
+        dir.file("Karten"), "Leser 1", PIN, "", dir.file("ca"), serial, error, rksv::TestCardIssuer::IntermediateCa))
+        << error;
+    const std::string card = dir.file("Karten/Leser 1/");
+    const auto reader = hsm.addToken("Kassa 1",
+                                     PIN,
+                                     testsupport::readBytes(card + "key.pem"),
+                                     testsupport::readBytes(card + "certificate.pem"),
+                                     testsupport::readBytes(card + "chain.pem"));
+    ASSERT_TRUE(reader) << hsm.error();
+    rksv::SoftwareUnit software(dir.file("Karten"));
+    const auto component = rksv::createComponent(pkcs11(testsupport::SoftHsm::MODULE, ";token=Kassa 1;vda=AT99"));
+    ASSERT_TRUE(component);
+
+    EXPECT_EQ(component->GetCardReaders(), std::vector<std::string>{*reader}) << "only the named token's slot";
+    EXPECT_EQ(component->GetCardInReader(*reader), serial);
+    EXPECT_TRUE(component->IsCardNumberPresent(serial));
+    std::string certificates[2][2];
+    ASSERT_TRUE(software.GetCardCertificate("Leser 1", certificates[0][0], certificates[0][1]));
+    ASSERT_TRUE(component->GetCardCertificate(*reader, certificates[1][0], certificates[1][1]));
+    EXPECT_EQ(certificates[1][0], certificates[0][0]);
+    EXPECT_EQ(certificates[1][1], certificates[0][1]) << "intermediate, then root, as the software unit has them";
+
+    EXPECT_FALSE(component->VerifyPin(*reader, "654321"));
+    EXPECT_EQ(component->PinProblem(), "") << "a wrong PIN is no problem to explain";
+    EXPECT_TRUE(component->VerifyPin(*reader, PIN)) << component->PinProblem();
+    rksv::Component::Signed bySoftware;
+    ASSERT_TRUE(software.SignReceipt(receiptFor(software, "Leser 1"), bySoftware)) << bySoftware.error;
+    for (int i = 0; i < 2; ++i) { // the second on the session of the first
+        rksv::Component::Signed byToken;
+        ASSERT_TRUE(component->SignReceipt(receiptFor(*component, *reader), byToken)) << byToken.error;
+        EXPECT_EQ(rksv::signedDataOfJws(byToken.jws), rksv::signedDataOfJws(bySoftware.jws));
+        EXPECT_EQ(byToken.jws.substr(0, byToken.jws.rfind('.')), bySoftware.jws.substr(0, bySoftware.jws.rfind('.')));
+        EXPECT_TRUE(component->VerifyJWS(byToken.jws, certificates[0][0]));
+        EXPECT_TRUE(software.VerifyJWS(byToken.jws, certificates[0][0]));
+    }
+}
+
+struct Failure
+{
+    const char* name;
+    //! Prepares the tokens; returns the component's settings.
+    std::function<std::string(testsupport::SoftHsm&, const testsupport::TempDir&)> setUp;
+    const char* message; //!< what the refusal of a signature says
+};
+
+class Pkcs11FailureTest : public ::testing::TestWithParam<Failure>
+{
+};
+
+TEST_P(Pkcs11FailureTest, EndsInAGermanMessageNeverInACrash)
+{
+    testsupport::TempDir dir;
+    testsupport::SoftHsm hsm(dir.file("softhsm"));
+    const std::string signatur = GetParam().setUp(hsm, dir);
+    ASSERT_FALSE(HasFailure());
+    const auto component = rksv::createComponent(signatur);
+    ASSERT_TRUE(component) << "a module that does not work still gives a component that says why";
+    const std::string reader = component->GetReadersCount() > 0 ? component->GetReaderAt(0) : "Kassa 1";
+    EXPECT_FALSE(component->VerifyPin(reader, PIN));
+    rksv::Component::Signed out;
+    EXPECT_FALSE(component->SignReceipt(receiptFor(*component, reader), out));
+    EXPECT_NE(out.error.find(GetParam().message), std::string::npos) << out.error;
+    EXPECT_EQ(out.jws, "");
+    std::string certificate;
+    std::string chain;
+    const bool hasCertificate = component->GetCardCertificate(reader, certificate, chain);
+    EXPECT_EQ(hasCertificate, !component->GetCardInReader(reader).empty());
+}
+
+std::string keyAndCertificate(const testsupport::TempDir& dir, const std::string& curve)
+{
+    const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:" + curve
+                                + " -passout pass:" + PIN + " -subj /CN=Testkarte -days 30 -keyout "
+                                + dir.file("key.pem") + " -out " + dir.file("certificate.pem") + " 2>/dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return testsupport::readBytes(dir.file("key.pem"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pkcs11,
+    Pkcs11FailureTest,
+    ::testing::Values(
+        Failure{"NoModule",
+                [](auto&, const auto& dir) { return pkcs11(dir.file("libfehlt.so")); },
+                "kann nicht geladen werden"},
+        Failure{"NotALibrary",
+                [](auto&, const auto& dir) {
+                    return pkcs11(testsupport::writeBytes(dir.file("libtext.so"), "kein Modul\n"));
+                },
+                "kann nicht geladen werden"},
+        Failure{"NoPkcs11Functions", [](auto&, const auto&) { return pkcs11("libc.so.6"); }, "ist kein PKCS#11-Modul"},
+        Failure{"NoToken",
+                [](auto&, const auto&) { return pkcs11(testsupport::SoftHsm::MODULE, ";token=Kassa 1"); },
+                "Kartenleser \"Kassa 1\" nicht gefunden"},
+        Failure{"NoCertificate",
+                [](testsupport::SoftHsm& hsm, const auto& dir) {
+                    EXPECT_TRUE(hsm.addToken("Kassa 1", PIN, keyAndCertificate(dir, "P-256"), "", "")) << hsm.error();
+                    return pkcs11(testsupport::SoftHsm::MODULE, ";token=Kassa 1");
+                },
+                "steckt keine Signaturkarte: das Token enthält kein Zertifikat"},
+        Failure{
+            "KeyNotP256",
+            [](testsupport::SoftHsm& hsm, const auto& dir) {
+                const auto key = keyAndCertificate(dir, "P-384");
+                EXPECT_TRUE(hsm.addToken("Kassa 1", PIN, key, testsupport::readBytes(dir.file("certificate.pem")), ""))
+                    << hsm.error();
+                return pkcs11(testsupport::SoftHsm::MODULE, ";token=Kassa 1");
+            },
+            "kein ECDSA-Schlüssel auf der Kurve P-256"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
