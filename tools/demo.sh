@@ -3,8 +3,13 @@
 # installation folder (build/demo). Company 01 has login data the test service accepts; company 02 has a wrong PIN,
 # so FinanzOnline's refusal can be seen too. The program is the real one: only INSTALLATION.INI points it at the
 # local service. Everything stops when the program's window is closed.
+#
+#   tools/demo.sh            the software signature unit (card folder build/demo/Karten)
+#   tools/demo.sh --pkcs11   a SoftHSM2 token as the signature card, through the PKCS#11 component (build/demo-pkcs11)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+pkcs11=no
+[[ "${1:-}" == "--pkcs11" ]] && pkcs11=yes
 bash tools/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target vexa-quorvex fon-test-service quorvex-card quorvex-demodata \
@@ -12,6 +17,7 @@ cmake --build build -j"$(nproc)" --target vexa-quorvex fon-test-service quorvex-
 cmake --build build -j"$(nproc)" --target help_chm 2>/dev/null || true
 
 demo=build/demo
+[[ $pkcs11 == yes ]] && demo=build/demo-pkcs11
 mkdir -p "$demo/fon"
 # Windows-1252 and CR LF, as Windows programs write INI files.
 ini() { sed 's/$/\r/' | iconv -f UTF-8 -t WINDOWS-1252 > "$1"; }
@@ -39,13 +45,48 @@ port=$(cat "$demo/fon/port")
 # unit (reader "Leser 1", PIN 123456) through the program's signing service, as a till signs them: the card registered,
 # start and month receipts, the chain and the turnover counter under the installation's AES secret.
 driver=$(dpkg -L libsqliteodbc | grep 'libsqlite3odbc.so$' | head -n 1)
+signatur=
+card=(--readers Karten --reader "Leser 1")
+if [[ $pkcs11 == yes ]]; then
+    # The card on a SoftHSM2 token "Kassa 1" (user PIN 123456) of the demo's own SoftHSM2 installation: the test card's
+    # key and certificates are made as for the software unit, then put onto the token, as a card issuer would.
+    module=/usr/lib/softhsm/libsofthsm2.so
+    export SOFTHSM2_CONF="$PWD/$demo/softhsm/softhsm2.conf"
+    if [[ ! -f "$SOFTHSM2_CONF" ]]; then
+        mkdir -p "$demo/softhsm/tokens"
+        printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' \
+            "$PWD/$demo/softhsm/tokens" > "$SOFTHSM2_CONF"
+        staging="$demo/softhsm/karte"
+        build/tools/quorvex-card/quorvex-card --readers "$staging" --reader "Kassa 1" --pin 123456 \
+            --ca-dir "$demo/fon/karten-ca" --intermediate
+        softhsm2-util --init-token --free --label "Kassa 1" --pin 123456 --so-pin 87654321 >/dev/null
+        softhsm2-util --import "$staging/Kassa 1/key.pem" --file-pin 123456 --token "Kassa 1" --label Karte \
+            --id 01 --pin 123456 >/dev/null
+        id=1
+        cat "$staging/Kassa 1/certificate.pem" "$staging/Kassa 1/chain.pem" > "$staging/alle.pem"
+        csplit -s -z -f "$staging/zertifikat-" "$staging/alle.pem" '/-----BEGIN CERTIFICATE-----/' '{*}'
+        for pem in "$staging"/zertifikat-*; do
+            openssl x509 -in "$pem" -outform der -out "$pem.der"
+            pkcs11-tool --module "$module" --token-label "Kassa 1" --login --pin 123456 --write-object "$pem.der" \
+                --type cert --id "$(printf '%02x' $id)" --label "Zertifikat $id" >/dev/null
+            id=$((id + 1))
+        done
+        rm -rf "$staging"
+    fi
+    signatur="PKCS11:$module;token=Kassa 1;vda=AT99"
+    # The reader is the token's slot, named by its description.
+    reader=$(pkcs11-tool --module "$module" --list-slots 2>/dev/null | grep -B1 '^  token label *: Kassa 1$' \
+        | sed -n 's/^Slot [0-9]* ([0-9a-fx]*): //p')
+    card=(--signatur "$signatur" --reader "$reader")
+fi
 if [[ ! -f "$demo/kassa.db" ]]; then
     (
         cd "$demo"
-        ../tools/quorvex-card/quorvex-card --readers Karten --reader "Leser 1" --pin 123456 --ca-dir fon/karten-ca
+        [[ $pkcs11 == yes ]] \
+            || ../tools/quorvex-card/quorvex-card --readers Karten --reader "Leser 1" --pin 123456 --ca-dir fon/karten-ca
         ../tools/demodata/quorvex-demodata --connection "Driver=$driver;Database=kassa.db;" --receipts 4000
-        ../tools/demosign/quorvex-demosign --connection "Driver=$driver;Database=kassa.db;" --readers Karten \
-            --reader "Leser 1" --pin 123456 --product PLUMOXA --company 0001
+        ../tools/demosign/quorvex-demosign --connection "Driver=$driver;Database=kassa.db;" "${card[@]}" \
+            --pin 123456 --product PLUMOXA --company 0001
     )
 fi
 
@@ -57,6 +98,7 @@ Firmennummer=0001
 Datenbank=Driver=$driver;Database=kassa.db;
 FinanzOnline-CA=fon/ca.pem
 FinanzOnline-Verbindung=127.0.0.1:$port
+${signatur:+Signatur=$signatur}
 [Firma1]
 Name=Demo-Kassa Hauptgeschäft
 Nummer=01

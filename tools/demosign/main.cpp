@@ -6,8 +6,8 @@
 // the program then uses.
 #include "base/Program.h"
 #include "db/Odbc.h"
+#include "rksv/Component.h"
 #include "rksv/Rksv.h"
-#include "rksv/SoftwareUnit.h"
 
 #include <chrono>
 #include <filesystem>
@@ -20,8 +20,9 @@ namespace {
 
 int usage()
 {
-    std::cerr << "Aufruf: quorvex-demosign --connection \"<ODBC-Verbindung>\" --readers ORDNER --reader NAME --pin PIN "
-                 "[--product PLUMOXA] [--company 0001]\n";
+    std::cerr << "Aufruf: quorvex-demosign --connection \"<ODBC-Verbindung>\" (--readers ORDNER | --signatur SIGNATUR) "
+                 "--reader NAME --pin PIN [--product PLUMOXA] [--company 0001]\n"
+                 "  --signatur  die Signatureinheit wie in INSTALLATION.INI, z. B. \"PKCS11:<Modul>;token=Kassa 1\"\n";
     return 2;
 }
 
@@ -78,24 +79,29 @@ int main(int argc, char** argv)
     for (int i = 1; i + 1 < argc; i += 2) {
         options[argv[i]] = argv[i + 1];
     }
-    for (const char* required : {"--connection", "--readers", "--reader", "--pin"}) {
+    for (const char* required : {"--connection", "--reader", "--pin"}) {
         if (options[required].empty()) {
             return usage();
         }
+    }
+    if (options["--readers"].empty() == options["--signatur"].empty()) {
+        return usage();
     }
     try {
         auto& program = base::program();
         program.DefaultDir = std::filesystem::current_path().string() + "/";
         program.HostProduct = options["--product"];
         program.CompanyNumber = options["--company"];
-        program.connections.signatur = "Software:" + std::filesystem::absolute(options["--readers"]).string();
+        program.connections.signatur = options["--signatur"].empty()
+                                           ? "Software:" + std::filesystem::absolute(options["--readers"]).string()
+                                           : options["--signatur"];
         rksv::RKSV service(nullptr);
         if (!service.accReady()) {
             std::cerr << "Signaturdienst nicht bereit: " << service.accMsgFirst() << '\n';
             return 1;
         }
-        rksv::SoftwareUnit unit(options["--readers"]);
-        const auto serial = unit.GetCardInReader(options["--reader"]);
+        const auto component = rksv::createComponent(program.connections.signatur);
+        const auto serial = component ? component->GetCardInReader(options["--reader"]) : std::string();
         auto connection = std::make_shared<db::Connection>(options["--connection"]);
         if (connection->kind() == db::Kind::SQLite) {
             // Demo data only: a lost write costs nothing here, and each receipt commits on its own.
