@@ -521,7 +521,9 @@ Pkcs11Unit::login(const std::string& reader, Card& card, const std::string& pin,
         refusal = "Für die Signaturkarte " + inReader(reader) + " fehlt der PIN.";
         return Login::WrongPin;
     }
-    if (logoutFirst && card.loggedIn) {
+    // The token is logged in or out for every session of the process at once: another component's login would let
+    // C_Login answer "already logged in" without looking at this PIN.
+    if (logoutFirst) {
         module->C_Logout(card.session);
         card.loggedIn = false;
         card.keyFound = false; // handles of private objects end with the login (SoftHSM2 hands out new ones)
@@ -531,7 +533,7 @@ Pkcs11Unit::login(const std::string& reader, Card& card, const std::string& pin,
         PinBuffer buffer(pin);
         rv = module->C_Login(card.session, CKU_USER, buffer.data(), buffer.size());
     }
-    if (rv == CKR_USER_ALREADY_LOGGED_IN) {
+    if (rv == CKR_USER_ALREADY_LOGGED_IN && !logoutFirst) {
         rv = CKR_OK;
     }
     if (rv == CKR_PIN_LOCKED) {
@@ -622,8 +624,12 @@ Pkcs11Unit::signWithCard(const std::string& reader, const std::string& pin, std:
             result.signature = std::move(signature);
             return result;
         }
-        if (rv == CKR_USER_NOT_LOGGED_IN && attempt == 0) {
-            found->loggedIn = false; // logged out elsewhere: the receipt's PIN logs in again, once
+        // Logged out elsewhere (another component on the same token logs in anew for each PIN check), which ends the
+        // handles of private objects too: the receipt's PIN logs in again and the key is looked up again, once.
+        if (attempt == 0
+            && (rv == CKR_USER_NOT_LOGGED_IN || rv == CKR_KEY_HANDLE_INVALID || rv == CKR_OBJECT_HANDLE_INVALID)) {
+            found->loggedIn = found->loggedIn && rv != CKR_USER_NOT_LOGGED_IN;
+            found->keyFound = false;
             continue;
         }
         if (rv == CKR_DEVICE_ERROR || rv == CKR_DEVICE_MEMORY) {

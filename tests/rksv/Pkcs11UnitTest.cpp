@@ -55,48 +55,85 @@ TEST(Pkcs11Settings, NameTheModuleTheTokenAndTheProviderCode)
     EXPECT_EQ(dynamic_cast<rksv::Pkcs11Unit&>(*rksv::createComponent(pkcs11("/m.so"))).algorithm(), "R1-AT99");
 }
 
-TEST(Pkcs11Unit, SignsReceiptsOfTheSoftwareUnitsFormWithTheTokensKey)
+// One card as the software unit has it and on a SoftHSM2 token "Kassa 1".
+class Pkcs11UnitTest : public ::testing::Test
 {
-    testsupport::TempDir dir;
-    testsupport::SoftHsm hsm(dir.file("softhsm"));
-    std::string serial;
-    std::string error;
-    ASSERT_TRUE(rksv::createTestCard(
-        dir.file("Karten"), "Leser 1", PIN, "", dir.file("ca"), serial, error, rksv::TestCardIssuer::IntermediateCa))
-        << error;
-    const std::string card = dir.file("Karten/Leser 1/");
-    const auto reader = hsm.addToken("Kassa 1",
-                                     PIN,
-                                     testsupport::readBytes(card + "key.pem"),
-                                     testsupport::readBytes(card + "certificate.pem"),
-                                     testsupport::readBytes(card + "chain.pem"));
-    ASSERT_TRUE(reader) << hsm.error();
-    rksv::SoftwareUnit software(dir.file("Karten"));
-    const auto component = rksv::createComponent(pkcs11(testsupport::SoftHsm::MODULE, ";token=Kassa 1;vda=AT99"));
-    ASSERT_TRUE(component);
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(rksv::createTestCard(dir.file("Karten"),
+                                         "Leser 1",
+                                         PIN,
+                                         "",
+                                         dir.file("ca"),
+                                         serial,
+                                         error,
+                                         rksv::TestCardIssuer::IntermediateCa))
+            << error;
+        const std::string card = dir.file("Karten/Leser 1/");
+        const auto slot = hsm.addToken("Kassa 1",
+                                       PIN,
+                                       testsupport::readBytes(card + "key.pem"),
+                                       testsupport::readBytes(card + "certificate.pem"),
+                                       testsupport::readBytes(card + "chain.pem"));
+        ASSERT_TRUE(slot) << hsm.error();
+        reader = *slot;
+        component = rksv::createComponent(pkcs11(testsupport::SoftHsm::MODULE, ";token=Kassa 1;vda=AT99"));
+        ASSERT_TRUE(component);
+    }
 
-    EXPECT_EQ(component->GetCardReaders(), std::vector<std::string>{*reader}) << "only the named token's slot";
-    EXPECT_EQ(component->GetCardInReader(*reader), serial);
+    testsupport::TempDir dir;
+    testsupport::SoftHsm hsm{dir.file("softhsm")};
+    std::string serial;
+    std::string reader;
+    std::unique_ptr<rksv::Component> component;
+};
+
+TEST_F(Pkcs11UnitTest, SignsReceiptsOfTheSoftwareUnitsFormWithTheTokensKey)
+{
+    rksv::SoftwareUnit software(dir.file("Karten"));
+    EXPECT_EQ(component->GetCardReaders(), std::vector<std::string>{reader}) << "only the named token's slot";
+    EXPECT_EQ(component->GetCardInReader(reader), serial);
     EXPECT_TRUE(component->IsCardNumberPresent(serial));
     std::string certificates[2][2];
     ASSERT_TRUE(software.GetCardCertificate("Leser 1", certificates[0][0], certificates[0][1]));
-    ASSERT_TRUE(component->GetCardCertificate(*reader, certificates[1][0], certificates[1][1]));
+    ASSERT_TRUE(component->GetCardCertificate(reader, certificates[1][0], certificates[1][1]));
     EXPECT_EQ(certificates[1][0], certificates[0][0]);
     EXPECT_EQ(certificates[1][1], certificates[0][1]) << "intermediate, then root, as the software unit has them";
 
-    EXPECT_FALSE(component->VerifyPin(*reader, "654321"));
+    EXPECT_FALSE(component->VerifyPin(reader, "654321"));
     EXPECT_EQ(component->PinProblem(), "") << "a wrong PIN is no problem to explain";
-    EXPECT_TRUE(component->VerifyPin(*reader, PIN)) << component->PinProblem();
+    EXPECT_TRUE(component->VerifyPin(reader, PIN)) << component->PinProblem();
     rksv::Component::Signed bySoftware;
     ASSERT_TRUE(software.SignReceipt(receiptFor(software, "Leser 1"), bySoftware)) << bySoftware.error;
     for (int i = 0; i < 2; ++i) { // the second on the session of the first
         rksv::Component::Signed byToken;
-        ASSERT_TRUE(component->SignReceipt(receiptFor(*component, *reader), byToken)) << byToken.error;
+        ASSERT_TRUE(component->SignReceipt(receiptFor(*component, reader), byToken)) << byToken.error;
         EXPECT_EQ(rksv::signedDataOfJws(byToken.jws), rksv::signedDataOfJws(bySoftware.jws));
         EXPECT_EQ(byToken.jws.substr(0, byToken.jws.rfind('.')), bySoftware.jws.substr(0, bySoftware.jws.rfind('.')));
         EXPECT_TRUE(component->VerifyJWS(byToken.jws, certificates[0][0]));
         EXPECT_TRUE(software.VerifyJWS(byToken.jws, certificates[0][0]));
     }
+}
+
+TEST_F(Pkcs11UnitTest, TwoComponentsOnOneTokenKeepSigningWhenTheOtherChecksItsPin)
+{
+    const auto second = rksv::createComponent(pkcs11(testsupport::SoftHsm::MODULE, ";token=Kassa 1;vda=AT99"));
+    ASSERT_TRUE(second);
+    ASSERT_TRUE(component->VerifyPin(reader, PIN));
+    rksv::Component::Signed out;
+    ASSERT_TRUE(component->SignReceipt(receiptFor(*component, reader), out)) << out.error;
+    // The other's PIN check logs the token out and in again: private key handles of the first login are gone.
+    ASSERT_TRUE(second->VerifyPin(reader, PIN));
+    EXPECT_FALSE(second->VerifyPin(reader, "000000"));
+    auto receipt = receiptFor(*component, reader);
+    receipt.previous = out.jws;
+    EXPECT_TRUE(component->SignReceipt(receipt, out)) << out.error;
+    EXPECT_FALSE(second->VerifyPin(reader, "000000"));
+    receipt.pin = "000000";
+    EXPECT_FALSE(component->SignReceipt(receipt, out)) << "the token is logged out: a wrong PIN signs nothing";
+    EXPECT_NE(out.error.find("Falscher PIN"), std::string::npos) << out.error;
 }
 
 struct Failure
