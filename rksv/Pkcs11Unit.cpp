@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <iostream>
 #include <regex>
 
 namespace rksv {
@@ -157,6 +158,10 @@ Pkcs11Unit::Pkcs11Unit(Pkcs11Settings settings)
     , m_settings(std::move(settings))
 {
     m_module = Pkcs11Module::open(m_settings.module, m_openError);
+    if (!m_module) {
+        // The signing service reports only that no reader is there; the debug channel says why.
+        std::cerr << "Signatur: " << m_openError << '\n';
+    }
 }
 
 Pkcs11Unit::~Pkcs11Unit()
