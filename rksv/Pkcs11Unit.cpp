@@ -223,13 +223,13 @@ bool Pkcs11Unit::readSlots(std::vector<Slot>& slots)
     return complete;
 }
 
-std::vector<Pkcs11Unit::Slot> Pkcs11Unit::listSlots()
+std::vector<Pkcs11Unit::Slot> Pkcs11Unit::listSlots(bool lookForMissing)
 {
     std::vector<Slot> slots;
     if (!m_module) {
         return slots;
     }
-    bool again = !m_missing.empty();
+    bool again = lookForMissing && !m_missing.empty();
     if (!again) {
         again = !readSlots(slots);
     }
@@ -274,13 +274,20 @@ void Pkcs11Unit::forget(const std::string& reader, bool missing)
     }
 }
 
-std::vector<std::string> Pkcs11Unit::GetCardReaders()
+std::vector<std::string> Pkcs11Unit::readerNames(bool lookForMissing)
 {
     std::vector<std::string> readers;
-    for (const Slot& slot : listSlots()) {
+    for (const Slot& slot : listSlots(lookForMissing)) {
         readers.push_back(slot.reader);
     }
     return readers;
+}
+
+// A look at all readers (the signing service's card check begins with one) is where a missing card is looked for;
+// the steps that follow it (a reader by position, the card in it) take the module as that look left it.
+std::vector<std::string> Pkcs11Unit::GetCardReaders()
+{
+    return readerNames(true);
 }
 
 long Pkcs11Unit::GetReadersCount()
@@ -290,7 +297,7 @@ long Pkcs11Unit::GetReadersCount()
 
 std::string Pkcs11Unit::GetReaderAt(long position)
 {
-    const auto readers = GetCardReaders();
+    const auto readers = readerNames(false);
     if (position < 0 || static_cast<std::size_t>(position) >= readers.size()) {
         return {};
     }
@@ -299,7 +306,7 @@ std::string Pkcs11Unit::GetReaderAt(long position)
 
 bool Pkcs11Unit::IsCardReaderPresent(const std::string& reader)
 {
-    const auto readers = GetCardReaders();
+    const auto readers = readerNames(false);
     return std::find(readers.begin(), readers.end(), reader) != readers.end();
 }
 
@@ -315,7 +322,7 @@ Pkcs11Unit::Card* Pkcs11Unit::card(const std::string& reader, bool check, std::s
             return &known->second;
         }
     }
-    const auto slots = listSlots();
+    const auto slots = listSlots(false);
     const auto slot = std::find_if(slots.begin(), slots.end(), [&](const Slot& s) { return s.reader == reader; });
     if (slot == slots.end()) {
         refusal = "Kartenleser \"" + reader + "\" nicht gefunden.";

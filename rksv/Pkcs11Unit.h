@@ -52,8 +52,8 @@ struct Pkcs11Settings
  *
  * Cards taken out and put back: a token that disappears (CKR_DEVICE_REMOVED, CKR_TOKEN_NOT_PRESENT, a closed
  * session, or a token that no longer answers) ends the card's session. Modules that read their tokens once at
- * initialisation (SoftHSM2) are initialised again when a slot's token is gone, and at every look at the readers while
- * a card that was there is missing, until a receipt is signed again.
+ * initialisation (SoftHSM2) are initialised again when a slot's token is gone, and at every look at all readers
+ * (GetCardReaders, GetReadersCount) while a card that was there is missing, until a receipt is signed again.
  *
  * A module that cannot be loaded leaves the component without readers; its reason is the refusal of every signature
  * and the PIN problem of every PIN check. Not thread-safe.
@@ -121,8 +121,10 @@ private:
         Refused
     };
 
-    //! The readers; initialises the module again first when a card is missing, and when a slot's token is gone.
-    std::vector<Slot> listSlots();
+    //! The readers; initialises the module again when a slot's token is gone, and first (`lookForMissing`) while a
+    //! card that was there is missing.
+    std::vector<Slot> listSlots(bool lookForMissing);
+    std::vector<std::string> readerNames(bool lookForMissing);
     [[nodiscard]] bool readSlots(std::vector<Slot>& slots);
     //! The card in the reader, looked up anew (`check`) or as last found; nullptr with `refusal` when there is none.
     Card* card(const std::string& reader, bool check, std::string& refusal);
