@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <mutex>
 #include <netinet/in.h>
+#include <set>
 #include <signal.h>
 #include <sstream>
 #include <stdexcept>
@@ -309,6 +311,24 @@ Rows querySql(const std::string& connectionString, const std::string& sql)
     return OdbcConnection(connectionString).query(sql);
 }
 
+namespace {
+
+// The servers of this program that are still alive. Never freed, so the exit handler finds them whatever the order
+// in which static objects go.
+std::mutex& livingMutex()
+{
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+
+std::set<MariaDbServer*>& livingServers()
+{
+    static auto* servers = new std::set<MariaDbServer*>;
+    return *servers;
+}
+
+} // namespace
+
 MariaDbServer::MariaDbServer()
 {
     // A Unix socket path holds at most 107 bytes, so a long TMPDIR gives way to /tmp.
@@ -345,6 +365,10 @@ MariaDbServer::MariaDbServer()
                 throw std::runtime_error("the MariaDB server did not start:\n" + log);
             }
         }
+        static const bool atExit = std::atexit(&MariaDbServer::removeAllAtExit) == 0;
+        static_cast<void>(atExit);
+        const std::lock_guard lock(livingMutex());
+        livingServers().insert(this);
     } catch (...) {
         stop();
         std::error_code ec;
@@ -355,9 +379,30 @@ MariaDbServer::MariaDbServer()
 
 MariaDbServer::~MariaDbServer()
 {
+    remove();
+}
+
+void MariaDbServer::remove()
+{
+    {
+        const std::lock_guard lock(livingMutex());
+        livingServers().erase(this);
+    }
     stop();
     std::error_code ec;
     fs::remove_all(m_dir, ec);
+}
+
+void MariaDbServer::removeAllAtExit()
+{
+    std::set<MariaDbServer*> servers;
+    {
+        const std::lock_guard lock(livingMutex());
+        servers = livingServers();
+    }
+    for (auto* server : servers) {
+        server->remove();
+    }
 }
 
 bool MariaDbServer::start(std::string& log)

@@ -101,6 +101,11 @@ public:
 private:
     bool start(std::string& log);
     std::string logTail() const;
+    //! Stops the server and removes its folder (the data files take about 90 MB).
+    void remove();
+    //! Removes the servers still alive when the test program ends: many fixtures keep theirs for the whole program
+    //! and never delete it.
+    static void removeAllAtExit();
 
     std::string m_dir;
     int m_port = 0;
