@@ -102,6 +102,12 @@ struct Setup
     testsupport::CardKind card;
 };
 
+// Test names read "…/MariaDB_Pkcs11" rather than the bytes of the setup.
+void PrintTo(const Setup& setup, std::ostream* out)
+{
+    *out << setup.database << "_" << testsupport::nameOf(setup.card);
+}
+
 class SignAllTest : public ::testing::TestWithParam<Setup>
 {
 protected:
