@@ -12,6 +12,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,11 @@ enum class Backend
     SQLite,
     MariaDB,
 };
+
+inline void PrintTo(Backend backend, std::ostream* out)
+{
+    *out << (backend == Backend::SQLite ? "SQLite" : "MariaDB");
+}
 
 std::string backendName(const ::testing::TestParamInfo<Backend>& info);
 

@@ -144,6 +144,11 @@ struct Failure
     const char* message; //!< what the refusal of a signature says
 };
 
+void PrintTo(const Failure& failure, std::ostream* out)
+{
+    *out << failure.name;
+}
+
 class Pkcs11FailureTest : public ::testing::TestWithParam<Failure>
 {
 };

@@ -494,6 +494,11 @@ struct BadInput
     const char* errorPart;
 };
 
+void PrintTo(const BadInput& input, std::ostream* out)
+{
+    *out << input.name;
+}
+
 class SoftwareUnitBadInputTest : public SoftwareUnitTest, public ::testing::WithParamInterface<BadInput>
 {
 };

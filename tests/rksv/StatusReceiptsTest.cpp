@@ -24,6 +24,11 @@ enum class Backend
     MariaDB,
 };
 
+void PrintTo(Backend backend, std::ostream* out)
+{
+    *out << (backend == Backend::SQLite ? "SQLite" : "MariaDB");
+}
+
 class StatusReceiptRules : public ::testing::TestWithParam<Backend>
 {
 protected:

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 
 namespace testsupport {
@@ -17,6 +18,11 @@ enum class CardKind
 };
 
 std::string nameOf(CardKind kind);
+//! Test names show the component's name.
+inline void PrintTo(CardKind kind, std::ostream* out)
+{
+    *out << nameOf(kind);
+}
 
 /**
  * Signature cards of either component for one test in `folder`: the same test card (createTestCard) sits in a
