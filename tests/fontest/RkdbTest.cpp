@@ -27,8 +27,21 @@ protected:
     // Sends the records and checks what every RKDB answer must satisfy.
     std::unique_ptr<XmlAnswer> send(const testsupport::FonAccount& account, char mode, const std::string& records)
     {
-        const std::string& id = account.tid == ALICE.tid ? m_alice : m_bob;
-        const Reply reply = m_client.post(RKDB_PATH, rkdbBody(account, id, mode, records, 4711), "rkdb");
+        return post(rkdbBody(account, sessionOf(account), mode, records, 4711));
+    }
+    // Sends one status query (status_kasse or status_see) with the same checks.
+    std::unique_ptr<XmlAnswer>
+    query(const testsupport::FonAccount& account, char mode, const std::string& element, const std::string& unit)
+    {
+        return post(statusQueryBody(account, sessionOf(account), mode, element, unit, 4711));
+    }
+    const std::string& sessionOf(const testsupport::FonAccount& account) const
+    {
+        return account.tid == ALICE.tid ? m_alice : m_bob;
+    }
+    std::unique_ptr<XmlAnswer> post(const std::string& body)
+    {
+        const Reply reply = m_client.post(RKDB_PATH, body, "rkdb");
         EXPECT_EQ(reply.status, 200) << reply.body;
         auto answer = std::make_unique<XmlAnswer>(reply.body);
         EXPECT_EQ(answer->validateResponse(std::string(test_paths::FON_SCHEMA_DIR) + "/regKasseWs.xsd"), Texts{})
@@ -90,6 +103,92 @@ TEST_F(RkdbTest, FailureAndDecommissioningNeedARegisteredCashRegister)
     send(ALICE, 'P', registerSignatureUnit(1, "AT3", "abc123"));
     EXPECT_EQ(send(ALICE, 'P', seFailure)->text(RKDB_NS, "rc"), "0");
 }
+
+struct StatusCase
+{
+    const char* name;
+    std::string element;
+    std::string unit;         // the query's unit element
+    std::string registration; // what ALICE registers in production before, "" for nothing
+    std::string failure;      // what ALICE reports after it, "" for nothing
+    std::string rc;
+    std::string status; // of abfrage_ergebnis, "" when the answer must have none
+};
+
+void PrintTo(const StatusCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+const std::string KASSE_STATUS = "<kassenidentifikationsnummer>KASSE-31</kassenidentifikationsnummer>";
+const std::string SE_STATUS = "<zertifikatsseriennummer hex=\"true\">3d1f2a</zertifikatsseriennummer>";
+
+class StatusQueryTest : public RkdbTest, public ::testing::WithParamInterface<StatusCase>
+{
+};
+
+TEST_P(StatusQueryTest, AnswersFromWhatTheParticipantRegistered)
+{
+    const StatusCase& c = GetParam();
+    if (!c.registration.empty()) {
+        ASSERT_EQ(send(ALICE, 'P', c.registration)->text(RKDB_NS, "rc"), "0");
+    }
+    if (!c.failure.empty()) {
+        ASSERT_EQ(send(ALICE, 'P', c.failure)->text(RKDB_NS, "rc"), "0");
+    }
+    for (const char mode : {'P', 'T'}) {
+        SCOPED_TRACE(mode);
+        auto answer = query(ALICE, mode, c.element, c.unit);
+        EXPECT_EQ(answer->text(RKDB_NS, "satznr"), "1");
+        EXPECT_EQ(answer->text(RKDB_NS, "rc"), c.rc);
+        if (c.status.empty()) {
+            EXPECT_EQ(answer->texts("", "status"), Texts{});
+            continue;
+        }
+        EXPECT_EQ(answer->text("", "status"), c.status);
+        for (const char* stamp : {"ts_registrierung", "ts_status"}) {
+            EXPECT_TRUE(std::regex_match(answer->text("", stamp), std::regex(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2})")))
+                << stamp;
+        }
+    }
+    // another participant has not registered the unit
+    EXPECT_EQ(query(BOB, 'P', c.element, c.unit)->text(RKDB_NS, "rc"), c.element == "status_kasse" ? "B2" : "B11");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queries,
+    StatusQueryTest,
+    ::testing::Values(StatusCase{"UnknownCashRegister", "status_kasse", KASSE_STATUS, "", "", "B2", ""},
+                      StatusCase{"UnknownSignatureUnit", "status_see", SE_STATUS, "", "", "B11", ""},
+                      StatusCase{"RegisteredCashRegister",
+                                 "status_kasse",
+                                 KASSE_STATUS,
+                                 registerCashRegister(1, "KASSE-31"),
+                                 "",
+                                 "0",
+                                 "IN_BETRIEB"},
+                      StatusCase{"FailedCashRegister",
+                                 "status_kasse",
+                                 KASSE_STATUS,
+                                 registerCashRegister(1, "KASSE-31"),
+                                 cashRegisterFailure(1, "KASSE-31", false),
+                                 "0",
+                                 "AUSFALL"},
+                      StatusCase{"DecommissionedCashRegister",
+                                 "status_kasse",
+                                 KASSE_STATUS,
+                                 registerCashRegister(1, "KASSE-31"),
+                                 cashRegisterFailure(1, "KASSE-31", true),
+                                 "B3",
+                                 ""},
+                      StatusCase{"RegisteredSignatureUnitBySerial",
+                                 "status_see",
+                                 SE_STATUS,
+                                 registerSignatureUnit(1, "AT1", "3D1F2A"),
+                                 "",
+                                 "0",
+                                 "IN_BETRIEB"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RkdbTest, ReceiptCheckPassesOnlyForRegisteredCashRegister)
 {

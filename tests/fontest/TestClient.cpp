@@ -132,6 +132,21 @@ std::string rkdbBody(
            + "</rkdb></rkdbRequest></soapenv:Body></soapenv:Envelope>";
 }
 
+std::string statusQueryBody(const testsupport::FonAccount& account,
+                            const std::string& id,
+                            char mode,
+                            const std::string& element,
+                            const std::string& unit,
+                            int paketNr)
+{
+    return "<soapenv:Envelope xmlns:soapenv=\"http://schemas.xmlsoap.org/soap/envelope/\"><soapenv:Header/>"
+           "<soapenv:Body><rkdbRequest xmlns=\"https://finanzonline.bmf.gv.at/rkdb\"><tid>"
+           + account.tid + "</tid><benid>" + account.benid + "</benid><id>" + id + "</id><art_uebermittlung>"
+           + std::string(1, mode) + "</art_uebermittlung><" + element + "><paket_nr>" + std::to_string(paketNr)
+           + "</paket_nr><ts_erstellung>2026-12-07T08:15:00</ts_erstellung><satznr>1</satznr>" + unit + "</" + element
+           + "></rkdbRequest></soapenv:Body></soapenv:Envelope>";
+}
+
 std::string registerCashRegister(int satznr, const std::string& kassenId)
 {
     return "<registrierung_kasse><satznr>" + std::to_string(satznr) + "</satznr><kassenidentifikationsnummer>"

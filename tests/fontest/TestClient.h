@@ -60,6 +60,14 @@ std::string rkdbBody(const testsupport::FonAccount& account,
                      char mode,
                      const std::string& records,
                      int paketNr = 7);
+//! An rkdbRequest carrying one status query instead of a packet: `element` is status_kasse or status_see, `unit` the
+//! inner XML of its kassenidentifikationsnummer or zertifikatsseriennummer.
+std::string statusQueryBody(const testsupport::FonAccount& account,
+                            const std::string& id,
+                            char mode,
+                            const std::string& element,
+                            const std::string& unit,
+                            int paketNr = 7);
 std::string registerCashRegister(int satznr, const std::string& kassenId);
 std::string registerSignatureUnit(int satznr, const std::string& vda, const std::string& serial);
 //! An ausfall_kasse record; `decommission` sends ausserbetriebnahme instead of ausfall.
