@@ -34,6 +34,10 @@ AnswerPair notify(WebRegKasseAT& client, Operation operation, const Record& reco
         return client.Wiederinbetriebnahme_Kasse(records);
     case Operation::Ausserbetriebnahme_Kasse:
         return client.Ausserbetriebnahme_Kasse(records);
+    case Operation::Status_SE:
+        return client.Status_SE(record);
+    case Operation::Status_Kasse:
+        return client.Status_Kasse(record);
     case Operation::Belegpruefung:
         break;
     }

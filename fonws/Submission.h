@@ -6,7 +6,7 @@
 
 namespace fonws {
 
-//! The nine RKDB notifications, numbered in the order of the main window's list.
+//! The nine RKDB notifications, numbered in the order of the main window's list, and the two status queries.
 enum class Operation
 {
     Registrierung_SE = 1,
@@ -18,6 +18,8 @@ enum class Operation
     Wiederinbetriebnahme_Kasse,
     Ausserbetriebnahme_Kasse,
     Belegpruefung,
+    Status_SE,    //!< the registration state of a signature unit, by certificate serial (hex)
+    Status_Kasse, //!< the registration state of a cash register, by its id
 };
 
 //! The login values of a company/till: participant id, user id, PIN and the software maker's VAT number.
@@ -39,9 +41,10 @@ struct SubmissionResult
 };
 
 /**
- * One submission: Login, the one notification with its record (values in the order of the notification's elements),
- * Logout. After a refused login nothing else is sent; once a session is open it is always logged out, whatever the
- * notification's answer. Blocks for as long as the exchanges take (each bounded by the HTTP client's time-outs).
+ * One submission: Login, the one notification or query with its record (values in the order of the notification's
+ * elements), Logout. After a refused login nothing else is sent; once a session is open it is always logged out,
+ * whatever the notification's answer. Blocks for as long as the exchanges take (each bounded by the HTTP client's
+ * time-outs).
  */
 [[nodiscard]] SubmissionResult submit(const Credentials& login, Operation operation, const Record& record);
 

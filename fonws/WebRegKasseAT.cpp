@@ -194,18 +194,35 @@ AnswerPair WebRegKasseAT::Logout()
     return ReturnCode(list);
 }
 
-std::string WebRegKasseAT::DoPostDataStart() const
+std::string WebRegKasseAT::requestStart() const
 {
     return std::string("<soapenv:Envelope xmlns:soapenv=\"") + SOAP_ENVELOPE + "\" xmlns:rkdb=\"https://" + m_host
            + "/rkdb\">" + CRLF + line("<soapenv:Header/>") + line("<soapenv:Body>") + line("<rkdb:rkdbRequest>")
            + element("tid", m_tid) + element("benid", m_benid) + element("id", m_sessionId)
-           + element("art_uebermittlung", m_uebermittlungsart) + element("erzwinge_asynchron", "false")
-           + line("<rkdb:rkdb>") + element("paket_nr", "1") + element("ts_erstellung", WebServiceDate());
+           + element("art_uebermittlung", m_uebermittlungsart) + element("erzwinge_asynchron", "false");
+}
+
+std::string WebRegKasseAT::requestEnd() const
+{
+    return line("</rkdb:rkdbRequest>") + line("</soapenv:Body>") + "</soapenv:Envelope>";
+}
+
+std::string WebRegKasseAT::DoPostDataStart() const
+{
+    return requestStart() + line("<rkdb:rkdb>") + element("paket_nr", "1") + element("ts_erstellung", WebServiceDate());
 }
 
 std::string WebRegKasseAT::DoPostDataEnd() const
 {
-    return line("</rkdb:rkdb>") + line("</rkdb:rkdbRequest>") + line("</soapenv:Body>") + "</soapenv:Envelope>";
+    return line("</rkdb:rkdb>") + requestEnd();
+}
+
+// A query stands in the request where a notification packet would: it carries its own packet number and time.
+std::string WebRegKasseAT::statusQuery(const std::string& tag, const std::string& unit) const
+{
+    return requestStart() + line("<rkdb:" + tag + ">") + element("paket_nr", "1")
+           + element("ts_erstellung", WebServiceDate()) + element("satznr", "1") + unit + line("</rkdb:" + tag + ">")
+           + requestEnd();
 }
 
 std::string WebRegKasseAT::DoRkdb(const std::string& body)
@@ -386,6 +403,16 @@ AnswerPair WebRegKasseAT::Belegpruefung(const std::vector<Record>& records)
         body += element("satznr", std::to_string(i + 1)) + kundeninfo(r) + element("beleg", at(r, 2));
     }
     return rkdb(body + line("</rkdb:belegpruefung>") + DoPostDataEnd(), "_belegpruefung.xml");
+}
+
+AnswerPair WebRegKasseAT::Status_SE(const Record& record)
+{
+    return rkdb(statusQuery("status_see", unitLine(false, at(record, 2))), "_status_see.xml");
+}
+
+AnswerPair WebRegKasseAT::Status_Kasse(const Record& record)
+{
+    return rkdb(statusQuery("status_kasse", unitLine(true, at(record, 2))), "_status_kasse.xml");
 }
 
 } // namespace fonws

@@ -65,6 +65,11 @@ public:
     [[nodiscard]] AnswerPair Ausfall_SE(const std::vector<Record>& records);
     [[nodiscard]] AnswerPair Ausfall_Kasse(const std::vector<Record>& records);
     [[nodiscard]] AnswerPair Belegpruefung(const std::vector<Record>& records);
+    //! Status queries: the record's position 2 is the cash register's id or the signature unit's serial (hex);
+    //! position 1, the customer information of the notifications, has no place in a query and is not sent.
+    //! FinanzOnline takes one query per request. The state comes in the answer's `abfrage_ergebnis` (accXml).
+    [[nodiscard]] AnswerPair Status_SE(const Record& record);
+    [[nodiscard]] AnswerPair Status_Kasse(const Record& record);
 
     //! The RKDB envelope up to and including ts_erstellung, and its end.
     std::string DoPostDataStart() const;
@@ -93,6 +98,9 @@ public:
 private:
     std::string headerBlock(const std::string& action, const std::string& body) const;
     std::string sessionEnvelopeStart() const;
+    std::string requestStart() const;
+    std::string requestEnd() const;
+    std::string statusQuery(const std::string& tag, const std::string& unit) const;
     [[nodiscard]] std::string postSession(const std::string& body, const std::string& action);
     [[nodiscard]] AnswerPair rkdb(const std::string& body, const char* debugFile);
 

@@ -3,6 +3,7 @@
 #include "fonws/Submission.h"
 
 #include "base/Program.h"
+#include "fonws/StatusAnswer.h"
 #include "tests/support/FonTestService.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/TempDir.h"
@@ -27,6 +28,9 @@ struct Case
     Operation operation;
     fonws::Record record;
     std::string element; // the notification's element in the RKDB request
+    // A status query: the unit this production registration makes known first; queries carry no customer
+    // information, and their answer holds the unit's state.
+    std::optional<std::pair<Operation, fonws::Record>> registration = std::nullopt;
 };
 
 void PrintTo(const Case& c, std::ostream* out)
@@ -76,6 +80,12 @@ FonTestService* SubmissionTest::service = nullptr;
 
 TEST_P(SubmissionTest, LogsInNotifiesOnceAndLogsOut)
 {
+    const auto& registration = GetParam().registration;
+    if (registration) {
+        base::program().TestFlag = "N";
+        ASSERT_EQ(fonws::submit(LOGIN, registration->first, registration->second).answer.code, "0");
+        before = service->requests().size();
+    }
     const auto result = fonws::submit(LOGIN, GetParam().operation, GetParam().record);
     EXPECT_EQ(result.answer, (fonws::AnswerPair{"0", "Aufruf OK"}));
     EXPECT_NE(result.answerXml.find("rkdbResponse"), std::string::npos);
@@ -84,12 +94,15 @@ TEST_P(SubmissionTest, LogsInNotifiesOnceAndLogsOut)
     EXPECT_EQ(got[0].header("SOAPAction"), "\"login\"");
     EXPECT_EQ(got[1].path, "/fonws/ws/rkdb");
     EXPECT_NE(got[1].body.find("<rkdb:" + GetParam().element + ">"), std::string::npos) << got[1].body;
-    EXPECT_NE(got[1].body.find("<rkdb:kundeninfo>Bäckerei Müller</rkdb:kundeninfo>"), std::string::npos);
+    EXPECT_EQ(got[1].body.find("<rkdb:kundeninfo>Bäckerei Müller</rkdb:kundeninfo>") != std::string::npos,
+              !registration);
+    const auto status = fonws::readStatusResult(result.answerXml);
+    EXPECT_EQ(status ? status->status : "", registration ? "IN_BETRIEB" : "");
     EXPECT_EQ(got[2].header("SOAPAction"), "\"logout\"");
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    AllNine,
+    AllOperations,
     SubmissionTest,
     ::testing::Values(
         Case{
@@ -109,7 +122,15 @@ INSTANTIATE_TEST_SUITE_P(
              {"Bäckerei Müller",
               "_R1-AT1_KASSE-01_1_2017-01-23T10:48:15_0,00_0,00_0,00_0,00_0,00_AAAAAAAA=_3d1f2a_AAAAAAAAAAA=_"
                   + std::string(88, 'A')},
-             "belegpruefung"}),
+             "belegpruefung"},
+        Case{Operation::Status_SE,
+             {"Bäckerei Müller", "3d1f2a"},
+             "status_see",
+             {{Operation::Registrierung_SE, {"", "SIGNATURKARTE", "AT1", "3d1f2a", ""}}}},
+        Case{Operation::Status_Kasse,
+             {"Bäckerei Müller", "KASSE-01"},
+             "status_kasse",
+             {{Operation::Registrierung_Kasse, {"", "KASSE-01", "", KEY}}}}),
     [](const auto& info) { return std::to_string(info.index + 1) + "_" + info.param.element; });
 
 TEST_F(SubmissionTest, ARefusedLoginSendsNothingElse)
