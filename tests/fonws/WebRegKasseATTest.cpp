@@ -520,4 +520,75 @@ TEST_F(WebRegKasseATTest, WebServiceDateFormat)
     EXPECT_EQ(WebRegKasseAT::WebServiceDate(std::nullopt, "7:5"), "2017-01-23T7:5") << "a form's time as it comes";
 }
 
+struct StatusQueryCase
+{
+    const char* name;
+    AnswerPair (*query)(WebRegKasseAT& client);
+    std::string element;
+    std::string unitLine;
+    std::string debugFile;
+    std::string unknownCode; // the service's code for a unit it does not know
+};
+
+void PrintTo(const StatusQueryCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class StatusQueryRequestTest : public WebRegKasseATTest, public ::testing::WithParamInterface<StatusQueryCase>
+{
+};
+
+// A query stands where the rkdb packet would, with its own packet number and time; the customer information of
+// position 1 has no place in it.
+TEST_P(StatusQueryRequestTest, StandsInPlaceOfThePacketWithItsUnit)
+{
+    const auto& c = GetParam();
+    testsupport::writeBytes(dir.file("DODEBUG"), "");
+    WebRegKasseAT client(TID, BENID, PIN, UID);
+    ASSERT_EQ(client.Login().code, "0");
+    // nothing is registered, so the service names the unit unknown
+    EXPECT_EQ(c.query(client).code, c.unknownCode);
+    EXPECT_EQ(client.Logout().code, "0");
+    const auto got = received();
+    ASSERT_EQ(got.size(), 3u);
+    std::string start = RKDB_START.substr(0, RKDB_START.find("<rkdb:rkdb>"));
+    start.replace(start.find("SESSION"), 7, client.SessionId());
+    EXPECT_EQ(got[1].body,
+              start
+                  + lines({"<rkdb:" + c.element + ">",
+                           "<rkdb:paket_nr>1</rkdb:paket_nr>",
+                           "<rkdb:ts_erstellung>2017-01-23T10:48:15</rkdb:ts_erstellung>",
+                           "<rkdb:satznr>1</rkdb:satznr>",
+                           c.unitLine,
+                           "</rkdb:" + c.element + ">",
+                           "</rkdb:rkdbRequest>",
+                           "</soapenv:Body>",
+                           "</soapenv:Envelope>"}));
+    EXPECT_EQ(got[1].header("SOAPAction"), "\"rkdb\"");
+    EXPECT_NE(testsupport::readBytes(dir.file(c.debugFile)).find("rkdbResponse"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queries,
+    StatusQueryRequestTest,
+    ::testing::Values(
+        StatusQueryCase{"SignatureUnit",
+                        [](WebRegKasseAT& c) {
+                            return c.Status_SE({"Bäckerei Müller", "3d1f2a"});
+                        },
+                        "status_see",
+                        "<rkdb:zertifikatsseriennummer hex=\"true\">3d1f2a</rkdb:zertifikatsseriennummer>",
+                        "_status_see.xml",
+                        "B11"},
+        StatusQueryCase{"CashRegister",
+                        [](WebRegKasseAT& c) {
+                            return c.Status_Kasse({"Bäckerei Müller", "KASSE&01"});
+                        },
+                        "status_kasse",
+                        "<rkdb:kassenidentifikationsnummer>KASSE&amp;01</rkdb:kassenidentifikationsnummer>",
+                        "_status_kasse.xml",
+                        "B2"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
