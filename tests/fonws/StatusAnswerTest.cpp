@@ -92,7 +92,6 @@ struct DescribeCase
     Operation operation;
     std::string id;
     std::string status;
-    std::string since;
     std::string expected;
 };
 
@@ -105,83 +104,74 @@ class DescribeStatusTest : public ::testing::TestWithParam<DescribeCase>
 {
 };
 
-TEST_P(DescribeStatusTest, SaysTheStateInGermanInViennaTime)
+TEST_P(DescribeStatusTest, SaysTheStateInGerman)
 {
     const auto& c = GetParam();
-    const auto result = fonws::readStatusResult(answer(query(c.status, c.since)));
+    const auto result = fonws::readStatusResult(answer(query(c.status, "2026-02-03T10:15:00")));
     ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(fonws::describeStatus(c.operation, c.id, *result), c.expected);
+    EXPECT_EQ(fonws::describeStatus(c.operation, c.id, *result), c.expected + " seit 03.02.2026 10:15");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lines,
     DescribeStatusTest,
-    ::testing::Values(DescribeCase{"Aktiviert",
-                                   Operation::Status_SE,
-                                   "3d1f2a",
-                                   "AKTIVIERT",
-                                   "2026-02-03T10:15:00",
-                                   "Signaturerstellungseinheit 3d1f2a: aktiviert seit 03.02.2026 10:15"},
-                      DescribeCase{"Registriert",
-                                   Operation::Status_SE,
-                                   "3d1f2a",
-                                   "REGISTRIERT",
-                                   "2026-02-03T10:15:59",
-                                   "Signaturerstellungseinheit 3d1f2a: registriert seit 03.02.2026 10:15"},
-                      DescribeCase{"InBetrieb",
-                                   Operation::Status_Kasse,
-                                   "KASSE-01",
-                                   "IN_BETRIEB",
-                                   "2026-02-03T10:15:00",
-                                   "Registrierkasse KASSE-01: in Betrieb seit 03.02.2026 10:15"},
-                      DescribeCase{"Ausfall",
-                                   Operation::Status_Kasse,
-                                   "KASSE-01",
-                                   "AUSFALL",
-                                   "2026-02-03T10:15:00.250",
-                                   "Registrierkasse KASSE-01: ausgefallen seit 03.02.2026 10:15"},
-                      DescribeCase{"WinterUtcIsOneHourBehind",
-                                   Operation::Status_Kasse,
-                                   "K",
-                                   "IN_BETRIEB",
-                                   "2026-02-03T09:15:00Z",
-                                   "Registrierkasse K: in Betrieb seit 03.02.2026 10:15"},
-                      DescribeCase{"SummerUtcIsTwoHoursBehind",
-                                   Operation::Status_Kasse,
-                                   "K",
-                                   "IN_BETRIEB",
-                                   "2026-07-31T22:30:00Z",
-                                   "Registrierkasse K: in Betrieb seit 01.08.2026 00:30"},
-                      DescribeCase{"OffsetOfAnotherZone",
-                                   Operation::Status_Kasse,
-                                   "K",
-                                   "IN_BETRIEB",
-                                   "2026-02-03T05:15:00-04:00",
-                                   "Registrierkasse K: in Betrieb seit 03.02.2026 10:15"},
-                      DescribeCase{"LastMinuteBeforeSummerTime",
-                                   Operation::Status_Kasse,
-                                   "K",
-                                   "IN_BETRIEB",
-                                   "2026-03-29T00:59:00Z",
-                                   "Registrierkasse K: in Betrieb seit 29.03.2026 01:59"},
-                      DescribeCase{"FirstMinuteOfSummerTime",
-                                   Operation::Status_Kasse,
-                                   "K",
-                                   "IN_BETRIEB",
-                                   "2026-03-29T01:00:00Z",
-                                   "Registrierkasse K: in Betrieb seit 29.03.2026 03:00"},
-                      DescribeCase{"FirstMinuteOfWinterTime",
-                                   Operation::Status_Kasse,
-                                   "K",
-                                   "IN_BETRIEB",
-                                   "2026-10-25T01:00:00+00:00",
-                                   "Registrierkasse K: in Betrieb seit 25.10.2026 02:00"},
-                      DescribeCase{"UnknownStatusAndTimeAsSent",
-                                   Operation::Status_Kasse,
-                                   "K",
-                                   "GESPERRT",
-                                   "gestern",
-                                   "Registrierkasse K: GESPERRT seit gestern"}),
+    ::testing::Values(
+        DescribeCase{
+            "Aktiviert", Operation::Status_SE, "3d1f2a", "AKTIVIERT", "Signaturerstellungseinheit 3d1f2a: aktiviert"},
+        DescribeCase{"Registriert",
+                     Operation::Status_SE,
+                     "3d1f2a",
+                     "REGISTRIERT",
+                     "Signaturerstellungseinheit 3d1f2a: registriert"},
+        DescribeCase{
+            "InBetrieb", Operation::Status_Kasse, "KASSE-01", "IN_BETRIEB", "Registrierkasse KASSE-01: in Betrieb"},
+        DescribeCase{
+            "Ausfall", Operation::Status_Kasse, "KASSE-01", "AUSFALL", "Registrierkasse KASSE-01: ausgefallen"},
+        DescribeCase{"UnknownStatusAsSent", Operation::Status_Kasse, "K", "GESPERRT", "Registrierkasse K: GESPERRT"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DescribeStatus, ATimeThatIsNoneIsShownAsSent)
+{
+    EXPECT_EQ(fonws::describeStatus(Operation::Status_Kasse, "K", {"AUSFALL", "", "gestern"}),
+              "Registrierkasse K: ausgefallen seit gestern");
+}
+
+struct TimeCase
+{
+    const char* name;
+    std::string sent;
+    std::string shown;
+};
+
+void PrintTo(const TimeCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ViennaTimeTest : public ::testing::TestWithParam<TimeCase>
+{
+};
+
+TEST_P(ViennaTimeTest, ShowsViennasTime)
+{
+    EXPECT_EQ(fonws::viennaTime(GetParam().sent), GetParam().shown);
+}
+
+// A time without zone is Vienna's already; one with a zone is moved to CET or CEST.
+INSTANTIATE_TEST_SUITE_P(
+    Times,
+    ViennaTimeTest,
+    ::testing::Values(TimeCase{"WithoutZone", "2026-02-03T10:15:59", "03.02.2026 10:15"},
+                      TimeCase{"Fraction", "2026-02-03T10:15:00.250", "03.02.2026 10:15"},
+                      TimeCase{"WinterUtc", "2026-02-03T09:15:00Z", "03.02.2026 10:15"},
+                      TimeCase{"SummerUtcIntoTheNextDay", "2026-07-31T22:30:00Z", "01.08.2026 00:30"},
+                      TimeCase{"OffsetOfAnotherZone", "2026-02-03T05:15:00-04:00", "03.02.2026 10:15"},
+                      TimeCase{"LastMinuteBeforeSummerTime", "2026-03-29T00:59:00Z", "29.03.2026 01:59"},
+                      TimeCase{"FirstMinuteOfSummerTime", "2026-03-29T01:00:00Z", "29.03.2026 03:00"},
+                      TimeCase{"LastMinuteOfSummerTime", "2026-10-25T00:59:00+00:00", "25.10.2026 02:59"},
+                      TimeCase{"FirstMinuteOfWinterTime", "2026-10-25T01:00:00+00:00", "25.10.2026 02:00"},
+                      TimeCase{"NotADateTime", "gestern", ""},
+                      TimeCase{"NoDay", "2026-02-30T10:15:00", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
