@@ -1,5 +1,6 @@
 #include "fonws/StatusAnswer.h"
 
+#include "base/TextFormat.h"
 #include "fonws/Xml.h"
 
 #include <array>
@@ -108,16 +109,13 @@ std::string viennaTime(const std::string& dateTime)
     const auto dayOf = floor<days>(local);
     const year_month_day shown(dayOf);
     const hh_mm_ss time(local - dayOf);
-    char text[32];
-    std::snprintf(text,
-                  sizeof text,
-                  "%02u.%02u.%04d %02d:%02d",
-                  static_cast<unsigned>(shown.day()),
-                  static_cast<unsigned>(shown.month()),
-                  static_cast<int>(shown.year()),
+    char clock[8];
+    std::snprintf(clock,
+                  sizeof clock,
+                  "%02d:%02d",
                   static_cast<int>(time.hours().count()),
                   static_cast<int>(time.minutes().count()));
-    return text;
+    return base::formatDate(shown) + " " + clock;
 }
 
 std::string describeStatus(Operation operation, const std::string& id, const StatusResult& result)

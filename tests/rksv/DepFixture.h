@@ -18,16 +18,7 @@
 
 namespace deptest {
 
-enum class Backend
-{
-    SQLite,
-    MariaDB,
-};
-
-inline void PrintTo(Backend backend, std::ostream* out)
-{
-    *out << (backend == Backend::SQLite ? "SQLite" : "MariaDB");
-}
+using testsupport::Backend;
 
 std::string backendName(const ::testing::TestParamInfo<Backend>& info);
 

@@ -18,16 +18,7 @@ namespace {
 
 using testsupport::SignedReceipts;
 
-enum class Backend
-{
-    SQLite,
-    MariaDB,
-};
-
-void PrintTo(Backend backend, std::ostream* out)
-{
-    *out << (backend == Backend::SQLite ? "SQLite" : "MariaDB");
-}
+using testsupport::Backend;
 
 class StatusReceiptRules : public ::testing::TestWithParam<Backend>
 {

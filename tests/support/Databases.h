@@ -2,11 +2,25 @@
 
 #include "db/Odbc.h"
 
+#include <ostream>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace testsupport {
+
+//! The two databases every database test runs on.
+enum class Backend
+{
+    SQLite,
+    MariaDB,
+};
+
+//! Test names show "SQLite" or "MariaDB".
+inline void PrintTo(Backend backend, std::ostream* out)
+{
+    *out << (backend == Backend::SQLite ? "SQLite" : "MariaDB");
+}
 
 //! Path of the SQLite3 ODBC driver library; throws std::runtime_error naming the places searched when it is missing.
 std::string sqliteDriver();

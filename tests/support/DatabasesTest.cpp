@@ -1,6 +1,7 @@
 #include "tests/support/Databases.h"
 
 #include "tests/support/SharedServer.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -70,30 +71,6 @@ std::vector<pid_t> processesMentioning(const std::string& text)
     return found;
 }
 
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "quorvex-dbtest-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        m_path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
 } // namespace
 
 TEST(DriverPaths, NameExistingDriverLibraries)
@@ -109,7 +86,7 @@ TEST(DriverPaths, NameExistingDriverLibraries)
 class SqliteDatabaseTest : public ::testing::Test
 {
 protected:
-    TempFolder m_folder;
+    testsupport::TempDir m_folder;
     std::string m_file = m_folder.file("kassa.db");
 };
 

@@ -20,23 +20,14 @@ using testsupport::Rows;
 
 namespace {
 
-enum class Target
-{
-    Sqlite,
-    MariaDb,
-};
+using testsupport::Backend;
 
-void PrintTo(Target target, std::ostream* out)
-{
-    *out << (target == Target::Sqlite ? "SQLite" : "MariaDB");
-}
-
-class BatchInsertTest : public ::testing::TestWithParam<Target>
+class BatchInsertTest : public ::testing::TestWithParam<Backend>
 {
 protected:
     void SetUp() override
     {
-        if (GetParam() == Target::Sqlite) {
+        if (GetParam() == Backend::SQLite) {
             std::string pattern = (fs::temp_directory_path() / "quorvex-batch-XXXXXX").string();
             ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
             m_folder = pattern;
@@ -152,7 +143,7 @@ TEST_P(BatchInsertTest, RefusedRowAndOverlongTextThrow)
 
 INSTANTIATE_TEST_SUITE_P(Drivers,
                          BatchInsertTest,
-                         ::testing::Values(Target::Sqlite, Target::MariaDb),
-                         [](const ::testing::TestParamInfo<Target>& info) {
-                             return info.param == Target::Sqlite ? "Sqlite" : "MariaDb";
+                         ::testing::Values(Backend::SQLite, Backend::MariaDB),
+                         [](const ::testing::TestParamInfo<Backend>& info) {
+                             return info.param == Backend::SQLite ? "Sqlite" : "MariaDb";
                          });

@@ -2,6 +2,7 @@
 // both ODBC drivers and checked row by row.
 #include "tests/support/Databases.h"
 #include "tests/support/SharedServer.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
 #include "tools/demodata/AustrianNames.h"
 
@@ -301,34 +302,10 @@ void checkConsistency(const Dump& dump, std::int64_t expectedReceipts, int year,
     EXPECT_EQ(dump.numberRanges, expectedRanges);
 }
 
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "quorvex-demotest-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        m_path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
 class DemoDataTest : public ::testing::Test
 {
 protected:
-    TempFolder m_folder;
+    testsupport::TempDir m_folder;
 };
 
 class DemoDataMariaDbTest : public DemoDataTest
