@@ -1,0 +1,74 @@
+#pragma once
+
+#include "rksv/TurnoverCounter.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace rksv {
+
+//! One fault the DEP check found.
+struct DepFault
+{
+    long position = 0;     //!< the receipt's place in the file, counted from 1 over all groups; 0: the file itself
+    std::string receiptId; //!< the receipt's Belegnummer; "" when the receipt could not be read
+    std::string text;      //!< what is wrong, in German ("Signatur ungültig", "Umsatzzähler 1234,00 statt 1200,00")
+};
+
+//! How far a DEP check has come.
+struct DepProgress
+{
+    long receipts = 0;            //!< receipts checked so far
+    std::uint64_t bytesRead = 0;  //!< bytes of the file read so far
+    std::uint64_t bytesTotal = 0; //!< the file's size; 0 when unknown (a stream that is not a file)
+};
+
+struct DepCheckOptions
+{
+    AesKey key{};               //!< the till's AES key of the turnover counter
+    std::size_t maxFaults = 20; //!< faults kept in the result; the check counts all of them
+    unsigned threads = 0;       //!< threads that verify signatures; 0: one per core
+    //! Called from the checking thread now and then (at most every 50 ms, and once at the end).
+    std::function<void(const DepProgress&)> progress;
+    //! Once true, the check ends soon and reports itself as cancelled. May be nullptr.
+    const std::atomic<bool>* stop = nullptr;
+};
+
+struct DepCheckResult
+{
+    long receipts = 0;            //!< receipts read
+    long groups = 0;              //!< groups ("Belege-Gruppe" entries) read
+    long faultCount = 0;          //!< all faults found
+    std::vector<DepFault> faults; //!< the first of them, at most DepCheckOptions::maxFaults, in file order
+    bool cancelled = false;
+    //! Why the file could not be checked at all ("Datei … nicht lesbar", "Kein DEP: …"); "" otherwise.
+    std::string error;
+
+    [[nodiscard]] bool ok() const { return error.empty() && !cancelled && faultCount == 0; }
+    /**
+     * One German line: "12 345 Belege in 2 Gruppen geprüft: in Ordnung", "… geprüft: 3 Fehler",
+     * "Prüfung abgebrochen nach 1 000 Belegen", or the error. Numbers with a space as thousands separator
+     * ("12 345").
+     */
+    [[nodiscard]] std::string summary() const;
+};
+
+/**
+ * Checks a data capture protocol (DEP) as a tax auditor's verifier does, reading it as a stream: memory stays bounded
+ * whatever the number of receipts. In every group, each receipt's JWS must be well-formed and its signature verify
+ * against the group's certificate (failure-marked receipts excepted, except start, year and collective receipts); the
+ * certificate and the issuing certificates must be Base64 DER certificates; each receipt chains to the one before of
+ * the same till (the first to the till id); a start receipt has counter 0 and no amounts; each turnover counter
+ * decrypts with `options.key` to the running sum (training receipts leave it, storno receipts count); receipt ids do
+ * not repeat; date and time never go back. Signatures are verified on `options.threads` threads; the order-dependent
+ * checks run in file order.
+ */
+[[nodiscard]] DepCheckResult checkDep(std::istream& in, const DepCheckOptions& options);
+//! The same for a file; its size feeds DepProgress::bytesTotal.
+[[nodiscard]] DepCheckResult checkDepFile(const std::string& path, const DepCheckOptions& options);
+
+} // namespace rksv
