@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <unordered_set>
+#include <utility>
 
 namespace base {
 namespace {
@@ -83,6 +85,21 @@ InstallationResult loadInstallation(const std::string& folder)
     }
     connections.fonCaFile = trim(ini.GetString("Installation", "FinanzOnline-CA"));
     connections.fonConnectTo = trim(ini.GetString("Installation", "FinanzOnline-Verbindung"));
+    for (auto [entry, seconds] : {std::pair{"FinanzOnline-Verbindungsaufbau", &connections.fonConnectSeconds},
+                                  std::pair{"FinanzOnline-Zeitlimit", &connections.fonExchangeSeconds}}) {
+        const auto text = trim(ini.GetString("Installation", entry));
+        if (text.empty()) {
+            continue;
+        }
+        const int value = std::atoi(text.c_str());
+        if (value < 1 || value > 3600 || text.find_first_not_of("0123456789") != std::string::npos) {
+            return unusable("Der Eintrag \"" + std::string(entry)
+                            + "\" im Abschnitt \"Installation\" muss eine Zahl von 1 bis "
+                              "3600 (Sekunden) sein, nicht \""
+                            + text + "\".");
+        }
+        *seconds = value;
+    }
     connections.signatur = trim(ini.GetString("Installation", "Signatur"));
     connections.datenbank = trim(ini.GetString("Installation", "Datenbank"));
     installation.kassa = trim(ini.GetString("Installation", "Kassa"));

@@ -22,10 +22,12 @@ struct Company
 struct Connections
 {
     std::string fonHost = "finanzonline.bmf.gv.at";
-    std::string fonCaFile;    //!< extra CA file for the TLS check, "" for the system's only
-    std::string fonConnectTo; //!< "address:port" the TCP connection goes to instead, "" for the host itself
-    std::string signatur;     //!< signing component and its settings, "" for the built-in default
-    std::string datenbank;    //!< ODBC connection string, "" for the data source named by the host product
+    std::string fonCaFile;        //!< extra CA file for the TLS check, "" for the system's only
+    std::string fonConnectTo;     //!< "address:port" the TCP connection goes to instead, "" for the host itself
+    int fonConnectSeconds = 30;   //!< time-out for connecting to FinanzOnline
+    int fonExchangeSeconds = 120; //!< time-out for one whole exchange (request and answer)
+    std::string signatur;         //!< signing component and its settings, "" for the built-in default
+    std::string datenbank;        //!< ODBC connection string, "" for the data source named by the host product
 };
 
 //! The program-wide state, created at start-up and alive until the program ends.

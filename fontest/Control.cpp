@@ -12,12 +12,12 @@ bool parseMode(std::istringstream& words, Control& control)
 {
     std::string name;
     words >> name;
-    if (name == "late" || name == "huge") {
+    if (name == "late" || name == "late-rkdb" || name == "huge") {
         long amount = -1;
         if (!(words >> amount) || amount < 0) {
             return false;
         }
-        control.mode = name == "late" ? Mode::Late : Mode::Huge;
+        control.mode = name == "late" ? Mode::Late : name == "huge" ? Mode::Huge : Mode::LateRkdb;
         control.amount = amount;
         return true;
     }

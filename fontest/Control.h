@@ -18,6 +18,7 @@ enum class Mode
     Normal,
     Close,     //!< drop the connection without any HTTP response
     Late,      //!< answer normally after `amount` seconds
+    LateRkdb,  //!< the same for RKDB requests only; the session service answers at once
     Garbage,   //!< HTTP 200 with non-XML bytes
     Fault,     //!< HTTP 500 with a Server fault
     Empty,     //!< HTTP 200 with an empty body

@@ -146,6 +146,7 @@ void Service::Impl::handle(const httplib::Request& request, httplib::Response& r
         return;
     case Mode::Normal:
     case Mode::Late:
+    case Mode::LateRkdb:
     case Mode::Huge:
     case Mode::ForeignRc:
         break;
@@ -153,7 +154,9 @@ void Service::Impl::handle(const httplib::Request& request, httplib::Response& r
 
     int status = 200;
     std::string body = answer(request, control, status);
-    if (control.mode == Mode::Late && !waitLate(control.amount)) {
+    const bool late =
+        control.mode == Mode::Late || (control.mode == Mode::LateRkdb && request.path == "/fonws/ws/rkdb");
+    if (late && !waitLate(control.amount)) {
         response.status = 503;
         return;
     }

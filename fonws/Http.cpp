@@ -90,6 +90,7 @@ struct CHttp::Impl
     std::string error;
     std::string requestHead;
     char errorBuffer[CURL_ERROR_SIZE] = {};
+    const std::atomic<bool>* cancel = nullptr;
 
     struct Answer
     {
@@ -107,6 +108,13 @@ struct CHttp::Impl
         }
         answer->body.append(data, bytes);
         return bytes;
+    }
+
+    // Called by curl about once a second and whenever data moves: a set cancel flag ends the exchange.
+    static int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        const auto* cancel = static_cast<const Impl*>(user)->cancel;
+        return cancel && cancel->load() ? 1 : 0;
     }
 
     static int debug(CURL*, curl_infotype type, char* data, std::size_t size, void* user)
@@ -231,20 +239,41 @@ std::string CHttp::GetDocumentByGetOrPost(const std::string& server,
     curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &Impl::debug);
     curl_easy_setopt(easy, CURLOPT_DEBUGDATA, m.get());
     curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+    if (m->cancel) {
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Impl::progress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, m.get());
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    }
 
     m->errorBuffer[0] = '\0';
     const CURLcode code = curl_easy_perform(easy);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(easy, CURLOPT_CONNECT_TO, nullptr);
     if (code != CURLE_OK) {
-        m->error = answer.tooLarge     ? "Die Antwort ist größer als 16 MiB."
-                   : m->errorBuffer[0] ? std::string(m->errorBuffer)
-                                       : std::string(curl_easy_strerror(code));
+        m->error = answer.tooLarge                     ? "Die Antwort ist größer als 16 MiB."
+                   : code == CURLE_ABORTED_BY_CALLBACK ? "Abgebrochen."
+                   : m->errorBuffer[0]                 ? std::string(m->errorBuffer)
+                                                       : std::string(curl_easy_strerror(code));
         DebOut(static_cast<int>(code));
         DebOut(ErrorMsg());
         return {};
     }
     return std::move(answer.body);
+}
+
+void CHttp::setTimeouts(int connectSeconds, int exchangeSeconds)
+{
+    if (connectSeconds > 0) {
+        m->connectMs = static_cast<long>(connectSeconds) * 1000;
+    }
+    if (exchangeSeconds > 0) {
+        m->exchangeMs = static_cast<long>(exchangeSeconds) * 1000;
+    }
+}
+
+void CHttp::setCancel(const std::atomic<bool>* cancel)
+{
+    m->cancel = cancel;
 }
 
 bool CHttp::InternetSetTimeout(int seconds)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +46,11 @@ public:
 
     //! Sets the connect time-out and the whole-exchange time-out to `seconds`; true when all were set.
     [[nodiscard]] bool InternetSetTimeout(int seconds);
+    //! Sets the two time-outs apart; a value below 1 leaves its time-out as it is.
+    void setTimeouts(int connectSeconds, int exchangeSeconds);
+    //! A flag that, once set (from any thread), ends the running and every further exchange within about a second
+    //! with the error "Abgebrochen."; nullptr: none.
+    void setCancel(const std::atomic<bool>* cancel);
 
     //! Closes the connection to the host; the next exchange connects anew.
     void CloseRemote();

@@ -46,20 +46,35 @@ AnswerPair notify(WebRegKasseAT& client, Operation operation, const Record& reco
 
 } // namespace
 
-SubmissionResult submit(const Credentials& login, Operation operation, const Record& record)
+SubmissionResult
+submit(const Credentials& login, Operation operation, const Record& record, const std::atomic<bool>* cancel)
 {
+    const auto cancelled = [cancel] { return cancel && cancel->load(); };
     WebRegKasseAT client(login.tid, login.benid, login.pin, login.herstellerId);
-    SubmissionResult result{client.Login(), std::string()};
+    client.Http().setCancel(cancel);
+    SubmissionResult result;
+    result.answer = client.Login();
     if (result.answer.code != "0") {
         // No session: nothing else is sent, and there is nothing to log out of.
+        result.fault = WebRegKasseAT::FaultText(Xml2Array(client.accLoginXml()));
+        result.cancelled = cancelled();
         return result;
     }
-    result.answer = notify(client, operation, record);
-    if (result.answer.code == "0") {
-        result.answer.message = "Aufruf OK";
+    if (!cancelled()) {
+        result.answer = notify(client, operation, record);
+        if (result.answer.code == "0") {
+            result.answer.message = "Aufruf OK";
+        }
+        // Kept before the logout, whose answer is not the notification's.
+        result.answerXml = client.accXml();
+        result.fault = WebRegKasseAT::FaultText(Xml2Array(result.answerXml));
     }
-    // Kept before the logout, whose answer is not the notification's.
-    result.answerXml = client.accXml();
+    result.cancelled = cancelled();
+    if (result.cancelled) {
+        // The session is closed even so, but no longer than a moment: the user wants to go on.
+        client.Http().setCancel(nullptr);
+        client.Http().setTimeouts(LOGOUT_AFTER_CANCEL_SECONDS, LOGOUT_AFTER_CANCEL_SECONDS);
+    }
     static_cast<void>(client.Logout()); // a failed logout changes nothing of what was notified
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include "fonws/WebRegKasseAT.h"
 
+#include <atomic>
 #include <string>
 
 namespace fonws {
@@ -38,15 +39,25 @@ struct SubmissionResult
     AnswerPair answer;
     //! The complete RKDB answer; empty when the login was refused and nothing else was sent.
     std::string answerXml;
+    //! The text of the SOAP fault FinanzOnline answered with instead ("Validation error" and its detail), "" for
+    //! none.
+    std::string fault;
+    //! The cancel flag ended the submission: what was not yet sent was not sent, an open session was logged out.
+    bool cancelled = false;
 };
 
 /**
  * One submission: Login, the one notification or query with its record (values in the order of the notification's
  * elements), Logout. After a refused login nothing else is sent; once a session is open it is always logged out,
- * whatever the notification's answer. Blocks for as long as the exchanges take (each bounded by the HTTP client's
- * time-outs).
+ * whatever the notification's answer. Blocks for as long as the exchanges take (each bounded by the installation's
+ * time-outs). Safe to run on a worker thread. `cancel`, set from any thread, ends the login or the notification
+ * within about a second; an open session is then still logged out, within LOGOUT_AFTER_CANCEL_SECONDS.
  */
-[[nodiscard]] SubmissionResult submit(const Credentials& login, Operation operation, const Record& record);
+[[nodiscard]] SubmissionResult
+submit(const Credentials& login, Operation operation, const Record& record, const std::atomic<bool>* cancel = nullptr);
+
+//! The time-outs of the logout that follows a cancelled submission.
+inline constexpr int LOGOUT_AFTER_CANCEL_SECONDS = 10;
 
 //! The answer file for the current moment: TMP/~YYYYMMDDhhmmss.XML under the working directory.
 [[nodiscard]] std::string answerFileName();

@@ -129,12 +129,14 @@ WebRegKasseAT& WebRegKasseAT::Init(const std::string& tid,
     m_herstellerId = herstellerId;
     m_sessionId.clear();
     m_answerXml.clear();
+    m_loginXml.clear();
     m_uebermittlungsart = base::ArtUebermittlung();
     const auto& connections = base::program().connections;
     m_host = connections.fonHost;
     m_http = std::make_unique<CHttp>(AGENT);
     m_http->setCaFile(connections.fonCaFile);
     m_http->setConnectTo(connections.fonConnectTo);
+    m_http->setTimeouts(connections.fonConnectSeconds, connections.fonExchangeSeconds);
     return *this;
 }
 
@@ -166,6 +168,7 @@ AnswerPair WebRegKasseAT::Login()
                              + "         <ses:herstellerid>" + escapeXml(m_herstellerId) + "</ses:herstellerid>" + CRLF
                              + "      </ses:loginRequest>" + CRLF + "   </soapenv:Body>" + CRLF + "</soapenv:Envelope>";
     const auto answer = postSession(body, "login");
+    m_loginXml = answer;
     if (isEmptyValue(answer)) {
         DebOut(NO_ANSWER);
         return {"-1", NO_ANSWER};
@@ -282,6 +285,21 @@ AnswerPair WebRegKasseAT::ReturnCode(const FlatList& list)
         }
     }
     return pair;
+}
+
+std::string WebRegKasseAT::FaultText(const FlatList& list)
+{
+    // A fault is an element Fault in the envelope's namespace; its faultstring and detail are usually unqualified.
+    const auto fault = std::find_if(list.begin(), list.end(), [](const Entry& entry) {
+        return entry.localName == "Fault" && entry.namespaceUri() == SOAP_ENVELOPE;
+    });
+    std::string text;
+    for (auto entry = fault; entry != list.end(); ++entry) {
+        if (entry->hasText() && (entry->localName == "faultstring" || entry->localName == "detail")) {
+            text += (text.empty() ? "" : "\n") + base::trim(entry->text());
+        }
+    }
+    return text;
 }
 
 AnswerPair WebRegKasseAT::rkdb(const std::string& body, const char* debugFile)

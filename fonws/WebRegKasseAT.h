@@ -85,12 +85,17 @@ public:
     //! session or RKDB namespace, whatever their prefix; ("-1", "") when there is none.
     [[nodiscard]] static AnswerPair ReturnCode(const FlatList& list);
 
+    //! The text of a SOAP fault in a flattened answer: its faultstring, and its detail on the next line when it has
+    //! one ("Validation error\n…"); "" when the answer is no fault.
+    [[nodiscard]] static std::string FaultText(const FlatList& list);
+
     //! The session id of a flattened login answer: the text of entry 5 when entry 4 is the login answer and entry 5
     //! its id, both in the namespaces ReturnCode reads; nothing otherwise (the id is taken from nowhere else).
     [[nodiscard]] static std::optional<std::string> SessionIdOf(const FlatList& list);
 
-    //! Text of the last RKDB answer.
+    //! Text of the last RKDB answer, and of the last login answer.
     const std::string& accXml() const { return m_answerXml; }
+    const std::string& accLoginXml() const { return m_loginXml; }
     const std::string& SessionId() const { return m_sessionId; }
     const std::string& Uebermittlungsart() const { return m_uebermittlungsart; }
     CHttp& Http() { return *m_http; }
@@ -112,6 +117,7 @@ private:
     std::string m_uebermittlungsart;
     std::unique_ptr<CHttp> m_http;
     std::string m_answerXml;
+    std::string m_loginXml;
     std::string m_host;
 };
 

@@ -51,6 +51,7 @@ TEST_F(InstallationTest, ReadsAWindowsFileInTheOrderOfTheSectionNumbers)
                              "Firmennummer=0815\r\n"
                              "FinanzOnline-Host=fon.test\r\n"
                              "FinanzOnline-Verbindung=127.0.0.1:8443\r\n"
+                             "FinanzOnline-Zeitlimit=45\r\n"
                              "[Firma10]\r\nName=Zehnte\r\nNummer=10\r\nTest=n\r\n"
                              "[Firma2]\r\nName=Zweite\r\nNummer=02\r\nTid=123456789012\r\n"
                              "[Firma1]\r\nName=B\xE4"
@@ -62,6 +63,8 @@ TEST_F(InstallationTest, ReadsAWindowsFileInTheOrderOfTheSectionNumbers)
     EXPECT_EQ(inst.companyNumber, "0815");
     EXPECT_EQ(inst.connections.fonHost, "fon.test");
     EXPECT_EQ(inst.connections.fonConnectTo, "127.0.0.1:8443");
+    EXPECT_EQ(inst.connections.fonConnectSeconds, 30) << "the default";
+    EXPECT_EQ(inst.connections.fonExchangeSeconds, 45);
     ASSERT_EQ(inst.companies.size(), 3u);
     EXPECT_EQ(inst.companies[0].name, "Bäckerei");
     EXPECT_EQ(inst.companies[1].number, "02");
@@ -92,6 +95,13 @@ TEST_F(InstallationTest, UnusableFilesAreNamedWithTheirProblem)
     EXPECT_NE(problemOf("[Installation]\r\nFirmennummer=12345\r\n[Firma1]\r\nNummer=01\r\n").find("\"12345\""),
               std::string::npos);
     EXPECT_NE(problemOf("[Firma1]\r\nNummer=../x\r\n").find("Dateinamen"), std::string::npos);
+    for (const char* value : {"0", "3601", "10s", "-5"}) {
+        EXPECT_NE(problemOf(std::string("[Installation]\r\nFinanzOnline-Verbindungsaufbau=") + value
+                            + "\r\n[Firma1]\r\nNummer=01\r\n")
+                      .find("\"FinanzOnline-Verbindungsaufbau\" im Abschnitt \"Installation\" muss eine Zahl"),
+                  std::string::npos)
+            << value;
+    }
 }
 
 TEST_F(InstallationTest, CompanyNumberCountsCharactersNotBytes)

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <unistd.h>
 
 using namespace std::chrono;
@@ -149,6 +151,51 @@ TEST_F(SubmissionTest, ANotificationWithoutReturnCodeStillEndsTheSession)
     const auto got = received();
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[2].header("SOAPAction"), "\"logout\"");
+}
+
+TEST_F(SubmissionTest, AFaultsTextComesWithTheUnchangedReturnCode)
+{
+    // A request the schema refuses (a key of 43 characters), and a server that fails.
+    auto result = fonws::submit(LOGIN, Operation::Registrierung_Kasse, {"", "KASSE-01", "", KEY.substr(1)});
+    EXPECT_EQ(result.answer, (fonws::AnswerPair{"-1", ""}));
+    EXPECT_TRUE(result.fault.starts_with("Validation error\n")) << result.fault;
+    EXPECT_NE(result.fault.find("benutzerschluessel"), std::string::npos) << result.fault;
+    service->setMode("fault");
+    result = fonws::submit(LOGIN, Operation::Registrierung_Kasse, {"", "KASSE-01", "", KEY});
+    EXPECT_EQ(result.answer.code, "-1");
+    EXPECT_EQ(result.fault, "Technischer Fehler");
+    EXPECT_FALSE(result.cancelled);
+}
+
+// Cancelled while FinanzOnline is silent: during the login nothing more is sent; during the notification the open
+// session is still logged out. Either way the submission ends soon after the flag is set.
+TEST_F(SubmissionTest, CancellingEndsTheExchangeAndClosesAnOpenSession)
+{
+    struct Row
+    {
+        const char* mode;
+        std::size_t seenAtCancel; // requests received when the flag is set
+        std::size_t sent;         // requests received in all
+    };
+    for (const auto& row : {Row{"late 60", 1, 1}, Row{"late-rkdb 60", 2, 3}}) {
+        SCOPED_TRACE(row.mode);
+        service->setMode(row.mode);
+        const auto start = received().size();
+        std::atomic<bool> cancel{false};
+        std::thread canceller([&] {
+            while (received().size() < start + row.seenAtCancel) {
+                std::this_thread::sleep_for(milliseconds(20));
+            }
+            cancel = true;
+        });
+        const auto result = fonws::submit(LOGIN, Operation::Registrierung_Kasse, {"", "KASSE-01", "", KEY}, &cancel);
+        canceller.join();
+        EXPECT_TRUE(result.cancelled);
+        EXPECT_EQ(result.answer.code, "-1");
+        const auto got = received();
+        ASSERT_EQ(got.size(), start + row.sent);
+        EXPECT_EQ(got.back().header("SOAPAction"), row.sent == 1 ? "\"login\"" : "\"logout\"");
+    }
 }
 
 TEST_F(SubmissionTest, TheAnswerFileIsWrittenUnderTmpAndAFailureIsReported)
