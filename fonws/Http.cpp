@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <dlfcn.h>
 #include <mutex>
 #include <vector>
 
@@ -14,23 +15,77 @@ namespace {
 constexpr long DEFAULT_CONNECT_MS = 30'000;
 constexpr long DEFAULT_EXCHANGE_MS = 120'000;
 
+/**
+ * libcurl, with the two dozen libraries it needs for TLS, Kerberos, LDAP, SSH and the rest, is loaded on the first
+ * exchange rather than when the program starts: binding them cost the start of the program a good part of its time,
+ * and most starts never send anything. Loaded once per process and never unloaded; thread-safe.
+ */
+struct Curl
+{
+    decltype(&::curl_global_init) global_init = nullptr;
+    decltype(&::curl_easy_init) easy_init = nullptr;
+    decltype(&::curl_easy_reset) easy_reset = nullptr;
+    decltype(&::curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&::curl_easy_perform) easy_perform = nullptr;
+    decltype(&::curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&::curl_slist_append) slist_append = nullptr;
+    decltype(&::curl_slist_free_all) slist_free_all = nullptr;
+    std::string error; //!< why it could not be loaded; "" once it is
+
+    template <class Function> bool bind(void* library, Function& function, const char* name)
+    {
+        function = reinterpret_cast<Function>(::dlsym(library, name));
+        if (!function && error.empty()) {
+            error = std::string("libcurl ohne ") + name;
+        }
+        return function != nullptr;
+    }
+};
+
+const Curl& curl()
+{
+    static const Curl loaded = [] {
+        Curl c;
+        void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!library) {
+            const char* why = ::dlerror();
+            c.error = std::string("libcurl kann nicht geladen werden: ") + (why ? why : "libcurl.so.4");
+            return c;
+        }
+        c.bind(library, c.global_init, "curl_global_init");
+        c.bind(library, c.easy_init, "curl_easy_init");
+        c.bind(library, c.easy_reset, "curl_easy_reset");
+        c.bind(library, c.easy_setopt, "curl_easy_setopt");
+        c.bind(library, c.easy_perform, "curl_easy_perform");
+        c.bind(library, c.easy_strerror, "curl_easy_strerror");
+        c.bind(library, c.easy_cleanup, "curl_easy_cleanup");
+        c.bind(library, c.slist_append, "curl_slist_append");
+        c.bind(library, c.slist_free_all, "curl_slist_free_all");
+        if (c.error.empty() && c.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            c.error = "libcurl kann nicht gestartet werden.";
+        }
+        return c;
+    }();
+    return loaded;
+}
+
+template <class... Arguments> CURLcode setopt(CURL* easy, CURLoption option, Arguments... arguments)
+{
+    return curl().easy_setopt(easy, option, arguments...);
+}
+
 struct SlistFree
 {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    void operator()(curl_slist* list) const { curl().slist_free_all(list); }
 };
 using Slist = std::unique_ptr<curl_slist, SlistFree>;
 
 struct EasyCleanup
 {
-    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+    void operator()(CURL* easy) const { curl().easy_cleanup(easy); }
 };
 using Easy = std::unique_ptr<CURL, EasyCleanup>;
-
-void globalInit()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 bool isBlankBlock(const std::string& text)
 {
@@ -129,7 +184,6 @@ struct CHttp::Impl
 CHttp::CHttp(std::string agent)
     : m(std::make_unique<Impl>())
 {
-    globalInit();
     m->agent = std::move(agent);
 }
 
@@ -148,9 +202,14 @@ std::string CHttp::GetDocumentByGetOrPost(const std::string& server,
     m->port = secure ? 443 : port.value_or(m->port);
     m->error.clear();
     m->requestHead.clear();
+    if (!curl().error.empty()) {
+        m->error = curl().error;
+        DebOut(m->error);
+        return {};
+    }
 
     if (!m->easy) {
-        m->easy.reset(curl_easy_init());
+        m->easy.reset(curl().easy_init());
         if (!m->easy) {
             m->error = "Die Internet-Sitzung kann nicht geöffnet werden.";
             return {};
@@ -159,7 +218,7 @@ std::string CHttp::GetDocumentByGetOrPost(const std::string& server,
     if (m->connected && m->host != server) {
         // Another host: the connection to the old one goes, the session stays.
         CloseRemote();
-        m->easy.reset(curl_easy_init());
+        m->easy.reset(curl().easy_init());
     }
     m->host = server;
     m->connected = true;
@@ -169,31 +228,31 @@ std::string CHttp::GetDocumentByGetOrPost(const std::string& server,
     }
 
     CURL* easy = m->easy.get();
-    curl_easy_reset(easy); // options only: the connection cache stays
+    curl().easy_reset(easy); // options only: the connection cache stays
     const std::string url = std::string(secure ? "https://" : "http://") + server + ":" + std::to_string(m->port)
                             + (path.starts_with('/') ? "" : "/") + path;
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, m->connectMs);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, m->exchangeMs);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m->errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    setopt(easy, CURLOPT_URL, url.c_str());
+    setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+    setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, m->connectMs);
+    setopt(easy, CURLOPT_TIMEOUT_MS, m->exchangeMs);
+    setopt(easy, CURLOPT_ERRORBUFFER, m->errorBuffer);
+    setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     if (!m->caFile.empty()) {
         // An extra authority beside the system's: the file, and the system's hashed folder.
-        curl_easy_setopt(easy, CURLOPT_CAINFO, m->caFile.c_str());
-        curl_easy_setopt(easy, CURLOPT_CAPATH, "/etc/ssl/certs");
+        setopt(easy, CURLOPT_CAINFO, m->caFile.c_str());
+        setopt(easy, CURLOPT_CAPATH, "/etc/ssl/certs");
     }
     Slist connectTo;
     if (!m->connectTo.empty()) {
         connectTo.reset(
-            curl_slist_append(nullptr, (server + ":" + std::to_string(m->port) + ":" + m->connectTo).c_str()));
-        curl_easy_setopt(easy, CURLOPT_CONNECT_TO, connectTo.get());
+            curl().slist_append(nullptr, (server + ":" + std::to_string(m->port) + ":" + m->connectTo).c_str()));
+        setopt(easy, CURLOPT_CONNECT_TO, connectTo.get());
     }
     if (!m->agent.empty()) {
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, m->agent.c_str());
+        setopt(easy, CURLOPT_USERAGENT, m->agent.c_str());
     }
 
     std::string block = headers;
@@ -210,7 +269,7 @@ std::string CHttp::GetDocumentByGetOrPost(const std::string& server,
     }
     Slist list;
     for (const auto& line : lines) {
-        curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+        curl_slist* grown = curl().slist_append(list.get(), line.c_str());
         if (!grown) {
             m->error = "Die Kopfzeilen können nicht gesetzt werden.";
             return {};
@@ -218,42 +277,42 @@ std::string CHttp::GetDocumentByGetOrPost(const std::string& server,
         list.release();
         list.reset(grown);
     }
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list.get());
+    setopt(easy, CURLOPT_HTTPHEADER, list.get());
 
     if (method == "POST") {
-        curl_easy_setopt(easy, CURLOPT_POST, 1L);
+        setopt(easy, CURLOPT_POST, 1L);
     } else if (method == "HEAD") {
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        setopt(easy, CURLOPT_NOBODY, 1L);
     }
     if (method != "POST") {
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+        setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
     if (method == "POST" || !data.empty()) {
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, data.data());
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(data.size()));
+        setopt(easy, CURLOPT_POSTFIELDS, data.data());
+        setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(data.size()));
     }
 
     Impl::Answer answer;
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::write);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &answer);
-    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &Impl::debug);
-    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, m.get());
-    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+    setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::write);
+    setopt(easy, CURLOPT_WRITEDATA, &answer);
+    setopt(easy, CURLOPT_DEBUGFUNCTION, &Impl::debug);
+    setopt(easy, CURLOPT_DEBUGDATA, m.get());
+    setopt(easy, CURLOPT_VERBOSE, 1L);
     if (m->cancel) {
-        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Impl::progress);
-        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, m.get());
-        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        setopt(easy, CURLOPT_XFERINFOFUNCTION, &Impl::progress);
+        setopt(easy, CURLOPT_XFERINFODATA, m.get());
+        setopt(easy, CURLOPT_NOPROGRESS, 0L);
     }
 
     m->errorBuffer[0] = '\0';
-    const CURLcode code = curl_easy_perform(easy);
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(easy, CURLOPT_CONNECT_TO, nullptr);
+    const CURLcode code = curl().easy_perform(easy);
+    setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+    setopt(easy, CURLOPT_CONNECT_TO, nullptr);
     if (code != CURLE_OK) {
         m->error = answer.tooLarge                     ? "Die Antwort ist größer als 16 MiB."
                    : code == CURLE_ABORTED_BY_CALLBACK ? "Abgebrochen."
                    : m->errorBuffer[0]                 ? std::string(m->errorBuffer)
-                                                       : std::string(curl_easy_strerror(code));
+                                                       : std::string(curl().easy_strerror(code));
         DebOut(static_cast<int>(code));
         DebOut(ErrorMsg());
         return {};
