@@ -31,6 +31,10 @@ public:
     {
         std::cerr << "Hilfe: " << file << " (" << topic << ")\n";
     }
+    void ShowXml(const std::string& caption, const std::string& text) override
+    {
+        std::cerr << caption << ":\n" << text << '\n';
+    }
     std::string ClipboardText() override { return {}; }
     std::string SaveAs(const std::string& caption,
                        const std::string& proposedName,

@@ -33,8 +33,8 @@ inline constexpr int BIG_YES = 6;
 
 /**
  * Everything the core shows to the user or asks of the desktop. The windows install the Qt implementation at
- * start-up; tests install a scripted one that records what was shown and answers as the test says. Every call is
- * modal and made on the user-interface thread.
+ * start-up; tests install a scripted one that records what was shown and answers as the test says. Every call
+ * but ShowHelp is modal; all are made on the user-interface thread.
  */
 class Dialogs
 {
@@ -55,8 +55,15 @@ public:
     virtual void ProcessEvents() = 0;
     //! Opens a file with the desktop's handler for its type (the shell's "open" verb).
     virtual void ShellOpen(const std::string& path) = 0;
-    //! Opens a compiled HTML help file at a topic in the desktop's help viewer.
+    /**
+     * Opens a compiled HTML help file at a topic in the program's help window and returns at once: the window is
+     * not modal. `topic` names a page ("Senden", "Senden.htm", "Senden.htm#test"); "HelpContents" is the contents
+     * page. A file that cannot be read is named in an error box.
+     */
     virtual void ShowHelp(const std::string& file, const std::string& topic) = 0;
+    //! Shows an XML text (UTF-8) indented in a read-only viewer from which it can be copied; a text that is no
+    //! well-formed XML is shown as it is.
+    virtual void ShowXml(const std::string& caption, const std::string& text) = 0;
     //! The clipboard's text, "" when it holds none.
     virtual std::string ClipboardText() = 0;
     /**

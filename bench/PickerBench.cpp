@@ -39,6 +39,7 @@ public:
     }
     void ShellOpen(const std::string&) override {}
     void ShowHelp(const std::string&, const std::string&) override {}
+    void ShowXml(const std::string&, const std::string&) override {}
     std::string ClipboardText() override { return {}; }
     std::string
     SaveAs(const std::string&, const std::string&, const std::string&, const std::string&, const std::string&) override

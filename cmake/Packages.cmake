@@ -8,6 +8,12 @@ find_package(CURL REQUIRED)
 find_package(pugixml REQUIRED)
 find_package(OpenSSL REQUIRED)
 find_package(ODBC REQUIRED)
+# chmlib reads the compiled help file; Debian ships no pkg-config file for it.
+find_path(CHMLIB_INCLUDE_DIR chm_lib.h REQUIRED)
+find_library(CHMLIB_LIBRARY chm REQUIRED)
+add_library(p_chmlib INTERFACE)
+target_include_directories(p_chmlib SYSTEM INTERFACE ${CHMLIB_INCLUDE_DIR})
+target_link_libraries(p_chmlib INTERFACE ${CHMLIB_LIBRARY})
 # PKCS#11: only the header of the standard (p11-kit's copy); modules are loaded with dlopen, libp11-kit is not linked.
 pkg_check_modules(P11KIT REQUIRED p11-kit-1)
 add_library(p_pkcs11_headers INTERFACE)

@@ -6,6 +6,7 @@
 #include "base/StringUtil.h"
 #include "settings/UpperCaseValidator.h"
 #include "widgets/DialogUnits.h"
+#include "widgets/DtaHilfe.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -96,6 +97,7 @@ DtaEinstellungen::DtaEinstellungen(QWidget* owner,
     setObjectName(qs("dtaEinstellungen"));
     setModal(true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    widgets::installHelpKey(this, "ErsteSchritte.htm#einstellungen");
 
     m_lblFnr->setObjectName(qs("lblFnr"));
     m_cmbFnr->setObjectName(qs("cmbFnr"));

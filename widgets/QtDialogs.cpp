@@ -1,6 +1,8 @@
 #include "widgets/QtDialogs.h"
 
 #include "widgets/DlgTextBox.h"
+#include "widgets/DlgXmlAnzeige.h"
+#include "widgets/DtaHilfe.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -120,9 +122,15 @@ void QtDialogs::ShellOpen(const std::string& path)
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(qs(path)).absoluteFilePath()));
 }
 
-void QtDialogs::ShowHelp(const std::string& file, const std::string& /*topic*/)
+void QtDialogs::ShowHelp(const std::string& file, const std::string& topic)
 {
-    ShellOpen(file);
+    DtaHilfe::open(file, topic);
+}
+
+void QtDialogs::ShowXml(const std::string& caption, const std::string& text)
+{
+    DlgXmlAnzeige dialog(QString::fromUtf8(caption), QString::fromUtf8(text), owner());
+    dialog.exec();
 }
 
 std::string QtDialogs::ClipboardText()

@@ -15,9 +15,10 @@ public:
     void SetWaitCursor(bool wait) override;
     void ProcessEvents() override;
     void ShellOpen(const std::string& path) override;
-    //! The desktop's handler for CHM files opens the file at its default topic; a generic handler cannot be told
-    //! a topic, so the help file's default topic is the contents page.
+    //! The program's one help window (DtaHilfe), opened on the first call and shown at `topic` on every call.
     void ShowHelp(const std::string& file, const std::string& topic) override;
+    //! The answer viewer DlgXmlAnzeige, modal over the active window.
+    void ShowXml(const std::string& caption, const std::string& text) override;
     std::string ClipboardText() override;
     //! Qt's own (non-native) file dialog in save mode, so it looks and behaves the same on every desktop. The filter
     //! shows as "<description> (<pattern>)"; a pattern with letters also matches their lower-case spelling.

@@ -236,7 +236,8 @@ void DtaMain::PshOk()
             base::dialogs().ErrorBox("Die Rückmeldung konnte nicht in " + fileName + " gespeichert werden.");
             return;
         }
-        base::dialogs().ShellOpen(fileName);
+        base::dialogs().ShowXml("Gesamte Rückmeldung (" + fileName.substr(fileName.find_last_of('/') + 1) + ")",
+                                m_lastAnswer);
         return;
     }
     const int operation = m_buttons->checkedId();

@@ -9,6 +9,7 @@
 #include "db/MySqlTable.h"
 #include "rksv/StatusReceipts.h"
 #include "widgets/DialogUnits.h"
+#include "widgets/DtaHilfe.h"
 
 #include <QHeaderView>
 #include <QLineEdit>
@@ -74,6 +75,7 @@ DlgBondruck::DlgBondruck(QWidget* owner, JwsConverter converter)
 {
     setObjectName(QStringLiteral("dlgBondruck"));
     setWindowTitle(QStringLiteral("Vexa-Quorvex: Belegauswahl"));
+    widgets::installHelpKey(this, "Meldungen.htm#beleg");
     const widgets::DialogUnits du(font());
     setFixedSize(du.size(328, 228));
 

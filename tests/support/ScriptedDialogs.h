@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -51,6 +52,7 @@ public:
     void ProcessEvents() override {}
     void ShellOpen(const std::string& path) override { m_opened.push_back(path); }
     void ShowHelp(const std::string& file, const std::string& topic) override { m_help.push_back(file + "#" + topic); }
+    void ShowXml(const std::string& caption, const std::string& text) override { m_xml.push_back({caption, text}); }
     std::string ClipboardText() override { return m_clipboard; }
     std::string SaveAs(const std::string& caption,
                        const std::string& proposedName,
@@ -63,6 +65,8 @@ public:
     //! Files opened with the desktop's handler, and help calls as "file#topic".
     const std::vector<std::string>& opened() const { return m_opened; }
     const std::vector<std::string>& help() const { return m_help; }
+    //! XML texts shown in the viewer, as (caption, text).
+    const std::vector<std::pair<std::string, std::string>>& xmlShown() const { return m_xml; }
 
 private:
     int next();
@@ -75,6 +79,7 @@ private:
     std::vector<bool> m_cursor;
     std::vector<std::string> m_opened;
     std::vector<std::string> m_help;
+    std::vector<std::pair<std::string, std::string>> m_xml;
     std::string m_clipboard;
 };
 
