@@ -24,11 +24,6 @@ QString indentXml(const QString& xml)
     // Names are written as they came (prefix and all): the writer's own namespace handling would rename prefixes.
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
-        case QXmlStreamReader::StartDocument:
-            if (!reader.documentVersion().isEmpty()) {
-                writer.writeStartDocument(reader.documentVersion().toString(), reader.isStandaloneDocument());
-            }
-            break;
         case QXmlStreamReader::StartElement:
             writer.writeStartElement(reader.qualifiedName().toString());
             for (const auto& declaration : reader.namespaceDeclarations()) {
@@ -70,7 +65,15 @@ QString indentXml(const QString& xml)
             break;
         }
     }
-    return reader.hasError() ? xml : out.trimmed();
+    if (reader.hasError()) {
+        return xml;
+    }
+    // The declaration as it came, with its encoding, which the writer would not repeat.
+    const QString start = xml.trimmed();
+    if (start.startsWith(QStringLiteral("<?xml"))) {
+        return start.left(start.indexOf(QStringLiteral("?>")) + 2) + QLatin1Char('\n') + out.trimmed();
+    }
+    return out.trimmed();
 }
 
 DlgXmlAnzeige::DlgXmlAnzeige(const QString& caption, const QString& xml, QWidget* owner)

@@ -10,16 +10,19 @@
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "widgets/DlgXmlAnzeige.h"
 #include "widgets/MySubDataWindow.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTextEdit>
 
@@ -163,7 +166,7 @@ private slots:
         QCOMPARE(m_window->lastAnswer(), std::string());
     }
 
-    void aLoginWithoutAnswerOpensAnEmptyAnswerFile()
+    void aLoginWithoutAnswerShowsAnEmptyAnswerFile()
     {
         choose(7);
         fill(7);
@@ -175,10 +178,13 @@ private slots:
         const auto file = m_dir->file("TMP/~20170123104815.XML");
         QVERIFY(testsupport::exists(file));
         QCOMPARE(readBytes(file), std::string());
-        QCOMPARE(m_dialogs->opened(), std::vector<std::string>{file});
+        QVERIFY(m_dialogs->opened().empty());
+        QCOMPARE(m_dialogs->xmlShown().size(), std::size_t{1});
+        QCOMPARE(m_dialogs->xmlShown()[0].first, std::string("Gesamte Rückmeldung (~20170123104815.XML)"));
+        QCOMPARE(m_dialogs->xmlShown()[0].second, std::string());
     }
 
-    void theLastAnswerIsWrittenAndOpenedAndEndingDeletesTheAnswerFiles()
+    void theLastAnswerIsWrittenAndShownAndEndingDeletesTheAnswerFiles()
     {
         choose(3);
         fill(3);
@@ -187,6 +193,27 @@ private slots:
         const auto file = m_dir->file("TMP/~20170123104815.XML");
         QCOMPARE(readBytes(file), m_window->lastAnswer());
         QVERIFY(readBytes(file).find("rkdbResponse") != std::string::npos);
+        QVERIFY(m_dialogs->opened().empty());
+        QCOMPARE(m_dialogs->xmlShown().size(), std::size_t{1});
+        QCOMPARE(m_dialogs->xmlShown()[0].second, m_window->lastAnswer());
+
+        // The answer as the viewer shows it: one element a line, indented by its depth, copied whole.
+        widgets::DlgXmlAnzeige viewer(QString::fromStdString(m_dialogs->xmlShown()[0].first),
+                                      QString::fromStdString(m_window->lastAnswer()),
+                                      m_window.get());
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        const QStringList lines = viewer.text().split(QLatin1Char('\n'));
+        QVERIFY(lines.size() > 5);
+        const auto response = lines.indexOf(QRegularExpression(QStringLiteral("^ +<[^/]*rkdbResponse[ >]")));
+        QVERIFY2(response > 0, qPrintable(viewer.text()));
+        const auto indent = [](const QString& line) { return line.indexOf(QRegularExpression(QStringLiteral("\\S"))); };
+        QVERIFY(indent(lines[response + 1]) > indent(lines[response]));
+        QTest::mouseClick(viewer.findChild<QPushButton*>(QStringLiteral("pshKopieren")), Qt::LeftButton);
+        QCOMPARE(QApplication::clipboard()->text(), viewer.text());
+        testsupport::savePng(&viewer, QStringLiteral("dlgXmlAnzeige-answer"));
+        viewer.close();
+
         writeBytes(m_dir->file("TMP/~19990101000000.XML"), "alt");
         writeBytes(m_dir->file("TMP/notiz.txt"), "bleibt");
         m_window->close();

@@ -1,0 +1,219 @@
+// The program's help window on the Quorvex.CHM the build makes, opened as the program opens it: through the Qt
+// implementation of the dialog seam.
+#include "widgets/DtaHilfe.h"
+
+#include "base/Cp1252.h"
+#include "tests/support/Modal.h"
+#include "tests/support/ProgramStateGuard.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestPaths.h"
+#include "widgets/QtDialogs.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QToolButton>
+#include <QTreeWidget>
+
+using widgets::DtaHilfe;
+
+namespace {
+
+const std::string HELP = test_paths::HELP_FILE;
+
+QString currentEntry(DtaHilfe* window)
+{
+    const auto* item = window->findChild<QTreeWidget*>(QStringLiteral("lvwInhalt"))->currentItem();
+    return item ? item->text(0) : QString();
+}
+
+QString pageText(DtaHilfe* window)
+{
+    return window->findChild<QTextBrowser*>(QStringLiteral("txtSeite"))->toPlainText();
+}
+
+// Where links to the web end up.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+} // namespace
+
+class DtaHilfeTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { delete DtaHilfe::instance(); }
+
+    void opensAtTheContentsPage()
+    {
+        QVERIFY(!DtaHilfe::instance());
+        widgets::QtDialogs().ShowHelp(HELP, "HelpContents");
+        DtaHilfe* window = DtaHilfe::instance();
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Vexa-Quorvex Hilfe"));
+        QCOMPARE(window->page(), QUrl(QStringLiteral("chm:/HelpContents.htm")));
+        QVERIFY(pageText(window).contains(QString::fromUtf8("Mit dem FON WebClient erledigen Sie die Meldungen")));
+        QVERIFY(pageText(window).contains(QString::fromUtf8("Überblick")));
+        QCOMPARE(currentEntry(window), QString::fromUtf8("Überblick"));
+        // The style sheet in the file colours the headings.
+        const auto* document = window->findChild<QTextBrowser*>(QStringLiteral("txtSeite"))->document();
+        QCOMPARE(document->firstBlock().charFormat().foreground().color(), QColor(QStringLiteral("#1f4e79")));
+        testsupport::savePng(window, QStringLiteral("dtaHilfe-HelpContents"));
+    }
+
+    void theTreeListsTheTableOfContents()
+    {
+        auto* window = DtaHilfe::open(HELP, "HelpContents");
+        QVERIFY(window);
+        QStringList titles;
+        auto* tree = window->findChild<QTreeWidget*>(QStringLiteral("lvwInhalt"));
+        for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+            titles << (*it)->text(0);
+        }
+        QStringList expected;
+        const auto hhc = QString::fromStdString(
+            base::cp1252ToUtf8(testsupport::readBytes(std::string(test_paths::HELP_SOURCE_DIR) + "/Quorvex.hhc")));
+        const QRegularExpression name(QStringLiteral("<param name=\"Name\" value=\"([^\"]*)\""));
+        for (auto it = name.globalMatch(hhc); it.hasNext();) {
+            expected << it.next().captured(1);
+        }
+        QCOMPARE(titles, expected);
+        QCOMPARE(tree->topLevelItemCount(), 6);
+        // Choosing an entry shows its page.
+        tree->setCurrentItem(tree->topLevelItem(2));
+        QCOMPARE(window->page(), QUrl(QStringLiteral("chm:/Meldungen.htm")));
+        QVERIFY(pageText(window).contains(QString::fromUtf8("Die neun Meldungen und ihre Felder")));
+    }
+
+    void linksAreFollowedAndBackAndForwardReturn()
+    {
+        auto* window = DtaHilfe::open(HELP, "Senden");
+        QVERIFY(window);
+        auto* back = window->findChild<QToolButton*>(QStringLiteral("pshZurueck"));
+        auto* forward = window->findChild<QToolButton*>(QStringLiteral("pshVorwaerts"));
+        QVERIFY(!back->isEnabled());
+        // As the page view reports a click on the link to the return codes.
+        emit window->findChild<QTextBrowser*>(QStringLiteral("txtSeite"))
+            ->anchorClicked(QUrl(QStringLiteral("Fehler.htm#ergebnis")));
+        QCOMPARE(window->page(), QUrl(QStringLiteral("chm:/Fehler.htm#ergebnis")));
+        QVERIFY(pageText(window).contains(QString::fromUtf8("Rückgabecodes nach dem Senden")));
+        QCOMPARE(currentEntry(window), QStringLiteral("Fehlermeldungen"));
+        QVERIFY(back->isEnabled());
+        QTest::mouseClick(back, Qt::LeftButton);
+        QCOMPARE(window->page(), QUrl(QStringLiteral("chm:/Senden.htm")));
+        QCOMPARE(currentEntry(window), QStringLiteral("Senden und Ergebnis"));
+        QVERIFY(forward->isEnabled());
+        QTest::mouseClick(forward, Qt::LeftButton);
+        QCOMPARE(window->page(), QUrl(QStringLiteral("chm:/Fehler.htm#ergebnis")));
+        // The keys work anywhere in the window.
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window->findChild<QTreeWidget*>(QStringLiteral("lvwInhalt")), Qt::Key_Left, Qt::AltModifier);
+        QCOMPARE(window->page(), QUrl(QStringLiteral("chm:/Senden.htm")));
+        QTest::keyClick(window->findChild<QTextBrowser*>(QStringLiteral("txtSeite")), Qt::Key_Right, Qt::AltModifier);
+        QCOMPARE(window->page(), QUrl(QStringLiteral("chm:/Fehler.htm#ergebnis")));
+    }
+
+    void linksToTheWebGoToTheDesktop()
+    {
+        UrlRecorder recorder;
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &recorder, "open");
+        auto* window = DtaHilfe::open(HELP, "Dateien");
+        QVERIFY(window);
+        auto* browser = window->findChild<QTextBrowser*>(QStringLiteral("txtSeite"));
+        emit browser->anchorClicked(QUrl(QStringLiteral("https://finanzonline.bmf.gv.at/")));
+        emit browser->anchorClicked(QUrl(QStringLiteral("mailto:support@example.at")));
+        emit browser->anchorClicked(QUrl(QStringLiteral("file:///etc/passwd")));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
+        QCOMPARE(recorder.opened,
+                 (QList<QUrl>{QUrl(QStringLiteral("https://finanzonline.bmf.gv.at/")),
+                              QUrl(QStringLiteral("mailto:support@example.at"))}));
+        QCOMPARE(window->page(), QUrl(QStringLiteral("chm:/Dateien.htm")));
+    }
+
+    void aNamedTopicOpensItsPageInTheOneWindow_data()
+    {
+        QTest::addColumn<QString>("topic");
+        QTest::addColumn<QUrl>("page");
+        QTest::addColumn<QString>("entry");
+        QTest::newRow("name") << "Senden" << QUrl(QStringLiteral("chm:/Senden.htm")) << "Senden und Ergebnis";
+        QTest::newRow("file") << "Meldungen.htm" << QUrl(QStringLiteral("chm:/Meldungen.htm")) << "Die neun Meldungen";
+        QTest::newRow("anchor") << "Senden.htm#test" << QUrl(QStringLiteral("chm:/Senden.htm#test"))
+                                << QString::fromUtf8("Test- und Produktivübertragung");
+        QTest::newRow("window") << "ErsteSchritte.htm#einstellungen"
+                                << QUrl(QStringLiteral("chm:/ErsteSchritte.htm#einstellungen"))
+                                << "Das Fenster Einstellungen";
+        QTest::newRow("unknown") << "Gibtsnicht" << QUrl(QStringLiteral("chm:/HelpContents.htm"))
+                                 << QString::fromUtf8("Überblick");
+    }
+
+    void aNamedTopicOpensItsPageInTheOneWindow()
+    {
+        QFETCH(QString, topic);
+        QFETCH(QUrl, page);
+        QFETCH(QString, entry);
+        auto* first = DtaHilfe::open(HELP, "HelpContents");
+        widgets::QtDialogs().ShowHelp(HELP, topic.toStdString());
+        QCOMPARE(DtaHilfe::instance(), first);
+        QCOMPARE(first->page(), page);
+        QCOMPARE(currentEntry(first), entry);
+        if (topic == QStringLiteral("Senden")) {
+            testsupport::savePng(first, QStringLiteral("dtaHilfe-Senden"));
+        }
+    }
+
+    // Opened from a modal dialog, the window belongs to it while it runs, and stays open alone when it closes.
+    void staysUsableBesideAModalDialog()
+    {
+        QDialog dialog;
+        dialog.setWindowTitle(QStringLiteral("Einstellungen"));
+        DtaHilfe* opened = nullptr;
+        bool belongedToTheDialog = false;
+        testsupport::onNextModal([&](QWidget* modal) {
+            opened = DtaHilfe::open(HELP, "ErsteSchritte.htm#einstellungen");
+            belongedToTheDialog = opened && opened->parentWidget() == modal && opened->isVisible();
+            static_cast<QDialog*>(modal)->reject();
+        });
+        dialog.exec();
+        QVERIFY(opened);
+        QVERIFY(belongedToTheDialog);
+        QCOMPARE(DtaHilfe::instance(), opened);
+        QVERIFY(!opened->parentWidget());
+        QVERIFY(opened->isVisible());
+    }
+
+    void aMissingOrUnreadableFileIsNamed()
+    {
+        testsupport::ProgramStateGuard guard;
+        testsupport::ScriptedDialogs dialogs;
+        testsupport::TempDir dir;
+        const auto missing = dir.file("Quorvex.CHM");
+        const auto broken = testsupport::writeBytes(dir.file("Kaputt.CHM"), "ITSF kein Hilfetext");
+        widgets::QtDialogs().ShowHelp(missing, "HelpContents");
+        widgets::QtDialogs().ShowHelp(broken, "Senden");
+        QVERIFY(!DtaHilfe::instance());
+        QCOMPARE(dialogs.shown().size(), std::size_t{2});
+        QCOMPARE(dialogs.shown()[0].kind, std::string("ErrorBox"));
+        QCOMPARE(dialogs.shown()[0].text, "Die Hilfedatei " + missing + " wurde nicht gefunden.");
+        QCOMPARE(dialogs.shown()[1].text, "Die Hilfedatei " + broken + " kann nicht gelesen werden.");
+    }
+};
+
+QTEST_MAIN(DtaHilfeTest)
+#include "DtaHilfeTest.moc"
