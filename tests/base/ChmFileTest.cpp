@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ struct SitemapCase
     std::string html;
     std::string expected;
 };
+
+void PrintTo(const SitemapCase& sitemap, std::ostream* out)
+{
+    *out << sitemap.name;
+}
 
 const std::string HEAD = "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\">"
                          "</head><body>";

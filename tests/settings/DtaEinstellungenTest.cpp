@@ -364,6 +364,14 @@ private slots:
         QVERIFY(w.isVisible());
     }
 
+    void f1OpensTheHelpPageOfTheWindow()
+    {
+        open();
+        QTest::keyClick(edit("sleBenid"), Qt::Key_F1);
+        QCOMPARE(m_dialogs->help(),
+                 std::vector<std::string>{m_dir->file("Quorvex.CHM") + "#ErsteSchritte.htm#einstellungen"});
+    }
+
     // --- Unsaved data ---------------------------------------------------------------------------------------
 
     void cancelWithoutChangesClosesAtOnce()

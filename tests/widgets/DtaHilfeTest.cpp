@@ -12,6 +12,9 @@
 
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
+#include <QImage>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextBlock>
@@ -159,6 +162,11 @@ private slots:
         QTest::newRow("window") << "ErsteSchritte.htm#einstellungen"
                                 << QUrl(QStringLiteral("chm:/ErsteSchritte.htm#einstellungen"))
                                 << "Das Fenster Einstellungen";
+        // The pages that F1 opens in the receipt picker and in the answer viewer.
+        QTest::newRow("picker") << "Meldungen.htm#beleg" << QUrl(QStringLiteral("chm:/Meldungen.htm#beleg"))
+                                << QString::fromUtf8("Belegprüfung");
+        QTest::newRow("viewer") << "Senden.htm#rueckmeldung" << QUrl(QStringLiteral("chm:/Senden.htm#rueckmeldung"))
+                                << QString::fromUtf8("Gesamte Rückmeldung anzeigen");
         QTest::newRow("unknown") << "Gibtsnicht" << QUrl(QStringLiteral("chm:/HelpContents.htm"))
                                  << QString::fromUtf8("Überblick");
     }
@@ -196,6 +204,46 @@ private slots:
         QCOMPARE(DtaHilfe::instance(), opened);
         QVERIFY(!opened->parentWidget());
         QVERIFY(opened->isVisible());
+    }
+
+    // Pictures come out of the file, also for a page in a folder that names them relative to itself.
+    void picturesOfPagesInFolders()
+    {
+        testsupport::TempDir dir;
+        QImage picture(40, 20, QImage::Format_RGB32);
+        picture.fill(QColor(QStringLiteral("#d08a00")));
+        QDir().mkpath(QString::fromStdString(dir.file("seiten")));
+        QDir().mkpath(QString::fromStdString(dir.file("bilder")));
+        QVERIFY(picture.save(QString::fromStdString(dir.file("bilder/balken.png"))));
+        testsupport::writeBytes(dir.file("Test.hhp"),
+                                "[OPTIONS]\nCompiled file=Test.chm\nContents file=Test.hhc\n"
+                                "Default topic=seiten/Start.htm\nTitle=Test\n\n[FILES]\nseiten/Start.htm\n"
+                                "bilder/balken.png\n");
+        testsupport::writeBytes(dir.file("Test.hhc"),
+                                "<html><body><ul><li><object type=\"text/sitemap\"><param name=\"Name\" "
+                                "value=\"Start\"><param name=\"Local\" value=\"seiten/Start.htm\"></object></ul>"
+                                "</body></html>");
+        testsupport::writeBytes(
+            dir.file("seiten/Start.htm"),
+            "<html><body><h1>Gr&uuml;n</h1><p><img src=\"../bilder/balken.png\"></p></body></html>");
+        QProcess chmcmd;
+        chmcmd.setWorkingDirectory(QString::fromStdString(dir.path()));
+        chmcmd.start(QString::fromUtf8(test_paths::CHMCMD), {QStringLiteral("Test.hhp")});
+        QVERIFY(chmcmd.waitForFinished(30000));
+        QCOMPARE(chmcmd.exitCode(), 0);
+
+        auto* window = DtaHilfe::open(dir.file("Test.chm"), "HelpContents");
+        QVERIFY(window);
+        QCOMPARE(window->page(), QUrl(QStringLiteral("chm:/seiten/Start.htm")));
+        QCOMPARE(currentEntry(window), QStringLiteral("Start"));
+        QVERIFY(pageText(window).contains(QString::fromUtf8("Grün")));
+        auto* browser = window->findChild<QTextBrowser*>(QStringLiteral("txtSeite"));
+        const QImage shown = QImage::fromData(
+            browser->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("../bilder/balken.png")))
+                .toByteArray());
+        QCOMPARE(shown.size(), QSize(40, 20));
+        QCOMPARE(shown.pixelColor(5, 5), QColor(QStringLiteral("#d08a00")));
+        testsupport::savePng(window, QStringLiteral("dtaHilfe-picture"));
     }
 
     void aMissingOrUnreadableFileIsNamed()

@@ -94,6 +94,17 @@ private slots:
         testsupport::savePng(&picker, QStringLiteral("dlgBondruck"));
     }
 
+    void f1OpensTheHelpPageOfThePicker()
+    {
+        base::program().DefaultDir = m_dir->path();
+        db::gui::DlgBondruck picker(nullptr, {});
+        picker.show();
+        picker.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&picker));
+        QTest::keyClick(&picker, Qt::Key_F1);
+        QCOMPARE(m_dialogs->help(), std::vector<std::string>{m_dir->file("Quorvex.CHM") + "#Meldungen.htm#beleg"});
+    }
+
     void plumoxaListsEveryTillInNumberOrder()
     {
         base::program().HostProduct = "plumoxa";
