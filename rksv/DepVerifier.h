@@ -17,6 +17,7 @@ struct DepFault
     long position = 0;     //!< the receipt's place in the file, counted from 1 over all groups; 0: the file itself
     std::string receiptId; //!< the receipt's Belegnummer; "" when the receipt could not be read
     std::string text;      //!< what is wrong, in German ("Signatur ungültig", "Umsatzzähler 1234,00 statt 1200,00")
+    long group = 0;        //!< the group (counted from 1) the receipt or certificate stands in; 0: the file itself
 };
 
 //! How far a DEP check has come.
@@ -32,6 +33,8 @@ struct DepCheckOptions
     AesKey key{};               //!< the till's AES key of the turnover counter
     std::size_t maxFaults = 20; //!< faults kept in the result; the check counts all of them
     unsigned threads = 0;       //!< threads that verify signatures; 0: one per core
+    //! Receipt ids held in memory before they go, sorted, to a temporary file (about 50 bytes each).
+    std::size_t idsInMemory = std::size_t{1} << 17;
     //! Called from the checking thread now and then (at most every 50 ms, and once at the end).
     std::function<void(const DepProgress&)> progress;
     //! Once true, the check ends soon and reports itself as cancelled. May be nullptr.
@@ -59,13 +62,19 @@ struct DepCheckResult
 
 /**
  * Checks a data capture protocol (DEP) as a tax auditor's verifier does, reading it as a stream: memory stays bounded
- * whatever the number of receipts. In every group, each receipt's JWS must be well-formed and its signature verify
- * against the group's certificate (failure-marked receipts excepted, except start, year and collective receipts); the
- * certificate and the issuing certificates must be Base64 DER certificates; each receipt chains to the one before of
- * the same till (the first to the till id); a start receipt has counter 0 and no amounts; each turnover counter
- * decrypts with `options.key` to the running sum (training receipts leave it, storno receipts count); receipt ids do
- * not repeat; date and time never go back. Signatures are verified on `options.threads` threads; the order-dependent
- * checks run in file order.
+ * whatever the number of receipts. In every group, the certificate and the issuing certificates must be Base64 DER
+ * certificates, each receipt must name the certificate's serial, its JWS must be well-formed and its signature verify
+ * against the certificate (failure-marked receipts excepted; a start receipt must be signed: year and collective
+ * receipts cannot be told from other null receipts by their data and are not singled out). Per till (Kassen-ID): the
+ * first receipt is a start receipt (chained to the till id; a later one may follow a null receipt); each receipt
+ * chains to the one before; a start receipt has counter 0 and no amounts; each turnover counter decrypts with
+ * `options.key` to the running sum (training receipts leave it, storno receipts count; after a wrong counter the
+ * sum goes on from what it says, so one wrong receipt is one fault) and keeps its length; receipt ids do not repeat
+ * (exactly: sorted runs in temporary files, merged at the end); date and time never go back.
+ *
+ * The groups' members may come in any order: receipts read before their group's certificate are kept in a temporary
+ * file and checked against the certificate when it comes. Signatures are verified on `options.threads` threads in
+ * batches; the order-dependent checks run on the calling thread in file order.
  */
 [[nodiscard]] DepCheckResult checkDep(std::istream& in, const DepCheckOptions& options);
 //! The same for a file; its size feeds DepProgress::bytesTotal.

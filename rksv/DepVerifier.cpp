@@ -1,0 +1,1248 @@
+#include "rksv/DepVerifier.h"
+
+#include "rksv/Encoding.h"
+#include "rksv/Jws.h"
+#include "rksv/OpenSsl.h"
+#include "rksv/Receipt.h"
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <queue>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+namespace rksv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto PROGRESS_INTERVAL = std::chrono::milliseconds(50);
+constexpr std::size_t BATCH_RECEIPTS = 256;
+constexpr std::size_t BATCHES_PER_THREAD = 4;
+constexpr std::size_t READ_BUFFER_BYTES = std::size_t{1} << 16;
+constexpr std::size_t SIGNATURE_BASE64URL_CHARS = 86;
+constexpr std::size_t MAX_DER_SIGNATURE_BYTES = 72;
+
+// "12 345": a space every three digits.
+std::string grouped(long number)
+{
+    const std::string digits = std::to_string(number < 0 ? -static_cast<long long>(number) : number);
+    std::string text;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            text += ' ';
+        }
+        text += digits[i];
+    }
+    return number < 0 ? "-" + text : text;
+}
+
+std::string counted(long number, const char* one, const char* many)
+{
+    return grouped(number) + " " + (number == 1 ? one : many);
+}
+
+// Euro with decimal comma; also for the values a wrong key makes out of a counter.
+std::string euro(std::int64_t cents)
+{
+    return cents == std::numeric_limits<std::int64_t>::min() ? "-92233720368547758,08" : formatAmount(cents);
+}
+
+// ---- Faults ----------------------------------------------------------------------------------------------------
+
+// The faults found, all counted, the first `max` in file order kept. Faults come out of file order (signatures come
+// back from the threads, receipt ids are compared at the end), so each carries its place: 2p for receipt p, 2k+1
+// for a group whose first receipt follows receipt k.
+class FaultList
+{
+public:
+    explicit FaultList(std::size_t max)
+        : m_max(max)
+    {}
+
+    void add(std::uint64_t order, DepFault fault)
+    {
+        ++m_count;
+        if (m_max == 0) {
+            return;
+        }
+        Entry entry{order, m_sequence++, std::move(fault)};
+        if (m_kept.size() < m_max) {
+            m_kept.push(std::move(entry));
+        } else if (entry < m_kept.top()) {
+            m_kept.pop();
+            m_kept.push(std::move(entry));
+        }
+    }
+
+    long count() const { return m_count; }
+
+    std::vector<DepFault> sorted()
+    {
+        std::vector<Entry> entries;
+        while (!m_kept.empty()) {
+            entries.push_back(m_kept.top());
+            m_kept.pop();
+        }
+        std::sort(entries.begin(), entries.end());
+        std::vector<DepFault> faults;
+        for (auto& entry : entries) {
+            faults.push_back(std::move(entry.fault));
+        }
+        return faults;
+    }
+
+private:
+    struct Entry
+    {
+        std::uint64_t order = 0;
+        std::uint64_t sequence = 0;
+        DepFault fault;
+        bool operator<(const Entry& other) const
+        {
+            return order != other.order ? order < other.order : sequence < other.sequence;
+        }
+    };
+    std::size_t m_max;
+    long m_count = 0;
+    std::uint64_t m_sequence = 0;
+    std::priority_queue<Entry> m_kept;
+};
+
+std::uint64_t receiptOrder(long position)
+{
+    return 2 * static_cast<std::uint64_t>(position);
+}
+
+// ---- Temporary files -------------------------------------------------------------------------------------------
+
+using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
+
+FilePtr temporaryFile()
+{
+    return FilePtr(std::tmpfile(), &std::fclose);
+}
+
+void writeNumber(std::FILE* file, std::uint64_t number)
+{
+    std::fwrite(&number, sizeof number, 1, file);
+}
+
+void writeText(std::FILE* file, std::string_view text)
+{
+    writeNumber(file, text.size());
+    std::fwrite(text.data(), 1, text.size(), file);
+}
+
+bool readNumber(std::FILE* file, std::uint64_t& number)
+{
+    return std::fread(&number, sizeof number, 1, file) == 1;
+}
+
+bool readText(std::FILE* file, std::string& text)
+{
+    std::uint64_t length = 0;
+    if (!readNumber(file, length) || length > (std::uint64_t{1} << 32)) {
+        return false;
+    }
+    text.resize(length);
+    return std::fread(text.data(), 1, length, file) == length;
+}
+
+// ---- Receipt ids -----------------------------------------------------------------------------------------------
+
+// Finds every receipt id used twice in a till, exactly, in bounded memory: ids collect in memory; a full load is
+// sorted and written to a temporary file as a run; at the end the runs are merged, and equal neighbours are the
+// repeats.
+class ReceiptIds
+{
+public:
+    explicit ReceiptIds(std::size_t inMemory)
+        : m_inMemory(std::max<std::size_t>(inMemory, 1))
+    {}
+
+    void add(std::string_view kassenId, std::string_view belegnummer, long position)
+    {
+        std::string key;
+        key.reserve(kassenId.size() + 1 + belegnummer.size());
+        key.append(kassenId).append(1, '\0').append(belegnummer);
+        m_entries.push_back({std::move(key), position});
+        if (m_entries.size() >= m_inMemory) {
+            spill();
+        }
+    }
+
+    //! Calls `repeated(position, id, firstPosition)` for each later use of an id; false when a run could not be
+    //! written or read back.
+    template <typename Repeated> bool findRepeats(Repeated repeated)
+    {
+        if (m_runs.empty()) {
+            std::sort(m_entries.begin(), m_entries.end());
+            for (std::size_t i = 1, first = 0; i < m_entries.size(); ++i) {
+                if (m_entries[i].key == m_entries[first].key) {
+                    repeated(m_entries[i].position, idOf(m_entries[i].key), m_entries[first].position);
+                } else {
+                    first = i;
+                }
+            }
+            return true;
+        }
+        spill();
+        if (m_failed) {
+            return false;
+        }
+        return merge(repeated);
+    }
+
+private:
+    struct Entry
+    {
+        std::string key;
+        long position = 0;
+        bool operator<(const Entry& other) const
+        {
+            return key != other.key ? key < other.key : position < other.position;
+        }
+    };
+
+    static std::string idOf(const std::string& key) { return key.substr(key.find('\0') + 1); }
+
+    void spill()
+    {
+        if (m_entries.empty()) {
+            return;
+        }
+        std::sort(m_entries.begin(), m_entries.end());
+        FilePtr file = temporaryFile();
+        if (!file) {
+            m_failed = true;
+            m_entries.clear();
+            return;
+        }
+        for (const auto& entry : m_entries) {
+            writeText(file.get(), entry.key);
+            writeNumber(file.get(), static_cast<std::uint64_t>(entry.position));
+        }
+        m_failed = m_failed || std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0;
+        std::rewind(file.get());
+        m_runs.push_back(std::move(file));
+        m_entries.clear();
+    }
+
+    static bool readEntry(std::FILE* file, Entry& entry)
+    {
+        std::uint64_t position = 0;
+        if (!readText(file, entry.key) || !readNumber(file, position)) {
+            return false;
+        }
+        entry.position = static_cast<long>(position);
+        return true;
+    }
+
+    template <typename Repeated> bool merge(Repeated repeated)
+    {
+        using Head = std::pair<Entry, std::size_t>;
+        const auto later = [](const Head& a, const Head& b) { return b.first < a.first; };
+        std::priority_queue<Head, std::vector<Head>, decltype(later)> heads(later);
+        for (std::size_t run = 0; run < m_runs.size(); ++run) {
+            Entry entry;
+            if (readEntry(m_runs[run].get(), entry)) {
+                heads.emplace(std::move(entry), run);
+            }
+        }
+        std::string firstKey;
+        long firstPosition = 0;
+        bool any = false;
+        while (!heads.empty()) {
+            Head head = heads.top();
+            heads.pop();
+            if (any && head.first.key == firstKey) {
+                repeated(head.first.position, idOf(head.first.key), firstPosition);
+            } else {
+                firstKey = head.first.key;
+                firstPosition = head.first.position;
+                any = true;
+            }
+            Entry next;
+            if (readEntry(m_runs[head.second].get(), next)) {
+                heads.emplace(std::move(next), head.second);
+            }
+        }
+        for (const auto& run : m_runs) {
+            if (std::ferror(run.get()) != 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    std::size_t m_inMemory;
+    std::vector<Entry> m_entries;
+    std::vector<FilePtr> m_runs;
+    bool m_failed = false;
+};
+
+// ---- Signatures ------------------------------------------------------------------------------------------------
+
+// The public key of a group's certificate; batches share it read-only.
+struct GroupKey
+{
+    X509Ptr certificate;
+    EVP_PKEY* key = nullptr;
+};
+
+// Base64URL without padding of exactly 64 bytes (86 characters, the last four unused bits zero).
+bool decodeRawSignature(std::string_view text, std::array<std::uint8_t, ES256_SIGNATURE_BYTES>& raw)
+{
+    if (text.size() != SIGNATURE_BASE64URL_CHARS) {
+        return false;
+    }
+    const auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') {
+            return c - 'A';
+        }
+        if (c >= 'a' && c <= 'z') {
+            return c - 'a' + 26;
+        }
+        if (c >= '0' && c <= '9') {
+            return c - '0' + 52;
+        }
+        return c == '-' ? 62 : c == '_' ? 63 : -1;
+    };
+    std::uint32_t bits = 0;
+    int bitCount = 0;
+    std::size_t out = 0;
+    for (const char c : text) {
+        const int v = value(c);
+        if (v < 0) {
+            return false;
+        }
+        bits = (bits << 6) | static_cast<std::uint32_t>(v);
+        bitCount += 6;
+        if (bitCount >= 8) {
+            bitCount -= 8;
+            raw[out++] = static_cast<std::uint8_t>(bits >> bitCount);
+        }
+    }
+    return (bits & ((1u << bitCount) - 1)) == 0;
+}
+
+// R‖S as the DER SEQUENCE of two INTEGERs that OpenSSL verifies, without big-number objects.
+std::size_t rawToDer(const std::array<std::uint8_t, ES256_SIGNATURE_BYTES>& raw,
+                     std::array<std::uint8_t, MAX_DER_SIGNATURE_BYTES>& der)
+{
+    std::size_t at = 2;
+    const auto integer = [&](const std::uint8_t* half) {
+        std::size_t skip = 0;
+        while (skip < 31 && half[skip] == 0) {
+            ++skip;
+        }
+        const bool pad = (half[skip] & 0x80) != 0;
+        der[at++] = 0x02;
+        der[at++] = static_cast<std::uint8_t>(32 - skip + (pad ? 1 : 0));
+        if (pad) {
+            der[at++] = 0;
+        }
+        std::memcpy(der.data() + at, half + skip, 32 - skip);
+        at += 32 - skip;
+    };
+    der[0] = 0x30;
+    integer(raw.data());
+    integer(raw.data() + 32);
+    der[1] = static_cast<std::uint8_t>(at - 2);
+    return at;
+}
+
+// Receipts of one group whose signatures a worker verifies; the texts lie back to back in one reused string.
+struct Batch
+{
+    struct Job
+    {
+        long position = 0;
+        std::uint32_t inputOffset = 0;
+        std::uint32_t inputLength = 0;
+        std::uint32_t idOffset = 0;
+        std::uint32_t idLength = 0;
+        long group = 0;
+        std::array<std::uint8_t, MAX_DER_SIGNATURE_BYTES> der{};
+        std::size_t derLength = 0;
+    };
+
+    void clear()
+    {
+        key.reset();
+        text.clear();
+        jobs.clear();
+        failed.clear();
+    }
+    void add(long position,
+             long group,
+             std::string_view input,
+             std::string_view id,
+             const std::array<std::uint8_t, ES256_SIGNATURE_BYTES>& raw)
+    {
+        Job& job = jobs.emplace_back();
+        job.position = position;
+        job.group = group;
+        job.inputOffset = static_cast<std::uint32_t>(text.size());
+        job.inputLength = static_cast<std::uint32_t>(input.size());
+        text.append(input);
+        job.idOffset = static_cast<std::uint32_t>(text.size());
+        job.idLength = static_cast<std::uint32_t>(id.size());
+        text.append(id);
+        job.derLength = rawToDer(raw, job.der);
+    }
+
+    std::shared_ptr<const GroupKey> key;
+    std::string text;
+    std::vector<Job> jobs;
+    std::vector<std::size_t> failed; //!< jobs whose signature does not verify
+};
+
+// Worker threads that verify batches; the reading thread hands batches in and takes them back with their results.
+class SignaturePool
+{
+public:
+    SignaturePool(unsigned threads, const std::atomic<bool>* stop)
+        : m_stop(stop)
+        , m_maxInFlight(BATCHES_PER_THREAD * threads)
+    {
+        for (unsigned i = 0; i < threads; ++i) {
+            m_threads.emplace_back([this] { work(); });
+        }
+    }
+    ~SignaturePool()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_closing = true;
+        }
+        m_wake.notify_all();
+        for (auto& thread : m_threads) {
+            thread.join();
+        }
+    }
+    SignaturePool(const SignaturePool&) = delete;
+    SignaturePool& operator=(const SignaturePool&) = delete;
+
+    std::unique_ptr<Batch> emptyBatch()
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_spare.empty()) {
+            auto batch = std::make_unique<Batch>();
+            batch->jobs.reserve(BATCH_RECEIPTS);
+            return batch;
+        }
+        auto batch = std::move(m_spare.back());
+        m_spare.pop_back();
+        return batch;
+    }
+
+    //! Queues the batch; waits while too many are under way.
+    void submit(std::unique_ptr<Batch> batch)
+    {
+        std::unique_lock lock(m_mutex);
+        m_room.wait(lock, [this] { return m_inFlight < m_maxInFlight; });
+        ++m_inFlight;
+        m_queue.push_back(std::move(batch));
+        lock.unlock();
+        m_wake.notify_one();
+    }
+
+    //! Hands each finished batch to `finished` and keeps it for reuse; with `all`, waits until none is under way.
+    template <typename Finished> void collect(Finished finished, bool all)
+    {
+        std::unique_lock lock(m_mutex);
+        if (all) {
+            m_room.wait(lock, [this] { return m_inFlight == 0; });
+        }
+        std::vector<std::unique_ptr<Batch>> done;
+        done.swap(m_done);
+        lock.unlock();
+        for (auto& batch : done) {
+            finished(*batch);
+            batch->clear();
+        }
+        lock.lock();
+        for (auto& batch : done) {
+            m_spare.push_back(std::move(batch));
+        }
+    }
+
+private:
+    void work()
+    {
+        const EvpMdCtxPtr context(EVP_MD_CTX_new());
+        for (;;) {
+            std::unique_ptr<Batch> batch;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return m_closing || !m_queue.empty(); });
+                if (m_queue.empty()) {
+                    return;
+                }
+                batch = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            if (m_stop == nullptr || !m_stop->load(std::memory_order_relaxed)) {
+                verify(context.get(), *batch);
+            }
+            {
+                const std::lock_guard lock(m_mutex);
+                m_done.push_back(std::move(batch));
+                --m_inFlight;
+            }
+            m_room.notify_all();
+        }
+    }
+
+    static void verify(EVP_MD_CTX* context, Batch& batch)
+    {
+        EVP_PKEY* key = batch.key->key;
+        const auto* text = reinterpret_cast<const unsigned char*>(batch.text.data());
+        for (std::size_t i = 0; i < batch.jobs.size(); ++i) {
+            const Batch::Job& job = batch.jobs[i];
+            const bool valid =
+                context != nullptr && EVP_DigestVerifyInit(context, nullptr, EVP_sha256(), nullptr, key) == 1
+                && EVP_DigestVerify(context, job.der.data(), job.derLength, text + job.inputOffset, job.inputLength)
+                       == 1;
+            if (!valid) {
+                batch.failed.push_back(i);
+            }
+        }
+    }
+
+    const std::atomic<bool>* m_stop;
+    std::size_t m_maxInFlight;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_room;
+    std::deque<std::unique_ptr<Batch>> m_queue;
+    std::vector<std::unique_ptr<Batch>> m_done;
+    std::vector<std::unique_ptr<Batch>> m_spare;
+    std::size_t m_inFlight = 0;
+    bool m_closing = false;
+    std::vector<std::thread> m_threads;
+};
+
+// ---- Reading -----------------------------------------------------------------------------------------------------
+
+// Reads the source in large blocks and counts the bytes handed on, for the progress.
+class CountingBuffer : public std::streambuf
+{
+public:
+    explicit CountingBuffer(std::streambuf* source)
+        : m_source(source)
+        , m_buffer(READ_BUFFER_BYTES)
+    {}
+    std::uint64_t consumed() const { return m_total - static_cast<std::uint64_t>(egptr() - gptr()); }
+
+protected:
+    int_type underflow() override
+    {
+        if (gptr() < egptr()) {
+            return traits_type::to_int_type(*gptr());
+        }
+        const std::streamsize read =
+            m_source != nullptr ? m_source->sgetn(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size())) : 0;
+        if (read <= 0) {
+            return traits_type::eof();
+        }
+        m_total += static_cast<std::uint64_t>(read);
+        setg(m_buffer.data(), m_buffer.data(), m_buffer.data() + read);
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    std::streambuf* m_source;
+    std::vector<char> m_buffer;
+    std::uint64_t m_total = 0;
+};
+
+// What the reading thread knows of a till: the chain, the counter, the date.
+struct Till
+{
+    std::string startChain;
+    std::string previousChain;
+    bool seen = false;
+    bool previousNull = false;
+    std::int64_t running = 0;
+    std::size_t counterBytes = 0;
+    std::string lastDateTime;
+};
+
+// A receipt read before its group's certificate: checked once the certificate comes.
+struct Pending
+{
+    long position = 0;
+    std::string id;
+    std::string serial;
+    std::string input;
+    std::array<std::uint8_t, ES256_SIGNATURE_BYTES> raw{};
+};
+
+class Checker : public nlohmann::json_sax<nlohmann::json>
+{
+public:
+    Checker(const DepCheckOptions& options, std::uint64_t bytesTotal)
+        : m_options(options)
+        , m_faults(options.maxFaults)
+        , m_ids(options.idsInMemory)
+        , m_bytesTotal(bytesTotal)
+    {}
+
+    DepCheckResult run(std::istream& in)
+    {
+        CountingBuffer counting(in.rdbuf());
+        m_counting = &counting;
+        std::istream stream(&counting);
+        unsigned threads = m_options.threads != 0 ? m_options.threads : std::thread::hardware_concurrency();
+        {
+            SignaturePool pool(std::max(threads, 1u), m_options.stop);
+            m_pool = &pool;
+            m_lastProgress = Clock::now();
+            const bool parsed = nlohmann::json::sax_parse(stream, this);
+            if (parsed && m_error.empty() && !stopped()) {
+                if (!m_sawGroups) {
+                    m_error = "Kein DEP: das Element „Belege-Gruppe“ fehlt";
+                }
+            }
+            if (m_error.empty() && !stopped()) {
+                submitBatch();
+            }
+            pool.collect([this](Batch& batch) { recordSignatures(batch); }, true);
+            m_pool = nullptr;
+        }
+        DepCheckResult result;
+        if (!m_error.empty()) {
+            result.error = m_error;
+            return result;
+        }
+        result.receipts = m_receipts;
+        result.groups = m_groups;
+        if (stopped()) {
+            result.cancelled = true;
+            reportProgress(true);
+            return result;
+        }
+        const bool idsRead = m_ids.findRepeats([this](long position, const std::string& id, long first) {
+            fault(receiptOrder(position),
+                  {position, id, "Belegnummer " + id + " kommt schon bei Beleg " + grouped(first) + " vor", 0});
+        });
+        if (!idsRead) {
+            fault(0, {0, "", "Belegnummern nicht vollständig geprüft: temporäre Datei nicht schreibbar", 0});
+        }
+        result.faultCount = m_faults.count();
+        result.faults = m_faults.sorted();
+        reportProgress(true);
+        return result;
+    }
+
+    // ---- SAX events ----
+
+    bool null() override { return scalar(); }
+    bool boolean(bool /*value*/) override { return scalar(); }
+    bool number_integer(number_integer_t /*value*/) override { return scalar(); }
+    bool number_unsigned(number_unsigned_t /*value*/) override { return scalar(); }
+    bool number_float(number_float_t /*value*/, const string_t& /*text*/) override { return scalar(); }
+    bool binary(binary_t& /*value*/) override { return scalar(); }
+
+    bool string(string_t& value) override
+    {
+        if (m_skip > 0) {
+            return true;
+        }
+        switch (m_where) {
+        case Where::Group:
+            if (m_key == "Signaturzertifikat") {
+                certificate(value);
+                return !stopped();
+            }
+            return m_key == "Zertifizierungsstellen" || m_key == "Belege-kompakt"
+                       ? notDep("„" + m_key + "“ ist keine Liste")
+                       : true;
+        case Where::Issuers:
+            issuer(value);
+            return true;
+        case Where::Receipts:
+            receipt(value);
+            return !stopped();
+        default:
+            return scalar();
+        }
+    }
+
+    bool key(string_t& value) override
+    {
+        if (m_skip == 0) {
+            m_key = value;
+        }
+        return true;
+    }
+
+    bool start_object(std::size_t /*elements*/) override
+    {
+        if (m_skip > 0) {
+            ++m_skip;
+            return true;
+        }
+        switch (m_where) {
+        case Where::Start:
+            m_where = Where::Top;
+            return true;
+        case Where::Groups:
+            beginGroup();
+            m_where = Where::Group;
+            return true;
+        case Where::Top:
+            return m_key == "Belege-Gruppe" ? notDep("„Belege-Gruppe“ ist keine Liste") : skipValue();
+        case Where::Group:
+            return knownGroupMember() ? notDep("„" + m_key + "“ hat die falsche Form") : skipValue();
+        default:
+            return notDep(m_where == Where::Receipts ? "ein Beleg ist kein Text" : "ein Zertifikat ist kein Text");
+        }
+    }
+
+    bool end_object() override
+    {
+        if (m_skip > 0) {
+            --m_skip;
+            return true;
+        }
+        if (m_where == Where::Group) {
+            endGroup();
+            m_where = Where::Groups;
+        } else if (m_where == Where::Top) {
+            m_where = Where::Done;
+        }
+        return !stopped();
+    }
+
+    bool start_array(std::size_t /*elements*/) override
+    {
+        if (m_skip > 0) {
+            ++m_skip;
+            return true;
+        }
+        switch (m_where) {
+        case Where::Start:
+            return notDep("die Datei ist kein JSON-Objekt");
+        case Where::Top:
+            if (m_key == "Belege-Gruppe") {
+                m_sawGroups = true;
+                m_where = Where::Groups;
+                return true;
+            }
+            return skipValue();
+        case Where::Group:
+            if (m_key == "Zertifizierungsstellen") {
+                m_group.issuersSeen = true;
+                m_where = Where::Issuers;
+                return true;
+            }
+            if (m_key == "Belege-kompakt") {
+                m_group.receiptsSeen = true;
+                m_where = Where::Receipts;
+                return true;
+            }
+            return m_key == "Signaturzertifikat" ? notDep("„Signaturzertifikat“ ist kein Text") : skipValue();
+        case Where::Groups:
+            return notDep("ein Eintrag in „Belege-Gruppe“ ist kein Objekt");
+        default:
+            return notDep(m_where == Where::Receipts ? "ein Beleg ist kein Text" : "ein Zertifikat ist kein Text");
+        }
+    }
+
+    bool end_array() override
+    {
+        if (m_skip > 0) {
+            --m_skip;
+            return true;
+        }
+        if (m_where == Where::Groups) {
+            m_where = Where::Top;
+        } else if (m_where == Where::Issuers || m_where == Where::Receipts) {
+            m_where = Where::Group;
+        }
+        return true;
+    }
+
+    bool
+    parse_error(std::size_t position, const std::string& /*token*/, const nlohmann::detail::exception& /*e*/) override
+    {
+        if (m_error.empty()) {
+            m_error = "Kein DEP: kein gültiges JSON (Fehler bei Zeichen " + grouped(static_cast<long>(position)) + ")";
+        }
+        return false;
+    }
+
+private:
+    enum class Where
+    {
+        Start,
+        Top,
+        Groups,
+        Group,
+        Issuers,
+        Receipts,
+        Done,
+    };
+
+    struct Group
+    {
+        long index = 0;
+        std::uint64_t order = 0;
+        bool certificateSeen = false;
+        bool issuersSeen = false;
+        bool receiptsSeen = false;
+        long issuers = 0;
+        std::shared_ptr<const GroupKey> key; //!< null while unknown or unusable
+        std::string serial;
+        FilePtr pending{nullptr, &std::fclose}; //!< receipts read before the certificate
+        long pendingCount = 0;
+    };
+
+    bool stopped()
+    {
+        if (!m_cancelled && m_options.stop != nullptr && m_options.stop->load(std::memory_order_relaxed)) {
+            m_cancelled = true;
+        }
+        return m_cancelled;
+    }
+
+    bool notDep(const std::string& why)
+    {
+        m_error = "Kein DEP: " + why;
+        return false;
+    }
+
+    bool scalar()
+    {
+        if (m_skip > 0) {
+            return true;
+        }
+        switch (m_where) {
+        case Where::Start:
+            return notDep("die Datei ist kein JSON-Objekt");
+        case Where::Top:
+            return m_key == "Belege-Gruppe" ? notDep("„Belege-Gruppe“ ist keine Liste") : true;
+        case Where::Group:
+            return knownGroupMember() ? notDep("„" + m_key + "“ hat die falsche Form") : true;
+        case Where::Groups:
+            return notDep("ein Eintrag in „Belege-Gruppe“ ist kein Objekt");
+        case Where::Receipts:
+            return notDep("ein Beleg ist kein Text");
+        case Where::Issuers:
+            return notDep("ein Zertifikat ist kein Text");
+        default:
+            return true;
+        }
+    }
+
+    bool knownGroupMember() const
+    {
+        return m_key == "Signaturzertifikat" || m_key == "Zertifizierungsstellen" || m_key == "Belege-kompakt";
+    }
+
+    bool skipValue()
+    {
+        m_skip = 1;
+        return true;
+    }
+
+    void fault(std::uint64_t order, DepFault fault) { m_faults.add(order, std::move(fault)); }
+
+    void groupFault(const std::string& text)
+    {
+        fault(m_group.order, {0, "", "Gruppe " + grouped(m_group.index) + ": " + text, m_group.index});
+    }
+
+    void receiptFault(long position, std::string_view id, std::string text)
+    {
+        fault(receiptOrder(position), {position, std::string(id), std::move(text), m_group.index});
+    }
+
+    // ---- Groups ----
+
+    void beginGroup()
+    {
+        submitBatch();
+        m_group = Group{};
+        m_group.index = ++m_groups;
+        m_group.order = 2 * static_cast<std::uint64_t>(m_receipts) + 1;
+    }
+
+    void endGroup()
+    {
+        if (!m_group.certificateSeen) {
+            groupFault("Signaturzertifikat fehlt, die Signaturen sind nicht prüfbar");
+        }
+        if (!m_group.issuersSeen) {
+            groupFault("Zertifizierungsstellen fehlen");
+        }
+        if (!m_group.receiptsSeen) {
+            groupFault("Belege-kompakt fehlt");
+        }
+        submitBatch();
+        m_group.key.reset();
+    }
+
+    void certificate(std::string_view text)
+    {
+        if (m_group.certificateSeen) {
+            groupFault("Signaturzertifikat steht zweimal in der Gruppe");
+            return;
+        }
+        m_group.certificateSeen = true;
+        if (text.empty()) {
+            groupFault("kein Signaturzertifikat, die Signaturen sind nicht prüfbar");
+        } else if (X509Ptr read = certificateFromBase64(text); !read) {
+            groupFault("Signaturzertifikat ist kein Base64-DER-Zertifikat");
+        } else if (EVP_PKEY* key = X509_get0_pubkey(read.get()); !isP256(key)) {
+            groupFault("Signaturzertifikat trägt keinen P-256-Schlüssel");
+        } else {
+            auto groupKey = std::make_shared<GroupKey>();
+            groupKey->key = key;
+            m_group.serial = serialOf(read.get());
+            groupKey->certificate = std::move(read);
+            m_group.key = std::move(groupKey);
+        }
+        replayPending();
+    }
+
+    void issuer(std::string_view text)
+    {
+        ++m_group.issuers;
+        if (!certificateFromBase64(text)) {
+            groupFault("Zertifizierungsstelle " + grouped(m_group.issuers) + " ist kein Base64-DER-Zertifikat");
+        }
+    }
+
+    // ---- Receipts ----
+
+    void receipt(std::string_view jws)
+    {
+        const long position = ++m_receipts;
+        if ((position & 0x3ff) == 0) {
+            reportProgress(false);
+        }
+        const std::size_t firstDot = jws.find('.');
+        const std::size_t secondDot = firstDot == std::string_view::npos ? firstDot : jws.find('.', firstDot + 1);
+        if (secondDot == std::string_view::npos || jws.find('.', secondDot + 1) != std::string_view::npos) {
+            receiptFault(position, "", "Kein kompaktes JWS (nicht drei mit Punkt getrennte Teile)");
+            return;
+        }
+        const std::string_view header = jws.substr(0, firstDot);
+        const std::string_view payload = jws.substr(firstDot + 1, secondDot - firstDot - 1);
+        const std::string_view signature = jws.substr(secondDot + 1);
+        const std::optional<Bytes> payloadBytes = base64UrlDecode(payload);
+        if (!payloadBytes) {
+            receiptFault(position, "", "Signierte Daten sind kein Base64URL-Text");
+            return;
+        }
+        const std::string_view signedData(reinterpret_cast<const char*>(payloadBytes->data()), payloadBytes->size());
+        std::string why;
+        const std::optional<ReceiptData> data = parseSignedData(signedData, &why);
+        if (!data) {
+            // The till's chain goes on from this receipt, so only this one is reported.
+            const auto parts = splitUnderscore(signedData);
+            const std::string_view id = parts.size() > 3 ? parts[3] : std::string_view();
+            receiptFault(position, id, "Signierte Daten ungültig: " + why);
+            if (parts.size() > 2) {
+                Till& till = m_tills[std::string(parts[2])];
+                till.seen = true;
+                till.previousChain = chainValue(jws);
+                till.previousNull = false;
+            }
+            return;
+        }
+        const std::string& id = data->belegnummer;
+        if (header != ES256_HEADER) {
+            receiptFault(position, id, "JWS-Header ist nicht {\"alg\":\"ES256\"}");
+        }
+        const bool failed = signature == FAILED_SIGNATURE_JWS;
+        std::array<std::uint8_t, ES256_SIGNATURE_BYTES> raw{};
+        const bool hasSignature = !failed && decodeRawSignature(signature, raw);
+        if (!failed && !hasSignature) {
+            receiptFault(position, id, "Signatur ist keine ES256-Signatur (64 Bytes Base64URL)");
+        }
+        const std::string_view input = jws.substr(0, secondDot);
+        if (m_group.key) {
+            checkSerial(position, id, data->zertifikatSeriennummer);
+            if (hasSignature) {
+                queueSignature(position, input, id, raw);
+            }
+        } else if (!m_group.certificateSeen) {
+            keepPending(position, id, data->zertifikatSeriennummer, input, raw, !hasSignature);
+        }
+        checkOrder(position, jws, *data, failed);
+    }
+
+    void checkSerial(long position, std::string_view id, std::string_view serial)
+    {
+        if (serial != m_group.serial) {
+            receiptFault(position,
+                         id,
+                         "Zertifikat-Seriennummer " + std::string(serial) + " ist nicht die des Signaturzertifikats ("
+                             + m_group.serial + ")");
+        }
+    }
+
+    void checkOrder(long position, std::string_view jws, const ReceiptData& data, bool failed)
+    {
+        const std::string& id = data.belegnummer;
+        Till& till = m_tills[data.kassenId];
+        if (till.startChain.empty()) {
+            till.startChain = startChainValue(data.kassenId);
+        }
+        const bool start = data.sigVorigerBeleg == till.startChain;
+        const std::int64_t amounts = data.betragSumme();
+        if (!till.seen && !start) {
+            receiptFault(position,
+                         id,
+                         "Erster Beleg der Kassa " + data.kassenId
+                             + " ist kein Startbeleg (nicht mit der Kassen-ID "
+                               "verkettet)");
+        } else if (till.seen && start && !till.previousNull) {
+            receiptFault(position, id, "Startbeleg mitten in der Kette (nicht nach einem Nullbeleg)");
+        } else if (till.seen && !start && data.sigVorigerBeleg != till.previousChain) {
+            receiptFault(position, id, "Verkettung unterbrochen: Sig-Voriger-Beleg passt nicht zum vorigen Beleg");
+        }
+        if (start) {
+            if (failed) {
+                receiptFault(position, id, "Startbeleg nicht signiert (Sicherheitseinrichtung ausgefallen)");
+            }
+            if (amounts != 0) {
+                receiptFault(position, id, "Startbeleg mit Beträgen (Summe " + euro(amounts) + ")");
+            }
+            till.running = 0;
+        }
+        const bool training = data.standUmsatzZaehler == TRAINING_MARKER;
+        const bool storno = data.standUmsatzZaehler == STORNO_MARKER;
+        if (start && (training || storno)) {
+            receiptFault(position, id, "Startbeleg ohne verschlüsselten Umsatzzähler");
+        } else if (!training) {
+            till.running += start ? 0 : amounts;
+            if (!storno) {
+                checkCounter(position, data, till, start);
+            }
+        }
+        if (!till.lastDateTime.empty() && data.belegDatumUhrzeit < till.lastDateTime) {
+            receiptFault(position,
+                         id,
+                         "Datum-Uhrzeit " + data.belegDatumUhrzeit + " liegt vor der des vorigen Belegs ("
+                             + till.lastDateTime + ")");
+        }
+        till.lastDateTime = data.belegDatumUhrzeit;
+        m_ids.add(data.kassenId, id, position);
+        till.seen = true;
+        till.previousChain = chainValue(jws);
+        till.previousNull = amounts == 0 && !failed && !training && !storno;
+    }
+
+    void checkCounter(long position, const ReceiptData& data, Till& till, bool start)
+    {
+        const std::string& id = data.belegnummer;
+        const std::optional<Bytes> encrypted = base64Decode(data.standUmsatzZaehler);
+        if (!encrypted || encrypted->size() < MIN_COUNTER_BYTES || encrypted->size() > MAX_COUNTER_BYTES) {
+            receiptFault(position, id, "Umsatzzähler ist kein Base64-Text von 5 bis 16 Bytes");
+            return;
+        }
+        if (till.counterBytes == 0) {
+            till.counterBytes = encrypted->size();
+        } else if (encrypted->size() != till.counterBytes) {
+            receiptFault(position,
+                         id,
+                         "Umsatzzähler hat " + std::to_string(encrypted->size()) + " Bytes statt "
+                             + std::to_string(till.counterBytes));
+        }
+        const std::optional<std::int64_t> counter =
+            decryptTurnoverCounter(m_options.key, data.kassenId, id, data.standUmsatzZaehler);
+        if (!counter) {
+            receiptFault(position, id, "Umsatzzähler nicht entschlüsselbar");
+        } else if (*counter != till.running) {
+            if (start) {
+                receiptFault(position,
+                             id,
+                             "Umsatzzähler des Startbelegs " + euro(*counter)
+                                 + " statt 0,00 – ist der AES-Schlüssel falsch?");
+            } else {
+                receiptFault(position, id, "Umsatzzähler " + euro(*counter) + " statt " + euro(till.running));
+                // One wrong counter is one fault: the next receipts are compared with what this one says.
+                till.running = *counter;
+            }
+        }
+    }
+
+    void queueSignature(long position,
+                        std::string_view input,
+                        std::string_view id,
+                        const std::array<std::uint8_t, ES256_SIGNATURE_BYTES>& raw)
+    {
+        if (m_batch && m_batch->key != m_group.key) {
+            submitBatch();
+        }
+        if (!m_batch) {
+            m_batch = m_pool->emptyBatch();
+            m_batch->key = m_group.key;
+        }
+        m_batch->add(position, m_group.index, input, id, raw);
+        if (m_batch->jobs.size() >= BATCH_RECEIPTS) {
+            submitBatch();
+        }
+    }
+
+    void submitBatch()
+    {
+        if (m_batch && !m_batch->jobs.empty() && !stopped()) {
+            m_pool->submit(std::move(m_batch));
+        }
+        m_batch.reset();
+        m_pool->collect([this](Batch& batch) { recordSignatures(batch); }, false);
+    }
+
+    void recordSignatures(const Batch& batch)
+    {
+        for (const std::size_t index : batch.failed) {
+            const Batch::Job& job = batch.jobs[index];
+            fault(receiptOrder(job.position),
+                  {job.position, batch.text.substr(job.idOffset, job.idLength), "Signatur ungültig", job.group});
+        }
+    }
+
+    void keepPending(long position,
+                     std::string_view id,
+                     std::string_view serial,
+                     std::string_view input,
+                     const std::array<std::uint8_t, ES256_SIGNATURE_BYTES>& raw,
+                     bool noSignature)
+    {
+        if (!m_group.pending) {
+            m_group.pending = temporaryFile();
+            if (!m_group.pending) {
+                groupFault("Signaturen der Belege vor dem Signaturzertifikat nicht prüfbar: temporäre Datei nicht "
+                           "schreibbar");
+                return;
+            }
+        }
+        std::FILE* file = m_group.pending.get();
+        writeNumber(file, static_cast<std::uint64_t>(position));
+        writeText(file, id);
+        writeText(file, serial);
+        writeText(file, noSignature ? std::string_view() : input);
+        std::fwrite(raw.data(), 1, raw.size(), file);
+        ++m_group.pendingCount;
+    }
+
+    void replayPending()
+    {
+        if (!m_group.pending) {
+            return;
+        }
+        const FilePtr file = std::move(m_group.pending);
+        std::rewind(file.get());
+        Pending receipt;
+        for (long i = 0; i < m_group.pendingCount && m_group.key && !stopped(); ++i) {
+            std::uint64_t position = 0;
+            if (!readNumber(file.get(), position) || !readText(file.get(), receipt.id)
+                || !readText(file.get(), receipt.serial) || !readText(file.get(), receipt.input)
+                || std::fread(receipt.raw.data(), 1, receipt.raw.size(), file.get()) != receipt.raw.size()) {
+                groupFault("Signaturen der Belege vor dem Signaturzertifikat nicht prüfbar: temporäre Datei nicht "
+                           "lesbar");
+                return;
+            }
+            receipt.position = static_cast<long>(position);
+            checkSerial(receipt.position, receipt.id, receipt.serial);
+            if (!receipt.input.empty()) {
+                queueSignature(receipt.position, receipt.input, receipt.id, receipt.raw);
+            }
+        }
+    }
+
+    void reportProgress(bool last)
+    {
+        if (!m_options.progress) {
+            return;
+        }
+        const auto now = Clock::now();
+        if (!last && now - m_lastProgress < PROGRESS_INTERVAL) {
+            return;
+        }
+        m_lastProgress = now;
+        m_options.progress({m_receipts, m_counting != nullptr ? m_counting->consumed() : 0, m_bytesTotal});
+    }
+
+    const DepCheckOptions& m_options;
+    FaultList m_faults;
+    ReceiptIds m_ids;
+    std::uint64_t m_bytesTotal;
+    CountingBuffer* m_counting = nullptr;
+    SignaturePool* m_pool = nullptr;
+    std::unique_ptr<Batch> m_batch;
+    Clock::time_point m_lastProgress;
+
+    Where m_where = Where::Start;
+    std::string m_key;
+    int m_skip = 0;
+    bool m_sawGroups = false;
+    bool m_cancelled = false;
+    std::string m_error;
+
+    Group m_group;
+    long m_groups = 0;
+    long m_receipts = 0;
+    std::map<std::string, Till> m_tills;
+};
+
+} // namespace
+
+std::string DepCheckResult::summary() const
+{
+    if (!error.empty()) {
+        return error;
+    }
+    if (cancelled) {
+        return "Prüfung abgebrochen nach " + counted(receipts, "Beleg", "Belegen");
+    }
+    return counted(receipts, "Beleg", "Belege") + " in " + counted(groups, "Gruppe", "Gruppen")
+           + " geprüft: " + (faultCount == 0 ? std::string("in Ordnung") : grouped(faultCount) + " Fehler");
+}
+
+DepCheckResult checkDep(std::istream& in, const DepCheckOptions& options)
+{
+    return Checker(options, 0).run(in);
+}
+
+DepCheckResult checkDepFile(const std::string& path, const DepCheckOptions& options)
+{
+    std::error_code error;
+    std::ifstream file;
+    if (!std::filesystem::is_directory(path, error)) {
+        file.open(path, std::ios::binary);
+    }
+    if (!file) {
+        DepCheckResult result;
+        result.error = "Datei " + path + " nicht lesbar";
+        return result;
+    }
+    const auto size = std::filesystem::file_size(path, error);
+    return Checker(options, error ? 0 : static_cast<std::uint64_t>(size)).run(file);
+}
+
+} // namespace rksv
