@@ -177,18 +177,18 @@ public:
         : m_inMemory(std::max<std::size_t>(inMemory, 1))
     {}
 
-    void add(std::string_view kassenId, std::string_view belegnummer, long position)
+    void add(std::string_view kassenId, std::string_view belegnummer, long position, long group)
     {
         std::string key;
         key.reserve(kassenId.size() + 1 + belegnummer.size());
         key.append(kassenId).append(1, '\0').append(belegnummer);
-        m_entries.push_back({std::move(key), position});
+        m_entries.push_back({std::move(key), position, group});
         if (m_entries.size() >= m_inMemory) {
             spill();
         }
     }
 
-    //! Calls `repeated(position, id, firstPosition)` for each later use of an id; false when a run could not be
+    //! Calls `repeated(position, group, id, firstPosition)` for each later use of an id; false when a run could not be
     //! written or read back.
     template <typename Repeated> bool findRepeats(Repeated repeated)
     {
@@ -196,7 +196,8 @@ public:
             std::sort(m_entries.begin(), m_entries.end());
             for (std::size_t i = 1, first = 0; i < m_entries.size(); ++i) {
                 if (m_entries[i].key == m_entries[first].key) {
-                    repeated(m_entries[i].position, idOf(m_entries[i].key), m_entries[first].position);
+                    repeated(
+                        m_entries[i].position, m_entries[i].group, idOf(m_entries[i].key), m_entries[first].position);
                 } else {
                     first = i;
                 }
@@ -215,6 +216,7 @@ private:
     {
         std::string key;
         long position = 0;
+        long group = 0;
         bool operator<(const Entry& other) const
         {
             return key != other.key ? key < other.key : position < other.position;
@@ -238,6 +240,7 @@ private:
         for (const auto& entry : m_entries) {
             writeText(file.get(), entry.key);
             writeNumber(file.get(), static_cast<std::uint64_t>(entry.position));
+            writeNumber(file.get(), static_cast<std::uint64_t>(entry.group));
         }
         m_failed = m_failed || std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0;
         std::rewind(file.get());
@@ -248,10 +251,12 @@ private:
     static bool readEntry(std::FILE* file, Entry& entry)
     {
         std::uint64_t position = 0;
-        if (!readText(file, entry.key) || !readNumber(file, position)) {
+        std::uint64_t group = 0;
+        if (!readText(file, entry.key) || !readNumber(file, position) || !readNumber(file, group)) {
             return false;
         }
         entry.position = static_cast<long>(position);
+        entry.group = static_cast<long>(group);
         return true;
     }
 
@@ -273,7 +278,7 @@ private:
             Head head = heads.top();
             heads.pop();
             if (any && head.first.key == firstKey) {
-                repeated(head.first.position, idOf(head.first.key), firstPosition);
+                repeated(head.first.position, head.first.group, idOf(head.first.key), firstPosition);
             } else {
                 firstKey = head.first.key;
                 firstPosition = head.first.position;
@@ -641,9 +646,9 @@ public:
             reportProgress(true);
             return result;
         }
-        const bool idsRead = m_ids.findRepeats([this](long position, const std::string& id, long first) {
+        const bool idsRead = m_ids.findRepeats([this](long position, long group, const std::string& id, long first) {
             fault(receiptOrder(position),
-                  {position, id, "Belegnummer " + id + " kommt schon bei Beleg " + grouped(first) + " vor", 0});
+                  {position, id, "Belegnummer " + id + " kommt schon bei Beleg " + grouped(first) + " vor", group});
         });
         if (!idsRead) {
             fault(0, {0, "", "Belegnummern nicht vollständig geprüft: temporäre Datei nicht schreibbar", 0});
@@ -787,7 +792,11 @@ public:
     parse_error(std::size_t position, const std::string& /*token*/, const nlohmann::detail::exception& /*e*/) override
     {
         if (m_error.empty()) {
-            m_error = "Kein DEP: kein gültiges JSON (Fehler bei Zeichen " + grouped(static_cast<long>(position)) + ")";
+            // The parser counts the end of the input as one more character.
+            m_error =
+                m_counting != nullptr && position > m_counting->consumed()
+                    ? "Kein DEP: kein gültiges JSON (die Datei endet vorzeitig)"
+                    : "Kein DEP: kein gültiges JSON (Fehler bei Zeichen " + grouped(static_cast<long>(position)) + ")";
         }
         return false;
     }
@@ -1038,7 +1047,9 @@ private:
         if (start && (training || storno)) {
             receiptFault(position, id, "Startbeleg ohne verschlüsselten Umsatzzähler");
         } else if (!training) {
-            till.running += start ? 0 : amounts;
+            // Wrapping: after a wrong key the sum goes on from whatever a counter decrypts to.
+            till.running = static_cast<std::int64_t>(static_cast<std::uint64_t>(till.running)
+                                                     + static_cast<std::uint64_t>(start ? 0 : amounts));
             if (!storno) {
                 checkCounter(position, data, till, start);
             }
@@ -1050,7 +1061,7 @@ private:
                              + till.lastDateTime + ")");
         }
         till.lastDateTime = data.belegDatumUhrzeit;
-        m_ids.add(data.kassenId, id, position);
+        m_ids.add(data.kassenId, id, position, m_group.index);
         till.seen = true;
         till.previousChain = chainValue(jws);
         till.previousNull = amounts == 0 && !failed && !training && !storno;

@@ -6,6 +6,7 @@
 #include "base/StringUtil.h"
 #include "base/TextFormat.h"
 #include "db/Odbc.h"
+#include "rksv/DepVerifier.h"
 #include "rksv/ImageFolder.h"
 #include "rksv/Numbering.h"
 #include "rksv/RKSVExport.h"
@@ -182,7 +183,7 @@ protected:
     void setAusgefallen(bool failed) { cards.setFailed("Leser 1", failed); }
 
     // The DEP of till 01 from `from` on, exported by the program's own JSON export (or the signing component's),
-    // checked as a verifier would.
+    // checked as a verifier would, and by the program's own DEP check.
     std::vector<std::string> exportedDep(year_month_day from, year_month_day to, bool byComponent = false)
     {
         testsupport::ScriptedDialogs dialogs;
@@ -193,6 +194,11 @@ protected:
         } else {
             exporter.DoDepExpJson("01", from, to);
         }
+        rksv::DepCheckOptions options;
+        options.key = key;
+        const auto checked = rksv::checkDepFile(exporter.accSaved(), options);
+        EXPECT_TRUE(checked.ok()) << checked.summary() << ": "
+                                  << (checked.faults.empty() ? "" : checked.faults.front().text);
         std::ifstream in(exporter.accSaved(), std::ios::binary);
         EXPECT_TRUE(in) << "no DEP saved";
         const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -1,0 +1,368 @@
+// The DEP check on DEPs of the regulator's test scenarios, signed here with a fresh key and certificate: sound ones
+// check as in order, tampered copies give exactly the fault made, and what is no DEP gives an error and nothing else.
+#include "rksv/DepVerifier.h"
+
+#include "rksv/Jws.h"
+#include "rksv/Receipt.h"
+#include "tests/rksv/KnownAnswers.h"
+#include "tests/support/DepMaker.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+namespace {
+
+using testsupport::DepReceipt;
+
+const char* const COUNTER_FIELD = "Stand-Umsatz-Zaehler-AES256-ICM (8 bytes)";
+
+const nlohmann::json& scenarios()
+{
+    static const nlohmann::json read = rksv::test::readKnownAnswers("asit-scenarios-kat.json");
+    return read;
+}
+
+std::vector<DepReceipt> receiptsOf(const nlohmann::json& scenario)
+{
+    std::vector<DepReceipt> receipts;
+    for (const auto& entry : scenario.at("receipts")) {
+        DepReceipt& receipt = receipts.emplace_back();
+        receipt.id = entry.at("Belegnummer").get<std::string>();
+        receipt.dateTime = entry.at("Beleg-Datum-Uhrzeit").get<std::string>();
+        for (std::size_t i = 0; i < receipt.amounts.size(); ++i) {
+            receipt.amounts[i] = rksv::parseAmount(entry.at("amounts").at(i).get<std::string>()).value();
+        }
+        const auto type = entry.at("typeOfReceipt").get<std::string>();
+        receipt.kind = type == "TRAINING_BELEG" ? DepReceipt::Kind::Training
+                       : type == "STORNO_BELEG" ? DepReceipt::Kind::Storno
+                                                : DepReceipt::Kind::Normal;
+        receipt.failed = entry.at("signatureDeviceDamaged").get<bool>();
+    }
+    return receipts;
+}
+
+rksv::AesKey keyOf(const nlohmann::json& scenario)
+{
+    return rksv::parseAesKey(scenario.at("base64AesKey").get<std::string>()).value();
+}
+
+rksv::DepCheckResult check(const std::string& dep, const rksv::AesKey& key, std::size_t idsInMemory = 1 << 17)
+{
+    std::istringstream in(dep);
+    rksv::DepCheckOptions options;
+    options.key = key;
+    options.maxFaults = 3;
+    options.threads = 2;
+    options.idsInMemory = idsInMemory;
+    return rksv::checkDep(in, options);
+}
+
+std::string faultsOf(const rksv::DepCheckResult& result)
+{
+    std::string text = result.summary();
+    for (const auto& fault : result.faults) {
+        text += "\n  " + std::to_string(fault.position) + " " + fault.receiptId + ": " + fault.text;
+    }
+    return text;
+}
+
+class DepVerifierTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_EQ(scenarios().size(), 8U) << "asit-scenarios-kat.json missing or malformed"; }
+
+    testsupport::TestSigner signer;
+    testsupport::TestSigner secondSigner{0x0badcafe};
+};
+
+// Every scenario as one group; the counters the signer encrypts are the vectors' own. Then two tills in one DEP,
+// each over two groups, the second group listing its receipts before its certificates.
+TEST_F(DepVerifierTest, ScenariosCheckAsInOrder)
+{
+    for (const auto& scenario : scenarios()) {
+        SCOPED_TRACE(scenario.at("scenario").get<std::string>());
+        testsupport::TillSigner till(signer, scenario.at("cashBoxId").get<std::string>(), keyOf(scenario));
+        std::vector<std::string> jws;
+        for (const auto& receipt : receiptsOf(scenario)) {
+            jws.push_back(till.next(receipt));
+            ASSERT_EQ(till.lastCounterField(),
+                      scenario.at("receipts").at(jws.size() - 1).at(COUNTER_FIELD).get<std::string>());
+        }
+        const auto result =
+            check(testsupport::depOfGroups(
+                      {testsupport::depGroup(signer.certificateBase64, {signer.certificateBase64}, jws)}),
+                  keyOf(scenario));
+        EXPECT_TRUE(result.ok()) << faultsOf(result);
+        EXPECT_EQ(result.summary(), std::to_string(jws.size()) + " Belege in 1 Gruppe geprüft: in Ordnung");
+    }
+
+    const auto& first = scenarios().at(0);
+    testsupport::TillSigner tillA(signer, "KASSA-A", keyOf(first));
+    testsupport::TillSigner tillB(signer, "KASSA-B", keyOf(first));
+    std::vector<std::string> groups[2];
+    const auto receiptsA = receiptsOf(first);
+    const auto receiptsB = receiptsOf(scenarios().at(1));
+    for (std::size_t i = 0; i < std::max(receiptsA.size(), receiptsB.size()); ++i) {
+        for (auto [till, receipts] : {std::pair{&tillA, &receiptsA}, std::pair{&tillB, &receiptsB}}) {
+            if (i < receipts->size()) {
+                groups[i < 40 ? 0 : 1].push_back(till->next((*receipts)[i]));
+            }
+        }
+    }
+    const auto dep = testsupport::depOfGroups(
+        {testsupport::depGroup(signer.certificateBase64, {}, groups[0]),
+         testsupport::depGroup(signer.certificateBase64, {signer.certificateBase64}, groups[1], true)});
+    const auto result = check(dep, keyOf(first), 7);
+    EXPECT_TRUE(result.ok()) << faultsOf(result);
+    EXPECT_EQ(result.receipts, static_cast<long>(receiptsA.size() + receiptsB.size()));
+    EXPECT_EQ(result.groups, 2);
+}
+
+// One DEP of scenario 1 as tampered before or after signing; "{serial}" and "{start}" in the expected text stand for
+// the certificate's serial and what the start receipt's counter decrypts to with the key checked.
+struct Tamper
+{
+    const char* name;
+    std::function<void(std::vector<DepReceipt>&)> beforeSigning;
+    std::function<void(std::vector<std::string>& jws, std::string& certificate, rksv::AesKey& key)> afterSigning;
+    long position;
+    std::string text;
+    long faultCount = 1; //!< 0: one per receipt with an encrypted counter
+    bool receiptsFirst = false;
+    std::size_t idsInMemory = 1 << 17;
+};
+
+// A changed signature also breaks the chain of the receipt after it, which covers the whole JWS.
+constexpr long WITH_NEXT_CHAIN = 2;
+
+std::string idOf(const std::string& jws)
+{
+    return rksv::parseSignedData(rksv::signedDataOfJws(jws).value()).value().belegnummer;
+}
+
+void flipSignature(std::string& jws)
+{
+    char& c = jws[jws.rfind('.') + 1];
+    c = c == 'A' ? 'B' : 'A';
+}
+
+TEST_F(DepVerifierTest, EachTamperingGivesExactlyItsFault)
+{
+    using Receipts = std::vector<DepReceipt>;
+    using Jws = std::vector<std::string>;
+    const auto none = [](Receipts&) {};
+    const auto keep = [](Jws&, std::string&, rksv::AesKey&) {};
+    const std::vector<Tamper> table = {
+        {"signature byte changed",
+         none,
+         [](Jws& j, std::string&, rksv::AesKey&) { flipSignature(j[1]); },
+         2,
+         "Signatur ungültig",
+         WITH_NEXT_CHAIN},
+        {"signature byte changed, receipts before the certificate",
+         none,
+         [](Jws& j, std::string&, rksv::AesKey&) { flipSignature(j[4]); },
+         5,
+         "Signatur ungültig",
+         WITH_NEXT_CHAIN,
+         true},
+        {"certificate not Base64 DER",
+         none,
+         [](Jws&, std::string& c, rksv::AesKey&) { c = "S2VpbiBaZXJ0aWZpa2F0"; },
+         0,
+         "Gruppe 1: Signaturzertifikat ist kein Base64-DER-Zertifikat"},
+        {"no certificate",
+         none,
+         [](Jws&, std::string& c, rksv::AesKey&) { c.clear(); },
+         0,
+         "Gruppe 1: kein Signaturzertifikat, die Signaturen sind nicht prüfbar"},
+        {"serial mismatch",
+         [](Receipts& r) { r[4].serial = "ff"; },
+         keep,
+         5,
+         "Zertifikat-Seriennummer ff ist nicht die des Signaturzertifikats ({serial})"},
+        {"chain broken: a null receipt removed",
+         none,
+         [](Jws& j, std::string&, rksv::AesKey&) { j.erase(j.begin() + 2); },
+         3,
+         "Verkettung unterbrochen: Sig-Voriger-Beleg passt nicht zum vorigen Beleg"},
+        {"counter wrong: the last receipt re-signed with 1,00 more",
+         [](Receipts& r) {
+             r.back().counter = 0; // the sum before, decided below
+             r.back().amounts[0] += 100;
+         },
+         keep,
+         81,
+         "Umsatzzähler {last} statt {last+1}"},
+        {"duplicate receipt id",
+         [](Receipts& r) { r[5].id = r[4].id; },
+         keep,
+         6,
+         "Belegnummer CASHBOX-DEMO-1-Receipt-ID-5 kommt schon bei Beleg 5 vor"},
+        {"duplicate receipt id, ids in sorted runs",
+         [](Receipts& r) { r[70].id = r[2].id; },
+         keep,
+         71,
+         "Belegnummer CASHBOX-DEMO-1-Receipt-ID-3 kommt schon bei Beleg 3 vor",
+         1,
+         false,
+         4},
+        {"start receipt with counter 5,00",
+         [](Receipts& r) { r[0].counter = 500; },
+         keep,
+         1,
+         "Umsatzzähler des Startbelegs 5,00 statt 0,00 – ist der AES-Schlüssel falsch?"},
+        {"date going back",
+         [](Receipts& r) { r[3].dateTime = r[1].dateTime; },
+         keep,
+         4,
+         "Datum-Uhrzeit 2016-03-12T04:58:09 liegt vor der des vorigen Belegs (2016-03-13T05:59:10)"},
+        {"failure-marked start receipt",
+         [](Receipts& r) { r[0].failed = true; },
+         keep,
+         1,
+         "Startbeleg nicht signiert (Sicherheitseinrichtung ausgefallen)"},
+        {"wrong AES key",
+         none,
+         [](Jws&, std::string&, rksv::AesKey& k) { k[7] ^= 0x40; },
+         1,
+         "Umsatzzähler des Startbelegs {start} statt 0,00 – ist der AES-Schlüssel falsch?",
+         0},
+    };
+    const auto& scenario = scenarios().at(0);
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        auto receipts = receiptsOf(scenario);
+        row.beforeSigning(receipts);
+        std::string text = row.text;
+        const auto replace = [&text](const std::string& placeholder, const std::string& value) {
+            if (const auto at = text.find(placeholder); at != std::string::npos) {
+                text.replace(at, placeholder.size(), value);
+            }
+        };
+        if (receipts.back().counter) {
+            const auto last = scenario.at("receipts").back().at("turnoverCounterCentsAfter").get<std::int64_t>();
+            receipts.back().counter = last;
+            replace("{last}", rksv::formatAmount(last));
+            replace("{last+1}", rksv::formatAmount(last + 100));
+        }
+        testsupport::TillSigner till(signer, scenario.at("cashBoxId").get<std::string>(), keyOf(scenario));
+        std::vector<std::string> jws;
+        for (const auto& receipt : receipts) {
+            jws.push_back(till.next(receipt));
+        }
+        std::string certificate = signer.certificateBase64;
+        auto key = keyOf(scenario);
+        row.afterSigning(jws, certificate, key);
+        const auto startData = rksv::parseSignedData(*rksv::signedDataOfJws(jws[0]));
+        replace("{serial}", signer.serial);
+        replace("{start}",
+                rksv::formatAmount(*rksv::decryptTurnoverCounter(
+                    key, startData->kassenId, startData->belegnummer, startData->standUmsatzZaehler)));
+        const auto dep = testsupport::depOfGroups(
+            {testsupport::depGroup(certificate, {secondSigner.certificateBase64}, jws, row.receiptsFirst)});
+        const auto result = check(dep, key, row.idsInMemory);
+
+        long encrypted = 0;
+        for (const auto& receipt : receipts) {
+            encrypted += receipt.kind == DepReceipt::Kind::Normal ? 1 : 0;
+        }
+        EXPECT_EQ(result.faultCount, row.faultCount != 0 ? row.faultCount : encrypted) << faultsOf(result);
+        ASSERT_EQ(result.faults.size(), std::min<std::size_t>(3, result.faultCount)) << faultsOf(result);
+        const auto& fault = result.faults.front();
+        EXPECT_EQ(fault.position, row.position);
+        EXPECT_EQ(fault.receiptId, row.position == 0 ? "" : idOf(jws.at(static_cast<std::size_t>(row.position - 1))));
+        EXPECT_EQ(fault.text, text);
+        EXPECT_EQ(fault.group, 1);
+        for (std::size_t i = 1; i < result.faults.size(); ++i) {
+            EXPECT_LT(result.faults[i - 1].position, result.faults[i].position) << "faults in file order";
+        }
+        EXPECT_EQ(result.summary(),
+                  std::to_string(jws.size()) + " Belege in 1 Gruppe geprüft: " + std::to_string(result.faultCount)
+                      + " Fehler");
+    }
+}
+
+TEST_F(DepVerifierTest, WhatIsNoDepGivesAnErrorAndNothingElse)
+{
+    const std::vector<std::pair<std::string, std::string>> table = {
+        {"{\"Belege-Gruppe\": [", "Kein DEP: kein gültiges JSON (die Datei endet vorzeitig)"},
+        {"", "Kein DEP: kein gültiges JSON (die Datei endet vorzeitig)"},
+        {"{\"Belege-Gruppe\": [{\"Signaturzertifikat\": \"\"}]}}",
+         "Kein DEP: kein gültiges JSON (Fehler bei Zeichen 48)"},
+        {"{\"Kassa\": {\"Belege-Gruppe\": []}}", "Kein DEP: das Element „Belege-Gruppe“ fehlt"},
+        {"[{\"Belege-Gruppe\": []}]", "Kein DEP: die Datei ist kein JSON-Objekt"},
+        {"{\"Belege-Gruppe\": {}}", "Kein DEP: „Belege-Gruppe“ ist keine Liste"},
+        {"{\"Belege-Gruppe\": [{\"Signaturzertifikat\": \"\", \"Belege-kompakt\": [1]}]}",
+         "Kein DEP: ein Beleg ist kein Text"},
+    };
+    for (const auto& [text, error] : table) {
+        SCOPED_TRACE(text);
+        const auto result = check(text, {});
+        EXPECT_EQ(result.error, error);
+        EXPECT_EQ(result.summary(), error);
+        EXPECT_FALSE(result.ok());
+        EXPECT_EQ(result.faultCount + result.receipts + result.groups, 0);
+        EXPECT_TRUE(result.faults.empty());
+    }
+    const auto missing = rksv::checkDepFile("/nicht/da.json", {});
+    EXPECT_EQ(missing.error, "Datei /nicht/da.json nicht lesbar");
+}
+
+// A file checked to its end reports its size at the last progress call; a check whose stop flag is set ends as
+// cancelled, and says so.
+TEST_F(DepVerifierTest, ProgressAndStop)
+{
+    const auto& scenario = scenarios().at(2);
+    testsupport::TillSigner till(signer, scenario.at("cashBoxId").get<std::string>(), keyOf(scenario));
+    std::vector<std::string> jws;
+    for (const auto& receipt : receiptsOf(scenario)) {
+        jws.push_back(till.next(receipt));
+    }
+    testsupport::TempDir dir;
+    const auto path = testsupport::writeBytes(
+        dir.file("dep.json"),
+        testsupport::depOfGroups({testsupport::depGroup(signer.certificateBase64, {}, jws, true)}));
+    std::atomic<bool> stop = false;
+    rksv::DepCheckOptions options;
+    options.key = keyOf(scenario);
+    std::vector<rksv::DepProgress> calls;
+    options.progress = [&calls](const rksv::DepProgress& progress) { calls.push_back(progress); };
+    options.stop = &stop;
+    const auto result = rksv::checkDepFile(path, options);
+    EXPECT_TRUE(result.ok()) << faultsOf(result);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().receipts, static_cast<long>(jws.size()));
+    EXPECT_EQ(calls.back().bytesRead, calls.back().bytesTotal);
+    EXPECT_EQ(calls.back().bytesTotal, testsupport::readBytes(path).size());
+
+    stop = true;
+    const auto cancelled = rksv::checkDepFile(path, options);
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_FALSE(cancelled.ok());
+    EXPECT_LE(cancelled.receipts, 1) << "the stop flag is checked after each receipt";
+    EXPECT_TRUE(cancelled.summary().starts_with("Prüfung abgebrochen nach ")) << cancelled.summary();
+}
+
+TEST(DepCheckResult, Summary)
+{
+    const auto result = [](long receipts, long groups, long faults, bool cancelled, std::string error) {
+        rksv::DepCheckResult r;
+        r.receipts = receipts;
+        r.groups = groups;
+        r.faultCount = faults;
+        r.cancelled = cancelled;
+        r.error = std::move(error);
+        return r.summary();
+    };
+    EXPECT_EQ(result(12345, 2, 0, false, ""), "12 345 Belege in 2 Gruppen geprüft: in Ordnung");
+    EXPECT_EQ(result(1, 1, 3, false, ""), "1 Beleg in 1 Gruppe geprüft: 3 Fehler");
+    EXPECT_EQ(result(1234567, 3, 1001, false, ""), "1 234 567 Belege in 3 Gruppen geprüft: 1 001 Fehler");
+    EXPECT_EQ(result(1000, 1, 5, true, ""), "Prüfung abgebrochen nach 1 000 Belegen");
+    EXPECT_EQ(result(0, 0, 0, false, "Kein DEP: x"), "Kein DEP: x");
+}
+
+} // namespace
