@@ -494,6 +494,7 @@ private:
     void work()
     {
         const EvpMdCtxPtr context(EVP_MD_CTX_new());
+        std::shared_ptr<const GroupKey> lastKey; // kept alive, so no new key can take its address
         for (;;) {
             std::unique_ptr<Batch> batch;
             {
@@ -506,7 +507,7 @@ private:
                 m_queue.pop_front();
             }
             if (m_stop == nullptr || !m_stop->load(std::memory_order_relaxed)) {
-                verify(context.get(), *batch);
+                verify(context.get(), lastKey, *batch);
             }
             {
                 const std::lock_guard lock(m_mutex);
@@ -517,8 +518,14 @@ private:
         }
     }
 
-    static void verify(EVP_MD_CTX* context, Batch& batch)
+    // OpenSSL re-initialises a context for the key it was first set up with and ignores the key passed again: a
+    // context that last verified for another group is reset first.
+    static void verify(EVP_MD_CTX* context, std::shared_ptr<const GroupKey>& lastKey, Batch& batch)
     {
+        if (lastKey != batch.key && context != nullptr) {
+            EVP_MD_CTX_reset(context);
+            lastKey = batch.key;
+        }
         EVP_PKEY* key = batch.key->key;
         const auto* text = reinterpret_cast<const unsigned char*>(batch.text.data());
         for (std::size_t i = 0; i < batch.jobs.size(); ++i) {

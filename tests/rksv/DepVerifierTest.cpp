@@ -49,13 +49,14 @@ rksv::AesKey keyOf(const nlohmann::json& scenario)
     return rksv::parseAesKey(scenario.at("base64AesKey").get<std::string>()).value();
 }
 
-rksv::DepCheckResult check(const std::string& dep, const rksv::AesKey& key, std::size_t idsInMemory = 1 << 17)
+rksv::DepCheckResult
+check(const std::string& dep, const rksv::AesKey& key, std::size_t idsInMemory = 1 << 17, unsigned threads = 2)
 {
     std::istringstream in(dep);
     rksv::DepCheckOptions options;
     options.key = key;
     options.maxFaults = 3;
-    options.threads = 2;
+    options.threads = threads;
     options.idsInMemory = idsInMemory;
     return rksv::checkDep(in, options);
 }
@@ -106,6 +107,10 @@ TEST_F(DepVerifierTest, ScenariosCheckAsInOrder)
     const auto receiptsA = receiptsOf(first);
     const auto receiptsB = receiptsOf(scenarios().at(1));
     for (std::size_t i = 0; i < std::max(receiptsA.size(), receiptsB.size()); ++i) {
+        if (i == 40) {
+            tillA.changeSigner(secondSigner);
+            tillB.changeSigner(secondSigner);
+        }
         for (auto [till, receipts] : {std::pair{&tillA, &receiptsA}, std::pair{&tillB, &receiptsB}}) {
             if (i < receipts->size()) {
                 groups[i < 40 ? 0 : 1].push_back(till->next((*receipts)[i]));
@@ -114,8 +119,9 @@ TEST_F(DepVerifierTest, ScenariosCheckAsInOrder)
     }
     const auto dep = testsupport::depOfGroups(
         {testsupport::depGroup(signer.certificateBase64, {}, groups[0]),
-         testsupport::depGroup(signer.certificateBase64, {signer.certificateBase64}, groups[1], true)});
-    const auto result = check(dep, keyOf(first), 7);
+         testsupport::depGroup(secondSigner.certificateBase64, {signer.certificateBase64}, groups[1], true)});
+    // One thread verifies both groups, each with its own certificate.
+    const auto result = check(dep, keyOf(first), 7, 1);
     EXPECT_TRUE(result.ok()) << faultsOf(result);
     EXPECT_EQ(result.receipts, static_cast<long>(receiptsA.size() + receiptsB.size()));
     EXPECT_EQ(result.groups, 2);

@@ -197,8 +197,11 @@ protected:
         rksv::DepCheckOptions options;
         options.key = key;
         const auto checked = rksv::checkDepFile(exporter.accSaved(), options);
-        EXPECT_TRUE(checked.ok()) << checked.summary() << ": "
-                                  << (checked.faults.empty() ? "" : checked.faults.front().text);
+        std::string faults;
+        for (const auto& fault : checked.faults) {
+            faults += "\n" + std::to_string(fault.position) + " " + fault.receiptId + ": " + fault.text;
+        }
+        EXPECT_TRUE(checked.ok()) << checked.summary() << faults;
         std::ifstream in(exporter.accSaved(), std::ios::binary);
         EXPECT_TRUE(in) << "no DEP saved";
         const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

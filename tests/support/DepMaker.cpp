@@ -31,7 +31,7 @@ TestSigner::TestSigner(long serialNumber)
 }
 
 TillSigner::TillSigner(const TestSigner& signer, std::string kassenId, const rksv::AesKey& key)
-    : m_signer(signer)
+    : m_signer(&signer)
     , m_kassenId(std::move(kassenId))
     , m_key(key)
 {}
@@ -59,13 +59,13 @@ std::string TillSigner::next(const DepReceipt& receipt)
         m_counterField = receipt.kind == DepReceipt::Kind::Training ? rksv::TRAINING_MARKER : rksv::STORNO_MARKER;
     }
     data.standUmsatzZaehler = m_counterField;
-    data.zertifikatSeriennummer = receipt.serial.empty() ? m_signer.serial : receipt.serial;
+    data.zertifikatSeriennummer = receipt.serial.empty() ? m_signer->serial : receipt.serial;
     data.sigVorigerBeleg = m_previous.empty() ? rksv::startChainValue(m_kassenId) : rksv::chainValue(m_previous);
     std::string why;
     const auto signedData = rksv::buildSignedData(data, &why);
     const auto jws = !signedData      ? std::nullopt
                      : receipt.failed ? std::optional(rksv::failedCompactJws(*signedData))
-                                      : rksv::signCompactJws(m_signer.key.get(), *signedData, &why);
+                                      : rksv::signCompactJws(m_signer->key.get(), *signedData, &why);
     if (!jws) {
         throw std::runtime_error("receipt " + receipt.id + " not signed: " + why);
     }

@@ -50,11 +50,13 @@ public:
 
     //! The receipt's compact JWS.
     std::string next(const DepReceipt& receipt);
+    //! Signs the next receipts with another card.
+    void changeSigner(const TestSigner& signer) { m_signer = &signer; }
     //! The Base64 counter field of the last receipt.
     const std::string& lastCounterField() const { return m_counterField; }
 
 private:
-    const TestSigner& m_signer;
+    const TestSigner* m_signer;
     std::string m_kassenId;
     rksv::AesKey m_key;
     std::string m_previous;
