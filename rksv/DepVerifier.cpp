@@ -1,5 +1,7 @@
 #include "rksv/DepVerifier.h"
 
+#include "rksv/DepReceiptIds.h"
+#include "rksv/DepSignatures.h"
 #include "rksv/Encoding.h"
 #include "rksv/Jws.h"
 #include "rksv/OpenSsl.h"
@@ -13,16 +15,12 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -30,14 +28,16 @@ namespace rksv {
 
 namespace {
 
+using depcheck::Batch;
+using depcheck::FilePtr;
+using depcheck::GroupKey;
+using depcheck::RawSignature;
+using depcheck::ReceiptIds;
+using depcheck::SignaturePool;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto PROGRESS_INTERVAL = std::chrono::milliseconds(50);
-constexpr std::size_t BATCH_RECEIPTS = 256;
-constexpr std::size_t BATCHES_PER_THREAD = 4;
 constexpr std::size_t READ_BUFFER_BYTES = std::size_t{1} << 16;
-constexpr std::size_t SIGNATURE_BASE64URL_CHARS = 86;
-constexpr std::size_t MAX_DER_SIGNATURE_BYTES = 72;
 
 // "12 345": a space every three digits.
 std::string grouped(long number)
@@ -130,429 +130,6 @@ std::uint64_t receiptOrder(long position)
     return 2 * static_cast<std::uint64_t>(position);
 }
 
-// ---- Temporary files -------------------------------------------------------------------------------------------
-
-using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
-
-FilePtr temporaryFile()
-{
-    return FilePtr(std::tmpfile(), &std::fclose);
-}
-
-void writeNumber(std::FILE* file, std::uint64_t number)
-{
-    std::fwrite(&number, sizeof number, 1, file);
-}
-
-void writeText(std::FILE* file, std::string_view text)
-{
-    writeNumber(file, text.size());
-    std::fwrite(text.data(), 1, text.size(), file);
-}
-
-bool readNumber(std::FILE* file, std::uint64_t& number)
-{
-    return std::fread(&number, sizeof number, 1, file) == 1;
-}
-
-bool readText(std::FILE* file, std::string& text)
-{
-    std::uint64_t length = 0;
-    if (!readNumber(file, length) || length > (std::uint64_t{1} << 32)) {
-        return false;
-    }
-    text.resize(length);
-    return std::fread(text.data(), 1, length, file) == length;
-}
-
-// ---- Receipt ids -----------------------------------------------------------------------------------------------
-
-// Finds every receipt id used twice in a till, exactly, in bounded memory: ids collect in memory; a full load is
-// sorted and written to a temporary file as a run; at the end the runs are merged, and equal neighbours are the
-// repeats.
-class ReceiptIds
-{
-public:
-    explicit ReceiptIds(std::size_t inMemory)
-        : m_inMemory(std::max<std::size_t>(inMemory, 1))
-    {}
-
-    void add(std::string_view kassenId, std::string_view belegnummer, long position, long group)
-    {
-        std::string key;
-        key.reserve(kassenId.size() + 1 + belegnummer.size());
-        key.append(kassenId).append(1, '\0').append(belegnummer);
-        m_entries.push_back({std::move(key), position, group});
-        if (m_entries.size() >= m_inMemory) {
-            spill();
-        }
-    }
-
-    //! Calls `repeated(position, group, id, firstPosition)` for each later use of an id; false when a run could not be
-    //! written or read back.
-    template <typename Repeated> bool findRepeats(Repeated repeated)
-    {
-        if (m_runs.empty()) {
-            std::sort(m_entries.begin(), m_entries.end());
-            for (std::size_t i = 1, first = 0; i < m_entries.size(); ++i) {
-                if (m_entries[i].key == m_entries[first].key) {
-                    repeated(
-                        m_entries[i].position, m_entries[i].group, idOf(m_entries[i].key), m_entries[first].position);
-                } else {
-                    first = i;
-                }
-            }
-            return true;
-        }
-        spill();
-        if (m_failed) {
-            return false;
-        }
-        return merge(repeated);
-    }
-
-private:
-    struct Entry
-    {
-        std::string key;
-        long position = 0;
-        long group = 0;
-        bool operator<(const Entry& other) const
-        {
-            return key != other.key ? key < other.key : position < other.position;
-        }
-    };
-
-    static std::string idOf(const std::string& key) { return key.substr(key.find('\0') + 1); }
-
-    void spill()
-    {
-        if (m_entries.empty()) {
-            return;
-        }
-        std::sort(m_entries.begin(), m_entries.end());
-        FilePtr file = temporaryFile();
-        if (!file) {
-            m_failed = true;
-            m_entries.clear();
-            return;
-        }
-        for (const auto& entry : m_entries) {
-            writeText(file.get(), entry.key);
-            writeNumber(file.get(), static_cast<std::uint64_t>(entry.position));
-            writeNumber(file.get(), static_cast<std::uint64_t>(entry.group));
-        }
-        m_failed = m_failed || std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0;
-        std::rewind(file.get());
-        m_runs.push_back(std::move(file));
-        m_entries.clear();
-    }
-
-    static bool readEntry(std::FILE* file, Entry& entry)
-    {
-        std::uint64_t position = 0;
-        std::uint64_t group = 0;
-        if (!readText(file, entry.key) || !readNumber(file, position) || !readNumber(file, group)) {
-            return false;
-        }
-        entry.position = static_cast<long>(position);
-        entry.group = static_cast<long>(group);
-        return true;
-    }
-
-    template <typename Repeated> bool merge(Repeated repeated)
-    {
-        using Head = std::pair<Entry, std::size_t>;
-        const auto later = [](const Head& a, const Head& b) { return b.first < a.first; };
-        std::priority_queue<Head, std::vector<Head>, decltype(later)> heads(later);
-        for (std::size_t run = 0; run < m_runs.size(); ++run) {
-            Entry entry;
-            if (readEntry(m_runs[run].get(), entry)) {
-                heads.emplace(std::move(entry), run);
-            }
-        }
-        std::string firstKey;
-        long firstPosition = 0;
-        bool any = false;
-        while (!heads.empty()) {
-            Head head = heads.top();
-            heads.pop();
-            if (any && head.first.key == firstKey) {
-                repeated(head.first.position, head.first.group, idOf(head.first.key), firstPosition);
-            } else {
-                firstKey = head.first.key;
-                firstPosition = head.first.position;
-                any = true;
-            }
-            Entry next;
-            if (readEntry(m_runs[head.second].get(), next)) {
-                heads.emplace(std::move(next), head.second);
-            }
-        }
-        for (const auto& run : m_runs) {
-            if (std::ferror(run.get()) != 0) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    std::size_t m_inMemory;
-    std::vector<Entry> m_entries;
-    std::vector<FilePtr> m_runs;
-    bool m_failed = false;
-};
-
-// ---- Signatures ------------------------------------------------------------------------------------------------
-
-// The public key of a group's certificate; batches share it read-only.
-struct GroupKey
-{
-    X509Ptr certificate;
-    EVP_PKEY* key = nullptr;
-};
-
-// Base64URL without padding of exactly 64 bytes (86 characters, the last four unused bits zero).
-bool decodeRawSignature(std::string_view text, std::array<std::uint8_t, ES256_SIGNATURE_BYTES>& raw)
-{
-    if (text.size() != SIGNATURE_BASE64URL_CHARS) {
-        return false;
-    }
-    const auto value = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') {
-            return c - 'A';
-        }
-        if (c >= 'a' && c <= 'z') {
-            return c - 'a' + 26;
-        }
-        if (c >= '0' && c <= '9') {
-            return c - '0' + 52;
-        }
-        return c == '-' ? 62 : c == '_' ? 63 : -1;
-    };
-    std::uint32_t bits = 0;
-    int bitCount = 0;
-    std::size_t out = 0;
-    for (const char c : text) {
-        const int v = value(c);
-        if (v < 0) {
-            return false;
-        }
-        bits = (bits << 6) | static_cast<std::uint32_t>(v);
-        bitCount += 6;
-        if (bitCount >= 8) {
-            bitCount -= 8;
-            raw[out++] = static_cast<std::uint8_t>(bits >> bitCount);
-        }
-    }
-    return (bits & ((1u << bitCount) - 1)) == 0;
-}
-
-// R‖S as the DER SEQUENCE of two INTEGERs that OpenSSL verifies, without big-number objects.
-std::size_t rawToDer(const std::array<std::uint8_t, ES256_SIGNATURE_BYTES>& raw,
-                     std::array<std::uint8_t, MAX_DER_SIGNATURE_BYTES>& der)
-{
-    std::size_t at = 2;
-    const auto integer = [&](const std::uint8_t* half) {
-        std::size_t skip = 0;
-        while (skip < 31 && half[skip] == 0) {
-            ++skip;
-        }
-        const bool pad = (half[skip] & 0x80) != 0;
-        der[at++] = 0x02;
-        der[at++] = static_cast<std::uint8_t>(32 - skip + (pad ? 1 : 0));
-        if (pad) {
-            der[at++] = 0;
-        }
-        std::memcpy(der.data() + at, half + skip, 32 - skip);
-        at += 32 - skip;
-    };
-    der[0] = 0x30;
-    integer(raw.data());
-    integer(raw.data() + 32);
-    der[1] = static_cast<std::uint8_t>(at - 2);
-    return at;
-}
-
-// Receipts of one group whose signatures a worker verifies; the texts lie back to back in one reused string.
-struct Batch
-{
-    struct Job
-    {
-        long position = 0;
-        std::uint32_t inputOffset = 0;
-        std::uint32_t inputLength = 0;
-        std::uint32_t idOffset = 0;
-        std::uint32_t idLength = 0;
-        long group = 0;
-        std::array<std::uint8_t, MAX_DER_SIGNATURE_BYTES> der{};
-        std::size_t derLength = 0;
-    };
-
-    void clear()
-    {
-        key.reset();
-        text.clear();
-        jobs.clear();
-        failed.clear();
-    }
-    void add(long position,
-             long group,
-             std::string_view input,
-             std::string_view id,
-             const std::array<std::uint8_t, ES256_SIGNATURE_BYTES>& raw)
-    {
-        Job& job = jobs.emplace_back();
-        job.position = position;
-        job.group = group;
-        job.inputOffset = static_cast<std::uint32_t>(text.size());
-        job.inputLength = static_cast<std::uint32_t>(input.size());
-        text.append(input);
-        job.idOffset = static_cast<std::uint32_t>(text.size());
-        job.idLength = static_cast<std::uint32_t>(id.size());
-        text.append(id);
-        job.derLength = rawToDer(raw, job.der);
-    }
-
-    std::shared_ptr<const GroupKey> key;
-    std::string text;
-    std::vector<Job> jobs;
-    std::vector<std::size_t> failed; //!< jobs whose signature does not verify
-};
-
-// Worker threads that verify batches; the reading thread hands batches in and takes them back with their results.
-class SignaturePool
-{
-public:
-    SignaturePool(unsigned threads, const std::atomic<bool>* stop)
-        : m_stop(stop)
-        , m_maxInFlight(BATCHES_PER_THREAD * threads)
-    {
-        for (unsigned i = 0; i < threads; ++i) {
-            m_threads.emplace_back([this] { work(); });
-        }
-    }
-    ~SignaturePool()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_closing = true;
-        }
-        m_wake.notify_all();
-        for (auto& thread : m_threads) {
-            thread.join();
-        }
-    }
-    SignaturePool(const SignaturePool&) = delete;
-    SignaturePool& operator=(const SignaturePool&) = delete;
-
-    std::unique_ptr<Batch> emptyBatch()
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_spare.empty()) {
-            auto batch = std::make_unique<Batch>();
-            batch->jobs.reserve(BATCH_RECEIPTS);
-            return batch;
-        }
-        auto batch = std::move(m_spare.back());
-        m_spare.pop_back();
-        return batch;
-    }
-
-    //! Queues the batch; waits while too many are under way.
-    void submit(std::unique_ptr<Batch> batch)
-    {
-        std::unique_lock lock(m_mutex);
-        m_room.wait(lock, [this] { return m_inFlight < m_maxInFlight; });
-        ++m_inFlight;
-        m_queue.push_back(std::move(batch));
-        lock.unlock();
-        m_wake.notify_one();
-    }
-
-    //! Hands each finished batch to `finished` and keeps it for reuse; with `all`, waits until none is under way.
-    template <typename Finished> void collect(Finished finished, bool all)
-    {
-        std::unique_lock lock(m_mutex);
-        if (all) {
-            m_room.wait(lock, [this] { return m_inFlight == 0; });
-        }
-        std::vector<std::unique_ptr<Batch>> done;
-        done.swap(m_done);
-        lock.unlock();
-        for (auto& batch : done) {
-            finished(*batch);
-            batch->clear();
-        }
-        lock.lock();
-        for (auto& batch : done) {
-            m_spare.push_back(std::move(batch));
-        }
-    }
-
-private:
-    void work()
-    {
-        const EvpMdCtxPtr context(EVP_MD_CTX_new());
-        std::shared_ptr<const GroupKey> lastKey; // kept alive, so no new key can take its address
-        for (;;) {
-            std::unique_ptr<Batch> batch;
-            {
-                std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [this] { return m_closing || !m_queue.empty(); });
-                if (m_queue.empty()) {
-                    return;
-                }
-                batch = std::move(m_queue.front());
-                m_queue.pop_front();
-            }
-            if (m_stop == nullptr || !m_stop->load(std::memory_order_relaxed)) {
-                verify(context.get(), lastKey, *batch);
-            }
-            {
-                const std::lock_guard lock(m_mutex);
-                m_done.push_back(std::move(batch));
-                --m_inFlight;
-            }
-            m_room.notify_all();
-        }
-    }
-
-    // OpenSSL re-initialises a context for the key it was first set up with and ignores the key passed again: a
-    // context that last verified for another group is reset first.
-    static void verify(EVP_MD_CTX* context, std::shared_ptr<const GroupKey>& lastKey, Batch& batch)
-    {
-        if (lastKey != batch.key && context != nullptr) {
-            EVP_MD_CTX_reset(context);
-            lastKey = batch.key;
-        }
-        EVP_PKEY* key = batch.key->key;
-        const auto* text = reinterpret_cast<const unsigned char*>(batch.text.data());
-        for (std::size_t i = 0; i < batch.jobs.size(); ++i) {
-            const Batch::Job& job = batch.jobs[i];
-            const bool valid =
-                context != nullptr && EVP_DigestVerifyInit(context, nullptr, EVP_sha256(), nullptr, key) == 1
-                && EVP_DigestVerify(context, job.der.data(), job.derLength, text + job.inputOffset, job.inputLength)
-                       == 1;
-            if (!valid) {
-                batch.failed.push_back(i);
-            }
-        }
-    }
-
-    const std::atomic<bool>* m_stop;
-    std::size_t m_maxInFlight;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_room;
-    std::deque<std::unique_ptr<Batch>> m_queue;
-    std::vector<std::unique_ptr<Batch>> m_done;
-    std::vector<std::unique_ptr<Batch>> m_spare;
-    std::size_t m_inFlight = 0;
-    bool m_closing = false;
-    std::vector<std::thread> m_threads;
-};
-
 // ---- Reading -----------------------------------------------------------------------------------------------------
 
 // Reads the source in large blocks and counts the bytes handed on, for the progress.
@@ -606,7 +183,7 @@ struct Pending
     std::string id;
     std::string serial;
     std::string input;
-    std::array<std::uint8_t, ES256_SIGNATURE_BYTES> raw{};
+    RawSignature raw{};
 };
 
 class Checker : public nlohmann::json_sax<nlohmann::json>
@@ -638,7 +215,7 @@ public:
             if (m_error.empty() && !stopped()) {
                 submitBatch();
             }
-            pool.collect([this](Batch& batch) { recordSignatures(batch); }, true);
+            pool.collect([this](const Batch& batch) { recordSignatures(batch); }, true);
             m_pool = nullptr;
         }
         DepCheckResult result;
@@ -993,8 +570,8 @@ private:
             receiptFault(position, id, "JWS-Header ist nicht {\"alg\":\"ES256\"}");
         }
         const bool failed = signature == FAILED_SIGNATURE_JWS;
-        std::array<std::uint8_t, ES256_SIGNATURE_BYTES> raw{};
-        const bool hasSignature = !failed && decodeRawSignature(signature, raw);
+        RawSignature raw{};
+        const bool hasSignature = !failed && depcheck::decodeRawSignature(signature, raw);
         if (!failed && !hasSignature) {
             receiptFault(position, id, "Signatur ist keine ES256-Signatur (64 Bytes Base64URL)");
         }
@@ -1108,10 +685,7 @@ private:
         }
     }
 
-    void queueSignature(long position,
-                        std::string_view input,
-                        std::string_view id,
-                        const std::array<std::uint8_t, ES256_SIGNATURE_BYTES>& raw)
+    void queueSignature(long position, std::string_view input, std::string_view id, const RawSignature& raw)
     {
         if (m_batch && m_batch->key != m_group.key) {
             submitBatch();
@@ -1121,7 +695,7 @@ private:
             m_batch->key = m_group.key;
         }
         m_batch->add(position, m_group.index, input, id, raw);
-        if (m_batch->jobs.size() >= BATCH_RECEIPTS) {
+        if (m_batch->jobs.size() >= depcheck::BATCH_RECEIPTS) {
             submitBatch();
         }
     }
@@ -1132,7 +706,7 @@ private:
             m_pool->submit(std::move(m_batch));
         }
         m_batch.reset();
-        m_pool->collect([this](Batch& batch) { recordSignatures(batch); }, false);
+        m_pool->collect([this](const Batch& batch) { recordSignatures(batch); }, false);
     }
 
     void recordSignatures(const Batch& batch)
@@ -1148,11 +722,11 @@ private:
                      std::string_view id,
                      std::string_view serial,
                      std::string_view input,
-                     const std::array<std::uint8_t, ES256_SIGNATURE_BYTES>& raw,
+                     const RawSignature& raw,
                      bool noSignature)
     {
         if (!m_group.pending) {
-            m_group.pending = temporaryFile();
+            m_group.pending = depcheck::temporaryFile();
             if (!m_group.pending) {
                 groupFault("Signaturen der Belege vor dem Signaturzertifikat nicht prüfbar: temporäre Datei nicht "
                            "schreibbar");
@@ -1160,10 +734,10 @@ private:
             }
         }
         std::FILE* file = m_group.pending.get();
-        writeNumber(file, static_cast<std::uint64_t>(position));
-        writeText(file, id);
-        writeText(file, serial);
-        writeText(file, noSignature ? std::string_view() : input);
+        depcheck::writeNumber(file, static_cast<std::uint64_t>(position));
+        depcheck::writeText(file, id);
+        depcheck::writeText(file, serial);
+        depcheck::writeText(file, noSignature ? std::string_view() : input);
         std::fwrite(raw.data(), 1, raw.size(), file);
         ++m_group.pendingCount;
     }
@@ -1178,8 +752,8 @@ private:
         Pending receipt;
         for (long i = 0; i < m_group.pendingCount && m_group.key && !stopped(); ++i) {
             std::uint64_t position = 0;
-            if (!readNumber(file.get(), position) || !readText(file.get(), receipt.id)
-                || !readText(file.get(), receipt.serial) || !readText(file.get(), receipt.input)
+            if (!depcheck::readNumber(file.get(), position) || !depcheck::readText(file.get(), receipt.id)
+                || !depcheck::readText(file.get(), receipt.serial) || !depcheck::readText(file.get(), receipt.input)
                 || std::fread(receipt.raw.data(), 1, receipt.raw.size(), file.get()) != receipt.raw.size()) {
                 groupFault("Signaturen der Belege vor dem Signaturzertifikat nicht prüfbar: temporäre Datei nicht "
                            "lesbar");
