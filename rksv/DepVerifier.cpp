@@ -635,7 +635,7 @@ private:
             till.running = static_cast<std::int64_t>(static_cast<std::uint64_t>(till.running)
                                                      + static_cast<std::uint64_t>(start ? 0 : amounts));
             if (!storno) {
-                checkCounter(position, data, till, start);
+                checkCounter(position, data, till, start, !till.seen && !start);
             }
         }
         if (!till.lastDateTime.empty() && data.belegDatumUhrzeit < till.lastDateTime) {
@@ -651,7 +651,8 @@ private:
         till.previousNull = amounts == 0 && !failed && !training && !storno;
     }
 
-    void checkCounter(long position, const ReceiptData& data, Till& till, bool start)
+    // With `unknownSum` (a till whose first receipt is no start receipt) the sum is taken from the counter.
+    void checkCounter(long position, const ReceiptData& data, Till& till, bool start, bool unknownSum)
     {
         const std::string& id = data.belegnummer;
         const std::optional<Bytes> encrypted = base64Decode(data.standUmsatzZaehler);
@@ -671,6 +672,8 @@ private:
             decryptTurnoverCounter(m_options.key, data.kassenId, id, data.standUmsatzZaehler);
         if (!counter) {
             receiptFault(position, id, "Umsatzzähler nicht entschlüsselbar");
+        } else if (unknownSum) {
+            till.running = *counter;
         } else if (*counter != till.running) {
             if (start) {
                 receiptFault(position,
