@@ -66,7 +66,8 @@ struct DepCheckResult
  * certificates, each receipt must name the certificate's serial, its JWS must be well-formed and its signature verify
  * against the certificate (failure-marked receipts excepted; a start receipt must be signed: year and collective
  * receipts cannot be told from other null receipts by their data and are not singled out). Per till (Kassen-ID): the
- * first receipt is a start receipt (chained to the till id; a later one may follow a null receipt); each receipt
+ * first receipt is a start receipt (chained to the till id; otherwise that is one fault, and the sum so far is taken
+ * from its counter; a later start receipt may follow a signed null receipt); each receipt
  * chains to the one before; a start receipt has counter 0 and no amounts; each turnover counter decrypts with
  * `options.key` to the running sum (training receipts leave it, storno receipts count; after a wrong counter the
  * sum goes on from what it says, so one wrong receipt is one fault) and keeps its length; receipt ids do not repeat
