@@ -889,8 +889,8 @@ RKSVExport::SaveExport(const std::string& tempName, const std::string& descripti
         }
         // The file name in upper case; the folders keep their spelling (file systems here tell case apart).
         const auto chosenFolder = base::folderOf(chosen);
-        std::string target = chosenFolder + base::toUpper(chosen.substr(chosenFolder.size()));
-        if (!endsWithNoCase(target, ext)) {
+        std::string target = m_exactName ? chosen : chosenFolder + base::toUpper(chosen.substr(chosenFolder.size()));
+        if (!m_exactName && !endsWithNoCase(target, ext)) {
             target += ext;
         }
         std::error_code error;

@@ -64,6 +64,10 @@ public:
      */
     RKSVExport& SaveExport(const std::string& tempName, const std::string& description, const std::string& extension);
 
+    //! Whether SaveExport keeps the chosen file name as given (a script's output file) instead of upper-casing it
+    //! and appending the extension, as it does for a name typed in the save-as dialog.
+    void assExactName(bool exact) { m_exactName = exact; }
+
     //! The stop flag: once set, the export loops end and nothing more is saved.
     void assStop(bool stop) { m_stop = stop; }
     bool accStop() const { return m_stop; }
@@ -84,6 +88,7 @@ private:
 
     std::shared_ptr<db::Connection> m_connection;
     bool m_stop = false;
+    bool m_exactName = false;
     long m_receipts = 0;
     std::string m_saved;
     Progress m_progress;

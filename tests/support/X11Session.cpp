@@ -181,12 +181,16 @@ Process::Process(const std::vector<std::string>& argv, const std::vector<std::st
     char stderrTemplate[] = "/tmp/quorvex-stderr-XXXXXX";
     const int errFd = ::mkstemp(stderrTemplate);
     m_stderrPath = stderrTemplate;
+    char stdoutTemplate[] = "/tmp/quorvex-stdout-XXXXXX";
+    const int outFd = ::mkstemp(stdoutTemplate);
+    m_stdoutPath = stdoutTemplate;
     m_pid = ::fork();
     if (m_pid == 0) {
         if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
             ::_exit(126);
         }
         ::dup2(errFd, STDERR_FILENO);
+        ::dup2(outFd, STDOUT_FILENO);
         for (const auto& assignment : env) {
             const auto eq = assignment.find('=');
             if (eq == std::string::npos) {
@@ -204,6 +208,7 @@ Process::Process(const std::vector<std::string>& argv, const std::vector<std::st
         ::_exit(127);
     }
     ::close(errFd);
+    ::close(outFd);
 }
 
 Process::~Process()
@@ -213,6 +218,7 @@ Process::~Process()
         ::waitpid(m_pid, nullptr, 0);
     }
     ::unlink(m_stderrPath.c_str());
+    ::unlink(m_stdoutPath.c_str());
 }
 
 bool Process::running()
@@ -242,6 +248,11 @@ std::optional<int> Process::wait(std::chrono::milliseconds timeout)
 std::string Process::standardError() const
 {
     return readBytes(m_stderrPath);
+}
+
+std::string Process::standardOutput() const
+{
+    return readBytes(m_stdoutPath);
 }
 
 } // namespace testsupport

@@ -61,11 +61,14 @@ public:
     bool running();
     //! What the process wrote to standard error (after it ended).
     std::string standardError() const;
+    //! What the process wrote to standard output (after it ended).
+    std::string standardOutput() const;
 
 private:
     pid_t m_pid = -1;
     std::optional<int> m_exit;
     std::string m_stderrPath;
+    std::string m_stdoutPath;
 };
 
 } // namespace testsupport

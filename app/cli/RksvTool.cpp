@@ -1,0 +1,458 @@
+#include "app/cli/RksvTool.h"
+
+#include "base/Dialogs.h"
+#include "base/ErrorLog.h"
+#include "base/Files.h"
+#include "base/Installation.h"
+#include "base/Program.h"
+#include "base/StringUtil.h"
+#include "db/Database.h"
+#include "fonws/StatusAnswer.h"
+#include "fonws/Submission.h"
+#include "rksv/DepVerifier.h"
+#include "rksv/RKSVExport.h"
+#include "rksv/Rksv.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string_view>
+#include <utility>
+
+namespace app::cli {
+namespace {
+
+constexpr std::string_view HELP = R"(vexa-quorvex-rksv - RKSV-Werkzeuge von Vexa-Quorvex für Skripte und Prüfer
+
+Aufruf im Installationsordner (dem Ordner mit INSTALLATION.INI), wie das Programm selbst:
+
+  vexa-quorvex-rksv dep-export <Kassa> <von> <bis> <Datei> [--ueberschreiben] [--signatureinheit]
+      Speichert das Datenerfassungsprotokoll (DEP) der Kassa vom Tag <von> bis zum Tag <bis> (TT.MM.JJJJ oder
+      JJJJ-MM-TT) als JSON-Datei <Datei>. Eine vorhandene Datei wird nur mit --ueberschreiben ersetzt. Mit
+      --signatureinheit stellt die Signatureinheit das DEP zusammen.
+
+  vexa-quorvex-rksv dep-pruefen <Datei> [<Benutzerschlüssel>]
+      Prüft ein DEP: Signaturen, Zertifikate, Verkettung, Umsatzzähler, Belegnummern, Startbeleg und Datum.
+      Ohne Benutzerschlüssel (44 Zeichen, Base64) gilt der AES-Schlüssel dieser Installation.
+
+  vexa-quorvex-rksv status --kassa <Kassenidentifikationsnummer> [--firma <Nummer>]
+  vexa-quorvex-rksv status --seriennummer <Zertifikatsseriennummer (hex)> [--firma <Nummer>]
+      Fragt bei FinanzOnline, wie die Registrierkasse bzw. die Signaturerstellungseinheit gemeldet ist, mit den
+      Login-Daten der Firma/Kassa <Nummer> (ohne --firma: der ersten der Installation).
+
+  vexa-quorvex-rksv --help
+      Diese Hilfe.
+
+Rückgabewerte:
+  0  erledigt: DEP gespeichert, DEP in Ordnung, Status erhalten
+  1  das DEP hat Fehler, oder FinanzOnline hat die Abfrage abgelehnt
+  2  falscher Aufruf
+  3  nicht möglich: Installation, Datenbank, Signatureinheit, Datei, Schlüssel oder Login-Daten
+  4  FinanzOnline hat nicht geantwortet
+  5  vom Benutzer abgebrochen (Strg+C)
+)";
+
+//! A call's words: positional arguments and options (an option's value, "" for a flag).
+struct Words
+{
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;
+};
+
+class UsageError
+{
+public:
+    explicit UsageError(std::string text)
+        : m_text(std::move(text))
+    {}
+    const std::string& text() const { return m_text; }
+
+private:
+    std::string m_text;
+};
+
+//! `valued`: the options that take a value; every other word beginning with "--" must be one of `flags`.
+Words split(const std::vector<std::string>& args,
+            const std::vector<std::string_view>& valued,
+            const std::vector<std::string_view>& flags)
+{
+    Words words;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const auto& word = args[i];
+        if (!word.starts_with("--")) {
+            words.positional.push_back(word);
+        } else if (std::find(valued.begin(), valued.end(), word) != valued.end()) {
+            if (i + 1 >= args.size()) {
+                throw UsageError("Zu " + word + " fehlt der Wert.");
+            }
+            words.options[word] = args[++i];
+        } else if (std::find(flags.begin(), flags.end(), word) != flags.end()) {
+            words.options[word] = "";
+        } else {
+            throw UsageError("Unbekannte Option " + word + ".");
+        }
+    }
+    return words;
+}
+
+//! "03.02.2026" or "2026-02-03".
+std::optional<std::chrono::year_month_day> parseDay(const std::string& text)
+{
+    int day = 0;
+    int month = 0;
+    int year = 0;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%2d.%2d.%4d%c", &day, &month, &year, &end) != 3
+        && std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &year, &month, &day, &end) != 3) {
+        return std::nullopt;
+    }
+    const std::chrono::year_month_day date{std::chrono::year(year),
+                                           std::chrono::month(static_cast<unsigned>(month)),
+                                           std::chrono::day(static_cast<unsigned>(day))};
+    return date.ok() ? std::optional(date) : std::nullopt;
+}
+
+//! Draws one line of progress on a terminal, at most ten times a second, and clears it when done.
+class ProgressLine
+{
+public:
+    explicit ProgressLine(const Console& console)
+        : m_console(console)
+    {}
+    ~ProgressLine() { clear(); }
+
+    void show(const std::string& text, bool force = false)
+    {
+        if (!m_console.terminal) {
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!force && m_shown && now - m_last < std::chrono::milliseconds(100)) {
+            return;
+        }
+        m_last = now;
+        m_console.err << '\r' << text << "\x1b[K" << std::flush;
+        m_shown = true;
+    }
+
+    void clear()
+    {
+        if (m_shown) {
+            m_console.err << "\r\x1b[K" << std::flush;
+            m_shown = false;
+        }
+    }
+
+private:
+    const Console& m_console;
+    std::chrono::steady_clock::time_point m_last;
+    bool m_shown = false;
+};
+
+std::string bar(double fraction)
+{
+    constexpr int WIDTH = 30;
+    const int filled = static_cast<int>(fraction * WIDTH + 0.5);
+    std::string text = "[";
+    for (int i = 0; i < WIDTH; ++i) {
+        text += i < filled ? '#' : '.';
+    }
+    return text + "] " + std::to_string(static_cast<int>(fraction * 100 + 0.5)) + " %";
+}
+
+/**
+ * The dialog seam on a console: messages go to the error channel, the save-as dialog answers once with the file the
+ * call named (and "cancelled" after that, so a refused overwrite ends the export), the overwrite question is answered
+ * by --ueberschreiben.
+ */
+class ConsoleDialogs : public base::Dialogs
+{
+public:
+    ConsoleDialogs(std::ostream& err, std::string target, bool overwrite)
+        : m_err(err)
+        , m_target(std::move(target))
+        , m_overwrite(overwrite)
+    {}
+
+    void ErrorBox(const std::string& text) override { m_err << text << '\n'; }
+    void InfoBox(const std::string&, const std::string& text) override { m_err << text << '\n'; }
+    int TextBox(const std::string&, const std::string& text, unsigned type) override
+    {
+        if ((type & base::MB_YESNO) == 0) {
+            m_err << text << '\n';
+            return base::IDOK;
+        }
+        if (!m_overwrite) {
+            m_err << text << " Nein (ersetzen nur mit --ueberschreiben)\n";
+            m_refused = true;
+        }
+        return m_overwrite ? base::IDYES : base::IDNO;
+    }
+    int BigBox(base::BigBoxKind, const std::string&, const std::string& text) override
+    {
+        m_err << text << '\n';
+        return base::BIG_CLOSED;
+    }
+    void SetWaitCursor(bool) override {}
+    void ProcessEvents() override {}
+    void ShellOpen(const std::string&) override {}
+    void ShowHelp(const std::string&, const std::string&) override {}
+    void ShowXml(const std::string&, const std::string& text) override { m_err << text << '\n'; }
+    std::string ClipboardText() override { return {}; }
+    std::string
+    SaveAs(const std::string&, const std::string&, const std::string&, const std::string&, const std::string&) override
+    {
+        return std::exchange(m_target, std::string());
+    }
+
+    bool refused() const { return m_refused; }
+
+private:
+    std::ostream& m_err;
+    std::string m_target;
+    bool m_overwrite;
+    bool m_refused = false;
+};
+
+//! Installs the console's dialogs for as long as it lives.
+class DialogsInstalled
+{
+public:
+    explicit DialogsInstalled(base::Dialogs& dialogs)
+        : m_previous(base::setDialogs(&dialogs))
+    {}
+    ~DialogsInstalled() { base::setDialogs(m_previous); }
+    DialogsInstalled(const DialogsInstalled&) = delete;
+    DialogsInstalled& operator=(const DialogsInstalled&) = delete;
+
+private:
+    base::Dialogs* m_previous;
+};
+
+//! Loads the installation of the working directory; the reason on `err` when it cannot be used.
+bool loadInstallation(const Console& console)
+{
+    base::program().DefaultDir = base::currentDirectory();
+    const auto loaded = base::loadInstallation(base::program().DefaultDir);
+    if (!loaded.installation) {
+        console.err << loaded.error << '\n';
+        return false;
+    }
+    base::applyInstallation(*loaded.installation);
+    return true;
+}
+
+bool stopped(const Console& console)
+{
+    return console.stop && console.stop->load();
+}
+
+int depExport(const std::vector<std::string>& args, const Console& console)
+{
+    const auto words = split(args, {}, {"--ueberschreiben", "--signatureinheit"});
+    if (words.positional.size() != 4) {
+        throw UsageError("dep-export braucht Kassa, von, bis und Datei.");
+    }
+    const auto& kassa = words.positional[0];
+    const auto from = parseDay(words.positional[1]);
+    const auto to = parseDay(words.positional[2]);
+    if (kassa.empty()) {
+        throw UsageError("Die Kassa muss angegeben werden.");
+    }
+    if (!from || !to) {
+        throw UsageError("Ein Tag ist als TT.MM.JJJJ oder JJJJ-MM-TT anzugeben, nicht \""
+                         + words.positional[!from ? 1 : 2] + "\".");
+    }
+    if (*to < *from) {
+        throw UsageError("Der Tag \"bis\" liegt vor dem Tag \"von\".");
+    }
+    if (!loadInstallation(console)) {
+        return EXIT_UNUSABLE;
+    }
+    const auto target = std::filesystem::absolute(words.positional[3]).string();
+    ConsoleDialogs dialogs(console.err, target, words.options.contains("--ueberschreiben"));
+    DialogsInstalled installed(dialogs);
+    try {
+        db::openProgramConnection();
+    } catch (const base::PlatformError& error) {
+        console.err << "Keine Verbindung zur Datenbank: " << error.what() << '\n';
+        return EXIT_UNUSABLE;
+    }
+    rksv::RKSVExport exporter;
+    exporter.assExactName(true);
+    ProgressLine progress(console);
+    exporter.setProgress([&](long receipts, bool) {
+        if (stopped(console)) {
+            exporter.assStop(true);
+        }
+        progress.show(std::to_string(receipts) + " Belege gelesen");
+    });
+    try {
+        if (words.options.contains("--signatureinheit")) {
+            exporter.DoDepExpRksv(kassa, *from, *to);
+        } else {
+            exporter.DoDepExpJson(kassa, *from, *to);
+        }
+    } catch (const base::PlatformError& error) {
+        progress.clear();
+        console.err << "Datenbankfehler: " << error.what() << '\n';
+        return EXIT_UNUSABLE;
+    }
+    progress.clear();
+    if (exporter.accStop()) {
+        console.err << "Abgebrochen, nichts gespeichert.\n";
+        return EXIT_CANCELLED;
+    }
+    if (exporter.accSaved().empty()) {
+        console.err << "Das DEP wurde nicht gespeichert.\n";
+        return EXIT_UNUSABLE;
+    }
+    console.out << exporter.accReceipts() << " Belege gespeichert in " << exporter.accSaved() << '\n';
+    return EXIT_DONE;
+}
+
+int depPruefen(const std::vector<std::string>& args, const Console& console)
+{
+    const auto words = split(args, {}, {});
+    if (words.positional.empty() || words.positional.size() > 2) {
+        throw UsageError("dep-pruefen braucht die Datei und, wenn nicht der Schlüssel dieser Installation gilt, den "
+                         "Benutzerschlüssel.");
+    }
+    std::string keyText;
+    if (words.positional.size() == 2) {
+        keyText = words.positional[1];
+    } else {
+        if (!loadInstallation(console)) {
+            return EXIT_UNUSABLE;
+        }
+        rksv::RKSV service(nullptr);
+        keyText = service.accReady() ? service.accAes256() : std::string();
+        if (keyText.empty()) {
+            console.err << "Kein AES-Schlüssel dieser Installation"
+                        << (service.accMsgFirst().empty() ? std::string() : ": " + service.accMsgFirst())
+                        << "; bitte den Benutzerschlüssel angeben.\n";
+            return EXIT_UNUSABLE;
+        }
+        service.Close();
+    }
+    const auto key = rksv::parseAesKey(keyText);
+    if (!key) {
+        console.err << "Der Benutzerschlüssel muss 44 Zeichen Base64 sein (32 Bytes).\n";
+        return EXIT_UNUSABLE;
+    }
+    rksv::DepCheckOptions options;
+    options.key = *key;
+    options.stop = console.stop;
+    ProgressLine progress(console);
+    options.progress = [&](const rksv::DepProgress& step) {
+        const double fraction =
+            step.bytesTotal == 0 ? 0.0 : static_cast<double>(step.bytesRead) / static_cast<double>(step.bytesTotal);
+        progress.show(bar(fraction) + "  " + std::to_string(step.receipts) + " Belege");
+    };
+    const auto result = rksv::checkDepFile(words.positional[0], options);
+    progress.clear();
+    for (const auto& fault : result.faults) {
+        console.out << (fault.position == 0 ? std::string("Datei")
+                                            : "Beleg " + (fault.receiptId.empty() ? "?" : fault.receiptId) + " (Nr. "
+                                                  + std::to_string(fault.position) + ")")
+                    << ": " << fault.text << '\n';
+    }
+    if (result.faultCount > static_cast<long>(result.faults.size())) {
+        console.out << "… und " << result.faultCount - static_cast<long>(result.faults.size()) << " weitere Fehler\n";
+    }
+    console.out << result.summary() << '\n';
+    if (!result.error.empty()) {
+        return EXIT_UNUSABLE;
+    }
+    if (result.cancelled) {
+        return EXIT_CANCELLED;
+    }
+    return result.ok() ? EXIT_DONE : EXIT_FOUND;
+}
+
+int status(const std::vector<std::string>& args, const Console& console)
+{
+    const auto words = split(args, {"--kassa", "--seriennummer", "--firma"}, {});
+    const bool till = words.options.contains("--kassa");
+    if (!words.positional.empty() || till == words.options.contains("--seriennummer")) {
+        throw UsageError("status braucht entweder --kassa oder --seriennummer.");
+    }
+    const auto id = base::trim(words.options.at(till ? "--kassa" : "--seriennummer"));
+    if (id.empty()) {
+        throw UsageError(till ? "Die Kassenidentifikationsnummer muss eingegeben werden"
+                              : "Die Zertifikatsseriennummer muss eingegeben werden");
+    }
+    if (!loadInstallation(console)) {
+        return EXIT_UNUSABLE;
+    }
+    const auto& companies = base::program().CompanyList;
+    const auto wanted = words.options.contains("--firma") ? words.options.at("--firma") : std::string();
+    const auto company = std::find_if(companies.begin(), companies.end(), [&](const base::Company& c) {
+        return wanted.empty() || c.number == wanted;
+    });
+    if (company == companies.end()) {
+        console.err << "Die Firma/Kassa " << wanted << " gibt es in INSTALLATION.INI nicht.\n";
+        return EXIT_UNUSABLE;
+    }
+    base::program().TestFlag = company->testFlag;
+    const auto ini = base::CompanyIni(company->number).Read();
+    const bool fixedTid = base::IsTid(static_cast<int>(company - companies.begin()) + 1);
+    const fonws::Credentials login{base::trim(fixedTid ? company->tid : ini.GetString("Quorvex", "Tid")),
+                                   ini.GetString("Quorvex", "Benid"),
+                                   ini.GetString("Quorvex", "Pin"),
+                                   ini.GetString("Quorvex", "Uidnr")};
+    if (base::trim(login.tid).empty() || base::trim(login.benid).empty() || base::trim(login.pin).empty()
+        || base::trim(login.herstellerId).empty()) {
+        console.err << "Für die Firma/Kassa " << company->number
+                    << " fehlen Login-Daten; sie sind im Programm unter Basisdaten/Einstellungen einzugeben.\n";
+        return EXIT_UNUSABLE;
+    }
+    const auto operation = till ? fonws::Operation::Status_Kasse : fonws::Operation::Status_SE;
+    const auto result = fonws::submit(login, operation, {std::string(), id});
+    const auto& answer = result.answer;
+    const auto status = answer.code == "0" ? fonws::readStatusResult(result.answerXml) : std::nullopt;
+    if (status) {
+        console.out << "(0) " << fonws::describeStatus(operation, id, *status) << '\n';
+        return EXIT_DONE;
+    }
+    console.out << "(" << answer.code << ") " << answer.message << '\n';
+    return answer.code.starts_with('-') ? EXIT_UNREACHABLE : EXIT_FOUND;
+}
+
+} // namespace
+
+int run(const std::vector<std::string>& args, const Console& console)
+{
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "hilfe") {
+        (args.empty() ? console.err : console.out) << HELP;
+        return args.empty() ? EXIT_USAGE : EXIT_DONE;
+    }
+    if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+        console.out << HELP;
+        return EXIT_DONE;
+    }
+    try {
+        if (args[0] == "dep-export") {
+            return depExport(args, console);
+        }
+        if (args[0] == "dep-pruefen") {
+            return depPruefen(args, console);
+        }
+        if (args[0] == "status") {
+            return status(args, console);
+        }
+        throw UsageError("Unbekannter Befehl \"" + args[0] + "\".");
+    } catch (const UsageError& error) {
+        console.err << error.text() << "\nHilfe: vexa-quorvex-rksv --help\n";
+        return EXIT_USAGE;
+    } catch (const std::exception& error) {
+        console.err << "Unerwarteter Fehler: " << error.what() << '\n';
+        return EXIT_UNUSABLE;
+    }
+}
+
+} // namespace app::cli
