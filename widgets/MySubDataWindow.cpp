@@ -68,11 +68,25 @@ void MySubDataWindow::describe(QWidget* control, const QString& description)
     m_described.push_back(control);
 }
 
+void MySubDataWindow::withoutKundeninfo()
+{
+    for (auto* label : findChildren<QLabel*>()) {
+        if (label->buddy() == m_sleKundeninfo) {
+            label->hide();
+        }
+    }
+    m_sleKundeninfo->clear();
+    m_sleKundeninfo->hide();
+    m_sleKundeninfo->setEnabled(false);
+    std::erase(m_described, m_sleKundeninfo);
+}
+
 QLineEdit* MySubDataWindow::addEdit(
     int row, const QString& label, const char* name, const QString& description, bool required, bool upperCase)
 {
-    addLabel(row, label, required);
+    auto* text = addLabel(row, label, required);
     auto* edit = new QLineEdit(this);
+    text->setBuddy(edit);
     edit->setObjectName(QLatin1String(name));
     edit->setGeometry(m_du.rect(FIELD_LEFT, row * ROW, FIELD_WIDTH, FIELD_HEIGHT));
     if (upperCase) {

@@ -19,7 +19,7 @@ class QTimeEdit;
 namespace widgets {
 
 /**
- * Base of the nine operation forms. Every control that carries a value has a description, the name under which
+ * Base of the operation forms. Every control that carries a value has a description, the name under which
  * its value is remembered in section "Funktionen" of the company's INI file; all forms share that section, so a
  * value entered in one form comes back in every form with a control of the same description. The receipt
  * ("Beleg") is remembered only in locked-down mode and never restored.
@@ -74,6 +74,9 @@ protected:
                                                   const QString& timeDescription);
     QPushButton* addButton(int left, int top, int width, const QString& text, const char* name);
     QLabel* addLabel(int row, const QString& text, bool required);
+    //! Takes the customer information (row 0) out of a form whose request has no place for it: neither shown nor
+    //! remembered; accKundeninfo() is then "".
+    void withoutKundeninfo();
     //! Registers a control under its description, in control order.
     void describe(QWidget* control, const QString& description);
 

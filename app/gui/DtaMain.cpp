@@ -6,7 +6,7 @@
 #include "base/Dialogs.h"
 #include "base/Program.h"
 #include "base/StringUtil.h"
-#include "fonws/Submission.h"
+#include "fonws/StatusAnswer.h"
 #include "widgets/DialogUnits.h"
 
 #include <QButtonGroup>
@@ -28,7 +28,7 @@ constexpr const char* SEND = "Daten an FinanzOnline senden";
 constexpr const char* SHOW_ANSWER = "Gesamte Rückmeldung anzeigen";
 constexpr const char* RESULT_HEAD = "Ergebnis der Sendung:\r\n";
 
-const std::array<const char*, 9> OPERATIONS = {
+const std::array<const char*, DtaMain::OPERATIONS> OPERATION_NAMES = {
     "Registrierung Signaturerstellungseinheit",
     "Ausfall Signaturerstellungseinheit",
     "Wiederinbetriebnahme Signaturerstellungseinheit",
@@ -38,6 +38,8 @@ const std::array<const char*, 9> OPERATIONS = {
     "Wiederinbetriebnahme Registrierkasse",
     "Außerbetriebnahme Registrierkasse",
     "Belegprüfung",
+    "Status Signaturerstellungseinheit abfragen",
+    "Status Registrierkasse abfragen",
 };
 
 QString german(const char* text)
@@ -61,8 +63,8 @@ DtaMain::DtaMain(QWidget* parent)
     m_rbgJob->setObjectName(QStringLiteral("rbgJob"));
     m_buttons = new QButtonGroup(this);
     int widest = 0;
-    for (int i = 0; i < 9; ++i) {
-        auto* button = new QRadioButton(german(OPERATIONS[static_cast<std::size_t>(i)]), m_rbgJob);
+    for (int i = 0; i < OPERATIONS; ++i) {
+        auto* button = new QRadioButton(german(OPERATION_NAMES[static_cast<std::size_t>(i)]), m_rbgJob);
         button->setObjectName(QStringLiteral("rdb%1").arg(i + 1));
         widest = std::max(widest, button->sizeHint().width());
         m_buttons->addButton(button, i + 1);
@@ -70,12 +72,15 @@ DtaMain::DtaMain(QWidget* parent)
     }
     const int groupWidth = std::max(du.x(174), widest + du.x(12));
     const int right = du.x(4) + groupWidth + du.x(3); // left edge of the right-hand area
-    m_rbgJob->setGeometry(du.x(4), du.y(16), groupWidth, du.y(106));
-    for (int i = 0; i < 9; ++i) {
+    // One row of 10 units per operation; the send button's bottom lines up with the group's.
+    const int groupHeight = 16 + OPERATIONS * 10;
+    const int bottom = 16 + groupHeight;
+    m_rbgJob->setGeometry(du.x(4), du.y(16), groupWidth, du.y(groupHeight));
+    for (int i = 0; i < OPERATIONS; ++i) {
         m_rdb[static_cast<std::size_t>(i)]->setGeometry(du.x(6), du.y(10 + i * 10), widest, du.y(10));
     }
     connect(m_buttons, &QButtonGroup::idClicked, this, [this](int id) { ButtonClick(id); });
-    area->setFixedSize(right + du.x(214) + du.x(4), du.y(125));
+    area->setFixedSize(right + du.x(214) + du.x(4), du.y(bottom + 3));
 
     auto* label = new QLabel(QStringLiteral("Firma/Kassa:"), area);
     label->setGeometry(right, du.y(5), du.x(44), du.y(10));
@@ -95,7 +100,9 @@ DtaMain::DtaMain(QWidget* parent)
              new UnitForm(area, 6, Unit::CashRegister, Kind::Ausfall),
              new UnitForm(area, 7, Unit::CashRegister, Kind::Wiederinbetriebnahme),
              new UnitForm(area, 8, Unit::CashRegister, Kind::Ausserbetriebnahme),
-             new Sub9(area)};
+             new Sub9(area),
+             new StatusForm(area, Unit::SignatureUnit),
+             new StatusForm(area, Unit::CashRegister)};
     for (std::size_t i = 0; i < m_sub.size(); ++i) {
         m_sub[i]->setObjectName(QStringLiteral("Sub%1").arg(i + 1));
         m_sub[i]->move(right, du.y(18));
@@ -107,11 +114,11 @@ DtaMain::DtaMain(QWidget* parent)
     // Read-only rather than disabled: a disabled box greys the result out and makes it hard to read.
     m_sleRet->setReadOnly(true);
     m_sleRet->setFocusPolicy(Qt::NoFocus);
-    m_sleRet->setGeometry(right, du.y(18), du.x(214), du.y(85));
+    m_sleRet->setGeometry(right, du.y(18), du.x(214), du.y(bottom - 15 - 18));
 
     m_pshOk = new QPushButton(german(SEND), area);
     m_pshOk->setObjectName(QStringLiteral("pshOk"));
-    m_pshOk->setGeometry(right + du.x(1), du.y(107), du.x(213), du.y(12));
+    m_pshOk->setGeometry(right + du.x(1), du.y(bottom - 15), du.x(213), du.y(12));
     connect(m_pshOk, &QPushButton::clicked, this, [this] { PshOk(); });
     setMenuBar(new MnuMain(this,
                            {[this] { Einstellungen(); },
@@ -129,7 +136,7 @@ DtaMain::DtaMain(QWidget* parent)
 
 widgets::MySubDataWindow* DtaMain::form(int n) const
 {
-    return n >= 1 && n <= 9 ? m_sub[static_cast<std::size_t>(n - 1)] : nullptr;
+    return n >= 1 && n <= OPERATIONS ? m_sub[static_cast<std::size_t>(n - 1)] : nullptr;
 }
 
 std::string DtaMain::accFnr() const
@@ -254,9 +261,23 @@ void DtaMain::PshOk()
     m_okMode = OkMode::SHOW;
     m_pshOk->setText(german(SHOW_ANSWER));
     m_sleRet->show();
-    m_sleRet->setPlainText(
-        QString::fromStdString(std::string(RESULT_HEAD) + "(" + result.answer.code + ") " + result.answer.message));
+    m_sleRet->setPlainText(QString::fromStdString(std::string(RESULT_HEAD) + "(" + result.answer.code + ") "
+                                                  + resultText(operation, result)));
     m_lastAnswer = result.answerXml;
+}
+
+std::string DtaMain::resultText(int operation, const fonws::SubmissionResult& result) const
+{
+    const auto kind = static_cast<fonws::Operation>(operation);
+    if (kind != fonws::Operation::Status_SE && kind != fonws::Operation::Status_Kasse) {
+        return result.answer.message;
+    }
+    // A refused query (an unknown unit, a refused login) has no result and says why in its message.
+    const auto status = result.answer.code == "0" ? fonws::readStatusResult(result.answerXml) : std::nullopt;
+    if (!status) {
+        return result.answer.message;
+    }
+    return fonws::describeStatus(kind, static_cast<const StatusForm*>(form(operation))->accUnitNumber(), *status);
 }
 
 fonws::Record DtaMain::notification(int operation) const
@@ -291,8 +312,11 @@ fonws::Record DtaMain::notification(int operation) const
         const auto* s = static_cast<const Sub5*>(sub);
         return {info, s->accKassenidentnummer(), s->accAnmerkung(), s->accBenutzerschluessel()};
     }
-    default:
+    case 9:
         return {info, static_cast<const Sub9*>(sub)->accBeleg()};
+    default:
+        // A query carries no customer information; its unit's number stands at position 2.
+        return {std::string(), static_cast<const StatusForm*>(sub)->accUnitNumber()};
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fonws/WebRegKasseAT.h"
+#include "fonws/Submission.h"
 
 #include <QMainWindow>
 
@@ -27,8 +27,9 @@ class Sub9;
 class UnitForm;
 
 /**
- * The main window: the company/till, one of the nine FinanzOnline operations with its form, and the button that
- * sends the form's data (fonws::submit: login, the notification, logout) or opens the complete last answer. Closing it
+ * The main window: the company/till, one of the eleven FinanzOnline operations (nine notifications, two status
+ * queries) with its form, and the button that sends the form's data (fonws::submit: login, the notification or query,
+ * logout) or opens the complete last answer. Closing it
  * deletes the answer files TMP/~*.XML and ends the program.
  */
 class DtaMain : public QMainWindow
@@ -55,7 +56,10 @@ public:
     void SetCaption();
     //! Releases the radio buttons and hides the forms.
     void HideAll();
-    //! Shows the form of operation `n` (1 to 9) with the cursor in its first field and arms the send button.
+    //! The number of operations in the list.
+    static constexpr int OPERATIONS = 11;
+
+    //! Shows the form of operation `n` (1 to OPERATIONS) with the cursor in its first field and arms the send button.
     void ButtonClick(int n);
     //! Switches to the company/till just selected.
     void ListBoxSelect();
@@ -80,12 +84,15 @@ protected:
 private:
     //! The values of operation `n`'s form, in the order of its notification's elements.
     fonws::Record notification(int operation) const;
+    //! What the result box says after "(code) ": the answer's message, or for a status query that FinanzOnline
+    //! answered, the state in German.
+    std::string resultText(int operation, const fonws::SubmissionResult& result) const;
 
     QComboBox* m_cmbFnr;
     QGroupBox* m_rbgJob;
     QButtonGroup* m_buttons;
-    std::array<QRadioButton*, 9> m_rdb{};
-    std::array<widgets::MySubDataWindow*, 9> m_sub{};
+    std::array<QRadioButton*, OPERATIONS> m_rdb{};
+    std::array<widgets::MySubDataWindow*, OPERATIONS> m_sub{};
     QTextEdit* m_sleRet;
     QPushButton* m_pshOk;
     OkMode m_okMode = OkMode::Unset;

@@ -199,6 +199,36 @@ std::string UnitForm::accEndeZeit() const
     return widgets::timeOf(m_time);
 }
 
+StatusForm::StatusForm(QWidget* parent, UnitForm::Unit unit)
+    : widgets::MySubDataWindow(parent)
+    , m_unit(unit)
+{
+    withoutKundeninfo();
+    // The same field as in the registration forms (1 and 5), remembered under the same name.
+    m_unitNumber =
+        unit == UnitForm::Unit::SignatureUnit
+            ? addEdit(0,
+                      german(SERIAL_LABEL),
+                      "sleZertifikatsseriennummer",
+                      QStringLiteral("Zertifikatsseriennummer"),
+                      true,
+                      true)
+            : addEdit(0, german(TILL_LABEL), "sleKassenidentnummer", QStringLiteral("Kassenidentnummer"), true);
+}
+
+bool StatusForm::PshOk()
+{
+    if (isEmpty(m_unitNumber->text())) {
+        return fail(m_unitNumber, m_unit == UnitForm::Unit::SignatureUnit ? SERIAL_MISSING : TILL_MISSING);
+    }
+    return widgets::MySubDataWindow::PshOk();
+}
+
+std::string StatusForm::accUnitNumber() const
+{
+    return text(m_unitNumber);
+}
+
 Sub5::Sub5(QWidget* parent)
     : widgets::MySubDataWindow(parent)
 {

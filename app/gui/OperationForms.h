@@ -8,7 +8,7 @@ class QPlainTextEdit;
 
 namespace app::gui {
 
-// The nine operation forms. Each checks its values in PshOk (error box and focus at the first failing check) and
+// The eleven operation forms. Each checks its values in PshOk (error box and focus at the first failing check) and
 // hands them to the main window through its acc… properties.
 
 //! Registrierung Signaturerstellungseinheit.
@@ -64,6 +64,23 @@ private:
     QComboBox* m_cmbBegruendung = nullptr;
     QDateEdit* m_date = nullptr;
     QTimeEdit* m_time = nullptr;
+};
+
+//! Status abfragen (10 and 11): the state of a signature unit or a cash register at FinanzOnline, asked for by the
+//! unit's number alone (a query carries no customer information).
+class StatusForm : public widgets::MySubDataWindow
+{
+    Q_OBJECT
+public:
+    StatusForm(QWidget* parent, UnitForm::Unit unit);
+
+    [[nodiscard]] bool PshOk() override;
+    //! The certificate serial (10) or the cash register's id (11) as entered.
+    std::string accUnitNumber() const;
+
+private:
+    UnitForm::Unit m_unit;
+    QLineEdit* m_unitNumber;
 };
 
 //! Registrierung Registrierkasse.

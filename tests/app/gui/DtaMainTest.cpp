@@ -129,7 +129,7 @@ private slots:
         QVERIFY(pshOk()->isEnabled());
         QVERIFY(!m_window->form(operation)->isVisible());
         QCOMPARE(m_window->okMode(), DtaMain::OkMode::SHOW);
-        for (int n = 1; n <= 9; ++n) {
+        for (int n = 1; n <= DtaMain::OPERATIONS; ++n) {
             QVERIFY(!radio(n)->isChecked());
         }
         const auto got = m_service->requests();
@@ -152,6 +152,97 @@ private slots:
             QVERIFY(rkdb.body.find("<rkdb:vda_id>AT2</rkdb:vda_id>") != std::string::npos);
         }
         testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-result%1").arg(operation));
+    }
+
+    // The status queries end to end, in production: a unit registered through the window before is found and its
+    // state said in German; an unknown one is refused with FinanzOnline's text.
+    void statusQueriesShowTheStateOrTheRefusal_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<bool>("registered");
+        QTest::addColumn<QString>("expected"); // pattern of the result after the heading
+        const QString since = QStringLiteral(": in Betrieb seit \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d$");
+        QTest::newRow("10 known") << 10 << QStringLiteral("5E1A77") << true
+                                  << QStringLiteral("^\\(0\\) Signaturerstellungseinheit 5E1A77") + since;
+        QTest::newRow("10 unknown") << 10 << QStringLiteral("ABC999") << false
+                                    << QStringLiteral("^\\(B11\\) Die Signatur- bzw\\. Siegelerstellungseinheit ist "
+                                                      "nicht registriert\\.$");
+        QTest::newRow("11 known") << 11 << QStringLiteral("KASSE-11") << true
+                                  << QStringLiteral("^\\(0\\) Registrierkasse KASSE-11") + since;
+        QTest::newRow("11 unknown") << 11 << QStringLiteral("KASSE-99") << false
+                                    << QStringLiteral("^\\(B2\\) Die Registrierkasse ist nicht registriert\\.$");
+    }
+    void statusQueriesShowTheStateOrTheRefusal()
+    {
+        QFETCH(int, operation);
+        QFETCH(QString, unit);
+        QFETCH(bool, registered);
+        QFETCH(QString, expected);
+        base::program().CompanyList.front().testFlag = "N";
+        openWindow();
+        const char* field = operation == 10 ? "sleZertifikatsseriennummer" : "sleKassenidentnummer";
+        if (registered) {
+            const int registration = operation == 10 ? 1 : 5;
+            choose(registration);
+            fill(registration);
+            edit(registration, field)->setText(unit);
+            pshOk()->click();
+            QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(0) Aufruf OK"));
+        }
+        choose(operation);
+        QCOMPARE(edit(operation, field)->text(), registered ? unit : QString());
+        edit(operation, field)->setText(unit);
+        testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-form%1").arg(operation));
+        const auto before = m_service->requests().size();
+        pshOk()->click();
+
+        const auto got = m_service->requests();
+        QCOMPARE(got.size(), before + 3);
+        const auto& query = got[before + 1].body;
+        QVERIFY(query.find(operation == 10 ? "<rkdb:status_see>" : "<rkdb:status_kasse>") != std::string::npos);
+        QVERIFY(query.find("<rkdb:art_uebermittlung>P</rkdb:art_uebermittlung>") != std::string::npos);
+        QVERIFY(query.find(">" + unit.toStdString() + "</rkdb:") != std::string::npos);
+        const QString shown = result();
+        QVERIFY(shown.startsWith(QStringLiteral("Ergebnis der Sendung:\n")));
+        QVERIFY2(QRegularExpression(expected).match(shown.section(QLatin1Char('\n'), 1)).hasMatch(), qPrintable(shown));
+        QCOMPARE(m_window->okMode(), DtaMain::OkMode::SHOW);
+        QVERIFY(m_window->lastAnswer().find(registered ? "abfrage_ergebnis" : "rkdbResponse") != std::string::npos);
+        testsupport::savePng(m_window.get(),
+                             QStringLiteral("dtaMain-result%1-%2")
+                                 .arg(operation)
+                                 .arg(QLatin1String(registered ? "bekannt" : "unbekannt")));
+    }
+
+    // A query without its unit's number is refused before anything is sent, with the registration forms' texts.
+    void statusQueriesNeedTheirUnit_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<QString>("entered");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("field");
+        const QString serial = QStringLiteral("Die Zertifikatsseriennummer muss eingegeben werden");
+        const QString till = QStringLiteral("Die Kassenidentifikationsnummer muss eingegeben werden");
+        QTest::newRow("10 empty") << 10 << QString() << serial << QStringLiteral("sleZertifikatsseriennummer");
+        QTest::newRow("10 blanks") << 10 << QStringLiteral("   ") << serial
+                                   << QStringLiteral("sleZertifikatsseriennummer");
+        QTest::newRow("11 empty") << 11 << QString() << till << QStringLiteral("sleKassenidentnummer");
+        QTest::newRow("11 blanks and a tab")
+            << 11 << QStringLiteral(" \t ") << till << QStringLiteral("sleKassenidentnummer");
+    }
+    void statusQueriesNeedTheirUnit()
+    {
+        QFETCH(int, operation);
+        QFETCH(QString, entered);
+        QFETCH(QString, message);
+        QFETCH(QString, field);
+        const auto before = m_service->requests().size();
+        choose(operation);
+        edit(operation, field.toLatin1().constData())->setText(entered);
+        pshOk()->click();
+        expectError(message.toStdString().c_str(), field.toLatin1().constData());
+        QCOMPARE(m_service->requests().size(), before);
+        QCOMPARE(m_window->okMode(), DtaMain::OkMode::FON);
     }
 
     void aRefusedLoginIsShownAndNothingElseIsSent()
@@ -327,6 +418,17 @@ private slots:
         QCOMPARE(edit(1, "sleKundeninfo")->text(), QStringLiteral("Café Zentral"));
         choose(8);
         QCOMPARE(edit(8, "sleKassenidentnummer")->text(), QStringLiteral("KASSE-01"));
+        choose(11);
+        QCOMPARE(edit(11, "sleKassenidentnummer")->text(), QStringLiteral("KASSE-01"));
+        choose(1);
+        fill(1);
+        QVERIFY(m_window->form(1)->PshOk());
+        choose(10);
+        QCOMPARE(edit(10, "sleZertifikatsseriennummer")->text(), QStringLiteral("3D1F2A"));
+        // A query has no customer information, and its check keeps the remembered one.
+        QVERIFY(!edit(10, "sleKundeninfo")->isVisible());
+        QVERIFY(m_window->form(10)->PshOk());
+        QCOMPARE(base::program().CurrentIni.GetString("Funktionen", "Kundeninfo"), std::string("Bäckerei Müller"));
 
         choose(6);
         QVERIFY(m_window->form(6)->PshOk());
@@ -345,8 +447,9 @@ private slots:
     {
         QVERIFY(radio(1)->isEnabled());
         selectCompany(2);
-        QVERIFY(!radio(1)->isEnabled());
-        QVERIFY(!radio(9)->isEnabled());
+        for (int n = 1; n <= DtaMain::OPERATIONS; ++n) {
+            QVERIFY(!radio(n)->isEnabled());
+        }
         QCOMPARE(m_dialogs->shown().back().caption, std::string("FON WebClient"));
         QCOMPARE(m_dialogs->shown().back().text,
                  std::string("Es müssen zuerst die Login-Daten unter Basisdaten/Einstellungen eingegeben werden"));
@@ -365,19 +468,23 @@ private slots:
             // Blanks after "=" never reach the value; no-break spaces (Windows-1252 0xA0) do.
             writeBytes(m_dir->file("01QUORVEX.INI"), ini.replace(at, ini.find('\r', at) - at, " \xA0 \xA0"));
             openWindow();
-            QVERIFY2(!radio(1)->isEnabled() && !radio(9)->isEnabled(), entry.c_str());
+            QVERIFY2(!radio(1)->isEnabled() && !radio(DtaMain::OPERATIONS)->isEnabled(), entry.c_str());
             QCOMPARE(m_dialogs->shown().back().caption, std::string("FON WebClient"));
         }
     }
 
     void choosingAnOperationPutsTheCursorInItsFirstField()
     {
-        for (int n = 1; n <= 9; ++n) {
+        // The status queries have no customer information: their first field is the unit's number.
+        for (int n = 1; n <= DtaMain::OPERATIONS; ++n) {
+            const char* first = n <= 9    ? "sleKundeninfo"
+                                : n == 10 ? "sleZertifikatsseriennummer"
+                                          : "sleKassenidentnummer";
             choose(n);
-            QVERIFY2(QApplication::focusWidget() == edit(n, "sleKundeninfo"), qPrintable(QString::number(n)));
-            QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Kunde"));
-            QCOMPARE(edit(n, "sleKundeninfo")->text(), QStringLiteral("Kunde"));
-            edit(n, "sleKundeninfo")->clear();
+            QVERIFY2(QApplication::focusWidget() == edit(n, first), qPrintable(QString::number(n)));
+            QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("KUNDE-1"));
+            QCOMPARE(edit(n, first)->text(), QStringLiteral("KUNDE-1"));
+            edit(n, first)->clear();
         }
     }
 
@@ -549,6 +656,9 @@ private:
     {
         auto* form = m_window->form(n);
         form->findChild<QLineEdit*>(QStringLiteral("sleKundeninfo"))->setText(QStringLiteral("Bäckerei Müller"));
+        if (n >= 10) {
+            return; // a query's unit number is the test's own
+        }
         if (n <= 4) {
             form->findChild<QLineEdit*>(QStringLiteral("sleZertifikatsseriennummer"))
                 ->setText(QStringLiteral("3D1F2A"));
