@@ -4,6 +4,8 @@
 #include "app/gui/OperationForms.h"
 #include "db/gui/DlgBondruck.h"
 #include "rksv/Rksv.h"
+#include "rksv/gui/DlgDepExport.h"
+#include "rksv/gui/DlgStatusbelege.h"
 #include "settings/DtaEinstellungen.h"
 
 namespace app {
@@ -15,6 +17,17 @@ void wireMainWindow(gui::DtaMain& window)
         settings::gui::DtaEinstellungen dialog(&owner, owner.accFnr(), [&owner] { owner.GetLoginValues(); });
         dialog.exec();
     });
+    // The signing subsystem's windows behind the menu "RKSV"; the export and the status receipts read the
+    // program-wide connection.
+    window.setRksvWindows({[](gui::DtaMain& owner) {
+                               rksv::gui::DlgStatusbelege dialog(&owner);
+                               dialog.exec();
+                           },
+                           [](gui::DtaMain& owner) {
+                               rksv::gui::DlgDepExport dialog(&owner);
+                               dialog.exec();
+                           },
+                           {}});
     if (auto* receiptForm = dynamic_cast<gui::Sub9*>(window.form(9))) {
         receiptForm->setBondruck([&window](QWidget* owner) {
             return db::gui::PshBondruck(owner, window.accFnr(), [owner](const std::string& jws, std::string& error) {

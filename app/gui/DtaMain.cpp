@@ -120,14 +120,25 @@ DtaMain::DtaMain(QWidget* parent)
     m_pshOk->setObjectName(QStringLiteral("pshOk"));
     m_pshOk->setGeometry(right + du.x(1), du.y(bottom - 15), du.x(213), du.y(12));
     connect(m_pshOk, &QPushButton::clicked, this, [this] { PshOk(); });
-    setMenuBar(new MnuMain(this,
-                           {[this] { Einstellungen(); },
-                            [this] { Programmende(); },
-                            [this] { HelpContents(); },
-                            [this] {
-                                DlgAbout about(this);
-                                about.Show();
-                            }}));
+    const auto open = [this](std::function<void(DtaMain&)> RksvWindows::*window) {
+        return [this, window] {
+            if (m_rksv.*window) {
+                (m_rksv.*window)(*this);
+            }
+        };
+    };
+    MenuActions actions;
+    actions.einstellungen = [this] { Einstellungen(); };
+    actions.programmende = [this] { Programmende(); };
+    actions.statusbelege = open(&RksvWindows::statusbelege);
+    actions.depExport = open(&RksvWindows::depExport);
+    actions.depPruefen = open(&RksvWindows::depPruefen);
+    actions.helpContents = [this] { HelpContents(); };
+    actions.ueber = [this] {
+        DlgAbout about(this);
+        about.Show();
+    };
+    setMenuBar(new MnuMain(this, std::move(actions)));
     // The window takes the size of its content, menu bar included.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     m_pshOk->hide();
@@ -340,6 +351,11 @@ void DtaMain::Einstellungen()
     if (m_einstellungen) {
         m_einstellungen(*this);
     }
+}
+
+void DtaMain::setRksvWindows(RksvWindows windows)
+{
+    m_rksv = std::move(windows);
 }
 
 void DtaMain::closeEvent(QCloseEvent* event)

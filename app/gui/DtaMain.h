@@ -78,6 +78,15 @@ public:
     void setEinstellungenOpener(std::function<void(DtaMain&)> opener);
     void Einstellungen();
 
+    //! What the menu "RKSV" opens; set by whoever wires the signing subsystem's windows in.
+    struct RksvWindows
+    {
+        std::function<void(DtaMain&)> statusbelege;
+        std::function<void(DtaMain&)> depExport;
+        std::function<void(DtaMain&)> depPruefen;
+    };
+    void setRksvWindows(RksvWindows windows);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -102,6 +111,7 @@ private:
     std::string m_uidnr;
     std::string m_lastAnswer;
     std::function<void(DtaMain&)> m_einstellungen;
+    RksvWindows m_rksv;
 };
 
 } // namespace app::gui

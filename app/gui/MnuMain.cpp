@@ -1,5 +1,7 @@
 #include "app/gui/MnuMain.h"
 
+#include "base/Program.h"
+
 #include <QAction>
 #include <QKeySequence>
 #include <QMenu>
@@ -22,6 +24,19 @@ MnuMain::MnuMain(QWidget* parent, MenuActions actions)
     basisdaten->addSeparator();
     addItem(
         basisdaten, QStringLiteral("Programmende"), QStringLiteral("mnuProgrammende"), std::move(actions.programmende));
+
+    if (base::IsVexaProject()) {
+        QMenu* rksv = addMenu(QStringLiteral("RKSV"));
+        rksv->setObjectName(QStringLiteral("mnuRksv"));
+        addItem(rksv,
+                QString::fromUtf8("Statusbelege …"),
+                QStringLiteral("mnuStatusbelege"),
+                std::move(actions.statusbelege));
+        addItem(
+            rksv, QString::fromUtf8("DEP exportieren …"), QStringLiteral("mnuDepExport"), std::move(actions.depExport));
+        addItem(
+            rksv, QString::fromUtf8("DEP prüfen …"), QStringLiteral("mnuDepPruefen"), std::move(actions.depPruefen));
+    }
 
     QMenu* sonstiges = addMenu(QStringLiteral("Sonstiges"));
     sonstiges->setObjectName(QStringLiteral("mnuSonstiges"));

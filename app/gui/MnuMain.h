@@ -13,14 +13,20 @@ struct MenuActions
 {
     std::function<void()> einstellungen; //!< "Basisdaten" / "Einstellungen": the settings window
     std::function<void()> programmende;  //!< "Basisdaten" / "Programmende": closes the main window
+    std::function<void()> statusbelege;  //!< "RKSV" / "Statusbelege …": the status-receipt dialog
+    std::function<void()> depExport;     //!< "RKSV" / "DEP exportieren …": the DEP export
+    std::function<void()> depPruefen;    //!< "RKSV" / "DEP prüfen …": the check of a DEP file
     std::function<void()> helpContents;  //!< "Sonstiges" / "Doku" and F1: the help file at its contents
     std::function<void()> ueber;         //!< "Sonstiges" / "Über": the About box
 };
 
 /**
- * The main window's menu bar `mnuMain`: "Basisdaten" with "Einstellungen", a separator and "Programmende";
- * "Sonstiges" with "Doku" (shortcut F1) and "Über". F1 without modifiers triggers "Doku" anywhere in the window the
- * bar belongs to while that window is active. The bar calls the given functions on the user-interface thread.
+ * The main window's menu bar `mnuMain`: "Basisdaten" with "Einstellungen", a separator and "Programmende"; "RKSV"
+ * with "Statusbelege …", "DEP exportieren …" and "DEP prüfen …"; "Sonstiges" with "Doku" (shortcut F1) and "Über".
+ * The menu "RKSV" is there only when the installation names a host product (base::IsVexaProject(), the condition of
+ * the form's "Aus RKSV einfügen"), read when the bar is made; a signing component need not be configured. F1 without
+ * modifiers triggers "Doku" anywhere in the window the bar belongs to while that window is active. The bar calls the
+ * given functions on the user-interface thread.
  */
 class MnuMain : public QMenuBar
 {

@@ -123,12 +123,15 @@ DlgDepExport::DlgDepExport(QWidget* owner, std::shared_ptr<db::Connection> conne
 
     m_sleKassa->setObjectName(QStringLiteral("sleKassa"));
     m_sleKassa->setMaxLength(10);
-    m_sleKassa->setPlaceholderText(QStringLiteral("alle Kassen"));
+    m_sleKassa->setPlaceholderText(QStringLiteral("leer: alle Kassen"));
     m_dtpVon = dateControl(this, "dtpVon", today.year() / std::chrono::January / 1);
     m_dtpBis = dateControl(this, "dtpBis", today);
-    auto* hint = new QLabel(QString::fromUtf8("Ohne Kasse werden die Belege aller Kassen exportiert. „DEP exportieren“ "
-                                              "reicht über den letzten Tag hinaus bis zum nächsten Statusbeleg."),
-                            this);
+    auto* hint =
+        new QLabel(QString::fromUtf8(
+                       "Das Datenerfassungsprotokoll (DEP) enthält die signierten Belege des Zeitraums, zum Beispiel "
+                       "für eine Prüfung durch das Finanzamt. Ohne Kassa werden die Belege aller Kassen exportiert. "
+                       "„Exportieren“ nimmt nach dem letzten Tag noch die Belege bis zum nächsten Statusbeleg dazu."),
+                   this);
     hint->setObjectName(QStringLiteral("txtHinweis"));
     hint->setWordWrap(true);
 
@@ -140,11 +143,12 @@ DlgDepExport::DlgDepExport(QWidget* owner, std::shared_ptr<db::Connection> conne
         return b;
     };
     m_pshJson = button("pshJson",
-                       QStringLiteral("DEP exportieren"),
-                       QString::fromUtf8("Das Protokoll aus den gespeicherten Belegen, Zertifikaten und Ketten"));
+                       QStringLiteral("Exportieren"),
+                       QString::fromUtf8("Das Programm erstellt das Protokoll aus den gespeicherten Belegen und "
+                                         "Zertifikaten"));
     m_pshRksv = button("pshRksv",
-                       QString::fromUtf8("DEP über Signatureinheit"),
-                       QString::fromUtf8("Das Protokoll der Belege des Zeitraums, von der Signatureinheit erstellt"));
+                       QStringLiteral("Von der Signatureinheit erstellen lassen"),
+                       QString::fromUtf8("Die Signatureinheit erstellt das Protokoll der Belege des Zeitraums"));
     m_pshClose = button("pshClose", QString::fromUtf8("Schließen"), QString::fromUtf8("Schließen"));
 
     auto* fields = new QGridLayout;
@@ -153,7 +157,7 @@ DlgDepExport::DlgDepExport(QWidget* owner, std::shared_ptr<db::Connection> conne
         l->setObjectName(QLatin1String(name));
         return l;
     };
-    fields->addWidget(label("txtKassa", QStringLiteral("Kasse:")), 0, 0);
+    fields->addWidget(label("txtKassa", QStringLiteral("Kassa:")), 0, 0);
     fields->addWidget(m_sleKassa, 0, 1);
     fields->addWidget(label("txtVon", QStringLiteral("Von:")), 1, 0);
     fields->addWidget(m_dtpVon, 1, 1);

@@ -57,8 +57,9 @@ private:
 
 /**
  * A small form for exporting the DEP by hand: till (empty: all tills), first and last day, and one button for each
- * way of exporting (composed by the program, or by the signing component). Each export shows DlgDepFortschritt
- * when it runs long. Opened by a caller that wants it; no window or menu of the program does.
+ * way of exporting ("Exportieren": composed by the program; "Von der Signatureinheit erstellen lassen": by the
+ * signing component). Each export shows DlgDepFortschritt when it runs long. Opened from the main menu's "RKSV" /
+ * "DEP exportieren …".
  */
 class DlgDepExport : public QDialog
 {

@@ -588,6 +588,34 @@ private slots:
         QVERIFY(!testsupport::exists(m_dir->file("TMP/~20000101000000.XML")));
     }
 
+    // With a host product the menu "RKSV" opens the signing subsystem's windows, modal over the main window.
+    void theRksvMenuOpensItsWindows_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("window");
+        QTest::newRow("Statusbelege") << QStringLiteral("mnuStatusbelege") << QStringLiteral("dlgStatusbelege");
+        QTest::newRow("DEP exportieren") << QStringLiteral("mnuDepExport") << QStringLiteral("dlgDepExport");
+    }
+    void theRksvMenuOpensItsWindows()
+    {
+        QFETCH(QString, item);
+        QFETCH(QString, window);
+        base::program().HostProduct = "PLUMOXA";
+        openWindow();
+        app::wireMainWindow(*m_window);
+        QString opened;
+        QWidget* parent = nullptr;
+        testsupport::onNextModal([&](QWidget* dialog) {
+            opened = dialog->objectName();
+            parent = dialog->parentWidget();
+            testsupport::savePng(dialog, QStringLiteral("dtaMain-") + item);
+            dialog->close();
+        });
+        m_window->findChild<QAction*>(item)->trigger();
+        QCOMPARE(opened, window);
+        QCOMPARE(parent, m_window.get());
+    }
+
     void ausRksvEinfuegenFillsTheTillsKey()
     {
         auto& p = base::program();

@@ -1,7 +1,9 @@
 #include "app/gui/MnuMain.h"
 
 #include "app/gui/Application.h"
+#include "base/Program.h"
 #include "tests/support/Modal.h"
+#include "tests/support/ProgramStateGuard.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -36,54 +38,77 @@ private slots:
 
     void init()
     {
-        m_calls.clear();
-        m_window = std::make_unique<QMainWindow>();
-        // Something else than the menu bar holds the focus, as in the real window.
-        auto* central = new QWidget(m_window.get());
-        auto* layout = new QVBoxLayout(central);
-        m_edit = new QLineEdit(central);
-        m_edit->setObjectName(QStringLiteral("sleSomething"));
-        layout->addWidget(m_edit);
-        m_window->setCentralWidget(central);
-        m_window->setMenuBar(new app::gui::MnuMain(m_window.get(), counting()));
-        m_window->resize(400, 200);
+        // The menu "RKSV" comes with a host product; most tests need every item.
+        m_state = std::make_unique<testsupport::ProgramStateGuard>();
+        base::program().HostProduct = "PLUMOXA";
+        makeWindow();
     }
     void cleanup()
     {
         m_window.reset();
         m_edit = nullptr;
+        m_state.reset();
     }
 
+    void menusAndItemsInTheirOrder_data()
+    {
+        QTest::addColumn<QString>("hostProduct");
+        QTest::addColumn<QStringList>("titles");
+        QTest::addColumn<QStringList>("names");
+        const QStringList always = {QStringLiteral("mnuEinstellungen"),
+                                    QStringLiteral("mnuProgrammende"),
+                                    QStringLiteral("mnuDoku"),
+                                    QStringLiteral("mnuUeber")};
+        QTest::newRow("ohne Hostprodukt")
+            << QString() << QStringList({QStringLiteral("Basisdaten"), QStringLiteral("Sonstiges")}) << always;
+        QTest::newRow("mit Hostprodukt") << QStringLiteral("PLUMOXA")
+                                         << QStringList({QStringLiteral("Basisdaten"),
+                                                         QStringLiteral("RKSV"),
+                                                         QStringLiteral("Sonstiges")})
+                                         << QStringList({QStringLiteral("mnuEinstellungen"),
+                                                         QStringLiteral("mnuProgrammende"),
+                                                         QStringLiteral("mnuStatusbelege"),
+                                                         QStringLiteral("mnuDepExport"),
+                                                         QStringLiteral("mnuDepPruefen"),
+                                                         QStringLiteral("mnuDoku"),
+                                                         QStringLiteral("mnuUeber")});
+    }
     void menusAndItemsInTheirOrder()
     {
+        QFETCH(QString, hostProduct);
+        QFETCH(QStringList, titles);
+        QFETCH(QStringList, names);
+        base::program().HostProduct = hostProduct.toStdString();
+        makeWindow();
         auto* bar = m_window->findChild<app::gui::MnuMain*>(QStringLiteral("mnuMain"));
         QVERIFY(bar);
         QCOMPARE(m_window->menuBar(), bar);
-        QStringList titles;
+        QStringList shownTitles;
         QList<QMenu*> menus;
         for (QAction* action : bar->actions()) {
-            titles << action->text();
+            shownTitles << action->text();
             menus << action->menu();
         }
-        QCOMPARE(titles, QStringList({QStringLiteral("Basisdaten"), QStringLiteral("Sonstiges")}));
-        QVERIFY(menus[0] && menus[1]);
-        QCOMPARE(itemsOf(menus[0]),
+        QCOMPARE(shownTitles, titles);
+        QVERIFY(menus.front() && menus.back());
+        QCOMPARE(itemsOf(menus.front()),
                  QStringList({QStringLiteral("Einstellungen"), QStringLiteral("-"), QStringLiteral("Programmende")}));
-        QCOMPARE(itemsOf(menus[1]), QStringList({QStringLiteral("Doku"), QString::fromUtf8("Über")}));
-
-        QStringList names;
+        QCOMPARE(itemsOf(menus.back()), QStringList({QStringLiteral("Doku"), QString::fromUtf8("Über")}));
+        if (menus.size() == 3) {
+            QCOMPARE(itemsOf(menus[1]),
+                     QStringList({QString::fromUtf8("Statusbelege …"),
+                                  QString::fromUtf8("DEP exportieren …"),
+                                  QString::fromUtf8("DEP prüfen …")}));
+        }
+        QStringList shownNames;
         for (QMenu* menu : menus) {
             for (const QAction* action : menu->actions()) {
                 if (!action->isSeparator()) {
-                    names << action->objectName();
+                    shownNames << action->objectName();
                 }
             }
         }
-        QCOMPARE(names,
-                 QStringList({QStringLiteral("mnuEinstellungen"),
-                              QStringLiteral("mnuProgrammende"),
-                              QStringLiteral("mnuDoku"),
-                              QStringLiteral("mnuUeber")}));
+        QCOMPARE(shownNames, names);
     }
 
     // "Doku" carries F1, shown right-aligned beside the text; no other item has a key.
@@ -107,6 +132,9 @@ private slots:
         QTest::newRow("Programmende") << QStringLiteral("mnuProgrammende") << QStringLiteral("programmende");
         QTest::newRow("Doku") << QStringLiteral("mnuDoku") << QStringLiteral("helpContents");
         QTest::newRow("Über") << QStringLiteral("mnuUeber") << QStringLiteral("ueber");
+        QTest::newRow("Statusbelege") << QStringLiteral("mnuStatusbelege") << QStringLiteral("statusbelege");
+        QTest::newRow("DEP exportieren") << QStringLiteral("mnuDepExport") << QStringLiteral("depExport");
+        QTest::newRow("DEP prüfen") << QStringLiteral("mnuDepPruefen") << QStringLiteral("depPruefen");
     }
     void eachItemCallsItsOwnFunction()
     {
@@ -126,7 +154,8 @@ private slots:
         QTest::addColumn<QString>("called");
         QTest::newRow("Basisdaten/Programmende")
             << 0 << QStringLiteral("Programmende") << QStringLiteral("programmende");
-        QTest::newRow("Sonstiges/Über") << 1 << QString::fromUtf8("Über") << QStringLiteral("ueber");
+        QTest::newRow("RKSV/DEP prüfen") << 1 << QString::fromUtf8("DEP prüfen …") << QStringLiteral("depPruefen");
+        QTest::newRow("Sonstiges/Über") << 2 << QString::fromUtf8("Über") << QStringLiteral("ueber");
     }
     void clickingThroughTheMenuCallsTheFunction()
     {
@@ -140,11 +169,7 @@ private slots:
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(title).center());
         QMenu* popup = title->menu();
         QTRY_VERIFY(popup->isVisible());
-        if (menu == 1) {
-            testsupport::savePng(popup, QStringLiteral("mnuMain-Sonstiges"));
-        } else {
-            testsupport::savePng(popup, QStringLiteral("mnuMain-Basisdaten"));
-        }
+        testsupport::savePng(popup, QStringLiteral("mnuMain-") + title->text());
         QAction* target = nullptr;
         for (QAction* action : popup->actions()) {
             if (action->text() == item) {
@@ -208,12 +233,32 @@ private slots:
 private:
     app::gui::MenuActions counting()
     {
-        return {[this] { ++m_calls[QStringLiteral("einstellungen")]; },
-                [this] { ++m_calls[QStringLiteral("programmende")]; },
-                [this] { ++m_calls[QStringLiteral("helpContents")]; },
-                [this] { ++m_calls[QStringLiteral("ueber")]; }};
+        const auto count = [this](const char* name) { return [this, name] { ++m_calls[QLatin1String(name)]; }; };
+        return {.einstellungen = count("einstellungen"),
+                .programmende = count("programmende"),
+                .statusbelege = count("statusbelege"),
+                .depExport = count("depExport"),
+                .depPruefen = count("depPruefen"),
+                .helpContents = count("helpContents"),
+                .ueber = count("ueber")};
     }
 
+    void makeWindow()
+    {
+        m_calls.clear();
+        m_window = std::make_unique<QMainWindow>();
+        // Something else than the menu bar holds the focus, as in the real window.
+        auto* central = new QWidget(m_window.get());
+        auto* layout = new QVBoxLayout(central);
+        m_edit = new QLineEdit(central);
+        m_edit->setObjectName(QStringLiteral("sleSomething"));
+        layout->addWidget(m_edit);
+        m_window->setCentralWidget(central);
+        m_window->setMenuBar(new app::gui::MnuMain(m_window.get(), counting()));
+        m_window->resize(400, 200);
+    }
+
+    std::unique_ptr<testsupport::ProgramStateGuard> m_state;
     std::map<QString, int> m_calls;
     std::unique_ptr<QMainWindow> m_window;
     QLineEdit* m_edit = nullptr;
