@@ -45,6 +45,14 @@ public:
         std::cerr << caption << ": " << proposedName << '\n';
         return {};
     }
+    std::string OpenFile(const std::string& caption,
+                         const std::string& /*filterDescription*/,
+                         const std::string& filterPattern,
+                         const std::string& /*initialDirectory*/) override
+    {
+        std::cerr << caption << ": " << filterPattern << '\n';
+        return {};
+    }
 };
 
 StderrDialogs fallback;

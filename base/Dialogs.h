@@ -76,6 +76,14 @@ public:
                                              const std::string& filterDescription,
                                              const std::string& filterPattern,
                                              const std::string& initialDirectory) = 0;
+    /**
+     * The platform's open-file dialog: `caption`, one filter (its description and its pattern, "*.JSON") and the
+     * folder it opens in. Only an existing file can be chosen. Returns its path, "" when the dialog was cancelled.
+     */
+    [[nodiscard]] virtual std::string OpenFile(const std::string& caption,
+                                               const std::string& filterDescription,
+                                               const std::string& filterPattern,
+                                               const std::string& initialDirectory) = 0;
 };
 
 //! The installed implementation; before one is installed, a fallback that writes the texts to standard error and

@@ -46,6 +46,10 @@ public:
     {
         return {};
     }
+    std::string OpenFile(const std::string&, const std::string&, const std::string&, const std::string&) override
+    {
+        return {};
+    }
 
     steady_clock::time_point last = steady_clock::now();
     steady_clock::duration longest{};

@@ -29,6 +29,25 @@ QWidget* owner()
     return QApplication::activeWindow();
 }
 
+// One filter shown as "<description> (<pattern>)"; file names are case-sensitive here, so a "*.JSON" filter also
+// lists "*.json". The description may already name the pattern ("Datenerfassungsprotokoll *.JSON").
+void setFilter(QFileDialog& dialog, const std::string& filterDescription, const std::string& filterPattern)
+{
+    QString description = qs(filterDescription).trimmed();
+    const QString pattern = qs(filterPattern);
+    if (!pattern.isEmpty() && description.endsWith(pattern)) {
+        description = description.left(description.size() - pattern.size()).trimmed();
+    }
+    QString patterns = pattern;
+    if (pattern.toLower() != pattern) {
+        patterns += QLatin1Char(' ') + pattern.toLower();
+    }
+    if (!patterns.isEmpty()) {
+        dialog.setNameFilter(description.isEmpty() ? patterns
+                                                   : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+    }
+}
+
 QMessageBox::Icon iconOf(unsigned type)
 {
     switch (type & 0xF0) {
@@ -144,17 +163,6 @@ std::string QtDialogs::SaveAs(const std::string& caption,
                               const std::string& filterPattern,
                               const std::string& initialDirectory)
 {
-    // The description may already name the pattern ("Datenerfassungsprotokoll *.JSON"); Qt shows it in parentheses.
-    QString description = qs(filterDescription).trimmed();
-    const QString pattern = qs(filterPattern);
-    if (!pattern.isEmpty() && description.endsWith(pattern)) {
-        description = description.left(description.size() - pattern.size()).trimmed();
-    }
-    // File names are case-sensitive here: a "*.JSON" filter also lists "*.json".
-    QString patterns = pattern;
-    if (pattern.toLower() != pattern) {
-        patterns += QLatin1Char(' ') + pattern.toLower();
-    }
     QFileDialog dialog(owner(), qs(caption), qs(initialDirectory));
     dialog.setObjectName(QStringLiteral("dlgSaveAs"));
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -162,11 +170,25 @@ std::string QtDialogs::SaveAs(const std::string& caption,
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    if (!patterns.isEmpty()) {
-        dialog.setNameFilter(description.isEmpty() ? patterns
-                                                   : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
-    }
+    setFilter(dialog, filterDescription, filterPattern);
     dialog.selectFile(qs(proposedName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst().toStdString();
+}
+
+std::string QtDialogs::OpenFile(const std::string& caption,
+                                const std::string& filterDescription,
+                                const std::string& filterPattern,
+                                const std::string& initialDirectory)
+{
+    QFileDialog dialog(owner(), qs(caption), qs(initialDirectory));
+    dialog.setObjectName(QStringLiteral("dlgOpenFile"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    setFilter(dialog, filterDescription, filterPattern);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }

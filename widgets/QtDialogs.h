@@ -27,6 +27,11 @@ public:
                                      const std::string& filterDescription,
                                      const std::string& filterPattern,
                                      const std::string& initialDirectory) override;
+    //! Qt's own (non-native) file dialog in open mode for one existing file, its filter as in SaveAs.
+    [[nodiscard]] std::string OpenFile(const std::string& caption,
+                                       const std::string& filterDescription,
+                                       const std::string& filterPattern,
+                                       const std::string& initialDirectory) override;
 
 private:
     bool m_waitCursor = false;

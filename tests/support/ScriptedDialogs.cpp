@@ -59,4 +59,18 @@ std::string ScriptedDialogs::SaveAs(const std::string& caption,
     return path;
 }
 
+std::string ScriptedDialogs::OpenFile(const std::string& caption,
+                                      const std::string& /*filterDescription*/,
+                                      const std::string& /*filterPattern*/,
+                                      const std::string& /*initialDirectory*/)
+{
+    m_openFileAsked.push_back(caption);
+    if (m_openAnswers.empty()) {
+        return {};
+    }
+    auto path = std::move(m_openAnswers.front());
+    m_openAnswers.pop_front();
+    return path;
+}
+
 } // namespace testsupport

@@ -41,6 +41,10 @@ public:
     //! The path the next save-as dialog returns ("" stands for cancel, as does an empty queue).
     void answerSaveAs(const std::string& path) { m_saveAnswers.push_back(path); }
     const std::vector<SaveAsAsked>& saveAsAsked() const { return m_saveAsAsked; }
+    //! The path the next open-file dialog returns ("" stands for cancel, as does an empty queue), and the captions
+    //! open-file dialogs were asked with.
+    void answerOpenFile(const std::string& path) { m_openAnswers.push_back(path); }
+    const std::vector<std::string>& openFileAsked() const { return m_openFileAsked; }
     const std::vector<Shown>& shown() const { return m_shown; }
     const std::vector<bool>& cursorChanges() const { return m_cursor; }
 
@@ -59,6 +63,10 @@ public:
                        const std::string& filterDescription,
                        const std::string& filterPattern,
                        const std::string& initialDirectory) override;
+    std::string OpenFile(const std::string& caption,
+                         const std::string& filterDescription,
+                         const std::string& filterPattern,
+                         const std::string& initialDirectory) override;
 
     //! What the clipboard holds for the core to read.
     void setClipboard(const std::string& text) { m_clipboard = text; }
@@ -75,6 +83,8 @@ private:
     std::deque<int> m_answers;
     std::deque<std::string> m_saveAnswers;
     std::vector<SaveAsAsked> m_saveAsAsked;
+    std::deque<std::string> m_openAnswers;
+    std::vector<std::string> m_openFileAsked;
     std::vector<Shown> m_shown;
     std::vector<bool> m_cursor;
     std::vector<std::string> m_opened;

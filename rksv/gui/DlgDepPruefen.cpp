@@ -1,0 +1,300 @@
+#include "rksv/gui/DlgDepPruefen.h"
+
+#include "base/Dialogs.h"
+#include "base/Program.h"
+#include "base/TextFormat.h"
+#include "rksv/Rksv.h"
+#include "rksv/TurnoverCounter.h"
+#include "widgets/DialogUnits.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace rksv::gui {
+namespace {
+
+constexpr int KEY_LENGTH = 44;
+
+QString qs(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+QString receiptsChecked(long long receipts)
+{
+    return qs(base::formatAmount(static_cast<double>(receipts), 0))
+           + (receipts == 1 ? QStringLiteral(" Beleg geprüft") : QString::fromUtf8(" Belege geprüft"));
+}
+
+} // namespace
+
+DlgDepPruefen::DlgDepPruefen(QWidget* owner)
+    : QDialog(owner)
+    , m_sleDatei(new QLineEdit(this))
+    , m_pshDatei(new QPushButton(QString::fromUtf8("Datei wählen …"), this))
+    , m_sleSchluessel(new QLineEdit(this))
+    , m_txtPruefwert(new QLabel(this))
+    , m_pshPruefen(new QPushButton(QString::fromUtf8("Prüfen"), this))
+    , m_pshAbbrechen(new QPushButton(QStringLiteral("Abbrechen"), this))
+    , m_pshClose(new QPushButton(QString::fromUtf8("Schließen"), this))
+    , m_prgDatei(new QProgressBar(this))
+    , m_txtFortschritt(new QLabel(this))
+    , m_lvwErgebnis(new QListWidget(this))
+{
+    setObjectName(QStringLiteral("dlgDepPruefen"));
+    setWindowTitle(QString::fromUtf8("Vexa-Quorvex: DEP prüfen"));
+    const widgets::DialogUnits du(font());
+
+    const auto name = [](QWidget* control, const char* objectName) {
+        control->setObjectName(QLatin1String(objectName));
+    };
+    name(m_sleDatei, "sleDatei");
+    name(m_pshDatei, "pshDatei");
+    name(m_sleSchluessel, "sleSchluessel");
+    name(m_txtPruefwert, "txtPruefwert");
+    name(m_pshPruefen, "pshPruefen");
+    name(m_pshAbbrechen, "pshAbbrechen");
+    name(m_pshClose, "pshClose");
+    name(m_prgDatei, "prgDatei");
+    name(m_txtFortschritt, "txtFortschritt");
+    name(m_lvwErgebnis, "lvwErgebnis");
+    for (auto* button : {m_pshDatei, m_pshPruefen, m_pshAbbrechen, m_pshClose}) {
+        button->setAutoDefault(false);
+    }
+    m_pshPruefen->setDefault(true);
+
+    // A key is 44 characters of Base64; the field shows all of them.
+    m_sleSchluessel->setMaxLength(KEY_LENGTH);
+    m_sleSchluessel->setMinimumWidth(
+        m_sleSchluessel->fontMetrics().horizontalAdvance(QStringLiteral("uW4h0LsV7V1mZ9q3bY2cT6xN8pR5kD1fG0jH3sA7eQ8="))
+        + du.x(16));
+    m_txtPruefwert->setToolTip(QString::fromUtf8(
+        "Die ersten Zeichen einer Prüfsumme des Schlüssels, zum Vergleich mit dem Prüfwert der Kassa"));
+    m_prgDatei->setRange(0, 100);
+    m_prgDatei->setValue(0);
+    m_pshAbbrechen->setEnabled(false);
+
+    auto* hint = new QLabel(QString::fromUtf8("Prüft ein Datenerfassungsprotokoll (DEP) so, wie es das Finanzamt "
+                                              "prüft: Signaturen, Verkettung der Belege und Umsatzzähler. Für den "
+                                              "Umsatzzähler braucht es den Benutzerschlüssel der Kassa."),
+                            this);
+    hint->setObjectName(QStringLiteral("txtHinweis"));
+    hint->setWordWrap(true);
+
+    const auto label = [this](const char* objectName, const QString& text, QWidget* buddy) {
+        auto* l = new QLabel(text, this);
+        l->setObjectName(QLatin1String(objectName));
+        l->setBuddy(buddy);
+        return l;
+    };
+    auto* fields = new QGridLayout;
+    fields->addWidget(label("txtDatei", QStringLiteral("Datei:"), m_sleDatei), 0, 0);
+    fields->addWidget(m_sleDatei, 0, 1);
+    fields->addWidget(m_pshDatei, 0, 2);
+    fields->addWidget(label("txtSchluessel", QString::fromUtf8("Benutzerschlüssel:"), m_sleSchluessel), 1, 0);
+    fields->addWidget(m_sleSchluessel, 1, 1);
+    fields->addWidget(m_txtPruefwert, 1, 2);
+    fields->setColumnStretch(1, 1);
+
+    auto* run = new QHBoxLayout;
+    run->addWidget(m_pshPruefen);
+    run->addWidget(m_prgDatei, 1);
+    run->addWidget(m_pshAbbrechen);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch();
+    bottom->addWidget(m_pshClose);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(fields);
+    layout->addWidget(hint);
+    layout->addLayout(run);
+    layout->addWidget(m_txtFortschritt);
+    layout->addWidget(label("txtErgebnis", QStringLiteral("Ergebnis:"), m_lvwErgebnis));
+    layout->addWidget(m_lvwErgebnis, 1);
+    layout->addLayout(bottom);
+    setMinimumSize(du.x(300), du.y(200));
+
+    connect(m_pshDatei, &QPushButton::clicked, this, &DlgDepPruefen::PshDatei);
+    connect(m_pshPruefen, &QPushButton::clicked, this, &DlgDepPruefen::PshPruefen);
+    connect(m_pshAbbrechen, &QPushButton::clicked, this, &DlgDepPruefen::PshAbbrechen);
+    connect(m_pshClose, &QPushButton::clicked, this, &DlgDepPruefen::reject);
+    connect(m_sleSchluessel, &QLineEdit::textChanged, this, &DlgDepPruefen::showCheckValue);
+    // The worker emits; the window takes both on its own thread.
+    connect(this, &DlgDepPruefen::progressed, this, &DlgDepPruefen::showProgress, Qt::QueuedConnection);
+    connect(this, &DlgDepPruefen::checkEnded, this, &DlgDepPruefen::takeResult, Qt::QueuedConnection);
+
+    // The current till's key, as "Aus RKSV einfügen" takes it; without a ready service the user enters it.
+    RKSV service(this);
+    if (service.accReady() && !service.accAes256().empty()) {
+        m_sleSchluessel->setText(qs(service.accAes256()));
+    }
+    service.Close();
+    showCheckValue();
+}
+
+DlgDepPruefen::~DlgDepPruefen()
+{
+    stopAndWait();
+}
+
+QString DlgDepPruefen::faultLine(const DepFault& fault)
+{
+    const QString text = qs(fault.text);
+    if (fault.position <= 0) {
+        return QStringLiteral("Datei: ") + text;
+    }
+    const QString position = QString::number(fault.position);
+    if (fault.receiptId.empty()) {
+        return QStringLiteral("Beleg Nr. ") + position + QStringLiteral(" in der Datei: ") + text;
+    }
+    return QStringLiteral("Beleg ") + qs(fault.receiptId) + QStringLiteral(" (Nr. ") + position
+           + QStringLiteral(" in der Datei): ") + text;
+}
+
+void DlgDepPruefen::showCheckValue()
+{
+    const auto key = m_sleSchluessel->text().trimmed().toStdString();
+    m_txtPruefwert->setText(QString::fromUtf8("Prüfwert: ")
+                            + (key.size() == KEY_LENGTH ? qs(aesKeyCheckValue(key)) : QString::fromUtf8("–")));
+}
+
+void DlgDepPruefen::PshDatei()
+{
+    const auto chosen = base::dialogs().OpenFile(
+        "DEP-Datei wählen", "Datenerfassungsprotokoll *.JSON", "*.JSON", base::program().DefaultDir);
+    if (!chosen.empty()) {
+        m_sleDatei->setText(qs(chosen));
+    }
+}
+
+void DlgDepPruefen::PshPruefen()
+{
+    if (accChecking()) {
+        return;
+    }
+    const auto refuse = [](QWidget* field, const char* message) {
+        base::dialogs().ErrorBox(message);
+        field->setFocus();
+    };
+    const auto path = m_sleDatei->text().trimmed().toStdString();
+    if (path.empty()) {
+        return refuse(m_sleDatei, "Die Datei muss gewählt werden");
+    }
+    const auto keyText = m_sleSchluessel->text().trimmed().toStdString();
+    if (keyText.empty()) {
+        return refuse(m_sleSchluessel, "Der Benutzerschlüssel muss eingegeben werden");
+    }
+    if (keyText.size() != KEY_LENGTH) {
+        return refuse(m_sleSchluessel, "Der Benutzerschlüssel muss 44 Zeichen lang sein");
+    }
+    const auto key = parseAesKey(keyText);
+    if (!key) {
+        return refuse(m_sleSchluessel, "Der Benutzerschlüssel ist kein gültiger Schlüssel (44 Zeichen Base64)");
+    }
+
+    DepCheckOptions options;
+    options.key = *key;
+    options.threads = m_threads;
+    options.stop = &m_stop;
+    options.progress = [this](const DepProgress& progress) {
+        emit progressed(progress.bytesRead, progress.bytesTotal, progress.receipts);
+    };
+    m_stop = false;
+    m_lvwErgebnis->clear();
+    m_prgDatei->setValue(0);
+    m_txtFortschritt->setText(receiptsChecked(0));
+    setChecking(true);
+    m_worker = std::thread([this, path, options = std::move(options)] {
+        auto result = checkDepFile(path, options);
+        {
+            const std::lock_guard lock(m_resultMutex);
+            m_finished = std::move(result);
+            m_hasFinished = true;
+        }
+        emit checkEnded();
+    });
+}
+
+void DlgDepPruefen::PshAbbrechen()
+{
+    m_stop = true;
+}
+
+void DlgDepPruefen::showProgress(quint64 bytesRead, quint64 bytesTotal, qlonglong receipts)
+{
+    if (bytesTotal > 0) {
+        m_prgDatei->setValue(static_cast<int>(std::min<quint64>(100, bytesRead * 100 / bytesTotal)));
+    }
+    m_txtFortschritt->setText(receiptsChecked(receipts));
+}
+
+void DlgDepPruefen::takeResult()
+{
+    {
+        const std::lock_guard lock(m_resultMutex);
+        if (!m_hasFinished) {
+            return; // taken already, when closing the window waited for the check
+        }
+        m_result = std::move(m_finished);
+        m_hasFinished = false;
+    }
+    if (m_worker.joinable()) {
+        m_worker.join(); // it has nothing left to do but end
+    }
+    setChecking(false);
+    if (!m_result.cancelled && m_result.error.empty()) {
+        m_prgDatei->setValue(100);
+    }
+    m_txtFortschritt->setText(receiptsChecked(m_result.receipts));
+    m_lvwErgebnis->addItem(qs(m_result.summary()));
+    for (const auto& fault : m_result.faults) {
+        m_lvwErgebnis->addItem(faultLine(fault));
+    }
+    const auto more = m_result.faultCount - static_cast<long>(m_result.faults.size());
+    if (more > 0) {
+        m_lvwErgebnis->addItem(QStringLiteral("… und ") + QString::number(more)
+                               + (more == 1 ? QStringLiteral(" weiterer Fehler") : QStringLiteral(" weitere Fehler")));
+    }
+}
+
+void DlgDepPruefen::setChecking(bool checking)
+{
+    for (QWidget* control : std::initializer_list<QWidget*>{m_sleDatei, m_pshDatei, m_sleSchluessel, m_pshPruefen}) {
+        control->setEnabled(!checking);
+    }
+    m_pshAbbrechen->setEnabled(checking);
+}
+
+void DlgDepPruefen::stopAndWait()
+{
+    if (!m_worker.joinable()) {
+        return;
+    }
+    m_stop = true;
+    m_worker.join();
+    takeResult();
+}
+
+void DlgDepPruefen::reject()
+{
+    stopAndWait();
+    QDialog::reject();
+}
+
+void DlgDepPruefen::closeEvent(QCloseEvent* event)
+{
+    stopAndWait();
+    QDialog::closeEvent(event);
+}
+
+} // namespace rksv::gui

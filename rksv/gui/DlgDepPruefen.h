@@ -1,0 +1,98 @@
+#pragma once
+
+#include "rksv/DepVerifier.h"
+
+#include <QDialog>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class QCloseEvent;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+
+namespace rksv::gui {
+
+/**
+ * "DEP prüfen": checks a data capture protocol file as a tax auditor's verifier does (rksv::checkDepFile). The user
+ * picks the file ("Datei wählen …", through the dialog seam's open-file dialog) and gives the till's AES key; its
+ * check value (rksv::aesKeyCheckValue) shows beside the field. The key starts as the current till's key from the
+ * signing service, when the service is ready. "Prüfen" runs the check on a worker thread: the window stays usable,
+ * the progress bar shows the per cent of the file's bytes read, "Abbrechen" ends the check early. The result list
+ * shows the summary line and one line per fault kept ("Beleg 2026-17 (Nr. 17 in der Datei): Signatur ungültig").
+ * Closing the window during a check stops it and waits for the worker to end. Opened from the main menu's "RKSV" /
+ * "DEP prüfen …".
+ */
+class DlgDepPruefen : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit DlgDepPruefen(QWidget* owner);
+    ~DlgDepPruefen() override;
+
+    //! "Datei wählen …": the open-file dialog; a chosen file goes into the file field.
+    void PshDatei();
+    //! "Prüfen": checks the fields (an error box and the focus on the field when one is missing or wrong) and
+    //! starts the check; nothing while a check runs.
+    void PshPruefen();
+    //! "Abbrechen": asks a running check to end; its result comes as for any other check.
+    void PshAbbrechen();
+
+    //! Whether a check is running.
+    bool accChecking() const { return m_worker.joinable(); }
+    //! The result of the last finished check (empty before the first).
+    const DepCheckResult& accResult() const { return m_result; }
+    //! How the check's fault lines read, for the result list.
+    static QString faultLine(const DepFault& fault);
+
+    //! Threads that verify signatures (DepCheckOptions::threads; 0: one per core).
+    void setThreads(unsigned threads) { m_threads = threads; }
+
+signals:
+    //! From the worker thread, queued to the window: bytes read of the file's size and receipts checked so far.
+    void progressed(quint64 bytesRead, quint64 bytesTotal, qlonglong receipts);
+    //! From the worker thread, queued to the window: the check has ended; its result is waiting to be taken.
+    void checkEnded();
+
+public slots:
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void showCheckValue();
+    void showProgress(quint64 bytesRead, quint64 bytesTotal, qlonglong receipts);
+    void takeResult();
+    void setChecking(bool checking);
+    //! Asks a running check to end and waits for its thread.
+    void stopAndWait();
+
+    QLineEdit* m_sleDatei;
+    QPushButton* m_pshDatei;
+    QLineEdit* m_sleSchluessel;
+    QLabel* m_txtPruefwert;
+    QPushButton* m_pshPruefen;
+    QPushButton* m_pshAbbrechen;
+    QPushButton* m_pshClose;
+    QProgressBar* m_prgDatei;
+    QLabel* m_txtFortschritt;
+    QListWidget* m_lvwErgebnis;
+
+    unsigned m_threads = 0;
+    std::thread m_worker;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_resultMutex;
+    DepCheckResult m_finished;  //!< written by the worker, under m_resultMutex
+    bool m_hasFinished = false; //!< m_finished waits to be taken; under m_resultMutex
+    DepCheckResult m_result;
+};
+
+} // namespace rksv::gui

@@ -1,0 +1,287 @@
+// The DEP check window on the offscreen platform, checking real DEP files of receipts signed by the software
+// signature unit: a sound one passes, a tampered one names its receipt, a long check keeps the window working and ends
+// on "Abbrechen" or when the window closes.
+#include "rksv/gui/DlgDepPruefen.h"
+
+#include "app/gui/Application.h"
+#include "base/Program.h"
+#include "rksv/SoftwareUnit.h"
+#include "rksv/TurnoverCounter.h"
+#include "tests/support/Modal.h"
+#include "tests/support/ProgramStateGuard.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/SignedReceipts.h"
+#include "tests/support/TempDir.h"
+#include "widgets/QtDialogs.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <nlohmann/json.hpp>
+
+using rksv::gui::DlgDepPruefen;
+
+namespace {
+
+// Receipts of the small DEP, and how often the long one repeats them.
+constexpr int RECEIPTS = 5;
+constexpr int LONG_RECEIPTS = 400;
+constexpr int LONG_REPEATS = 250;
+
+QStringList lines(const DlgDepPruefen& dialog)
+{
+    QStringList result;
+    const auto* list = dialog.findChild<QListWidget*>(QStringLiteral("lvwErgebnis"));
+    for (int i = 0; i < list->count(); ++i) {
+        result << list->item(i)->text();
+    }
+    return result;
+}
+
+} // namespace
+
+class DlgDepPruefenTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { app::gui::fixProcessSettings(*qobject_cast<QApplication*>(QCoreApplication::instance())); }
+
+    void init()
+    {
+        m_dir = std::make_unique<testsupport::TempDir>();
+        m_state = std::make_unique<testsupport::ProgramStateGuard>();
+        m_dialogs = std::make_unique<testsupport::ScriptedDialogs>();
+        auto& p = base::program();
+        p.DefaultDir = m_dir->path() + "/";
+        p.HostProduct = "PLUMOXA";
+        p.CompanyNumber = "0001";
+        p.connections.signatur = "Software:" + m_dir->file("Karten");
+        m_receipts = std::make_unique<testsupport::SignedReceipts>(m_dir->file("Karten"));
+        rksv::SoftwareUnit unit(m_dir->file("Karten"));
+        std::string error;
+        QVERIFY(unit.GenerateAes256Key("PLUMOXA|0001|PLUMOXA", m_key, error));
+        QVERIFY(unit.GetCardCertificate("Leser 1", m_certificate, m_chain));
+    }
+    void cleanup()
+    {
+        m_receipts.reset();
+        m_dialogs.reset();
+        m_state.reset();
+        m_dir.reset();
+    }
+
+    // The key comes from the signing service with its check value; a sound DEP passes.
+    void aSoundDepIsInOrder()
+    {
+        const auto file = writeDep("gut.json", sign(RECEIPTS), 1);
+        DlgDepPruefen dialog(nullptr);
+        QCOMPARE(edit(dialog, "sleSchluessel")->text(), QString::fromStdString(m_key));
+        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("txtPruefwert"))->text(),
+                 QString::fromUtf8("Prüfwert: ") + QString::fromStdString(rksv::aesKeyCheckValue(m_key)));
+        QVERIFY(m_dialogs->shown().empty());
+        m_dialogs->answerOpenFile(file);
+        button(dialog, "pshDatei")->click();
+        QCOMPARE(edit(dialog, "sleDatei")->text(), QString::fromStdString(file));
+        dialog.show();
+        button(dialog, "pshPruefen")->click();
+        QTRY_VERIFY(!dialog.accChecking());
+
+        QVERIFY2(dialog.accResult().ok(), dialog.accResult().summary().c_str());
+        QCOMPARE(dialog.accResult().receipts, static_cast<long>(RECEIPTS));
+        QCOMPARE(lines(dialog).size(), 1);
+        QVERIFY2(lines(dialog).front().endsWith(QStringLiteral("in Ordnung")), qPrintable(lines(dialog).front()));
+        QCOMPARE(dialog.findChild<QProgressBar*>(QStringLiteral("prgDatei"))->value(), 100);
+        QVERIFY(button(dialog, "pshPruefen")->isEnabled());
+        QVERIFY(!button(dialog, "pshAbbrechen")->isEnabled());
+        testsupport::savePng(&dialog, QStringLiteral("dlgDepPruefen"));
+    }
+
+    // The last receipt's signature is changed (the one before it would break the next one's chain as well).
+    void aTamperedReceiptIsNamedWithItsPlaceInTheFile()
+    {
+        auto receipts = sign(RECEIPTS);
+        auto& last = receipts.back();
+        const auto at = last.rfind('.') + 1;
+        last[at] = last[at] == 'A' ? 'B' : 'A';
+        DlgDepPruefen dialog(nullptr);
+        edit(dialog, "sleDatei")->setText(QString::fromStdString(writeDep("falsch.json", receipts, 1)));
+        dialog.show();
+        button(dialog, "pshPruefen")->click();
+        QTRY_VERIFY(!dialog.accChecking());
+
+        QCOMPARE(dialog.accResult().faultCount, 1L);
+        const auto shown = lines(dialog);
+        QCOMPARE(shown.size(), 2);
+        QVERIFY2(shown[0].endsWith(QStringLiteral("1 Fehler")), qPrintable(shown[0]));
+        QVERIFY2(shown[1].startsWith(QStringLiteral("Beleg %1 (Nr. %1 in der Datei): ").arg(RECEIPTS)),
+                 qPrintable(shown[1]));
+        QVERIFY2(shown[1].contains(QStringLiteral("Signatur")), qPrintable(shown[1]));
+        testsupport::savePng(&dialog, QStringLiteral("dlgDepPruefen-Fehler"));
+    }
+
+    // While the worker checks, the window takes the progress and the click on "Abbrechen"; the check ends early.
+    // Closing the window during a check ends it too and waits for the worker.
+    void aLongCheckKeepsTheWindowWorkingAndEndsWhenAsked_data()
+    {
+        QTest::addColumn<bool>("byClosing");
+        QTest::newRow("Abbrechen") << false;
+        QTest::newRow("Fenster schließen") << true;
+    }
+    void aLongCheckKeepsTheWindowWorkingAndEndsWhenAsked()
+    {
+        QFETCH(bool, byClosing);
+        const auto file = writeDep("lang.json", sign(LONG_RECEIPTS), LONG_REPEATS);
+        DlgDepPruefen dialog(nullptr);
+        dialog.setThreads(1);
+        edit(dialog, "sleDatei")->setText(QString::fromStdString(file));
+        dialog.show();
+        auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("prgDatei"));
+        button(dialog, "pshPruefen")->click();
+        QVERIFY2(dialog.accChecking(), "the click returns while the check runs");
+        QVERIFY(!button(dialog, "pshPruefen")->isEnabled());
+        QTRY_VERIFY(bar->value() > 0);
+        QVERIFY2(dialog.accChecking(), "progress arrived during the check");
+        testsupport::savePng(&dialog, QStringLiteral("dlgDepPruefen-Fortschritt"));
+
+        if (byClosing) {
+            dialog.close();
+            QVERIFY(!dialog.accChecking());
+        } else {
+            QTest::mouseClick(button(dialog, "pshAbbrechen"), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!dialog.accChecking(), 30000);
+        }
+        QVERIFY(dialog.accResult().cancelled);
+        QVERIFY(dialog.accResult().receipts < LONG_RECEIPTS * LONG_REPEATS);
+        QVERIFY2(lines(dialog).value(0).startsWith(QStringLiteral("Prüfung abgebrochen")),
+                 qPrintable(lines(dialog).value(0)));
+        QVERIFY(bar->value() < 100);
+        QVERIFY(button(dialog, "pshPruefen")->isEnabled());
+    }
+
+    void missingOrWrongFieldsAreRefusedBeforeChecking_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("field");
+        const QString key = QStringLiteral("uW4h0LsV7V1mZ9q3bY2cT6xN8pR5kD1fG0jH3sA7eQ8=");
+        QTest::newRow("keine Datei") << QStringLiteral("  ") << key << QStringLiteral("Die Datei muss gewählt werden")
+                                     << QStringLiteral("sleDatei");
+        QTest::newRow("kein Schlüssel") << QStringLiteral("dep.json") << QString()
+                                        << QString::fromUtf8("Der Benutzerschlüssel muss eingegeben werden")
+                                        << QStringLiteral("sleSchluessel");
+        QTest::newRow("zu kurz") << QStringLiteral("dep.json") << key.left(43)
+                                 << QString::fromUtf8("Der Benutzerschlüssel muss 44 Zeichen lang sein")
+                                 << QStringLiteral("sleSchluessel");
+        QTest::newRow("kein Base64") << QStringLiteral("dep.json") << QString(43, QLatin1Char('#')) + QLatin1Char('=')
+                                     << QString::fromUtf8(
+                                            "Der Benutzerschlüssel ist kein gültiger Schlüssel (44 Zeichen Base64)")
+                                     << QStringLiteral("sleSchluessel");
+    }
+    void missingOrWrongFieldsAreRefusedBeforeChecking()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, key);
+        QFETCH(QString, message);
+        QFETCH(QString, field);
+        DlgDepPruefen dialog(nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        edit(dialog, "sleDatei")->setText(file);
+        edit(dialog, "sleSchluessel")->setText(key);
+        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("txtPruefwert"))->text().endsWith(QString::fromUtf8("–")),
+                 key.size() != 44);
+        button(dialog, "pshPruefen")->click();
+        QVERIFY(!dialog.accChecking());
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
+        QCOMPARE(QString::fromStdString(m_dialogs->shown()[0].text), message);
+        QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), field);
+        QVERIFY(lines(dialog).isEmpty());
+    }
+
+    void theOpenFileDialogIsQtsOwnForAnExistingFile()
+    {
+        const auto file = writeDep("PLUMOXA-DEP.JSON", sign(1), 1);
+        widgets::QtDialogs qt;
+        QStringList filters;
+        bool openMode = false;
+        testsupport::onNextModal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            if (!dialog) {
+                modal->close();
+                return;
+            }
+            filters = dialog->nameFilters();
+            openMode =
+                dialog->acceptMode() == QFileDialog::AcceptOpen && dialog->fileMode() == QFileDialog::ExistingFile;
+            dialog->selectFile(QStringLiteral("PLUMOXA-DEP.JSON"));
+            testsupport::savePng(dialog, QStringLiteral("dlgOpenFile"));
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        const auto chosen = qt.OpenFile("DEP-Datei wählen", "Datenerfassungsprotokoll *.JSON", "*.JSON", m_dir->path());
+        QCOMPARE(filters, QStringList{QStringLiteral("Datenerfassungsprotokoll (*.JSON *.json)")});
+        QVERIFY(openMode);
+        QCOMPARE(chosen, file);
+        testsupport::onNextModal([](QWidget* modal) { modal->close(); });
+        QCOMPARE(qt.OpenFile("DEP-Datei wählen", "Datenerfassungsprotokoll *.JSON", "*.JSON", m_dir->path()),
+                 std::string());
+    }
+
+private:
+    static QLineEdit* edit(const QDialog& dialog, const char* name)
+    {
+        return dialog.findChild<QLineEdit*>(QLatin1String(name));
+    }
+    static QPushButton* button(const QDialog& dialog, const char* name)
+    {
+        return dialog.findChild<QPushButton*>(QLatin1String(name));
+    }
+
+    // A start receipt, then ordinary receipts of till 01, a minute apart.
+    std::vector<std::string> sign(int count)
+    {
+        std::vector<std::string> jws;
+        for (int i = 1; i <= count; ++i) {
+            const auto time =
+                QStringLiteral("08:%1:%2").arg(i / 60, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0'));
+            jws.push_back(m_receipts->sign("01", i, "07.12.2026", time.toStdString(), i == 1 ? "A" : "", false));
+        }
+        return jws;
+    }
+
+    // A DEP of `repeats` groups, each with the card's certificate, its issuers and the receipts.
+    std::string writeDep(const std::string& name, const std::vector<std::string>& receipts, int repeats)
+    {
+        nlohmann::json issuers = nlohmann::json::array();
+        for (const auto& issuer : QString::fromStdString(m_chain).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            issuers.push_back(issuer.toStdString());
+        }
+        nlohmann::json groups = nlohmann::json::array();
+        for (int i = 0; i < repeats; ++i) {
+            groups.push_back({{"Signaturzertifikat", m_certificate},
+                              {"Zertifizierungsstellen", issuers},
+                              {"Belege-kompakt", receipts}});
+        }
+        const auto file = m_dir->file(name);
+        testsupport::writeBytes(file, nlohmann::json{{"Belege-Gruppe", groups}}.dump(2));
+        return file;
+    }
+
+    std::unique_ptr<testsupport::TempDir> m_dir;
+    std::unique_ptr<testsupport::ProgramStateGuard> m_state;
+    std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
+    std::unique_ptr<testsupport::SignedReceipts> m_receipts;
+    std::string m_key;
+    std::string m_certificate;
+    std::string m_chain;
+};
+
+QTEST_MAIN(DlgDepPruefenTest)
+#include "DlgDepPruefenTest.moc"
