@@ -601,6 +601,7 @@ private slots:
         QFETCH(QString, item);
         QFETCH(QString, window);
         base::program().HostProduct = "PLUMOXA";
+        base::program().Kassa = "01"; // as the installation file sets it at the start
         openWindow();
         app::wireMainWindow(*m_window);
         QString opened;
@@ -611,6 +612,7 @@ private slots:
             testsupport::savePng(dialog, QStringLiteral("dtaMain-") + item);
             dialog->close();
         });
+        testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-hostproduct"));
         m_window->findChild<QAction*>(item)->trigger();
         QCOMPARE(opened, window);
         QCOMPARE(parent, m_window.get());
