@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <exception>
 
 namespace rksv::gui {
 namespace {
@@ -215,7 +216,13 @@ void DlgDepPruefen::PshPruefen()
     m_txtFortschritt->setText(receiptsChecked(0));
     setChecking(true);
     m_worker = std::thread([this, path, options = std::move(options)] {
-        auto result = checkDepFile(path, options);
+        DepCheckResult result;
+        try {
+            result = checkDepFile(path, options);
+        } catch (const std::exception& error) {
+            // Nothing may leave the thread; what escapes the check is shown as its result.
+            result.error = std::string("Die Prüfung ist fehlgeschlagen: ") + error.what();
+        }
         {
             const std::lock_guard lock(m_resultMutex);
             m_finished = std::move(result);
