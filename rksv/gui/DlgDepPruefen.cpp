@@ -2,7 +2,6 @@
 
 #include "base/Dialogs.h"
 #include "base/Program.h"
-#include "base/TextFormat.h"
 #include "rksv/Rksv.h"
 #include "rksv/TurnoverCounter.h"
 #include "widgets/DialogUnits.h"
@@ -30,10 +29,14 @@ QString qs(const std::string& text)
     return QString::fromStdString(text);
 }
 
+// Thousands set apart by a space, as the check's summary line below writes them ("12 345").
 QString receiptsChecked(long long receipts)
 {
-    return qs(base::formatAmount(static_cast<double>(receipts), 0))
-           + (receipts == 1 ? QStringLiteral(" Beleg geprüft") : QString::fromUtf8(" Belege geprüft"));
+    QString digits = QString::number(receipts);
+    for (auto at = digits.size() - 3; at > (receipts < 0 ? 1 : 0); at -= 3) {
+        digits.insert(at, QLatin1Char(' '));
+    }
+    return digits + (receipts == 1 ? QString::fromUtf8(" Beleg geprüft") : QString::fromUtf8(" Belege geprüft"));
 }
 
 } // namespace
