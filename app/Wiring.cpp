@@ -5,6 +5,7 @@
 #include "db/gui/DlgBondruck.h"
 #include "rksv/Rksv.h"
 #include "rksv/gui/DlgDepExport.h"
+#include "rksv/gui/DlgDepPruefen.h"
 #include "rksv/gui/DlgStatusbelege.h"
 #include "settings/DtaEinstellungen.h"
 
@@ -27,7 +28,10 @@ void wireMainWindow(gui::DtaMain& window)
                                rksv::gui::DlgDepExport dialog(&owner);
                                dialog.exec();
                            },
-                           {}});
+                           [](gui::DtaMain& owner) {
+                               rksv::gui::DlgDepPruefen dialog(&owner);
+                               dialog.exec();
+                           }});
     if (auto* receiptForm = dynamic_cast<gui::Sub9*>(window.form(9))) {
         receiptForm->setBondruck([&window](QWidget* owner) {
             return db::gui::PshBondruck(owner, window.accFnr(), [owner](const std::string& jws, std::string& error) {

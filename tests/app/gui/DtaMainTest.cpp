@@ -595,6 +595,7 @@ private slots:
         QTest::addColumn<QString>("window");
         QTest::newRow("Statusbelege") << QStringLiteral("mnuStatusbelege") << QStringLiteral("dlgStatusbelege");
         QTest::newRow("DEP exportieren") << QStringLiteral("mnuDepExport") << QStringLiteral("dlgDepExport");
+        QTest::newRow("DEP prüfen") << QStringLiteral("mnuDepPruefen") << QStringLiteral("dlgDepPruefen");
     }
     void theRksvMenuOpensItsWindows()
     {
