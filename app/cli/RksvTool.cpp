@@ -208,6 +208,11 @@ public:
     {
         return std::exchange(m_target, std::string());
     }
+    //! The command line names its files; nothing is chosen in a dialog.
+    std::string OpenFile(const std::string&, const std::string&, const std::string&, const std::string&) override
+    {
+        return {};
+    }
 
     bool refused() const { return m_refused; }
 

@@ -1,16 +1,16 @@
-// The DEP check window on the offscreen platform, checking real DEP files of receipts signed by the software
-// signature unit: a sound one passes, a tampered one names its receipt, a long check keeps the window working and ends
-// on "Abbrechen" or when the window closes.
+// The DEP check window on the offscreen platform, checking real DEP files signed with the till's key from the
+// signing service: a sound one passes, a tampered one names its receipt, a long check keeps the window working and
+// ends on "Abbrechen" or when the window closes.
 #include "rksv/gui/DlgDepPruefen.h"
 
 #include "app/gui/Application.h"
 #include "base/Program.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/Rksv.h"
 #include "rksv/TurnoverCounter.h"
+#include "tests/support/DepMaker.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
-#include "tests/support/SignedReceipts.h"
 #include "tests/support/TempDir.h"
 #include "widgets/QtDialogs.h"
 
@@ -23,7 +23,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <nlohmann/json.hpp>
+#include <filesystem>
 
 using rksv::gui::DlgDepPruefen;
 
@@ -62,16 +62,16 @@ private slots:
         p.DefaultDir = m_dir->path() + "/";
         p.HostProduct = "PLUMOXA";
         p.CompanyNumber = "0001";
+        std::filesystem::create_directories(m_dir->file("Karten"));
         p.connections.signatur = "Software:" + m_dir->file("Karten");
-        m_receipts = std::make_unique<testsupport::SignedReceipts>(m_dir->file("Karten"));
-        rksv::SoftwareUnit unit(m_dir->file("Karten"));
-        std::string error;
-        QVERIFY(unit.GenerateAes256Key("PLUMOXA|0001|PLUMOXA", m_key, error));
-        QVERIFY(unit.GetCardCertificate("Leser 1", m_certificate, m_chain));
+        // The till's key as the signing service gives it; the DEPs here are signed with it.
+        rksv::RKSV service(nullptr);
+        QVERIFY2(service.accReady(), service.accMsgFirst().c_str());
+        m_key = service.accAes256();
+        service.Close();
     }
     void cleanup()
     {
-        m_receipts.reset();
         m_dialogs.reset();
         m_state.reset();
         m_dir.reset();
@@ -120,7 +120,7 @@ private slots:
         const auto shown = lines(dialog);
         QCOMPARE(shown.size(), 2);
         QVERIFY2(shown[0].endsWith(QStringLiteral("1 Fehler")), qPrintable(shown[0]));
-        QVERIFY2(shown[1].startsWith(QStringLiteral("Beleg %1 (Nr. %1 in der Datei): ").arg(RECEIPTS)),
+        QVERIFY2(shown[1].startsWith(QStringLiteral("Beleg 2026-%1 (Nr. %1 in der Datei): ").arg(RECEIPTS)),
                  qPrintable(shown[1]));
         QVERIFY2(shown[1].contains(QStringLiteral("Signatur")), qPrintable(shown[1]));
         testsupport::savePng(&dialog, QStringLiteral("dlgDepPruefen-Fehler"));
@@ -221,7 +221,8 @@ private slots:
             filters = dialog->nameFilters();
             openMode =
                 dialog->acceptMode() == QFileDialog::AcceptOpen && dialog->fileMode() == QFileDialog::ExistingFile;
-            dialog->selectFile(QStringLiteral("PLUMOXA-DEP.JSON"));
+            // Typed as a user types it: selecting by name races with the folder's listing being read.
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QString::fromStdString(file));
             testsupport::savePng(dialog, QStringLiteral("dlgOpenFile"));
             QMetaObject::invokeMethod(dialog, "accept");
         });
@@ -244,43 +245,39 @@ private:
         return dialog.findChild<QPushButton*>(QLatin1String(name));
     }
 
-    // A start receipt, then ordinary receipts of till 01, a minute apart.
-    std::vector<std::string> sign(int count)
+    // A start receipt, then ordinary receipts of 12,50, a second apart, of one till.
+    std::vector<std::string> sign(int count) const
     {
+        testsupport::TillSigner till(m_signer, "KASSA-01", rksv::parseAesKey(m_key).value());
         std::vector<std::string> jws;
         for (int i = 1; i <= count; ++i) {
-            const auto time =
-                QStringLiteral("08:%1:%2").arg(i / 60, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0'));
-            jws.push_back(m_receipts->sign("01", i, "07.12.2026", time.toStdString(), i == 1 ? "A" : "", false));
+            testsupport::DepReceipt receipt;
+            receipt.id = "2026-" + std::to_string(i);
+            receipt.dateTime = QStringLiteral("2026-12-07T08:%1:%2")
+                                   .arg(i / 60, 2, 10, QLatin1Char('0'))
+                                   .arg(i % 60, 2, 10, QLatin1Char('0'))
+                                   .toStdString();
+            receipt.amounts[0] = i == 1 ? 0 : 1250;
+            jws.push_back(till.next(receipt));
         }
         return jws;
     }
 
-    // A DEP of `repeats` groups, each with the card's certificate, its issuers and the receipts.
-    std::string writeDep(const std::string& name, const std::vector<std::string>& receipts, int repeats)
+    // A DEP of `repeats` groups of the receipts.
+    std::string writeDep(const std::string& name, const std::vector<std::string>& receipts, int repeats) const
     {
-        nlohmann::json issuers = nlohmann::json::array();
-        for (const auto& issuer : QString::fromStdString(m_chain).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-            issuers.push_back(issuer.toStdString());
-        }
-        nlohmann::json groups = nlohmann::json::array();
-        for (int i = 0; i < repeats; ++i) {
-            groups.push_back({{"Signaturzertifikat", m_certificate},
-                              {"Zertifizierungsstellen", issuers},
-                              {"Belege-kompakt", receipts}});
-        }
+        const std::vector<std::string> groups(static_cast<std::size_t>(repeats),
+                                              testsupport::depGroup(m_signer.certificateBase64, {}, receipts));
         const auto file = m_dir->file(name);
-        testsupport::writeBytes(file, nlohmann::json{{"Belege-Gruppe", groups}}.dump(2));
+        testsupport::writeBytes(file, testsupport::depOfGroups(groups));
         return file;
     }
 
     std::unique_ptr<testsupport::TempDir> m_dir;
     std::unique_ptr<testsupport::ProgramStateGuard> m_state;
     std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
-    std::unique_ptr<testsupport::SignedReceipts> m_receipts;
+    testsupport::TestSigner m_signer;
     std::string m_key;
-    std::string m_certificate;
-    std::string m_chain;
 };
 
 QTEST_MAIN(DlgDepPruefenTest)
