@@ -126,7 +126,9 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     layout->addWidget(label("txtErgebnis", QStringLiteral("Ergebnis:"), m_lvwErgebnis));
     layout->addWidget(m_lvwErgebnis, 1);
     layout->addLayout(bottom);
-    setMinimumSize(du.x(300), du.y(200));
+    // The layout keeps every control at its own minimum (the key field shows all 44 characters); the window
+    // opens somewhat larger so that the result list has room.
+    resize(std::max(du.x(300), minimumSizeHint().width()), std::max(du.y(200), minimumSizeHint().height()));
 
     connect(m_pshDatei, &QPushButton::clicked, this, &DlgDepPruefen::PshDatei);
     connect(m_pshPruefen, &QPushButton::clicked, this, &DlgDepPruefen::PshPruefen);

@@ -100,6 +100,13 @@ private slots:
         QCOMPARE(dialog.findChild<QProgressBar*>(QStringLiteral("prgDatei"))->value(), 100);
         QVERIFY(button(dialog, "pshPruefen")->isEnabled());
         QVERIFY(!button(dialog, "pshAbbrechen")->isEnabled());
+        // Nothing squeezed: the key field shows its 44 characters beside its check value, the buttons their texts.
+        const auto* keyField = edit(dialog, "sleSchluessel");
+        QVERIFY(keyField->width() >= keyField->minimumWidth());
+        QVERIFY(keyField->geometry().right() < dialog.findChild<QLabel*>(QStringLiteral("txtPruefwert"))->x());
+        for (auto* each : dialog.findChildren<QPushButton*>()) {
+            QVERIFY2(each->width() >= each->sizeHint().width(), qPrintable(each->text()));
+        }
         testsupport::savePng(&dialog, QStringLiteral("dlgDepPruefen"));
     }
 
