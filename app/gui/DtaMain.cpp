@@ -15,11 +15,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextEdit>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace app::gui {
 namespace {
@@ -27,6 +30,9 @@ namespace {
 constexpr const char* SEND = "Daten an FinanzOnline senden";
 constexpr const char* SHOW_ANSWER = "Gesamte Rückmeldung anzeigen";
 constexpr const char* RESULT_HEAD = "Ergebnis der Sendung:\r\n";
+constexpr const char* CANCEL = "Abbrechen";
+constexpr const char* CONNECTING = "Verbindung zu FinanzOnline …";
+constexpr const char* CANCELLING = "Die Sendung wird abgebrochen …";
 
 const std::array<const char*, DtaMain::OPERATIONS> OPERATION_NAMES = {
     "Registrierung Signaturerstellungseinheit",
@@ -248,6 +254,10 @@ void DtaMain::ListBoxSelect()
 
 void DtaMain::PshOk()
 {
+    if (m_okMode == OkMode::SENDING) {
+        cancelSending(false);
+        return;
+    }
     if (m_okMode == OkMode::SHOW) {
         const auto fileName = fonws::answerFileName();
         if (!fonws::writeAnswerFile(fileName, m_lastAnswer)) {
@@ -262,19 +272,85 @@ void DtaMain::PshOk()
     if (operation < 1 || !form(operation)->PshOk()) {
         return;
     }
-    base::CursorWait();
-    m_pshOk->setEnabled(false);
-    const auto result = fonws::submit(
-        {m_tid, m_benid, m_pin, m_uidnr}, static_cast<fonws::Operation>(operation), notification(operation));
-    base::CursorArrow();
+    startSending(operation);
+}
+
+// The exchange's thread and its cancel flag. The thread hands its result to the window's thread through a queued
+// call; the window waits for the thread before it goes, so the thread never outlives it.
+struct DtaMain::Sending
+{
+    std::atomic<bool> cancel{false};
+    std::thread worker;
+};
+
+void DtaMain::startSending(int operation)
+{
+    m_sending = std::make_unique<Sending>();
+    m_okMode = OkMode::SENDING;
+    // The form goes (its values stay in it) and company and operation stay as sent until the answer is there.
+    form(operation)->hide();
+    m_rbgJob->setEnabled(false);
+    m_cmbFnr->setEnabled(false);
+    m_pshOk->setText(german(CANCEL));
+    m_sleRet->setPlainText(german(CONNECTING));
+    m_sleRet->show();
+    m_sleRet->raise();
+
+    const fonws::Credentials login{m_tid, m_benid, m_pin, m_uidnr};
+    auto record = notification(operation);
+    const std::atomic<bool>* cancel = &m_sending->cancel;
+    m_sending->worker = std::thread([this, login, record = std::move(record), operation, cancel] {
+        auto result = fonws::submit(login, static_cast<fonws::Operation>(operation), record, cancel);
+        QMetaObject::invokeMethod(
+            this,
+            [this, operation, result = std::move(result)] { finishSending(operation, result); },
+            Qt::QueuedConnection);
+    });
+}
+
+void DtaMain::finishSending(int operation, const fonws::SubmissionResult& result)
+{
+    if (!m_sending) {
+        return;
+    }
+    m_sending->worker.join();
+    m_sending.reset();
+    m_rbgJob->setEnabled(true);
+    m_cmbFnr->setEnabled(base::program().CompanyList.size() != 1);
     m_pshOk->setEnabled(true);
     HideAll();
     m_okMode = OkMode::SHOW;
     m_pshOk->setText(german(SHOW_ANSWER));
     m_sleRet->show();
-    m_sleRet->setPlainText(QString::fromStdString(std::string(RESULT_HEAD) + "(" + result.answer.code + ") "
-                                                  + resultText(operation, result)));
+    const auto message =
+        result.cancelled ? std::string("Die Sendung wurde abgebrochen.") : resultText(operation, result);
+    std::string text =
+        std::string(RESULT_HEAD) + "(" + result.answer.code + ")" + (message.empty() ? "" : " " + message);
+    // A fault has no return code of its own: its text stands under the code.
+    if (!result.fault.empty()) {
+        text += "\r\nFehlermeldung von FinanzOnline:\r\n" + result.fault;
+    }
+    m_sleRet->setPlainText(QString::fromStdString(text));
     m_lastAnswer = result.answerXml;
+}
+
+void DtaMain::cancelSending(bool wait)
+{
+    if (!m_sending) {
+        return;
+    }
+    m_sending->cancel = true;
+    m_pshOk->setEnabled(false);
+    m_sleRet->setPlainText(german(CANCELLING));
+    if (wait && m_sending->worker.joinable()) {
+        m_sending->worker.join();
+        m_sending.reset();
+    }
+}
+
+DtaMain::~DtaMain()
+{
+    cancelSending(true);
 }
 
 std::string DtaMain::resultText(int operation, const fonws::SubmissionResult& result) const
@@ -360,6 +436,7 @@ void DtaMain::setRksvWindows(RksvWindows windows)
 
 void DtaMain::closeEvent(QCloseEvent* event)
 {
+    cancelSending(true);
     fonws::deleteAnswerFiles();
     QMainWindow::closeEvent(event);
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QButtonGroup;
@@ -37,15 +38,19 @@ class DtaMain : public QMainWindow
     Q_OBJECT
 
 public:
-    //! What the send button does: nothing yet, send the chosen operation, or open the last answer.
+    //! What the send button does: nothing yet, send the chosen operation, cancel the sending, or open the last
+    //! answer.
     enum class OkMode
     {
         Unset,
         FON,
+        SENDING,
         SHOW,
     };
 
     explicit DtaMain(QWidget* parent = nullptr);
+    //! Cancels a sending still running and waits for it (at most the logout's short time-outs).
+    ~DtaMain() override;
 
     //! Fills and selects the company combo, reads the login data, sets the caption, hides the send button.
     void PostInit();
@@ -63,8 +68,14 @@ public:
     void ButtonClick(int n);
     //! Switches to the company/till just selected.
     void ListBoxSelect();
-    //! Sends the chosen operation, or opens the last answer, by OkMode.
+    /**
+     * By OkMode: sends the chosen operation, cancels the running sending, or opens the last answer. The exchange with
+     * FinanzOnline runs on a thread of its own; meanwhile the window stays usable, says "Verbindung zu FinanzOnline
+     * …", and the button reads "Abbrechen". The answer is shown when the exchange ends.
+     */
     void PshOk();
+    //! True while an exchange with FinanzOnline runs.
+    bool sending() const { return m_sending != nullptr; }
     void Programmende();
     void HelpContents();
 
@@ -96,6 +107,14 @@ private:
     //! What the result box says after "(code) ": the answer's message, or for a status query that FinanzOnline
     //! answered, the state in German.
     std::string resultText(int operation, const fonws::SubmissionResult& result) const;
+    //! Starts the exchange of operation `operation` off the window's thread.
+    void startSending(int operation);
+    //! Shows what the exchange gave; called on the window's thread when it ends.
+    void finishSending(int operation, const fonws::SubmissionResult& result);
+    //! Sets the cancel flag of the running exchange and waits for its end when `wait` is true.
+    void cancelSending(bool wait);
+
+    struct Sending;
 
     QComboBox* m_cmbFnr;
     QGroupBox* m_rbgJob;
@@ -112,6 +131,7 @@ private:
     std::string m_lastAnswer;
     std::function<void(DtaMain&)> m_einstellungen;
     RksvWindows m_rksv;
+    std::unique_ptr<Sending> m_sending;
 };
 
 } // namespace app::gui

@@ -25,6 +25,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimer>
 
 #include <filesystem>
 
@@ -122,7 +123,7 @@ private slots:
         fill(operation);
         testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-form%1").arg(operation));
         const auto before = m_service->requests().size();
-        pshOk()->click();
+        send();
 
         QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(0) Aufruf OK"));
         QCOMPARE(pshOk()->text(), QStringLiteral("Gesamte Rückmeldung anzeigen"));
@@ -187,7 +188,7 @@ private slots:
             choose(registration);
             fill(registration);
             edit(registration, field)->setText(unit);
-            pshOk()->click();
+            send();
             QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(0) Aufruf OK"));
         }
         choose(operation);
@@ -195,7 +196,7 @@ private slots:
         edit(operation, field)->setText(unit);
         testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-form%1").arg(operation));
         const auto before = m_service->requests().size();
-        pshOk()->click();
+        send();
 
         const auto got = m_service->requests();
         QCOMPARE(got.size(), before + 3);
@@ -239,7 +240,7 @@ private slots:
         const auto before = m_service->requests().size();
         choose(operation);
         edit(operation, field.toLatin1().constData())->setText(entered);
-        pshOk()->click();
+        send();
         expectError(message.toStdString().c_str(), field.toLatin1().constData());
         QCOMPARE(m_service->requests().size(), before);
         QCOMPARE(m_window->okMode(), DtaMain::OkMode::FON);
@@ -251,7 +252,7 @@ private slots:
         choose(5);
         fill(5);
         const auto before = m_service->requests().size();
-        pshOk()->click();
+        send();
         QVERIFY(result().startsWith(QStringLiteral("Ergebnis der Sendung:\n(-4) ")));
         QCOMPARE(m_service->requests().size(), before + 1);
         QCOMPARE(m_window->lastAnswer(), std::string());
@@ -262,10 +263,10 @@ private slots:
         choose(7);
         fill(7);
         m_service->setMode("close");
-        pshOk()->click();
+        send();
         QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(-1) Keine Rueckmeldung von Webservice"));
         QVERIFY(pshOk()->isEnabled());
-        pshOk()->click();
+        send();
         const auto file = m_dir->file("TMP/~20170123104815.XML");
         QVERIFY(testsupport::exists(file));
         QCOMPARE(readBytes(file), std::string());
@@ -279,8 +280,8 @@ private slots:
     {
         choose(3);
         fill(3);
-        pshOk()->click();
-        pshOk()->click();
+        send();
+        send();
         const auto file = m_dir->file("TMP/~20170123104815.XML");
         QCOMPARE(readBytes(file), m_window->lastAnswer());
         QVERIFY(readBytes(file).find("rkdbResponse") != std::string::npos);
@@ -317,38 +318,38 @@ private slots:
     {
         const auto before = m_service->requests().size();
         choose(5);
-        pshOk()->click();
+        send();
         expectError("Die Kassenidentifikationsnummer muss eingegeben werden", "sleKassenidentnummer");
         edit(5, "sleKassenidentnummer")->setText(QStringLiteral("KASSE-01"));
-        pshOk()->click();
+        send();
         expectError("Der Benutzerschluessel muss eingegeben werden", "sleBenutzerschluessel");
         edit(5, "sleBenutzerschluessel")->setText(KEY.left(43));
-        pshOk()->click();
+        send();
         expectError("Der Benutzerschluessel muss 44 Zeichen lang sein", "sleBenutzerschluessel");
         edit(5, "sleBenutzerschluessel")->setText(KEY + QLatin1Char('x'));
-        pshOk()->click();
+        send();
         expectError("Der Benutzerschluessel muss 44 Zeichen lang sein", "sleBenutzerschluessel");
 
         choose(2);
         edit(2, "sleZertifikatsseriennummer")->setText(QStringLiteral("   "));
-        pshOk()->click();
+        send();
         expectError("Die Zertifikatsseriennummer muss eingegeben werden", "sleZertifikatsseriennummer");
 
         choose(1);
         edit(1, "sleZertifikatsseriennummer")->clear();
-        pshOk()->click();
+        send();
         expectError("Entweder Zertifikat oder Zertifikatsseriennummer müssen eingegeben werden",
                     "sleZertifikatsseriennummer");
 
         choose(9);
-        pshOk()->click();
+        send();
         expectError("Der Beleg muss eingegeben werden", "sleBeleg");
 
         // Remembered, the value would come back with "?" for the character.
         choose(7);
         fill(7);
         edit(7, "sleKundeninfo")->setText(QStringLiteral("Café ✓"));
-        pshOk()->click();
+        send();
         QVERIFY(QString::fromStdString(m_dialogs->shown().back().text).contains(QStringLiteral("„✓“")));
         QCOMPARE(QApplication::focusWidget(), edit(7, "sleKundeninfo"));
         QCOMPARE(m_service->requests().size(), before);
@@ -531,7 +532,7 @@ private slots:
         choose(3);
         fill(3);
         const auto before = m_service->requests().size();
-        pshOk()->click();
+        send();
         const auto rkdb = m_service->requests().at(before + 1).body;
         QVERIFY2(rkdb.find("<rkdb:art_uebermittlung>T</rkdb:art_uebermittlung>") != std::string::npos, rkdb.c_str());
         QCOMPARE(base::IniFile(m_dir->file("02QUORVEX.INI")).GetString("Funktionen", "Kundeninfo"),
@@ -619,6 +620,44 @@ private slots:
         QCOMPARE(parent, m_window.get());
     }
 
+    // While FinanzOnline is silent the window keeps working and says so; "Abbrechen" ends the exchange, and the
+    // session opened for it is logged out.
+    void aSilentFinanzOnlineNeitherBlocksNorHoldsTheWindow()
+    {
+        openWindow();
+        choose(6);
+        fill(6);
+        m_service->setMode("late-rkdb 60");
+        const auto before = m_service->requests().size();
+        pshOk()->click();
+        QVERIFY(m_window->sending());
+        QCOMPARE(result(), QStringLiteral("Verbindung zu FinanzOnline …"));
+        QCOMPARE(pshOk()->text(), QStringLiteral("Abbrechen"));
+        testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-sending"));
+        bool answered = false;
+        QTimer::singleShot(10, [&answered] { answered = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(answered, 100);
+        QTRY_COMPARE_WITH_TIMEOUT(m_service->requests().size(), before + 2, 10000); // login and the notification
+        pshOk()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->sending(), 10000);
+        QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(-1) Die Sendung wurde abgebrochen."));
+        const auto got = m_service->requests();
+        QCOMPARE(got.size(), before + 3);
+        QCOMPARE(got.back().header("SOAPAction"), std::string("\"logout\""));
+        QVERIFY(radio(6)->isEnabled());
+    }
+
+    void aFaultsTextStandsUnderTheReturnCode()
+    {
+        openWindow();
+        choose(5);
+        fill(5);
+        m_service->setMode("fault");
+        send();
+        QCOMPARE(result(),
+                 QStringLiteral("Ergebnis der Sendung:\n(-1)\nFehlermeldung von FinanzOnline:\nTechnischer Fehler"));
+    }
+
     void ausRksvEinfuegenFillsTheTillsKey()
     {
         auto& p = base::program();
@@ -657,6 +696,12 @@ private:
 
     QRadioButton* radio(int n) const { return m_window->findChild<QRadioButton*>(QStringLiteral("rdb%1").arg(n)); }
     QPushButton* pshOk() const { return m_window->findChild<QPushButton*>(QStringLiteral("pshOk")); }
+    // The send button, and the wait for the answer when it started an exchange.
+    void send()
+    {
+        pshOk()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->sending(), 30000);
+    }
     QLineEdit* edit(int form, const char* name) const
     {
         auto* found = m_window->form(form)->findChild<QLineEdit*>(QLatin1String(name));

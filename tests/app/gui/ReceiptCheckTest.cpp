@@ -93,6 +93,7 @@ private slots:
 
         const auto before = service.requests().size();
         window.findChild<QPushButton*>(QStringLiteral("pshOk"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.sending(), 30000);
         const auto result = window.findChild<QTextEdit*>(QStringLiteral("sleRet"))->toPlainText();
         QVERIFY2(result.endsWith(QStringLiteral("(0) Aufruf OK")), qPrintable(result));
         const auto sent = service.requests();
