@@ -2,7 +2,10 @@
 #include "app/gui/Application.h"
 #include "base/WindowList.h"
 
+#include <fontconfig/fontconfig.h>
+
 #include <iostream>
+#include <thread>
 
 int main(int argc, char** argv)
 {
@@ -11,7 +14,12 @@ int main(int argc, char** argv)
         std::cerr << "vexa-quorvex: " << why << '\n';
         return 2;
     }
+    // The font configuration (some forty files parsed) is the longest single step before the first window. It is
+    // read on the second core while the application connects to the display, and is ready when the first text is
+    // measured; fontconfig's initialisation is safe from any thread.
+    std::thread fonts([] { static_cast<void>(FcInit()); });
     app::gui::Application application(argc, argv);
+    fonts.join();
     application.setMainWindowSetup(app::wireMainWindow);
     return application.run();
 }

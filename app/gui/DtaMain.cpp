@@ -96,24 +96,9 @@ DtaMain::DtaMain(QWidget* parent)
     m_cmbFnr->setGeometry(right + du.x(46), du.y(4), du.x(168), du.y(12));
     connect(m_cmbFnr, &QComboBox::activated, this, [this] { ListBoxSelect(); });
 
-    using Unit = UnitForm::Unit;
-    using Kind = UnitForm::Kind;
-    m_sub = {new Sub1(area),
-             new UnitForm(area, 2, Unit::SignatureUnit, Kind::Ausfall),
-             new UnitForm(area, 3, Unit::SignatureUnit, Kind::Wiederinbetriebnahme),
-             new UnitForm(area, 4, Unit::SignatureUnit, Kind::Ausserbetriebnahme),
-             new Sub5(area),
-             new UnitForm(area, 6, Unit::CashRegister, Kind::Ausfall),
-             new UnitForm(area, 7, Unit::CashRegister, Kind::Wiederinbetriebnahme),
-             new UnitForm(area, 8, Unit::CashRegister, Kind::Ausserbetriebnahme),
-             new Sub9(area),
-             new StatusForm(area, Unit::SignatureUnit),
-             new StatusForm(area, Unit::CashRegister)};
-    for (std::size_t i = 0; i < m_sub.size(); ++i) {
-        m_sub[i]->setObjectName(QStringLiteral("Sub%1").arg(i + 1));
-        m_sub[i]->move(right, du.y(18));
-        m_sub[i]->hide();
-    }
+    // The forms are made when they are first asked for (form()): the window appears sooner.
+    m_formArea = area;
+    m_formOrigin = QPoint(right, du.y(18));
 
     m_sleRet = new QTextEdit(area);
     m_sleRet->setObjectName(QStringLiteral("sleRet"));
@@ -153,7 +138,65 @@ DtaMain::DtaMain(QWidget* parent)
 
 widgets::MySubDataWindow* DtaMain::form(int n) const
 {
-    return n >= 1 && n <= OPERATIONS ? m_sub[static_cast<std::size_t>(n - 1)] : nullptr;
+    if (n < 1 || n > OPERATIONS) {
+        return nullptr;
+    }
+    auto*& sub = m_sub[static_cast<std::size_t>(n - 1)];
+    if (!sub) {
+        sub = makeForm(n);
+    }
+    return sub;
+}
+
+widgets::MySubDataWindow* DtaMain::makeForm(int n) const
+{
+    using Unit = UnitForm::Unit;
+    using Kind = UnitForm::Kind;
+    QWidget* area = m_formArea;
+    widgets::MySubDataWindow* sub = nullptr;
+    switch (n) {
+    case 1:
+        sub = new Sub1(area);
+        break;
+    case 2:
+    case 3:
+    case 4:
+    case 6:
+    case 7:
+    case 8: {
+        const Kind kinds[] = {Kind::Ausfall, Kind::Wiederinbetriebnahme, Kind::Ausserbetriebnahme};
+        sub = new UnitForm(area, n, n < 5 ? Unit::SignatureUnit : Unit::CashRegister, kinds[(n - 2) % 4]);
+        break;
+    }
+    case 5:
+        sub = new Sub5(area);
+        break;
+    case 9:
+        sub = new Sub9(area);
+        break;
+    default:
+        sub = new StatusForm(area, n == 10 ? Unit::SignatureUnit : Unit::CashRegister);
+        break;
+    }
+    sub->setObjectName(QStringLiteral("Sub%1").arg(n));
+    sub->hide();
+    sub->move(m_formOrigin);
+    // Under the result box, as if made with the window, and its fields in the tab order between the company and the
+    // send button, where they stood when all forms were made at once.
+    sub->stackUnder(m_sleRet);
+    std::vector<QWidget*> fields;
+    for (QWidget* w = sub->nextInFocusChain(); w != sub && sub->isAncestorOf(w); w = w->nextInFocusChain()) {
+        if (w->focusPolicy() & Qt::TabFocus) {
+            fields.push_back(w);
+        }
+    }
+    QWidget* previous = m_cmbFnr;
+    for (QWidget* field : fields) {
+        QWidget::setTabOrder(previous, field);
+        previous = field;
+    }
+    QWidget::setTabOrder(previous, m_pshOk);
+    return sub;
 }
 
 std::string DtaMain::accFnr() const
@@ -220,14 +263,18 @@ void DtaMain::HideAll()
     }
     m_buttons->setExclusive(true);
     for (auto* sub : m_sub) {
-        sub->hide();
+        if (sub) {
+            sub->hide();
+        }
     }
 }
 
 void DtaMain::ButtonClick(int n)
 {
-    for (auto* sub : m_sub) {
-        sub->hide();
+    for (auto* made : m_sub) {
+        if (made) {
+            made->hide();
+        }
     }
     auto* sub = form(n);
     if (!sub) {

@@ -3,6 +3,7 @@
 #include "fonws/Submission.h"
 
 #include <QMainWindow>
+#include <QPoint>
 
 #include <array>
 #include <functional>
@@ -107,6 +108,8 @@ private:
     //! What the result box says after "(code) ": the answer's message, or for a status query that FinanzOnline
     //! answered, the state in German.
     std::string resultText(int operation, const fonws::SubmissionResult& result) const;
+    //! Makes the form of operation `n`, hidden, in its place.
+    widgets::MySubDataWindow* makeForm(int n) const;
     //! Starts the exchange of operation `operation` off the window's thread.
     void startSending(int operation);
     //! Shows what the exchange gave; called on the window's thread when it ends.
@@ -120,7 +123,10 @@ private:
     QGroupBox* m_rbgJob;
     QButtonGroup* m_buttons;
     std::array<QRadioButton*, OPERATIONS> m_rdb{};
-    std::array<widgets::MySubDataWindow*, OPERATIONS> m_sub{};
+    //! Made by form() when first asked for; nullptr until then.
+    mutable std::array<widgets::MySubDataWindow*, OPERATIONS> m_sub{};
+    QWidget* m_formArea = nullptr;
+    QPoint m_formOrigin;
     QTextEdit* m_sleRet;
     QPushButton* m_pshOk;
     OkMode m_okMode = OkMode::Unset;

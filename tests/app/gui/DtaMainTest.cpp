@@ -647,6 +647,25 @@ private slots:
         QVERIFY(radio(6)->isEnabled());
     }
 
+    // Forms are made when first chosen; their fields still come between the company and the send button.
+    void aFormsFieldsStandBetweenCompanyAndSendButtonInTheTabOrder()
+    {
+        openWindow();
+        choose(7);
+        choose(5);
+        QStringList order;
+        auto* combo = m_window->findChild<QComboBox*>(QStringLiteral("cmbFnr"));
+        for (QWidget* w = combo->nextInFocusChain(); w != combo; w = w->nextInFocusChain()) {
+            if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+                order << w->objectName();
+            }
+        }
+        QCOMPARE(order.first(), QStringLiteral("sleKundeninfo"));
+        QVERIFY2(order.indexOf(QStringLiteral("sleBenutzerschluessel")) < order.indexOf(QStringLiteral("pshOk")),
+                 qPrintable(order.join(QLatin1Char(' '))));
+        QVERIFY(m_window->findChildren<widgets::MySubDataWindow*>().size() == 2);
+    }
+
     void aFaultsTextStandsUnderTheReturnCode()
     {
         openWindow();
