@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSize>
 #include <QTranslator>
 
 #include <cstdlib>
@@ -42,7 +43,13 @@ Application::Application(int& argc, char** argv)
     : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Vexa-Quorvex"));
-    setWindowIcon(QIcon(QStringLiteral(":/AppIcon.svg")));
+    // The window icon from pictures of its sizes: an SVG icon would load the SVG icon engine and render every size
+    // the window manager asks for while the first window appears, a good part of the start-up time.
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        icon.addFile(QStringLiteral(":/AppIcon-%1.png").arg(size), QSize(size, size));
+    }
+    setWindowIcon(icon);
 }
 
 bool Application::notify(QObject* receiver, QEvent* event)
