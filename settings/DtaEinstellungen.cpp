@@ -5,6 +5,7 @@
 #include "base/Program.h"
 #include "base/StringUtil.h"
 #include "settings/UpperCaseValidator.h"
+#include "widgets/DesktopLook.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/DtaHilfe.h"
 
@@ -78,20 +79,20 @@ DtaEinstellungen::DtaEinstellungen(QWidget* owner,
     : QDialog(owner)
     , m_companyNumber(companyNumber)
     , m_getLoginValues(std::move(getLoginValues))
-    , m_lblFnr(new QLabel(qs("Firma/Kassa:"), this))
+    , m_lblFnr(new QLabel(qs("&Firma/Kassa:"), this))
     , m_cmbFnr(new QComboBox(this))
     , m_grpLogin(new QGroupBox(qs("Anmeldedaten FinanzOnline"), this))
-    , m_lblTid(new QLabel(qs("Teilnehmer-Identifikation:"), m_grpLogin))
+    , m_lblTid(new QLabel(qs("&Teilnehmer-Identifikation:"), m_grpLogin))
     , m_sleTid(new QLineEdit(m_grpLogin))
-    , m_lblBenid(new QLabel(qs("Benutzer-Identifikation:"), m_grpLogin))
+    , m_lblBenid(new QLabel(qs("&Benutzer-Identifikation:"), m_grpLogin))
     , m_sleBenid(new QLineEdit(m_grpLogin))
-    , m_lblPin(new QLabel(qs("PIN:"), m_grpLogin))
+    , m_lblPin(new QLabel(qs("P&IN:"), m_grpLogin))
     , m_slePin(new QLineEdit(m_grpLogin))
-    , m_lblUidnr(new QLabel(qs("UidNr:"), m_grpLogin))
+    , m_lblUidnr(new QLabel(qs("&UidNr:"), m_grpLogin))
     , m_sleUidnr(new QLineEdit(m_grpLogin))
     , m_txtCase(new QLabel(qs("Bitte Groß- und Kleinschreibung beachten!"), this))
-    , m_pshOk(new QPushButton(qs("Ok"), this))
-    , m_pshCancel(new QPushButton(qs("Abbruch"), this))
+    , m_pshOk(new QPushButton(qs("&Ok"), this))
+    , m_pshCancel(new QPushButton(qs("&Abbruch"), this))
     , m_controls{m_cmbFnr, m_grpLogin, m_sleTid, m_sleBenid, m_slePin, m_sleUidnr, m_txtCase, m_pshOk, m_pshCancel}
 {
     setObjectName(qs("dtaEinstellungen"));
@@ -147,6 +148,7 @@ DtaEinstellungen::DtaEinstellungen(QWidget* owner,
     m_pshCancel->setGeometry(du.rect(buttonsLeft + BUTTON_W + BUTTON_GAP, BUTTON_TOP, BUTTON_W, BUTTON_H));
     m_pshOk->setDefault(true);
     setFixedSize(du.size(WIDTH, HEIGHT));
+    widgets::offerNoMaximise(this);
 
     for (std::size_t i = 1; i < m_controls.size(); ++i) {
         setTabOrder(m_controls[i - 1], m_controls[i]);

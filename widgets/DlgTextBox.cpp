@@ -1,5 +1,6 @@
 #include "widgets/DlgTextBox.h"
 
+#include "widgets/DesktopLook.h"
 #include "widgets/DialogUnits.h"
 
 #include <QApplication>
@@ -43,9 +44,9 @@ QString bitmapOf(base::BigBoxKind kind)
 DlgTextBox::DlgTextBox(base::BigBoxKind kind, const QString& caption, const QString& text, QWidget* owner)
     : QDialog(owner)
     , m_txtMessage(new QLabel(text, this))
-    , m_pshYes(new QPushButton(QStringLiteral("Ja"), this))
-    , m_pshNo(new QPushButton(QStringLiteral("Nein"), this))
-    , m_pshOk(new QPushButton(QStringLiteral("OK"), this))
+    , m_pshYes(new QPushButton(QStringLiteral("&Ja"), this))
+    , m_pshNo(new QPushButton(QStringLiteral("&Nein"), this))
+    , m_pshOk(new QPushButton(QStringLiteral("&OK"), this))
     , m_pshIcon(new QToolButton(this))
 {
     setObjectName(QStringLiteral("dlgTextBox"));
@@ -64,8 +65,9 @@ DlgTextBox::DlgTextBox(base::BigBoxKind kind, const QString& caption, const QStr
     m_pshIcon->setFocusPolicy(Qt::NoFocus);
     m_pshIcon->setIconSize(m_pshIcon->size());
     m_pshIcon->setStyleSheet(QStringLiteral("QToolButton { border: none; }"));
-    // The button is disabled; give the disabled state the bitmap as drawn, not greyed out.
-    const QPixmap bitmap = QIcon(bitmapOf(kind)).pixmap(m_pshIcon->iconSize());
+    // The desktop theme's picture, the program's own bitmap without a theme. The button is disabled; give the
+    // disabled state the picture as drawn, not greyed out.
+    const QPixmap bitmap = themeIcon(themeNameOf(kind), QIcon(bitmapOf(kind))).pixmap(m_pshIcon->iconSize());
     QIcon icon;
     icon.addPixmap(bitmap, QIcon::Normal);
     icon.addPixmap(bitmap, QIcon::Disabled);
@@ -92,6 +94,7 @@ DlgTextBox::DlgTextBox(base::BigBoxKind kind, const QString& caption, const QStr
     m_pshOk->setVisible(!question);
 
     setFixedSize(du.size(WIDTH, HEIGHT) + QSize(0, extra));
+    offerNoMaximise(this);
 
     connect(m_pshOk, &QPushButton::clicked, this, [this] { finish(base::BIG_OK); });
     connect(m_pshYes, &QPushButton::clicked, this, [this] { finish(base::BIG_YES); });

@@ -89,10 +89,10 @@ DlgXmlAnzeige::DlgXmlAnzeige(const QString& caption, const QString& xml, QWidget
     m_txtXml->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_txtXml->setPlainText(indentXml(xml));
 
-    m_pshKopieren = new QPushButton(QStringLiteral("Kopieren"), this);
+    m_pshKopieren = new QPushButton(QStringLiteral("&Kopieren"), this);
     m_pshKopieren->setObjectName(QStringLiteral("pshKopieren"));
     m_pshKopieren->setAutoDefault(false);
-    m_pshSchliessen = new QPushButton(QString::fromUtf8("Schließen"), this);
+    m_pshSchliessen = new QPushButton(QString::fromUtf8("&Schließen"), this);
     m_pshSchliessen->setObjectName(QStringLiteral("pshSchliessen"));
     m_pshSchliessen->setDefault(true);
     connect(m_pshKopieren, &QPushButton::clicked, this, &DlgXmlAnzeige::copyAll);

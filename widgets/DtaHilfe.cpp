@@ -4,6 +4,7 @@
 #include "base/Cp1252.h"
 #include "base/Dialogs.h"
 #include "base/Program.h"
+#include "widgets/DesktopLook.h"
 
 #include <QAction>
 #include <QApplication>
@@ -77,7 +78,7 @@ QUrl pageUrl(const QString& local)
 
 QIcon themeIcon(const QWidget* widget, const char* name, QStyle::StandardPixmap fallback)
 {
-    return QIcon::fromTheme(QString::fromLatin1(name), widget->style()->standardIcon(fallback));
+    return widgets::themeIcon(name, widget->style()->standardIcon(fallback));
 }
 
 void addTopics(QTreeWidgetItem* parent, QTreeWidget* tree, const std::vector<base::ChmTopic>& topics)

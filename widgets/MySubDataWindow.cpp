@@ -12,8 +12,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimeEdit>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace widgets {
 namespace {
@@ -49,7 +52,7 @@ MySubDataWindow::MySubDataWindow(QWidget* parent)
     note->setAlignment(Qt::AlignCenter);
     note->setGeometry(m_du.rect(0, HEIGHT - 10, WIDTH, 10));
     paintRed(note);
-    m_sleKundeninfo = addEdit(0, QStringLiteral("Kundeninfo:"), "sleKundeninfo", QStringLiteral("Kundeninfo"), false);
+    m_sleKundeninfo = addEdit(0, QStringLiteral("&Kundeninfo:"), "sleKundeninfo", QStringLiteral("Kundeninfo"), false);
 }
 
 QLabel* MySubDataWindow::addLabel(int row, const QString& text, bool required)
@@ -109,16 +112,22 @@ QComboBox* MySubDataWindow::addCombo(int row,
                                      const QString& description,
                                      const std::vector<std::pair<QString, QString>>& items)
 {
-    addLabel(row, label, true);
+    auto* text = addLabel(row, label, true);
     auto* list = new QComboBox(this);
+    text->setBuddy(list);
     list->setObjectName(QLatin1String(name));
     list->setGeometry(m_du.rect(FIELD_LEFT, row * ROW, FIELD_WIDTH, FIELD_HEIGHT));
     for (const auto& [text, value] : items) {
         list->addItem(text, value);
     }
-    // Long reasons do not fit the field: the opened list is as wide as its longest item, and the field's tip
-    // shows the whole choice.
-    list->view()->setMinimumWidth(list->view()->sizeHintForColumn(0) + m_du.x(8));
+    // Long reasons do not fit the field: the opened list is as wide as its longest item (text, the item's margins
+    // and a scroll bar's width to spare), and the field's tip shows the whole choice.
+    int widest = 0;
+    for (const auto& item : items) {
+        widest = std::max(widest, list->view()->fontMetrics().horizontalAdvance(item.first));
+    }
+    const int spare = list->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + m_du.x(8);
+    list->view()->setMinimumWidth(std::max(list->view()->sizeHintForColumn(0), widest) + spare);
     connect(list, &QComboBox::currentTextChanged, list, [list](const QString& text) { list->setToolTip(text); });
     list->setToolTip(list->currentText());
     describe(list, description);
@@ -132,8 +141,9 @@ std::pair<QDateEdit*, QTimeEdit*> MySubDataWindow::addDateTime(int row,
                                                                const char* timeName,
                                                                const QString& timeDescription)
 {
-    addLabel(row, label, true);
+    auto* text = addLabel(row, label, true);
     auto* date = new QDateEdit(this);
+    text->setBuddy(date);
     date->setObjectName(QLatin1String(dateName));
     date->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
     date->setCalendarPopup(true);

@@ -1,5 +1,6 @@
 #include "widgets/QtDialogs.h"
 
+#include "widgets/DesktopLook.h"
 #include "widgets/DlgTextBox.h"
 #include "widgets/DlgXmlAnzeige.h"
 #include "widgets/DtaHilfe.h"
@@ -88,18 +89,21 @@ std::vector<std::pair<QMessageBox::StandardButton, int>> buttonsOf(unsigned type
 void QtDialogs::ErrorBox(const std::string& text)
 {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Fehler"), qs(text), QMessageBox::Ok, owner());
+    useThemeIcon(box);
     box.exec();
 }
 
 void QtDialogs::InfoBox(const std::string& caption, const std::string& text)
 {
     QMessageBox box(QMessageBox::Information, qs(caption), qs(text), QMessageBox::Ok, owner());
+    useThemeIcon(box);
     box.exec();
 }
 
 int QtDialogs::TextBox(const std::string& caption, const std::string& text, unsigned type)
 {
     QMessageBox box(iconOf(type), qs(caption), qs(text), QMessageBox::NoButton, owner());
+    useThemeIcon(box);
     const auto buttons = buttonsOf(type);
     for (const auto& [button, code] : buttons) {
         box.addButton(button);

@@ -7,12 +7,14 @@
 #include "base/Program.h"
 #include "base/StringUtil.h"
 #include "fonws/StatusAnswer.h"
+#include "widgets/DesktopLook.h"
 #include "widgets/DialogUnits.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMetaObject>
@@ -27,8 +29,8 @@
 namespace app::gui {
 namespace {
 
-constexpr const char* SEND = "Daten an FinanzOnline senden";
-constexpr const char* SHOW_ANSWER = "Gesamte Rückmeldung anzeigen";
+constexpr const char* SEND = "&Daten an FinanzOnline senden";
+constexpr const char* SHOW_ANSWER = "&Gesamte Rückmeldung anzeigen";
 constexpr const char* RESULT_HEAD = "Ergebnis der Sendung:\r\n";
 constexpr const char* CANCEL = "Abbrechen";
 constexpr const char* CONNECTING = "Verbindung zu FinanzOnline …";
@@ -65,7 +67,7 @@ DtaMain::DtaMain(QWidget* parent)
 
     // The group is 174 units wide; with a wide font the longest operation name needs more, and the right-hand
     // area moves over by as much, so no text is cut.
-    m_rbgJob = new QGroupBox(QStringLiteral("Funktionen"), area);
+    m_rbgJob = new QGroupBox(QStringLiteral("F&unktionen"), area);
     m_rbgJob->setObjectName(QStringLiteral("rbgJob"));
     m_buttons = new QButtonGroup(this);
     int widest = 0;
@@ -78,22 +80,25 @@ DtaMain::DtaMain(QWidget* parent)
     }
     const int groupWidth = std::max(du.x(174), widest + du.x(12));
     const int right = du.x(4) + groupWidth + du.x(3); // left edge of the right-hand area
-    // One row of 10 units per operation; the send button's bottom lines up with the group's.
-    const int groupHeight = 16 + OPERATIONS * 10;
-    const int bottom = 16 + groupHeight;
-    m_rbgJob->setGeometry(du.x(4), du.y(16), groupWidth, du.y(groupHeight));
+    // One row of 10 units per operation, the first below the group's title as the style draws it; the send
+    // button's bottom lines up with the group's.
+    const int firstRow = std::max(du.y(10), m_rbgJob->contentsRect().top() + du.y(2));
+    const int groupHeight = firstRow + du.y(OPERATIONS * 10 + 6);
+    const int bottom = du.y(16) + groupHeight; // in pixels
+    m_rbgJob->setGeometry(du.x(4), du.y(16), groupWidth, groupHeight);
     for (int i = 0; i < OPERATIONS; ++i) {
-        m_rdb[static_cast<std::size_t>(i)]->setGeometry(du.x(6), du.y(10 + i * 10), widest, du.y(10));
+        m_rdb[static_cast<std::size_t>(i)]->setGeometry(du.x(6), firstRow + du.y(i * 10), widest, du.y(10));
     }
     connect(m_buttons, &QButtonGroup::idClicked, this, [this](int id) { ButtonClick(id); });
-    area->setFixedSize(right + du.x(214) + du.x(4), du.y(bottom + 3));
+    area->setFixedSize(right + du.x(214) + du.x(4), bottom + du.y(3));
 
-    auto* label = new QLabel(QStringLiteral("Firma/Kassa:"), area);
+    auto* label = new QLabel(QStringLiteral("&Firma/Kassa:"), area);
     label->setGeometry(right, du.y(5), du.x(44), du.y(10));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_cmbFnr = new QComboBox(area);
     m_cmbFnr->setObjectName(QStringLiteral("cmbFnr"));
     m_cmbFnr->setGeometry(right + du.x(46), du.y(4), du.x(168), du.y(12));
+    label->setBuddy(m_cmbFnr);
     connect(m_cmbFnr, &QComboBox::activated, this, [this] { ListBoxSelect(); });
 
     // The forms are made when they are first asked for (form()): the window appears sooner.
@@ -105,11 +110,11 @@ DtaMain::DtaMain(QWidget* parent)
     // Read-only rather than disabled: a disabled box greys the result out and makes it hard to read.
     m_sleRet->setReadOnly(true);
     m_sleRet->setFocusPolicy(Qt::NoFocus);
-    m_sleRet->setGeometry(right, du.y(18), du.x(214), du.y(bottom - 15 - 18));
+    m_sleRet->setGeometry(right, du.y(18), du.x(214), bottom - du.y(15 + 18));
 
     m_pshOk = new QPushButton(german(SEND), area);
     m_pshOk->setObjectName(QStringLiteral("pshOk"));
-    m_pshOk->setGeometry(right + du.x(1), du.y(bottom - 15), du.x(213), du.y(12));
+    m_pshOk->setGeometry(right + du.x(1), bottom - du.y(15), du.x(213), du.y(12));
     connect(m_pshOk, &QPushButton::clicked, this, [this] { PshOk(); });
     const auto open = [this](std::function<void(DtaMain&)> RksvWindows::*window) {
         return [this, window] {
@@ -134,6 +139,7 @@ DtaMain::DtaMain(QWidget* parent)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     m_pshOk->hide();
     SetCaption();
+    widgets::offerNoMaximise(this);
 }
 
 widgets::MySubDataWindow* DtaMain::form(int n) const
@@ -294,9 +300,32 @@ void DtaMain::ButtonClick(int n)
 
 void DtaMain::ListBoxSelect()
 {
+    // An open form holds the values remembered for the company before, and the last answer is that company's:
+    // both go, and the send button with them, so nothing is sent or shown under the other company's login.
     HideAll();
+    m_okMode = OkMode::Unset;
+    m_pshOk->hide();
+    m_lastAnswer.clear();
+    m_sleRet->clear();
+    m_sleRet->show();
     GetLoginValues();
     SetCaption();
+}
+
+void DtaMain::keyPressEvent(QKeyEvent* event)
+{
+    // Enter in a shown form sends it, as the default button of a dialog does. A multi-line field keeps its line
+    // break (it takes the key itself), and a focused button is pressed rather than the send button.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool formShown = std::any_of(m_sub.begin(), m_sub.end(), [](const auto* sub) { return sub->isVisible(); });
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && formShown && m_pshOk->isVisible()
+        && m_pshOk->isEnabled()) {
+        auto* button = qobject_cast<QPushButton*>(focusWidget());
+        (button ? button : m_pshOk)->click();
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void DtaMain::PshOk()

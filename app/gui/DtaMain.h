@@ -67,7 +67,7 @@ public:
 
     //! Shows the form of operation `n` (1 to OPERATIONS) with the cursor in its first field and arms the send button.
     void ButtonClick(int n);
-    //! Switches to the company/till just selected.
+    //! Switches to the company/till just selected: an open form, the send button and the last answer go.
     void ListBoxSelect();
     /**
      * By OkMode: sends the chosen operation, cancels the running sending, or opens the last answer. The exchange with
@@ -101,6 +101,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    //! Enter (Return or the keypad's) in a shown form presses the send button.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     //! The values of operation `n`'s form, in the order of its notification's elements.

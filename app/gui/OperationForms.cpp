@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -26,9 +27,9 @@ std::string text(const QLineEdit* edit)
     return edit->text().toStdString();
 }
 
-constexpr const char* SERIAL_LABEL = "Zertifikatsseriennr (hex):";
+constexpr const char* SERIAL_LABEL = "&Zertifikatsseriennr (hex):";
 constexpr const char* SERIAL_MISSING = "Die Zertifikatsseriennummer muss eingegeben werden";
-constexpr const char* TILL_LABEL = "Kassenidentifikationsnummer:";
+constexpr const char* TILL_LABEL = "Kassen&identifikationsnummer:";
 constexpr const char* TILL_MISSING = "Die Kassenidentifikationsnummer muss eingegeben werden";
 constexpr const char* REASON_MISSING = "Die Begründung muss ausgewählt werden";
 
@@ -55,14 +56,14 @@ Sub1::Sub1(QWidget* parent)
     : widgets::MySubDataWindow(parent)
 {
     m_cmbArt_se = addCombo(1,
-                           german("Art Signatureinheit:"),
+                           german("&Art Signatureinheit:"),
                            "cmbArt_se",
                            QStringLiteral("Art_se"),
                            {{QStringLiteral("SIGNATURKARTE"), QStringLiteral("SIGNATURKARTE")},
                             {QStringLiteral("EIGENES_HSM"), QStringLiteral("EIGENES_HSM")},
                             {QStringLiteral("HSM_DIENSTLEISTER"), QStringLiteral("HSM_DIENSTLEISTER")}});
     m_cmbVda_id = addCombo(2,
-                           german("ID Vertrauensdiensteanbieter:"),
+                           german("ID &Vertrauensdiensteanbieter:"),
                            "cmbVda_id",
                            QStringLiteral("Vda_id"),
                            {{QStringLiteral("A-Trust"), QStringLiteral("AT1")},
@@ -120,7 +121,7 @@ UnitForm::UnitForm(QWidget* parent, int number, Unit unit, Kind kind)
             : addEdit(1, german(TILL_LABEL), "sleKassenidentnummer", QStringLiteral("Kassenidentnummer"), true, true);
     if (kind != Kind::Wiederinbetriebnahme) {
         m_cmbBegruendung = addCombo(2,
-                                    german("Begründung:"),
+                                    german("B&egründung:"),
                                     listName.constData(),
                                     QString(german("Begründung") + n),
                                     reasonsOf(kind == Kind::Ausfall ? number : 4));
@@ -128,14 +129,14 @@ UnitForm::UnitForm(QWidget* parent, int number, Unit unit, Kind kind)
     }
     if (kind == Kind::Ausfall) {
         std::tie(m_date, m_time) = addDateTime(3,
-                                               QStringLiteral("Beginn Ausfall:"),
+                                               QStringLiteral("Beginn &Ausfall:"),
                                                "sleBeginnDatum",
                                                QStringLiteral("Beginn Datum"),
                                                "sleBeginnZeit",
                                                QStringLiteral("Beginn Zeit"));
     } else if (kind == Kind::Wiederinbetriebnahme) {
         std::tie(m_date, m_time) = addDateTime(2,
-                                               QStringLiteral("Ende Ausfall:"),
+                                               QStringLiteral("&Ende Ausfall:"),
                                                "sleEndeDatum",
                                                QStringLiteral("Ende Datum"),
                                                "sleEndeZeit",
@@ -234,12 +235,14 @@ Sub5::Sub5(QWidget* parent)
 {
     m_sleKassenidentnummer =
         addEdit(1, german(TILL_LABEL), "sleKassenidentnummer", QStringLiteral("Kassenidentnummer"), true);
-    m_sleAnmerkung = addEdit(2, QStringLiteral("Anmerkung:"), "sleAnmerkung", QStringLiteral("Anmerkung"), false);
+    m_sleAnmerkung = addEdit(2, QStringLiteral("A&nmerkung:"), "sleAnmerkung", QStringLiteral("Anmerkung"), false);
     m_sleBenutzerschluessel =
-        addEdit(3, german("Benutzerschlüssel:"), "sleBenutzerschluessel", german("Benutzerschlüssel"), true);
+        addEdit(3, german("Benu&tzerschlüssel:"), "sleBenutzerschluessel", german("Benutzerschlüssel"), true);
     m_sleBenutzerschluessel->setReadOnly(base::IsVexa());
-    m_pshPaste = addButton(56, 48, 78, german("Aus Ablage einfügen"), "pshPaste");
-    m_pshRKSV = addButton(136, 48, 78, german("Aus RKSV einfügen"), "pshRKSV");
+    // The key (44 characters) gets a row of its own over the form's whole width, so it is readable whole.
+    m_sleBenutzerschluessel->setGeometry(m_du.rect(0, 48, 214, 11));
+    m_pshPaste = addButton(56, 60, 78, german("Aus Ablage &einfügen"), "pshPaste");
+    m_pshRKSV = addButton(136, 60, 78, german("Aus RKS&V einfügen"), "pshRKSV");
     m_pshRKSV->setVisible(base::IsVexaProject());
     connect(m_pshPaste, &QPushButton::clicked, this, &Sub5::PshPaste);
     connect(m_pshRKSV, &QPushButton::clicked, this, &Sub5::PshRKSV);
@@ -309,18 +312,20 @@ std::string Sub5::accBenutzerschluessel() const
 Sub9::Sub9(QWidget* parent)
     : widgets::MySubDataWindow(parent)
 {
-    addLabel(1, QStringLiteral("Beleg:"), true);
+    auto* label = addLabel(1, QStringLiteral("Be&leg:"), true);
     m_sleBeleg = new QPlainTextEdit(this);
+    label->setBuddy(m_sleBeleg);
+    label->resize(m_du.x(26), label->height()); // the field starts beside the short label
     m_sleBeleg->setObjectName(QStringLiteral("sleBeleg"));
-    m_sleBeleg->setGeometry(m_du.rect(28, 12, 186, 50));
+    m_sleBeleg->setGeometry(m_du.rect(28, 12, 186, 46)); // the buttons keep clear of the note below
     m_sleBeleg->setReadOnly(base::IsVexa());
     m_sleBeleg->setWordWrapMode(QTextOption::WrapAnywhere); // a receipt is one long word
     // A receipt holds no tab; Tab moves on to the next control, as in every other field.
     m_sleBeleg->setTabChangesFocus(true);
 
     describe(m_sleBeleg, QStringLiteral("Beleg"));
-    m_pshPaste = addButton(28, 62, 92, german("Beleg aus Ablage einfügen"), "pshPaste");
-    m_pshBondruck = addButton(122, 62, 92, german("Beleg auswählen"), "pshBondruck");
+    m_pshPaste = addButton(28, 60, 92, german("Beleg aus Ablage &einfügen"), "pshPaste");
+    m_pshBondruck = addButton(122, 60, 92, german("Beleg aus&wählen"), "pshBondruck");
     m_pshBondruck->setVisible(base::IsVexaProject());
     connect(m_pshPaste, &QPushButton::clicked, this, &Sub9::PshPaste);
     connect(m_pshBondruck, &QPushButton::clicked, this, &Sub9::PshBondruck);

@@ -8,6 +8,7 @@
 #include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "rksv/StatusReceipts.h"
+#include "widgets/DesktopLook.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/DtaHilfe.h"
 
@@ -78,6 +79,7 @@ DlgBondruck::DlgBondruck(QWidget* owner, JwsConverter converter)
     widgets::installHelpKey(this, "Meldungen.htm#beleg");
     const widgets::DialogUnits du(font());
     setFixedSize(du.size(328, 228));
+    widgets::offerNoMaximise(this);
 
     m_lvwData->setObjectName(QStringLiteral("lvwData"));
     m_lvwData->setGeometry(du.rect(4, 4, 320, 196));
@@ -96,7 +98,7 @@ DlgBondruck::DlgBondruck(QWidget* owner, JwsConverter converter)
         return b;
     };
     auto* ablage = button("pshAblage",
-                          QString::fromUtf8("Beleg übernehmen"),
+                          QString::fromUtf8("Beleg &übernehmen"),
                           QString::fromUtf8("Beleg übernehmen"),
                           du.rect(4, 204, 64, 20));
     auto* down = button("pshDown", QStringLiteral("-"), QStringLiteral("1 Tag zurück"), du.rect(74, 206, 14, 14));
@@ -109,7 +111,8 @@ DlgBondruck::DlgBondruck(QWidget* owner, JwsConverter converter)
     m_pshToday->setToolTip(QStringLiteral("Heute"));
     m_pshToday->setGeometry(du.rect(178, 206, 76, 14));
     m_pshToday->setAutoDefault(false);
-    auto* cancel = button("pshCancel", QStringLiteral("Abbruch"), QStringLiteral("Abbruch"), du.rect(264, 204, 60, 20));
+    auto* cancel =
+        button("pshCancel", QStringLiteral("&Abbruch"), QStringLiteral("Abbruch"), du.rect(264, 204, 60, 20));
 
     connect(ablage, &QPushButton::clicked, this, &DlgBondruck::PshAblage);
     connect(down, &QPushButton::clicked, this, &DlgBondruck::PshDown);
@@ -125,7 +128,7 @@ DlgBondruck::DlgBondruck(QWidget* owner, JwsConverter converter)
 void DlgBondruck::PostInit()
 {
     const auto today = base::now().date;
-    m_pshToday->setText(qs("Heute " + base::formatDate(today)));
+    m_pshToday->setText(qs("&Heute " + base::formatDate(today)));
     m_sleDatum->setText(qs(base::formatDate(today)));
     m_result.clear();
     m_lvwData->setHeaderLabels({QStringLiteral("Zeit"),
@@ -133,13 +136,13 @@ void DlgBondruck::PostInit()
                                 QStringLiteral("Bonnr"),
                                 QStringLiteral("Kunde"),
                                 QStringLiteral("Summe")});
-    // Widths in characters, as the list was laid out.
-    const QFontMetrics metrics(font());
-    const int character = metrics.horizontalAdvance(QLatin1Char('0')) + 1;
-    const int widths[] = {6, 3, 7, 30, 7};
-    for (int column = 0; column < 5; ++column) {
-        m_lvwData->setColumnWidth(column, widths[column] * character + 8);
+    // Time, till, number and sum are as wide as their header and their widest row; the customer gets the rest.
+    auto* header = m_lvwData->header();
+    header->setStretchLastSection(false);
+    for (const int column : {ZEIT, KASSA, BONNR, WERT}) {
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     }
+    header->setSectionResizeMode(KUNDE, QHeaderView::Stretch);
     m_lvwData->headerItem()->setTextAlignment(BONNR, Qt::AlignRight | Qt::AlignVCenter);
     m_lvwData->headerItem()->setTextAlignment(WERT, Qt::AlignRight | Qt::AlignVCenter);
 }

@@ -70,7 +70,7 @@ DlgDepFortschritt::DlgDepFortschritt(QWidget* owner, std::chrono::milliseconds s
     bar->setObjectName(QStringLiteral("prgBelege"));
     bar->setRange(0, 0); // how many receipts the period holds is known only at its end
     bar->setTextVisible(false);
-    auto* cancel = new QPushButton(QStringLiteral("Abbrechen"), this);
+    auto* cancel = new QPushButton(QStringLiteral("&Abbrechen"), this);
     cancel->setObjectName(QStringLiteral("pshCancel"));
     cancel->setAutoDefault(false);
 
@@ -143,25 +143,26 @@ DlgDepExport::DlgDepExport(QWidget* owner, std::shared_ptr<db::Connection> conne
         return b;
     };
     m_pshJson = button("pshJson",
-                       QStringLiteral("Exportieren"),
+                       QStringLiteral("E&xportieren"),
                        QString::fromUtf8("Das Programm erstellt das Protokoll aus den gespeicherten Belegen und "
                                          "Zertifikaten"));
     m_pshRksv = button("pshRksv",
-                       QStringLiteral("Von der Signatureinheit erstellen lassen"),
+                       QStringLiteral("Von der &Signatureinheit erstellen lassen"),
                        QString::fromUtf8("Die Signatureinheit erstellt das Protokoll der Belege des Zeitraums"));
-    m_pshClose = button("pshClose", QString::fromUtf8("Schließen"), QString::fromUtf8("Schließen"));
+    m_pshClose = button("pshClose", QString::fromUtf8("S&chließen"), QString::fromUtf8("Schließen"));
 
     auto* fields = new QGridLayout;
-    const auto label = [this](const char* name, const QString& text) {
+    const auto label = [this](const char* name, const QString& text, QWidget* buddy) {
         auto* l = new QLabel(text, this);
         l->setObjectName(QLatin1String(name));
+        l->setBuddy(buddy);
         return l;
     };
-    fields->addWidget(label("txtKassa", QStringLiteral("Kassa:")), 0, 0);
+    fields->addWidget(label("txtKassa", QStringLiteral("&Kassa:"), m_sleKassa), 0, 0);
     fields->addWidget(m_sleKassa, 0, 1);
-    fields->addWidget(label("txtVon", QStringLiteral("Von:")), 1, 0);
+    fields->addWidget(label("txtVon", QStringLiteral("&Von:"), m_dtpVon), 1, 0);
     fields->addWidget(m_dtpVon, 1, 1);
-    fields->addWidget(label("txtBis", QStringLiteral("Bis:")), 2, 0);
+    fields->addWidget(label("txtBis", QStringLiteral("&Bis:"), m_dtpBis), 2, 0);
     fields->addWidget(m_dtpBis, 2, 1);
     fields->setColumnStretch(1, 1);
     auto* buttons = new QHBoxLayout;

@@ -44,12 +44,12 @@ QString receiptsChecked(long long receipts)
 DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     : QDialog(owner)
     , m_sleDatei(new QLineEdit(this))
-    , m_pshDatei(new QPushButton(QString::fromUtf8("Datei wählen …"), this))
+    , m_pshDatei(new QPushButton(QString::fromUtf8("Datei &wählen …"), this))
     , m_sleSchluessel(new QLineEdit(this))
     , m_txtPruefwert(new QLabel(this))
-    , m_pshPruefen(new QPushButton(QString::fromUtf8("Prüfen"), this))
-    , m_pshAbbrechen(new QPushButton(QStringLiteral("Abbrechen"), this))
-    , m_pshClose(new QPushButton(QString::fromUtf8("Schließen"), this))
+    , m_pshPruefen(new QPushButton(QString::fromUtf8("&Prüfen"), this))
+    , m_pshAbbrechen(new QPushButton(QStringLiteral("&Abbrechen"), this))
+    , m_pshClose(new QPushButton(QString::fromUtf8("S&chließen"), this))
     , m_prgDatei(new QProgressBar(this))
     , m_txtFortschritt(new QLabel(this))
     , m_lvwErgebnis(new QListWidget(this))
@@ -101,10 +101,10 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
         return l;
     };
     auto* fields = new QGridLayout;
-    fields->addWidget(label("txtDatei", QStringLiteral("Datei:"), m_sleDatei), 0, 0);
+    fields->addWidget(label("txtDatei", QStringLiteral("&Datei:"), m_sleDatei), 0, 0);
     fields->addWidget(m_sleDatei, 0, 1);
     fields->addWidget(m_pshDatei, 0, 2);
-    fields->addWidget(label("txtSchluessel", QString::fromUtf8("Benutzerschlüssel:"), m_sleSchluessel), 1, 0);
+    fields->addWidget(label("txtSchluessel", QString::fromUtf8("Benutzer&schlüssel:"), m_sleSchluessel), 1, 0);
     fields->addWidget(m_sleSchluessel, 1, 1);
     fields->addWidget(m_txtPruefwert, 1, 2);
     fields->setColumnStretch(1, 1);
@@ -123,7 +123,7 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     layout->addWidget(hint);
     layout->addLayout(run);
     layout->addWidget(m_txtFortschritt);
-    layout->addWidget(label("txtErgebnis", QStringLiteral("Ergebnis:"), m_lvwErgebnis));
+    layout->addWidget(label("txtErgebnis", QStringLiteral("&Ergebnis:"), m_lvwErgebnis));
     layout->addWidget(m_lvwErgebnis, 1);
     layout->addLayout(bottom);
     // The layout keeps every control at its own minimum (the key field shows all 44 characters); the window

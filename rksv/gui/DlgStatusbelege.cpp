@@ -6,6 +6,7 @@
 #include "base/StringUtil.h"
 #include "rksv/StatusReceipts.h"
 #include "rksv/gui/RtfText.h"
+#include "widgets/DesktopLook.h"
 #include "widgets/DialogUnits.h"
 
 #include <QComboBox>
@@ -28,11 +29,11 @@ struct TypeButton
     const char* type;
 };
 constexpr TypeButton TYPE_BUTTONS[] = {
-    {"rdbA", "Startbeleg", "A"},
-    {"rdbM", "Monatsbeleg", "M"},
-    {"rdbJ", "Jahresbeleg", "J"},
-    {"rdbS", "Sammelbeleg", "S"},
-    {"rdbE", "Schlussbeleg", "E"},
+    {"rdbA", "S&tartbeleg", "A"},
+    {"rdbM", "&Monatsbeleg", "M"},
+    {"rdbJ", "&Jahresbeleg", "J"},
+    {"rdbS", "S&ammelbeleg", "S"},
+    {"rdbE", "Sc&hlussbeleg", "E"},
 };
 
 // Layout in dialog units: the till on top, the types and buttons on the left, the explanation on the right.
@@ -81,8 +82,9 @@ DlgStatusbelege::DlgStatusbelege(QWidget* owner)
     setModal(true);
     const widgets::DialogUnits du(font());
     setFixedSize(du.size(WIDTH, HEIGHT));
+    widgets::offerNoMaximise(this);
 
-    auto* txtKassa = new QLabel(QStringLiteral("Kassa:"), this);
+    auto* txtKassa = new QLabel(QStringLiteral("&Kassa:"), this);
     txtKassa->setObjectName(QStringLiteral("txtKassa"));
     txtKassa->setGeometry(du.rect(MARGIN, 9, 26, 9));
     txtKassa->setBuddy(m_cmbKassa);
@@ -98,11 +100,11 @@ DlgStatusbelege::DlgStatusbelege(QWidget* owner)
         m_rdb[i] = button;
     }
 
-    auto* pshOK = new QPushButton(QStringLiteral("Beleg erstellen"), this);
+    auto* pshOK = new QPushButton(QStringLiteral("Beleg &erstellen"), this);
     pshOK->setObjectName(QStringLiteral("pshOK"));
     pshOK->setGeometry(du.rect(MARGIN, TOP + 84, LEFT_WIDTH, 16));
     pshOK->setDefault(true);
-    auto* pshCancel = new QPushButton(QStringLiteral("Abbruch"), this);
+    auto* pshCancel = new QPushButton(QStringLiteral("A&bbruch"), this);
     pshCancel->setObjectName(QStringLiteral("pshCancel"));
     pshCancel->setGeometry(du.rect(MARGIN, TOP + 104, LEFT_WIDTH, 16));
     pshCancel->setAutoDefault(false);

@@ -2,8 +2,15 @@
 
 #include "tests/support/TestPaths.h"
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPixmap>
 #include <QTimer>
 
@@ -37,6 +44,67 @@ QString savePng(QWidget* widget, const QString& name)
     const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
     widget->grab().save(path);
     return path;
+}
+
+namespace {
+
+QChar mnemonicOf(const QString& text)
+{
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&')) {
+            if (text[i + 1] != QLatin1Char('&')) {
+                return text[i + 1].toUpper();
+            }
+            ++i;
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+std::map<QChar, QStringList> mnemonicsOf(QWidget* window)
+{
+    std::map<QChar, QStringList> found;
+    const auto add = [&found](const QString& text, const QString& who) {
+        if (const QChar letter = mnemonicOf(text); !letter.isNull()) {
+            found[letter] << (who.isEmpty() ? text : who);
+        }
+    };
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(window)) {
+            continue;
+        }
+        if (const auto* label = qobject_cast<QLabel*>(widget); label && label->buddy()) {
+            add(label->text(), label->buddy()->objectName());
+        } else if (const auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            add(button->text(), button->objectName());
+        } else if (const auto* group = qobject_cast<QGroupBox*>(widget)) {
+            add(group->title(), group->objectName());
+        }
+    }
+    if (auto* main = qobject_cast<QMainWindow*>(window); main && main->menuWidget()) {
+        for (const QAction* action : main->menuBar()->actions()) {
+            add(action->text(), action->menu() ? action->menu()->objectName() : QString());
+        }
+    }
+    return found;
+}
+
+QStringList overlappingChildren(const QWidget* parent)
+{
+    QStringList found;
+    const auto children = parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (qsizetype i = 0; i < children.size(); ++i) {
+        for (qsizetype j = i + 1; j < children.size(); ++j) {
+            const QWidget* a = children[i];
+            const QWidget* b = children[j];
+            if (a->isVisibleTo(parent) && b->isVisibleTo(parent) && a->geometry().intersects(b->geometry())) {
+                found << a->objectName() + QLatin1Char('/') + b->objectName();
+            }
+        }
+    }
+    return found;
 }
 
 } // namespace testsupport

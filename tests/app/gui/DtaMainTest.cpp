@@ -13,16 +13,20 @@
 #include "widgets/DlgXmlAnzeige.h"
 #include "widgets/MySubDataWindow.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QStyle>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
@@ -126,7 +130,7 @@ private slots:
         send();
 
         QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(0) Aufruf OK"));
-        QCOMPARE(pshOk()->text(), QStringLiteral("Gesamte Rückmeldung anzeigen"));
+        QCOMPARE(pshOk()->text(), QStringLiteral("&Gesamte Rückmeldung anzeigen"));
         QVERIFY(pshOk()->isEnabled());
         QVERIFY(!m_window->form(operation)->isVisible());
         QCOMPARE(m_window->okMode(), DtaMain::OkMode::SHOW);
@@ -702,6 +706,125 @@ private slots:
         QCOMPARE(edit(5, "sleBenutzerschluessel")->text(), QString());
         QCOMPARE(m_dialogs->shown().back().kind, std::string("ErrorBox"));
         QVERIFY(!m_dialogs->shown().back().text.empty());
+    }
+
+    // Every form reached by the keyboard alone: each label's letter takes its field, no letter is taken twice in
+    // the window, and Tab runs down the rows to the send button.
+    void theKeyboardReachesEveryField_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<QStringList>("tabs");
+        const auto list = [](const char* names) { return QString::fromLatin1(names).split(QLatin1Char(' ')); };
+        QTest::newRow("1") << 1 << list("cmbArt_se cmbVda_id sleZertifikatsseriennummer pshOk");
+        QTest::newRow("2") << 2
+                           << list("sleZertifikatsseriennummer cmbBegruendung2 sleBeginnDatum sleBeginnZeit pshOk");
+        QTest::newRow("5") << 5 << list("sleKassenidentnummer sleAnmerkung sleBenutzerschluessel pshPaste pshOk");
+        QTest::newRow("7") << 7 << list("sleKassenidentnummer sleEndeDatum sleEndeZeit pshOk");
+        QTest::newRow("9") << 9 << list("sleBeleg pshPaste pshOk");
+        QTest::newRow("11") << 11 << list("pshOk");
+    }
+    void theKeyboardReachesEveryField()
+    {
+        QFETCH(int, operation);
+        QFETCH(QStringList, tabs);
+        choose(operation);
+        for (const auto& [letter, holders] : testsupport::mnemonicsOf(m_window.get())) {
+            QVERIFY2(holders.size() == 1,
+                     qPrintable(QString(letter) + QLatin1Char(' ') + holders.join(QLatin1Char(','))));
+        }
+        auto* form = m_window->form(operation);
+        for (auto* label : form->findChildren<QLabel*>()) {
+            if (label->isVisible() && label->buddy()) {
+                pshOk()->setFocus();
+                const QChar letter = label->text().at(label->text().indexOf(QLatin1Char('&')) + 1);
+                QTest::keyClick(m_window.get(), letter.toLower().toLatin1(), Qt::AltModifier);
+                QCOMPARE(QApplication::focusWidget(), label->buddy());
+            }
+        }
+        form->focusFirstField();
+        QStringList reached;
+        int presses = 0;
+        while (QApplication::focusWidget() != pshOk() && reached.size() < 10 && ++presses < 30) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            // Tab runs through a date's day, month and year before it leaves the field.
+            if (reached.isEmpty() || reached.back() != QApplication::focusWidget()->objectName()) {
+                reached << QApplication::focusWidget()->objectName();
+            }
+        }
+        QCOMPARE(reached, tabs);
+    }
+
+    // Enter sends a shown form from a one-line field, the keypad's Enter too; in the receipt's field it is a line
+    // break, and with no form shown it does nothing.
+    void enterSendsTheShownForm_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("Return in a line")
+            << 3 << QStringLiteral("sleZertifikatsseriennummer") << int(Qt::Key_Return) << true;
+        QTest::newRow("Enter in a date") << 6 << QStringLiteral("sleBeginnDatum") << int(Qt::Key_Enter) << true;
+        QTest::newRow("Return in the receipt") << 9 << QStringLiteral("sleBeleg") << int(Qt::Key_Return) << false;
+        QTest::newRow("company changed") << 5 << QString() << int(Qt::Key_Return) << false;
+    }
+    void enterSendsTheShownForm()
+    {
+        QFETCH(int, operation);
+        QFETCH(QString, field);
+        QFETCH(int, key);
+        QFETCH(bool, sent);
+        choose(operation);
+        fill(operation);
+        if (field.isEmpty()) {
+            // Another company: the form and its button go, as the form's values were that company's.
+            selectCompany(1);
+            QVERIFY(!m_window->form(operation)->isVisible() && !pshOk()->isVisible());
+            QCOMPARE(m_window->okMode(), DtaMain::OkMode::Unset);
+            QVERIFY(!radio(operation)->isChecked());
+            m_window->findChild<QComboBox*>(QStringLiteral("cmbFnr"))->setFocus();
+        } else {
+            m_window->form(operation)->findChild<QWidget*>(field)->setFocus();
+        }
+        const auto before = m_service->requests().size();
+        const auto modifier = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+        QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key), modifier);
+        QCOMPARE(m_service->requests().size(), sent ? before + 3 : before);
+        QCOMPARE(m_window->okMode() == DtaMain::OkMode::SHOW, sent);
+        if (operation == 9) {
+            QVERIFY(m_window->form(9)
+                        ->findChild<QPlainTextEdit*>(QStringLiteral("sleBeleg"))
+                        ->toPlainText()
+                        .contains(QLatin1Char('\n')));
+        }
+    }
+
+    // Nothing is cut: a reason's whole text in the opened list, the key's 44 characters in its field, the first
+    // operation clear of its group's title, no control over another, and no "maximise" on the fixed-size window.
+    void everyTextHasRoom()
+    {
+        QVERIFY(!(m_window->windowFlags() & Qt::WindowMaximizeButtonHint));
+        auto* group = m_window->findChild<QGroupBox*>(QStringLiteral("rbgJob"));
+        QVERIFY(radio(1)->geometry().top() >= group->contentsRect().top());
+        QCOMPARE(testsupport::overlappingChildren(group->parentWidget()), QStringList());
+        for (int n = 1; n <= DtaMain::OPERATIONS; ++n) {
+            QVERIFY2(testsupport::overlappingChildren(m_window->form(n)).isEmpty(),
+                     qPrintable(testsupport::overlappingChildren(m_window->form(n)).join(QLatin1Char(' '))));
+        }
+        for (int n : {2, 4, 6, 8}) {
+            auto* combo = m_window->form(n)->findChild<QComboBox*>(QStringLiteral("cmbBegruendung%1").arg(n));
+            for (int i = 0; i < combo->count(); ++i) {
+                QVERIFY(combo->view()->minimumWidth()
+                        >= combo->view()->fontMetrics().horizontalAdvance(combo->itemText(i)));
+            }
+        }
+        choose(5);
+        auto* key = edit(5, "sleBenutzerschluessel");
+        key->setText(KEY);
+        // Inside the frame and the line edit's margin of 2 pixels a side.
+        const int room = key->contentsRect().width() - 2 * key->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 4;
+        QVERIFY2(key->fontMetrics().horizontalAdvance(KEY) <= room, qPrintable(QString::number(room)));
+        testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-form5-key"));
     }
 
 private:

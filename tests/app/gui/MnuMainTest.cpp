@@ -60,11 +60,11 @@ private slots:
                                     QStringLiteral("mnuDoku"),
                                     QStringLiteral("mnuUeber")};
         QTest::newRow("ohne Hostprodukt")
-            << QString() << QStringList({QStringLiteral("Basisdaten"), QStringLiteral("Sonstiges")}) << always;
+            << QString() << QStringList({QStringLiteral("&Basisdaten"), QStringLiteral("&Sonstiges")}) << always;
         QTest::newRow("mit Hostprodukt") << QStringLiteral("PLUMOXA")
-                                         << QStringList({QStringLiteral("Basisdaten"),
-                                                         QStringLiteral("RKSV"),
-                                                         QStringLiteral("Sonstiges")})
+                                         << QStringList({QStringLiteral("&Basisdaten"),
+                                                         QStringLiteral("&RKSV"),
+                                                         QStringLiteral("&Sonstiges")})
                                          << QStringList({QStringLiteral("mnuEinstellungen"),
                                                          QStringLiteral("mnuProgrammende"),
                                                          QStringLiteral("mnuStatusbelege"),
@@ -92,13 +92,13 @@ private slots:
         QCOMPARE(shownTitles, titles);
         QVERIFY(menus.front() && menus.back());
         QCOMPARE(itemsOf(menus.front()),
-                 QStringList({QStringLiteral("Einstellungen"), QStringLiteral("-"), QStringLiteral("Programmende")}));
-        QCOMPARE(itemsOf(menus.back()), QStringList({QStringLiteral("Doku"), QString::fromUtf8("Über")}));
+                 QStringList({QStringLiteral("&Einstellungen"), QStringLiteral("-"), QStringLiteral("&Programmende")}));
+        QCOMPARE(itemsOf(menus.back()), QStringList({QStringLiteral("&Doku"), QString::fromUtf8("Ü&ber")}));
         if (menus.size() == 3) {
             QCOMPARE(itemsOf(menus[1]),
-                     QStringList({QString::fromUtf8("Statusbelege …"),
-                                  QString::fromUtf8("DEP exportieren …"),
-                                  QString::fromUtf8("DEP prüfen …")}));
+                     QStringList({QString::fromUtf8("&Statusbelege …"),
+                                  QString::fromUtf8("DEP &exportieren …"),
+                                  QString::fromUtf8("DEP &prüfen …")}));
         }
         QStringList shownNames;
         for (QMenu* menu : menus) {
@@ -153,9 +153,9 @@ private slots:
         QTest::addColumn<QString>("item");
         QTest::addColumn<QString>("called");
         QTest::newRow("Basisdaten/Programmende")
-            << 0 << QStringLiteral("Programmende") << QStringLiteral("programmende");
-        QTest::newRow("RKSV/DEP prüfen") << 1 << QString::fromUtf8("DEP prüfen …") << QStringLiteral("depPruefen");
-        QTest::newRow("Sonstiges/Über") << 2 << QString::fromUtf8("Über") << QStringLiteral("ueber");
+            << 0 << QStringLiteral("&Programmende") << QStringLiteral("programmende");
+        QTest::newRow("RKSV/DEP prüfen") << 1 << QString::fromUtf8("DEP &prüfen …") << QStringLiteral("depPruefen");
+        QTest::newRow("Sonstiges/Über") << 2 << QString::fromUtf8("Ü&ber") << QStringLiteral("ueber");
     }
     void clickingThroughTheMenuCallsTheFunction()
     {
@@ -180,6 +180,33 @@ private slots:
         QTest::mouseClick(popup, Qt::LeftButton, {}, popup->actionGeometry(target).center());
         QTRY_COMPARE(m_calls, (std::map<QString, int>{{called, 1}}));
         QTRY_VERIFY(!popup->isVisible());
+    }
+
+    // The keyboard's way: Alt and the menu's letter open the menu, the item's letter chooses the item.
+    void altLetterOpensTheMenuAndTheLetterChoosesTheItem_data()
+    {
+        QTest::addColumn<int>("menuKey");
+        QTest::addColumn<int>("itemKey");
+        QTest::addColumn<QString>("called");
+        QTest::newRow("Alt+B E") << int(Qt::Key_B) << int(Qt::Key_E) << QStringLiteral("einstellungen");
+        QTest::newRow("Alt+R P") << int(Qt::Key_R) << int(Qt::Key_P) << QStringLiteral("depPruefen");
+        QTest::newRow("Alt+S B") << int(Qt::Key_S) << int(Qt::Key_B) << QStringLiteral("ueber");
+    }
+    void altLetterOpensTheMenuAndTheLetterChoosesTheItem()
+    {
+        QFETCH(int, menuKey);
+        QFETCH(int, itemKey);
+        QFETCH(QString, called);
+        base::program().HostProduct = "PLUMOXA";
+        makeWindow();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        m_edit->setFocus();
+        QTest::keyClick(m_edit, static_cast<Qt::Key>(menuKey), Qt::AltModifier);
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        QTest::keyClick(QApplication::activePopupWidget(), static_cast<Qt::Key>(itemKey));
+        QTRY_COMPARE(m_calls, (std::map<QString, int>{{called, 1}}));
+        QVERIFY(m_edit->text().isEmpty());
     }
 
     // F1 belongs to the whole window: it opens the help whatever has the focus, without opening a menu.

@@ -84,7 +84,7 @@ private slots:
         db::gui::DlgBondruck picker(nullptr, {});
         QCOMPARE(picker.windowTitle(), QStringLiteral("Vexa-Quorvex: Belegauswahl"));
         QCOMPARE(picker.findChild<QPushButton*>(QStringLiteral("pshToday"))->text(),
-                 QStringLiteral("Heute 06.12.2026"));
+                 QStringLiteral("&Heute 06.12.2026"));
         picker.Setup("01");
         QCOMPARE(rows(picker),
                  QStringList({QStringLiteral("09:00:00|01|      11|Jahresbeleg|     0,00"),

@@ -116,11 +116,11 @@ private slots:
         QVERIFY(von && bis);
         QCOMPARE(von->text(), QStringLiteral("01.01.2026"));
         QCOMPARE(bis->text(), QStringLiteral("07.12.2026"));
-        QCOMPARE(form.findChild<QPushButton*>(QStringLiteral("pshJson"))->text(), QStringLiteral("Exportieren"));
+        QCOMPARE(form.findChild<QPushButton*>(QStringLiteral("pshJson"))->text(), QStringLiteral("E&xportieren"));
         QCOMPARE(form.findChild<QPushButton*>(QStringLiteral("pshRksv"))->text(),
                  QStringLiteral("Von der Signatureinheit erstellen lassen"));
-        QCOMPARE(form.findChild<QLabel*>(QStringLiteral("txtKassa"))->text(), QStringLiteral("Kassa:"));
-        QCOMPARE(form.findChild<QPushButton*>(QStringLiteral("pshClose"))->text(), QString::fromUtf8("Schließen"));
+        QCOMPARE(form.findChild<QLabel*>(QStringLiteral("txtKassa"))->text(), QStringLiteral("&Kassa:"));
+        QCOMPARE(form.findChild<QPushButton*>(QStringLiteral("pshClose"))->text(), QString::fromUtf8("S&chließen"));
         QCOMPARE(form.findChild<QLineEdit*>(QStringLiteral("sleKassa"))->maxLength(), 10);
         form.findChild<QLineEdit*>(QStringLiteral("sleKassa"))->setText(QStringLiteral("01"));
         form.show();

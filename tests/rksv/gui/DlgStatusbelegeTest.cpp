@@ -347,7 +347,7 @@ private slots:
         }
         auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("cmbKassa"));
         QVERIFY(fits(combo, combo->currentText() + QStringLiteral("MMMM")));
-        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("txtKassa"))->text(), QStringLiteral("Kassa:"));
+        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("txtKassa"))->text(), QStringLiteral("&Kassa:"));
         QCOMPARE(dialog.findChild<QGroupBox*>(QStringLiteral("rbgTyp"))->title(), QStringLiteral("Belegtyp"));
         QVERIFY(dialog.findChild<QTextEdit*>(QStringLiteral("rtfHelp"))->isReadOnly());
         for (auto* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
