@@ -126,9 +126,11 @@ UnitForm::UnitForm(QWidget* parent, int number, Unit unit, Kind kind)
                                     QString(german("Begründung") + n),
                                     reasonsOf(kind == Kind::Ausfall ? number : 4));
         m_cmbBegruendung->setCurrentIndex(0);
+        // The reasons are long: the list takes the row below its label over the form's whole width.
+        m_cmbBegruendung->setGeometry(m_du.rect(0, 36, 214, 11));
     }
     if (kind == Kind::Ausfall) {
-        std::tie(m_date, m_time) = addDateTime(3,
+        std::tie(m_date, m_time) = addDateTime(4,
                                                QStringLiteral("Beginn &Ausfall:"),
                                                "sleBeginnDatum",
                                                QStringLiteral("Beginn Datum"),

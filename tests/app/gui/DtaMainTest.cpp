@@ -813,11 +813,19 @@ private slots:
         }
         for (int n : {2, 4, 6, 8}) {
             auto* combo = m_window->form(n)->findChild<QComboBox*>(QStringLiteral("cmbBegruendung%1").arg(n));
+            // The first (the chosen) reason whole in the closed field, beside the arrow.
+            QVERIFY(combo->fontMetrics().horizontalAdvance(combo->itemText(0)) + combo->height() < combo->width());
             for (int i = 0; i < combo->count(); ++i) {
                 QVERIFY(combo->view()->minimumWidth()
                         >= combo->view()->fontMetrics().horizontalAdvance(combo->itemText(i)));
             }
         }
+        choose(6);
+        auto* reasons = m_window->form(6)->findChild<QComboBox*>(QStringLiteral("cmbBegruendung6"));
+        reasons->showPopup();
+        QVERIFY(reasons->view()->width() >= reasons->view()->minimumWidth());
+        testsupport::savePng(reasons->view()->window(), QStringLiteral("dtaMain-form6-reasons"));
+        reasons->hidePopup();
         choose(5);
         auto* key = edit(5, "sleBenutzerschluessel");
         key->setText(KEY);
