@@ -44,14 +44,13 @@ const char* themeNameOf(base::BigBoxKind kind)
 
 void useThemeIcon(QMessageBox& box)
 {
-    const QMessageBox::Icon kind = box.icon();
-    if (kind == QMessageBox::NoIcon) {
+    // Without the theme's picture the box keeps its own (the style's) and its kind.
+    const QString name = QString::fromLatin1(themeNameOf(box.icon()));
+    if (name.isEmpty() || !QIcon::hasThemeIcon(name)) {
         return;
     }
-    // The box's own picture (the style's) stays as the fallback.
-    const QPixmap own = box.iconPixmap();
-    const QIcon icon = themeIcon(themeNameOf(kind), QIcon(own));
-    box.setIconPixmap(icon.pixmap(own.deviceIndependentSize().toSize()));
+    const int size = box.style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, &box);
+    box.setIconPixmap(QIcon::fromTheme(name).pixmap(size, size));
 }
 
 void offerNoMaximise(QWidget* window)

@@ -18,7 +18,7 @@ QIcon themeIcon(const char* name, const QIcon& fallback);
 const char* themeNameOf(QMessageBox::Icon icon);
 const char* themeNameOf(base::BigBoxKind kind);
 
-//! Gives a message box the theme's icon of its kind, the style's picture as fallback.
+//! Gives a message box the theme's icon of its kind; without one in the theme the box keeps the style's picture.
 void useThemeIcon(QMessageBox& box);
 
 //! A window of fixed size offers no "maximise": its title bar keeps title, system menu, minimise (windows only)

@@ -3,9 +3,13 @@
 #include "app/gui/Application.h"
 #include "base/Dialogs.h"
 #include "tests/support/Modal.h"
+#include "tests/support/TempDir.h"
+#include "widgets/DesktopLook.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/QtDialogs.h"
 
+#include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -148,7 +152,7 @@ private slots:
         onNextModal([&](QWidget* dialog) {
             auto* box = qobject_cast<QMessageBox*>(dialog);
             QCOMPARE(box->windowTitle(), QStringLiteral("Löschen"));
-            QCOMPARE(box->icon(), QMessageBox::Critical);
+            QVERIFY(box->icon() == QMessageBox::Critical || QIcon::hasThemeIcon(QStringLiteral("dialog-error")));
             yesText = box->button(QMessageBox::Yes)->text();
             testsupport::savePng(dialog, QStringLiteral("textBox-yesno"));
             box->button(QMessageBox::Yes)->click();
@@ -167,6 +171,68 @@ private slots:
         });
         m_dialogs.ErrorBox("Die Datei ist unbrauchbar.");
         QCOMPARE(caption, QStringLiteral("Fehler"));
+    }
+
+    // The pictures come from the desktop's icon theme by their freedesktop names; without a theme (or without the
+    // icon in it) the program's own bitmap or the style's picture stays. A theme made here has one icon, all red.
+    void iconsComeFromTheThemeWithTheOwnPictureAsFallback_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("inTheme");
+        QTest::newRow("error, theme") << int(base::BigBoxKind::Error) << true;
+        QTest::newRow("warning, theme") << int(base::BigBoxKind::Warning) << true;
+        QTest::newRow("question, theme") << int(base::BigBoxKind::Text) << true;
+        QTest::newRow("info, no theme") << int(base::BigBoxKind::Info) << false;
+    }
+    void iconsComeFromTheThemeWithTheOwnPictureAsFallback()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, inTheme);
+        const auto big = static_cast<base::BigBoxKind>(kind);
+        testsupport::TempDir dir;
+        const QString name = QString::fromLatin1(widgets::themeNameOf(big));
+        QDir().mkpath(QString::fromStdString(dir.file("probe/32x32")));
+        testsupport::writeBytes(dir.file("probe/index.theme"),
+                                "[Icon Theme]\nName=Probe\nDirectories=32x32\n[32x32]\nSize=32\nType=Scalable\n"
+                                "MinSize=8\nMaxSize=256\n");
+        QImage red(32, 32, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        if (inTheme) {
+            QVERIFY(red.save(QString::fromStdString(dir.file("probe/32x32/")) + name + QStringLiteral(".png")));
+        }
+        const QStringList paths = QIcon::themeSearchPaths();
+        const QString theme = QIcon::themeName();
+        QIcon::setThemeSearchPaths({QString::fromStdString(dir.path())});
+        QIcon::setThemeName(QStringLiteral("probe"));
+
+        widgets::DlgTextBox box(big, QStringLiteral("Probe"), QStringLiteral("Text"), nullptr);
+        auto* icon = box.findChild<QToolButton*>(QStringLiteral("pshIcon"));
+        const QImage shown = icon->icon().pixmap(icon->iconSize()).toImage();
+        const QImage own = QIcon(widgets::bitmapOf(big)).pixmap(icon->iconSize()).toImage();
+        QMessageBox message(QMessageBox::Critical, QStringLiteral("Probe"), QStringLiteral("Text"));
+        const QImage style = message.iconPixmap().toImage();
+        widgets::useThemeIcon(message);
+        const QImage messageShown = message.iconPixmap().toImage();
+        QIcon::setThemeName(theme);
+        QIcon::setThemeSearchPaths(paths);
+
+        const QPoint middle(shown.width() / 2, shown.height() / 2);
+        QCOMPARE(shown.pixelColor(middle) == QColor(Qt::red), inTheme);
+        QCOMPARE(shown == own, !inTheme);
+        const bool themed = inTheme && big == base::BigBoxKind::Error; // the message box is an error box
+        QVERIFY(themed || messageShown == style);
+        QCOMPARE(messageShown.pixelColor(messageShown.width() / 2, messageShown.height() / 2) == QColor(Qt::red),
+                 themed);
+        testsupport::savePng(&box, QStringLiteral("dlgTextBox-theme-") + QString::number(kind));
+    }
+
+    // Fixed size, so no "maximise" (Esc closing it: closingWithoutAButtonGivesZero).
+    void aFixedBoxOffersNoMaximise()
+    {
+        widgets::DlgTextBox box(base::BigBoxKind::Info, QStringLiteral("Info"), QStringLiteral("Text"), nullptr);
+        QVERIFY(!(box.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(box.windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
+        QVERIFY(box.windowFlags() & Qt::WindowCloseButtonHint);
     }
 
 private:
