@@ -9,6 +9,7 @@
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -370,6 +371,24 @@ private slots:
         QTest::keyClick(edit("sleBenid"), Qt::Key_F1);
         QCOMPARE(m_dialogs->help(),
                  std::vector<std::string>{m_dir->file("Quorvex.CHM") + "#ErsteSchritte.htm#einstellungen"});
+    }
+
+    // Alt and a label's letter moves to its field; no letter is taken twice; the fixed window offers no maximise.
+    void theKeyboardReachesEveryField()
+    {
+        auto& w = open();
+        QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(w.windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
+        for (const auto& [letter, holders] : testsupport::mnemonicsOf(&w)) {
+            QVERIFY2(holders.size() == 1, qPrintable(holders.join(QLatin1Char(','))));
+        }
+        for (const char* name : {"lblFnr", "lblTid", "lblBenid", "lblPin", "lblUidnr"}) {
+            auto* label = w.findChild<QLabel*>(QLatin1String(name));
+            button("pshCancel")->setFocus();
+            const QChar letter = label->text().at(label->text().indexOf(QLatin1Char('&')) + 1);
+            QTest::keyClick(&w, letter.toLower().toLatin1(), Qt::AltModifier);
+            QVERIFY2(QApplication::focusWidget() == label->buddy(), name);
+        }
     }
 
     // --- Unsaved data ---------------------------------------------------------------------------------------

@@ -11,8 +11,10 @@
 #include "tests/support/X11Session.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -92,6 +94,25 @@ private slots:
                               QStringLiteral("11:30:00|01|      13||     4,20")}));
         picker.show();
         testsupport::savePng(&picker, QStringLiteral("dlgBondruck"));
+
+        // Every column as wide as its header and its rows; the customer takes what is left; no "maximise".
+        auto* list = picker.findChild<QTreeWidget*>(QStringLiteral("lvwData"));
+        const QFontMetrics metrics(list->font());
+        const int margin = 2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin);
+        int total = 0;
+        for (int column = 0; column < list->columnCount(); ++column) {
+            int needed = list->header()->fontMetrics().horizontalAdvance(list->headerItem()->text(column));
+            for (int row = 0; column != 3 && row < list->topLevelItemCount(); ++row) {
+                needed = std::max(needed, metrics.horizontalAdvance(list->topLevelItem(row)->text(column)) + margin);
+            }
+            QVERIFY2(list->columnWidth(column) >= needed, qPrintable(list->headerItem()->text(column)));
+            // … and not much wider: the room goes to the customer.
+            QVERIFY(column == 3
+                    || list->columnWidth(column) <= needed + metrics.horizontalAdvance(QStringLiteral("MMM")));
+            total += list->columnWidth(column);
+        }
+        QCOMPARE(total, list->viewport()->width());
+        QVERIFY(!(picker.windowFlags() & Qt::WindowMaximizeButtonHint));
     }
 
     void f1OpensTheHelpPageOfThePicker()

@@ -350,6 +350,13 @@ private slots:
         QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("txtKassa"))->text(), QStringLiteral("&Kassa:"));
         QCOMPARE(dialog.findChild<QGroupBox*>(QStringLiteral("rbgTyp"))->title(), QStringLiteral("Belegtyp"));
         QVERIFY(dialog.findChild<QTextEdit*>(QStringLiteral("rtfHelp"))->isReadOnly());
+        // Keyboard: one letter per control, Alt+M chooses the monthly receipt; a fixed window without maximise.
+        for (const auto& [letter, holders] : testsupport::mnemonicsOf(&dialog)) {
+            QVERIFY2(holders.size() == 1, qPrintable(holders.join(QLatin1Char(','))));
+        }
+        QTest::keyClick(&dialog, 'm', Qt::AltModifier);
+        QVERIFY(dialog.findChild<QRadioButton*>(QStringLiteral("rdbM"))->isChecked());
+        QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
         for (auto* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             QVERIFY2(dialog.rect().contains(child->geometry()), qPrintable(child->objectName()));
         }
