@@ -118,7 +118,7 @@ private slots:
         QCOMPARE(bis->text(), QStringLiteral("07.12.2026"));
         QCOMPARE(form.findChild<QPushButton*>(QStringLiteral("pshJson"))->text(), QStringLiteral("E&xportieren"));
         QCOMPARE(form.findChild<QPushButton*>(QStringLiteral("pshRksv"))->text(),
-                 QStringLiteral("Von der Signatureinheit erstellen lassen"));
+                 QStringLiteral("Von der &Signatureinheit erstellen lassen"));
         QCOMPARE(form.findChild<QLabel*>(QStringLiteral("txtKassa"))->text(), QStringLiteral("&Kassa:"));
         QCOMPARE(form.findChild<QPushButton*>(QStringLiteral("pshClose"))->text(), QString::fromUtf8("S&chließen"));
         QCOMPARE(form.findChild<QLineEdit*>(QStringLiteral("sleKassa"))->maxLength(), 10);

@@ -12,6 +12,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -354,8 +355,9 @@ private slots:
         for (const auto& [letter, holders] : testsupport::mnemonicsOf(&dialog)) {
             QVERIFY2(holders.size() == 1, qPrintable(holders.join(QLatin1Char(','))));
         }
+        QApplication::setActiveWindow(&dialog);
         QTest::keyClick(&dialog, 'm', Qt::AltModifier);
-        QVERIFY(dialog.findChild<QRadioButton*>(QStringLiteral("rdbM"))->isChecked());
+        QTRY_VERIFY(dialog.findChild<QRadioButton*>(QStringLiteral("rdbM"))->isChecked()); // an animated click
         QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
         for (auto* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             QVERIFY2(dialog.rect().contains(child->geometry()), qPrintable(child->objectName()));
