@@ -88,6 +88,8 @@ DlgBondruck::DlgBondruck(QWidget* owner, JwsConverter converter)
     m_lvwData->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_lvwData->setAllColumnsShowFocus(true);
     m_lvwData->setUniformRowHeights(true);
+    // A right-aligned number would touch the text of the column beside it: every cell keeps a margin.
+    m_lvwData->setStyleSheet(QStringLiteral("QTreeView::item { padding-left: 3px; padding-right: 3px; }"));
 
     const auto button = [&](const char* name, const QString& text, const QString& tip, QRect geometry) {
         auto* b = new QPushButton(text, this);
@@ -100,7 +102,7 @@ DlgBondruck::DlgBondruck(QWidget* owner, JwsConverter converter)
     auto* ablage = button("pshAblage",
                           QString::fromUtf8("Beleg &übernehmen"),
                           QString::fromUtf8("Beleg übernehmen"),
-                          du.rect(4, 204, 64, 20));
+                          du.rect(4, 204, 68, 20));
     auto* down = button("pshDown", QStringLiteral("-"), QStringLiteral("1 Tag zurück"), du.rect(74, 206, 14, 14));
     m_sleDatum->setObjectName(QStringLiteral("sleDatum"));
     m_sleDatum->setMaxLength(10);
@@ -136,13 +138,10 @@ void DlgBondruck::PostInit()
                                 QStringLiteral("Bonnr"),
                                 QStringLiteral("Kunde"),
                                 QStringLiteral("Summe")});
-    // Time, till, number and sum are as wide as their header and their widest row; the customer gets the rest.
     auto* header = m_lvwData->header();
     header->setStretchLastSection(false);
-    for (const int column : {ZEIT, KASSA, BONNR, WERT}) {
-        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-    }
     header->setSectionResizeMode(KUNDE, QHeaderView::Stretch);
+    fitColumns();
     m_lvwData->headerItem()->setTextAlignment(BONNR, Qt::AlignRight | Qt::AlignVCenter);
     m_lvwData->headerItem()->setTextAlignment(WERT, Qt::AlignRight | Qt::AlignVCenter);
 }
@@ -197,6 +196,16 @@ void DlgBondruck::ListBons()
     } while (m_relist && !m_stop);
     if (m_lvwData->topLevelItemCount() > 0) {
         m_lvwData->setCurrentItem(m_lvwData->topLevelItem(0));
+    }
+    fitColumns();
+}
+
+void DlgBondruck::fitColumns()
+{
+    const int gap = widgets::DialogUnits(font()).x(6);
+    for (const int column : {ZEIT, KASSA, BONNR, WERT}) {
+        m_lvwData->resizeColumnToContents(column);
+        m_lvwData->setColumnWidth(column, m_lvwData->columnWidth(column) + gap);
     }
 }
 

@@ -49,6 +49,8 @@ public:
     void done(int result) override;
 
 private:
+    //! Time, till, number and sum as wide as their header and widest row and a gap; the customer gets the rest.
+    void fitColumns();
     void PostInit();
     void ListBonsMySql(std::chrono::year_month_day day);
     void ListBonsPLUMOXA(std::chrono::year_month_day day);
