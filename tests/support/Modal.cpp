@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
@@ -46,29 +47,12 @@ QString savePng(QWidget* widget, const QString& name)
     return path;
 }
 
-namespace {
-
-QChar mnemonicOf(const QString& text)
-{
-    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
-        if (text[i] == QLatin1Char('&')) {
-            if (text[i + 1] != QLatin1Char('&')) {
-                return text[i + 1].toUpper();
-            }
-            ++i;
-        }
-    }
-    return {};
-}
-
-} // namespace
-
 std::map<QChar, QStringList> mnemonicsOf(QWidget* window)
 {
     std::map<QChar, QStringList> found;
     const auto add = [&found](const QString& text, const QString& who) {
-        if (const QChar letter = mnemonicOf(text); !letter.isNull()) {
-            found[letter] << (who.isEmpty() ? text : who);
+        if (const QKeySequence key = QKeySequence::mnemonic(text); !key.isEmpty()) {
+            found[QChar(static_cast<char16_t>(key[0].key()))] << (who.isEmpty() ? text : who);
         }
     };
     for (QWidget* widget : window->findChildren<QWidget*>()) {

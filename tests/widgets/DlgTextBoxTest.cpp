@@ -180,7 +180,6 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("inTheme");
         QTest::newRow("error, theme") << int(base::BigBoxKind::Error) << true;
-        QTest::newRow("warning, theme") << int(base::BigBoxKind::Warning) << true;
         QTest::newRow("question, theme") << int(base::BigBoxKind::Text) << true;
         QTest::newRow("info, no theme") << int(base::BigBoxKind::Info) << false;
     }
@@ -224,15 +223,6 @@ private slots:
         QCOMPARE(messageShown.pixelColor(messageShown.width() / 2, messageShown.height() / 2) == QColor(Qt::red),
                  themed);
         testsupport::savePng(&box, QStringLiteral("dlgTextBox-theme-") + QString::number(kind));
-    }
-
-    // Fixed size, so no "maximise" (Esc closing it: closingWithoutAButtonGivesZero).
-    void aFixedBoxOffersNoMaximise()
-    {
-        widgets::DlgTextBox box(base::BigBoxKind::Info, QStringLiteral("Info"), QStringLiteral("Text"), nullptr);
-        QVERIFY(!(box.windowFlags() & Qt::WindowMaximizeButtonHint));
-        QVERIFY(box.windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
-        QVERIFY(box.windowFlags() & Qt::WindowCloseButtonHint);
     }
 
 private:
