@@ -85,9 +85,10 @@ private slots:
             QCOMPARE(window.windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Produktivübertragung)"));
             QCOMPARE(base::program().TestFlag, std::string("N"));
             QCOMPARE(window.objectName(), QStringLiteral("dtaMain"));
-            // 125 units for nine operations, ten more for each of the two status queries
+            // 125 units for nine operations, ten more for each of the two status queries, and more when the
+            // style's group title needs it
             const auto du = widgets::DialogUnits(window.font()).size(399, 145);
-            QCOMPARE(window.centralWidget()->height(), du.height());
+            QVERIFY(window.centralWidget()->height() >= du.height());
             QVERIFY(window.centralWidget()->width() >= du.width());
         }
         testsupport::writeBytes(m_dir->file("DOTEST"), "");
