@@ -112,9 +112,9 @@ QComboBox* MySubDataWindow::addCombo(int row,
                                      const QString& description,
                                      const std::vector<std::pair<QString, QString>>& items)
 {
-    auto* text = addLabel(row, label, true);
+    auto* caption = addLabel(row, label, true);
     auto* list = new QComboBox(this);
-    text->setBuddy(list);
+    caption->setBuddy(list);
     list->setObjectName(QLatin1String(name));
     list->setGeometry(m_du.rect(FIELD_LEFT, row * ROW, FIELD_WIDTH, FIELD_HEIGHT));
     for (const auto& [text, value] : items) {
