@@ -317,7 +317,8 @@ void DtaMain::keyPressEvent(QKeyEvent* event)
     // Enter in a shown form sends it, as the default button of a dialog does. A multi-line field keeps its line
     // break (it takes the key itself), and a focused button is pressed rather than the send button.
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    const bool formShown = std::any_of(m_sub.begin(), m_sub.end(), [](const auto* sub) { return sub->isVisible(); });
+    const bool formShown =
+        std::any_of(m_sub.begin(), m_sub.end(), [](const auto* sub) { return sub && sub->isVisible(); });
     if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && formShown && m_pshOk->isVisible()
         && m_pshOk->isEnabled()) {
         auto* button = qobject_cast<QPushButton*>(focusWidget());

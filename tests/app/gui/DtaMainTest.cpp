@@ -786,6 +786,7 @@ private slots:
         const auto before = m_service->requests().size();
         const auto modifier = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
         QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key), modifier);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->sending(), 30000);
         QCOMPARE(m_service->requests().size(), sent ? before + 3 : before);
         QCOMPARE(m_window->okMode() == DtaMain::OkMode::SHOW, sent);
         if (operation == 9) {
