@@ -3,7 +3,6 @@
 #include "base/WindowList.h"
 
 #include <fontconfig/fontconfig.h>
-
 #include <iostream>
 #include <thread>
 

@@ -53,8 +53,8 @@ public:
 
     //! "ns5" or "ns0"; applies to the requests after this call.
     void setStyle(const std::string& style);
-    //! "normal", "close", "late 5", "late-rkdb 5" (RKDB answers only), "garbage", "fault", "empty", "huge 17", "foreign-rc"; applies to the requests
-    //! after this call.
+    //! "normal", "close", "late 5", "late-rkdb 5" (RKDB answers only), "garbage", "fault", "empty", "huge 17",
+    //! "foreign-rc"; applies to the requests after this call.
     void setMode(const std::string& mode);
 
     //! Everything received so far, in order of arrival.
