@@ -46,7 +46,7 @@ Application::Application(int& argc, char** argv)
     // The window icon from pictures of its sizes: an SVG icon would load the SVG icon engine and render every size
     // the window manager asks for while the first window appears, a good part of the start-up time.
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+    for (int size : {16, 24, 32, 48, 64}) {
         icon.addFile(QStringLiteral(":/AppIcon-%1.png").arg(size), QSize(size, size));
     }
     setWindowIcon(icon);
