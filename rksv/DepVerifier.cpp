@@ -39,7 +39,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto PROGRESS_INTERVAL = std::chrono::milliseconds(50);
 constexpr std::size_t READ_BUFFER_BYTES = std::size_t{1} << 16;
 
-// "12 345": a space every three digits.
+} // namespace
+
 std::string grouped(long number)
 {
     const std::string digits = std::to_string(number < 0 ? -static_cast<long long>(number) : number);
@@ -52,6 +53,8 @@ std::string grouped(long number)
     }
     return number < 0 ? "-" + text : text;
 }
+
+namespace {
 
 std::string counted(long number, const char* one, const char* many)
 {

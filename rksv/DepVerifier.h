@@ -60,6 +60,9 @@ struct DepCheckResult
     [[nodiscard]] std::string summary() const;
 };
 
+//! A count with a space every three digits, as the check's texts write it ("12 345").
+[[nodiscard]] std::string grouped(long number);
+
 /**
  * Checks a data capture protocol (DEP) as a tax auditor's verifier does, reading it as a stream: memory stays bounded
  * whatever the number of receipts. In every group, the certificate and the issuing certificates must be Base64 DER

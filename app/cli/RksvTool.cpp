@@ -294,7 +294,7 @@ int depExport(const std::vector<std::string>& args, const Console& console)
         if (stopped(console)) {
             exporter.assStop(true);
         }
-        progress.show(std::to_string(receipts) + " Belege gelesen");
+        progress.show(rksv::grouped(receipts) + " Belege gelesen");
     });
     try {
         if (words.options.contains("--signatureinheit")) {
@@ -316,7 +316,7 @@ int depExport(const std::vector<std::string>& args, const Console& console)
         console.err << "Das DEP wurde nicht gespeichert.\n";
         return EXIT_UNUSABLE;
     }
-    console.out << exporter.accReceipts() << " Belege gespeichert in " << exporter.accSaved() << '\n';
+    console.out << rksv::grouped(exporter.accReceipts()) << " Belege gespeichert in " << exporter.accSaved() << '\n';
     return EXIT_DONE;
 }
 
@@ -356,7 +356,7 @@ int depPruefen(const std::vector<std::string>& args, const Console& console)
     options.progress = [&](const rksv::DepProgress& step) {
         const double fraction =
             step.bytesTotal == 0 ? 0.0 : static_cast<double>(step.bytesRead) / static_cast<double>(step.bytesTotal);
-        progress.show(bar(fraction) + "  " + std::to_string(step.receipts) + " Belege");
+        progress.show(bar(fraction) + "  " + rksv::grouped(step.receipts) + " Belege");
     };
     const auto result = rksv::checkDepFile(words.positional[0], options);
     progress.clear();

@@ -32,11 +32,8 @@ QString qs(const std::string& text)
 // Thousands set apart by a space, as the check's summary line below writes them ("12 345").
 QString receiptsChecked(long long receipts)
 {
-    QString digits = QString::number(receipts);
-    for (auto at = digits.size() - 3; at > (receipts < 0 ? 1 : 0); at -= 3) {
-        digits.insert(at, QLatin1Char(' '));
-    }
-    return digits + (receipts == 1 ? QString::fromUtf8(" Beleg geprüft") : QString::fromUtf8(" Belege geprüft"));
+    return QString::fromStdString(grouped(static_cast<long>(receipts)))
+           + (receipts == 1 ? QString::fromUtf8(" Beleg geprüft") : QString::fromUtf8(" Belege geprüft"));
 }
 
 } // namespace
