@@ -8,6 +8,7 @@
 //   build/bench/dep_bench               SQLite through its ODBC driver, then MariaDB on a private server
 //   build/bench/dep_bench --sqlite      SQLite only
 #include "base/Program.h"
+#include "bench/BenchSupport.h"
 #include "bench/RatioReporter.h"
 #include "db/Database.h"
 #include "db/Odbc.h"
@@ -162,19 +163,6 @@ void bareSelect(benchmark::State& state, const std::string& name)
     state.counters["receipts"] = static_cast<double>(rows);
 }
 
-// A value of /proc/self/status in KiB ("VmHWM", "VmRSS").
-long statusKiB(const char* key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(key, 0) == 0 && line.size() > std::strlen(key) && line[std::strlen(key)] == ':') {
-            return std::stol(line.substr(std::strlen(key) + 1));
-        }
-    }
-    return -1;
-}
-
 // In a fresh process: the memory the export needs above what the process held before it, against the file.
 int measureMemory(const std::string& way, const std::string& connectionString, const std::string& folder)
 {
@@ -182,10 +170,10 @@ int measureMemory(const std::string& way, const std::string& connectionString, c
     auto connection = std::make_shared<db::Connection>(connectionString);
     testsupport::ScriptedDialogs dialogs;
     dialogs.answerSaveAs(folder + "dep-speicher");
-    const long before = statusKiB("VmHWM");
+    const long before = bench::statusKiB("VmHWM");
     rksv::RKSVExport exporter(connection);
     runExport(exporter, way);
-    const long after = statusKiB("VmHWM");
+    const long after = bench::statusKiB("VmHWM");
     if (exporter.accSaved().empty()) {
         return 1;
     }

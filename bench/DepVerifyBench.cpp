@@ -5,6 +5,7 @@
 // the same).
 //
 //   build/bench/dep_verify_bench       (the two benchmarks' repetitions run interleaved)
+#include "bench/BenchSupport.h"
 #include "bench/RatioReporter.h"
 #include "rksv/DepVerifier.h"
 #include "rksv/Jws.h"
@@ -165,24 +166,11 @@ void bareVerify(benchmark::State& state)
     state.counters["receipts/s"] = benchmark::Counter(static_cast<double>(verified), benchmark::Counter::kIsRate);
 }
 
-// A value of /proc/self/status in KiB ("VmHWM").
-long statusKiB(const char* key)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(key, 0) == 0 && line.size() > std::strlen(key) && line[std::strlen(key)] == ':') {
-            return std::stol(line.substr(std::strlen(key) + 1));
-        }
-    }
-    return -1;
-}
-
 // In a fresh process: the peak memory of checking the file.
 int measureMemory(const std::string& path)
 {
     const auto result = rksv::checkDepFile(path, options());
-    std::printf("%ld %ld %d\n", result.receipts, statusKiB("VmHWM"), result.ok() ? 1 : 0);
+    std::printf("%ld %ld %d\n", result.receipts, bench::statusKiB("VmHWM"), result.ok() ? 1 : 0);
     return 0;
 }
 
@@ -212,12 +200,7 @@ int main(int argc, char** argv)
     if (argc == 3 && std::string(argv[1]) == "--memory") {
         return measureMemory(argv[2]);
     }
-    // The two run in turns, so that what else the machine does at the time falls on both alike.
-    std::vector<char*> arguments(argv, argv + argc);
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    arguments.insert(arguments.begin() + 1, interleave.data());
-    int count = static_cast<int>(arguments.size());
-    benchmark::Initialize(&count, arguments.data());
+    bench::initializeInTurns(argc, argv);
     testsupport::TempDir dir;
     bigDep = dir.file("dep-1000000.json");
     smallDep = dir.file("dep-100000.json");

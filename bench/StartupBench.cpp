@@ -2,6 +2,7 @@
 // processes under one private Xvfb and timed until the X server maps their main window.
 //
 //   build/bench/startup_bench            (prints both medians and their ratio)
+#include "bench/BenchSupport.h"
 #include "bench/RatioReporter.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/X11Session.h"
@@ -69,12 +70,7 @@ int main(int argc, char** argv)
         return 1;
     }
     xvfb = &server;
-    // The two start in turns, so that what else the machine does at the time falls on both alike.
-    std::vector<char*> arguments(argv, argv + argc);
-    std::string interleave = "--benchmark_enable_random_interleaving=true";
-    arguments.insert(arguments.begin() + 1, interleave.data());
-    int count = static_cast<int>(arguments.size());
-    benchmark::Initialize(&count, arguments.data());
+    bench::initializeInTurns(argc, argv);
     bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printRatio(

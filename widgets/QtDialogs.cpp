@@ -30,6 +30,15 @@ QWidget* owner()
     return QApplication::activeWindow();
 }
 
+// The file the user chose in a file dialog, "" when it was cancelled.
+std::string chosenFile(QFileDialog& dialog)
+{
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst().toStdString();
+}
+
 // One filter shown as "<description> (<pattern>)"; file names are case-sensitive here, so a "*.JSON" filter also
 // lists "*.json". The description may already name the pattern ("Datenerfassungsprotokoll *.JSON").
 void setFilter(QFileDialog& dialog, const std::string& filterDescription, const std::string& filterPattern)
@@ -176,10 +185,7 @@ std::string QtDialogs::SaveAs(const std::string& caption,
     dialog.setFileMode(QFileDialog::AnyFile);
     setFilter(dialog, filterDescription, filterPattern);
     dialog.selectFile(qs(proposedName));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return {};
-    }
-    return dialog.selectedFiles().constFirst().toStdString();
+    return chosenFile(dialog);
 }
 
 std::string QtDialogs::OpenFile(const std::string& caption,
@@ -193,10 +199,7 @@ std::string QtDialogs::OpenFile(const std::string& caption,
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     setFilter(dialog, filterDescription, filterPattern);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return {};
-    }
-    return dialog.selectedFiles().constFirst().toStdString();
+    return chosenFile(dialog);
 }
 
 } // namespace widgets

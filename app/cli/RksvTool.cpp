@@ -6,6 +6,7 @@
 #include "base/Installation.h"
 #include "base/Program.h"
 #include "base/StringUtil.h"
+#include "base/TextFormat.h"
 #include "db/Database.h"
 #include "fonws/StatusAnswer.h"
 #include "fonws/Submission.h"
@@ -99,20 +100,20 @@ Words split(const std::vector<std::string>& args,
     return words;
 }
 
-//! "03.02.2026" or "2026-02-03".
+//! "03.02.2026" (the program's date text) or "2026-02-03".
 std::optional<std::chrono::year_month_day> parseDay(const std::string& text)
 {
-    int day = 0;
-    int month = 0;
+    if (auto date = base::parseDate(text)) {
+        return date;
+    }
     int year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
     char end = 0;
-    if (std::sscanf(text.c_str(), "%2d.%2d.%4d%c", &day, &month, &year, &end) != 3
-        && std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &year, &month, &day, &end) != 3) {
+    if (std::sscanf(text.c_str(), "%4d-%2u-%2u%c", &year, &month, &day, &end) != 3) {
         return std::nullopt;
     }
-    const std::chrono::year_month_day date{std::chrono::year(year),
-                                           std::chrono::month(static_cast<unsigned>(month)),
-                                           std::chrono::day(static_cast<unsigned>(day))};
+    const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(month), std::chrono::day(day)};
     return date.ok() ? std::optional(date) : std::nullopt;
 }
 
