@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <QMessageBox>
+#include <QProxyStyle>
 
 class QWidget;
 
@@ -24,5 +25,16 @@ void useThemeIcon(QMessageBox& box);
 //! A window of fixed size offers no "maximise": its title bar keeps title, system menu, minimise (windows only)
 //! and close. A dialog also gets the fixed-size dialog hint. Call it before the window is shown.
 void offerNoMaximise(QWidget* window);
+
+/**
+ * The desktop's own style, with one change: the pictures a window makes at once but seldom shows (the overflow
+ * button of a menu bar or tool bar) are read when first drawn. Qt reads such a picture by guessing its format,
+ * which loads every image format plugin and the icon theme's plugins while the first window is made.
+ */
+class DesktopStyle : public QProxyStyle
+{
+public:
+    QIcon standardIcon(StandardPixmap picture, const QStyleOption* option, const QWidget* widget) const override;
+};
 
 } // namespace widgets

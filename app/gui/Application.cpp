@@ -5,12 +5,14 @@
 #include "base/Files.h"
 #include "base/Installation.h"
 #include "base/Program.h"
+#include "widgets/DesktopLook.h"
 #include "widgets/QtDialogs.h"
 
 #include <QIcon>
+#include <QImageReader>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QSize>
+#include <QPixmap>
 #include <QTranslator>
 
 #include <cstdlib>
@@ -43,11 +45,16 @@ Application::Application(int& argc, char** argv)
     : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Vexa-Quorvex"));
+    setStyle(new widgets::DesktopStyle);
     // The window icon from pictures of its sizes: an SVG icon would load the SVG icon engine and render every size
     // the window manager asks for while the first window appears, a good part of the start-up time.
+    // Told the format and kept from guessing, Qt reads the PNGs itself instead of asking every image format
+    // plugin first (SVG, JPEG, GIF, ICO), which it would load for that.
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64}) {
-        icon.addFile(QStringLiteral(":/AppIcon-%1.png").arg(size), QSize(size, size));
+        QImageReader reader(QStringLiteral(":/AppIcon-%1.png").arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
     }
     setWindowIcon(icon);
 }

@@ -175,6 +175,21 @@ private slots:
 
     // The pictures come from the desktop's icon theme by their freedesktop names; without a theme (or without the
     // icon in it) the program's own bitmap or the style's picture stays. A theme made here has one icon, all red.
+    // The desktop style draws the overflow pictures it makes late exactly as the style it stands for.
+    void theDesktopStyleDrawsTheOverflowPicturesOfItsBase()
+    {
+        widgets::DesktopStyle style;
+        for (auto picture : {QStyle::SP_ToolBarHorizontalExtensionButton,
+                             QStyle::SP_ToolBarVerticalExtensionButton,
+                             QStyle::SP_DialogOkButton}) {
+            const QIcon late = style.standardIcon(picture, nullptr, nullptr);
+            const QImage drawn = late.pixmap(16, 16).toImage();
+            QVERIFY(!late.isNull());
+            QVERIFY(!drawn.isNull());
+            QCOMPARE(drawn, style.baseStyle()->standardIcon(picture).pixmap(16, 16).toImage());
+        }
+    }
+
     void iconsComeFromTheThemeWithTheOwnPictureAsFallback_data()
     {
         QTest::addColumn<int>("kind");
