@@ -32,7 +32,12 @@ void wireMainWindow(gui::DtaMain& window)
                                rksv::gui::DlgDepPruefen dialog(&owner);
                                dialog.exec();
                            }});
-    if (auto* receiptForm = dynamic_cast<gui::Sub9*>(window.form(9))) {
+    // The receipt form is made when first chosen; its picker is wired in then.
+    window.setFormSetup([&window](int, widgets::MySubDataWindow& form) {
+        auto* receiptForm = dynamic_cast<gui::Sub9*>(&form);
+        if (!receiptForm) {
+            return;
+        }
         receiptForm->setBondruck([&window](QWidget* owner) {
             return db::gui::PshBondruck(owner, window.accFnr(), [owner](const std::string& jws, std::string& error) {
                 // Through the signing service, which is ready only with the installation's AES basis.
@@ -51,7 +56,7 @@ void wireMainWindow(gui::DtaMain& window)
                 return text;
             });
         });
-    }
+    });
 }
 
 } // namespace app

@@ -202,7 +202,20 @@ widgets::MySubDataWindow* DtaMain::makeForm(int n) const
         previous = field;
     }
     QWidget::setTabOrder(previous, m_pshOk);
+    if (m_formSetup) {
+        m_formSetup(n, *sub);
+    }
     return sub;
+}
+
+void DtaMain::setFormSetup(std::function<void(int, widgets::MySubDataWindow&)> setup)
+{
+    m_formSetup = std::move(setup);
+    for (int n = 1; n <= OPERATIONS; ++n) {
+        if (auto* made = m_sub[static_cast<std::size_t>(n - 1)]; made && m_formSetup) {
+            m_formSetup(n, *made);
+        }
+    }
 }
 
 std::string DtaMain::accFnr() const

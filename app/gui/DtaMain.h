@@ -99,6 +99,10 @@ public:
     };
     void setRksvWindows(RksvWindows windows);
 
+    //! Called with each operation form when it is made (forms are made when first asked for): whoever wires in what
+    //! a form opens (the receipt picker) does it here.
+    void setFormSetup(std::function<void(int n, widgets::MySubDataWindow& form)> setup);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     //! Enter (Return or the keypad's) in a shown form presses the send button.
@@ -139,6 +143,7 @@ private:
     std::string m_lastAnswer;
     std::function<void(DtaMain&)> m_einstellungen;
     RksvWindows m_rksv;
+    std::function<void(int, widgets::MySubDataWindow&)> m_formSetup;
     std::unique_ptr<Sending> m_sending;
 };
 
