@@ -70,55 +70,60 @@ template <typename Result_, typename... Args> struct Signature<Result_(Args...)>
 #define RESULT(name) Signature<decltype(name)>::Result
 #define ARG(name, i) Signature<decltype(name)>::Arg<i>
 
-#define LATE0(name)                                                                                                   \
-    extern "C" RESULT(name) name()                                                                                    \
-    {                                                                                                                 \
-        REAL(name);                                                                                                   \
-        return real();                                                                                                \
+#define LATE0(name)                                                                                                    \
+    extern "C" RESULT(name) name()                                                                                     \
+    {                                                                                                                  \
+        REAL(name);                                                                                                    \
+        return real();                                                                                                 \
     }
-#define LATE1(name)                                                                                                   \
-    extern "C" RESULT(name) name(ARG(name, 0) a)                                                                      \
-    {                                                                                                                 \
-        REAL(name);                                                                                                   \
-        return real(a);                                                                                               \
+#define LATE1(name)                                                                                                    \
+    extern "C" RESULT(name) name(ARG(name, 0) a)                                                                       \
+    {                                                                                                                  \
+        REAL(name);                                                                                                    \
+        return real(a);                                                                                                \
     }
-#define LATE2(name)                                                                                                   \
-    extern "C" RESULT(name) name(ARG(name, 0) a, ARG(name, 1) b)                                                      \
-    {                                                                                                                 \
-        REAL(name);                                                                                                   \
-        return real(a, b);                                                                                            \
+#define LATE2(name)                                                                                                    \
+    extern "C" RESULT(name) name(ARG(name, 0) a, ARG(name, 1) b)                                                       \
+    {                                                                                                                  \
+        REAL(name);                                                                                                    \
+        return real(a, b);                                                                                             \
     }
-#define LATE3(name)                                                                                                   \
-    extern "C" RESULT(name) name(ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c)                                      \
-    {                                                                                                                 \
-        REAL(name);                                                                                                   \
-        return real(a, b, c);                                                                                         \
+#define LATE3(name)                                                                                                    \
+    extern "C" RESULT(name) name(ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c)                                       \
+    {                                                                                                                  \
+        REAL(name);                                                                                                    \
+        return real(a, b, c);                                                                                          \
     }
-#define LATE4(name)                                                                                                   \
-    extern "C" RESULT(name) name(ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c, ARG(name, 3) d)                      \
-    {                                                                                                                 \
-        REAL(name);                                                                                                   \
-        return real(a, b, c, d);                                                                                      \
+#define LATE4(name)                                                                                                    \
+    extern "C" RESULT(name) name(ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c, ARG(name, 3) d)                       \
+    {                                                                                                                  \
+        REAL(name);                                                                                                    \
+        return real(a, b, c, d);                                                                                       \
     }
-#define LATE5(name)                                                                                                   \
-    extern "C" RESULT(name) name(ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c, ARG(name, 3) d, ARG(name, 4) e)      \
-    {                                                                                                                 \
-        REAL(name);                                                                                                   \
-        return real(a, b, c, d, e);                                                                                   \
+#define LATE5(name)                                                                                                    \
+    extern "C" RESULT(name) name(ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c, ARG(name, 3) d, ARG(name, 4) e)       \
+    {                                                                                                                  \
+        REAL(name);                                                                                                    \
+        return real(a, b, c, d, e);                                                                                    \
     }
-#define LATE6(name)                                                                                                   \
-    extern "C" RESULT(name)                                                                                           \
-        name(ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c, ARG(name, 3) d, ARG(name, 4) e, ARG(name, 5) f)          \
-    {                                                                                                                 \
-        REAL(name);                                                                                                   \
-        return real(a, b, c, d, e, f);                                                                                \
+#define LATE6(name)                                                                                                    \
+    extern "C" RESULT(name)                                                                                            \
+        name(ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c, ARG(name, 3) d, ARG(name, 4) e, ARG(name, 5) f)           \
+    {                                                                                                                  \
+        REAL(name);                                                                                                    \
+        return real(a, b, c, d, e, f);                                                                                 \
     }
-#define LATE7(name)                                                                                                   \
-    extern "C" RESULT(name) name(                                                                                     \
-        ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c, ARG(name, 3) d, ARG(name, 4) e, ARG(name, 5) f, ARG(name, 6) g) \
-    {                                                                                                                 \
-        REAL(name);                                                                                                   \
-        return real(a, b, c, d, e, f, g);                                                                             \
+#define LATE7(name)                                                                                                    \
+    extern "C" RESULT(name) name(ARG(name, 0) a,                                                                       \
+                                 ARG(name, 1) b,                                                                       \
+                                 ARG(name, 2) c,                                                                       \
+                                 ARG(name, 3) d,                                                                       \
+                                 ARG(name, 4) e,                                                                       \
+                                 ARG(name, 5) f,                                                                       \
+                                 ARG(name, 6) g)                                                                       \
+    {                                                                                                                  \
+        REAL(name);                                                                                                    \
+        return real(a, b, c, d, e, f, g);                                                                              \
     }
 
 // clang-format off
