@@ -2,6 +2,7 @@
 
 #include "base/Cp1252.h"
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -18,12 +19,19 @@ using Connection = std::unique_ptr<xcb_connection_t, ConnectionCloser>;
 
 template <class T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
-xcb_atom_t atom(xcb_connection_t* c, const char* name)
+//! The atoms of the names, asked for together: one round trip to the server instead of one per name.
+template <std::size_t N> std::array<xcb_atom_t, N> atoms(xcb_connection_t* c, const std::array<const char*, N>& names)
 {
-    Reply<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, static_cast<uint16_t>(std::strlen(name)), name), nullptr),
-        &std::free);
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::array<xcb_intern_atom_cookie_t, N> cookies{};
+    for (std::size_t i = 0; i < N; ++i) {
+        cookies[i] = xcb_intern_atom(c, 1, static_cast<uint16_t>(std::strlen(names[i])), names[i]);
+    }
+    std::array<xcb_atom_t, N> result{};
+    for (std::size_t i = 0; i < N; ++i) {
+        Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookies[i], nullptr), &std::free);
+        result[i] = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    }
+    return result;
 }
 
 Reply<xcb_get_property_reply_t> property(xcb_connection_t* c, xcb_window_t w, xcb_atom_t prop, xcb_atom_t type)
@@ -40,16 +48,46 @@ std::string textOf(const xcb_get_property_reply_t* reply)
             static_cast<std::size_t>(xcb_get_property_value_length(reply))};
 }
 
-std::string titleOf(xcb_connection_t* c, xcb_window_t w, xcb_atom_t netWmName, xcb_atom_t utf8String)
+//! The text property `prop` of each window, all asked for before the first answer is read.
+std::vector<std::string>
+texts(xcb_connection_t* c, const std::vector<xcb_window_t>& windows, xcb_atom_t prop, xcb_atom_t type)
 {
+    std::vector<xcb_get_property_cookie_t> cookies;
+    cookies.reserve(windows.size());
+    for (const auto w : windows) {
+        cookies.push_back(xcb_get_property(c, 0, w, prop, type, 0, 1 << 16));
+    }
+    std::vector<std::string> result;
+    result.reserve(windows.size());
+    for (const auto& cookie : cookies) {
+        const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, nullptr), &std::free);
+        result.push_back(textOf(reply.get()));
+    }
+    return result;
+}
+
+//! The windows' titles: _NET_WM_NAME, or WM_NAME where that is empty.
+std::vector<std::string>
+titlesOf(xcb_connection_t* c, const std::vector<xcb_window_t>& windows, xcb_atom_t netWmName, xcb_atom_t utf8String)
+{
+    std::vector<std::string> titles(windows.size());
     if (netWmName != XCB_ATOM_NONE && utf8String != XCB_ATOM_NONE) {
-        auto title = textOf(property(c, w, netWmName, utf8String).get());
-        if (!title.empty()) {
-            return title;
+        titles = texts(c, windows, netWmName, utf8String);
+    }
+    std::vector<xcb_window_t> untitled;
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        if (titles[i].empty()) {
+            untitled.push_back(windows[i]);
         }
     }
     // WM_NAME is Latin-1 text; Windows-1252 reads it the same but for the rarely used C1 range.
-    return cp1252ToUtf8(textOf(property(c, w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY).get()));
+    const auto names = texts(c, untitled, XCB_ATOM_WM_NAME, XCB_ATOM_ANY);
+    for (std::size_t i = 0, next = 0; i < windows.size(); ++i) {
+        if (titles[i].empty()) {
+            titles[i] = cp1252ToUtf8(names[next++]);
+        }
+    }
+    return titles;
 }
 
 std::vector<xcb_window_t> topLevelWindows(xcb_connection_t* c, xcb_window_t root, xcb_atom_t clientList)
@@ -84,12 +122,12 @@ std::vector<std::string> topLevelWindowTitles()
     if (xcb_connection_has_error(c.get())) {
         return titles;
     }
-    const auto netWmName = atom(c.get(), "_NET_WM_NAME");
-    const auto utf8String = atom(c.get(), "UTF8_STRING");
-    const auto clientList = atom(c.get(), "_NET_CLIENT_LIST");
+    const auto [netWmName, utf8String, clientList] =
+        atoms<3>(c.get(), {"_NET_WM_NAME", "UTF8_STRING", "_NET_CLIENT_LIST"});
     for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c.get())); it.rem > 0; xcb_screen_next(&it)) {
-        for (const auto w : topLevelWindows(c.get(), it.data->root, clientList)) {
-            titles.push_back(titleOf(c.get(), w, netWmName, utf8String));
+        for (auto& title :
+             titlesOf(c.get(), topLevelWindows(c.get(), it.data->root, clientList), netWmName, utf8String)) {
+            titles.push_back(std::move(title));
         }
     }
     return titles;

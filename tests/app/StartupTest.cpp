@@ -1,10 +1,13 @@
 // The real program started under a private Xvfb, driven from outside as a user's desktop would.
+#include "base/WindowList.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/X11Session.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -32,9 +35,13 @@ protected:
         return std::make_unique<Process>(std::vector<std::string>{test_paths::PROGRAM}, env(), dir.path());
     }
 
-    std::unique_ptr<Process> otherProgramsWindow(const std::string& title) const
+    std::unique_ptr<Process> otherProgramsWindow(const std::string& title, bool wmNameOnly = false) const
     {
-        auto other = std::make_unique<Process>(std::vector<std::string>{test_paths::TITLE_WINDOW_TOOL, title}, env());
+        std::vector<std::string> argv{test_paths::TITLE_WINDOW_TOOL, title};
+        if (wmNameOnly) {
+            argv.emplace_back("--wm-name");
+        }
+        auto other = std::make_unique<Process>(argv, env());
         EXPECT_TRUE(waitForWindow(
             xvfb.display(), [&](const std::string& t) { return t == title; }, 10s));
         return other;
@@ -98,6 +105,21 @@ TEST_F(StartupTest, AnotherWindowTitledLikeTheProgramInAnyCaseBlocksTheStart)
     EXPECT_TRUE(testsupport::saveWindowPng(xvfb.display(), box->id, "startup-already-running"));
     EXPECT_EQ(closeAndWait(*program, box->id), std::optional<int>(1));
     EXPECT_FALSE(mainWindowShown());
+}
+
+// The titles are asked for all at once; a window with only the older WM_NAME keeps its place among them.
+TEST_F(StartupTest, TheWindowListReadsEitherNameOfEachWindow)
+{
+    const std::vector<std::string> expected{"Kasse 1", "Kasse 2 (nur WM_NAME)", "Kasse 3"};
+    std::vector<std::unique_ptr<Process>> others;
+    for (const auto& title : expected) {
+        others.push_back(otherProgramsWindow(title, title.ends_with("(nur WM_NAME)")));
+    }
+    ::setenv("DISPLAY", xvfb.display().c_str(), 1);
+    const auto titles = base::topLevelWindowTitles();
+    for (const auto& title : expected) {
+        EXPECT_NE(std::find(titles.begin(), titles.end(), title), titles.end()) << title;
+    }
 }
 
 TEST_F(StartupTest, AShorterTitleDoesNotBlockAndClosingTheWindowEndsTheProgram)

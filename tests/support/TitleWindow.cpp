@@ -1,5 +1,6 @@
 // A window of another program for the single-instance tests: maps one top-level window with the title given as
-// argument (as _NET_WM_NAME in UTF-8 and as WM_NAME) and keeps it until it is killed.
+// argument (as _NET_WM_NAME in UTF-8 and as WM_NAME; only as WM_NAME, as older programs do, with "--wm-name") and
+// keeps it until it is killed.
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -7,7 +8,8 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
+    const bool wmNameOnly = argc == 3 && std::strcmp(argv[2], "--wm-name") == 0;
+    if (argc != 2 && !wmNameOnly) {
         return 2;
     }
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -38,7 +40,10 @@ int main(int argc, char** argv)
     };
     const auto length = static_cast<uint32_t>(std::strlen(argv[1]));
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, length, argv[1]);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, intern("_NET_WM_NAME"), intern("UTF8_STRING"), 8, length, argv[1]);
+    if (!wmNameOnly) {
+        xcb_change_property(
+            c, XCB_PROP_MODE_REPLACE, w, intern("_NET_WM_NAME"), intern("UTF8_STRING"), 8, length, argv[1]);
+    }
     xcb_map_window(c, w);
     xcb_flush(c);
     for (;;) {
