@@ -109,6 +109,29 @@ std::vector<xcb_window_t> topLevelWindows(xcb_connection_t* c, xcb_window_t root
     return windows;
 }
 
+//! The connection of the last successful reachability check and its display. At start the single-instance check
+//! follows that check; it takes the connection instead of making a second one.
+struct KeptConnection
+{
+    std::string display;
+    Connection connection;
+};
+
+KeptConnection& kept()
+{
+    static KeptConnection connection;
+    return connection;
+}
+
+Connection connectTo(const char* display)
+{
+    if (auto& k = kept(); k.connection && k.display == display) {
+        k.display.clear();
+        return std::move(k.connection);
+    }
+    return Connection(xcb_connect(display, nullptr));
+}
+
 } // namespace
 
 std::vector<std::string> topLevelWindowTitles()
@@ -118,7 +141,7 @@ std::vector<std::string> topLevelWindowTitles()
     if (!display || !*display) {
         return titles;
     }
-    Connection c(xcb_connect(display, nullptr));
+    const Connection c = connectTo(display);
     if (xcb_connection_has_error(c.get())) {
         return titles;
     }
@@ -145,6 +168,7 @@ bool xDisplayReachable(std::string& why)
         why = std::string("Keine grafische Anzeige: die X-Anzeige \"") + display + "\" ist nicht erreichbar.";
         return false;
     }
+    kept() = {display, std::move(c)};
     return true;
 }
 

@@ -10,7 +10,8 @@ namespace base {
 //! _NET_WM_NAME, else WM_NAME. No display: no windows.
 std::vector<std::string> topLevelWindowTitles();
 
-//! True when an X display can be reached; otherwise `why` says in one German line what is missing.
+//! True when an X display can be reached; otherwise `why` says in one German line what is missing. The connection
+//! is kept for the next topLevelWindowTitles() on the same display, which then makes none of its own.
 [[nodiscard]] bool xDisplayReachable(std::string& why);
 
 } // namespace base

@@ -104,6 +104,10 @@ private slots:
         testsupport::savePng(&window, QStringLiteral("dtaMain"));
         const QPixmap icon = window.windowIcon().pixmap(64, 64);
         QVERIFY(!icon.isNull());
+        // The program reads its icon's PNGs itself; Qt's reader reads the same colours.
+        const auto argb = [](const QImage& image) { return image.convertToFormat(QImage::Format_ARGB32); };
+        QCOMPARE(argb(icon.toImage()), argb(QImage(QStringLiteral(":/AppIcon-64.png"))));
+        QCOMPARE(argb(window.windowIcon().pixmap(16, 16).toImage()), argb(QImage(QStringLiteral(":/AppIcon-16.png"))));
         icon.save(QString::fromUtf8(test_paths::SCREENSHOT_DIR) + QStringLiteral("/AppIcon.png"));
     }
 
