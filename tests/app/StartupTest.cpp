@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -130,6 +132,12 @@ TEST_F(StartupTest, AShorterTitleDoesNotBlockAndClosingTheWindowEndsTheProgram)
         xvfb.display(), [](const std::string& t) { return t.starts_with(MAIN_TITLE); }, 20s);
     ASSERT_TRUE(window) << program->standardError();
     EXPECT_EQ(window->title, MAIN_TITLE + " (Testübertragung)") << "without installation file: one test company";
+    // libcurl and libcrypto are opened when the program first talks to FinanzOnline or signs, not at start.
+    std::ifstream maps("/proc/" + std::to_string(program->pid()) + "/maps");
+    const std::string mapped((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(mapped.empty());
+    EXPECT_EQ(mapped.find("libcurl"), std::string::npos);
+    EXPECT_EQ(mapped.find("libcrypto"), std::string::npos);
     dismissLoginNotice(*program);
     EXPECT_EQ(closeAndWait(*program, window->id), std::optional<int>(0));
 }
