@@ -1,7 +1,10 @@
 // Start-up to the first shown main window: the real program against a minimal Qt Widgets program, both started as
 // processes under one private Xvfb and timed until the X server maps their main window.
 //
-//   build/bench/startup_bench            (prints both medians and their ratio)
+// A third program, the minimal one showing one line of text, tells how much of the difference is the cost of any
+// text at all (font configuration, font list, the first font and shaping plan).
+//
+//   build/bench/startup_bench            (prints the medians and the ratios)
 #include "bench/BenchSupport.h"
 #include "bench/RatioReporter.h"
 #include "tests/support/TempDir.h"
@@ -19,7 +22,7 @@ namespace {
 
 testsupport::Xvfb* xvfb = nullptr;
 
-void timeToWindow(benchmark::State& state, const std::string& program, const std::string& titlePrefix)
+void timeToWindow(benchmark::State& state, const std::vector<std::string>& program, const std::string& titlePrefix)
 {
     const testsupport::TempDir dir;
     // Login data for the default company, so that no message box stands between start-up and work.
@@ -29,7 +32,7 @@ void timeToWindow(benchmark::State& state, const std::string& program, const std
     const std::vector<std::string> env{"DISPLAY=" + xvfb->display(), "QT_QPA_PLATFORM", "LC_ALL=C.UTF-8"};
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        testsupport::Process process({program}, env, dir.path());
+        testsupport::Process process(program, env, dir.path());
         const auto window = testsupport::waitForWindow(
             xvfb->display(), [&](const std::string& t) { return t.starts_with(titlePrefix); }, 30s);
         const auto shown = std::chrono::steady_clock::now();
@@ -47,15 +50,21 @@ void timeToWindow(benchmark::State& state, const std::string& program, const std
 
 void BM_StartupVexaQuorvex(benchmark::State& state)
 {
-    timeToWindow(state, PROGRAM_PATH, "Vexa-Quorvex: FON WebClient");
+    timeToWindow(state, {PROGRAM_PATH}, "Vexa-Quorvex: FON WebClient");
 }
 
 void BM_StartupMinimalQt(benchmark::State& state)
 {
-    timeToWindow(state, MINIMAL_PATH, "Minimal Qt");
+    timeToWindow(state, {MINIMAL_PATH}, "Minimal Qt");
+}
+
+void BM_StartupMinimalQtWithText(benchmark::State& state)
+{
+    timeToWindow(state, {MINIMAL_PATH, "Vexa-Quorvex: FON WebClient"}, "Minimal Qt");
 }
 
 BENCHMARK(BM_StartupMinimalQt)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(15);
+BENCHMARK(BM_StartupMinimalQtWithText)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(15);
 BENCHMARK(BM_StartupVexaQuorvex)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(15);
 
 // Keeps the medians to print their ratio at the end.
@@ -75,6 +84,12 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printRatio(
         "median start-up, Vexa-Quorvex / minimal Qt program", "BM_StartupVexaQuorvex", "BM_StartupMinimalQt");
+    reporter.printRatio("median start-up, minimal Qt program with one line of text / without",
+                        "BM_StartupMinimalQtWithText",
+                        "BM_StartupMinimalQt");
+    reporter.printRatio("median start-up, Vexa-Quorvex / minimal Qt program with one line of text",
+                        "BM_StartupVexaQuorvex",
+                        "BM_StartupMinimalQtWithText");
     benchmark::Shutdown();
     return 0;
 }
