@@ -13,12 +13,14 @@ int main(int argc, char** argv)
         std::cerr << "vexa-quorvex: " << why << '\n';
         return 2;
     }
+    app::gui::SessionBusShortcut bus; // before any thread: it may set an environment variable
     // The font configuration (some forty files parsed) is the longest single step before the first window. It is
     // read on the second core while the application connects to the display, and is ready when the first text is
     // measured; fontconfig's initialisation is safe from any thread.
     std::thread fonts([] { static_cast<void>(FcInit()); });
     app::gui::Application application(argc, argv);
     fonts.join();
+    bus.settle();
     application.setMainWindowSetup(app::wireMainWindow);
     return application.run();
 }

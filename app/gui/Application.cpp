@@ -8,6 +8,7 @@
 #include "widgets/DesktopLook.h"
 #include "widgets/QtDialogs.h"
 
+#include <QAccessible>
 #include <QIcon>
 #include <QImage>
 #include <QLibraryInfo>
@@ -17,10 +18,13 @@
 #include <QSysInfo>
 #include <QTranslator>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <png.h>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace app::gui {
 void fixProcessSettings(QApplication& application)
@@ -43,6 +47,80 @@ bool needsXDisplay()
 {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     return !platform || !*platform || std::string_view(platform).starts_with("xcb");
+}
+
+namespace {
+
+constexpr const char* BUS_VARIABLE = "DBUS_SESSION_BUS_ADDRESS";
+
+bool executable(const std::string& path)
+{
+    struct stat info
+    {
+    };
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+} // namespace
+
+bool SessionBusShortcut::busObtainable(const std::string& bindir)
+{
+    // libdbus's order: the named address, the runtime folder's socket (ours), then dbus-launch, which it runs
+    // from its own folder or else from the search path.
+    const char* named = std::getenv(BUS_VARIABLE);
+    if (named && *named) {
+        return true;
+    }
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        struct stat info
+        {
+        };
+        const std::string socket = std::string(runtime) + "/bus";
+        if (::stat(socket.c_str(), &info) == 0 && S_ISSOCK(info.st_mode) && info.st_uid == ::geteuid()) {
+            return true;
+        }
+    }
+    if (executable(bindir + "/dbus-launch")) {
+        return true;
+    }
+    const std::string_view path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    for (std::size_t begin = 0; begin <= path.size();) {
+        const std::size_t end = std::min(path.find(':', begin), path.size());
+        const std::string dir(path.substr(begin, end - begin));
+        if (executable((dir.empty() ? std::string(".") : dir) + "/dbus-launch")) {
+            return true;
+        }
+        begin = end + 1;
+    }
+    return false;
+}
+
+SessionBusShortcut::SessionBusShortcut(const std::string& bindir)
+{
+    if (busObtainable(bindir)) {
+        return;
+    }
+    if (const char* before = std::getenv(BUS_VARIABLE)) {
+        m_before = before;
+    }
+    // Any address libdbus cannot open ends its search without a fork; this one says why.
+    m_active = ::setenv(BUS_VARIABLE, "disabled:", 1) == 0;
+}
+
+void SessionBusShortcut::settle()
+{
+    if (!m_active) {
+        return;
+    }
+    m_active = false;
+    if (QGuiApplication::instance()) {
+        static_cast<void>(QAccessible::isActive()); // the bridge asks now, and finds no bus
+    }
+    if (m_before) {
+        qputenv(BUS_VARIABLE, QByteArray::fromStdString(*m_before));
+    } else {
+        qunsetenv(BUS_VARIABLE);
+    }
 }
 
 namespace {

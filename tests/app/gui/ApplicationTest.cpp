@@ -14,6 +14,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
 // Not in an unnamed namespace, so that its name shows in the logged call stack.
 class Thrower : public QObject
 {
@@ -109,6 +113,58 @@ private slots:
         QCOMPARE(argb(icon.toImage()), argb(QImage(QStringLiteral(":/AppIcon-64.png"))));
         QCOMPARE(argb(window.windowIcon().pixmap(16, 16).toImage()), argb(QImage(QStringLiteral(":/AppIcon-16.png"))));
         icon.save(QString::fromUtf8(test_paths::SCREENSHOT_DIR) + QStringLiteral("/AppIcon.png"));
+    }
+
+    // libdbus forks for dbus-launch only where no bus is named, none listens in the runtime folder and dbus-launch
+    // is on its own folder or the search path; only then is it told "disabled:", and the environment comes back.
+    void theSessionBusShortcutTakesOnlyWhereNoBusCanBeHad()
+    {
+        const testsupport::TempDir runtime, path, empty;
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string socketPath = runtime.file("bus");
+        std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        testsupport::writeBytes(path.file("dbus-launch"), "#!/bin/sh\n");
+        const char* names[] = {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "PATH"};
+        std::vector<std::optional<QByteArray>> saved;
+        for (const char* name : names) {
+            saved.push_back(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+        }
+        struct Case
+        {
+            const char* named; // nullptr: not set
+            std::string runtimeDir, searchPath, bindir;
+            mode_t launcherMode;
+            bool obtainable;
+        } const cases[] = {
+            {"unix:path=/run/user/1000/bus", empty.path(), empty.path(), empty.path(), 0755, true},
+            {nullptr, runtime.path(), empty.path(), empty.path(), 0755, true},
+            {"", empty.path(), empty.path() + ":" + path.path(), empty.path(), 0755, true},
+            {nullptr, empty.path(), empty.path(), path.path(), 0755, true},
+            {nullptr, empty.path(), path.path(), empty.path(), 0644, false},
+            {"", empty.path(), empty.path(), empty.path(), 0755, false},
+        };
+        for (const auto& c : cases) {
+            ::chmod(path.file("dbus-launch").c_str(), c.launcherMode);
+            c.named ? qputenv("DBUS_SESSION_BUS_ADDRESS", c.named) : qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+            qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(c.runtimeDir));
+            qputenv("PATH", QByteArray::fromStdString(c.searchPath));
+            QCOMPARE(app::gui::SessionBusShortcut::busObtainable(c.bindir), c.obtainable);
+            {
+                app::gui::SessionBusShortcut shortcut(c.bindir);
+                QCOMPARE(shortcut.active(), !c.obtainable);
+                QCOMPARE(qgetenv("DBUS_SESSION_BUS_ADDRESS"),
+                         QByteArray(c.obtainable ? (c.named ? c.named : "") : "disabled:"));
+            }
+            QCOMPARE(qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"), c.named != nullptr);
+            QCOMPARE(qgetenv("DBUS_SESSION_BUS_ADDRESS"), QByteArray(c.named ? c.named : ""));
+        }
+        ::close(listener);
+        for (std::size_t i = 0; i < saved.size(); ++i) {
+            saved[i] ? qputenv(names[i], *saved[i]) : qunsetenv(names[i]);
+        }
     }
 
 private:
