@@ -83,7 +83,8 @@ bool SessionBusShortcut::busObtainable(const std::string& bindir)
     if (executable(bindir + "/dbus-launch")) {
         return true;
     }
-    const std::string_view path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    // With no search path, execvp looks where the C library says.
+    const std::string_view path = std::getenv("PATH") ? std::getenv("PATH") : "/bin:/usr/bin";
     for (std::size_t begin = 0; begin <= path.size();) {
         const std::size_t end = std::min(path.find(':', begin), path.size());
         const std::string dir(path.substr(begin, end - begin));
