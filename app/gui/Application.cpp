@@ -182,7 +182,7 @@ int Application::run()
     base::setDialogs(&qtDialogs);
     try {
         fixProcessSettings(*this);
-        if (base::ChkWinList()) {
+        if (m_openWindowTitles ? base::ChkWinList(*m_openWindowTitles) : base::ChkWinList()) {
             return 1;
         }
         const auto loaded = base::loadInstallation(base::program().DefaultDir);

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace app::gui {
 
@@ -32,8 +33,13 @@ public:
     //! (the settings window).
     void setMainWindowSetup(std::function<void(DtaMain&)> setup) { m_mainWindowSetup = std::move(setup); }
 
+    //! The titles of the display's windows, read before the application was made, for the single-instance check;
+    //! without them run() reads them itself.
+    void setOpenWindowTitles(std::vector<std::string> titles) { m_openWindowTitles = std::move(titles); }
+
 private:
     std::function<void(DtaMain&)> m_mainWindowSetup;
+    std::optional<std::vector<std::string>> m_openWindowTitles;
 };
 
 //! Fixes the process-wide settings: German number text, the library's German texts (when its language module
