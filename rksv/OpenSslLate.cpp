@@ -1,12 +1,8 @@
-// OpenSSL's libcrypto, loaded when the program first signs, checks or encrypts, not when it starts: binding it
-// (some 21 000 relocations and its start-up code) is a good part of what the program does before its first window
-// appears, and most sessions only talk to FinanzOnline.
-//
-// Every libcrypto function the program calls is defined here under its own name and forwards to the function of
-// the library, which is opened on the first call. A program that links this file therefore has no dependency on
-// libcrypto (it is linked with --as-needed); a function missing from the list below brings the dependency back,
-// which the test `program_starts_without_libcrypto` reports. The compiler checks each definition against OpenSSL's
-// own declaration: a wrong number of arguments does not compile.
+// OpenSSL's libcrypto, loaded when the program first signs, checks or encrypts, not when it starts (binding it is
+// some 21 000 relocations and its start-up code), since most sessions only talk to FinanzOnline. See
+// base/LateLibrary.h for how the functions below forward to the library.
+#include "base/LateLibrary.h"
+
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
@@ -22,109 +18,9 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <cstddef>
-#include <cstdio>
-#include <cstdlib>
-#include <dlfcn.h>
-#include <tuple>
-
-namespace {
-
 #define LIBCRYPTO_NAME_OF(major) "libcrypto.so." #major
 #define LIBCRYPTO_NAME(major) LIBCRYPTO_NAME_OF(major)
-
-[[noreturn]] void cannotLoad(const char* what)
-{
-    // The package depends on libcrypto, so this is a broken installation; without it nothing can be signed.
-    std::fprintf(stderr, "vexa-quorvex: OpenSSL (%s) kann nicht geladen werden: %s\n", what, dlerror());
-    std::abort();
-}
-
-void* symbol(const char* name)
-{
-    static void* const library = [] {
-        void* handle = dlopen(LIBCRYPTO_NAME(OPENSSL_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            cannotLoad(LIBCRYPTO_NAME(OPENSSL_VERSION_MAJOR));
-        }
-        return handle;
-    }();
-    void* address = dlsym(library, name);
-    if (!address) {
-        cannotLoad(name);
-    }
-    return address;
-}
-
-template <typename Function> struct Signature;
-template <typename Result_, typename... Args> struct Signature<Result_(Args...)>
-{
-    using Result = Result_;
-    template <std::size_t I> using Arg = std::tuple_element_t<I, std::tuple<Args...>>;
-};
-
-} // namespace
-
-// The library's function, looked up once.
-#define REAL(name) static const auto real = reinterpret_cast<decltype(&name)>(symbol(#name))
-#define RESULT(name) Signature<decltype(name)>::Result
-#define ARG(name, i) Signature<decltype(name)>::Arg<i>
-
-#define LATE0(name)                                                                                                    \
-    extern "C" RESULT(name) name()                                                                                     \
-    {                                                                                                                  \
-        REAL(name);                                                                                                    \
-        return real();                                                                                                 \
-    }
-#define LATE1(name)                                                                                                    \
-    extern "C" RESULT(name) name(ARG(name, 0) a)                                                                       \
-    {                                                                                                                  \
-        REAL(name);                                                                                                    \
-        return real(a);                                                                                                \
-    }
-#define LATE2(name)                                                                                                    \
-    extern "C" RESULT(name) name(ARG(name, 0) a, ARG(name, 1) b)                                                       \
-    {                                                                                                                  \
-        REAL(name);                                                                                                    \
-        return real(a, b);                                                                                             \
-    }
-#define LATE3(name)                                                                                                    \
-    extern "C" RESULT(name) name(ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c)                                       \
-    {                                                                                                                  \
-        REAL(name);                                                                                                    \
-        return real(a, b, c);                                                                                          \
-    }
-#define LATE4(name)                                                                                                    \
-    extern "C" RESULT(name) name(ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c, ARG(name, 3) d)                       \
-    {                                                                                                                  \
-        REAL(name);                                                                                                    \
-        return real(a, b, c, d);                                                                                       \
-    }
-#define LATE5(name)                                                                                                    \
-    extern "C" RESULT(name) name(ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c, ARG(name, 3) d, ARG(name, 4) e)       \
-    {                                                                                                                  \
-        REAL(name);                                                                                                    \
-        return real(a, b, c, d, e);                                                                                    \
-    }
-#define LATE6(name)                                                                                                    \
-    extern "C" RESULT(name)                                                                                            \
-        name(ARG(name, 0) a, ARG(name, 1) b, ARG(name, 2) c, ARG(name, 3) d, ARG(name, 4) e, ARG(name, 5) f)           \
-    {                                                                                                                  \
-        REAL(name);                                                                                                    \
-        return real(a, b, c, d, e, f);                                                                                 \
-    }
-#define LATE7(name)                                                                                                    \
-    extern "C" RESULT(name) name(ARG(name, 0) a,                                                                       \
-                                 ARG(name, 1) b,                                                                       \
-                                 ARG(name, 2) c,                                                                       \
-                                 ARG(name, 3) d,                                                                       \
-                                 ARG(name, 4) e,                                                                       \
-                                 ARG(name, 5) f,                                                                       \
-                                 ARG(name, 6) g)                                                                       \
-    {                                                                                                                  \
-        REAL(name);                                                                                                    \
-        return real(a, b, c, d, e, f, g);                                                                              \
-    }
+LATE_LIBRARY(LIBCRYPTO_NAME(OPENSSL_VERSION_MAJOR), "OpenSSL")
 
 // clang-format off
 LATE2(ASN1_INTEGER_to_BN)
