@@ -5,6 +5,7 @@
 #include "base/Files.h"
 #include "base/Installation.h"
 #include "base/Program.h"
+#include "base/StringUtil.h"
 #include "widgets/DesktopLook.h"
 #include "widgets/QtDialogs.h"
 
@@ -83,17 +84,13 @@ bool SessionBusShortcut::busObtainable(const std::string& bindir)
     if (executable(bindir + "/dbus-launch")) {
         return true;
     }
-    // With no search path, execvp looks where the C library says.
-    const std::string_view path = std::getenv("PATH") ? std::getenv("PATH") : "/bin:/usr/bin";
-    for (std::size_t begin = 0; begin <= path.size();) {
-        const std::size_t end = std::min(path.find(':', begin), path.size());
-        const std::string dir(path.substr(begin, end - begin));
-        if (executable((dir.empty() ? std::string(".") : dir) + "/dbus-launch")) {
-            return true;
-        }
-        begin = end + 1;
-    }
-    return false;
+    // With no search path, execvp looks where the C library says. An empty entry (also the last) is the current
+    // folder: the added separator keeps the last entry, empty or not.
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/bin:/usr/bin";
+    const auto dirs = base::String2Array(path + ":", ":");
+    return std::any_of(dirs.begin(), dirs.end(), [](const std::string& dir) {
+        return executable((dir.empty() ? "." : dir) + "/dbus-launch");
+    });
 }
 
 SessionBusShortcut::SessionBusShortcut(const std::string& bindir)
