@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QUrl>
 
 #include <utility>
@@ -93,12 +94,24 @@ std::vector<std::pair<QMessageBox::StandardButton, int>> buttonsOf(unsigned type
     }
 }
 
+// Ctrl+C copies the box's caption and text, as message boxes do on Windows, so a message can be passed on to
+// whoever helps; the text can be selected with the mouse too.
+void offerCopy(QMessageBox& box)
+{
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* copy = new QShortcut(QKeySequence::Copy, &box);
+    QObject::connect(copy, &QShortcut::activated, &box, [&box] {
+        QGuiApplication::clipboard()->setText(box.windowTitle() + QLatin1Char('\n') + box.text());
+    });
+}
+
 } // namespace
 
 void QtDialogs::ErrorBox(const std::string& text)
 {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Fehler"), qs(text), QMessageBox::Ok, owner());
     useThemeIcon(box);
+    offerCopy(box);
     box.exec();
 }
 
@@ -106,6 +119,7 @@ void QtDialogs::InfoBox(const std::string& caption, const std::string& text)
 {
     QMessageBox box(QMessageBox::Information, qs(caption), qs(text), QMessageBox::Ok, owner());
     useThemeIcon(box);
+    offerCopy(box);
     box.exec();
 }
 
@@ -113,6 +127,7 @@ int QtDialogs::TextBox(const std::string& caption, const std::string& text, unsi
 {
     QMessageBox box(iconOf(type), qs(caption), qs(text), QMessageBox::NoButton, owner());
     useThemeIcon(box);
+    offerCopy(box);
     const auto buttons = buttonsOf(type);
     for (const auto& [button, code] : buttons) {
         box.addButton(button);

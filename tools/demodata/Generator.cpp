@@ -462,7 +462,14 @@ Summary generate(const Options& options)
         throw std::runtime_error("Ungültiges Jahr: " + std::to_string(options.year));
     }
     const sys_days start{first};
-    const int days = static_cast<int>((sys_days{year{options.year + 1} / January / 1} - start).count());
+    sys_days end{year{options.year + 1} / January / 1};
+    if (options.until) {
+        if (options.until->year() != year{options.year} || !options.until->ok()) {
+            throw std::runtime_error("Der letzte Tag muss im Jahr " + std::to_string(options.year) + " liegen");
+        }
+        end = sys_days{*options.until} + std::chrono::days{1};
+    }
+    const int days = static_cast<int>((end - start).count());
     std::vector<std::int64_t> cumulative(static_cast<std::size_t>(days) + 1, 0);
     int openDays = 0;
     for (int d = 0; d < days; ++d) {

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -15,13 +16,14 @@
 namespace {
 
 const char* const USAGE =
-    "Aufruf: quorvex-demodata --connection \"<ODBC-Verbindung>\" [--receipts N] [--year JJJJ] [--seed S]\n"
-    "                         [--customers N] [--schema sqlite|mariadb] [--schema-file DATEI]\n"
+    "Aufruf: quorvex-demodata --connection \"<ODBC-Verbindung>\" [--receipts N] [--year JJJJ] [--until JJJJ-MM-TT]\n"
+    "                         [--seed S] [--customers N] [--schema sqlite|mariadb] [--schema-file DATEI]\n"
     "\n"
     "Füllt eine leere Kassendatenbank mit Demodaten: zwei Kassen (01, 02), Kunden und Belege über das Jahr.\n"
     "Fehlen die Tabellen, legt das Programm sie mit dem Schema der Datenbank an.\n"
     "  --receipts N     Belege über beide Kassen (Vorgabe: 150 je Öffnungstag und Kasse)\n"
     "  --year JJJJ      Jahr der Belege (Vorgabe: das laufende)\n"
+    "  --until TAG      letzter Tag mit Belegen, JJJJ-MM-TT im Jahr der Belege (Vorgabe: 31.12.)\n"
     "  --seed S         Startwert des Zufalls; gleiche Angaben ergeben gleiche Daten (Vorgabe: 1)\n"
     "  --customers N    Anzahl der Kunden (Vorgabe: 400)\n"
     "  --schema NAME    sqlite oder mariadb (Vorgabe: vom Treiber erfragt)\n"
@@ -64,6 +66,16 @@ demodata::Options parse(int argc, char** argv)
             options.receipts = number(option, value, 0, 100'000'000);
         } else if (option == "--year") {
             options.year = static_cast<int>(number(option, value, 1990, 2099));
+        } else if (option == "--until") {
+            unsigned month = 0;
+            unsigned day = 0;
+            int year = 0;
+            char rest = 0;
+            if (std::sscanf(value, "%4d-%2u-%2u%c", &year, &month, &day, &rest) != 3) {
+                throw std::invalid_argument("--until erwartet einen Tag als JJJJ-MM-TT, nicht \"" + std::string(value)
+                                            + "\"");
+            }
+            options.until = std::chrono::year(year) / std::chrono::month(month) / std::chrono::day(day);
         } else if (option == "--seed") {
             options.seed = static_cast<std::uint64_t>(number(option, value, 0, 9'000'000'000'000'000'000));
         } else if (option == "--customers") {
