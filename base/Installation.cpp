@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <regex>
 #include <unordered_set>
 #include <utility>
 
@@ -53,6 +54,24 @@ Installation defaultInstallation()
     installation.companyNumber = DEFAULT_COMPANY_NUMBER;
     return installation;
 }
+
+namespace {
+
+// The provider code of a PKCS#11 card as "Signatur" gives it ("PKCS11:<module>;…;vda=AT1"); nothing when it names none.
+std::optional<std::string> vdaSetting(const std::string& signatur)
+{
+    if (!signatur.starts_with("PKCS11:")) {
+        return std::nullopt;
+    }
+    for (const auto& part : String2Array(signatur.substr(7), ";")) {
+        if (part.starts_with("vda=")) {
+            return part.substr(4);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
 
 InstallationResult loadInstallation(const std::string& folder)
 {
@@ -101,6 +120,10 @@ InstallationResult loadInstallation(const std::string& folder)
         *seconds = value;
     }
     connections.signatur = trim(ini.GetString("Installation", "Signatur"));
+    if (const auto vda = vdaSetting(connections.signatur); vda && !std::regex_match(*vda, std::regex(VDA_PATTERN))) {
+        return unusable("Der Eintrag \"Signatur\" im Abschnitt \"Installation\" nennt den Anbieter \"vda=" + *vda
+                        + "\": FinanzOnline nimmt nur AT1 bis AT99 (ohne führende Null).");
+    }
     connections.datenbank = trim(ini.GetString("Installation", "Datenbank"));
     installation.kassa = trim(ini.GetString("Installation", "Kassa"));
 

@@ -25,6 +25,10 @@ struct InstallationResult
     std::string error;
 };
 
+//! The provider code of a signature card's trust service provider as FinanzOnline takes it ("AT1" … "AT99"), as
+//! "Signatur" names it after ";vda=".
+inline constexpr const char* VDA_PATTERN = "AT[1-9][0-9]?";
+
 //! Name of the installation file in the working directory.
 inline constexpr const char* INSTALLATION_FILE = "INSTALLATION.INI";
 
@@ -34,7 +38,8 @@ inline constexpr const char* INSTALLATION_FILE = "INSTALLATION.INI";
  * "Datenbank" and "Kassa" (the current till id, the first company/till's number when missing); each section "Firma1",
  * "Firma2", … (ordered by its number) one company with "Name", "Nummer", "Test" (J/N, "J" when missing) and "Tid".
  * Without the file: one company "Firma", number "01", test transmission, no host product. A file that exists but is
- * unusable gives the error text, which names the file.
+ * unusable gives the error text, which names the file (also a provider code in "Signatur" that FinanzOnline refuses,
+ * see VDA_PATTERN).
  */
 [[nodiscard]] InstallationResult loadInstallation(const std::string& folder);
 

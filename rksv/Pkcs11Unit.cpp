@@ -1,5 +1,6 @@
 #include "rksv/Pkcs11Unit.h"
 
+#include "base/Installation.h"
 #include "rksv/Jws.h"
 #include "rksv/OpenSsl.h"
 #include "rksv/Pkcs11Module.h"
@@ -144,7 +145,7 @@ std::optional<Pkcs11Settings> parsePkcs11Settings(std::string_view text)
         }
         if (key == "token" && !value.empty()) {
             settings.token = std::string(value);
-        } else if (key == "vda" && std::regex_match(std::string(value), std::regex("AT[0-9]+"))) {
+        } else if (key == "vda" && std::regex_match(std::string(value), std::regex(base::VDA_PATTERN))) {
             settings.vdaId = std::string(value);
         } else {
             return std::nullopt;

@@ -37,6 +37,8 @@ struct BelegRecord
     long reserved = 0;
     //! The id the signed receipt carries ("2027-1", see ReceiptId): unique per till, unlike `bonnr`.
     std::string receiptId;
+    //! The receipt's row in BONS (BONID) once it is stored; 0 before.
+    long bonid = 0;
 };
 
 //! What RKSV::sign gives back.
@@ -232,15 +234,23 @@ private:
     std::string m_image;
     std::string m_secondImage;
     std::string m_serial;
+    bool m_pinRefused = false; //!< the last MyChkCard found the card, and the card refused the PIN
     std::vector<BelegRecord> m_belege;
     std::shared_ptr<db::Connection> m_connection;
 };
 
 /**
  * Stores receipts as the till keeps them (MySignAll does so itself, inside its step): one BONS row each (TYP "B",
- * RKSV_TYP the status type, the amounts, the counter as RKSV_SALDO, JWS and card id). Connection nullptr: the
- * program-wide one.
+ * RKSV_TYP the status type, the amounts, the counter as RKSV_SALDO, JWS and card id, the caller's number as KNDID and
+ * its text as the receipt's customer name: PK_NAM for DRAVELIN, NAME otherwise, when there is a text). A receipt that
+ * is stored already (its record names its BONID, or a row of the till holds its date, number and JWS) is not stored
+ * again: its row takes the record's number and text, so a host product that stores the records MySignAll returned
+ * adds no second row. Each record gets its BONID. Connection nullptr: the program-wide one.
  */
+void StoreBelege(const std::string& kassa,
+                 std::vector<BelegRecord>& belege,
+                 std::shared_ptr<db::Connection> connection = nullptr);
+//! The same for records the caller keeps as they are (their BONIDs are not handed back).
 void StoreBelege(const std::string& kassa,
                  const std::vector<BelegRecord>& belege,
                  std::shared_ptr<db::Connection> connection = nullptr);

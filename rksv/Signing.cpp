@@ -1,6 +1,8 @@
 // The signing service's card checks and the signing of a till's receipts: numbering, turnover counter, chain,
 // status receipts and the QR image.
+#include "base/Cp1252.h"
 #include "base/Dialogs.h"
+#include "base/ErrorLog.h"
 #include "base/Program.h"
 #include "base/StringUtil.h"
 #include "base/TextFormat.h"
@@ -144,31 +146,94 @@ std::string decimalText(std::int64_t cents)
     return base::replaceAll(formatAmount(cents), ",", ".");
 }
 
-void StoreBelege(const std::string& kassa,
-                 const std::vector<BelegRecord>& belege,
-                 std::shared_ptr<db::Connection> connection)
+namespace {
+
+// The column of the receipt's customer name, where the host product keeps it, and its width in characters.
+std::string nameColumn()
+{
+    return base::toUpper(base::program().HostProduct).starts_with("DRAVELIN") ? "PK_NAM" : "NAME";
+}
+std::string nameValue(const std::string& text)
+{
+    return base::utf8Left(text, nameColumn() == "NAME" ? 100 : 60);
+}
+
+// The BONID of a till's receipt row with this date, number and JWS; 0 when there is none.
+long storedBonid(db::Connection& connection, const std::string& kassa, const BelegRecord& beleg)
+{
+    const auto row = connection.queryRow(
+        "SELECT MAX(BONID) FROM BONS WHERE KASSA = ? AND DATUM = ? AND BONNR = ? AND TYP = 'B' AND RKSV_JWS = ?",
+        {kassa, base::formatIsoDate(beleg.date), std::to_string(beleg.bonnr), beleg.jws});
+    return row.empty() || !row[0] ? 0 : std::atol(row[0]->c_str());
+}
+
+// Adds the receipt's row and notes its BONID in the record.
+void insertBeleg(db::Connection& connection, const std::string& kassa, BelegRecord& beleg)
+{
+    std::vector<db::Text> values{kassa,
+                                 base::formatIsoDate(beleg.date),
+                                 beleg.time,
+                                 std::to_string(beleg.bonnr),
+                                 beleg.type,
+                                 beleg.jws,
+                                 decimalText(beleg.amounts[0]),
+                                 decimalText(beleg.amounts[1]),
+                                 decimalText(beleg.amounts[2]),
+                                 decimalText(beleg.amounts[3]),
+                                 decimalText(beleg.amounts[4]),
+                                 decimalText(beleg.counter),
+                                 std::to_string(beleg.crdid),
+                                 std::to_string(beleg.number)};
+    const bool named = !beleg.text.empty();
+    if (named) {
+        values.emplace_back(nameValue(beleg.text));
+    }
+    connection.execute(
+        "INSERT INTO BONS (KASSA, DATUM, ZEIT, BONNR, TYP, RKSV_TYP, RKSV_JWS, RKSV_NORMAL, RKSV_ERM1, RKSV_ERM2, "
+        "RKSV_NULL, RKSV_SONDER, RKSV_SALDO, RKSV_CRDID, KNDID"
+            + (named ? ", " + nameColumn() : std::string()) + ") VALUES (?, ?, ?, ?, 'B', ?, ?, ?, ?, ?, ?, ?, ?, ?, ?"
+            + (named ? ", ?" : "") + ")",
+        values);
+    beleg.bonid = storedBonid(connection, kassa, beleg);
+}
+
+} // namespace
+
+void StoreBelege(const std::string& kassa, std::vector<BelegRecord>& belege, std::shared_ptr<db::Connection> connection)
 {
     if (!connection) {
         connection = db::programConnection();
     }
-    for (const auto& beleg : belege) {
-        connection->execute(
-            "INSERT INTO BONS (KASSA, DATUM, ZEIT, BONNR, TYP, RKSV_TYP, RKSV_JWS, RKSV_NORMAL, RKSV_ERM1, RKSV_ERM2, "
-            "RKSV_NULL, RKSV_SONDER, RKSV_SALDO, RKSV_CRDID) VALUES (?, ?, ?, ?, 'B', ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            {kassa,
-             base::formatIsoDate(beleg.date),
-             beleg.time,
-             std::to_string(beleg.bonnr),
-             beleg.type,
-             beleg.jws,
-             decimalText(beleg.amounts[0]),
-             decimalText(beleg.amounts[1]),
-             decimalText(beleg.amounts[2]),
-             decimalText(beleg.amounts[3]),
-             decimalText(beleg.amounts[4]),
-             decimalText(beleg.counter),
-             std::to_string(beleg.crdid)});
+    if (!connection) {
+        throw base::PlatformError("Keine Datenbankverbindung zum Speichern der Belege");
     }
+    for (auto& beleg : belege) {
+        if (beleg.bonid == 0) {
+            beleg.bonid = storedBonid(*connection, kassa, beleg);
+        }
+        if (beleg.bonid == 0) {
+            insertBeleg(*connection, kassa, beleg);
+            continue;
+        }
+        // Stored by the signing step already: the caller's values complete the row.
+        std::vector<db::Text> values{std::to_string(beleg.number)};
+        if (!beleg.text.empty()) {
+            values.emplace_back(nameValue(beleg.text));
+        }
+        values.emplace_back(std::to_string(beleg.bonid));
+        connection->execute("UPDATE BONS SET KNDID = ?"
+                                + (beleg.text.empty() ? std::string() : ", " + nameColumn() + " = ?")
+                                + " WHERE BONID = ?",
+                            values);
+    }
+}
+
+void StoreBelege(const std::string& kassa,
+                 const std::vector<BelegRecord>& belege,
+                 std::shared_ptr<db::Connection> connection)
+{
+    auto copy = belege;
+    StoreBelege(kassa, copy, std::move(connection));
 }
 
 void RKSV::setReaderPause(std::chrono::milliseconds pause)
@@ -186,17 +251,22 @@ bool RKSV::MyChkCard(const std::string& serial, const std::string& pin)
     clearMessages();
     m_serial = serial;
     m_pin = pin;
+    m_pinRefused = false;
     const long count = GetReadersCount();
     for (long position = 0; position < count; ++position) {
         if (GetReaderAt(position).empty()) {
             continue;
         }
         const auto card = GetCardInReader();
-        if (!card.empty() && base::equalsNoCase(card, serial) && VerifyPin(pin)) {
+        if (card.empty() || !base::equalsNoCase(card, serial)) {
+            continue;
+        }
+        if (VerifyPin(pin)) {
             // What was noted about other readers on the way (an empty one, another card) is no failure.
             clearMessages();
             return true;
         }
+        m_pinRefused = true;
     }
     record("MyChkCard: Seriennummer nicht korrekt");
     return false;
@@ -316,7 +386,8 @@ bool RKSV::saveQrImage(const std::string& kassa, const BelegRecord& beleg)
 
 bool RKSV::ensureCard(const std::string& serial, const std::string& pin)
 {
-    return MyChkCard(serial, pin) || MyChkReader(serial, pin);
+    // A refused PIN is no reader problem: checking it again would count it twice against the card.
+    return MyChkCard(serial, pin) || (!m_pinRefused && MyChkReader(serial, pin));
 }
 
 long RKSV::crdidOf(const std::string& kassa, const std::string& serial)
@@ -419,7 +490,9 @@ RKSV::StepEnd RKSV::signStep(const SignRequest& request, long card, std::string&
         }
         counter += sumOf(request.amounts);
         m_belege.push_back(ordinaryRecord(request, bonnr, counter, "", 0));
-        StoreBelege(kassa, m_belege, connection());
+        for (auto& beleg : m_belege) {
+            insertBeleg(*connection(), kassa, beleg);
+        }
         lock.commit();
         return StepEnd::Stored;
     }
@@ -500,7 +573,9 @@ RKSV::StepEnd RKSV::signStep(const SignRequest& request, long card, std::string&
         counter += sumOf(request.amounts);
         m_belege.push_back(ordinaryRecord(request, bonnr, counter, m_jws, card));
     }
-    StoreBelege(kassa, m_belege, connection());
+    for (auto& beleg : m_belege) {
+        insertBeleg(*connection(), kassa, beleg);
+    }
     lock.commit();
     return StepEnd::Stored;
 }
@@ -540,6 +615,9 @@ SignResult RKSV::sign(const SignRequest& asked)
         }
         return SignResult{false, m_msgFirst, {}};
     };
+    if (!connection()) {
+        return fail("Beleg nicht gespeichert - keine Verbindung zur Datenbank der Kassa");
+    }
     long card = 0;
     if (accReady()) {
         // The card and its PIN are checked before the till is locked and a number taken: the reader question may

@@ -102,6 +102,22 @@ TEST_F(InstallationTest, UnusableFilesAreNamedWithTheirProblem)
                   std::string::npos)
             << value;
     }
+    // FinanzOnline takes provider codes AT1 to AT99 only; the start names the entry and the code.
+    const auto signatur = [](const std::string& vda) {
+        return "[Installation]\r\nSignatur=PKCS11:/usr/lib/m.so;token=Kassa 1;vda=" + vda
+               + "\r\n[Firma1]\r\nNummer=01\r\n";
+    };
+    for (const char* vda : {"AT0", "AT01", "AT100", "at1", "DE1", "AT"}) {
+        EXPECT_NE(problemOf(signatur(vda))
+                      .find("\"Signatur\" im Abschnitt \"Installation\" nennt den "
+                            "Anbieter \"vda="
+                            + std::string(vda) + "\""),
+                  std::string::npos)
+            << vda;
+    }
+    for (const char* vda : {"AT1", "AT99", "AT10"}) {
+        EXPECT_TRUE(load(signatur(vda)).installation) << vda;
+    }
 }
 
 TEST_F(InstallationTest, CompanyNumberCountsCharactersNotBytes)

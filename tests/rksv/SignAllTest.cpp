@@ -355,6 +355,51 @@ TEST_P(SignAllTest, WithoutAComponentReceiptsAreNumberedAndCountedUnsigned)
     EXPECT_EQ(record.text, "ohne");
 }
 
+// A host product written to the established call: MySignAll, then each returned record stored by itself. The store
+// knows the rows the signing step wrote, adds none, and the caller's number and text reach them.
+TEST_P(SignAllTest, AHostProductStoringTheReturnedRecordsGetsEachReceiptOnceWithItsValues)
+{
+    std::string message;
+    ASSERT_TRUE(
+        service.MySignAll("", "01", 4711, "Kundin Huber", 2026y / May / 4, "10:00:00", euros(7), serial, PIN, message))
+        << message;
+    auto records = service.accBelege();
+    ASSERT_EQ(typesOf(records), "A#1,-#2");
+    const auto rows = storedCount();
+    rksv::StoreBelege("01", records, connection);
+    for (const auto& record : records) {
+        rksv::StoreBelege("01", std::vector<rksv::BelegRecord>{record}, connection); // once more, one by one
+    }
+    EXPECT_EQ(storedCount(), rows) << "no receipt is stored twice";
+    for (const auto& record : service.accBelege()) {
+        ASSERT_GT(record.bonid, 0) << "the record tells its BONID";
+        const auto row = connection->queryRow("SELECT KNDID, PK_NAM, RKSV_JWS FROM BONS WHERE BONID = ?",
+                                              {std::to_string(record.bonid)});
+        ASSERT_EQ(row.size(), 3u);
+        EXPECT_EQ(*row[0], std::to_string(record.number));
+        EXPECT_EQ(base::trim(row[1].value_or("")), record.text);
+        EXPECT_EQ(*row[2], record.jws);
+    }
+    EXPECT_EQ(service.accBelege().back().number, 4711);
+
+    // A wrong PIN counts once per call: two calls leave the card usable, as a card's third wrong PIN would not.
+    for (int call = 0; call < 2; ++call) {
+        EXPECT_FALSE(
+            service.MySignAll("", "01", 1, "", 2026y / May / 4, "11:00:00", euros(1), serial, "000000", message));
+        EXPECT_EQ(message, "VerifyPin: Pin Code nicht korrekt");
+    }
+    EXPECT_EQ(storedCount(), rows);
+    EXPECT_TRUE(service.MySignAll("", "01", 1, "", 2026y / May / 4, "11:00:00", euros(1), serial, PIN, message))
+        << message;
+
+    // Without a component and without a database the call refuses instead of crashing.
+    base::program().connections.signatur = "Hardware:COM1";
+    rksv::RKSV nothing(nullptr);
+    ASSERT_FALSE(nothing.accReady());
+    EXPECT_FALSE(nothing.MySignAll("", "01", 1, "", 2026y / May / 4, "12:00:00", euros(1), serial, PIN, message));
+    EXPECT_EQ(message, "Beleg nicht gespeichert - keine Verbindung zur Datenbank der Kassa");
+}
+
 TEST_P(SignAllTest, AMissingCardIsAskedForAndTheReceiptSignedOnceItIsBack)
 {
     sell(2026y / June / 1, euros(1));

@@ -134,8 +134,6 @@ int main(int argc, char** argv)
                 }
                 // The signed receipt takes the generated row's place, where its customer and payments point.
                 const auto& signedReceipt = service.accBelege().back();
-                const auto stored =
-                    connection->queryRow("SELECT BONID FROM BONS WHERE RKSV_JWS = ?", {signedReceipt.jws});
                 connection->execute(
                     "UPDATE BONS SET TYP = 'B', BONNR = ?, RKSV_JWS = ?, RKSV_SALDO = ?, RKSV_CRDID = ? "
                     "WHERE BONID = ?",
@@ -144,7 +142,7 @@ int main(int argc, char** argv)
                      rksv::decimalText(signedReceipt.counter),
                      std::to_string(signedReceipt.crdid),
                      receipt.bonid});
-                connection->execute("DELETE FROM BONS WHERE BONID = ?", {stored.at(0)});
+                connection->execute("DELETE FROM BONS WHERE BONID = ?", {std::to_string(signedReceipt.bonid)});
                 signedCount += static_cast<long>(service.accBelege().size());
             }
         }
