@@ -5,6 +5,7 @@
 #include "base/TextFormat.h"
 
 #include <cstdio>
+#include <exception>
 
 namespace db {
 namespace {
@@ -36,6 +37,20 @@ const std::shared_ptr<Connection>& openProgramConnection()
         instance() = std::make_shared<Connection>(programConnectionString());
     }
     return instance();
+}
+
+std::optional<std::string> connectProgramDatabase(bool fresh)
+{
+    if (instance() && !fresh) {
+        return std::nullopt;
+    }
+    try {
+        instance() = std::make_shared<Connection>(programConnectionString());
+    } catch (const std::exception& failure) {
+        instance() = nullptr;
+        return std::string("Keine Verbindung zur Datenbank der Kassa:\n") + failure.what();
+    }
+    return std::nullopt;
 }
 
 const std::shared_ptr<Connection>& programConnection()

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,12 @@ namespace db {
  * password). Throws base::PlatformError when the driver refuses.
  */
 const std::shared_ptr<Connection>& openProgramConnection();
+/**
+ * The program-wide connection for a window that needs the database: opened when it is not open yet (`fresh`: opened
+ * anew in any case, for a window that lists what other stations may have changed). Nothing when the connection is
+ * there; otherwise the German message for the user, with the driver's reason.
+ */
+[[nodiscard]] std::optional<std::string> connectProgramDatabase(bool fresh = false);
 //! The program-wide connection, nullptr while it is not open.
 const std::shared_ptr<Connection>& programConnection();
 //! Replaces the program-wide connection (tests; nullptr closes it).

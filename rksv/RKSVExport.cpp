@@ -29,6 +29,8 @@ namespace {
 constexpr const char* DESCRIPTION = "Datenerfassungsprotokoll";
 constexpr const char* EXTENSION = "JSON";
 constexpr const char* NOT_POSSIBLE = "Export DEP nicht möglich - ";
+// The receipts of all tills: each till's signed receipts.
+constexpr const char* ALL_TILLS_CONDITION = "typ IN ('B', 'N') AND RKSV_JWS <> ''";
 
 // What the temporary file collects before it is written: large enough that a million receipts take a few hundred
 // writes, small enough not to matter beside the rows the cursor holds.
@@ -651,6 +653,15 @@ bool moveFile(const std::string& from, const std::string& to)
     return false;
 }
 
+// An export without receipts saves nothing: a DEP without receipts would pass for a till that sold nothing.
+void reportNoReceipts(const std::string& till, std::chrono::year_month_day from, std::chrono::year_month_day to)
+{
+    base::dialogs().ErrorBox(std::string(NOT_POSSIBLE) + "keine signierten Belege "
+                             + (till.empty() ? std::string("einer Kassa") : "der Kassa " + till) + " vom "
+                             + base::formatDate(from) + " bis " + base::formatDate(to)
+                             + " gefunden, nichts gespeichert");
+}
+
 void reportUnwritten(const std::string& path)
 {
     base::dialogs().ErrorBox(std::string(NOT_POSSIBLE) + "Datei " + path + " nicht geschrieben");
@@ -744,15 +755,17 @@ RKSVExport& RKSVExport::DoDepExpJson(const std::string& kassa, Date from, Date t
 
     out.write("{\n  \"Belege-Gruppe\" : [\n");
     db::DbCrd cards({"CRDID", "BASE64", "CHAIN"}, database);
-    ReceiptRows rows(database, till.empty() ? "typ = 'N'" : "typ = 'B'", from, till);
+    // Without a till: every till's signed receipts, the till's own ("B") and those a host product keeps as "N".
+    ReceiptRows rows(database, till.empty() ? ALL_TILLS_CONDITION : "typ = 'B'", from, till);
 
     std::optional<std::string> card; // the card of the open group; none before the first
+    std::string groupTill;           // each till's chain in groups of its own, even where tills share a card
     // The last receipt line gets its comma only when another receipt follows in its group.
     bool receiptWritten = false;
     m_lastTurn = std::chrono::steady_clock::now();
     for (bool more = rows.next(); more && !m_stop;) {
         const auto& row = rows.row();
-        if (!card || *card != row.crdid) {
+        if (!card || *card != row.crdid || groupTill != row.kassa) {
             auto [certificate, issuers] = cardTexts(cards, row.crdid);
             if (shortened) {
                 certificate = base::utf8Left(certificate, 40) + "...";
@@ -773,6 +786,7 @@ RKSVExport& RKSVExport::DoDepExpJson(const std::string& kassa, Date from, Date t
             }
             text += "],\n      \"Belege-kompakt\" : [\n";
             card = row.crdid;
+            groupTill = row.kassa;
             receiptWritten = false;
         }
         auto& text = out.buffer();
@@ -792,8 +806,11 @@ RKSVExport& RKSVExport::DoDepExpJson(const std::string& kassa, Date from, Date t
     if (m_stop) {
         return *this; // the temporary file goes with its writer
     }
-    // Without receipts the list of groups stays empty.
-    out.write(receiptWritten ? "\n      ]\n    }\n  ]\n}" : "  ]\n}");
+    if (!receiptWritten) {
+        reportNoReceipts(till, from, to);
+        return *this;
+    }
+    out.write("\n      ]\n    }\n  ]\n}");
     if (!out.close()) {
         reportUnwritten(out.path());
         return *this;
@@ -856,6 +873,10 @@ RKSVExport& RKSVExport::DoDepExpRksv(const std::string& kassa, Date from, Date t
     letWindowWork(true);
     if (m_stop) {
         return *this; // the temporary file goes with its writer
+    }
+    if (!failed && m_receipts == 0) {
+        reportNoReceipts(till, from, to);
+        return *this;
     }
     if (failed || !dep.finish()) {
         base::dialogs().ErrorBox(NOT_POSSIBLE + dep.error());

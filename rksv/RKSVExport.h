@@ -41,10 +41,11 @@ public:
     explicit RKSVExport(std::shared_ptr<db::Connection> connection = nullptr);
 
     /**
-     * Without a till id the receipts of type "N" of all tills, with one the receipts of type "B" of that till, in
-     * each till's signing order (date, then number) from `from` on, up to `to` and past it until a status receipt (the
-     * month or year receipt that closes the period) has been written. A new group starts whenever the signing card
-     * changes. Saves the file as "Datenerfassungsprotokoll" (.JSON). With a file "NOFULL" in the default directory
+     * Without a till id the signed receipts of all tills (types "B" and "N"), each till's in groups of its own; with
+     * one the receipts of type "B" of that till; in each till's signing order (date, then number) from `from` on, up
+     * to `to` and past it until a status receipt (the month or year receipt that closes the period) has been written.
+     * A new group starts whenever the signing card changes. Without any receipt it says so in an error box and saves
+     * nothing. Saves the file as "Datenerfassungsprotokoll" (.JSON). With a file "NOFULL" in the default directory
      * the certificate is cut to 40 characters and each issuing certificate to 60, each followed by "...".
      */
     RKSVExport& DoDepExpJson(const std::string& kassa, Date from, Date to);
@@ -54,7 +55,7 @@ public:
      * `to`, each till's from `from` on, up to `to` and past it until its status receipt that closes the period. The
      * component gets COMPONENT_CHUNK receipts at a time with their card's certificate and chain. A component that is
      * missing, refuses a chunk or answers unreadably gives an error box with its first message, and nothing is
-     * saved.
+     * saved; so is an export without any receipt.
      */
     RKSVExport& DoDepExpRksv(const std::string& kassa, Date from, Date to);
     /**

@@ -4,6 +4,7 @@
 #include "base/TextFormat.h"
 #include "db/MySqlTable.h"
 #include "rksv/Numbering.h"
+#include "rksv/Rksv.h"
 
 #include <algorithm>
 
@@ -80,6 +81,55 @@ std::string RKSVMyBelegText(const std::string& type, bool copy)
         }
     }
     return std::string("RECHNUNG ") + (copy ? "(Kopie)" : "");
+}
+
+SignResult signStatusReceipt(RKSV& service,
+                             const std::string& kassa,
+                             const std::string& type,
+                             const std::string& pin,
+                             std::chrono::year_month_day date,
+                             const std::string& time)
+{
+    const auto till = base::trim(kassa);
+    service.clearMessages();
+    if (pin.empty()) {
+        return {false, "Bitte die PIN der Signaturkarte eingeben", {}};
+    }
+    std::string registered;
+    {
+        db::DbCrd cards({"CRDID", "KASSA", "SERNR"}, service.connection());
+        cards.Where("kassa = ?", {till});
+        cards.OrderBy({"crdid"});
+        if (cards.GoBottom()) {
+            registered = base::trim(cards.FieldGet("SERNR"));
+        }
+    }
+    std::string serial;
+    const long readers = service.GetReadersCount();
+    for (long position = 0; position < readers; ++position) {
+        if (service.GetReaderAt(position).empty()) {
+            continue;
+        }
+        const auto card = service.GetCardInReader();
+        if (card.empty()) {
+            continue;
+        }
+        const bool tillsCard = !registered.empty() && base::equalsNoCase(card, registered);
+        if (serial.empty() || tillsCard) {
+            serial = card;
+        }
+        if (tillsCard) {
+            break;
+        }
+    }
+    if (serial.empty()) {
+        return {false, "Keine Signaturkarte in einem Reader - bitte die Karte der Kassa " + till + " einlegen", {}};
+    }
+    // The PIN is checked here once; a new card is registered for the till.
+    if (!service.MySernrExists(serial, pin, till)) {
+        return {false, service.accMsgFirst(), {}};
+    }
+    return service.sign({type, till, 0, "", date, time, {}, serial, pin});
 }
 
 } // namespace rksv

@@ -2,10 +2,14 @@
 
 #include "db/Odbc.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 
 namespace rksv {
+
+class RKSV;
+struct SignResult;
 
 /**
  * Whether the till already has a start receipt, judged by its last receipt (TYP 'B', in the till's order TILL_ORDER):
@@ -32,5 +36,21 @@ RKSVMyCheckAusfall(const std::string& kassa, long limit, std::shared_ptr<db::Con
  * receipt becomes e.g. "Startbeleg (Kopie)", any other receipt "RECHNUNG (Kopie)".
  */
 std::string RKSVMyBelegText(const std::string& type, bool copy = false);
+
+/**
+ * Signs the status receipt `type` ("A", "M", "J", "S", "E") the operator ordered for the till, through the signing step
+ * of MySignAll: the same lock, numbering, chain, storage and QR image as the status receipts signing inserts by itself.
+ * The card is the one in the service's readers: the till's latest registered card where a reader holds it, otherwise
+ * the card of the first reader holding one, registered for the till when it is new (MySernrExists). `pin` is the card's
+ * PIN, checked once before anything is signed. Refused (nothing stored, the reason in the result's message): no card in
+ * any reader, a wrong PIN, a card the till may not use, and every refusal of the signing step. A failing query throws
+ * base::PlatformError.
+ */
+[[nodiscard]] SignResult signStatusReceipt(RKSV& service,
+                                           const std::string& kassa,
+                                           const std::string& type,
+                                           const std::string& pin,
+                                           std::chrono::year_month_day date,
+                                           const std::string& time);
 
 } // namespace rksv

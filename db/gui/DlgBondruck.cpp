@@ -351,10 +351,7 @@ void DlgBondruck::done(int result)
 
 std::string PshBondruck(QWidget* owner, const std::string& till, JwsConverter converter)
 {
-    try {
-        setProgramConnection(nullptr);
-        openProgramConnection();
-    } catch (const std::exception&) {
+    if (connectProgramDatabase(true)) {
         base::dialogs().ErrorBox("Zugriff auf Belege nicht möglich");
         return {};
     }

@@ -3,6 +3,8 @@
 #include "base/Clock.h"
 #include "base/Dialogs.h"
 #include "base/TextFormat.h"
+#include "db/Database.h"
+#include "rksv/DepVerifier.h"
 #include "rksv/RKSVExport.h"
 #include "widgets/DialogUnits.h"
 
@@ -134,6 +136,11 @@ DlgDepExport::DlgDepExport(QWidget* owner, std::shared_ptr<db::Connection> conne
                    this);
     hint->setObjectName(QStringLiteral("txtHinweis"));
     hint->setWordWrap(true);
+    // What the last export saved, selectable so the path can be copied.
+    m_txtErgebnis = new QLabel(this);
+    m_txtErgebnis->setObjectName(QStringLiteral("txtErgebnis"));
+    m_txtErgebnis->setWordWrap(true);
+    m_txtErgebnis->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
     const auto button = [this](const char* name, const QString& text, const QString& tip) {
         auto* b = new QPushButton(text, this);
@@ -173,6 +180,7 @@ DlgDepExport::DlgDepExport(QWidget* owner, std::shared_ptr<db::Connection> conne
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(fields);
     layout->addWidget(hint);
+    layout->addWidget(m_txtErgebnis);
     layout->addStretch();
     layout->addLayout(buttons);
     setMinimumWidth(du.x(260));
@@ -218,6 +226,14 @@ void DlgDepExport::run(bool throughComponent)
         base::dialogs().ErrorBox("Der Zeitraum ist ungültig: \"Von\" liegt nach \"Bis\".");
         return;
     }
+    m_txtErgebnis->clear();
+    // The host product's database is opened when an export first needs it.
+    if (!m_connection) {
+        if (const auto why = db::connectProgramDatabase()) {
+            base::dialogs().ErrorBox(*why);
+            return;
+        }
+    }
     RKSVExport exporter(m_connection);
     exporter.setEventInterval(m_eventInterval);
     DlgDepFortschritt progress(this, m_showAfter);
@@ -250,6 +266,9 @@ void DlgDepExport::run(bool throughComponent)
     }
     m_receipts = exporter.accReceipts();
     m_saved = exporter.accSaved();
+    if (!m_saved.empty()) {
+        m_txtErgebnis->setText(QString::fromStdString(grouped(m_receipts) + " Belege gespeichert in " + m_saved));
+    }
 }
 
 void DlgDepExport::reject()

@@ -58,8 +58,9 @@ private:
 /**
  * A small form for exporting the DEP by hand: till (empty: all tills), first and last day, and one button for each
  * way of exporting ("Exportieren": composed by the program; "Von der Signatureinheit erstellen lassen": by the
- * signing component). Each export shows DlgDepFortschritt when it runs long. Opened from the main menu's "RKSV" /
- * "DEP exportieren …".
+ * signing component). Each export shows DlgDepFortschritt when it runs long, and afterwards what it saved. Without a
+ * connection of its own it opens the program-wide one when an export first needs it. Opened from the main menu's
+ * "RKSV" / "DEP exportieren …".
  */
 class DlgDepExport : public QDialog
 {
@@ -96,6 +97,7 @@ private:
     QPushButton* m_pshJson;
     QPushButton* m_pshRksv;
     QPushButton* m_pshClose;
+    QLabel* m_txtErgebnis;
     std::chrono::milliseconds m_showAfter{500};
     std::chrono::milliseconds m_eventInterval{20};
     RKSVExport* m_running = nullptr;

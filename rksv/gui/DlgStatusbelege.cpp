@@ -1,9 +1,13 @@
 #include "rksv/gui/DlgStatusbelege.h"
 
+#include "base/Clock.h"
 #include "base/Dialogs.h"
 #include "base/Files.h"
 #include "base/Program.h"
 #include "base/StringUtil.h"
+#include "db/Database.h"
+#include "rksv/ImageFolder.h"
+#include "rksv/Rksv.h"
 #include "rksv/StatusReceipts.h"
 #include "rksv/gui/RtfText.h"
 #include "widgets/DesktopLook.h"
@@ -12,9 +16,12 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextEdit>
+
+#include <cstdio>
 
 namespace rksv::gui {
 namespace {
@@ -38,7 +45,7 @@ constexpr TypeButton TYPE_BUTTONS[] = {
 
 // Layout in dialog units: the till on top, the types and buttons on the left, the explanation on the right.
 constexpr int WIDTH = 350;
-constexpr int HEIGHT = 232;
+constexpr int HEIGHT = 264;
 constexpr int MARGIN = 7;
 constexpr int LEFT_WIDTH = 100;
 constexpr int TOP = 26;
@@ -47,6 +54,19 @@ constexpr int HELP_LEFT = MARGIN + LEFT_WIDTH + 7;
 QString qs(const std::string& text)
 {
     return QString::fromStdString(text);
+}
+
+// "hh:mm:ss", as a till gives the time of a receipt.
+std::string timeText(const std::chrono::hh_mm_ss<std::chrono::seconds>& time)
+{
+    char text[16];
+    std::snprintf(text,
+                  sizeof text,
+                  "%02d:%02d:%02d",
+                  static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
 }
 
 // Shows the wait cursor while the rules query the database, and the arrow again however they end.
@@ -77,6 +97,10 @@ DlgStatusbelege::DlgStatusbelege(QWidget* owner)
     , m_cmbKassa(new QComboBox(this))
     , m_rbgTyp(new QGroupBox(QStringLiteral("Belegtyp"), this))
     , m_rtfHelp(new QTextEdit(this))
+    , m_slePin(new QLineEdit(this))
+    , m_txtErgebnis(new QLabel(this))
+    , m_pshQrAnzeigen(new QPushButton(QStringLiteral("QR-Code an&zeigen"), this))
+    , m_pshQrSpeichern(new QPushButton(QString::fromUtf8("QR-Code &speichern …"), this))
 {
     setObjectName(QStringLiteral("dlgStatusbelege"));
     setModal(true);
@@ -100,14 +124,39 @@ DlgStatusbelege::DlgStatusbelege(QWidget* owner)
         m_rdb[i] = button;
     }
 
+    // The PIN of the card that signs, asked for each order and never kept.
+    auto* txtPin = new QLabel(QStringLiteral("&PIN der Signaturkarte:"), this);
+    txtPin->setObjectName(QStringLiteral("txtPin"));
+    txtPin->setGeometry(du.rect(MARGIN, TOP + 82, LEFT_WIDTH, 9));
+    txtPin->setBuddy(m_slePin);
+    m_slePin->setObjectName(QStringLiteral("slePin"));
+    m_slePin->setEchoMode(QLineEdit::Password);
+    m_slePin->setMaxLength(64);
+    m_slePin->setGeometry(du.rect(MARGIN, TOP + 92, LEFT_WIDTH, 12));
+
     auto* pshOK = new QPushButton(QStringLiteral("Beleg &erstellen"), this);
     pshOK->setObjectName(QStringLiteral("pshOK"));
-    pshOK->setGeometry(du.rect(MARGIN, TOP + 84, LEFT_WIDTH, 16));
+    pshOK->setGeometry(du.rect(MARGIN, TOP + 110, LEFT_WIDTH, 16));
     pshOK->setDefault(true);
     auto* pshCancel = new QPushButton(QStringLiteral("A&bbruch"), this);
     pshCancel->setObjectName(QStringLiteral("pshCancel"));
-    pshCancel->setGeometry(du.rect(MARGIN, TOP + 104, LEFT_WIDTH, 16));
+    pshCancel->setGeometry(du.rect(MARGIN, TOP + 130, LEFT_WIDTH, 16));
     pshCancel->setAutoDefault(false);
+
+    // The last signed status receipt: its result text and its QR image.
+    m_txtErgebnis->setObjectName(QStringLiteral("txtErgebnis"));
+    m_txtErgebnis->setWordWrap(true);
+    m_txtErgebnis->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_txtErgebnis->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_txtErgebnis->setGeometry(du.rect(MARGIN, TOP + 150, LEFT_WIDTH, 32));
+    m_pshQrAnzeigen->setObjectName(QStringLiteral("pshQrAnzeigen"));
+    m_pshQrAnzeigen->setGeometry(du.rect(MARGIN, TOP + 186, LEFT_WIDTH, 16));
+    m_pshQrSpeichern->setObjectName(QStringLiteral("pshQrSpeichern"));
+    m_pshQrSpeichern->setGeometry(du.rect(MARGIN, TOP + 206, LEFT_WIDTH, 16));
+    for (auto* button : {m_pshQrAnzeigen, m_pshQrSpeichern}) {
+        button->setAutoDefault(false);
+        button->setEnabled(false);
+    }
 
     m_rtfHelp->setObjectName(QStringLiteral("rtfHelp"));
     m_rtfHelp->setReadOnly(true);
@@ -122,6 +171,8 @@ DlgStatusbelege::DlgStatusbelege(QWidget* owner)
     // The buttons' own actions first, then the dialog's handling of every click.
     connect(pshOK, &QPushButton::clicked, this, &DlgStatusbelege::PshOK);
     connect(pshCancel, &QPushButton::clicked, this, &DlgStatusbelege::PshCancel);
+    connect(m_pshQrAnzeigen, &QPushButton::clicked, this, &DlgStatusbelege::PshQrAnzeigen);
+    connect(m_pshQrSpeichern, &QPushButton::clicked, this, &DlgStatusbelege::PshQrSpeichern);
     for (auto* button : findChildren<QAbstractButton*>()) {
         connect(button, &QAbstractButton::clicked, this, [this, button] { ButtonClick(button); });
     }
@@ -189,6 +240,11 @@ void DlgStatusbelege::PshOK()
     }
     const auto name = RKSVMyBelegText(type, false);
     const auto kassa = base::program().Kassa;
+    // The host product's database is opened when the rules first need it.
+    if (const auto why = db::connectProgramDatabase()) {
+        base::dialogs().ErrorBox(*why);
+        return;
+    }
     const WaitCursor wait;
     if (type == "A") {
         if (RKSVMyStartbelegExists(kassa)) {
@@ -222,9 +278,93 @@ void DlgStatusbelege::accepted(const std::string& type, const std::string& resul
     SaveStatusBeleg(type);
 }
 
-void DlgStatusbelege::SaveStatusBeleg(const std::string& /*type*/)
+void DlgStatusbelege::SaveStatusBeleg(const std::string& type)
 {
-    // Creating the receipt is the host product's part; this program only checks the request.
+    const auto result = m_result;
+    m_result.clear();
+    m_txtErgebnis->clear();
+    m_jws.clear();
+    m_receiptId.clear();
+    m_pshQrAnzeigen->setEnabled(false);
+    m_pshQrSpeichern->setEnabled(false);
+    const auto now = base::now();
+    SignResult signedResult;
+    {
+        const WaitCursor wait;
+        RKSV service(this);
+        if (!service.accReady()) {
+            signedResult.message =
+                service.accMsgFirst().empty() ? "Die Signatureinheit ist nicht bereit." : service.accMsgFirst();
+        } else {
+            signedResult = signStatusReceipt(
+                service, base::program().Kassa, type, m_slePin->text().toStdString(), now.date, timeText(now.time));
+        }
+        service.Close();
+    }
+    // The PIN is not kept beyond the order.
+    m_slePin->clear();
+    if (!signedResult.stored || signedResult.belege.empty()) {
+        base::dialogs().ErrorBox(signedResult.message.empty() ? "Der Statusbeleg wurde nicht erstellt."
+                                                              : signedResult.message);
+        return;
+    }
+    const auto& beleg = signedResult.belege.back();
+    m_result = result;
+    m_jws = beleg.jws;
+    m_receiptId = beleg.receiptId;
+    m_txtErgebnis->setText(qs(m_result + "\nBeleg " + m_receiptId + ", Kassa " + base::program().Kassa));
+    m_pshQrAnzeigen->setEnabled(true);
+    m_pshQrSpeichern->setEnabled(true);
+}
+
+bool DlgStatusbelege::saveQrImage(const std::string& file, const std::string& type)
+{
+    RKSV service(this);
+    // The component makes the code as BMP (its QR image) and as PNG (its second image).
+    const bool saved =
+        service.accReady() && service.JwsToImage(m_jws) && service.SaveImageToFile(type == "BMP", file, type);
+    if (!saved) {
+        base::dialogs().ErrorBox("Der QR-Code wurde nicht gespeichert: " + service.accMsgFirst());
+    }
+    service.Close();
+    return saved;
+}
+
+void DlgStatusbelege::PshQrAnzeigen()
+{
+    if (m_jws.empty()) {
+        return;
+    }
+    std::string error;
+    const auto folder = qrImageFolder(error);
+    if (folder.empty()) {
+        base::dialogs().ErrorBox(error);
+        return;
+    }
+    auto file = qrImageFile(folder, base::program().Kassa, m_receiptId);
+    file.replace_extension(".PNG");
+    if (saveQrImage(file.string(), "PNG")) {
+        base::dialogs().ShellOpen(file.string());
+    }
+}
+
+void DlgStatusbelege::PshQrSpeichern()
+{
+    if (m_jws.empty()) {
+        return;
+    }
+    const auto proposal = "QR-" + base::program().Kassa + "-" + m_receiptId + ".png";
+    auto chosen =
+        base::dialogs().SaveAs("QR-Code speichern", proposal, "PNG-Bild *.png", "*.png", base::program().DefaultDir);
+    if (chosen.empty()) {
+        return;
+    }
+    // A name typed without an extension gets the PNG's; one ending in .bmp gets a BMP.
+    const bool bitmap = base::toLower(chosen).ends_with(".bmp");
+    if (!bitmap && !base::toLower(chosen).ends_with(".png")) {
+        chosen += ".png";
+    }
+    static_cast<void>(saveQrImage(chosen, bitmap ? "BMP" : "PNG"));
 }
 
 void DlgStatusbelege::PshCancel()

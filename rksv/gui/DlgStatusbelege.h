@@ -8,6 +8,9 @@
 class QAbstractButton;
 class QComboBox;
 class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 class QRadioButton;
 class QTextEdit;
 
@@ -24,10 +27,12 @@ std::string StatusbelegHelpDir(const std::string& defaultDir, const std::string&
  * "RKSV Statusbelege": the operator orders one of the five status receipts (start, month, year, collective after a
  * failure of the security device, closing) for the current till, base::program().Kassa. The till combo lists the
  * companies/tills of the installation and sets the current till when another one is chosen. "Beleg erstellen"
- * checks the order rules against the till's receipts on the program-wide connection and shows the refusal in an
- * error box; an accepted request is kept as the result text and handed to SaveStatusBeleg. The dialog stays open
- * until "Abbruch". Each type shows its explanation from the help folder (StatusbelegA.rtf …), the dialog opens with
- * the overview Statusbeleg.rtf. Database failures throw base::PlatformError to the top level.
+ * opens the program-wide connection when it is not open, checks the order rules against the till's receipts and shows
+ * the refusal in an error box; an accepted request is kept as the result text and handed to SaveStatusBeleg, which
+ * signs and stores the status receipt with the card in the readers and the PIN entered, shows the result text and
+ * offers the receipt's QR image to show (and print from the viewer) or save. The dialog stays open until "Abbruch".
+ * Each type shows its explanation from the help folder (StatusbelegA.rtf …), the dialog opens with the overview
+ * Statusbeleg.rtf. Database failures throw base::PlatformError to the top level.
  */
 class DlgStatusbelege : public QDialog
 {
@@ -43,9 +48,13 @@ public:
     void PshOK();
     //! "Abbruch": closes the dialog.
     void PshCancel();
-    //! Called with the type letter once the rules accepted a request; the result text is accResult(). Has no
-    //! effect here.
+    //! Called with the type letter once the rules accepted a request: signs and stores the status receipt for the
+    //! till (signStatusReceipt) and shows accResult(); a refusal shows its message in an error box and stores nothing.
     virtual void SaveStatusBeleg(const std::string& type);
+    //! "QR-Code anzeigen": the last signed receipt's QR image in the desktop's image viewer.
+    void PshQrAnzeigen();
+    //! "QR-Code speichern …": the last signed receipt's QR image saved as PNG (or BMP) where the user chooses.
+    void PshQrSpeichern();
 
     //! The result text of the last accepted request ("Startbeleg erstellt", "Sammelbeleg erstellt: Ausfall seit
     //! 03.02.2026 10:15:00"); "" before the first.
@@ -54,6 +63,9 @@ public:
     const std::string& accHelpDir() const { return m_helpDir; }
     //! The letter of the chosen type ("A", "M", "J", "S", "E"); "" while none is chosen.
     std::string accTyp() const;
+    //! The compact JWS and id of the status receipt the dialog signed last; "" before the first.
+    const std::string& accJws() const { return m_jws; }
+    const std::string& accReceiptId() const { return m_receiptId; }
 
 private:
     void PostInit();
@@ -61,14 +73,22 @@ private:
     //! Shows the help file `name` of the help folder; an empty box when it is missing.
     void showHelp(const std::string& name);
     void accepted(const std::string& type, const std::string& result);
+    //! Writes the last receipt's QR image; false (with an error box) when it cannot.
+    bool saveQrImage(const std::string& file, const std::string& type);
 
     static constexpr std::size_t TYPES = 5;
     QComboBox* m_cmbKassa;
     QGroupBox* m_rbgTyp;
     std::array<QRadioButton*, TYPES> m_rdb{};
     QTextEdit* m_rtfHelp;
+    QLineEdit* m_slePin;
+    QLabel* m_txtErgebnis;
+    QPushButton* m_pshQrAnzeigen;
+    QPushButton* m_pshQrSpeichern;
     std::string m_helpDir;
     std::string m_result;
+    std::string m_jws;
+    std::string m_receiptId;
 };
 
 } // namespace rksv::gui

@@ -159,9 +159,9 @@ void DepFixture::exec(const std::string& sql) const
 std::vector<StoredRow> DepFixture::rowsOf(const std::string& condition) const
 {
     std::vector<StoredRow> rows;
-    for (const auto& row :
-         query("SELECT RKSV_JWS, RKSV_CRDID FROM BONS WHERE " + condition + " ORDER BY KASSA, DATUM, BONNR, BONID")) {
-        rows.push_back({base::withoutNul(row.at(0)), row.at(1)});
+    for (const auto& row : query("SELECT KASSA, RKSV_JWS, RKSV_CRDID FROM BONS WHERE " + condition
+                                 + " ORDER BY KASSA, DATUM, BONNR, BONID")) {
+        rows.push_back({row.at(0), base::withoutNul(row.at(1)), row.at(2)});
     }
     return rows;
 }
@@ -236,9 +236,11 @@ std::string expectedDep(const std::vector<StoredRow>& rows,
 {
     std::string text = "{\n  \"Belege-Gruppe\" : [\n    {\n";
     std::string card = "none yet";
+    std::string till;
     for (const auto& row : rows) {
-        if (row.crdid != card) {
+        if (row.crdid != card || row.kassa != till) {
             card = row.crdid;
+            till = row.kassa;
             std::string certificate;
             std::vector<std::string> issuers;
             if (const auto found = cards.find(card); found != cards.end()) {

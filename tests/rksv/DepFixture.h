@@ -37,6 +37,7 @@ struct Receipt
 //! A stored row as the export reads it.
 struct StoredRow
 {
+    std::string kassa;
     std::string jws;
     std::string crdid;
 };

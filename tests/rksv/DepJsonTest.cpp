@@ -123,13 +123,22 @@ TEST_P(DepJsonTest, TwoCardsGiveTwoGroupsWithTheirOwnCertificatesInTillAndNumber
     EXPECT_TRUE(dialogs.shown().empty()) << dialogs.shown().front().text;
 }
 
-TEST_P(DepJsonTest, WithoutTillTheNReceiptsOfAllTillsWithATillItsBReceipts)
+TEST_P(DepJsonTest, WithoutTillEveryTillsSignedReceiptsInGroupsOfTheirOwnWithATillItsBReceipts)
 {
     storeStandardSet();
+    // A row the host product never had signed is no receipt of the protocol.
+    exec("INSERT INTO BONS (KASSA, DATUM, ZEIT, BONNR, TYP, RKSV_JWS) VALUES ('03', '2026-12-05', '', 1, 'N', '')");
     for (const std::string blank : {"", "   "}) {
         const auto text = exportJson(blank);
-        EXPECT_EQ(text, deptest::expectedDep(rowsOf("TYP = 'N' AND BONNR <> 200"), cards())) << "[" << blank << "]";
-        EXPECT_EQ(numbersOf(text), (std::vector<std::vector<std::string>>{{"01/101", "02/201"}, {"02/202"}}));
+        EXPECT_EQ(text,
+                  deptest::expectedDep(rowsOf("(KASSA = '01' AND BONNR IN (2, 101, 3, 4, 5, 6)) OR (KASSA = '02' AND "
+                                              "BONNR IN (1, 201, 202))"),
+                                       cards()))
+            << "[" << blank << "]";
+        // Both tills signed with card 1 first: each till's chain stays in groups of its own.
+        EXPECT_EQ(numbersOf(text),
+                  (std::vector<std::vector<std::string>>{
+                      {"01/2", "01/101", "01/3"}, {"01/4", "01/5", "01/6"}, {"02/1", "02/201"}, {"02/202"}}));
     }
     ASSERT_EQ(dialogs.saveAsAsked().size(), 2u);
     EXPECT_EQ(dialogs.saveAsAsked()[0].proposedName, "PLUMOXA-DEP-20261201-20261231.JSON") << "no till in the name";
@@ -137,7 +146,7 @@ TEST_P(DepJsonTest, WithoutTillTheNReceiptsOfAllTillsWithATillItsBReceipts)
     // The till id is quoted: one with a quote in it finds nothing and breaks nothing.
     EXPECT_EQ(numbersOf(exportJson(" 02 ")), (std::vector<std::vector<std::string>>{{"02/1"}}));
     EXPECT_EQ(dialogs.saveAsAsked().back().proposedName, "PLUMOXA-DEP-02-20261201-20261231.JSON");
-    EXPECT_EQ(numbersOf(exportJson("0' OR '1'='1")), std::vector<std::vector<std::string>>{});
+    EXPECT_EQ(exportJson("0' OR '1'='1"), "") << "no till of that name, nothing saved";
 }
 
 TEST_P(DepJsonTest, TheExportRunsPastTheEndDateUpToAndIncludingTheStatusReceipt)
@@ -245,16 +254,24 @@ TEST_P(DepJsonTest, AMissingCardLeavesCertificateAndChainEmpty)
     EXPECT_EQ(groups[2].at("Signaturzertifikat").get<std::string>(), certificate(2));
 }
 
-TEST_P(DepJsonTest, NoMatchingReceiptsGiveAValidProtocolWithoutGroups)
+TEST_P(DepJsonTest, NoMatchingReceiptsSaySoAndSaveNothing)
 {
     storeStandardSet();
-    for (const std::string kassa : {"01", "", "99"}) {
-        const auto text = exportJson(kassa, year{2027} / February / 1, year{2027} / February / 28);
-        EXPECT_EQ(text, "{\n  \"Belege-Gruppe\" : [\n  ]\n}") << kassa;
-        const auto parsed = nlohmann::json::parse(text, nullptr, false);
-        ASSERT_FALSE(parsed.is_discarded());
-        EXPECT_TRUE(parsed.at("Belege-Gruppe").is_array());
-        EXPECT_TRUE(parsed.at("Belege-Gruppe").empty());
+    for (const auto& [kassa, whose] :
+         {std::pair<std::string, std::string>{"01", "der Kassa 01"}, {"", "einer Kassa"}, {"99", "der Kassa 99"}}) {
+        for (const auto way : {deptest::Way::Program, deptest::Way::Component}) {
+            rksv::RKSVExport exporter(connection);
+            EXPECT_EQ(exportDep(exporter, way, kassa, year{2027} / February / 1, year{2027} / February / 28), "");
+            EXPECT_EQ(exporter.accSaved(), "");
+            ASSERT_FALSE(dialogs.shown().empty()) << kassa;
+            EXPECT_EQ(dialogs.shown().back().text,
+                      "Export DEP nicht möglich - keine signierten Belege " + whose
+                          + " vom 01.02.2027 bis 28.02.2027 gefunden, nichts gespeichert");
+        }
+    }
+    EXPECT_TRUE(dialogs.saveAsAsked().empty());
+    for (const auto& file : filesInDefaultDir()) {
+        EXPECT_FALSE(file.ends_with(".TMP")) << file << " left behind";
     }
 }
 

@@ -1,0 +1,144 @@
+// The menu "RKSV" as an operator meets it: the real program started in a fresh demo installation, driven by keys.
+// Nothing is opened or chosen beforehand: the windows open the database themselves, the status receipt ordered is
+// signed and stored, its QR code saved, and the export of all tills holds every till's signed receipts.
+#include "rksv/Jws.h"
+#include "rksv/Receipt.h"
+#include "tests/support/Journey.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string MAIN_TITLE = "Vexa-Quorvex: FON WebClient";
+const std::string STATUS_TITLE = "RKSV Statusbelege";
+const std::string EXPORT_TITLE = "Datenerfassungsprotokoll exportieren";
+
+long countOf(const testsupport::Journey& journey, const std::string& sql)
+{
+    return std::stol(journey.query(sql).at(0).at(0));
+}
+
+// Waits until the query counts `expected`; the program works on while the test looks.
+bool waitForCount(const testsupport::Journey& journey, const std::string& sql, long expected)
+{
+    for (int i = 0; i < 200; ++i) {
+        if (countOf(journey, sql) == expected) {
+            return true;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    return false;
+}
+
+bool waitForFile(const std::string& path)
+{
+    for (int i = 0; i < 200 && !std::filesystem::exists(path); ++i) {
+        std::this_thread::sleep_for(100ms);
+    }
+    return std::filesystem::exists(path);
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The till a compact JWS was signed for.
+std::string tillOf(const std::string& jws)
+{
+    const auto data = rksv::signedDataOfJws(jws);
+    const auto parsed = data ? rksv::parseSignedData(*data) : std::nullopt;
+    return parsed ? parsed->kassenId : "?";
+}
+
+} // namespace
+
+TEST(RksvMenuJourney, StatusReceiptAndExportOfAllTillsRightAfterTheStart)
+{
+    testsupport::Journey journey;
+    ASSERT_TRUE(journey.ready()) << journey.problem();
+    ASSERT_TRUE(journey.start()) << journey.program()->standardError();
+
+    // "Statusbelege …" first thing: a month receipt for till 01 with the card's PIN.
+    const std::string months = "SELECT COUNT(*) FROM BONS WHERE KASSA = '01' AND RKSV_TYP = 'M'";
+    const long monthsBefore = countOf(journey, months);
+    const long rowsBefore = countOf(journey, "SELECT COUNT(*) FROM BONS");
+    journey.keys({"alt+r", "s"});
+    ASSERT_TRUE(journey.waitFor(STATUS_TITLE));
+    journey.keys({"alt+m", "alt+p"});
+    journey.type("123456");
+    journey.keys({"alt+e"});
+    EXPECT_TRUE(waitForCount(journey, months, monthsBefore + 1)) << journey.errorLog();
+    EXPECT_EQ(countOf(journey, "SELECT COUNT(*) FROM BONS"), rowsBefore + 1) << "the month receipt alone";
+    EXPECT_TRUE(journey.screenshot(STATUS_TITLE, "journey-statusbelege-monatsbeleg"));
+
+    // Its QR code, saved where the operator says.
+    const auto qrFile = journey.file("monatsbeleg.png");
+    journey.keys({"alt+s"});
+    ASSERT_TRUE(journey.waitFor("QR-Code speichern"));
+    journey.type(qrFile);
+    journey.keys({"Return"});
+    ASSERT_TRUE(waitForFile(qrFile));
+    EXPECT_EQ(readFile(qrFile).substr(0, 8), std::string("\x89PNG\r\n\x1a\n"));
+
+    // A wrong PIN: the card's refusal in an error box, and nothing stored.
+    ASSERT_TRUE(journey.waitGone("QR-Code speichern"));
+    ASSERT_TRUE(journey.waitFor(STATUS_TITLE));
+    journey.keys({"alt+m", "alt+p"});
+    journey.type("000000");
+    journey.keys({"alt+e"});
+    ASSERT_TRUE(journey.waitFor("Fehler"));
+    const auto message = journey.messageText();
+    EXPECT_NE(message.find("Pin Code nicht korrekt"), std::string::npos) << message;
+    journey.keys({"Return"});
+    EXPECT_TRUE(journey.waitGone("Fehler"));
+    EXPECT_EQ(countOf(journey, months), monthsBefore + 1);
+    journey.keys({"Escape"});
+    ASSERT_TRUE(journey.waitGone(STATUS_TITLE));
+
+    // "DEP exportieren …" without a till: every till's signed receipts, each till in groups of its own.
+    const auto depFile = journey.file("alle.json");
+    ASSERT_TRUE(journey.waitFor(MAIN_TITLE)); // without a window manager the click that gives the window the keys
+    journey.keys({"alt+r", "e"});
+    ASSERT_TRUE(journey.waitFor(EXPORT_TITLE));
+    journey.keys({"alt+x"});
+    ASSERT_TRUE(journey.waitFor("Speichern unter"));
+    journey.type(depFile);
+    journey.keys({"Return"});
+    ASSERT_TRUE(waitForFile(journey.file("ALLE.JSON"))) << "the name is saved in capitals";
+    EXPECT_TRUE(journey.screenshot(EXPORT_TITLE, "journey-dep-export-alle-kassen"));
+    const auto dep = nlohmann::json::parse(readFile(journey.file("ALLE.JSON")), nullptr, false);
+    ASSERT_FALSE(dep.is_discarded());
+    std::size_t receipts = 0;
+    std::set<std::string> tills;
+    for (const auto& group : dep.at("Belege-Gruppe")) {
+        std::set<std::string> groupTills;
+        for (const auto& jws : group.at("Belege-kompakt")) {
+            groupTills.insert(tillOf(jws.get<std::string>()));
+            ++receipts;
+        }
+        EXPECT_EQ(groupTills.size(), 1u) << "a group holds one till's chain";
+        tills.insert(groupTills.begin(), groupTills.end());
+    }
+    EXPECT_EQ(tills, (std::set<std::string>{"01", "02"}));
+    EXPECT_EQ(static_cast<long>(receipts), countOf(journey, "SELECT COUNT(*) FROM BONS WHERE RKSV_JWS <> ''"));
+    ASSERT_TRUE(journey.waitFor(EXPORT_TITLE));
+    journey.keys({"Escape"});
+    ASSERT_TRUE(journey.waitGone(EXPORT_TITLE));
+
+    // The auditor's check of that file on the command line.
+    const auto checked = journey.command({"dep-pruefen", journey.file("ALLE.JSON")});
+    EXPECT_EQ(checked.exit, 0) << checked.out << checked.err;
+
+    EXPECT_EQ(journey.errorLog(), "");
+    EXPECT_EQ(journey.quit(), std::optional<int>(0));
+}
