@@ -207,8 +207,12 @@ AnswerPair WebRegKasseAT::Login()
                              + "      </ses:loginRequest>" + CRLF + "   </soapenv:Body>" + CRLF + "</soapenv:Envelope>";
     auto answer = postSession(body, "login");
     if (m_http->lastStatus() == 404) {
-        const auto notFound = std::exchange(
-            m_sessionPath, m_sessionPath == m_configuredSessionPath ? WSDL_SESSION_PATH : m_configuredSessionPath);
+        // The other one: the WSDL's address, or from there the installation's path (the usual one when the
+        // installation names the WSDL's).
+        const auto usual =
+            m_configuredSessionPath != WSDL_SESSION_PATH ? m_configuredSessionPath : base::Connections().fonSessionPath;
+        const auto notFound =
+            std::exchange(m_sessionPath, m_sessionPath == WSDL_SESSION_PATH ? usual : WSDL_SESSION_PATH);
         const auto where = [this](const std::string& path) { return "\"https://" + m_host + path + "\""; };
         std::string note =
             "Der Sitzungsdienst von FinanzOnline ist unter " + where(notFound) + " nicht zu finden (HTTP 404)";

@@ -56,9 +56,9 @@ public:
     WebRegKasseAT&
     Init(const std::string& tid, const std::string& benid, const std::string& pin, const std::string& herstellerId);
 
-    //! Logs in at the session path of the installation. When that answers HTTP 404, the login goes once to the other
-    //! of the installation's path and WSDL_SESSION_PATH; ERROR.LOG says which answered, and the logout and later
-    //! logins of the run (to the same host) go to that one.
+    //! Logs in at the session path of the installation. When that answers HTTP 404, the login goes once to
+    //! WSDL_SESSION_PATH (or, when that was the one, to the usual path); ERROR.LOG says which answered, and the logout
+    //! and the run's later logins to the same host go to that one.
     [[nodiscard]] AnswerPair Login();
     [[nodiscard]] AnswerPair Logout();
 
