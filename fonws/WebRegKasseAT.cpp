@@ -167,10 +167,9 @@ WebRegKasseAT& WebRegKasseAT::Init(const std::string& tid,
     m_uebermittlungsart = base::ArtUebermittlung();
     const auto& connections = base::program().connections;
     m_host = connections.fonHost;
-    m_connectTo = connections.fonConnectTo;
     m_configuredSessionPath = connections.fonSessionPath;
-    m_sessionPath =
-        answeringPaths().get(m_host + "|" + m_connectTo + "|" + m_configuredSessionPath, m_configuredSessionPath);
+    m_pathKey = m_host + "|" + connections.fonConnectTo + "|" + m_configuredSessionPath;
+    m_sessionPath = answeringPaths().get(m_pathKey, m_configuredSessionPath);
     m_http = std::make_unique<CHttp>(AGENT);
     m_http->setCaFile(connections.fonCaFile);
     m_http->setConnectTo(connections.fonConnectTo);
@@ -197,6 +196,42 @@ std::string WebRegKasseAT::postSession(const std::string& body, const std::strin
         m_host, m_sessionPath, body, headerBlock(action, body), "POST", 443, INTERNET_FLAG_SECURE);
 }
 
+std::string WebRegKasseAT::postLogin(const std::string& body, std::string& notFound)
+{
+    auto answer = postSession(body, "login");
+    if (m_http->lastStatus() != 404) {
+        return answer;
+    }
+    // The other one: the WSDL's address, or from there the installation's path (the usual one when the installation
+    // names the WSDL's).
+    const auto usual =
+        m_configuredSessionPath != WSDL_SESSION_PATH ? m_configuredSessionPath : base::Connections().fonSessionPath;
+    const auto first = std::exchange(m_sessionPath, m_sessionPath == WSDL_SESSION_PATH ? usual : WSDL_SESSION_PATH);
+    const auto where = [this](const std::string& path) { return "\"https://" + m_host + path + "\""; };
+    std::string note = "Der Sitzungsdienst von FinanzOnline ist unter " + where(first) + " nicht zu finden (HTTP 404)";
+    int status = 404;
+    if (m_sessionPath != first) {
+        answer = postSession(body, "login");
+        status = m_http->lastStatus();
+        if (status == 404) {
+            note += ", auch nicht unter " + where(m_sessionPath);
+        } else if (status == 0) {
+            note += "; unter " + where(m_sessionPath) + " kam keine Antwort: " + m_http->ErrorMsg();
+        } else {
+            note += "; unter " + where(m_sessionPath) + " hat er geantwortet (HTTP " + std::to_string(status)
+                    + "). Anmeldung und Abmeldung gehen bis zum Programmende dorthin, auf Dauer mit "
+                      "FinanzOnline-Sitzungspfad="
+                    + m_sessionPath + " in INSTALLATION.INI";
+            answeringPaths().set(m_pathKey, m_sessionPath);
+        }
+    }
+    static_cast<void>(base::noteInErrorLog(note + "."));
+    if (status == 404) {
+        notFound = note + ". Der Pfad steht in INSTALLATION.INI unter FinanzOnline-Sitzungspfad.";
+    }
+    return answer;
+}
+
 AnswerPair WebRegKasseAT::Login()
 {
     const std::string body = sessionEnvelopeStart() + CRLF + "   <soapenv:Header/>" + CRLF + "   <soapenv:Body>" + CRLF
@@ -205,37 +240,11 @@ AnswerPair WebRegKasseAT::Login()
                              + "         <ses:pin>" + escapeXml(m_pin) + "</ses:pin>" + CRLF
                              + "         <ses:herstellerid>" + escapeXml(m_herstellerId) + "</ses:herstellerid>" + CRLF
                              + "      </ses:loginRequest>" + CRLF + "   </soapenv:Body>" + CRLF + "</soapenv:Envelope>";
-    auto answer = postSession(body, "login");
-    if (m_http->lastStatus() == 404) {
-        // The other one: the WSDL's address, or from there the installation's path (the usual one when the
-        // installation names the WSDL's).
-        const auto usual =
-            m_configuredSessionPath != WSDL_SESSION_PATH ? m_configuredSessionPath : base::Connections().fonSessionPath;
-        const auto notFound =
-            std::exchange(m_sessionPath, m_sessionPath == WSDL_SESSION_PATH ? usual : WSDL_SESSION_PATH);
-        const auto where = [this](const std::string& path) { return "\"https://" + m_host + path + "\""; };
-        std::string note =
-            "Der Sitzungsdienst von FinanzOnline ist unter " + where(notFound) + " nicht zu finden (HTTP 404)";
-        if (m_sessionPath != notFound) {
-            answer = postSession(body, "login");
-            const int status = m_http->lastStatus();
-            if (status == 404) {
-                note += ", auch nicht unter " + where(m_sessionPath);
-            } else if (status == 0) {
-                note += "; unter " + where(m_sessionPath) + " kam keine Antwort: " + m_http->ErrorMsg();
-            } else {
-                note += "; unter " + where(m_sessionPath) + " hat er geantwortet (HTTP " + std::to_string(status)
-                        + "). Anmeldung und Abmeldung gehen bis zum Programmende dorthin, auf Dauer mit "
-                          "FinanzOnline-Sitzungspfad="
-                        + m_sessionPath + " in INSTALLATION.INI";
-                answeringPaths().set(m_host + "|" + m_connectTo + "|" + m_configuredSessionPath, m_sessionPath);
-            }
-        }
-        static_cast<void>(base::noteInErrorLog(note + "."));
-        if (m_http->lastStatus() == 404) {
-            m_loginXml = answer;
-            return {"-1", note + ". Der Pfad steht in INSTALLATION.INI unter FinanzOnline-Sitzungspfad."};
-        }
+    std::string notFound;
+    const auto answer = postLogin(body, notFound);
+    if (!notFound.empty()) {
+        m_loginXml = answer;
+        return {"-1", notFound};
     }
     m_loginXml = answer;
     if (isEmptyValue(answer)) {

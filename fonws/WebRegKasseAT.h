@@ -117,6 +117,9 @@ private:
     std::string requestEnd() const;
     std::string statusQuery(const std::string& tag, const std::string& unit) const;
     [[nodiscard]] std::string postSession(const std::string& body, const std::string& action);
+    //! The login's answer from the session path or, after HTTP 404 there, from the other address; `notFound` gets
+    //! the German text when neither has the service.
+    [[nodiscard]] std::string postLogin(const std::string& body, std::string& notFound);
     [[nodiscard]] AnswerPair rkdb(const std::string& body, const char* debugFile);
 
     std::string m_tid;
@@ -131,7 +134,7 @@ private:
     std::string m_host;
     std::string m_sessionPath;
     std::string m_configuredSessionPath;
-    std::string m_connectTo;
+    std::string m_pathKey; //!< host, connection and configured path: what the path that answered is kept for
 };
 
 using base::escapeXml;

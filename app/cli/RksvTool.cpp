@@ -471,7 +471,9 @@ int status(const std::vector<std::string>& args, const Console& console)
     case fonws::Answered::Unreadable:
         break;
     }
-    console.err << "Die Antwort von FinanzOnline ist nicht verwertbar.\n";
+    if (answer.message.empty()) {
+        console.err << "Die Antwort von FinanzOnline ist nicht verwertbar.\n";
+    }
     return EXIT_UNREACHABLE;
 }
 
