@@ -116,28 +116,19 @@ std::string RksvToolTest::kassa, RksvToolTest::from, RksvToolTest::to, RksvToolT
 
 struct Call
 {
-    Call(std::vector<std::string> args_,
-         int exit_,
-         std::string text_,
-         bool inInstallation_ = true,
-         std::string mode_ = "normal",
-         std::string sessionPath_ = "/fonws/ws/sessionService",
-         std::string logged_ = "")
-        : args(std::move(args_))
-        , exit(exit_)
-        , text(std::move(text_))
-        , inInstallation(inInstallation_)
-        , mode(std::move(mode_))
-        , sessionPath(std::move(sessionPath_))
-        , logged(std::move(logged_))
-    {}
     std::vector<std::string> args;
     int exit;
-    std::string text;        // found in standard output or standard error
-    bool inInstallation;     // else in a folder without an installation, which it must leave empty
-    std::string mode;        // how the test service answers
-    std::string sessionPath; // where the test service's session service answers
-    std::string logged;      // found in what ERROR.LOG gains; "" when it must gain nothing
+    std::string text; // found in standard output or standard error
+};
+
+// `status --kassa KASSE-01` while the test service answers so.
+struct Answering
+{
+    const char* mode;
+    const char* sessionPath; // where the test service's session service answers
+    int exit;
+    const char* text;
+    const char* logged; // found in what ERROR.LOG gains; "" when it must gain nothing
 };
 
 TEST_F(RksvToolTest, ExitCodesAndTextsOfEachCommand)
@@ -148,7 +139,6 @@ TEST_F(RksvToolTest, ExitCodesAndTextsOfEachCommand)
     testsupport::writeBytes(dir->file("INSTALLATION.INI"),
                             testsupport::readBytes(dir->file("INSTALLATION.INI"))
                                 + "[Firma3]\r\nName=Neue Kassa\r\nNummer=03\r\n");
-    testsupport::TempDir empty;
     const std::string refused = "(-4) Die Teilnehmer-Identifikation, Benutzer-Identifikation oder PIN ist ungültig.";
     const std::vector<Call> calls{
         {{}, 2, "dep-export <Kassa>"},
@@ -184,52 +174,52 @@ TEST_F(RksvToolTest, ExitCodesAndTextsOfEachCommand)
         {{"status", "--kassa", "KASSE-01", "--firma", "02"}, 1, refused},
         {{"status", "--kassa", "KASSE-01", "--firma", "03"}, 3, "fehlen Login-Daten"},
         {{"status", "--kassa", "KASSE-01", "--firma", "07"}, 3, "Die Firma/Kassa 07 gibt es"},
-        // A SOAP fault is FinanzOnline's answer: its text under the code, and the request was not carried out.
-        {{"status", "--kassa", "KASSE-01"},
-         1,
-         "(-1)\nFehlermeldung von FinanzOnline:\nTechnischer Fehler",
-         true,
-         "fault"},
-        // No answer, or none that can be read.
-        {{"status", "--kassa", "KASSE-01"}, 4, "FinanzOnline hat nicht geantwortet", true, "close"},
-        {{"status", "--kassa", "KASSE-01"}, 4, "FinanzOnline hat nicht geantwortet", true, "empty"},
-        {{"status", "--kassa", "KASSE-01"}, 4, "nicht verwertbar", true, "garbage"},
-        // The session service where FinanzOnline's WSDL says, or nowhere.
-        {{"status", "--kassa", "KASSE-01"},
-         0,
-         "in Betrieb seit",
-         true,
-         "normal",
-         "/fonws/ws/session",
-         "/fonws/ws/session\" hat er geantwortet"},
-        {{"status", "--kassa", "KASSE-01"},
-         4,
-         "FinanzOnline-Sitzungspfad",
-         true,
-         "normal",
-         "/fonws/ws/anders",
-         "auch nicht unter"},
-        // Nothing is read or written in a folder without an installation.
-        {{"status", "--kassa", "KASSE-01"}, 3, "keine Installation", false},
-        {{"dep-export", kassa, from, to, "a.json"}, 3, "INSTALLATION.INI fehlt", false},
-        {{"dep-pruefen", dir->file("dep.json")}, 3, "keine Installation", false},
-        {{"dep-pruefen", "fehlt.json"}, 3, "Die Datei fehlt.json gibt es nicht.", false},
     };
-    for (const auto& call : calls) {
+    const std::string SPEC = "/fonws/ws/sessionService";
+    const Answering answers[] = {
+        // A SOAP fault is FinanzOnline's answer: its text under the code, and the request was not carried out.
+        {"fault", SPEC.c_str(), 1, "(-1)\nFehlermeldung von FinanzOnline:\nTechnischer Fehler", ""},
+        // No answer, or none that can be read.
+        {"close", SPEC.c_str(), 4, "FinanzOnline hat nicht geantwortet: ", ""},
+        {"empty", SPEC.c_str(), 4, "FinanzOnline hat nicht geantwortet", ""},
+        {"garbage", SPEC.c_str(), 4, "nicht verwertbar", ""},
+        // The session service where FinanzOnline's WSDL says, or nowhere.
+        {"normal", "/fonws/ws/session", 0, "in Betrieb seit", "/fonws/ws/session\" hat er geantwortet"},
+        {"normal", "/fonws/ws/anders", 4, "FinanzOnline-Sitzungspfad", "auch nicht unter"},
+    };
+    // Nothing is read or written in a folder without an installation.
+    testsupport::TempDir empty;
+    const std::vector<Call> elsewhere{
+        {{"status", "--kassa", "KASSE-01"}, 3, "keine Installation"},
+        {{"dep-export", kassa, from, to, "a.json"}, 3, "INSTALLATION.INI fehlt"},
+        {{"dep-pruefen", dir->file("dep.json")}, 3, "keine Installation"},
+        {{"dep-pruefen", "fehlt.json"}, 3, "Die Datei fehlt.json gibt es nicht."},
+    };
+    const auto check = [&](const Call& call, const std::string& folder, const std::string& expectLogged) {
         std::string line;
         for (const auto& word : call.args) {
             line += " " + word;
         }
-        SCOPED_TRACE("vexa-quorvex-rksv" + line + " (" + call.mode + ", " + call.sessionPath + ")");
-        service->setMode(call.mode);
-        service->setSessionPath(call.sessionPath);
+        SCOPED_TRACE("vexa-quorvex-rksv" + line);
         const auto log = testsupport::readBytes(dir->file("ERROR.LOG"));
-        const auto outcome = runTool(call.args, call.inInstallation ? dir->path() : empty.path());
+        const auto outcome = runTool(call.args, folder);
         EXPECT_EQ(outcome.exit, call.exit) << outcome.out << outcome.err;
         EXPECT_NE((outcome.out + outcome.err).find(call.text), std::string::npos) << outcome.out << outcome.err;
         const auto logged = testsupport::readBytes(dir->file("ERROR.LOG")).substr(log.size());
-        EXPECT_EQ(logged.empty(), call.logged.empty()) << logged;
-        EXPECT_NE(logged.find(call.logged), std::string::npos) << logged;
+        EXPECT_EQ(logged.empty(), expectLogged.empty()) << logged;
+        EXPECT_NE(logged.find(expectLogged), std::string::npos) << logged;
+    };
+    for (const auto& call : calls) {
+        check(call, dir->path(), "");
+    }
+    for (const auto& answer : answers) {
+        SCOPED_TRACE(std::string(answer.mode) + ", " + answer.sessionPath);
+        service->setMode(answer.mode);
+        service->setSessionPath(answer.sessionPath);
+        check({{"status", "--kassa", "KASSE-01"}, answer.exit, answer.text}, dir->path(), answer.logged);
+    }
+    for (const auto& call : elsewhere) {
+        check(call, empty.path(), "");
     }
     EXPECT_FALSE(testsupport::exists(dir->file("DEP.JSON")));
     EXPECT_FALSE(testsupport::exists(dir->file("03QUORVEX.INI"))) << "a query creates no INI file";
