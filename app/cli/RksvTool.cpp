@@ -11,6 +11,7 @@
 #include "db/Database.h"
 #include "fonws/StatusAnswer.h"
 #include "fonws/Submission.h"
+#include "fonws/Xml.h"
 #include "rksv/DepVerifier.h"
 #include "rksv/RKSVExport.h"
 #include "rksv/Rksv.h"
@@ -437,7 +438,17 @@ int status(const std::vector<std::string>& args, const Console& console)
         return EXIT_UNUSABLE;
     }
     const auto operation = till ? fonws::Operation::Status_Kasse : fonws::Operation::Status_SE;
+    ProgressLine progress(console);
+    progress.show("Verbindung zu FinanzOnline … (Strg+C bricht ab)", true);
+    // The client's debug lines (curl's error code, "Abgebrochen.") are no messages: here only in debug mode.
+    fonws::setDebugSink([&console](const std::string& line) {
+        if (base::IsDebug()) {
+            console.err << "Debug: " << line << '\n';
+        }
+    });
     const auto result = fonws::submit(login, operation, {std::string(), id}, console.stop);
+    fonws::setDebugSink({});
+    progress.clear();
     if (result.cancelled) {
         console.err << (result.loggedOut ? "Abgebrochen; die Sitzung bei FinanzOnline ist abgemeldet.\n"
                                          : "Abgebrochen.\n");
