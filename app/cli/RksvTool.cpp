@@ -341,9 +341,9 @@ int depPruefen(const std::vector<std::string>& args, const Console& console)
         throw UsageError("dep-pruefen braucht die Datei und, wenn nicht der Schlüssel dieser Installation gilt, den "
                          "Benutzerschlüssel.");
     }
-    // The file first: without it no key is of any use.
-    std::error_code missing;
-    if (!std::filesystem::exists(words.positional[0], missing)) {
+    // The file first: without it no key is of any use. (A file that cannot be looked at is the check's to report.)
+    std::error_code unknown;
+    if (!std::filesystem::exists(words.positional[0], unknown) && !unknown) {
         console.err << "Die Datei " << words.positional[0] << " gibt es nicht.\n";
         return EXIT_UNUSABLE;
     }
