@@ -187,12 +187,13 @@ TEST_F(RksvToolTest, ExitCodesAndTextsOfEachCommand)
         {"normal", "/fonws/ws/session", 0, "in Betrieb seit", "/fonws/ws/session\" hat er geantwortet"},
         {"normal", "/fonws/ws/anders", 4, "FinanzOnline-Sitzungspfad", "auch nicht unter"},
     };
-    // Nothing is read or written in a folder without an installation.
+    // Nothing is written in a folder without an installation; only a check with the key given works there.
     testsupport::TempDir empty;
     const std::vector<Call> elsewhere{
         {{"status", "--kassa", "KASSE-01"}, 3, "keine Installation"},
         {{"dep-export", kassa, from, to, "a.json"}, 3, "INSTALLATION.INI fehlt"},
         {{"dep-pruefen", dir->file("dep.json")}, 3, "keine Installation"},
+        {{"dep-pruefen", dir->file("dep.json"), key}, 0, "geprüft: in Ordnung"},
         {{"dep-pruefen", "fehlt.json"}, 3, "Die Datei fehlt.json gibt es nicht."},
     };
     const auto check = [&](const Call& call, const std::string& folder, const std::string& expectLogged) {
