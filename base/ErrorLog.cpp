@@ -46,6 +46,18 @@ std::string timestamp()
 
 bool reporting = false;
 
+bool appendRecord(const std::string& logPath, const std::string& record)
+{
+    const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    // One write with O_APPEND, so records of two processes never interleave.
+    const auto written = ::write(fd, record.data(), record.size());
+    ::close(fd);
+    return written == static_cast<ssize_t>(record.size());
+}
+
 } // namespace
 
 PlatformError::PlatformError(const std::string& what)
@@ -69,15 +81,12 @@ std::string captureStack(int skip)
 
 bool appendErrorLog(const std::string& logPath, const std::string& message, const std::string& stack)
 {
-    const std::string record = "[" + timestamp() + "] " + message + "\n" + "Aufrufstapel:\n" + stack + "\n";
-    const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
-    }
-    // One write with O_APPEND, so records of two processes never interleave.
-    const auto written = ::write(fd, record.data(), record.size());
-    ::close(fd);
-    return written == static_cast<ssize_t>(record.size());
+    return appendRecord(logPath, "[" + timestamp() + "] " + message + "\n" + "Aufrufstapel:\n" + stack + "\n");
+}
+
+bool noteInErrorLog(const std::string& message)
+{
+    return appendRecord(currentDirectory() + ERROR_LOG, "[" + timestamp() + "] " + message + "\n\n");
 }
 
 void reportUnexpected(const std::exception& error)

@@ -30,6 +30,10 @@ inline constexpr const char* ERROR_LOG = "ERROR.LOG";
 //! Appends one record (time, message, call stack) to `logPath`. Returns false when the file cannot be written.
 [[nodiscard]] bool appendErrorLog(const std::string& logPath, const std::string& message, const std::string& stack);
 
+//! Appends a note without call stack (time and message) to ERROR.LOG in the working directory: something the
+//! program found out and went on with, which whoever looks after the installation should know.
+bool noteInErrorLog(const std::string& message);
+
 /**
  * The default error handling: appends the failure with its call stack to ERROR.LOG in the working directory and
  * shows it in an error box. For a PlatformError the stack of its origin is logged, otherwise the current one.

@@ -119,6 +119,15 @@ InstallationResult loadInstallation(const std::string& folder)
         }
         *seconds = value;
     }
+    if (const auto path = trim(ini.GetString("Installation", "FinanzOnline-Sitzungspfad")); !path.empty()) {
+        const bool plain = std::all_of(path.begin(), path.end(), [](char c) { return c > ' ' && c < 0x7F; });
+        if (!path.starts_with('/') || !plain || path.find_first_of("?#") != std::string::npos) {
+            return unusable("Der Eintrag \"FinanzOnline-Sitzungspfad\" im Abschnitt \"Installation\" muss ein Pfad "
+                            "sein, der mit \"/\" beginnt, ohne Leerzeichen, wie \"/fonws/ws/sessionService\", nicht \""
+                            + path + "\".");
+        }
+        connections.fonSessionPath = path;
+    }
     connections.signatur = trim(ini.GetString("Installation", "Signatur"));
     if (const auto vda = vdaSetting(connections.signatur); vda && !std::regex_match(*vda, std::regex(VDA_PATTERN))) {
         return unusable("Der Eintrag \"Signatur\" im Abschnitt \"Installation\" nennt den Anbieter \"vda=" + *vda

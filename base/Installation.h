@@ -34,7 +34,8 @@ inline constexpr const char* INSTALLATION_FILE = "INSTALLATION.INI";
 
 /**
  * Reads INSTALLATION.INI from `folder` (name matched without regard to case). Section "Installation" holds
- * "Produkt", "Firmennummer", "FinanzOnline-Host", "FinanzOnline-CA", "FinanzOnline-Verbindung", "Signatur",
+ * "Produkt", "Firmennummer", "FinanzOnline-Host", "FinanzOnline-CA", "FinanzOnline-Verbindung",
+ * "FinanzOnline-Verbindungsaufbau", "FinanzOnline-Zeitlimit", "FinanzOnline-Sitzungspfad", "Signatur",
  * "Datenbank" and "Kassa" (the current till id, the first company/till's number when missing); each section "Firma1",
  * "Firma2", … (ordered by its number) one company with "Name", "Nummer", "Test" (J/N, "J" when missing) and "Tid".
  * Without the file: one company "Firma", number "01", test transmission, no host product. A file that exists but is

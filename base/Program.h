@@ -26,8 +26,10 @@ struct Connections
     std::string fonConnectTo;     //!< "address:port" the TCP connection goes to instead, "" for the host itself
     int fonConnectSeconds = 30;   //!< time-out for connecting to FinanzOnline
     int fonExchangeSeconds = 120; //!< time-out for one whole exchange (request and answer)
-    std::string signatur;         //!< signing component and its settings, "" for the built-in default
-    std::string datenbank;        //!< ODBC connection string, "" for the data source named by the host product
+    //! path of FinanzOnline's session service (login, logout) on the host
+    std::string fonSessionPath = "/fonws/ws/sessionService";
+    std::string signatur;  //!< signing component and its settings, "" for the built-in default
+    std::string datenbank; //!< ODBC connection string, "" for the data source named by the host product
 };
 
 //! The program-wide state, created at start-up and alive until the program ends.

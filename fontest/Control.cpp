@@ -62,6 +62,13 @@ Control readControl(const std::string& path)
             }
         } else if (key == "mode") {
             understood = parseMode(words, control);
+        } else if (key == "session-path") {
+            std::string value;
+            words >> value;
+            understood = value.starts_with('/');
+            if (understood) {
+                control.sessionPath = value;
+            }
         }
         if (!understood) {
             std::cerr << "fon-test-service: ignoring control line: " << line << '\n';

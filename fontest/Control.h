@@ -32,10 +32,12 @@ struct Control
     Style style = Style::Ns0;
     Mode mode = Mode::Normal;
     long amount = 0; //!< seconds for Late, MiB for Huge
+    //! The one path the session service answers on; any other session path is not found (404).
+    std::string sessionPath = "/fonws/ws/sessionService";
 };
 
-//! Reads `path` (lines `style ns5|ns0` and `mode ...`). A missing file gives the defaults; unknown or malformed
-//! lines are reported on stderr and ignored.
+//! Reads `path` (lines `style ns5|ns0`, `mode ...` and `session-path /...`). A missing file gives the defaults; unknown
+//! or malformed lines are reported on stderr and ignored.
 Control readControl(const std::string& path);
 
 } // namespace fontest

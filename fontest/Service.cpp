@@ -173,7 +173,7 @@ void Service::Impl::handle(const httplib::Request& request, httplib::Response& r
 
 std::string Service::Impl::answer(const httplib::Request& request, const Control& control, int& status)
 {
-    const bool session = request.path == "/fonws/ws/sessionService" || request.path == "/fonws/ws/session";
+    const bool session = request.path == control.sessionPath;
     const bool rkdb = request.path == "/fonws/ws/rkdb";
     if (request.method != "POST" || (!session && !rkdb)) {
         status = 404;

@@ -27,6 +27,7 @@ struct Curl
     decltype(&::curl_easy_reset) easy_reset = nullptr;
     decltype(&::curl_easy_setopt) easy_setopt = nullptr;
     decltype(&::curl_easy_perform) easy_perform = nullptr;
+    decltype(&::curl_easy_getinfo) easy_getinfo = nullptr;
     decltype(&::curl_easy_strerror) easy_strerror = nullptr;
     decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
     decltype(&::curl_slist_append) slist_append = nullptr;
@@ -58,6 +59,7 @@ const Curl& curl()
         c.bind(library, c.easy_reset, "curl_easy_reset");
         c.bind(library, c.easy_setopt, "curl_easy_setopt");
         c.bind(library, c.easy_perform, "curl_easy_perform");
+        c.bind(library, c.easy_getinfo, "curl_easy_getinfo");
         c.bind(library, c.easy_strerror, "curl_easy_strerror");
         c.bind(library, c.easy_cleanup, "curl_easy_cleanup");
         c.bind(library, c.slist_append, "curl_slist_append");
@@ -144,6 +146,7 @@ struct CHttp::Impl
     std::string connectTo;
     std::string error;
     std::string requestHead;
+    long status = 0;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     const std::atomic<bool>* cancel = nullptr;
 
@@ -202,6 +205,7 @@ std::string CHttp::GetDocumentByGetOrPost(const std::string& server,
     m->port = secure ? 443 : port.value_or(m->port);
     m->error.clear();
     m->requestHead.clear();
+    m->status = 0;
     if (!curl().error.empty()) {
         m->error = curl().error;
         DebOut(m->error);
@@ -306,6 +310,9 @@ std::string CHttp::GetDocumentByGetOrPost(const std::string& server,
 
     m->errorBuffer[0] = '\0';
     const CURLcode code = curl().easy_perform(easy);
+    if (curl().easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &m->status) != CURLE_OK) {
+        m->status = 0;
+    }
     setopt(easy, CURLOPT_HTTPHEADER, nullptr);
     setopt(easy, CURLOPT_CONNECT_TO, nullptr);
     if (code != CURLE_OK) {
@@ -380,6 +387,11 @@ const std::string& CHttp::hostName() const
 int CHttp::port() const
 {
     return m->port;
+}
+
+int CHttp::lastStatus() const
+{
+    return static_cast<int>(m->status);
 }
 
 const std::string& CHttp::lastRequestHead() const

@@ -67,6 +67,8 @@ public:
 
     const std::string& hostName() const;
     int port() const;
+    //! The HTTP status of the last exchange's answer (200, 404, 500 …); 0 when no answer came.
+    int lastStatus() const;
     //! Request line and headers exactly as sent by the last exchange.
     const std::string& lastRequestHead() const;
 

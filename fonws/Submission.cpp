@@ -44,6 +44,20 @@ AnswerPair notify(WebRegKasseAT& client, Operation operation, const Record& reco
     return client.Belegpruefung(records);
 }
 
+void classify(SubmissionResult& result, const std::string& answer, const CHttp& http)
+{
+    if (base::isBlank(answer)) {
+        result.answered = Answered::Nothing;
+        result.transportError = http.ErrorMsg();
+        return;
+    }
+    const auto list = Xml2Array(answer);
+    result.fault = WebRegKasseAT::FaultText(list);
+    result.answered = WebRegKasseAT::FindReturnCode(list) ? Answered::ReturnCode
+                      : !result.fault.empty()             ? Answered::Fault
+                                                          : Answered::Unreadable;
+}
+
 } // namespace
 
 SubmissionResult
@@ -54,9 +68,9 @@ submit(const Credentials& login, Operation operation, const Record& record, cons
     client.Http().setCancel(cancel);
     SubmissionResult result;
     result.answer = client.Login();
+    classify(result, client.accLoginXml(), client.Http());
     if (result.answer.code != "0") {
         // No session: nothing else is sent, and there is nothing to log out of.
-        result.fault = WebRegKasseAT::FaultText(Xml2Array(client.accLoginXml()));
         result.cancelled = cancelled();
         return result;
     }
@@ -67,7 +81,7 @@ submit(const Credentials& login, Operation operation, const Record& record, cons
         }
         // Kept before the logout, whose answer is not the notification's.
         result.answerXml = client.accXml();
-        result.fault = WebRegKasseAT::FaultText(Xml2Array(result.answerXml));
+        classify(result, result.answerXml, client.Http());
     }
     result.cancelled = cancelled();
     if (result.cancelled) {
@@ -75,7 +89,8 @@ submit(const Credentials& login, Operation operation, const Record& record, cons
         client.Http().setCancel(nullptr);
         client.Http().setTimeouts(LOGOUT_AFTER_CANCEL_SECONDS, LOGOUT_AFTER_CANCEL_SECONDS);
     }
-    static_cast<void>(client.Logout()); // a failed logout changes nothing of what was notified
+    // A failed logout changes nothing of what was notified.
+    result.loggedOut = client.Logout().code == "0";
     return result;
 }
 

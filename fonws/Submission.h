@@ -32,6 +32,16 @@ struct Credentials
     std::string herstellerId;
 };
 
+//! How FinanzOnline answered the request that decided a submission (the login when it was refused, else the
+//! notification or query).
+enum class Answered
+{
+    ReturnCode, //!< with its return code and message, accepting or refusing
+    Fault,      //!< with a SOAP fault instead: the request was not carried out
+    Nothing,    //!< not at all: no connection, time-out, an empty answer, cancelled
+    Unreadable, //!< with something that is neither (not XML, no return code; the session service not found)
+};
+
 //! What a submission gives back.
 struct SubmissionResult
 {
@@ -44,6 +54,11 @@ struct SubmissionResult
     std::string fault;
     //! The cancel flag ended the submission: what was not yet sent was not sent, an open session was logged out.
     bool cancelled = false;
+    Answered answered = Answered::Nothing;
+    //! Why nothing came (the HTTP client's error: "Connection refused", "Abgebrochen." …); "" when an answer came.
+    std::string transportError;
+    //! A session was opened and its logout answered with return code "0".
+    bool loggedOut = false;
 };
 
 /**

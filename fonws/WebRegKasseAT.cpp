@@ -1,6 +1,7 @@
 #include "fonws/WebRegKasseAT.h"
 
 #include "base/Clock.h"
+#include "base/ErrorLog.h"
 #include "base/Files.h"
 #include "base/Program.h"
 #include "base/TextFormat.h"
@@ -8,12 +9,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <utility>
 
 namespace fonws {
 namespace {
 
 constexpr const char* SOAP_ENVELOPE = "http://schemas.xmlsoap.org/soap/envelope/";
-constexpr const char* SESSION_PATH = "/fonws/ws/sessionService";
 constexpr const char* RKDB_PATH = "/fonws/ws/rkdb";
 constexpr const char* AGENT = "RoDodo";
 constexpr const char* CRLF = "\r\n";
@@ -90,6 +93,37 @@ std::string kundeninfo(const Record& record)
     return isEmptyValue(value) ? std::string() : element("kundeninfo", value);
 }
 
+/**
+ * The session path that answered a login after the other had answered HTTP 404, per host, connection and configured
+ * path, for the rest of the run: the window sends one submission after the other, and each would meet the 404 again
+ * and note it again in ERROR.LOG.
+ */
+class AnsweringPaths
+{
+public:
+    std::string get(const std::string& key, const std::string& configured)
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto found = m_paths.find(key);
+        return found == m_paths.end() ? configured : found->second;
+    }
+    void set(const std::string& key, const std::string& path)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_paths[key] = path;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<std::string, std::string> m_paths;
+};
+
+AnsweringPaths& answeringPaths()
+{
+    static AnsweringPaths paths;
+    return paths;
+}
+
 // FinanzOnline's two namespaces, and the ones named after the configured host, which requests use.
 std::vector<std::string> finanzOnlineNamespaces()
 {
@@ -133,6 +167,9 @@ WebRegKasseAT& WebRegKasseAT::Init(const std::string& tid,
     m_uebermittlungsart = base::ArtUebermittlung();
     const auto& connections = base::program().connections;
     m_host = connections.fonHost;
+    m_configuredSessionPath = connections.fonSessionPath;
+    m_pathKey = m_host + "|" + connections.fonConnectTo + "|" + m_configuredSessionPath;
+    m_sessionPath = answeringPaths().get(m_pathKey, m_configuredSessionPath);
     m_http = std::make_unique<CHttp>(AGENT);
     m_http->setCaFile(connections.fonCaFile);
     m_http->setConnectTo(connections.fonConnectTo);
@@ -156,7 +193,43 @@ std::string WebRegKasseAT::sessionEnvelopeStart() const
 std::string WebRegKasseAT::postSession(const std::string& body, const std::string& action)
 {
     return m_http->GetDocumentByGetOrPost(
-        m_host, SESSION_PATH, body, headerBlock(action, body), "POST", 443, INTERNET_FLAG_SECURE);
+        m_host, m_sessionPath, body, headerBlock(action, body), "POST", 443, INTERNET_FLAG_SECURE);
+}
+
+std::string WebRegKasseAT::postLogin(const std::string& body, std::string& notFound)
+{
+    auto answer = postSession(body, "login");
+    if (m_http->lastStatus() != 404) {
+        return answer;
+    }
+    // The other one: the WSDL's address, or from there the installation's path (the usual one when the installation
+    // names the WSDL's).
+    const auto usual =
+        m_configuredSessionPath != WSDL_SESSION_PATH ? m_configuredSessionPath : base::Connections().fonSessionPath;
+    const auto first = std::exchange(m_sessionPath, m_sessionPath == WSDL_SESSION_PATH ? usual : WSDL_SESSION_PATH);
+    const auto where = [this](const std::string& path) { return "\"https://" + m_host + path + "\""; };
+    std::string note = "Der Sitzungsdienst von FinanzOnline ist unter " + where(first) + " nicht zu finden (HTTP 404)";
+    int status = 404;
+    if (m_sessionPath != first) {
+        answer = postSession(body, "login");
+        status = m_http->lastStatus();
+        if (status == 404) {
+            note += ", auch nicht unter " + where(m_sessionPath);
+        } else if (status == 0) {
+            note += "; unter " + where(m_sessionPath) + " kam keine Antwort: " + m_http->ErrorMsg();
+        } else {
+            note += "; unter " + where(m_sessionPath) + " hat er geantwortet (HTTP " + std::to_string(status)
+                    + "). Anmeldung und Abmeldung gehen bis zum Programmende dorthin, auf Dauer mit "
+                      "FinanzOnline-Sitzungspfad="
+                    + m_sessionPath + " in INSTALLATION.INI";
+            answeringPaths().set(m_pathKey, m_sessionPath);
+        }
+    }
+    static_cast<void>(base::noteInErrorLog(note + "."));
+    if (status == 404) {
+        notFound = note + ". Der Pfad steht in INSTALLATION.INI unter FinanzOnline-Sitzungspfad.";
+    }
+    return answer;
 }
 
 AnswerPair WebRegKasseAT::Login()
@@ -167,7 +240,12 @@ AnswerPair WebRegKasseAT::Login()
                              + "         <ses:pin>" + escapeXml(m_pin) + "</ses:pin>" + CRLF
                              + "         <ses:herstellerid>" + escapeXml(m_herstellerId) + "</ses:herstellerid>" + CRLF
                              + "      </ses:loginRequest>" + CRLF + "   </soapenv:Body>" + CRLF + "</soapenv:Envelope>";
-    const auto answer = postSession(body, "login");
+    std::string notFound;
+    const auto answer = postLogin(body, notFound);
+    if (!notFound.empty()) {
+        m_loginXml = answer;
+        return {"-1", notFound};
+    }
     m_loginXml = answer;
     if (isEmptyValue(answer)) {
         DebOut(NO_ANSWER);
@@ -271,7 +349,13 @@ std::optional<std::string> WebRegKasseAT::SessionIdOf(const FlatList& list)
 
 AnswerPair WebRegKasseAT::ReturnCode(const FlatList& list)
 {
+    return FindReturnCode(list).value_or(AnswerPair{"-1", ""});
+}
+
+std::optional<AnswerPair> WebRegKasseAT::FindReturnCode(const FlatList& list)
+{
     AnswerPair pair{"-1", ""};
+    bool found = false;
     const auto namespaces = finanzOnlineNamespaces();
     for (const auto& entry : list) {
         if (!entry.hasText() || !inFinanzOnlineNamespace(entry, namespaces)) {
@@ -279,12 +363,14 @@ AnswerPair WebRegKasseAT::ReturnCode(const FlatList& list)
         }
         if (entry.localName == "rc") {
             pair.code = entry.text();
+            found = true;
         }
         if (entry.localName == "msg") {
             pair.message = entry.text();
+            found = true;
         }
     }
-    return pair;
+    return found ? std::optional(pair) : std::nullopt;
 }
 
 std::string WebRegKasseAT::FaultText(const FlatList& list)

@@ -34,6 +34,9 @@ using Record = std::vector<Value>;
 inline constexpr const char* SESSION_NAMESPACE = "https://finanzonline.bmf.gv.at/fon/ws/session";
 inline constexpr const char* RKDB_NAMESPACE = "https://finanzonline.bmf.gv.at/rkdb";
 inline constexpr const char* NO_ANSWER = "Keine Rueckmeldung von Webservice";
+//! The session service's address in FinanzOnline's published WSDL. When the configured path (INSTALLATION.INI,
+//! "FinanzOnline-Sitzungspfad") answers the login with HTTP 404, the login is sent there once.
+inline constexpr const char* WSDL_SESSION_PATH = "/fonws/ws/session";
 
 /**
  * The client of the FinanzOnline web services for one submission: Login, exactly one of the nine RKDB
@@ -53,6 +56,9 @@ public:
     WebRegKasseAT&
     Init(const std::string& tid, const std::string& benid, const std::string& pin, const std::string& herstellerId);
 
+    //! Logs in at the session path of the installation. When that answers HTTP 404, the login goes once to
+    //! WSDL_SESSION_PATH (or, when that was the one, to the usual path); ERROR.LOG says which answered, and the logout
+    //! and the run's later logins to the same host go to that one.
     [[nodiscard]] AnswerPair Login();
     [[nodiscard]] AnswerPair Logout();
 
@@ -84,6 +90,8 @@ public:
     //! The return code and message of a flattened answer: the last `rc` and `msg` with text in FinanzOnline's
     //! session or RKDB namespace, whatever their prefix; ("-1", "") when there is none.
     [[nodiscard]] static AnswerPair ReturnCode(const FlatList& list);
+    //! The same, nothing when the answer carries no return code in those namespaces.
+    [[nodiscard]] static std::optional<AnswerPair> FindReturnCode(const FlatList& list);
 
     //! The text of a SOAP fault in a flattened answer: its faultstring, and its detail on the next line when it has
     //! one ("Validation error\n…"); "" when the answer is no fault.
@@ -98,6 +106,8 @@ public:
     const std::string& accLoginXml() const { return m_loginXml; }
     const std::string& SessionId() const { return m_sessionId; }
     const std::string& Uebermittlungsart() const { return m_uebermittlungsart; }
+    //! The path login and logout go to: the installation's, or after Login the one that answered.
+    const std::string& SessionPath() const { return m_sessionPath; }
     CHttp& Http() { return *m_http; }
 
 private:
@@ -107,6 +117,9 @@ private:
     std::string requestEnd() const;
     std::string statusQuery(const std::string& tag, const std::string& unit) const;
     [[nodiscard]] std::string postSession(const std::string& body, const std::string& action);
+    //! The login's answer from the session path or, after HTTP 404 there, from the other address; `notFound` gets
+    //! the German text when neither has the service.
+    [[nodiscard]] std::string postLogin(const std::string& body, std::string& notFound);
     [[nodiscard]] AnswerPair rkdb(const std::string& body, const char* debugFile);
 
     std::string m_tid;
@@ -119,6 +132,9 @@ private:
     std::string m_answerXml;
     std::string m_loginXml;
     std::string m_host;
+    std::string m_sessionPath;
+    std::string m_configuredSessionPath;
+    std::string m_pathKey; //!< host, connection and configured path: what the path that answered is kept for
 };
 
 using base::escapeXml;

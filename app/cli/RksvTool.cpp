@@ -1,5 +1,6 @@
 #include "app/cli/RksvTool.h"
 
+#include "base/BuildInfo.h"
 #include "base/Dialogs.h"
 #include "base/ErrorLog.h"
 #include "base/Files.h"
@@ -10,6 +11,7 @@
 #include "db/Database.h"
 #include "fonws/StatusAnswer.h"
 #include "fonws/Submission.h"
+#include "fonws/Xml.h"
 #include "rksv/DepVerifier.h"
 #include "rksv/RKSVExport.h"
 #include "rksv/Rksv.h"
@@ -18,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -45,15 +48,18 @@ Aufruf im Installationsordner (dem Ordner mit INSTALLATION.INI), wie das Program
       Fragt bei FinanzOnline, wie die Registrierkasse bzw. die Signaturerstellungseinheit gemeldet ist, mit den
       Login-Daten der Firma/Kassa <Nummer> (ohne --firma: der ersten der Installation).
 
-  vexa-quorvex-rksv --help
+  vexa-quorvex-rksv --help | hilfe | help
       Diese Hilfe.
+
+  vexa-quorvex-rksv --version
+      Die Version des Programms.
 
 Rückgabewerte:
   0  erledigt: DEP gespeichert, DEP in Ordnung, Status erhalten
-  1  das DEP hat Fehler, oder FinanzOnline hat die Abfrage abgelehnt
+  1  das DEP hat Fehler, oder FinanzOnline hat die Abfrage abgelehnt (Rückgabewert oder SOAP-Fehlermeldung)
   2  falscher Aufruf
   3  nicht möglich: Installation, Datenbank, Signatureinheit, Datei, Schlüssel oder Login-Daten
-  4  FinanzOnline hat nicht geantwortet
+  4  FinanzOnline hat nicht oder nicht verwertbar geantwortet (keine Verbindung, Zeitlimit)
   5  vom Benutzer abgebrochen (Strg+C)
 )";
 
@@ -239,10 +245,17 @@ private:
     base::Dialogs* m_previous;
 };
 
-//! Loads the installation of the working directory; the reason on `err` when it cannot be used.
+//! Loads the installation of the working directory; the reason on `err` when it cannot be used. A folder without
+//! INSTALLATION.INI is no installation (the program would serve a default company there): nothing is read or
+//! written in it.
 bool loadInstallation(const Console& console)
 {
     base::program().DefaultDir = base::currentDirectory();
+    if (!base::findFileNoCase(base::program().DefaultDir + base::INSTALLATION_FILE)) {
+        console.err << "Im Ordner " << base::program().DefaultDir << " ist keine Installation von Vexa-Quorvex ("
+                    << base::INSTALLATION_FILE << " fehlt). Bitte im Installationsordner aufrufen.\n";
+        return false;
+    }
     const auto loaded = base::loadInstallation(base::program().DefaultDir);
     if (!loaded.installation) {
         console.err << loaded.error << '\n';
@@ -328,6 +341,12 @@ int depPruefen(const std::vector<std::string>& args, const Console& console)
         throw UsageError("dep-pruefen braucht die Datei und, wenn nicht der Schlüssel dieser Installation gilt, den "
                          "Benutzerschlüssel.");
     }
+    // The file first: without it no key is of any use. (A file that cannot be looked at is the check's to report.)
+    std::error_code unknown;
+    if (!std::filesystem::exists(words.positional[0], unknown) && !unknown) {
+        console.err << "Die Datei " << words.positional[0] << " gibt es nicht.\n";
+        return EXIT_UNUSABLE;
+    }
     std::string keyText;
     if (words.positional.size() == 2) {
         keyText = words.positional[1];
@@ -405,7 +424,8 @@ int status(const std::vector<std::string>& args, const Console& console)
         return EXIT_UNUSABLE;
     }
     base::program().TestFlag = company->testFlag;
-    const auto ini = base::CompanyIni(company->number).Read();
+    // Read only: a query creates no INI file (base::CompanyIni would).
+    const auto ini = base::IniFile(base::program().DefaultDir + company->number + "QUORVEX.INI").Read();
     const bool fixedTid = base::IsTid(static_cast<int>(company - companies.begin()) + 1);
     const fonws::Credentials login{base::trim(fixedTid ? company->tid : ini.GetString("Quorvex", "Tid")),
                                    ini.GetString("Quorvex", "Benid"),
@@ -418,27 +438,73 @@ int status(const std::vector<std::string>& args, const Console& console)
         return EXIT_UNUSABLE;
     }
     const auto operation = till ? fonws::Operation::Status_Kasse : fonws::Operation::Status_SE;
-    const auto result = fonws::submit(login, operation, {std::string(), id});
+    ProgressLine progress(console);
+    progress.show("Verbindung zu FinanzOnline … (Strg+C bricht ab)", true);
+    // The client's debug lines (curl's error code, "Abgebrochen.") are no messages: here only in debug mode.
+    fonws::setDebugSink([&console](const std::string& line) {
+        if (base::IsDebug()) {
+            console.err << "Debug: " << line << '\n';
+        }
+    });
+    const auto result = fonws::submit(login, operation, {std::string(), id}, console.stop);
+    fonws::setDebugSink({});
+    progress.clear();
+    if (result.cancelled) {
+        console.err << (result.loggedOut ? "Abgebrochen; die Sitzung bei FinanzOnline ist abgemeldet.\n"
+                                         : "Abgebrochen.\n");
+        return EXIT_CANCELLED;
+    }
     const auto& answer = result.answer;
     const auto status = answer.code == "0" ? fonws::readStatusResult(result.answerXml) : std::nullopt;
     if (status) {
         console.out << "(0) " << fonws::describeStatus(operation, id, *status) << '\n';
         return EXIT_DONE;
     }
-    console.out << "(" << answer.code << ") " << answer.message << '\n';
-    return answer.code.starts_with('-') ? EXIT_UNREACHABLE : EXIT_FOUND;
+    // As the window shows it: the code and its message, a fault's text under it.
+    console.out << "(" << answer.code << ")" << (answer.message.empty() ? "" : " " + answer.message) << '\n';
+    if (!result.fault.empty()) {
+        console.out << "Fehlermeldung von FinanzOnline:\n" << result.fault << '\n';
+    }
+    switch (result.answered) {
+    case fonws::Answered::ReturnCode:
+        if (answer.code != "0") {
+            return EXIT_FOUND;
+        }
+        console.err << "Die Antwort von FinanzOnline enthält keinen Status.\n";
+        return EXIT_UNREACHABLE;
+    case fonws::Answered::Fault:
+        // FinanzOnline answered, and did not carry the request out.
+        return EXIT_FOUND;
+    case fonws::Answered::Nothing:
+        console.err << "FinanzOnline hat nicht geantwortet"
+                    << (result.transportError.empty() ? std::string(".") : ": " + result.transportError) << '\n';
+        return EXIT_UNREACHABLE;
+    case fonws::Answered::Unreadable:
+        break;
+    }
+    if (answer.message.empty()) {
+        console.err << "Die Antwort von FinanzOnline ist nicht verwertbar.\n";
+    }
+    return EXIT_UNREACHABLE;
 }
 
 } // namespace
 
 int run(const std::vector<std::string>& args, const Console& console)
 {
-    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "hilfe") {
-        (args.empty() ? console.err : console.out) << HELP;
-        return args.empty() ? EXIT_USAGE : EXIT_DONE;
+    if (args.empty()) {
+        console.err << HELP;
+        return EXIT_USAGE;
     }
-    if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+    const auto asks = [&](std::initializer_list<std::string_view> words) {
+        return std::find(words.begin(), words.end(), args[0]) != words.end();
+    };
+    if (asks({"--help", "-h", "hilfe", "help"}) || std::find(args.begin(), args.end(), "--help") != args.end()) {
         console.out << HELP;
+        return EXIT_DONE;
+    }
+    if (asks({"--version", "version"})) {
+        console.out << "vexa-quorvex-rksv V" << base::PROGRAM_VERSION << " (" << base::buildIdentifier() << ")\n";
         return EXIT_DONE;
     }
     try {

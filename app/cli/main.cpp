@@ -18,7 +18,8 @@ extern "C" void requestStop(int)
 
 int main(int argc, char** argv)
 {
-    // Ctrl+C ends a running export or check cleanly: nothing half-written stays behind.
+    // Ctrl+C (or SIGTERM) ends a running export or check cleanly, nothing half-written stays behind; a status query's
+    // exchange stops within about a second and an open session is logged out. The handler only sets the flag.
     struct sigaction action = {};
     action.sa_handler = requestStop;
     sigemptyset(&action.sa_mask);

@@ -42,6 +42,7 @@ TEST_F(InstallationTest, WithoutAFileOneTestCompany)
     EXPECT_EQ(companies[0].testFlag, "J");
     EXPECT_EQ(result.installation->hostProduct, "");
     EXPECT_EQ(result.installation->connections.fonHost, "finanzonline.bmf.gv.at");
+    EXPECT_EQ(result.installation->connections.fonSessionPath, "/fonws/ws/sessionService");
 }
 
 TEST_F(InstallationTest, ReadsAWindowsFileInTheOrderOfTheSectionNumbers)
@@ -52,6 +53,7 @@ TEST_F(InstallationTest, ReadsAWindowsFileInTheOrderOfTheSectionNumbers)
                              "FinanzOnline-Host=fon.test\r\n"
                              "FinanzOnline-Verbindung=127.0.0.1:8443\r\n"
                              "FinanzOnline-Zeitlimit=45\r\n"
+                             "FinanzOnline-Sitzungspfad= /fonws/ws/session \r\n"
                              "[Firma10]\r\nName=Zehnte\r\nNummer=10\r\nTest=n\r\n"
                              "[Firma2]\r\nName=Zweite\r\nNummer=02\r\nTid=123456789012\r\n"
                              "[Firma1]\r\nName=B\xE4"
@@ -65,6 +67,7 @@ TEST_F(InstallationTest, ReadsAWindowsFileInTheOrderOfTheSectionNumbers)
     EXPECT_EQ(inst.connections.fonConnectTo, "127.0.0.1:8443");
     EXPECT_EQ(inst.connections.fonConnectSeconds, 30) << "the default";
     EXPECT_EQ(inst.connections.fonExchangeSeconds, 45);
+    EXPECT_EQ(inst.connections.fonSessionPath, "/fonws/ws/session");
     ASSERT_EQ(inst.companies.size(), 3u);
     EXPECT_EQ(inst.companies[0].name, "Bäckerei");
     EXPECT_EQ(inst.companies[1].number, "02");
@@ -117,6 +120,13 @@ TEST_F(InstallationTest, UnusableFilesAreNamedWithTheirProblem)
     }
     for (const char* vda : {"AT1", "AT99", "AT10"}) {
         EXPECT_TRUE(load(signatur(vda)).installation) << vda;
+    }
+    for (const char* value : {"fonws/ws/session", "/fonws/ws/ses sion", "/fonws?x=1", "/fonws/ws/s\xE4tze"}) {
+        EXPECT_NE(problemOf(std::string("[Installation]\r\nFinanzOnline-Sitzungspfad=") + value
+                            + "\r\n[Firma1]\r\nNummer=01\r\n")
+                      .find("\"FinanzOnline-Sitzungspfad\" im Abschnitt \"Installation\" muss ein Pfad sein"),
+                  std::string::npos)
+            << value;
     }
 }
 

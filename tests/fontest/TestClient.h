@@ -32,7 +32,7 @@ public:
     TestClient(const TestClient&) = delete;
     TestClient& operator=(const TestClient&) = delete;
 
-    //! POSTs `body` to `path` (e.g. "/fonws/ws/session") with SOAPAction `action`.
+    //! POSTs `body` to `path` (e.g. "/fonws/ws/sessionService") with SOAPAction `action`.
     Reply post(const std::string& path, const std::string& body, const std::string& action = "");
     //! A plain GET.
     Reply get(const std::string& path);
@@ -49,7 +49,7 @@ private:
 //! Test participant data that passes the schemas.
 inline const testsupport::FonAccount ALICE{"TID000001", "BENALICE1", "geheim-1234", ""};
 inline const testsupport::FonAccount BOB{"TID000002", "BENBOB001", "geheim-5678", ""};
-inline constexpr const char* SESSION_PATH = "/fonws/ws/session";
+inline constexpr const char* SESSION_PATH = "/fonws/ws/sessionService";
 inline constexpr const char* RKDB_PATH = "/fonws/ws/rkdb";
 
 std::string loginBody(const testsupport::FonAccount& account, const std::string& pin);

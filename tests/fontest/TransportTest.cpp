@@ -75,9 +75,20 @@ TEST_F(TransportTest, UnknownPathsAndMethodsAreNotFound)
 {
     EXPECT_EQ(m_client.post("/fonws/ws/other", loginBody(ALICE, ALICE.pin)).status, 404);
     EXPECT_EQ(m_client.get(RKDB_PATH).status, 404);
+    EXPECT_EQ(m_client.post("/fonws/ws/session", loginBody(ALICE, ALICE.pin), "login").status, 404);
     const auto requests = m_service.requests();
-    ASSERT_EQ(requests.size(), 2U);
+    ASSERT_EQ(requests.size(), 3U);
     EXPECT_EQ(requests[1].method, "GET");
+}
+
+// Told so, the session service answers on the address of FinanzOnline's WSDL only.
+TEST_F(TransportTest, TheSessionServiceAnswersOnTheOnePathItIsToldOf)
+{
+    m_service.setSessionPath("/fonws/ws/session");
+    EXPECT_EQ(loginReply(m_client).status, 404);
+    const Reply reply = m_client.post("/fonws/ws/session", loginBody(ALICE, ALICE.pin), "login");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(XmlAnswer(reply.body).text(SESSION_NS, "rc"), "0");
 }
 
 TEST(TransportCertificateTest, CertificateNamesTheConfiguredHostOnly)

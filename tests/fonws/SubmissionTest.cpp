@@ -198,6 +198,65 @@ TEST_F(SubmissionTest, CancellingEndsTheExchangeAndClosesAnOpenSession)
     }
 }
 
+// The session service is looked for where the installation says and, after a 404 there, once at the other of that
+// path and the address of FinanzOnline's WSDL; ERROR.LOG says which answered, and the run's next logins go there.
+TEST(SessionPathTest, ALoginNotFoundGoesOnceToTheOtherAddress)
+{
+    const std::string SPEC = "/fonws/ws/sessionService", WSDL = "/fonws/ws/session", RKDB = "/fonws/ws/rkdb";
+    struct Row
+    {
+        std::string configured, served;
+        std::vector<std::string> paths; // of the requests, in order
+        fonws::Answered answered;
+        std::string noted; // found in the new note in ERROR.LOG; "" for no note
+    };
+    const Row rows[] = {
+        {SPEC, WSDL, {SPEC, WSDL, RKDB, WSDL}, fonws::Answered::ReturnCode, "hat er geantwortet (HTTP 200)"},
+        {SPEC, WSDL, {WSDL, RKDB, WSDL}, fonws::Answered::ReturnCode, ""},
+        {SPEC, "/anderswo", {WSDL, SPEC}, fonws::Answered::Unreadable, ", auch nicht unter"},
+        {WSDL, SPEC, {WSDL, SPEC, RKDB, SPEC}, fonws::Answered::ReturnCode, "FinanzOnline-Sitzungspfad=" + SPEC},
+    };
+    FonTestService service({{LOGIN.tid, LOGIN.benid, LOGIN.pin, ""}});
+    ASSERT_TRUE(service.running());
+    testsupport::TempDir dir;
+    testsupport::ProgramStateGuard state;
+    state.startIn(dir.path());
+    auto& p = base::program();
+    p.TestFlag = "J";
+    p.connections.fonHost = service.host();
+    p.connections.fonCaFile = service.caFile();
+    p.connections.fonConnectTo = service.connectTo();
+    std::string log;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.configured + " configured, " + row.served + " served");
+        p.connections.fonSessionPath = row.configured;
+        service.setSessionPath(row.served);
+        const auto before = service.requests().size();
+        const auto result = fonws::submit(LOGIN, Operation::Registrierung_Kasse, {"", "KASSE-01", "", KEY});
+        EXPECT_EQ(result.answered, row.answered);
+        EXPECT_EQ(result.answer.code, row.answered == fonws::Answered::ReturnCode ? "0" : "-1");
+        std::vector<std::string> paths;
+        const auto got = service.requests();
+        for (auto request = got.begin() + static_cast<std::ptrdiff_t>(before); request != got.end(); ++request) {
+            paths.push_back(request->path);
+        }
+        EXPECT_EQ(paths, row.paths);
+        const auto grown = testsupport::readBytes(dir.file("ERROR.LOG"));
+        const auto note = grown.substr(log.size());
+        EXPECT_EQ(note.empty(), row.noted.empty()) << note;
+        if (!row.noted.empty()) {
+            EXPECT_NE(note.find(row.noted), std::string::npos) << note;
+            EXPECT_NE(note.find("\"https://" + service.host() + row.paths[0] + "\" nicht zu finden (HTTP 404)"),
+                      std::string::npos)
+                << note;
+        }
+        if (row.answered == fonws::Answered::Unreadable) {
+            EXPECT_NE(result.answer.message.find("unter FinanzOnline-Sitzungspfad"), std::string::npos);
+        }
+        log = grown;
+    }
+}
+
 TEST_F(SubmissionTest, TheAnswerFileIsWrittenUnderTmpAndAFailureIsReported)
 {
     const auto name = fonws::answerFileName();

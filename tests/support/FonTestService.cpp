@@ -221,6 +221,12 @@ void FonTestService::setMode(const std::string& mode)
     writeControl();
 }
 
+void FonTestService::setSessionPath(const std::string& path)
+{
+    m_sessionPath = path;
+    writeControl();
+}
+
 std::vector<ReceivedRequest> FonTestService::requests() const
 {
     std::vector<ReceivedRequest> received;
@@ -260,7 +266,8 @@ std::vector<ReceivedRequest> FonTestService::requests() const
 void FonTestService::writeControl() const
 {
     if (!m_stateDir.empty()) {
-        writeAtomically(m_stateDir + "/control", "style " + m_style + "\nmode " + m_mode + "\n");
+        writeAtomically(m_stateDir + "/control",
+                        "style " + m_style + "\nmode " + m_mode + "\nsession-path " + m_sessionPath + "\n");
     }
 }
 

@@ -57,6 +57,11 @@ public:
     //! "foreign-rc"; applies to the requests after this call.
     void setMode(const std::string& mode);
 
+    //! The one path the session service answers on (default "/fonws/ws/sessionService"; FinanzOnline's WSDL names
+    //! "/fonws/ws/session"); logins and logouts to any other path are not found (404). For the requests after this
+    //! call.
+    void setSessionPath(const std::string& path);
+
     //! Everything received so far, in order of arrival.
     std::vector<ReceivedRequest> requests() const;
 
@@ -67,6 +72,7 @@ private:
     std::string m_stateDir;
     std::string m_style = "ns0";
     std::string m_mode = "normal";
+    std::string m_sessionPath = "/fonws/ws/sessionService";
     pid_t m_pid = -1;
     int m_port = 0;
     mutable bool m_exited = false;

@@ -1,9 +1,10 @@
-// The RKSV command line as scripts run it: the real program in an installation folder with a signed SQLite till
-// history, the local FinanzOnline test service, and its exit codes and texts.
+// The RKSV command line as scripts and auditors run it: the real program in a fresh demo installation
+// (tools/demo-install.sh: a signed SQLite till history, login data for company 01, a wrong PIN for company 02), the
+// local FinanzOnline test service, and its exit codes and texts.
+#include "base/Installation.h"
 #include "base/Program.h"
 #include "fonws/Submission.h"
 #include "rksv/Rksv.h"
-#include "rksv/SoftwareUnit.h"
 #include "tests/support/Databases.h"
 #include "tests/support/FonTestService.h"
 #include "tests/support/ProgramStateGuard.h"
@@ -13,12 +14,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
 using testsupport::Process;
 
 namespace {
 
 const testsupport::FonAccount ACCOUNT{"123456789012", "WEBUSER01", "geheim123", ""};
-const std::string BASIS = "PLUMOXA|0001|PLUMOXA";
 
 struct Outcome
 {
@@ -36,73 +40,52 @@ Outcome runTool(const std::vector<std::string>& args, const std::string& folder)
     return {exit.value_or(-1), process.standardOutput(), process.standardError()};
 }
 
-std::string installationIni(const std::string& connectTo, const std::string& caFile, const std::string& database)
+// A fresh installation as the demo makes it, its FinanzOnline the test service at `connectTo`.
+bool demoInstall(const std::string& folder, const std::string& connectTo, const std::string& caFile)
 {
-    return "[Installation]\nProdukt=PLUMOXA\nFirmennummer=0001\nFinanzOnline-CA=" + caFile
-           + "\nFinanzOnline-Verbindung=" + connectTo + "\nDatenbank=" + database
-           + "\nSignatur=Software:Karten\n[Firma1]\nName=Hauptkasse\nNummer=01\nTest=N\n[Firma2]\nName=Filiale\n"
-             "Nummer=02\nTest=N\n";
+    Process install({"bash",
+                     std::string(test_paths::SOURCE_DIR) + "/tools/demo-install.sh",
+                     "--receipts",
+                     "40",
+                     test_paths::BUILD_DIR,
+                     folder,
+                     connectTo,
+                     caFile},
+                    {});
+    const bool made = install.wait(std::chrono::seconds(180)) == 0;
+    EXPECT_TRUE(made) << install.standardError();
+    return made;
 }
 
 class RksvToolTest : public ::testing::Test
 {
 protected:
-    // One installation for the suite: a card, 40 demo receipts signed as a till's history, login data for
-    // company 01 (company 02 has none), and a till and a signature unit registered at the test service.
+    // One demo installation for the suite. FinanzOnline knows a till and a signature unit, as the window registered
+    // them in production.
     static void SetUpTestSuite()
     {
         service = new testsupport::FonTestService({ACCOUNT});
         dir = new testsupport::TempDir;
         ASSERT_TRUE(service->running());
-        std::string serial;
-        std::string error;
-        ASSERT_TRUE(rksv::createTestCard(dir->file("Karten"), "Leser 1", "123456", "", dir->file("ca"), serial, error))
-            << error;
-        const auto database = testsupport::sqliteConnectionString(dir->file("kassa.db"));
-        ASSERT_EQ(Process({test_paths::DEMODATA_TOOL, "--connection", database, "--receipts", "40"}, {})
-                      .wait(std::chrono::seconds(60)),
-                  0);
-        ASSERT_EQ(Process({test_paths::DEMOSIGN_TOOL,
-                           "--connection",
-                           database,
-                           "--readers",
-                           dir->file("Karten"),
-                           "--reader",
-                           "Leser 1",
-                           "--pin",
-                           "123456",
-                           "--basis",
-                           BASIS},
-                          {},
-                          dir->path())
-                      .wait(std::chrono::seconds(60)),
-                  0);
-        const auto row = testsupport::querySql(database,
+        ASSERT_TRUE(demoInstall(dir->path(), service->connectTo(), service->caFile()));
+        const auto row = testsupport::querySql(testsupport::sqliteConnectionString(dir->file("kassa.db")),
                                                "SELECT KASSA, MIN(DATUM), MAX(DATUM) FROM BONS WHERE "
                                                "TYP = 'B' GROUP BY KASSA ORDER BY KASSA LIMIT 1");
         ASSERT_EQ(row.size(), 1u);
         kassa = row[0][0];
         from = row[0][1].substr(0, 10);
         to = row[0][2].substr(0, 10);
-        testsupport::writeBytes(dir->file("INSTALLATION.INI"),
-                                installationIni(service->connectTo(), service->caFile(), database));
-        testsupport::writeBytes(dir->file("01QUORVEX.INI"),
-                                "[Quorvex]\nVersion=1.0\nTid=" + ACCOUNT.tid + "\nBenid=" + ACCOUNT.benid
-                                    + "\nPin=" + ACCOUNT.pin + "\nUidnr=ATU12345678\n");
         testsupport::ProgramStateGuard state;
         state.startIn(dir->path());
-        auto& p = base::program();
-        // The installation's key, as the signing service derives it from the secret the history was signed with.
-        p.HostProduct = "PLUMOXA";
-        p.CompanyNumber = "0001";
-        p.connections.signatur = "Software:" + dir->file("Karten");
+        const auto installation = base::loadInstallation(dir->path());
+        ASSERT_TRUE(installation.installation) << installation.error;
+        base::applyInstallation(*installation.installation);
+        // The installation's key, as "Aus RKSV einfügen" derives it.
         rksv::RKSV signing(nullptr);
         key = signing.accAes256();
         ASSERT_FALSE(key.empty()) << signing.accMsgFirst();
         signing.Close();
-        p.TestFlag = "N";
-        p.connections.fonCaFile = service->caFile();
-        p.connections.fonConnectTo = service->connectTo();
+        base::program().TestFlag = "N";
         const fonws::Credentials login{ACCOUNT.tid, ACCOUNT.benid, ACCOUNT.pin, "ATU12345678"};
         ASSERT_EQ(fonws::submit(login, fonws::Operation::Registrierung_Kasse, {"", "KASSE-01", "", key}).answer.code,
                   "0");
@@ -114,6 +97,12 @@ protected:
     {
         delete dir;
         delete service;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir && service && service->running());
+        service->setMode("normal");
+        service->setSessionPath("/fonws/ws/sessionService");
     }
 
     static testsupport::FonTestService* service;
@@ -132,14 +121,32 @@ struct Call
     std::string text; // found in standard output or standard error
 };
 
+// `status --kassa KASSE-01` while the test service answers so.
+struct Answering
+{
+    const char* mode;
+    const char* sessionPath; // where the test service's session service answers
+    int exit;
+    const char* text;
+    const char* logged; // found in what ERROR.LOG gains; "" when it must gain nothing
+};
+
 TEST_F(RksvToolTest, ExitCodesAndTextsOfEachCommand)
 {
     const std::string otherKey = "WQRtiiya3hYh/Uz44Bv3x8ETl1nrH6nCdErn69g5/lU=";
     testsupport::writeBytes(dir->file("kein-dep.json"), "{\"Belege\": 1}");
+    // A till added to the installation whose login data nobody has entered yet.
+    testsupport::writeBytes(dir->file("INSTALLATION.INI"),
+                            testsupport::readBytes(dir->file("INSTALLATION.INI"))
+                                + "[Firma3]\r\nName=Neue Kassa\r\nNummer=03\r\n");
+    const std::string refused = "(-4) Die Teilnehmer-Identifikation, Benutzer-Identifikation oder PIN ist ungültig.";
     const std::vector<Call> calls{
         {{}, 2, "dep-export <Kassa>"},
         {{"--help"}, 0, "Rückgabewerte"},
+        {{"help"}, 0, "Rückgabewerte"},
+        {{"hilfe"}, 0, "Rückgabewerte"},
         {{"status", "--help"}, 0, "dep-pruefen <Datei>"},
+        {{"--version"}, 0, "vexa-quorvex-rksv V1.04 ("},
         {{"loeschen"}, 2, "Unbekannter Befehl \"loeschen\""},
         {{"dep-export", kassa, "31.02.2026", to, "a.json"}, 2, "nicht \"31.02.2026\""},
         {{"dep-export", kassa, from, "01.01.2000", "a.json"}, 2, "vor dem Tag"},
@@ -156,27 +163,68 @@ TEST_F(RksvToolTest, ExitCodesAndTextsOfEachCommand)
         {{"dep-pruefen", "dep.json", key}, 0, "geprüft: in Ordnung"},
         {{"dep-pruefen", "dep.json", otherKey}, 1, "Fehler"},
         {{"dep-pruefen", "dep.json", "kurz"}, 3, "44 Zeichen"},
-        {{"dep-pruefen", "fehlt.json", key}, 3, "fehlt.json"},
+        {{"dep-pruefen", "fehlt.json", key}, 3, "Die Datei fehlt.json gibt es nicht."},
+        {{"dep-pruefen", "fehlt.json"}, 3, "Die Datei fehlt.json gibt es nicht."},
         {{"dep-pruefen", "kein-dep.json", key}, 3, "Kein DEP"},
-        // Status queries at FinanzOnline with company 01's login data.
+        // Status queries at FinanzOnline with company 01's login data; a refused query or login is 1.
         {{"status", "--kassa", "KASSE-01"}, 0, "(0) Registrierkasse KASSE-01: in Betrieb seit"},
         {{"status", "--seriennummer", "3D1F2A"}, 0, "(0) Signaturerstellungseinheit 3D1F2A: in Betrieb seit"},
         {{"status", "--kassa", "KASSE-99"}, 1, "(B2)"},
         {{"status", "--seriennummer", "ABCDEF"}, 1, "(B11)"},
-        {{"status", "--kassa", "KASSE-01", "--firma", "02"}, 3, "fehlen Login-Daten"},
+        {{"status", "--kassa", "KASSE-01", "--firma", "02"}, 1, refused},
+        {{"status", "--kassa", "KASSE-01", "--firma", "03"}, 3, "fehlen Login-Daten"},
         {{"status", "--kassa", "KASSE-01", "--firma", "07"}, 3, "Die Firma/Kassa 07 gibt es"},
     };
-    for (const auto& call : calls) {
+    const std::string SPEC = "/fonws/ws/sessionService";
+    const Answering answers[] = {
+        // A SOAP fault is FinanzOnline's answer: its text under the code, and the request was not carried out.
+        {"fault", SPEC.c_str(), 1, "(-1)\nFehlermeldung von FinanzOnline:\nTechnischer Fehler", ""},
+        // No answer, or none that can be read.
+        {"close", SPEC.c_str(), 4, "FinanzOnline hat nicht geantwortet: ", ""},
+        {"empty", SPEC.c_str(), 4, "FinanzOnline hat nicht geantwortet", ""},
+        {"garbage", SPEC.c_str(), 4, "nicht verwertbar", ""},
+        // The session service where FinanzOnline's WSDL says, or nowhere.
+        {"normal", "/fonws/ws/session", 0, "in Betrieb seit", "/fonws/ws/session\" hat er geantwortet"},
+        {"normal", "/fonws/ws/anders", 4, "FinanzOnline-Sitzungspfad", "auch nicht unter"},
+    };
+    // Nothing is written in a folder without an installation; only a check with the key given works there.
+    testsupport::TempDir empty;
+    const std::vector<Call> elsewhere{
+        {{"status", "--kassa", "KASSE-01"}, 3, "keine Installation"},
+        {{"dep-export", kassa, from, to, "a.json"}, 3, "INSTALLATION.INI fehlt"},
+        {{"dep-pruefen", dir->file("dep.json")}, 3, "keine Installation"},
+        {{"dep-pruefen", dir->file("dep.json"), key}, 0, "geprüft: in Ordnung"},
+        {{"dep-pruefen", "fehlt.json"}, 3, "Die Datei fehlt.json gibt es nicht."},
+    };
+    const auto check = [&](const Call& call, const std::string& folder, const std::string& expectLogged) {
         std::string line;
         for (const auto& word : call.args) {
             line += " " + word;
         }
         SCOPED_TRACE("vexa-quorvex-rksv" + line);
-        const auto outcome = runTool(call.args, dir->path());
+        const auto log = testsupport::readBytes(dir->file("ERROR.LOG"));
+        const auto outcome = runTool(call.args, folder);
         EXPECT_EQ(outcome.exit, call.exit) << outcome.out << outcome.err;
         EXPECT_NE((outcome.out + outcome.err).find(call.text), std::string::npos) << outcome.out << outcome.err;
+        const auto logged = testsupport::readBytes(dir->file("ERROR.LOG")).substr(log.size());
+        EXPECT_EQ(logged.empty(), expectLogged.empty()) << logged;
+        EXPECT_NE(logged.find(expectLogged), std::string::npos) << logged;
+    };
+    for (const auto& call : calls) {
+        check(call, dir->path(), "");
+    }
+    for (const auto& answer : answers) {
+        SCOPED_TRACE(std::string(answer.mode) + ", " + answer.sessionPath);
+        service->setMode(answer.mode);
+        service->setSessionPath(answer.sessionPath);
+        check({{"status", "--kassa", "KASSE-01"}, answer.exit, answer.text}, dir->path(), answer.logged);
+    }
+    for (const auto& call : elsewhere) {
+        check(call, empty.path(), "");
     }
     EXPECT_FALSE(testsupport::exists(dir->file("DEP.JSON")));
+    EXPECT_FALSE(testsupport::exists(dir->file("03QUORVEX.INI"))) << "a query creates no INI file";
+    EXPECT_TRUE(std::filesystem::is_empty(empty.path()));
 }
 
 TEST_F(RksvToolTest, ATamperedDepNamesTheReceiptAndFailsTheCheck)
@@ -200,11 +248,46 @@ TEST_F(RksvToolTest, ASilentFinanzOnlineIsTheirOwnExitCode)
 {
     testsupport::TempDir other;
     // A port nobody listens on: the connection is refused at once.
-    testsupport::writeBytes(other.file("INSTALLATION.INI"), installationIni("127.0.0.1:1", service->caFile(), ""));
-    testsupport::writeBytes(other.file("01QUORVEX.INI"), testsupport::readBytes(dir->file("01QUORVEX.INI")));
+    ASSERT_TRUE(demoInstall(other.path(), "127.0.0.1:1", service->caFile()));
     const auto outcome = runTool({"status", "--kassa", "KASSE-01"}, other.path());
     EXPECT_EQ(outcome.exit, 4) << outcome.out << outcome.err;
     EXPECT_NE(outcome.out.find("(-1)"), std::string::npos) << outcome.out;
+    EXPECT_NE(outcome.err.find("FinanzOnline hat nicht geantwortet: "), std::string::npos) << outcome.err;
+}
+
+// Ctrl+C or SIGTERM while FinanzOnline is silent ends the query long before its time-out (60 s here, 120 s by
+// default); a session opened before is logged out.
+TEST_F(RksvToolTest, AStopDuringAStatusQueryEndsItAndLogsOut)
+{
+    struct Row
+    {
+        int signal;
+        const char* mode;
+        std::size_t seenAtStop; // requests received when the signal is sent
+        const char* said;       // all of standard error
+        const char* lastAction; // of the last request received
+    };
+    for (const auto& row : {Row{SIGINT, "late 60", 1, "Abgebrochen.\n", "\"login\""},
+                            Row{SIGTERM,
+                                "late-rkdb 60",
+                                2,
+                                "Abgebrochen; die Sitzung bei FinanzOnline ist abgemeldet.\n",
+                                "\"logout\""}}) {
+        SCOPED_TRACE(row.mode);
+        service->setMode(row.mode);
+        const auto before = service->requests().size();
+        Process process({test_paths::RKSV_TOOL, "status", "--kassa", "KASSE-01"}, {}, dir->path());
+        for (int i = 0; i < 1000 && service->requests().size() < before + row.seenAtStop; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_EQ(service->requests().size(), before + row.seenAtStop);
+        ::kill(process.pid(), row.signal);
+        EXPECT_EQ(process.wait(std::chrono::seconds(30)), 5) << process.standardError();
+        EXPECT_EQ(process.standardError(), row.said);
+        const auto got = service->requests();
+        ASSERT_FALSE(got.empty());
+        EXPECT_EQ(got.back().header("SOAPAction"), row.lastAction);
+    }
 }
 
 } // namespace
