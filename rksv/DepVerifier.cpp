@@ -818,6 +818,9 @@ std::string DepCheckResult::summary() const
     if (cancelled) {
         return "Prüfung abgebrochen nach " + counted(receipts, "Beleg", "Belegen");
     }
+    if (receipts == 0 && faultCount == 0) {
+        return "Das DEP enthält keine Belege, es ist nichts geprüft";
+    }
     return counted(receipts, "Beleg", "Belege") + " in " + counted(groups, "Gruppe", "Gruppen")
            + " geprüft: " + (faultCount == 0 ? std::string("in Ordnung") : grouped(faultCount) + " Fehler");
 }

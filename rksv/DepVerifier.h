@@ -51,11 +51,12 @@ struct DepCheckResult
     //! Why the file could not be checked at all ("Datei … nicht lesbar", "Kein DEP: …"); "" otherwise.
     std::string error;
 
-    [[nodiscard]] bool ok() const { return error.empty() && !cancelled && faultCount == 0; }
+    //! Checked to its end with receipts and no fault: a DEP without a receipt proves nothing and is not in order.
+    [[nodiscard]] bool ok() const { return error.empty() && !cancelled && faultCount == 0 && receipts > 0; }
     /**
      * One German line: "12 345 Belege in 2 Gruppen geprüft: in Ordnung", "… geprüft: 3 Fehler",
-     * "Prüfung abgebrochen nach 1 000 Belegen", or the error. Numbers with a space as thousands separator
-     * ("12 345").
+     * "Prüfung abgebrochen nach 1 000 Belegen", "Das DEP enthält keine Belege, es ist nichts geprüft", or the error.
+     * Numbers with a space as thousands separator ("12 345").
      */
     [[nodiscard]] std::string summary() const;
 };

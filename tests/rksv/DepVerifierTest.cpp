@@ -321,6 +321,12 @@ TEST_F(DepVerifierTest, WhatIsNoDepGivesAnErrorAndNothingElse)
     }
     const auto missing = rksv::checkDepFile("/nicht/da.json", {});
     EXPECT_EQ(missing.error, "Datei /nicht/da.json nicht lesbar");
+    // A DEP without receipts is sound JSON, yet proves nothing: never "in Ordnung".
+    for (const std::string empty : {"{\"Belege-Gruppe\": []}", "{\"Belege-Gruppe\" : [ ]}"}) {
+        const auto result = check(empty, {});
+        EXPECT_FALSE(result.ok()) << empty;
+        EXPECT_EQ(result.summary(), "Das DEP enthält keine Belege, es ist nichts geprüft");
+    }
 }
 
 // A file checked to its end reports its size at the last progress call; a check whose stop flag is set ends as

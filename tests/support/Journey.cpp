@@ -38,7 +38,7 @@ Journey::Journey(int receipts)
         return;
     }
     Process install({"bash",
-                     test_paths::DEMO_INSTALL_SCRIPT,
+                     std::string(test_paths::SOURCE_DIR) + "/tools/demo-install.sh",
                      "--receipts",
                      std::to_string(receipts),
                      test_paths::BUILD_DIR,

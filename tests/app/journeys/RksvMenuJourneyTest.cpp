@@ -142,3 +142,59 @@ TEST(RksvMenuJourney, StatusReceiptAndExportOfAllTillsRightAfterTheStart)
     EXPECT_EQ(journey.errorLog(), "");
     EXPECT_EQ(journey.quit(), std::optional<int>(0));
 }
+
+// Each status receipt as the operator orders it for the second till, chosen in the dialog: the order rules refuse in
+// an error box and store nothing; an accepted order stores its receipt.
+TEST(RksvMenuJourney, EachStatusReceiptOrderedForTheSecondTill)
+{
+    testsupport::Journey journey;
+    ASSERT_TRUE(journey.ready()) << journey.problem();
+    ASSERT_TRUE(journey.start()) << journey.program()->standardError();
+    journey.keys({"alt+r", "s"});
+    ASSERT_TRUE(journey.waitFor(STATUS_TITLE));
+    journey.keys({"alt+k", "Down"}); // till 02
+
+    struct Order
+    {
+        const char* key;     // the type's mnemonic
+        const char* stored;  // RKSV_TYP of the receipt stored, or "" when refused
+        const char* refusal; // the error box's text
+    };
+    const Order orders[] = {
+        {"alt+a", "", "Sammelbeleg nur nach Ausfall Sicherheitseinrichtung möglich"},
+        {"alt+t", "", "Ein Startbeleg existiert bereits"},
+        {"alt+h", "E", ""},
+        {"alt+m", "", "Es muss zuerst ein Startbeleg erstellt werden"},
+        {"alt+t", "A", ""},
+        {"alt+j", "J", ""},
+    };
+    const std::string tillRows = "SELECT COUNT(*) FROM BONS WHERE KASSA = '02'";
+    for (const auto& order : orders) {
+        SCOPED_TRACE(order.key);
+        const long before = countOf(journey, tillRows);
+        journey.keys({order.key, "alt+p"});
+        journey.type("123456");
+        journey.keys({"alt+e"});
+        if (*order.stored != '\0') {
+            ASSERT_TRUE(waitForCount(journey, tillRows, before + 1)) << journey.errorLog();
+            EXPECT_EQ(
+                journey.query("SELECT RKSV_TYP FROM BONS WHERE KASSA = '02' ORDER BY BONID DESC LIMIT 1").at(0).at(0),
+                order.stored);
+            continue;
+        }
+        ASSERT_TRUE(journey.waitFor("Fehler"));
+        EXPECT_NE(journey.messageText().find(order.refusal), std::string::npos);
+        journey.keys({"Return"});
+        ASSERT_TRUE(journey.waitGone("Fehler"));
+        ASSERT_TRUE(journey.waitFor(STATUS_TITLE));
+        EXPECT_EQ(countOf(journey, tillRows), before);
+    }
+    EXPECT_EQ(journey.errorLog(), "");
+
+    // The till's year, closed and started anew, is one sound DEP.
+    const auto first = journey.query("SELECT MIN(DATUM), MAX(DATUM) FROM BONS WHERE KASSA = '02'").at(0);
+    const auto exported = journey.command({"dep-export", "02", first.at(0), first.at(1), journey.file("02.json")});
+    ASSERT_EQ(exported.exit, 0) << exported.err;
+    const auto checked = journey.command({"dep-pruefen", journey.file("02.json")});
+    EXPECT_EQ(checked.exit, 0) << checked.out << checked.err;
+}
