@@ -85,9 +85,14 @@ CommandOutcome Journey::command(const std::vector<std::string>& args, std::chron
     return {exit.value_or(-1), process.standardOutput(), process.standardError()};
 }
 
-bool Journey::start()
+void Journey::launch()
 {
     m_program = std::make_unique<Process>(std::vector<std::string>{test_paths::PROGRAM}, environment(), m_dir.path());
+}
+
+bool Journey::start()
+{
+    launch();
     const auto window = waitFor(MAIN_TITLE, 30s);
     if (!window) {
         return false;

@@ -58,6 +58,8 @@ public:
     //! Starts the windowed program in the installation folder and waits for its main window; false when it did not
     //! show within 30 s.
     bool start();
+    //! Starts the windowed program and leaves it to the test what to wait for.
+    void launch();
     //! The running program (nullptr before start()).
     Process* program() { return m_program.get(); }
     //! The main window's id.

@@ -4,6 +4,7 @@
 #include "rksv/Jws.h"
 #include "rksv/Receipt.h"
 #include "tests/support/Journey.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -197,4 +198,31 @@ TEST(RksvMenuJourney, EachStatusReceiptOrderedForTheSecondTill)
     ASSERT_EQ(exported.exit, 0) << exported.err;
     const auto checked = journey.command({"dep-pruefen", journey.file("02.json")});
     EXPECT_EQ(checked.exit, 0) << checked.out << checked.err;
+}
+
+// A signature card's provider code that FinanzOnline's schema refuses is told at the start, naming the entry, before
+// any receipt carries it.
+TEST(RksvMenuJourney, AProviderCodeFinanzOnlineRefusesStopsTheStart)
+{
+    testsupport::Journey journey;
+    ASSERT_TRUE(journey.ready()) << journey.problem();
+    for (const std::string vda : {"AT0", "AT01", "AT100"}) {
+        SCOPED_TRACE(vda);
+        auto ini = testsupport::readBytes(journey.file("INSTALLATION.INI"));
+        const std::string section = "[Installation]\r\n";
+        const auto entry = "Signatur=PKCS11:/usr/lib/softhsm/libsofthsm2.so;token=Kassa 1;vda=" + vda + "\r\n";
+        const auto at = ini.find(section) + section.size();
+        const auto old = ini.find("Signatur=", at);
+        ini =
+            old == std::string::npos ? ini.insert(at, entry) : ini.replace(old, ini.find("\r\n", old) + 2 - old, entry);
+        testsupport::writeBytes(journey.file("INSTALLATION.INI"), ini);
+        journey.launch();
+        ASSERT_TRUE(journey.waitFor("Fehler"));
+        const auto message = journey.messageText();
+        EXPECT_NE(message.find("\"Signatur\" im Abschnitt \"Installation\" nennt den Anbieter \"vda=" + vda + "\""),
+                  std::string::npos)
+            << message;
+        journey.keys({"Return"});
+        EXPECT_EQ(journey.program()->wait(10s), std::optional<int>(1));
+    }
 }
