@@ -132,6 +132,10 @@ int QtDialogs::TextBox(const std::string& caption, const std::string& text, unsi
     for (const auto& [button, code] : buttons) {
         box.addButton(button);
     }
+    const std::size_t defaultButton = (type & 0xF00) == base::MB_DEFBUTTON2 ? 1 : 0;
+    if (defaultButton < buttons.size()) {
+        box.setDefaultButton(buttons[defaultButton].first);
+    }
     box.exec();
     const auto clicked = box.standardButton(box.clickedButton());
     for (const auto& [button, code] : buttons) {

@@ -10,6 +10,7 @@
 #include "widgets/DesktopLook.h"
 #include "widgets/DialogUnits.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -20,6 +21,7 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QTextEdit>
 
 #include <algorithm>
@@ -32,7 +34,7 @@ namespace {
 constexpr const char* SEND = "&Daten an FinanzOnline senden";
 constexpr const char* SHOW_ANSWER = "&Gesamte Rückmeldung anzeigen";
 constexpr const char* RESULT_HEAD = "Ergebnis der Sendung:\r\n";
-constexpr const char* CANCEL = "Abbrechen";
+constexpr const char* CANCEL = "&Abbrechen";
 constexpr const char* CONNECTING = "Verbindung zu FinanzOnline …";
 constexpr const char* CANCELLING = "Die Sendung wird abgebrochen …";
 
@@ -107,19 +109,31 @@ DtaMain::DtaMain(QWidget* parent)
 
     m_sleRet = new QTextEdit(area);
     m_sleRet->setObjectName(QStringLiteral("sleRet"));
-    // Read-only rather than disabled: a disabled box greys the result out and makes it hard to read.
+    // Read-only rather than disabled: a disabled box greys the result out and makes it hard to read. It takes the
+    // focus, so that the result can be scrolled, selected and copied with the keyboard.
     m_sleRet->setReadOnly(true);
-    m_sleRet->setFocusPolicy(Qt::NoFocus);
+    m_sleRet->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_sleRet->setFocusPolicy(Qt::StrongFocus);
     m_sleRet->setGeometry(right, du.y(18), du.x(214), bottom - du.y(15 + 18));
 
     m_pshOk = new QPushButton(german(SEND), area);
     m_pshOk->setObjectName(QStringLiteral("pshOk"));
     m_pshOk->setGeometry(right + du.x(1), bottom - du.y(15), du.x(213), du.y(12));
     connect(m_pshOk, &QPushButton::clicked, this, [this] { PshOk(); });
+    // Esc cancels a sending, as its button does; at any other time the key is left to the window.
+    m_escCancels = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_escCancels->setContext(Qt::WindowShortcut);
+    m_escCancels->setEnabled(false);
+    connect(m_escCancels, &QShortcut::activated, this, [this] {
+        if (m_okMode == OkMode::SENDING) {
+            cancelSending(false);
+        }
+    });
     const auto open = [this](std::function<void(DtaMain&)> RksvWindows::*window) {
         return [this, window] {
             if (m_rksv.*window) {
                 (m_rksv.*window)(*this);
+                takeFocusBack();
             }
         };
     };
@@ -133,6 +147,7 @@ DtaMain::DtaMain(QWidget* parent)
     actions.ueber = [this] {
         DlgAbout about(this);
         about.Show();
+        takeFocusBack();
     };
     setMenuBar(new MnuMain(this, std::move(actions)));
     // The window takes the size of its content, menu bar included.
@@ -306,6 +321,7 @@ void DtaMain::ButtonClick(int n)
     sub->focusFirstField();
     m_okMode = OkMode::FON;
     m_pshOk->setText(german(SEND));
+    m_pshOk->setToolTip({});
     m_pshOk->show();
     m_pshOk->setEnabled(true);
     m_sleRet->hide();
@@ -349,6 +365,9 @@ void DtaMain::PshOk()
         return;
     }
     if (m_okMode == OkMode::SHOW) {
+        if (m_lastAnswer.empty()) {
+            return; // nothing came back; the button is not offered then
+        }
         const auto fileName = fonws::answerFileName();
         if (!fonws::writeAnswerFile(fileName, m_lastAnswer)) {
             base::dialogs().ErrorBox("Die Rückmeldung konnte nicht in " + fileName + " gespeichert werden.");
@@ -359,10 +378,28 @@ void DtaMain::PshOk()
         return;
     }
     const int operation = m_buttons->checkedId();
-    if (operation < 1 || !form(operation)->PshOk()) {
+    if (operation < 1 || !form(operation)->PshOk() || !confirmed(operation)) {
         return;
     }
     startSending(operation);
+}
+
+bool DtaMain::confirmed(int operation) const
+{
+    // FinanzOnline takes a unit or till out of service for good: a mistake cannot be undone there.
+    std::string question;
+    if (operation == 4) {
+        question =
+            "Signaturerstellungseinheit " + static_cast<const UnitForm*>(form(operation))->accZertifikatsseriennummer();
+    } else if (operation == 8) {
+        question = "Registrierkasse " + static_cast<const UnitForm*>(form(operation))->accKassenidentnummer();
+    } else {
+        return true;
+    }
+    return base::dialogs().TextBox(OPERATION_NAMES[static_cast<std::size_t>(operation - 1)],
+                                   question + " wirklich außer Betrieb nehmen?",
+                                   base::MB_YESNO | base::MB_ICONQUESTION | base::MB_DEFBUTTON2)
+           == base::IDYES;
 }
 
 // The exchange's thread and its cancel flag. The thread hands its result to the window's thread through a queued
@@ -382,6 +419,7 @@ void DtaMain::startSending(int operation)
     m_rbgJob->setEnabled(false);
     m_cmbFnr->setEnabled(false);
     m_pshOk->setText(german(CANCEL));
+    m_escCancels->setEnabled(true);
     m_sleRet->setPlainText(german(CONNECTING));
     m_sleRet->show();
     m_sleRet->raise();
@@ -405,9 +443,9 @@ void DtaMain::finishSending(int operation, const fonws::SubmissionResult& result
     }
     m_sending->worker.join();
     m_sending.reset();
+    m_escCancels->setEnabled(false);
     m_rbgJob->setEnabled(true);
     m_cmbFnr->setEnabled(base::program().CompanyList.size() != 1);
-    m_pshOk->setEnabled(true);
     HideAll();
     m_okMode = OkMode::SHOW;
     m_pshOk->setText(german(SHOW_ANSWER));
@@ -422,6 +460,9 @@ void DtaMain::finishSending(int operation, const fonws::SubmissionResult& result
     }
     m_sleRet->setPlainText(QString::fromStdString(text));
     m_lastAnswer = result.answerXml;
+    // Without an answer (cancelled, no connection, a refused login) there is nothing to show.
+    m_pshOk->setEnabled(!m_lastAnswer.empty());
+    m_pshOk->setToolTip(m_lastAnswer.empty() ? german("Von FinanzOnline ist keine Rückmeldung gekommen.") : QString());
 }
 
 void DtaMain::cancelSending(bool wait)
@@ -435,6 +476,7 @@ void DtaMain::cancelSending(bool wait)
     if (wait && m_sending->worker.joinable()) {
         m_sending->worker.join();
         m_sending.reset();
+        m_escCancels->setEnabled(false);
     }
 }
 
@@ -516,6 +558,17 @@ void DtaMain::Einstellungen()
 {
     if (m_einstellungen) {
         m_einstellungen(*this);
+        takeFocusBack();
+    }
+}
+
+void DtaMain::takeFocusBack()
+{
+    // When a dialog closes right after a question box of its own, the desktop may activate neither (the box has
+    // gone, the dialog goes): the main window takes the keyboard back itself.
+    if (isVisible() && !QApplication::activeModalWidget()) {
+        raise();
+        activateWindow();
     }
 }
 

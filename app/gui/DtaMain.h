@@ -15,6 +15,7 @@ class QComboBox;
 class QGroupBox;
 class QPushButton;
 class QRadioButton;
+class QShortcut;
 class QTextEdit;
 
 namespace widgets {
@@ -72,7 +73,9 @@ public:
     /**
      * By OkMode: sends the chosen operation, cancels the running sending, or opens the last answer. The exchange with
      * FinanzOnline runs on a thread of its own; meanwhile the window stays usable, says "Verbindung zu FinanzOnline
-     * …", and the button reads "Abbrechen". The answer is shown when the exchange ends.
+     * …", and the button reads "Abbrechen" (Esc does the same). The answer is shown when the exchange ends; the
+     * button to show the whole answer is offered only when one came. Taking a signature unit or a till out of
+     * service is sent only after the user has confirmed it.
      */
     void PshOk();
     //! True while an exchange with FinanzOnline runs.
@@ -122,6 +125,11 @@ private:
     void finishSending(int operation, const fonws::SubmissionResult& result);
     //! Sets the cancel flag of the running exchange and waits for its end when `wait` is true.
     void cancelSending(bool wait);
+    //! For the operations FinanzOnline cannot undo (taking a signature unit or a till out of service): asks once,
+    //! with "Nein" as the default answer. True when the operation may be sent.
+    bool confirmed(int operation) const;
+    //! Activates the window again after a dialog opened from the menu has closed.
+    void takeFocusBack();
 
     struct Sending;
 
@@ -135,6 +143,8 @@ private:
     QPoint m_formOrigin;
     QTextEdit* m_sleRet;
     QPushButton* m_pshOk;
+    //! Esc while sending.
+    QShortcut* m_escCancels = nullptr;
     OkMode m_okMode = OkMode::Unset;
     std::string m_tid;
     std::string m_benid;

@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <utility>
+
 using testsupport::onNextModal;
 
 class DlgTextBoxTest : public QObject
@@ -162,6 +164,13 @@ private slots:
 
         onNextModal([](QWidget* dialog) { qobject_cast<QMessageBox*>(dialog)->button(QMessageBox::No)->click(); });
         QCOMPARE(m_dialogs.TextBox("Löschen", "Wirklich löschen?", 0x14), base::IDNO);
+
+        // Enter takes the default button: the first, or the second ("Nein") when the caller says so.
+        for (const auto& [type, answer] :
+             {std::pair{base::MB_YESNO, base::IDYES}, std::pair{base::MB_YESNO | base::MB_DEFBUTTON2, base::IDNO}}) {
+            onNextModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Return); });
+            QCOMPARE(m_dialogs.TextBox("Außerbetriebnahme", "Wirklich?", type | base::MB_ICONQUESTION), answer);
+        }
 
         QString caption;
         onNextModal([&](QWidget* dialog) {

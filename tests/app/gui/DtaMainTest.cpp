@@ -127,6 +127,9 @@ private slots:
         fill(operation);
         testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-form%1").arg(operation));
         const auto before = m_service->requests().size();
+        if (operation == 4 || operation == 8) {
+            m_dialogs->answer(base::IDYES); // taking out of service is confirmed first
+        }
         send();
 
         QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(0) Aufruf OK"));
@@ -262,22 +265,99 @@ private slots:
         QCOMPARE(m_window->lastAnswer(), std::string());
     }
 
-    void aLoginWithoutAnswerShowsAnEmptyAnswerFile()
+    // Without an answer (no connection, a refused login, a cancelled exchange) "Gesamte Rückmeldung anzeigen" is
+    // not offered: no empty viewer, no empty file. The next answer offers it again.
+    void noAnswerOffersNothingToShow_data()
     {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("no connection") << "close"
+                                       << "(-1) Keine Rueckmeldung von Webservice";
+        QTest::newRow("refused login") << "company 02"
+                                       << "(-4) ";
+        QTest::newRow("cancelled") << "late 60"
+                                   << "(-1) Die Sendung wurde abgebrochen.";
+    }
+    void noAnswerOffersNothingToShow()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, shown);
+        if (how == QStringLiteral("company 02")) {
+            selectCompany(1);
+        } else {
+            m_service->setMode(how.toStdString());
+        }
         choose(7);
         fill(7);
-        m_service->setMode("close");
+        pshOk()->click();
+        if (how.startsWith(QStringLiteral("late"))) {
+            QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->sending(), 30000);
+        QVERIFY2(result().startsWith(QStringLiteral("Ergebnis der Sendung:\n") + shown), qPrintable(result()));
+        QCOMPARE(pshOk()->text(), QStringLiteral("&Gesamte Rückmeldung anzeigen"));
+        QVERIFY(!pshOk()->isEnabled());
+        m_window->PshOk(); // as a click that came anyway
+        QVERIFY(!testsupport::exists(m_dir->file("TMP/~20170123104815.XML")));
+        QVERIFY(m_dialogs->xmlShown().empty());
+        testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-noanswer-") + how.section(QLatin1Char(' '), 0, 0));
+
+        m_service->setMode("normal");
+        if (how == QStringLiteral("company 02")) {
+            selectCompany(0);
+        }
+        choose(7);
+        fill(7);
         send();
-        QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(-1) Keine Rueckmeldung von Webservice"));
         QVERIFY(pshOk()->isEnabled());
         send();
-        const auto file = m_dir->file("TMP/~20170123104815.XML");
-        QVERIFY(testsupport::exists(file));
-        QCOMPARE(readBytes(file), std::string());
-        QVERIFY(m_dialogs->opened().empty());
         QCOMPARE(m_dialogs->xmlShown().size(), std::size_t{1});
-        QCOMPARE(m_dialogs->xmlShown()[0].first, std::string("Gesamte Rückmeldung (~20170123104815.XML)"));
-        QCOMPARE(m_dialogs->xmlShown()[0].second, std::string());
+    }
+
+    // Taking a unit or a till out of service cannot be undone at FinanzOnline: the window asks once, "Nein" being
+    // the default, whether the send button or Enter in a field started it.
+    void takingOutOfServiceIsConfirmed_data()
+    {
+        QTest::addColumn<int>("operation");
+        QTest::addColumn<bool>("byEnter");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("question");
+        const QString unit = QString::fromUtf8("Signaturerstellungseinheit 3D1F2A wirklich außer Betrieb nehmen?");
+        const QString till = QString::fromUtf8("Registrierkasse KASSE-01 wirklich außer Betrieb nehmen?");
+        QTest::newRow("unit, Ja") << 4 << false << base::IDYES << unit;
+        QTest::newRow("unit, Nein") << 4 << false << base::IDNO << unit;
+        QTest::newRow("unit, Enter, Nein") << 4 << true << base::IDNO << unit;
+        QTest::newRow("till, Ja") << 8 << false << base::IDYES << till;
+        QTest::newRow("till, Enter, Ja") << 8 << true << base::IDYES << till;
+        QTest::newRow("till, closed") << 8 << false << base::IDCANCEL << till;
+    }
+    void takingOutOfServiceIsConfirmed()
+    {
+        QFETCH(int, operation);
+        QFETCH(bool, byEnter);
+        QFETCH(int, answer);
+        QFETCH(QString, question);
+        choose(operation);
+        fill(operation);
+        const auto before = m_service->requests().size();
+        m_dialogs->answer(answer);
+        if (byEnter) {
+            QTest::keyClick(edit(operation, "sleKundeninfo"), Qt::Key_Return);
+        } else {
+            pshOk()->click();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->sending(), 30000);
+        QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
+        const auto& asked = m_dialogs->shown().front();
+        QCOMPARE(QString::fromStdString(asked.text), question);
+        QCOMPARE(asked.caption,
+                 std::string(operation == 4 ? "Außerbetriebnahme Signaturerstellungseinheit"
+                                            : "Außerbetriebnahme Registrierkasse"));
+        QCOMPARE(asked.type, base::MB_YESNO | base::MB_ICONQUESTION | base::MB_DEFBUTTON2);
+        const bool sent = answer == base::IDYES;
+        QCOMPARE(m_service->requests().size(), sent ? before + 3 : before);
+        QCOMPARE(m_window->okMode(), sent ? DtaMain::OkMode::SHOW : DtaMain::OkMode::FON);
+        QCOMPARE(m_window->form(operation)->isVisible(), !sent);
     }
 
     void theLastAnswerIsWrittenAndShownAndEndingDeletesTheAnswerFiles()
@@ -544,6 +624,46 @@ private slots:
         QCOMPARE(base::IniFile(m_dir->file("03QUORVEX.INI")).GetSection("Funktionen").size(), std::size_t{0});
     }
 
+    // Einstellungen, a change, "Abbruch" and "Nein" (not saved): the keyboard is back in the main window.
+    void theMainWindowTakesTheFocusBackFromTheSettings()
+    {
+        app::wireMainWindow(*m_window);
+        choose(3);
+        m_dialogs->answer(base::IDNO);
+        testsupport::onNextModal([](QWidget* settings) {
+            QTest::keyClicks(settings->findChild<QLineEdit*>(QStringLiteral("sleBenid")), QStringLiteral("X"));
+            settings->findChild<QPushButton*>(QStringLiteral("pshCancel"))->click();
+        });
+        m_window->findChild<QAction*>(QStringLiteral("mnuEinstellungen"))->trigger();
+        QVERIFY(!m_dialogs->shown().empty());
+        QCOMPARE(m_dialogs->shown().back().text, std::string("Daten noch nicht gespeichert - speichern?"));
+        QTRY_COMPARE(QApplication::activeWindow(), m_window.get());
+        QVERIFY(QApplication::focusWidget() && m_window->isAncestorOf(QApplication::focusWidget()));
+        QCOMPARE(base::IniFile(m_dir->file("01QUORVEX.INI")).GetString("Quorvex", "Benid"), BENID);
+    }
+
+    // The result can be reached, selected and copied with the keyboard, but not changed.
+    void theResultTakesTheFocusAndIsCopied()
+    {
+        choose(3);
+        fill(3);
+        send();
+        auto* box = m_window->findChild<QTextEdit*>(QStringLiteral("sleRet"));
+        m_window->findChild<QComboBox*>(QStringLiteral("cmbFnr"))->setFocus();
+        for (int tabs = 0; tabs < 20 && QApplication::focusWidget() != box; ++tabs) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(QApplication::focusWidget(), box);
+        QApplication::clipboard()->clear();
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("Ergebnis der Sendung:\n(0) Aufruf OK"));
+        QTest::keyClicks(box, QStringLiteral("x"));
+        QTest::keyClick(box, Qt::Key_Delete);
+        QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(0) Aufruf OK"));
+        testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-result-focused"));
+    }
+
     void aSingleCompanyDisablesTheCombo()
     {
         QVERIFY(m_window->findChild<QComboBox*>(QStringLiteral("cmbFnr"))->isEnabled());
@@ -626,8 +746,15 @@ private slots:
 
     // While FinanzOnline is silent the window keeps working and says so; "Abbrechen" ends the exchange, and the
     // session opened for it is logged out.
+    void aSilentFinanzOnlineNeitherBlocksNorHoldsTheWindow_data()
+    {
+        QTest::addColumn<bool>("byEsc");
+        QTest::newRow("Abbrechen") << false;
+        QTest::newRow("Esc") << true;
+    }
     void aSilentFinanzOnlineNeitherBlocksNorHoldsTheWindow()
     {
+        QFETCH(bool, byEsc);
         openWindow();
         choose(6);
         fill(6);
@@ -636,13 +763,23 @@ private slots:
         pshOk()->click();
         QVERIFY(m_window->sending());
         QCOMPARE(result(), QStringLiteral("Verbindung zu FinanzOnline …"));
-        QCOMPARE(pshOk()->text(), QStringLiteral("Abbrechen"));
+        QCOMPARE(pshOk()->text(), QStringLiteral("&Abbrechen"));
+        // Alt+A reaches the button: no other letter A among what the window shows meanwhile.
+        const auto mnemonics = testsupport::mnemonicsOf(m_window.get());
+        QCOMPARE(mnemonics.at(QLatin1Char('A')), QStringList{QStringLiteral("pshOk")});
+        for (const auto& [letter, carriers] : mnemonics) {
+            QVERIFY2(carriers.size() == 1, qPrintable(carriers.join(QLatin1Char(' '))));
+        }
         testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-sending"));
         bool answered = false;
         QTimer::singleShot(10, [&answered] { answered = true; });
         QTRY_VERIFY_WITH_TIMEOUT(answered, 100);
         QTRY_COMPARE_WITH_TIMEOUT(m_service->requests().size(), before + 2, 10000); // login and the notification
-        pshOk()->click();
+        if (byEsc) {
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : m_window.get(), Qt::Key_Escape);
+        } else {
+            pshOk()->click();
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->sending(), 10000);
         QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(-1) Die Sendung wurde abgebrochen."));
         const auto got = m_service->requests();
