@@ -112,6 +112,10 @@ DtaHilfe* DtaHilfe::open(const std::string& file, const std::string& topic)
         theWindow->keepUsableBeside(modal);
     }
     theWindow->showTopic(topic);
+    // A minimised window comes back as it was before, so that the page asked for is seen.
+    if (theWindow->isMinimized()) {
+        theWindow->setWindowState(theWindow->windowState() & ~Qt::WindowMinimized);
+    }
     theWindow->show();
     theWindow->raise();
     theWindow->activateWindow();
@@ -149,6 +153,12 @@ DtaHilfe::DtaHilfe(std::unique_ptr<base::ChmFile> chm, std::string file)
     for (auto* action : {m_back, m_forward}) {
         action->setShortcutContext(Qt::WindowShortcut);
         action->setEnabled(false);
+    }
+
+    // Esc and Ctrl+W close the window, as they close other help and document windows.
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto* shortcut = new QShortcut(key, this, this, &QWidget::close);
+        shortcut->setContext(Qt::WindowShortcut);
     }
 
     m_lvwInhalt = new QTreeWidget(this);

@@ -20,7 +20,8 @@ class ChmBrowser;
 /**
  * The program's help window: the compiled help file's table of contents on the left, its pages on the right, with
  * links followed inside the window, back and forward (Alt+Left, Alt+Right) and links to the web handed to the
- * desktop. There is one window per program; it is not modal and reads the file only when it is first opened.
+ * desktop; Esc or Ctrl+W closes it. There is one window per program; it is not modal and reads the file only when it
+ * is first opened.
  */
 class DtaHilfe : public QWidget
 {
@@ -29,9 +30,9 @@ class DtaHilfe : public QWidget
 public:
     /**
      * Shows the help window at `topic` (see base::Dialogs::ShowHelp), opening it with `file` on the first call or
-     * when the file changes, and raises it. A missing or unreadable file is named in an error box
-     * (base::dialogs()); then nothing opens and the result is nullptr. Opened while a modal dialog runs, the window
-     * belongs to that dialog until it closes, so that it can be used meanwhile.
+     * when the file changes, and raises and activates it, also when it was minimised. A missing or unreadable file is
+     * named in an error box (base::dialogs()); then nothing opens and the result is nullptr. Opened while a modal
+     * dialog runs, the window belongs to that dialog until it closes, so that it can be used meanwhile.
      */
     static DtaHilfe* open(const std::string& file, const std::string& topic);
     //! The open help window, nullptr when none is open.

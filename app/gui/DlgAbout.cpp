@@ -3,6 +3,7 @@
 #include "base/BuildInfo.h"
 #include "base/Program.h"
 #include "widgets/DialogUnits.h"
+#include "widgets/DtaHilfe.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -27,6 +28,7 @@ DlgAbout::DlgAbout(QWidget* owner)
     setObjectName(QStringLiteral("dlgAbout"));
     setWindowTitle(QString::fromUtf8("Vexa-Quorvex: Über"));
     setModal(true);
+    widgets::installHelpKey(this, "Ueber.htm");
     const widgets::DialogUnits du(font());
 
     auto* icon = new QLabel(this);

@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTreeWidget>
 
 #include <charconv>
@@ -124,6 +125,13 @@ DlgBondruck::DlgBondruck(QWidget* owner, JwsConverter converter)
     connect(cancel, &QPushButton::clicked, this, &DlgBondruck::PshCancel);
     connect(m_sleDatum, &QLineEdit::returnPressed, this, &DlgBondruck::PshOk);
     connect(m_lvwData, &QTreeWidget::itemDoubleClicked, this, &DlgBondruck::PshAblage);
+    // Enter in the list takes the receipt, as a double click does (both Enter keys, the keypad's too).
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Return),
+                                    QKeySequence(Qt::Key_Enter),
+                                    QKeySequence(Qt::KeypadModifier | Qt::Key_Enter)}) {
+        auto* take = new QShortcut(key, m_lvwData, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(take, &QShortcut::activated, this, &DlgBondruck::PshAblage);
+    }
     PostInit();
 }
 

@@ -7,6 +7,7 @@
 #include "rksv/DepVerifier.h"
 #include "rksv/RKSVExport.h"
 #include "widgets/DialogUnits.h"
+#include "widgets/DtaHilfe.h"
 
 #include <QDateEdit>
 #include <QGridLayout>
@@ -120,6 +121,7 @@ DlgDepExport::DlgDepExport(QWidget* owner, std::shared_ptr<db::Connection> conne
 {
     setObjectName(QStringLiteral("dlgDepExport"));
     setWindowTitle(QStringLiteral("Vexa-Quorvex: Datenerfassungsprotokoll exportieren"));
+    widgets::installHelpKey(this, "DepExport.htm");
     const widgets::DialogUnits du(font());
     const auto today = base::now().date;
 

@@ -5,6 +5,7 @@
 #include "rksv/Rksv.h"
 #include "rksv/TurnoverCounter.h"
 #include "widgets/DialogUnits.h"
+#include "widgets/DtaHilfe.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -53,6 +54,7 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
 {
     setObjectName(QStringLiteral("dlgDepPruefen"));
     setWindowTitle(QString::fromUtf8("Vexa-Quorvex: DEP prüfen"));
+    widgets::installHelpKey(this, "DepPruefen.htm");
     const widgets::DialogUnits du(font());
 
     const auto name = [](QWidget* control, const char* objectName) {

@@ -12,6 +12,7 @@
 #include "rksv/gui/RtfText.h"
 #include "widgets/DesktopLook.h"
 #include "widgets/DialogUnits.h"
+#include "widgets/DtaHilfe.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -107,6 +108,7 @@ DlgStatusbelege::DlgStatusbelege(QWidget* owner)
     const widgets::DialogUnits du(font());
     setFixedSize(du.size(WIDTH, HEIGHT));
     widgets::offerNoMaximise(this);
+    widgets::installHelpKey(this, "Statusbelege.htm");
 
     auto* txtKassa = new QLabel(QStringLiteral("&Kassa:"), this);
     txtKassa->setObjectName(QStringLiteral("txtKassa"));

@@ -10,10 +10,12 @@
 #include "tests/support/TestPaths.h"
 #include "widgets/QtDialogs.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
 #include <QImage>
+#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -95,7 +97,7 @@ private slots:
             expected << it.next().captured(1);
         }
         QCOMPARE(titles, expected);
-        QCOMPARE(tree->topLevelItemCount(), 6);
+        QCOMPARE(tree->topLevelItemCount(), 10);
         // Choosing an entry shows its page.
         tree->setCurrentItem(tree->topLevelItem(2));
         QCOMPARE(window->page(), QUrl(QStringLiteral("chm:/Meldungen.htm")));
@@ -167,6 +169,17 @@ private slots:
                                 << QString::fromUtf8("Belegprüfung");
         QTest::newRow("viewer") << "Senden.htm#rueckmeldung" << QUrl(QStringLiteral("chm:/Senden.htm#rueckmeldung"))
                                 << QString::fromUtf8("Gesamte Rückmeldung anzeigen");
+        // The pages of the RKSV windows and the About box.
+        QTest::newRow("Statusbelege") << "Statusbelege.htm" << QUrl(QStringLiteral("chm:/Statusbelege.htm"))
+                                      << "RKSV Statusbelege";
+        QTest::newRow("DEP exportieren") << "DepExport.htm" << QUrl(QStringLiteral("chm:/DepExport.htm"))
+                                         << "DEP exportieren";
+        QTest::newRow("DEP prüfen") << "DepPruefen.htm" << QUrl(QStringLiteral("chm:/DepPruefen.htm"))
+                                    << QString::fromUtf8("DEP prüfen");
+        QTest::newRow("Über") << "Ueber.htm" << QUrl(QStringLiteral("chm:/Ueber.htm"))
+                              << QString::fromUtf8("Über das Programm");
+        QTest::newRow("waiting") << "Senden.htm#abbrechen" << QUrl(QStringLiteral("chm:/Senden.htm#abbrechen"))
+                                 << "Abbrechen und Wartezeiten";
         QTest::newRow("unknown") << "Gibtsnicht" << QUrl(QStringLiteral("chm:/HelpContents.htm"))
                                  << QString::fromUtf8("Überblick");
     }
@@ -181,9 +194,52 @@ private slots:
         QCOMPARE(DtaHilfe::instance(), first);
         QCOMPARE(first->page(), page);
         QCOMPARE(currentEntry(first), entry);
-        if (topic == QStringLiteral("Senden")) {
-            testsupport::savePng(first, QStringLiteral("dtaHilfe-Senden"));
+        if (topic == QStringLiteral("Senden") || topic.endsWith(QStringLiteral(".htm"))) {
+            testsupport::savePng(first, QStringLiteral("dtaHilfe-") + topic.section(QLatin1Char('.'), 0, 0));
         }
+    }
+
+    // Asked for again while minimised, the window comes back in front with the keyboard, at the page asked for.
+    void aMinimisedWindowComesBack()
+    {
+        auto* window = DtaHilfe::open(HELP, "HelpContents");
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        window->showMinimized();
+        QTRY_VERIFY(window->isMinimized());
+        widgets::QtDialogs().ShowHelp(HELP, "Senden.htm#test");
+        QCOMPARE(DtaHilfe::instance(), window);
+        QCOMPARE(window->page(), QUrl(QStringLiteral("chm:/Senden.htm#test")));
+        QVERIFY(!window->isMinimized());
+        QTRY_COMPARE(QApplication::activeWindow(), window);
+    }
+
+    // Esc and Ctrl+W close the window from wherever the focus is in it.
+    void escAndCtrlWClose_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<QKeySequence>("key");
+        QTest::newRow("Esc, contents") << "lvwInhalt" << QKeySequence(Qt::Key_Escape);
+        QTest::newRow("Esc, page") << "txtSeite" << QKeySequence(Qt::Key_Escape);
+        QTest::newRow("Ctrl+W, page") << "txtSeite" << QKeySequence(Qt::CTRL | Qt::Key_W);
+        QTest::newRow("Ctrl+W, contents") << "lvwInhalt" << QKeySequence(Qt::CTRL | Qt::Key_W);
+    }
+    void escAndCtrlWClose()
+    {
+        QFETCH(QString, focus);
+        QFETCH(QKeySequence, key);
+        QPointer<DtaHilfe> window = DtaHilfe::open(HELP, "Senden");
+        QVERIFY(window);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        auto* target = window->findChild<QWidget*>(focus);
+        target->setFocus();
+        QTest::keySequence(target, key);
+        QTRY_VERIFY(!window); // closed and gone
+        QVERIFY(!DtaHilfe::instance());
     }
 
     // Opened from a modal dialog, the window belongs to it while it runs, and stays open alone when it closes.

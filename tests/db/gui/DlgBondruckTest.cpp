@@ -243,6 +243,33 @@ private slots:
         QCOMPARE(empty.accJws(), std::string()); // an empty list just closes
     }
 
+    // Enter in the list takes the receipt and closes the picker, as a double click does (both Enter keys).
+    void enterInTheListTakesTheReceipt_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+    }
+    void enterInTheListTakesTheReceipt()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        db::gui::DlgBondruck picker(
+            nullptr, [](const std::string& jws, std::string&) { return std::optional<std::string>("Beleg " + jws); });
+        picker.Setup("01");
+        picker.show();
+        picker.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&picker));
+        auto* list = picker.findChild<QTreeWidget*>(QStringLiteral("lvwData"));
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Down); // the second row, 10:15
+        QCOMPARE(list->currentItem(), list->topLevelItem(1));
+        QTest::keyClick(list, static_cast<Qt::Key>(key), static_cast<Qt::KeyboardModifiers>(modifiers));
+        QCOMPARE(QString::fromStdString(picker.accJws()), QStringLiteral("Beleg jws-1"));
+        QVERIFY(!picker.isVisible());
+    }
+
     void choosingAReceiptFromTheForm()
     {
         testsupport::onNextModal([](QWidget* dialog) {
