@@ -259,10 +259,13 @@ private slots:
         QVERIFY(toc.contains(QString::fromUtf8("value=\"Überblick\"")));
     }
 
-    // A look at two pages as a reader sees them (screenshots for review).
+    // A look at some pages as a reader sees them (screenshots for review).
     void pagesRender()
     {
-        for (const QString& page : {QStringLiteral("HelpContents.htm"), QStringLiteral("Meldungen.htm")}) {
+        for (const QString& page : {QStringLiteral("HelpContents.htm"),
+                                    QStringLiteral("Meldungen.htm"),
+                                    QStringLiteral("Senden.htm"),
+                                    QStringLiteral("DepPruefen.htm")}) {
             QTextBrowser browser;
             browser.setSearchPaths({m_dir->path()});
             browser.resize(640, 900);
