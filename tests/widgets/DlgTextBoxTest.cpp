@@ -168,8 +168,14 @@ private slots:
         // Enter takes the default button: the first, or the second ("Nein") when the caller says so.
         for (const auto& [type, answer] :
              {std::pair{base::MB_YESNO, base::IDYES}, std::pair{base::MB_YESNO | base::MB_DEFBUTTON2, base::IDNO}}) {
-            onNextModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Return); });
-            QCOMPARE(m_dialogs.TextBox("Außerbetriebnahme", "Wirklich?", type | base::MB_ICONQUESTION), answer);
+            onNextModal([type = type](QWidget* dialog) {
+                testsupport::savePng(dialog, QStringLiteral("textBox-yesno-%1").arg(type, 0, 16));
+                QTest::keyClick(dialog, Qt::Key_Return);
+            });
+            QCOMPARE(m_dialogs.TextBox("Außerbetriebnahme Registrierkasse",
+                                       "Registrierkasse KASSE-01 wirklich außer Betrieb nehmen?",
+                                       type | base::MB_ICONQUESTION),
+                     answer);
         }
 
         QString caption;

@@ -169,15 +169,6 @@ private slots:
                                 << QString::fromUtf8("Belegprüfung");
         QTest::newRow("viewer") << "Senden.htm#rueckmeldung" << QUrl(QStringLiteral("chm:/Senden.htm#rueckmeldung"))
                                 << QString::fromUtf8("Gesamte Rückmeldung anzeigen");
-        // The pages of the RKSV windows and the About box.
-        QTest::newRow("Statusbelege") << "Statusbelege.htm" << QUrl(QStringLiteral("chm:/Statusbelege.htm"))
-                                      << "RKSV Statusbelege";
-        QTest::newRow("DEP exportieren") << "DepExport.htm" << QUrl(QStringLiteral("chm:/DepExport.htm"))
-                                         << "DEP exportieren";
-        QTest::newRow("DEP prüfen") << "DepPruefen.htm" << QUrl(QStringLiteral("chm:/DepPruefen.htm"))
-                                    << QString::fromUtf8("DEP prüfen");
-        QTest::newRow("Über") << "Ueber.htm" << QUrl(QStringLiteral("chm:/Ueber.htm"))
-                              << QString::fromUtf8("Über das Programm");
         QTest::newRow("waiting") << "Senden.htm#abbrechen" << QUrl(QStringLiteral("chm:/Senden.htm#abbrechen"))
                                  << "Abbrechen und Wartezeiten";
         QTest::newRow("unknown") << "Gibtsnicht" << QUrl(QStringLiteral("chm:/HelpContents.htm"))
