@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
@@ -107,6 +108,9 @@ DtaHilfe* DtaHilfe::open(const std::string& file, const std::string& topic)
         }
         delete theWindow;
         theWindow = new DtaHilfe(std::move(chm), file);
+    }
+    if (QWidget* from = QApplication::activeWindow(); from && from != theWindow) {
+        theWindow->m_returnTo = from;
     }
     if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != theWindow) {
         theWindow->keepUsableBeside(modal);
@@ -287,6 +291,22 @@ bool DtaHilfe::eventFilter(QObject* watched, QEvent* event)
         show();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void DtaHilfe::closeEvent(QCloseEvent* event)
+{
+    // Closed with the keyboard, the window hands it back to the window it was asked for from (a modal dialog
+    // first): without a window manager nobody else would, and the keys would go nowhere.
+    if (isActiveWindow()) {
+        QWidget* back = QApplication::activeModalWidget();
+        if (!back || back == this) {
+            back = m_returnTo;
+        }
+        if (back && back != this && back->isVisible()) {
+            back->activateWindow();
+        }
+    }
+    QWidget::closeEvent(event);
 }
 
 std::string helpFile()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -48,6 +49,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    //! Gives the keyboard back to the window the help was asked for from.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     DtaHilfe(std::unique_ptr<base::ChmFile> chm, std::string file);
@@ -65,6 +68,8 @@ private:
     QAction* m_back = nullptr;
     QAction* m_forward = nullptr;
     bool m_following = false;
+    //! The window that was active when the help was last asked for.
+    QPointer<QWidget> m_returnTo;
 };
 
 //! The installation's help file, DefaultDir + "Quorvex.CHM".

@@ -209,7 +209,8 @@ private slots:
         QTRY_COMPARE(QApplication::activeWindow(), window);
     }
 
-    // Esc and Ctrl+W close the window from wherever the focus is in it.
+    // Esc and Ctrl+W close the window from wherever the focus is in it, and the window the help was asked for from
+    // has the keyboard again.
     void escAndCtrlWClose_data()
     {
         QTest::addColumn<QString>("focus");
@@ -223,6 +224,10 @@ private slots:
     {
         QFETCH(QString, focus);
         QFETCH(QKeySequence, key);
+        QWidget from;
+        from.show();
+        from.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&from));
         QPointer<DtaHilfe> window = DtaHilfe::open(HELP, "Senden");
         QVERIFY(window);
         QVERIFY(QTest::qWaitForWindowActive(window));
@@ -231,6 +236,7 @@ private slots:
         QTest::keySequence(target, key);
         QTRY_VERIFY(!window); // closed and gone
         QVERIFY(!DtaHilfe::instance());
+        QTRY_COMPARE(QApplication::activeWindow(), &from);
     }
 
     // Opened from a modal dialog, the window belongs to it while it runs, and stays open alone when it closes.
