@@ -805,6 +805,7 @@ private slots:
         send();
         QCOMPARE(result(),
                  QStringLiteral("Ergebnis der Sendung:\n(-1)\nFehlermeldung von FinanzOnline:\nTechnischer Fehler"));
+        QVERIFY(!pshOk()->isEnabled()); // the login faulted: no answer to a notification to show
     }
 
     void ausRksvEinfuegenFillsTheTillsKey()
