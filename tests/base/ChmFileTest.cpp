@@ -121,7 +121,7 @@ TEST_F(QuorvexChmTest, namesItsDefaultTopicTitleAndContents)
     const auto sitemap = testsupport::readBytes(std::string(test_paths::HELP_SOURCE_DIR) + "/Quorvex.hhc");
     const auto contents = chm.contents();
     EXPECT_EQ(outline(contents), outline(base::parseSitemap(sitemap)));
-    ASSERT_EQ(contents.size(), 6u);
+    ASSERT_EQ(contents.size(), 10u);
     EXPECT_EQ(contents[0].title, "Überblick");
 }
 
