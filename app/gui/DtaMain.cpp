@@ -384,7 +384,7 @@ void DtaMain::PshOk()
     startSending(operation);
 }
 
-bool DtaMain::confirmed(int operation) const
+bool DtaMain::confirmed(int operation)
 {
     // FinanzOnline takes a unit or till out of service for good: a mistake cannot be undone there.
     std::string question;
@@ -396,10 +396,14 @@ bool DtaMain::confirmed(int operation) const
     } else {
         return true;
     }
-    return base::dialogs().TextBox(OPERATION_NAMES[static_cast<std::size_t>(operation - 1)],
-                                   question + " wirklich außer Betrieb nehmen?",
-                                   base::MB_YESNO | base::MB_ICONQUESTION | base::MB_DEFBUTTON2)
-           == base::IDYES;
+    const bool yes = base::dialogs().TextBox(OPERATION_NAMES[static_cast<std::size_t>(operation - 1)],
+                                             question + " wirklich außer Betrieb nehmen?",
+                                             base::MB_YESNO | base::MB_ICONQUESTION | base::MB_DEFBUTTON2)
+                     == base::IDYES;
+    // The form with the cursor goes right away when the sending starts, before the desktop has given the window
+    // back the keyboard the question box had; without this the keys of the rest of the session go nowhere.
+    takeFocusBack();
+    return yes;
 }
 
 // The exchange's thread and its cancel flag. The thread hands its result to the window's thread through a queued

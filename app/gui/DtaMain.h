@@ -127,8 +127,8 @@ private:
     void cancelSending(bool wait);
     //! For the operations FinanzOnline cannot undo (taking a signature unit or a till out of service): asks once,
     //! with "Nein" as the default answer. True when the operation may be sent.
-    bool confirmed(int operation) const;
-    //! Activates the window again after a dialog opened from the menu has closed.
+    bool confirmed(int operation);
+    //! Activates the window again after a dialog opened from it (the menu's, a question) has closed.
     void takeFocusBack();
 
     struct Sending;

@@ -12,6 +12,7 @@
 #include "tests/support/TempDir.h"
 #include "widgets/DlgXmlAnzeige.h"
 #include "widgets/MySubDataWindow.h"
+#include "widgets/QtDialogs.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -22,6 +23,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -611,6 +613,23 @@ private slots:
         QCOMPARE(base::IniFile(m_dir->file("02QUORVEX.INI")).GetString("Funktionen", "Kundeninfo"),
                  std::string("Bäckerei Müller"));
         QCOMPARE(base::IniFile(m_dir->file("03QUORVEX.INI")).GetSection("Funktionen").size(), std::size_t{0});
+    }
+
+    // Answered "Ja" in the desktop's own box, the question leaves the keyboard with the window, whose form with the
+    // cursor goes at once for the sending.
+    void theWindowKeepsTheKeyboardAfterTheQuestion()
+    {
+        widgets::QtDialogs desktop;
+        base::Dialogs* scripted = base::setDialogs(&desktop);
+        choose(8);
+        fill(8);
+        testsupport::onNextModal(
+            [](QWidget* box) { qobject_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click(); });
+        QTest::keyClick(edit(8, "sleKundeninfo"), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->sending(), 30000);
+        base::setDialogs(scripted);
+        QCOMPARE(m_window->okMode(), DtaMain::OkMode::SHOW);
+        QTRY_COMPARE(QApplication::activeWindow(), m_window.get());
     }
 
     // Einstellungen, a change, "Abbruch" and "Nein" (not saved): the keyboard is back in the main window.
