@@ -216,9 +216,7 @@ private slots:
         QTest::addColumn<QString>("focus");
         QTest::addColumn<QKeySequence>("key");
         QTest::newRow("Esc, contents") << "lvwInhalt" << QKeySequence(Qt::Key_Escape);
-        QTest::newRow("Esc, page") << "txtSeite" << QKeySequence(Qt::Key_Escape);
         QTest::newRow("Ctrl+W, page") << "txtSeite" << QKeySequence(Qt::CTRL | Qt::Key_W);
-        QTest::newRow("Ctrl+W, contents") << "lvwInhalt" << QKeySequence(Qt::CTRL | Qt::Key_W);
     }
     void escAndCtrlWClose()
     {

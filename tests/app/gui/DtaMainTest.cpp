@@ -12,7 +12,6 @@
 #include "tests/support/TempDir.h"
 #include "widgets/DlgXmlAnzeige.h"
 #include "widgets/MySubDataWindow.h"
-#include "widgets/QtDialogs.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -23,7 +22,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -613,63 +611,6 @@ private slots:
         QCOMPARE(base::IniFile(m_dir->file("02QUORVEX.INI")).GetString("Funktionen", "Kundeninfo"),
                  std::string("Bäckerei Müller"));
         QCOMPARE(base::IniFile(m_dir->file("03QUORVEX.INI")).GetSection("Funktionen").size(), std::size_t{0});
-    }
-
-    // Answered "Ja" in the desktop's own box, the question leaves the keyboard with the window, whose form with the
-    // cursor goes at once for the sending.
-    void theWindowKeepsTheKeyboardAfterTheQuestion()
-    {
-        widgets::QtDialogs desktop;
-        base::Dialogs* scripted = base::setDialogs(&desktop);
-        choose(8);
-        fill(8);
-        testsupport::onNextModal(
-            [](QWidget* box) { qobject_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click(); });
-        QTest::keyClick(edit(8, "sleKundeninfo"), Qt::Key_Return);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->sending(), 30000);
-        base::setDialogs(scripted);
-        QCOMPARE(m_window->okMode(), DtaMain::OkMode::SHOW);
-        QTRY_COMPARE(QApplication::activeWindow(), m_window.get());
-    }
-
-    // Einstellungen, a change, "Abbruch" and "Nein" (not saved): the keyboard is back in the main window.
-    void theMainWindowTakesTheFocusBackFromTheSettings()
-    {
-        app::wireMainWindow(*m_window);
-        choose(3);
-        m_dialogs->answer(base::IDNO);
-        testsupport::onNextModal([](QWidget* settings) {
-            QTest::keyClicks(settings->findChild<QLineEdit*>(QStringLiteral("sleBenid")), QStringLiteral("X"));
-            settings->findChild<QPushButton*>(QStringLiteral("pshCancel"))->click();
-        });
-        m_window->findChild<QAction*>(QStringLiteral("mnuEinstellungen"))->trigger();
-        QVERIFY(!m_dialogs->shown().empty());
-        QCOMPARE(m_dialogs->shown().back().text, std::string("Daten noch nicht gespeichert - speichern?"));
-        QTRY_COMPARE(QApplication::activeWindow(), m_window.get());
-        QVERIFY(QApplication::focusWidget() && m_window->isAncestorOf(QApplication::focusWidget()));
-        QCOMPARE(base::IniFile(m_dir->file("01QUORVEX.INI")).GetString("Quorvex", "Benid"), BENID);
-    }
-
-    // The result can be reached, selected and copied with the keyboard, but not changed.
-    void theResultTakesTheFocusAndIsCopied()
-    {
-        choose(3);
-        fill(3);
-        send();
-        auto* box = m_window->findChild<QTextEdit*>(QStringLiteral("sleRet"));
-        m_window->findChild<QComboBox*>(QStringLiteral("cmbFnr"))->setFocus();
-        for (int tabs = 0; tabs < 20 && QApplication::focusWidget() != box; ++tabs) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        }
-        QCOMPARE(QApplication::focusWidget(), box);
-        QApplication::clipboard()->clear();
-        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("Ergebnis der Sendung:\n(0) Aufruf OK"));
-        QTest::keyClicks(box, QStringLiteral("x"));
-        QTest::keyClick(box, Qt::Key_Delete);
-        QCOMPARE(result(), QStringLiteral("Ergebnis der Sendung:\n(0) Aufruf OK"));
-        testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-result-focused"));
     }
 
     void aSingleCompanyDisablesTheCombo()
