@@ -3,12 +3,37 @@
 #include <queue>
 
 #include <algorithm>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace rksv::depcheck {
 
+std::string temporaryFolder()
+{
+    const char* folder = std::getenv("TMPDIR");
+    return folder != nullptr && *folder != '\0' ? folder : "/tmp";
+}
+
 FilePtr temporaryFile()
 {
-    return FilePtr(std::tmpfile(), &std::fclose);
+    std::string name = temporaryFolder() + "/vexa-quorvex-dep-XXXXXX";
+    const int descriptor = ::mkstemp(name.data());
+    if (descriptor < 0) {
+        return FilePtr(nullptr, &std::fclose);
+    }
+    // Gone from the folder at once: the file lives as long as it is open, and nothing is left behind.
+    ::unlink(name.c_str());
+    std::FILE* file = ::fdopen(descriptor, "w+b");
+    if (file == nullptr) {
+        ::close(descriptor);
+    }
+    return FilePtr(file, &std::fclose);
+}
+
+std::string temporaryFailure(std::string_view what)
+{
+    return std::string(what) + " nicht in eine temporäre Datei in " + temporaryFolder()
+           + " schreibbar (Ordner aus TMPDIR, sonst /tmp)";
 }
 
 void writeNumber(std::FILE* file, std::uint64_t number)
@@ -37,7 +62,7 @@ bool readText(std::FILE* file, std::string& text)
     return std::fread(text.data(), 1, length, file) == length;
 }
 
-void ReceiptIds::add(std::string_view kassenId, std::string_view belegnummer, long position, long group)
+bool ReceiptIds::add(std::string_view kassenId, std::string_view belegnummer, long position, long group)
 {
     std::string key;
     key.reserve(kassenId.size() + 1 + belegnummer.size());
@@ -46,6 +71,7 @@ void ReceiptIds::add(std::string_view kassenId, std::string_view belegnummer, lo
     if (m_entries.size() >= m_inMemory) {
         spill();
     }
+    return !m_failed;
 }
 
 bool ReceiptIds::findRepeats(const std::function<void(long, long, const std::string&, long)>& repeated)

@@ -14,8 +14,12 @@ namespace rksv::depcheck {
 
 using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
 
-//! A temporary file, removed when closed; null when none can be made.
+//! Where temporary files go: TMPDIR, or /tmp without it.
+std::string temporaryFolder();
+//! A temporary file in temporaryFolder(), removed when closed; null when none can be made.
 FilePtr temporaryFile();
+//! "<what> nicht in eine temporäre Datei in <folder> schreibbar …", for the check's error.
+std::string temporaryFailure(std::string_view what);
 //! Binary records: a number as 8 bytes, a text as its length and its bytes.
 void writeNumber(std::FILE* file, std::uint64_t number);
 void writeText(std::FILE* file, std::string_view text);
@@ -32,8 +36,9 @@ public:
         : m_inMemory(std::max<std::size_t>(inMemory, 1))
     {}
 
-    //! Notes the id of the receipt at `position` (counted over the file) in `group`.
-    void add(std::string_view kassenId, std::string_view belegnummer, long position, long group);
+    //! Notes the id of the receipt at `position` (counted over the file) in `group`; false once a run could not be
+    //! written.
+    bool add(std::string_view kassenId, std::string_view belegnummer, long position, long group);
 
     //! Calls `repeated(position, group, id, firstPosition)` for each later use of an id; false when a run could not be
     //! written or read back.

@@ -7,17 +7,22 @@
 #include "rksv/OpenSsl.h"
 #include "rksv/Receipt.h"
 
+#include <openssl/bio.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <queue>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
@@ -35,11 +40,80 @@ using depcheck::RawSignature;
 using depcheck::ReceiptIds;
 using depcheck::SignaturePool;
 using Clock = std::chrono::steady_clock;
+using BioPtr = std::unique_ptr<BIO, OpenSslFree<&BIO_free>>;
 
 constexpr auto PROGRESS_INTERVAL = std::chrono::milliseconds(50);
 constexpr std::size_t READ_BUFFER_BYTES = std::size_t{1} << 16;
 
 } // namespace
+
+void DepTrustAnchors::add(X509* certificate)
+{
+    if (certificate != nullptr && X509_up_ref(certificate) == 1) {
+        m_certificates.emplace_back(certificate);
+    }
+}
+
+bool DepTrustAnchors::addBase64(std::string_view text)
+{
+    X509Ptr read = certificateFromBase64(text);
+    if (!read) {
+        return false;
+    }
+    m_certificates.push_back(std::move(read));
+    return true;
+}
+
+bool DepTrustAnchors::addFromPath(const std::string& path, std::string& error)
+{
+    std::error_code failed;
+    std::vector<std::string> files;
+    if (std::filesystem::is_directory(path, failed)) {
+        for (const auto& entry : std::filesystem::directory_iterator(path, failed)) {
+            if (entry.is_regular_file(failed)) {
+                files.push_back(entry.path().string());
+            }
+        }
+        std::sort(files.begin(), files.end());
+    } else {
+        files.push_back(path);
+    }
+    const std::size_t before = m_certificates.size();
+    for (const auto& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in && !in.eof()) {
+            error = "Datei " + file + " nicht lesbar";
+            return false;
+        }
+        // PEM, as many certificates as the file holds; otherwise one DER certificate.
+        const BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+        bool anyPem = false;
+        while (bio) {
+            X509* read = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
+            if (read == nullptr) {
+                break;
+            }
+            m_certificates.emplace_back(read);
+            anyPem = true;
+        }
+        if (!anyPem) {
+            const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+            if (X509* read = d2i_X509(nullptr, &data, static_cast<long>(bytes.size())); read != nullptr) {
+                m_certificates.emplace_back(read);
+            }
+        }
+    }
+    if (failed) {
+        error = "Ordner " + path + " nicht lesbar";
+        return false;
+    }
+    if (m_certificates.size() == before) {
+        error = path + " enthält kein Zertifikat (PEM oder DER)";
+        return false;
+    }
+    return true;
+}
 
 std::string grouped(long number)
 {
@@ -65,6 +139,29 @@ std::string counted(long number, const char* one, const char* many)
 std::string euro(std::int64_t cents)
 {
     return cents == std::numeric_limits<std::int64_t>::min() ? "-92233720368547758,08" : formatAmount(cents);
+}
+
+constexpr std::string_view CLOSED_SYSTEM = "R1-AT0";
+
+// Serials are hexadecimal numbers: "3C00D1F1" and "3c00d1f1", "0abcdef1" and "abcdef1" are the same. Anything else
+// (a closed system's "U:ATU…-K1") must be spelled the same.
+bool sameSerial(std::string_view a, std::string_view b)
+{
+    const auto hex = [](std::string_view text) {
+        return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); });
+    };
+    if (!hex(a) || !hex(b)) {
+        return a == b;
+    }
+    const auto digits = [](std::string_view text) {
+        const auto first = text.find_first_not_of('0');
+        return first == std::string_view::npos ? std::string_view() : text.substr(first);
+    };
+    a = digits(a);
+    b = digits(b);
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
 }
 
 // ---- Faults ----------------------------------------------------------------------------------------------------
@@ -173,7 +270,7 @@ struct Till
     std::string startChain;
     std::string previousChain;
     bool seen = false;
-    bool previousNull = false;
+    bool failureRun = false; //!< the last receipts were failure-marked: a collective null receipt is due
     std::int64_t running = 0;
     std::size_t counterBytes = 0;
     std::string lastDateTime;
@@ -187,6 +284,7 @@ struct Pending
     std::string serial;
     std::string input;
     RawSignature raw{};
+    bool closedSystem = false;
 };
 
 class Checker : public nlohmann::json_sax<nlohmann::json>
@@ -238,7 +336,8 @@ public:
                   {position, id, "Belegnummer " + id + " kommt schon bei Beleg " + grouped(first) + " vor", group});
         });
         if (!idsRead) {
-            fault(0, {0, "", "Belegnummern nicht vollständig geprüft: temporäre Datei nicht schreibbar", 0});
+            result.error = "Prüfung nicht möglich: " + depcheck::temporaryFailure("Belegnummern");
+            return result;
         }
         result.faultCount = m_faults.count();
         result.faults = m_faults.sorted();
@@ -264,7 +363,7 @@ public:
         case Where::Group:
             if (m_key == "Signaturzertifikat") {
                 certificate(value);
-                return !stopped();
+                return m_error.empty() && !stopped();
             }
             return m_key == "Zertifizierungsstellen" || m_key == "Belege-kompakt"
                        ? notDep("„" + m_key + "“ ist keine Liste")
@@ -274,7 +373,7 @@ public:
             return true;
         case Where::Receipts:
             receipt(value);
-            return !stopped();
+            return m_error.empty() && !stopped();
         default:
             return scalar();
         }
@@ -323,7 +422,7 @@ public:
         } else if (m_where == Where::Top) {
             m_where = Where::Done;
         }
-        return !stopped();
+        return m_error.empty() && !stopped();
     }
 
     bool start_array(std::size_t /*elements*/) override
@@ -408,6 +507,8 @@ private:
         bool issuersSeen = false;
         bool receiptsSeen = false;
         long issuers = 0;
+        std::vector<X509Ptr> issuerCertificates; //!< in list order; empty when one of them is unusable
+        bool issuersUsable = true;
         std::shared_ptr<const GroupKey> key; //!< null while unknown or unusable
         std::string serial;
         FilePtr pending{nullptr, &std::fclose}; //!< receipts read before the certificate
@@ -495,6 +596,9 @@ private:
         if (!m_group.receiptsSeen) {
             groupFault("Belege-kompakt fehlt");
         }
+        if (m_group.key && m_group.issuersUsable) {
+            checkIssuers();
+        }
         submitBatch();
         m_group.key.reset();
     }
@@ -525,9 +629,77 @@ private:
     void issuer(std::string_view text)
     {
         ++m_group.issuers;
-        if (!certificateFromBase64(text)) {
+        X509Ptr read = certificateFromBase64(text);
+        if (!read) {
             groupFault("Zertifizierungsstelle " + grouped(m_group.issuers) + " ist kein Base64-DER-Zertifikat");
+            m_group.issuersUsable = false;
+            m_group.issuerCertificates.clear();
+        } else if (m_group.issuersUsable) {
+            m_group.issuerCertificates.push_back(std::move(read));
         }
+    }
+
+    // Once per group: the issuing certificates form the chain (each signed by the next), and the chain leads to a
+    // trust anchor.
+    void checkIssuers()
+    {
+        X509* subject = m_group.key->certificate.get();
+        const auto& issuers = m_group.issuerCertificates;
+        for (std::size_t i = 0; i < issuers.size(); ++i) {
+            if (!issued(issuers[i].get(), subject)) {
+                groupFault("Zertifizierungsstelle " + grouped(static_cast<long>(i + 1)) + " hat "
+                           + (i == 0 ? std::string("das Signaturzertifikat")
+                                     : "Zertifizierungsstelle " + grouped(static_cast<long>(i)))
+                           + " nicht ausgestellt (Signatur oder Aussteller passt nicht)");
+                return;
+            }
+            subject = issuers[i].get();
+        }
+        if (m_options.trust != nullptr && !trusted()) {
+            X509* certificate = m_group.key->certificate.get();
+            groupFault("Signaturzertifikat nicht vertrauenswürdig: " + subjectOf(certificate) + ", Seriennummer "
+                       + m_group.serial + " (weder registriert noch von einer bekannten Zertifizierungsstelle)");
+        }
+    }
+
+    static bool issued(X509* issuer, X509* subject)
+    {
+        EVP_PKEY* key = X509_get0_pubkey(issuer);
+        return key != nullptr && X509_check_issued(issuer, subject) == X509_V_OK && X509_verify(subject, key) == 1;
+    }
+
+    // The certificate or one of its issuers is an anchor, or the last of them was issued by one.
+    bool trusted() const
+    {
+        const auto& anchors = m_options.trust->certificates();
+        const auto isAnchor = [&anchors](X509* certificate) {
+            return std::any_of(anchors.begin(), anchors.end(), [certificate](const X509Ptr& anchor) {
+                return X509_cmp(anchor.get(), certificate) == 0;
+            });
+        };
+        X509* last = m_group.key->certificate.get();
+        if (isAnchor(last)) {
+            return true;
+        }
+        for (const auto& issuer : m_group.issuerCertificates) {
+            if (isAnchor(issuer.get())) {
+                return true;
+            }
+            last = issuer.get();
+        }
+        return std::any_of(
+            anchors.begin(), anchors.end(), [last](const X509Ptr& anchor) { return issued(anchor.get(), last); });
+    }
+
+    static std::string subjectOf(X509* certificate)
+    {
+        const BioPtr bio(BIO_new(BIO_s_mem()));
+        if (!bio || X509_NAME_print_ex(bio.get(), X509_get_subject_name(certificate), 0, XN_FLAG_RFC2253) < 0) {
+            return "?";
+        }
+        char* data = nullptr;
+        const long length = BIO_get_mem_data(bio.get(), &data);
+        return length > 0 ? std::string(data, static_cast<std::size_t>(length)) : std::string("(ohne Inhaber)");
     }
 
     // ---- Receipts ----
@@ -564,7 +736,6 @@ private:
                 Till& till = m_tills[std::string(parts[2])];
                 till.seen = true;
                 till.previousChain = chainValue(jws);
-                till.previousNull = false;
             }
             return;
         }
@@ -579,20 +750,25 @@ private:
             receiptFault(position, id, "Signatur ist keine ES256-Signatur (64 Bytes Base64URL)");
         }
         const std::string_view input = jws.substr(0, secondDot);
+        const bool closed = data->kassenAlgorithmus == CLOSED_SYSTEM;
         if (m_group.key) {
-            checkSerial(position, id, data->zertifikatSeriennummer);
+            checkSerial(position, id, data->zertifikatSeriennummer, closed);
             if (hasSignature) {
                 queueSignature(position, input, id, raw);
             }
         } else if (!m_group.certificateSeen) {
-            keepPending(position, id, data->zertifikatSeriennummer, input, raw, !hasSignature);
+            keepPending(position, id, data->zertifikatSeriennummer, input, raw, !hasSignature, closed);
         }
         checkOrder(position, jws, *data, failed);
     }
 
-    void checkSerial(long position, std::string_view id, std::string_view serial)
+    void checkSerial(long position, std::string_view id, std::string_view serial, bool closedSystem)
     {
-        if (serial != m_group.serial) {
+        if (closedSystem) {
+            receiptFault(
+                position, id, "Anbieterkennung R1-AT0 (geschlossenes System) in einer Gruppe mit Signaturzertifikat");
+        }
+        if (!sameSerial(serial, m_group.serial)) {
             receiptFault(position,
                          id,
                          "Zertifikat-Seriennummer " + std::string(serial) + " ist nicht die des Signaturzertifikats ("
@@ -615,8 +791,12 @@ private:
                          "Erster Beleg der Kassa " + data.kassenId
                              + " ist kein Startbeleg (nicht mit der Kassen-ID "
                                "verkettet)");
-        } else if (till.seen && start && !till.previousNull) {
-            receiptFault(position, id, "Startbeleg mitten in der Kette (nicht nach einem Nullbeleg)");
+        } else if (till.seen && start) {
+            // Only a till's first receipt chains to its id; the sum still starts anew, so this is one fault.
+            receiptFault(position,
+                         id,
+                         "Verkettung unterbrochen: zweiter Startbeleg der Kassa " + data.kassenId
+                             + " (mit der Kassen-ID verkettet)");
         } else if (till.seen && !start && data.sigVorigerBeleg != till.previousChain) {
             receiptFault(position, id, "Verkettung unterbrochen: Sig-Voriger-Beleg passt nicht zum vorigen Beleg");
         }
@@ -631,6 +811,19 @@ private:
         }
         const bool training = data.standUmsatzZaehler == TRAINING_MARKER;
         const bool storno = data.standUmsatzZaehler == STORNO_MARKER;
+        if (failed) {
+            // A failure-marked start receipt is its own fault.
+            till.failureRun = till.failureRun || !start;
+        } else if (till.failureRun) {
+            till.failureRun = false;
+            if (amounts != 0 || training || storno) {
+                receiptFault(
+                    position,
+                    id,
+                    "Kein Sammelbeleg nach Ausfall der Sicherheitseinrichtung: der erste signierte Beleg danach "
+                    "ist kein Nullbeleg");
+            }
+        }
         if (start && (training || storno)) {
             receiptFault(position, id, "Startbeleg ohne verschlüsselten Umsatzzähler");
         } else if (!training) {
@@ -648,10 +841,11 @@ private:
                              + till.lastDateTime + ")");
         }
         till.lastDateTime = data.belegDatumUhrzeit;
-        m_ids.add(data.kassenId, id, position, m_group.index);
+        if (!m_ids.add(data.kassenId, id, position, m_group.index) && m_error.empty()) {
+            m_error = "Prüfung nicht möglich: " + depcheck::temporaryFailure("Belegnummern");
+        }
         till.seen = true;
         till.previousChain = chainValue(jws);
-        till.previousNull = amounts == 0 && !failed && !training && !storno;
     }
 
     // With `unknownSum` (a till whose first receipt is no start receipt) the sum is taken from the counter.
@@ -729,18 +923,18 @@ private:
                      std::string_view serial,
                      std::string_view input,
                      const RawSignature& raw,
-                     bool noSignature)
+                     bool noSignature,
+                     bool closedSystem)
     {
         if (!m_group.pending) {
             m_group.pending = depcheck::temporaryFile();
             if (!m_group.pending) {
-                groupFault("Signaturen der Belege vor dem Signaturzertifikat nicht prüfbar: temporäre Datei nicht "
-                           "schreibbar");
+                m_error = "Prüfung nicht möglich: " + depcheck::temporaryFailure("Belege vor dem Signaturzertifikat");
                 return;
             }
         }
         std::FILE* file = m_group.pending.get();
-        depcheck::writeNumber(file, static_cast<std::uint64_t>(position));
+        depcheck::writeNumber(file, static_cast<std::uint64_t>(position) * 2 + (closedSystem ? 1 : 0));
         depcheck::writeText(file, id);
         depcheck::writeText(file, serial);
         depcheck::writeText(file, noSignature ? std::string_view() : input);
@@ -761,12 +955,12 @@ private:
             if (!depcheck::readNumber(file.get(), position) || !depcheck::readText(file.get(), receipt.id)
                 || !depcheck::readText(file.get(), receipt.serial) || !depcheck::readText(file.get(), receipt.input)
                 || std::fread(receipt.raw.data(), 1, receipt.raw.size(), file.get()) != receipt.raw.size()) {
-                groupFault("Signaturen der Belege vor dem Signaturzertifikat nicht prüfbar: temporäre Datei nicht "
-                           "lesbar");
+                m_error = "Prüfung nicht möglich: " + depcheck::temporaryFailure("Belege vor dem Signaturzertifikat");
                 return;
             }
-            receipt.position = static_cast<long>(position);
-            checkSerial(receipt.position, receipt.id, receipt.serial);
+            receipt.position = static_cast<long>(position / 2);
+            receipt.closedSystem = (position & 1) != 0;
+            checkSerial(receipt.position, receipt.id, receipt.serial, receipt.closedSystem);
             if (!receipt.input.empty()) {
                 queueSignature(receipt.position, receipt.input, receipt.id, receipt.raw);
             }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rksv/OpenSsl.h"
 #include "rksv/TurnoverCounter.h"
 
 #include <atomic>
@@ -7,6 +8,7 @@
 #include <functional>
 #include <istream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace rksv {
@@ -28,6 +30,31 @@ struct DepProgress
     std::uint64_t bytesTotal = 0; //!< the file's size; 0 when unknown (a stream that is not a file)
 };
 
+/**
+ * Certificates a DEP's signing certificates must lead to: card certificates registered for the installation's tills,
+ * their issuers, CA certificates an auditor gives. A group's certificate is trusted when it is one of them or the
+ * DEP's issuing certificates lead from it to one of them (validity dates are not checked: a DEP is checked years after
+ * its receipts were signed).
+ */
+class DepTrustAnchors
+{
+public:
+    //! Adds a certificate (copied).
+    void add(X509* certificate);
+    //! Adds a Base64 DER certificate; false when it is none.
+    bool addBase64(std::string_view text);
+    /**
+     * Adds every certificate of a file (PEM, possibly several, or DER) or of each file in a folder (not its
+     * subfolders); false with `error` ("Datei … nicht lesbar", "… enthält kein Zertifikat") when nothing could be read.
+     */
+    bool addFromPath(const std::string& path, std::string& error);
+    [[nodiscard]] std::size_t size() const { return m_certificates.size(); }
+    [[nodiscard]] const std::vector<X509Ptr>& certificates() const { return m_certificates; }
+
+private:
+    std::vector<X509Ptr> m_certificates;
+};
+
 struct DepCheckOptions
 {
     AesKey key{};               //!< the till's AES key of the turnover counter
@@ -39,6 +66,8 @@ struct DepCheckOptions
     std::function<void(const DepProgress&)> progress;
     //! Once true, the check ends soon and reports itself as cancelled. May be nullptr.
     const std::atomic<bool>* stop = nullptr;
+    //! The certificates each group's signing certificate must lead to; nullptr: trust is not checked.
+    const DepTrustAnchors* trust = nullptr;
 };
 
 struct DepCheckResult
@@ -67,19 +96,22 @@ struct DepCheckResult
 /**
  * Checks a data capture protocol (DEP) as a tax auditor's verifier does, reading it as a stream: memory stays bounded
  * whatever the number of receipts. In every group, the certificate and the issuing certificates must be Base64 DER
- * certificates, each receipt must name the certificate's serial, its JWS must be well-formed and its signature verify
- * against the certificate (failure-marked receipts excepted; a start receipt must be signed: year and collective
- * receipts cannot be told from other null receipts by their data and are not singled out). Per till (Kassen-ID): the
- * first receipt is a start receipt (chained to the till id; otherwise that is one fault, and the sum so far is taken
- * from its counter; a later start receipt may follow a signed null receipt); each receipt
- * chains to the one before; a start receipt has counter 0 and no amounts; each turnover counter decrypts with
- * `options.key` to the running sum (training receipts leave it, storno receipts count; after a wrong counter the
- * sum goes on from what it says, so one wrong receipt is one fault) and keeps its length; receipt ids do not repeat
- * (exactly: sorted runs in temporary files, merged at the end); date and time never go back.
+ * certificates, each issuing certificate must have issued the one before it (the first the signing certificate), and
+ * with `options.trust` the chain must lead to a trust anchor (checked once per group); each receipt must name the
+ * certificate's serial (as a number: case and leading zeros do not count) and no closed system's provider code
+ * (R1-AT0), its JWS must be well-formed, its date a calendar date, and its signature verify against the certificate
+ * (failure-marked receipts excepted; a start receipt must be signed). Per till (Kassen-ID): the first receipt is a
+ * start receipt (chained to the till id; otherwise that is one fault, and the sum so far is taken from its counter);
+ * no later receipt chains to the till id; after failure-marked receipts the first signed one is a null receipt (the
+ * collective receipt); each receipt chains to the one before; a start receipt has counter 0 and no amounts; each
+ * turnover counter decrypts with `options.key` to the running sum (training receipts leave it, storno receipts count;
+ * after a wrong counter the sum goes on from what it says, so one wrong receipt is one fault) and keeps its length;
+ * receipt ids do not repeat (exactly: sorted runs in temporary files, merged at the end); date and time never go back.
  *
  * The groups' members may come in any order: receipts read before their group's certificate are kept in a temporary
  * file and checked against the certificate when it comes. Signatures are verified on `options.threads` threads in
- * batches; the order-dependent checks run on the calling thread in file order.
+ * batches; the order-dependent checks run on the calling thread in file order. Temporary files go to TMPDIR (or /tmp);
+ * where one cannot be written the check ends with DepCheckResult::error, never with a pass.
  */
 [[nodiscard]] DepCheckResult checkDep(std::istream& in, const DepCheckOptions& options);
 //! The same for a file; its size feeds DepProgress::bytesTotal.

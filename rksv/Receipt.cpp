@@ -114,10 +114,17 @@ bool isValidDateTime(std::string_view text)
             return false;
         }
     }
+    const int year = number(text.substr(0, 4));
     const int month = number(text.substr(5, 2));
     const int day = number(text.substr(8, 2));
-    return month >= 1 && month <= 12 && day >= 1 && day <= 31 && number(text.substr(11, 2)) <= 23
-           && number(text.substr(14, 2)) <= 59 && number(text.substr(17, 2)) <= 59;
+    if (month < 1 || month > 12) {
+        return false;
+    }
+    constexpr std::array<int, 12> DAYS{31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    const int days = month == 2 && !leap ? 28 : DAYS[static_cast<std::size_t>(month - 1)];
+    return day >= 1 && day <= days && number(text.substr(11, 2)) <= 23 && number(text.substr(14, 2)) <= 59
+           && number(text.substr(17, 2)) <= 59;
 }
 
 std::optional<std::string> buildSignedData(const ReceiptData& receipt, std::string* fehler)

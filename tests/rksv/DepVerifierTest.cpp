@@ -49,8 +49,11 @@ rksv::AesKey keyOf(const nlohmann::json& scenario)
     return rksv::parseAesKey(scenario.at("base64AesKey").get<std::string>()).value();
 }
 
-rksv::DepCheckResult
-check(const std::string& dep, const rksv::AesKey& key, std::size_t idsInMemory = 1 << 17, unsigned threads = 2)
+rksv::DepCheckResult check(const std::string& dep,
+                           const rksv::AesKey& key,
+                           std::size_t idsInMemory = 1 << 17,
+                           unsigned threads = 2,
+                           const rksv::DepTrustAnchors* trust = nullptr)
 {
     std::istringstream in(dep);
     rksv::DepCheckOptions options;
@@ -58,6 +61,7 @@ check(const std::string& dep, const rksv::AesKey& key, std::size_t idsInMemory =
     options.maxFaults = 3;
     options.threads = threads;
     options.idsInMemory = idsInMemory;
+    options.trust = trust;
     return rksv::checkDep(in, options);
 }
 
@@ -75,8 +79,16 @@ class DepVerifierTest : public ::testing::Test
 protected:
     void SetUp() override { ASSERT_EQ(scenarios().size(), 8U) << "asit-scenarios-kat.json missing or malformed"; }
 
-    testsupport::TestSigner signer;
-    testsupport::TestSigner secondSigner{0x0badcafe};
+    // The cards' CA, the trust anchor; a CA of the same name with another key; cards it issued.
+    testsupport::TestSigner ca{0x0ca1, nullptr, "DEP-Test-CA", true};
+    testsupport::TestSigner otherCa{0x0ca2, nullptr, "DEP-Test-CA", true};
+    testsupport::TestSigner signer{0x5a17c0de, &ca};
+    testsupport::TestSigner secondSigner{0x0badcafe, &ca};
+    rksv::DepTrustAnchors trust = [this] {
+        rksv::DepTrustAnchors anchors;
+        anchors.add(ca.certificate.get());
+        return anchors;
+    }();
 };
 
 // Every scenario as one group; the counters the signer encrypts are the vectors' own. Then two tills in one DEP,
@@ -92,10 +104,12 @@ TEST_F(DepVerifierTest, ScenariosCheckAsInOrder)
             ASSERT_EQ(till.lastCounterField(),
                       scenario.at("receipts").at(jws.size() - 1).at(COUNTER_FIELD).get<std::string>());
         }
-        const auto result =
-            check(testsupport::depOfGroups(
-                      {testsupport::depGroup(signer.certificateBase64, {signer.certificateBase64}, jws)}),
-                  keyOf(scenario));
+        const auto result = check(
+            testsupport::depOfGroups({testsupport::depGroup(signer.certificateBase64, {ca.certificateBase64}, jws)}),
+            keyOf(scenario),
+            1 << 17,
+            2,
+            &trust);
         EXPECT_TRUE(result.ok()) << faultsOf(result);
         EXPECT_EQ(result.summary(), std::to_string(jws.size()) + " Belege in 1 Gruppe geprüft: in Ordnung");
     }
@@ -119,9 +133,13 @@ TEST_F(DepVerifierTest, ScenariosCheckAsInOrder)
     }
     const auto dep = testsupport::depOfGroups(
         {testsupport::depGroup(signer.certificateBase64, {}, groups[0]),
-         testsupport::depGroup(secondSigner.certificateBase64, {signer.certificateBase64}, groups[1], true)});
-    // One thread verifies both groups, each with its own certificate.
-    const auto result = check(dep, keyOf(first), 7, 1);
+         testsupport::depGroup(secondSigner.certificateBase64, {ca.certificateBase64}, groups[1], true)});
+    // One thread verifies both groups, each with its own certificate; the first group lists no issuer, and its
+    // certificate is trusted as registered.
+    rksv::DepTrustAnchors registered;
+    registered.add(signer.certificate.get());
+    registered.add(ca.certificate.get());
+    const auto result = check(dep, keyOf(first), 7, 1, &registered);
     EXPECT_TRUE(result.ok()) << faultsOf(result);
     EXPECT_EQ(result.receipts, static_cast<long>(receiptsA.size() + receiptsB.size()));
     EXPECT_EQ(result.groups, 2);
@@ -139,14 +157,19 @@ struct Tamper
     long faultCount = 1; //!< 0: one per receipt with an encrypted counter
     bool receiptsFirst = false;
     std::size_t idsInMemory = 1 << 17;
+    //! Signed in full by a card of the same serial and name that no anchor vouches for.
+    bool selfMadeCard = false;
+    //! The group lists a CA of the right name whose key did not sign the card's certificate.
+    bool foreignIssuer = false;
 };
 
 // A changed signature also breaks the chain of the receipt after it, which covers the whole JWS.
 constexpr long WITH_NEXT_CHAIN = 2;
 
+// The Belegnummer field, also of signed data that does not parse.
 std::string idOf(const std::string& jws)
 {
-    return rksv::parseSignedData(rksv::signedDataOfJws(jws).value()).value().belegnummer;
+    return std::string(rksv::splitUnderscore(rksv::signedDataOfJws(jws).value()).at(3));
 }
 
 void flipSignature(std::string& jws)
@@ -204,6 +227,8 @@ TEST_F(DepVerifierTest, EachTamperingGivesExactlyItsFault)
          [](Receipts& r) {
              r.back().counter = 0; // the sum before, decided below
              r.back().amounts[0] += 100;
+             // No failure run before it, so it need not be the collective null receipt.
+             r[r.size() - 2].failed = false;
          },
          keep,
          81,
@@ -236,6 +261,62 @@ TEST_F(DepVerifierTest, EachTamperingGivesExactlyItsFault)
          keep,
          1,
          "Startbeleg nicht signiert (Sicherheitseinrichtung ausgefallen)"},
+        {"no collective receipt: turnover right after the failure run",
+         [](Receipts& r) { r[6].amounts[0] = 100; },
+         keep,
+         7,
+         "Kein Sammelbeleg nach Ausfall der Sicherheitseinrichtung: der erste signierte Beleg danach ist kein "
+         "Nullbeleg"},
+        {"a second start receipt: chained to the till id, the sum back at 0",
+         [](Receipts& r) { r[8].restart = true; },
+         keep,
+         9,
+         "Verkettung unterbrochen: zweiter Startbeleg der Kassa CASHBOX-DEMO-1 (mit der Kassen-ID verkettet)"},
+        {"re-signed in full by a self-made card",
+         none,
+         keep,
+         0,
+         "Gruppe 1: Signaturzertifikat nicht vertrauenswürdig: CN=DEP-Testkarte, Seriennummer {serial} (weder "
+         "registriert noch von einer bekannten Zertifizierungsstelle)",
+         1,
+         false,
+         1 << 17,
+         true},
+        {"an issuer of the right name that did not sign the certificate",
+         none,
+         keep,
+         0,
+         "Gruppe 1: Zertifizierungsstelle 1 hat das Signaturzertifikat nicht ausgestellt (Signatur oder Aussteller "
+         "passt nicht)",
+         1,
+         false,
+         1 << 17,
+         false,
+         true},
+        {"serial of another number, in upper case: named as the receipt spells it",
+         [](Receipts& r) { r[4].serial = "5A17C0DF"; },
+         keep,
+         5,
+         "Zertifikat-Seriennummer 5A17C0DF ist nicht die des Signaturzertifikats ({serial})"},
+        {"an impossible date: 30 February",
+         [](Receipts& r) {
+             r[3].editSignedData = [](std::string& data) { data.replace(data.find("_2016-03-"), 11, "_2016-02-30"); };
+         },
+         keep,
+         4,
+         "Signierte Daten ungültig: Ungültiges Belegdatum: 2016-02-30T07:00:11"},
+        {"a closed system's provider code under a certificate",
+         [](Receipts& r) { r[4].provider = "R1-AT0"; },
+         keep,
+         5,
+         "Anbieterkennung R1-AT0 (geschlossenes System) in einer Gruppe mit Signaturzertifikat"},
+        {"a closed system's provider code, receipts before the certificate",
+         [](Receipts& r) { r[10].provider = "R1-AT0"; },
+         keep,
+         11,
+         "Anbieterkennung R1-AT0 (geschlossenes System) in einer Gruppe mit Signaturzertifikat",
+         1,
+         true},
         {"wrong AES key",
          none,
          [](Jws&, std::string&, rksv::AesKey& k) { k[7] ^= 0x40; },
@@ -260,12 +341,14 @@ TEST_F(DepVerifierTest, EachTamperingGivesExactlyItsFault)
             replace("{last}", rksv::formatAmount(last));
             replace("{last+1}", rksv::formatAmount(last + 100));
         }
-        testsupport::TillSigner till(signer, scenario.at("cashBoxId").get<std::string>(), keyOf(scenario));
+        const testsupport::TestSigner selfMade{0x5a17c0de};
+        const auto& card = row.selfMadeCard ? selfMade : signer;
+        testsupport::TillSigner till(card, scenario.at("cashBoxId").get<std::string>(), keyOf(scenario));
         std::vector<std::string> jws;
         for (const auto& receipt : receipts) {
             jws.push_back(till.next(receipt));
         }
-        std::string certificate = signer.certificateBase64;
+        std::string certificate = card.certificateBase64;
         auto key = keyOf(scenario);
         row.afterSigning(jws, certificate, key);
         const auto startData = rksv::parseSignedData(*rksv::signedDataOfJws(jws[0]));
@@ -273,9 +356,13 @@ TEST_F(DepVerifierTest, EachTamperingGivesExactlyItsFault)
         replace("{start}",
                 rksv::formatAmount(*rksv::decryptTurnoverCounter(
                     key, startData->kassenId, startData->belegnummer, startData->standUmsatzZaehler)));
-        const auto dep = testsupport::depOfGroups(
-            {testsupport::depGroup(certificate, {secondSigner.certificateBase64}, jws, row.receiptsFirst)});
-        const auto result = check(dep, key, row.idsInMemory);
+        std::vector<std::string> issuers{(row.foreignIssuer ? otherCa : ca).certificateBase64};
+        if (row.selfMadeCard) {
+            issuers.clear(); // a self-signed card has no issuer to list
+        }
+        const auto dep =
+            testsupport::depOfGroups({testsupport::depGroup(certificate, issuers, jws, row.receiptsFirst)});
+        const auto result = check(dep, key, row.idsInMemory, 2, &trust);
 
         long encrypted = 0;
         for (const auto& receipt : receipts) {

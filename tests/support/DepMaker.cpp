@@ -4,26 +4,33 @@
 #include "rksv/Receipt.h"
 
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <stdexcept>
 
 namespace testsupport {
 
-TestSigner::TestSigner(long serialNumber)
+TestSigner::TestSigner(long serialNumber, const TestSigner* issuer, const std::string& commonName, bool ca)
     : key(rksv::generateP256Key())
     , certificate(X509_new())
 {
     X509_NAME* name = certificate ? X509_get_subject_name(certificate.get()) : nullptr;
-    if (!key || name == nullptr || X509_set_version(certificate.get(), 2) != 1
+    X509_EXTENSION* constraints =
+        ca ? X509V3_EXT_conf_nid(nullptr, nullptr, NID_basic_constraints, "critical,CA:TRUE") : nullptr;
+    const bool extended = !ca || (constraints != nullptr && X509_add_ext(certificate.get(), constraints, -1) == 1);
+    X509_EXTENSION_free(constraints);
+    if (!key || name == nullptr || !extended || X509_set_version(certificate.get(), 2) != 1
         || ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), serialNumber) != 1
         || X509_NAME_add_entry_by_txt(
-               name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("DEP-Testkarte"), -1, -1, 0)
+               name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0)
                != 1
-        || X509_set_issuer_name(certificate.get(), name) != 1
+        || X509_set_issuer_name(certificate.get(),
+                                issuer != nullptr ? X509_get_subject_name(issuer->certificate.get()) : name)
+               != 1
         || X509_gmtime_adj(X509_getm_notBefore(certificate.get()), 0) == nullptr
         || X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 3600L * 24 * 365) == nullptr
         || X509_set_pubkey(certificate.get(), key.get()) != 1
-        || X509_sign(certificate.get(), key.get(), EVP_sha256()) <= 0) {
+        || X509_sign(certificate.get(), issuer != nullptr ? issuer->key.get() : key.get(), EVP_sha256()) <= 0) {
         throw std::runtime_error("test certificate not made");
     }
     certificateBase64 = rksv::derBase64(certificate.get()).value_or("");
@@ -39,7 +46,11 @@ TillSigner::TillSigner(const TestSigner& signer, std::string kassenId, const rks
 std::string TillSigner::next(const DepReceipt& receipt)
 {
     rksv::ReceiptData data;
-    data.kassenAlgorithmus = "R1-AT1";
+    data.kassenAlgorithmus = receipt.provider;
+    if (receipt.restart) {
+        m_previous.clear();
+        m_running = 0;
+    }
     data.kassenId = m_kassenId;
     data.belegnummer = receipt.id;
     data.belegDatumUhrzeit = receipt.dateTime;
@@ -62,7 +73,10 @@ std::string TillSigner::next(const DepReceipt& receipt)
     data.zertifikatSeriennummer = receipt.serial.empty() ? m_signer->serial : receipt.serial;
     data.sigVorigerBeleg = m_previous.empty() ? rksv::startChainValue(m_kassenId) : rksv::chainValue(m_previous);
     std::string why;
-    const auto signedData = rksv::buildSignedData(data, &why);
+    auto signedData = rksv::buildSignedData(data, &why);
+    if (signedData && receipt.editSignedData) {
+        receipt.editSignedData(*signedData);
+    }
     const auto jws = !signedData      ? std::nullopt
                      : receipt.failed ? std::optional(rksv::failedCompactJws(*signedData))
                                       : rksv::signCompactJws(m_signer->key.get(), *signedData, &why);

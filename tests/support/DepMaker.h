@@ -5,16 +5,21 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
-//! A fresh P-256 key and a self-signed certificate for it, made with OpenSSL in place.
+//! A fresh P-256 key and a certificate for it, made with OpenSSL in place: self-signed, or issued by `issuer`
+//! (whose certificate then carries basic constraints CA:TRUE only if it was made with `ca`).
 struct TestSigner
 {
-    explicit TestSigner(long serialNumber = 0x5a17c0de);
+    explicit TestSigner(long serialNumber = 0x5a17c0de,
+                        const TestSigner* issuer = nullptr,
+                        const std::string& commonName = "DEP-Testkarte",
+                        bool ca = false);
 
     rksv::EvpPkeyPtr key;
     rksv::X509Ptr certificate;
@@ -38,7 +43,12 @@ struct DepReceipt
     bool failed = false; //!< failure-marked instead of signed
     //! Encrypted instead of the running sum (which goes on unchanged).
     std::optional<std::int64_t> counter;
-    std::string serial; //!< written instead of the signer's serial when not empty
+    std::string serial;              //!< written instead of the signer's serial when not empty
+    std::string provider = "R1-AT1"; //!< algorithm and provider code
+    //! Chained to the till id with the sum back at 0, as a till's first receipt is.
+    bool restart = false;
+    //! Changes the signed data before it is signed (for what the receipt's own form cannot hold).
+    std::function<void(std::string&)> editSignedData;
 };
 
 //! Signs one till's receipts in order: the first chained to the till id, each next to the one before, the turnover
