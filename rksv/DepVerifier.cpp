@@ -44,6 +44,8 @@ using BioPtr = std::unique_ptr<BIO, OpenSslFree<&BIO_free>>;
 
 constexpr auto PROGRESS_INTERVAL = std::chrono::milliseconds(50);
 constexpr std::size_t READ_BUFFER_BYTES = std::size_t{1} << 16;
+// Longer than any receipt (the signed data has at most about 1 000 characters) or card certificate.
+constexpr std::size_t MAX_TOKEN_BYTES = std::size_t{1} << 16;
 
 } // namespace
 
@@ -232,7 +234,9 @@ std::uint64_t receiptOrder(long position)
 
 // ---- Reading -----------------------------------------------------------------------------------------------------
 
-// Reads the source in large blocks and counts the bytes handed on, for the progress.
+// Reads the source in large blocks and counts the bytes handed on, for the progress. The parser keeps a whole text
+// (or a run of blanks, a number) in memory: the input ends before one longer than MAX_TOKEN_BYTES, and tooLong() says
+// so, so memory stays bounded whatever the file holds.
 class CountingBuffer : public std::streambuf
 {
 public:
@@ -241,6 +245,7 @@ public:
         , m_buffer(READ_BUFFER_BYTES)
     {}
     std::uint64_t consumed() const { return m_total - static_cast<std::uint64_t>(egptr() - gptr()); }
+    bool tooLong() const { return m_tooLong; }
 
 protected:
     int_type underflow() override
@@ -250,18 +255,58 @@ protected:
         }
         const std::streamsize read =
             m_source != nullptr ? m_source->sgetn(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size())) : 0;
-        if (read <= 0) {
+        if (read <= 0 || m_tooLong) {
             return traits_type::eof();
         }
-        m_total += static_cast<std::uint64_t>(read);
-        setg(m_buffer.data(), m_buffer.data(), m_buffer.data() + read);
+        const std::size_t usable = scan(static_cast<std::size_t>(read));
+        m_total += usable;
+        if (usable == 0) {
+            return traits_type::eof();
+        }
+        setg(m_buffer.data(), m_buffer.data(), m_buffer.data() + usable);
         return traits_type::to_int_type(*gptr());
     }
 
 private:
+    // The bytes of the block up to the one that makes a token too long (all of them when none does).
+    std::size_t scan(std::size_t size)
+    {
+        const char* bytes = m_buffer.data();
+        for (std::size_t i = 0; i < size; ++i) {
+            const char c = bytes[i];
+            if (m_inString) {
+                if (m_escape) {
+                    m_escape = false;
+                } else if (c == '\\') {
+                    m_escape = true;
+                } else if (c == '"') {
+                    m_inString = false;
+                    m_run = 0;
+                    continue;
+                }
+            } else if (c == '"') {
+                m_inString = true;
+                m_run = 0;
+                continue;
+            } else if (c == '{' || c == '}' || c == '[' || c == ']' || c == ',' || c == ':') {
+                m_run = 0;
+                continue;
+            }
+            if (++m_run > MAX_TOKEN_BYTES) {
+                m_tooLong = true;
+                return i;
+            }
+        }
+        return size;
+    }
+
     std::streambuf* m_source;
     std::vector<char> m_buffer;
     std::uint64_t m_total = 0;
+    std::size_t m_run = 0;
+    bool m_inString = false;
+    bool m_escape = false;
+    bool m_tooLong = false;
 };
 
 // What the reading thread knows of a till: the chain, the counter, the date.
@@ -477,7 +522,21 @@ public:
     bool
     parse_error(std::size_t position, const std::string& /*token*/, const nlohmann::detail::exception& /*e*/) override
     {
-        if (m_error.empty()) {
+        if (m_counting != nullptr && m_counting->tooLong() && m_where == Where::Receipts) {
+            // Reported as the next receipt's fault; nothing after it can be read.
+            const long position = m_receipts + 1;
+            fault(receiptOrder(position),
+                  {position,
+                   "",
+                   "Beleg länger als " + grouped(static_cast<long>(MAX_TOKEN_BYTES))
+                       + " Zeichen, kein gültiger Beleg: die Prüfung endet hier",
+                   m_group.index});
+            return false;
+        }
+        if (m_error.empty() && m_counting != nullptr && m_counting->tooLong()) {
+            m_error = "Kein DEP: ein Wert ist länger als " + grouped(static_cast<long>(MAX_TOKEN_BYTES))
+                      + " Zeichen (bei Byte " + grouped(static_cast<long>(m_counting->consumed())) + ")";
+        } else if (m_error.empty()) {
             // The parser counts the end of the input as one more character.
             m_error =
                 m_counting != nullptr && position > m_counting->consumed()
@@ -1028,10 +1087,11 @@ DepCheckResult checkDepFile(const std::string& path, const DepCheckOptions& opti
 {
     std::error_code error;
     std::ifstream file;
+    // A folder opens as a stream on some systems and reads as nothing: it is no readable file.
     if (!std::filesystem::is_directory(path, error)) {
         file.open(path, std::ios::binary);
     }
-    if (!file) {
+    if (!file.is_open() || !file) {
         DepCheckResult result;
         result.error = "Datei " + path + " nicht lesbar";
         return result;

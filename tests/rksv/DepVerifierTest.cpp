@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <sstream>
 
@@ -449,6 +450,96 @@ TEST_F(DepVerifierTest, ProgressAndStop)
     EXPECT_FALSE(cancelled.ok());
     EXPECT_LE(cancelled.receipts, 1) << "the stop flag is checked after each receipt";
     EXPECT_TRUE(cancelled.summary().starts_with("Prüfung abgebrochen nach ")) << cancelled.summary();
+}
+
+// A serial is a number: the receipts may spell the certificate's serial in upper case or with a leading zero.
+TEST_F(DepVerifierTest, SerialsAreComparedAsNumbers)
+{
+    const testsupport::TestSigner card{0x0abcdef1, &ca};
+    const auto& scenario = scenarios().at(0);
+    auto receipts = receiptsOf(scenario);
+    ASSERT_EQ(card.serial, "0abcdef1");
+    const std::vector<std::string> spellings = {"abcdef1", "0ABCDEF1", "000ABCdef1"};
+    for (std::size_t i = 0; i < receipts.size(); ++i) {
+        receipts[i].serial = spellings[i % spellings.size()];
+    }
+    testsupport::TillSigner till(card, scenario.at("cashBoxId").get<std::string>(), keyOf(scenario));
+    std::vector<std::string> jws;
+    for (const auto& receipt : receipts) {
+        jws.push_back(till.next(receipt));
+    }
+    const auto result =
+        check(testsupport::depOfGroups({testsupport::depGroup(card.certificateBase64, {ca.certificateBase64}, jws)}),
+              keyOf(scenario),
+              1 << 17,
+              2,
+              &trust);
+    EXPECT_TRUE(result.ok()) << faultsOf(result);
+}
+
+// A check that cannot be done to its end never passes: temporary files that cannot be written (TMPDIR names a file,
+// not a folder) end it with an error, with the receipt ids beyond what memory holds and with receipts before the
+// certificate; a receipt longer than any valid one is a fault at once, a longer run of anything else an error.
+TEST_F(DepVerifierTest, WhatCannotBeCheckedNeverPasses)
+{
+    const auto& scenario = scenarios().at(0);
+    auto receipts = receiptsOf(scenario);
+    receipts[70].id = receipts[2].id;
+    testsupport::TillSigner till(signer, scenario.at("cashBoxId").get<std::string>(), keyOf(scenario));
+    std::vector<std::string> jws;
+    for (const auto& receipt : receipts) {
+        jws.push_back(till.next(receipt));
+    }
+    testsupport::TempDir dir;
+    const auto notAFolder = testsupport::writeBytes(dir.file("kein-ordner"), "x");
+    const char* before = std::getenv("TMPDIR");
+    const std::string saved = before != nullptr ? before : "";
+    ::setenv("TMPDIR", notAFolder.c_str(), 1);
+    for (const bool receiptsFirst : {false, true}) {
+        SCOPED_TRACE(receiptsFirst ? "receipts first" : "certificate first");
+        const auto result =
+            check(testsupport::depOfGroups(
+                      {testsupport::depGroup(signer.certificateBase64, {ca.certificateBase64}, jws, receiptsFirst)}),
+                  keyOf(scenario),
+                  4,
+                  2,
+                  &trust);
+        EXPECT_FALSE(result.ok());
+        EXPECT_EQ(result.error,
+                  "Prüfung nicht möglich: "
+                      + std::string(receiptsFirst ? "Belege vor dem Signaturzertifikat" : "Belegnummern")
+                      + " nicht in eine temporäre Datei in " + notAFolder
+                      + " schreibbar (Ordner aus TMPDIR, sonst /tmp)");
+    }
+    // The same with a folder that can be written: the repeat is found.
+    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    const auto written =
+        check(testsupport::depOfGroups({testsupport::depGroup(signer.certificateBase64, {ca.certificateBase64}, jws)}),
+              keyOf(scenario),
+              4,
+              2,
+              &trust);
+    if (before != nullptr) {
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    } else {
+        ::unsetenv("TMPDIR");
+    }
+    EXPECT_EQ(written.faultCount, 1) << faultsOf(written);
+
+    // A receipt of 200 000 characters after the first five.
+    std::vector<std::string> huge(jws.begin(), jws.begin() + 5);
+    huge.push_back(std::string(200000, 'A'));
+    huge.push_back(jws[5]);
+    const auto tooLong =
+        check(testsupport::depOfGroups({testsupport::depGroup(signer.certificateBase64, {ca.certificateBase64}, huge)}),
+              keyOf(scenario));
+    EXPECT_EQ(faultsOf(tooLong),
+              "5 Belege in 1 Gruppe geprüft: 1 Fehler\n  6 : Beleg länger als 65 536 Zeichen, kein gültiger Beleg: die "
+              "Prüfung endet hier");
+    const auto blanks = check("{\"Belege-Gruppe\": [" + std::string(100000, ' ') + "]}", {});
+    EXPECT_EQ(blanks.error, "Kein DEP: ein Wert ist länger als 65 536 Zeichen (bei Byte 65 555)");
+    // A folder given as the DEP file.
+    EXPECT_EQ(rksv::checkDepFile(dir.path(), {}).error, "Datei " + dir.path() + " nicht lesbar");
 }
 
 TEST(DepCheckResult, Summary)
