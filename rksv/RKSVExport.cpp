@@ -9,6 +9,7 @@
 #include "base/TextFormat.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
+#include "rksv/DepVerifier.h"
 #include "rksv/Numbering.h"
 #include "rksv/Rksv.h"
 
@@ -930,6 +931,21 @@ RKSVExport::SaveExport(const std::string& tempName, const std::string& descripti
     std::error_code ignored;
     std::filesystem::remove(tempPath, ignored);
     return *this;
+}
+
+std::size_t addRegisteredCards(DepTrustAnchors& anchors, db::Connection& connection)
+{
+    const std::size_t before = anchors.size();
+    db::Statement cards(connection);
+    cards.execute("SELECT BASE64, CHAIN FROM CARDS");
+    while (cards.fetch()) {
+        // A card without a certificate yet, or with texts that are no certificate, vouches for nothing.
+        (void)anchors.addBase64(base::withoutNul(cards.get(0).value_or("")));
+        for (const auto& issuer : issuersOf(cards.get(1).value_or(""))) {
+            (void)anchors.addBase64(issuer);
+        }
+    }
+    return anchors.size() - before;
 }
 
 } // namespace rksv

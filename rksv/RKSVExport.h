@@ -115,4 +115,11 @@ struct DepAnswerGroup
 //! dates as YYYYMMDD joined by "-", and ".TMP".
 std::string depTempName(const std::string& kassa, std::chrono::year_month_day from, std::chrono::year_month_day to);
 
+class DepTrustAnchors;
+/**
+ * Adds the certificates registered for the installation's tills (table CARDS: each card's certificate and its issuing
+ * certificates) to `anchors`; returns how many. Throws base::PlatformError when the table cannot be read.
+ */
+std::size_t addRegisteredCards(DepTrustAnchors& anchors, db::Connection& connection);
+
 } // namespace rksv

@@ -39,9 +39,14 @@ Aufruf im Installationsordner (dem Ordner mit INSTALLATION.INI), wie das Program
       JJJJ-MM-TT) als JSON-Datei <Datei>. Eine vorhandene Datei wird nur mit --ueberschreiben ersetzt. Mit
       --signatureinheit stellt die Signatureinheit das DEP zusammen.
 
-  vexa-quorvex-rksv dep-pruefen <Datei> [<Benutzerschlüssel>]
-      Prüft ein DEP: Signaturen, Zertifikate, Verkettung, Umsatzzähler, Belegnummern, Startbeleg und Datum.
-      Ohne Benutzerschlüssel (44 Zeichen, Base64) gilt der AES-Schlüssel dieser Installation.
+  vexa-quorvex-rksv dep-pruefen <Datei> [<Benutzerschlüssel>] [--zertifikate <Datei|Ordner>]
+      Prüft ein DEP: Signaturen, Zertifikate, Verkettung, Umsatzzähler, Belegnummern, Startbeleg, Sammelbeleg nach
+      Ausfall der Signatureinrichtung und Datum. Ohne Benutzerschlüssel (44 Zeichen, Base64) gilt der AES-Schlüssel
+      dieser Installation.
+      Jedes Signaturzertifikat muss vertrauenswürdig sein: im Installationsordner die für die Kassen registrierten
+      Zertifikate samt ihren Zertifizierungsstellen (Tabelle CARDS), dazu die Zertifikate von Zertifizierungsstellen
+      aus --zertifikate (eine Datei PEM oder DER, oder ein Ordner solcher Dateien). Außerhalb einer Installation gelten
+      nur diese: ohne --zertifikate wird dort nicht geprüft (Rückgabewert 3).
 
   vexa-quorvex-rksv status --kassa <Kassenidentifikationsnummer> [--firma <Nummer>]
   vexa-quorvex-rksv status --seriennummer <Zertifikatsseriennummer (hex)> [--firma <Nummer>]
@@ -58,7 +63,8 @@ Rückgabewerte:
   0  erledigt: DEP gespeichert, DEP in Ordnung, Status erhalten
   1  das DEP hat Fehler, oder FinanzOnline hat die Abfrage abgelehnt (Rückgabewert oder SOAP-Fehlermeldung)
   2  falscher Aufruf
-  3  nicht möglich: Installation, Datenbank, Signatureinheit, Datei, Schlüssel oder Login-Daten
+  3  nicht möglich: Installation, Datenbank, Signatureinheit, Datei, Schlüssel, Zertifikate, temporäre Dateien
+     (Ordner aus TMPDIR) oder Login-Daten
   4  FinanzOnline hat nicht oder nicht verwertbar geantwortet (keine Verbindung, Zeitlimit)
   5  vom Benutzer abgebrochen (Strg+C)
 )";
@@ -336,7 +342,7 @@ int depExport(const std::vector<std::string>& args, const Console& console)
 
 int depPruefen(const std::vector<std::string>& args, const Console& console)
 {
-    const auto words = split(args, {}, {});
+    const auto words = split(args, {"--zertifikate"}, {});
     if (words.positional.empty() || words.positional.size() > 2) {
         throw UsageError("dep-pruefen braucht die Datei und, wenn nicht der Schlüssel dieser Installation gilt, den "
                          "Benutzerschlüssel.");
@@ -347,13 +353,38 @@ int depPruefen(const std::vector<std::string>& args, const Console& console)
         console.err << "Die Datei " << words.positional[0] << " gibt es nicht.\n";
         return EXIT_UNUSABLE;
     }
+    // Trust anchors: the CA certificates given, and in an installation the cards registered for its tills.
+    rksv::DepTrustAnchors anchors;
+    if (const auto given = words.options.find("--zertifikate"); given != words.options.end()) {
+        std::string error;
+        if (!anchors.addFromPath(given->second, error)) {
+            console.err << "Zertifikate: " << error << '\n';
+            return EXIT_UNUSABLE;
+        }
+    }
+    const bool installed =
+        base::findFileNoCase(base::currentDirectory() + std::string(base::INSTALLATION_FILE)).has_value();
+    if ((installed || words.positional.size() == 1) && !loadInstallation(console)) {
+        return EXIT_UNUSABLE;
+    }
+    if (installed) {
+        try {
+            rksv::addRegisteredCards(anchors, *db::openProgramConnection());
+        } catch (const base::PlatformError& error) {
+            console.err << "Die für die Kassen registrierten Zertifikate sind nicht lesbar: " << error.what() << '\n';
+            return EXIT_UNUSABLE;
+        }
+    }
+    if (anchors.size() == 0) {
+        console.err << (installed ? "Für die Kassen dieser Installation ist kein Zertifikat registriert"
+                                  : "Außerhalb einer Installation gibt es keine vertrauenswürdigen Zertifikate")
+                    << ": bitte mit --zertifikate <Datei|Ordner> die Zertifikate der Zertifizierungsstellen angeben.\n";
+        return EXIT_UNUSABLE;
+    }
     std::string keyText;
     if (words.positional.size() == 2) {
         keyText = words.positional[1];
     } else {
-        if (!loadInstallation(console)) {
-            return EXIT_UNUSABLE;
-        }
         rksv::RKSV service(nullptr);
         keyText = service.accReady() ? service.accAes256() : std::string();
         if (keyText.empty()) {
@@ -372,6 +403,7 @@ int depPruefen(const std::vector<std::string>& args, const Console& console)
     rksv::DepCheckOptions options;
     options.key = *key;
     options.stop = console.stop;
+    options.trust = &anchors;
     ProgressLine progress(console);
     options.progress = [&](const rksv::DepProgress& step) {
         const double fraction =

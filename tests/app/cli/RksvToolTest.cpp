@@ -187,13 +187,29 @@ TEST_F(RksvToolTest, ExitCodesAndTextsOfEachCommand)
         {"normal", "/fonws/ws/session", 0, "in Betrieb seit", "/fonws/ws/session\" hat er geantwortet"},
         {"normal", "/fonws/ws/anders", 4, "FinanzOnline-Sitzungspfad", "auch nicht unter"},
     };
-    // Nothing is written in a folder without an installation; only a check with the key given works there.
+    // Nothing is written in a folder without an installation; only a check with the key given works there, and only
+    // with CA certificates to trust: the demo card's CA (a file, or its folder beside its key), not another CA.
     testsupport::TempDir empty;
+    const auto demoCa = dir->file("karten-ca/ca-certificate.pem");
     const std::vector<Call> elsewhere{
         {{"status", "--kassa", "KASSE-01"}, 3, "keine Installation"},
         {{"dep-export", kassa, from, to, "a.json"}, 3, "INSTALLATION.INI fehlt"},
         {{"dep-pruefen", dir->file("dep.json")}, 3, "keine Installation"},
-        {{"dep-pruefen", dir->file("dep.json"), key}, 0, "geprüft: in Ordnung"},
+        {{"dep-pruefen", dir->file("dep.json"), key},
+         3,
+         "Außerhalb einer Installation gibt es keine vertrauenswürdigen Zertifikate: bitte mit --zertifikate"},
+        {{"dep-pruefen", dir->file("dep.json"), key, "--zertifikate", demoCa}, 0, "geprüft: in Ordnung"},
+        {{"dep-pruefen", dir->file("dep.json"), "--zertifikate", dir->file("karten-ca"), key},
+         0,
+         "geprüft: in Ordnung"},
+        {{"dep-pruefen", dir->file("dep.json"), key, "--zertifikate", service->caFile()},
+         1,
+         "Signaturzertifikat nicht vertrauenswürdig: "},
+        {{"dep-pruefen", dir->file("dep.json"), key, "--zertifikate", dir->file("kein-dep.json")},
+         3,
+         "Zertifikate: " + dir->file("kein-dep.json") + " enthält kein Zertifikat (PEM oder DER)"},
+        {{"dep-pruefen", dir->file("dep.json"), key, "--zertifikate"}, 2, "Zu --zertifikate fehlt der Wert"},
+        {{"dep-pruefen", dir->path(), key, "--zertifikate", demoCa}, 3, "Datei " + dir->path() + " nicht lesbar"},
         {{"dep-pruefen", "fehlt.json"}, 3, "Die Datei fehlt.json gibt es nicht."},
     };
     const auto check = [&](const Call& call, const std::string& folder, const std::string& expectLogged) {
