@@ -1,7 +1,12 @@
 #include "rksv/gui/DlgDepPruefen.h"
 
 #include "base/Dialogs.h"
+#include "base/ErrorLog.h"
+#include "base/Files.h"
+#include "base/Installation.h"
 #include "base/Program.h"
+#include "db/Database.h"
+#include "rksv/RKSVExport.h"
 #include "rksv/Rksv.h"
 #include "rksv/TurnoverCounter.h"
 #include "widgets/DialogUnits.h"
@@ -45,6 +50,8 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     , m_pshDatei(new QPushButton(QString::fromUtf8("Datei &wählen …"), this))
     , m_sleSchluessel(new QLineEdit(this))
     , m_txtPruefwert(new QLabel(this))
+    , m_sleZertifikate(new QLineEdit(this))
+    , m_pshZertifikate(new QPushButton(QString::fromUtf8("Zerti&fikate wählen …"), this))
     , m_pshPruefen(new QPushButton(QString::fromUtf8("&Prüfen"), this))
     , m_pshAbbrechen(new QPushButton(QStringLiteral("&Abbrechen"), this))
     , m_pshClose(new QPushButton(QString::fromUtf8("S&chließen"), this))
@@ -64,13 +71,15 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     name(m_pshDatei, "pshDatei");
     name(m_sleSchluessel, "sleSchluessel");
     name(m_txtPruefwert, "txtPruefwert");
+    name(m_sleZertifikate, "sleZertifikate");
+    name(m_pshZertifikate, "pshZertifikate");
     name(m_pshPruefen, "pshPruefen");
     name(m_pshAbbrechen, "pshAbbrechen");
     name(m_pshClose, "pshClose");
     name(m_prgDatei, "prgDatei");
     name(m_txtFortschritt, "txtFortschritt");
     name(m_lvwErgebnis, "lvwErgebnis");
-    for (auto* button : {m_pshDatei, m_pshPruefen, m_pshAbbrechen, m_pshClose}) {
+    for (auto* button : {m_pshDatei, m_pshZertifikate, m_pshPruefen, m_pshAbbrechen, m_pshClose}) {
         button->setAutoDefault(false);
     }
     m_pshPruefen->setDefault(true);
@@ -82,13 +91,18 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
         + du.x(16));
     m_txtPruefwert->setToolTip(QString::fromUtf8(
         "Die ersten Zeichen einer Prüfsumme des Schlüssels, zum Vergleich mit dem Prüfwert der Kassa"));
+    m_sleZertifikate->setToolTip(
+        QString::fromUtf8("Zertifikate von Zertifizierungsstellen, denen die Signaturzertifikate des DEP vertrauen "
+                          "dürfen: eine PEM- oder DER-Datei oder ein Ordner solcher Dateien. In einer Installation "
+                          "gelten dazu die für ihre Kassen registrierten Zertifikate."));
     m_prgDatei->setRange(0, 100);
     m_prgDatei->setValue(0);
     m_pshAbbrechen->setEnabled(false);
 
     auto* hint = new QLabel(QString::fromUtf8("Prüft ein Datenerfassungsprotokoll (DEP) so, wie es das Finanzamt "
-                                              "prüft: Signaturen, Verkettung der Belege und Umsatzzähler. Für den "
-                                              "Umsatzzähler braucht es den Benutzerschlüssel der Kassa."),
+                                              "prüft: Signaturen und Zertifikate, Verkettung der Belege und "
+                                              "Umsatzzähler. Für den Umsatzzähler braucht es den Benutzerschlüssel "
+                                              "der Kassa."),
                             this);
     hint->setObjectName(QStringLiteral("txtHinweis"));
     hint->setWordWrap(true);
@@ -106,6 +120,9 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     fields->addWidget(label("txtSchluessel", QString::fromUtf8("Benutzer&schlüssel:"), m_sleSchluessel), 1, 0);
     fields->addWidget(m_sleSchluessel, 1, 1);
     fields->addWidget(m_txtPruefwert, 1, 2);
+    fields->addWidget(label("txtZertifikate", QStringLiteral("&Zertifikate:"), m_sleZertifikate), 2, 0);
+    fields->addWidget(m_sleZertifikate, 2, 1);
+    fields->addWidget(m_pshZertifikate, 2, 2);
     fields->setColumnStretch(1, 1);
 
     auto* run = new QHBoxLayout;
@@ -130,6 +147,7 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     resize(std::max(du.x(300), minimumSizeHint().width()), std::max(du.y(200), minimumSizeHint().height()));
 
     connect(m_pshDatei, &QPushButton::clicked, this, &DlgDepPruefen::PshDatei);
+    connect(m_pshZertifikate, &QPushButton::clicked, this, &DlgDepPruefen::PshZertifikate);
     connect(m_pshPruefen, &QPushButton::clicked, this, &DlgDepPruefen::PshPruefen);
     connect(m_pshAbbrechen, &QPushButton::clicked, this, &DlgDepPruefen::PshAbbrechen);
     connect(m_pshClose, &QPushButton::clicked, this, &DlgDepPruefen::reject);
@@ -182,6 +200,15 @@ void DlgDepPruefen::PshDatei()
     }
 }
 
+void DlgDepPruefen::PshZertifikate()
+{
+    const auto chosen = base::dialogs().OpenFile(
+        "Zertifikate wählen", "Zertifikate *.PEM *.CRT *.CER *.DER", "*.PEM", base::program().DefaultDir);
+    if (!chosen.empty()) {
+        m_sleZertifikate->setText(qs(chosen));
+    }
+}
+
 void DlgDepPruefen::PshPruefen()
 {
     if (accChecking()) {
@@ -207,8 +234,39 @@ void DlgDepPruefen::PshPruefen()
         return refuse(m_sleSchluessel, "Der Benutzerschlüssel ist kein gültiger Schlüssel (44 Zeichen Base64)");
     }
 
+    // The trust anchors: the certificates chosen, and in an installation the cards registered for its tills.
+    auto anchors = std::make_shared<DepTrustAnchors>();
+    if (const auto given = m_sleZertifikate->text().trimmed().toStdString(); !given.empty()) {
+        std::string why;
+        if (!anchors->addFromPath(given, why)) {
+            base::dialogs().ErrorBox("Zertifikate: " + why);
+            m_sleZertifikate->setFocus();
+            return;
+        }
+    }
+    if (base::findFileNoCase(base::program().DefaultDir + base::INSTALLATION_FILE)) {
+        if (const auto why = db::connectProgramDatabase()) {
+            base::dialogs().ErrorBox(*why);
+            return;
+        }
+        try {
+            addRegisteredCards(*anchors, *db::programConnection());
+        } catch (const base::PlatformError& error) {
+            base::dialogs().ErrorBox(std::string("Die für die Kassen registrierten Zertifikate sind nicht lesbar: ")
+                                     + error.what());
+            return;
+        }
+    }
+    if (anchors->size() == 0) {
+        return refuse(m_sleZertifikate,
+                      "Es gibt keine vertrauenswürdigen Zertifikate: bitte die Zertifikate der "
+                      "Zertifizierungsstellen wählen (eine PEM- oder DER-Datei oder einen Ordner)");
+    }
+    m_anchors = anchors;
+
     DepCheckOptions options;
     options.key = *key;
+    options.trust = anchors.get();
     options.threads = m_threads;
     options.stop = &m_stop;
     options.progress = [this](const DepProgress& progress) {
@@ -280,7 +338,8 @@ void DlgDepPruefen::takeResult()
 
 void DlgDepPruefen::setChecking(bool checking)
 {
-    for (QWidget* control : std::initializer_list<QWidget*>{m_sleDatei, m_pshDatei, m_sleSchluessel, m_pshPruefen}) {
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             m_sleDatei, m_pshDatei, m_sleSchluessel, m_sleZertifikate, m_pshZertifikate, m_pshPruefen}) {
         control->setEnabled(!checking);
     }
     m_pshAbbrechen->setEnabled(checking);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,9 +24,12 @@ namespace rksv::gui {
  * "DEP prüfen": checks a data capture protocol file as a tax auditor's verifier does (rksv::checkDepFile). The user
  * picks the file ("Datei wählen …", through the dialog seam's open-file dialog) and gives the till's AES key; its
  * check value (rksv::aesKeyCheckValue) shows beside the field. The key starts as the current till's key from the
- * signing service, when the service is ready. "Prüfen" runs the check on a worker thread: the window stays usable,
- * the progress bar shows the per cent of the file's bytes read, "Abbrechen" ends the check early. The result list
- * shows the summary line and one line per fault kept ("Beleg 2026-17 (Nr. 17 in der Datei): Signatur ungültig").
+ * signing service, when the service is ready. Each group's certificate must be trusted: in an installation the cards
+ * registered for its tills and their issuers (table CARDS, through the program-wide connection), and the CA
+ * certificates of the field "Zertifikate" (a PEM or DER file, or a folder of them; "Zertifikate wählen …" picks a
+ * file); without any of them the check does not start. "Prüfen" runs the check on a worker thread: the window stays
+ * usable, the progress bar shows the per cent of the file's bytes read, "Abbrechen" ends the check early. The result
+ * list shows the summary line and one line per fault kept ("Beleg 2026-17 (Nr. 17 in der Datei): Signatur ungültig").
  * Closing the window during a check stops it and waits for the worker to end. Opened from the main menu's "RKSV" /
  * "DEP prüfen …".
  */
@@ -39,6 +43,8 @@ public:
 
     //! "Datei wählen …": the open-file dialog; a chosen file goes into the file field.
     void PshDatei();
+    //! "Zertifikate wählen …": the open-file dialog; a chosen file goes into the certificates field.
+    void PshZertifikate();
     //! "Prüfen": checks the fields (an error box and the focus on the field when one is missing or wrong) and
     //! starts the check; nothing while a check runs.
     void PshPruefen();
@@ -79,6 +85,8 @@ private:
     QPushButton* m_pshDatei;
     QLineEdit* m_sleSchluessel;
     QLabel* m_txtPruefwert;
+    QLineEdit* m_sleZertifikate;
+    QPushButton* m_pshZertifikate;
     QPushButton* m_pshPruefen;
     QPushButton* m_pshAbbrechen;
     QPushButton* m_pshClose;
@@ -89,6 +97,7 @@ private:
     unsigned m_threads = 0;
     std::thread m_worker;
     std::atomic<bool> m_stop{false};
+    std::shared_ptr<const DepTrustAnchors> m_anchors; //!< of the running check
     std::mutex m_resultMutex;
     DepCheckResult m_finished;  //!< written by the worker, under m_resultMutex
     bool m_hasFinished = false; //!< m_finished waits to be taken; under m_resultMutex

@@ -1,10 +1,13 @@
 // The DEP check window on the offscreen platform, checking real DEP files signed with the till's key from the
-// signing service: a sound one passes, a tampered one names its receipt, a long check keeps the window working and
-// ends on "Abbrechen" or when the window closes.
+// signing service by a card its CA issued (the CA's certificate given in the field "Zertifikate": the folder holds no
+// installation): a sound one passes, a tampered one names its receipt, a card no given certificate vouches for is
+// refused, a long check keeps the window working and ends on "Abbrechen" or when the window closes.
 #include "rksv/gui/DlgDepPruefen.h"
 
 #include "app/gui/Application.h"
 #include "base/Program.h"
+#include "rksv/Jws.h"
+#include "rksv/Receipt.h"
 #include "rksv/Rksv.h"
 #include "rksv/TurnoverCounter.h"
 #include "tests/support/DepMaker.h"
@@ -69,6 +72,8 @@ private slots:
         QVERIFY2(service.accReady(), service.accMsgFirst().c_str());
         m_key = service.accAes256();
         service.Close();
+        m_caFile = m_dir->file("ca.pem");
+        testsupport::writeBytes(m_caFile, pem(m_ca));
     }
     void cleanup()
     {
@@ -89,6 +94,9 @@ private slots:
         m_dialogs->answerOpenFile(file);
         button(dialog, "pshDatei")->click();
         QCOMPARE(edit(dialog, "sleDatei")->text(), QString::fromStdString(file));
+        m_dialogs->answerOpenFile(m_caFile);
+        button(dialog, "pshZertifikate")->click();
+        QCOMPARE(edit(dialog, "sleZertifikate")->text(), QString::fromStdString(m_caFile));
         dialog.show();
         button(dialog, "pshPruefen")->click();
         QTRY_VERIFY(!dialog.accChecking());
@@ -119,6 +127,7 @@ private slots:
         last[at] = last[at] == 'A' ? 'B' : 'A';
         DlgDepPruefen dialog(nullptr);
         edit(dialog, "sleDatei")->setText(QString::fromStdString(writeDep("falsch.json", receipts, 1)));
+        trustCa(dialog);
         dialog.show();
         button(dialog, "pshPruefen")->click();
         QTRY_VERIFY(!dialog.accChecking());
@@ -131,6 +140,37 @@ private slots:
                  qPrintable(shown[1]));
         QVERIFY2(shown[1].contains(QStringLiteral("Signatur")), qPrintable(shown[1]));
         testsupport::savePng(&dialog, QStringLiteral("dlgDepPruefen-Fehler"));
+    }
+
+    // The DEP re-signed in full by a self-made card of the same serial and name: its group is not trusted.
+    void aCardNoCertificateVouchesForIsRefused()
+    {
+        const testsupport::TestSigner selfMade{0x5a17c0de};
+        testsupport::TillSigner till(selfMade, "KASSA-01", rksv::parseAesKey(m_key).value());
+        std::vector<std::string> receipts;
+        for (const auto& jws : sign(RECEIPTS)) {
+            const auto data = rksv::parseSignedData(rksv::signedDataOfJws(jws).value()).value();
+            testsupport::DepReceipt receipt;
+            receipt.id = data.belegnummer;
+            receipt.dateTime = data.belegDatumUhrzeit;
+            receipt.amounts[0] = data.betragSatzNormal;
+            receipts.push_back(till.next(receipt));
+        }
+        const auto file = m_dir->file("selbst.json");
+        testsupport::writeBytes(
+            file, testsupport::depOfGroups({testsupport::depGroup(selfMade.certificateBase64, {}, receipts)}));
+        DlgDepPruefen dialog(nullptr);
+        edit(dialog, "sleDatei")->setText(QString::fromStdString(file));
+        trustCa(dialog);
+        dialog.show();
+        button(dialog, "pshPruefen")->click();
+        QTRY_VERIFY(!dialog.accChecking());
+        QCOMPARE(dialog.accResult().faultCount, 1L);
+        QCOMPARE(lines(dialog).value(1),
+                 QString::fromUtf8("Datei: Gruppe 1: Signaturzertifikat nicht vertrauenswürdig: CN=DEP-Testkarte, "
+                                   "Seriennummer 5a17c0de (weder registriert noch von einer bekannten "
+                                   "Zertifizierungsstelle)"));
+        testsupport::savePng(&dialog, QStringLiteral("dlgDepPruefen-nicht-vertrauenswuerdig"));
     }
 
     // While the worker checks, the window takes the progress and the click on "Abbrechen"; the check ends early.
@@ -148,6 +188,7 @@ private slots:
         DlgDepPruefen dialog(nullptr);
         dialog.setThreads(1);
         edit(dialog, "sleDatei")->setText(QString::fromStdString(file));
+        trustCa(dialog);
         dialog.show();
         auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("prgDatei"));
         button(dialog, "pshPruefen")->click();
@@ -178,19 +219,30 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("certificates");
         const QString key = QStringLiteral("uW4h0LsV7V1mZ9q3bY2cT6xN8pR5kD1fG0jH3sA7eQ8=");
         QTest::newRow("keine Datei") << QStringLiteral("  ") << key << QStringLiteral("Die Datei muss gewählt werden")
-                                     << QStringLiteral("sleDatei");
+                                     << QStringLiteral("sleDatei") << QString();
         QTest::newRow("kein Schlüssel") << QStringLiteral("dep.json") << QString()
                                         << QString::fromUtf8("Der Benutzerschlüssel muss eingegeben werden")
-                                        << QStringLiteral("sleSchluessel");
+                                        << QStringLiteral("sleSchluessel") << QString();
         QTest::newRow("zu kurz") << QStringLiteral("dep.json") << key.left(43)
                                  << QString::fromUtf8("Der Benutzerschlüssel muss 44 Zeichen lang sein")
-                                 << QStringLiteral("sleSchluessel");
+                                 << QStringLiteral("sleSchluessel") << QString();
         QTest::newRow("kein Base64") << QStringLiteral("dep.json") << QString(43, QLatin1Char('#')) + QLatin1Char('=')
                                      << QString::fromUtf8(
                                             "Der Benutzerschlüssel ist kein gültiger Schlüssel (44 Zeichen Base64)")
-                                     << QStringLiteral("sleSchluessel");
+                                     << QStringLiteral("sleSchluessel") << QString();
+        // Outside an installation only the certificates given are trusted; none, or a file without one, is refused.
+        QTest::newRow("keine Zertifikate")
+            << QStringLiteral("dep.json") << key
+            << QString::fromUtf8("Es gibt keine vertrauenswürdigen Zertifikate: bitte die Zertifikate der "
+                                 "Zertifizierungsstellen wählen (eine PEM- oder DER-Datei oder einen Ordner)")
+            << QStringLiteral("sleZertifikate") << QString();
+        QTest::newRow("kein Zertifikat in der Datei")
+            << QStringLiteral("dep.json") << key
+            << QString::fromUtf8("Zertifikate: {dir}key.txt enthält kein Zertifikat (PEM oder DER)")
+            << QStringLiteral("sleZertifikate") << QStringLiteral("{dir}key.txt");
     }
     void missingOrWrongFieldsAreRefusedBeforeChecking()
     {
@@ -198,11 +250,16 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, message);
         QFETCH(QString, field);
+        QFETCH(QString, certificates);
+        const auto dir = QString::fromStdString(m_dir->path());
+        testsupport::writeBytes(m_dir->file("key.txt"), "kein Zertifikat");
+        message.replace(QStringLiteral("{dir}"), dir);
         DlgDepPruefen dialog(nullptr);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         edit(dialog, "sleDatei")->setText(file);
         edit(dialog, "sleSchluessel")->setText(key);
+        edit(dialog, "sleZertifikate")->setText(certificates.replace(QStringLiteral("{dir}"), dir));
         QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("txtPruefwert"))->text().endsWith(QString::fromUtf8("–")),
                  key.size() != 44);
         button(dialog, "pshPruefen")->click();
@@ -251,6 +308,18 @@ private:
     {
         return dialog.findChild<QPushButton*>(QLatin1String(name));
     }
+    static std::string pem(const testsupport::TestSigner& signer)
+    {
+        std::string text = "-----BEGIN CERTIFICATE-----\n";
+        for (std::size_t at = 0; at < signer.certificateBase64.size(); at += 64) {
+            text += signer.certificateBase64.substr(at, 64) + "\n";
+        }
+        return text + "-----END CERTIFICATE-----\n";
+    }
+    void trustCa(const DlgDepPruefen& dialog) const
+    {
+        edit(dialog, "sleZertifikate")->setText(QString::fromStdString(m_caFile));
+    }
 
     // A start receipt, then ordinary receipts of 12,50, a second apart, of one till.
     std::vector<std::string> sign(int count) const
@@ -283,8 +352,10 @@ private:
     std::unique_ptr<testsupport::TempDir> m_dir;
     std::unique_ptr<testsupport::ProgramStateGuard> m_state;
     std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
-    testsupport::TestSigner m_signer;
+    testsupport::TestSigner m_ca{0x0ca1, nullptr, "DEP-Test-CA", true};
+    testsupport::TestSigner m_signer{0x5a17c0de, &m_ca};
     std::string m_key;
+    std::string m_caFile; //!< m_ca's certificate as PEM
 };
 
 QTEST_MAIN(DlgDepPruefenTest)
