@@ -477,6 +477,50 @@ TEST_F(DepVerifierTest, SerialsAreComparedAsNumbers)
     EXPECT_TRUE(result.ok()) << faultsOf(result);
 }
 
+// Issuers in the order the regulation lists them: the card's issuer first, then its issuer. The anchor may be the
+// root, the intermediate or the card itself; listed the other way round, the chain is broken at its first link.
+TEST_F(DepVerifierTest, TheIssuersFormTheChainToAnAnchor)
+{
+    const testsupport::TestSigner intermediate{0x0ca3, &ca, "DEP-Test-Zwischen-CA", true};
+    const testsupport::TestSigner card{0x5a17c0df, &intermediate};
+    const auto& scenario = scenarios().at(0);
+    testsupport::TillSigner till(card, scenario.at("cashBoxId").get<std::string>(), keyOf(scenario));
+    std::vector<std::string> jws;
+    for (const auto& receipt : receiptsOf(scenario)) {
+        jws.push_back(till.next(receipt));
+    }
+    const auto depListing = [&](const std::vector<std::string>& issuers) {
+        return testsupport::depOfGroups({testsupport::depGroup(card.certificateBase64, issuers, jws)});
+    };
+    const auto anchored = [](const testsupport::TestSigner& anchor) {
+        rksv::DepTrustAnchors anchors;
+        anchors.add(anchor.certificate.get());
+        return anchors;
+    };
+    const std::vector<std::string> inOrder{intermediate.certificateBase64, ca.certificateBase64};
+    for (const auto* anchor : std::initializer_list<const testsupport::TestSigner*>{&ca, &intermediate, &card}) {
+        const auto anchors = anchored(*anchor);
+        const auto result = check(depListing(inOrder), keyOf(scenario), 1 << 17, 2, &anchors);
+        EXPECT_TRUE(result.ok()) << anchor->serial << ": " << faultsOf(result);
+    }
+    // Only the card's issuer listed: the root anchor issued it.
+    const auto result = check(depListing({intermediate.certificateBase64}), keyOf(scenario), 1 << 17, 2, &trust);
+    EXPECT_TRUE(result.ok()) << faultsOf(result);
+
+    const auto reversed =
+        check(depListing({ca.certificateBase64, intermediate.certificateBase64}), keyOf(scenario), 1 << 17, 2, &trust);
+    EXPECT_EQ(faultsOf(reversed),
+              std::to_string(jws.size())
+                  + " Belege in 1 Gruppe geprüft: 1 Fehler\n  0 : Gruppe 1: Zertifizierungsstelle 1 hat das "
+                    "Signaturzertifikat nicht ausgestellt (Signatur oder Aussteller passt nicht)");
+    // The second link broken: the intermediate listed before a CA of the root's name with another key.
+    const auto foreignRoot = check(
+        depListing({intermediate.certificateBase64, otherCa.certificateBase64}), keyOf(scenario), 1 << 17, 2, &trust);
+    EXPECT_EQ(foreignRoot.faults.at(0).text,
+              "Gruppe 1: Zertifizierungsstelle 2 hat Zertifizierungsstelle 1 nicht ausgestellt (Signatur oder "
+              "Aussteller passt nicht)");
+}
+
 // A check that cannot be done to its end never passes: temporary files that cannot be written (TMPDIR names a file,
 // not a folder) end it with an error, with the receipt ids beyond what memory holds and with receipts before the
 // certificate; a receipt longer than any valid one is a fault at once, a longer run of anything else an error.
