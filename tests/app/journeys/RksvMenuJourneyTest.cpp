@@ -192,12 +192,18 @@ TEST(RksvMenuJourney, EachStatusReceiptOrderedForTheSecondTill)
     }
     EXPECT_EQ(journey.errorLog(), "");
 
-    // The till's year, closed and started anew, is one sound DEP.
+    // The till's year, closed and started anew, in one DEP: the regulation knows one start receipt per till, so the
+    // check names the new start receipt (and nothing else) as a break of the chain.
     const auto first = journey.query("SELECT MIN(DATUM), MAX(DATUM) FROM BONS WHERE KASSA = '02'").at(0);
     const auto exported = journey.command({"dep-export", "02", first.at(0), first.at(1), journey.file("02.json")});
     ASSERT_EQ(exported.exit, 0) << exported.err;
     const auto checked = journey.command({"dep-pruefen", journey.file("02.json")});
-    EXPECT_EQ(checked.exit, 0) << checked.out << checked.err;
+    EXPECT_EQ(checked.exit, 1) << checked.out << checked.err;
+    EXPECT_NE(checked.out.find("Verkettung unterbrochen: zweiter Startbeleg der Kassa 02 (mit der Kassen-ID "
+                               "verkettet)\n"),
+              std::string::npos)
+        << checked.out;
+    EXPECT_NE(checked.out.find("geprüft: 1 Fehler"), std::string::npos) << checked.out;
 }
 
 // A signature card's provider code that FinanzOnline's schema refuses is told at the start, naming the entry, before
