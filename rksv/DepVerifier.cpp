@@ -622,7 +622,13 @@ private:
         return true;
     }
 
-    void fault(std::uint64_t order, DepFault fault) { m_faults.add(order, std::move(fault)); }
+    void fault(std::uint64_t order, DepFault fault)
+    {
+        if (m_options.eachFault) {
+            m_options.eachFault(fault);
+        }
+        m_faults.add(order, std::move(fault));
+    }
 
     void groupFault(const std::string& text)
     {

@@ -68,6 +68,9 @@ struct DepCheckOptions
     const std::atomic<bool>* stop = nullptr;
     //! The certificates each group's signing certificate must lead to; nullptr: trust is not checked.
     const DepTrustAnchors* trust = nullptr;
+    //! Called on the calling thread with every fault as it is found, for a report of all of them. Not in file order:
+    //! signatures come back from the worker threads, repeated receipt ids at the end. May be empty.
+    std::function<void(const DepFault&)> eachFault;
 };
 
 struct DepCheckResult

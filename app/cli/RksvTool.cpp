@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <map>
 #include <optional>
@@ -39,14 +40,16 @@ Aufruf im Installationsordner (dem Ordner mit INSTALLATION.INI), wie das Program
       JJJJ-MM-TT) als JSON-Datei <Datei>. Eine vorhandene Datei wird nur mit --ueberschreiben ersetzt. Mit
       --signatureinheit stellt die Signatureinheit das DEP zusammen.
 
-  vexa-quorvex-rksv dep-pruefen <Datei> [<Benutzerschlüssel>] [--zertifikate <Datei|Ordner>]
+  vexa-quorvex-rksv dep-pruefen <Datei> [<Benutzerschlüssel>] [--zertifikate <Datei|Ordner>] [--bericht <Datei>]
       Prüft ein DEP: Signaturen, Zertifikate, Verkettung, Umsatzzähler, Belegnummern, Startbeleg, Sammelbeleg nach
-      Ausfall der Signatureinrichtung und Datum. Ohne Benutzerschlüssel (44 Zeichen, Base64) gilt der AES-Schlüssel
+      Ausfall der Sicherheitseinrichtung und Datum. Ohne Benutzerschlüssel (44 Zeichen, Base64) gilt der AES-Schlüssel
       dieser Installation.
       Jedes Signaturzertifikat muss vertrauenswürdig sein: im Installationsordner die für die Kassen registrierten
       Zertifikate samt ihren Zertifizierungsstellen (Tabelle CARDS), dazu die Zertifikate von Zertifizierungsstellen
       aus --zertifikate (eine Datei PEM oder DER, oder ein Ordner solcher Dateien). Außerhalb einer Installation gelten
       nur diese: ohne --zertifikate wird dort nicht geprüft (Rückgabewert 3).
+      Mit --bericht schreibt es jeden Fehler (Nummer des Belegs in der Datei, Gruppe, Belegnummer, Text) und zuletzt
+      das Ergebnis in die Datei <Datei>: als CSV (Semikolon, UTF-8), wenn ihr Name auf .csv endet, sonst als Text.
 
   vexa-quorvex-rksv status --kassa <Kassenidentifikationsnummer> [--firma <Nummer>]
   vexa-quorvex-rksv status --seriennummer <Zertifikatsseriennummer (hex)> [--firma <Nummer>]
@@ -340,9 +343,71 @@ int depExport(const std::vector<std::string>& args, const Console& console)
     return EXIT_DONE;
 }
 
+// The DEP check's report: every fault as it is found, then the result; CSV (";", UTF-8) for a name ending in ".csv",
+// plain text otherwise.
+class Report
+{
+public:
+    explicit Report(std::string path)
+        : m_path(std::move(path))
+        , m_csv(base::toUpper(m_path).ends_with(".CSV"))
+    {}
+
+    bool open()
+    {
+        m_file.open(m_path, std::ios::binary | std::ios::trunc);
+        if (m_csv) {
+            m_file << "Nr.;Gruppe;Belegnummer;Fehler\r\n";
+        }
+        return m_file.good();
+    }
+
+    void fault(const rksv::DepFault& fault)
+    {
+        if (m_csv) {
+            m_file << fault.position << ';' << fault.group << ';' << field(fault.receiptId) << ';' << field(fault.text)
+                   << "\r\n";
+        } else {
+            m_file << (fault.position == 0 ? std::string("Datei")
+                                           : "Beleg " + (fault.receiptId.empty() ? "?" : fault.receiptId) + " (Nr. "
+                                                 + std::to_string(fault.position) + ")")
+                   << ": " << fault.text << '\n';
+        }
+    }
+
+    //! Writes the result line and closes the file; false when not all of it was written.
+    bool close(const std::string& summary)
+    {
+        if (m_csv) {
+            m_file << ";;;" << field(summary) << "\r\n";
+        } else {
+            m_file << "Ergebnis: " << summary << '\n';
+        }
+        m_file.close();
+        return !m_file.fail();
+    }
+
+private:
+    static std::string field(const std::string& text)
+    {
+        if (text.find_first_of(";\"\r\n") == std::string::npos) {
+            return text;
+        }
+        std::string quoted = "\"";
+        for (const char c : text) {
+            quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        }
+        return quoted + '"';
+    }
+
+    std::string m_path;
+    bool m_csv;
+    std::ofstream m_file;
+};
+
 int depPruefen(const std::vector<std::string>& args, const Console& console)
 {
-    const auto words = split(args, {"--zertifikate"}, {});
+    const auto words = split(args, {"--zertifikate", "--bericht"}, {});
     if (words.positional.empty() || words.positional.size() > 2) {
         throw UsageError("dep-pruefen braucht die Datei und, wenn nicht der Schlüssel dieser Installation gilt, den "
                          "Benutzerschlüssel.");
@@ -404,6 +469,15 @@ int depPruefen(const std::vector<std::string>& args, const Console& console)
     options.key = *key;
     options.stop = console.stop;
     options.trust = &anchors;
+    std::optional<Report> report;
+    if (const auto named = words.options.find("--bericht"); named != words.options.end()) {
+        report.emplace(named->second);
+        if (!report->open()) {
+            console.err << "Der Bericht " << named->second << " ist nicht schreibbar.\n";
+            return EXIT_UNUSABLE;
+        }
+        options.eachFault = [&report](const rksv::DepFault& fault) { report->fault(fault); };
+    }
     ProgressLine progress(console);
     options.progress = [&](const rksv::DepProgress& step) {
         const double fraction =
@@ -422,6 +496,10 @@ int depPruefen(const std::vector<std::string>& args, const Console& console)
         console.out << "… und " << result.faultCount - static_cast<long>(result.faults.size()) << " weitere Fehler\n";
     }
     console.out << result.summary() << '\n';
+    if (report && !report->close(result.summary())) {
+        console.err << "Der Bericht " << words.options.at("--bericht") << " ist nicht vollständig geschrieben.\n";
+        return EXIT_UNUSABLE;
+    }
     if (!result.error.empty()) {
         return EXIT_UNUSABLE;
     }

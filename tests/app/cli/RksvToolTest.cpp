@@ -258,6 +258,27 @@ TEST_F(RksvToolTest, ATamperedDepNamesTheReceiptAndFailsTheCheck)
     EXPECT_NE(outcome.out.find("Beleg "), std::string::npos) << outcome.out;
     EXPECT_NE(outcome.out.find("Signatur"), std::string::npos) << outcome.out;
     EXPECT_NE(outcome.out.find("geprüft: 1 Fehler"), std::string::npos) << outcome.out;
+
+    // The report an auditor keeps: the same fault and result, as text or, for a name ending in .csv, as CSV.
+    const auto plain = runTool({"dep-pruefen", "falsch.json", key, "--bericht", "bericht.txt"}, dir->path());
+    EXPECT_EQ(plain.exit, 1) << plain.err;
+    const auto summary = outcome.out.substr(outcome.out.rfind('\n', outcome.out.size() - 2) + 1);
+    const auto faultLine = outcome.out.substr(0, outcome.out.size() - summary.size());
+    EXPECT_EQ(testsupport::readBytes(dir->file("bericht.txt")), faultLine + "Ergebnis: " + summary);
+    const auto csv = runTool({"dep-pruefen", "falsch.json", key, "--bericht", "Bericht.CSV"}, dir->path());
+    EXPECT_EQ(csv.exit, 1) << csv.err;
+    // "Beleg <id> (Nr. <n>): <text>" as the row "<n>;1;<id>;<text>".
+    const auto id = faultLine.substr(6, faultLine.find(" (Nr. ") - 6);
+    const auto number =
+        faultLine.substr(faultLine.find(" (Nr. ") + 6, faultLine.find("): ") - faultLine.find(" (Nr. ") - 6);
+    const auto faultText = faultLine.substr(faultLine.find("): ") + 3, faultLine.size() - faultLine.find("): ") - 4);
+    EXPECT_EQ(testsupport::readBytes(dir->file("Bericht.CSV")),
+              "Nr.;Gruppe;Belegnummer;Fehler\r\n" + number + ";1;" + id + ";" + faultText + "\r\n;;;"
+                  + summary.substr(0, summary.size() - 1) + "\r\n");
+    const auto unwritable =
+        runTool({"dep-pruefen", "falsch.json", key, "--bericht", dir->file("kein/ordner/bericht.txt")}, dir->path());
+    EXPECT_EQ(unwritable.exit, 3);
+    EXPECT_EQ(unwritable.err, "Der Bericht " + dir->file("kein/ordner/bericht.txt") + " ist nicht schreibbar.\n");
 }
 
 TEST_F(RksvToolTest, ASilentFinanzOnlineIsTheirOwnExitCode)
