@@ -8,6 +8,7 @@
 #include "rksv/Receipt.h"
 
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -82,6 +83,15 @@ bool DepTrustAnchors::addFromPath(const std::string& path, std::string& error)
     }
     const std::size_t before = m_certificates.size();
     for (const auto& file : files) {
+        // A certificate file, even a bundle of many CAs, is far smaller: anything larger is something else.
+        constexpr std::uintmax_t MAX_CERTIFICATE_FILE = std::uintmax_t{4} << 20;
+        if (const auto size = std::filesystem::file_size(file, failed); !failed && size > MAX_CERTIFICATE_FILE) {
+            if (files.size() == 1) {
+                error = "Datei " + file + " ist zu groß für eine Zertifikatsdatei";
+                return false;
+            }
+            continue;
+        }
         std::ifstream in(file, std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (!in && !in.eof()) {
@@ -106,6 +116,8 @@ bool DepTrustAnchors::addFromPath(const std::string& path, std::string& error)
             }
         }
     }
+    // What did not parse leaves its reasons in the thread's OpenSSL error queue.
+    ERR_clear_error();
     if (failed) {
         error = "Ordner " + path + " nicht lesbar";
         return false;
@@ -708,6 +720,14 @@ private:
     // trust anchor.
     void checkIssuers()
     {
+        // A link that does not verify leaves its reason in the thread's OpenSSL error queue.
+        struct ClearErrors
+        {
+            ClearErrors() = default;
+            ClearErrors(const ClearErrors&) = delete;
+            ClearErrors& operator=(const ClearErrors&) = delete;
+            ~ClearErrors() { ERR_clear_error(); }
+        } clearErrors;
         X509* subject = m_group.key->certificate.get();
         const auto& issuers = m_group.issuerCertificates;
         for (std::size_t i = 0; i < issuers.size(); ++i) {
