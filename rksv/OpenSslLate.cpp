@@ -9,6 +9,7 @@
 #include <openssl/crypto.h>
 #include <openssl/ec.h>
 #include <openssl/ecdsa.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/opensslv.h>
 #include <openssl/pem.h>
@@ -25,6 +26,7 @@ LATE_LIBRARY(LIBCRYPTO_NAME(OPENSSL_VERSION_MAJOR), "OpenSSL")
 // clang-format off
 LATE2(ASN1_INTEGER_to_BN)
 LATE4(BIO_ctrl)
+LATE1(BIO_free)
 LATE1(BIO_free_all)
 LATE1(BIO_new)
 LATE2(BIO_new_mem_buf)
@@ -41,6 +43,7 @@ LATE1(ECDSA_SIG_free)
 LATE3(ECDSA_SIG_get0)
 LATE0(ECDSA_SIG_new)
 LATE3(ECDSA_SIG_set0)
+LATE0(ERR_clear_error)
 LATE1(EVP_CIPHER_CTX_free)
 LATE0(EVP_CIPHER_CTX_new)
 LATE5(EVP_DigestSign)
@@ -86,10 +89,12 @@ LATE1(X509_EXTENSION_free)
 LATE7(X509_NAME_add_entry_by_txt)
 LATE1(X509_NAME_free)
 LATE0(X509_NAME_new)
+LATE4(X509_NAME_print_ex)
 LATE1(X509_SIG_free)
 LATE3(X509_add_ext)
 LATE2(X509_check_issued)
 LATE2(X509_check_private_key)
+LATE2(X509_cmp)
 LATE1(X509_free)
 LATE1(X509_get0_pubkey)
 LATE1(X509_get_serialNumber)
@@ -104,6 +109,7 @@ LATE2(X509_set_subject_name)
 LATE2(X509_set_version)
 LATE3(X509_sign)
 LATE4(X509_time_adj_ex)
+LATE1(X509_up_ref)
 LATE2(X509_verify)
 LATE3(d2i_ECDSA_SIG)
 LATE3(d2i_X509)
