@@ -48,6 +48,18 @@ std::string formatIsoDate(std::chrono::year_month_day date)
     return text;
 }
 
+std::string formatTime(const std::chrono::hh_mm_ss<std::chrono::seconds>& time)
+{
+    char text[16];
+    std::snprintf(text,
+                  sizeof text,
+                  "%02d:%02d:%02d",
+                  static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
+}
+
 std::optional<std::chrono::year_month_day> parseDate(std::string_view input)
 {
     const auto text = trim(input);

@@ -13,6 +13,9 @@ std::string formatDate(std::chrono::year_month_day date);
 //! A date as SQL and the services write it: YYYY-MM-DD.
 std::string formatIsoDate(std::chrono::year_month_day date);
 
+//! A time of day as tills and the services write it: hh:mm:ss.
+std::string formatTime(const std::chrono::hh_mm_ss<std::chrono::seconds>& time);
+
 //! Reads a date written day.month.year. A two-digit year lies in the hundred years from 1930 (30 to 99 are 1930
 //! to 1999, 00 to 29 are 2000 to 2029). Nothing when the text is no valid date.
 [[nodiscard]] std::optional<std::chrono::year_month_day> parseDate(std::string_view text);

@@ -318,14 +318,7 @@ std::string WebRegKasseAT::WebServiceDate(std::optional<std::chrono::year_month_
     const auto current = base::now();
     const auto day = date.value_or(current.date);
     if (!time) {
-        char text[16];
-        std::snprintf(text,
-                      sizeof text,
-                      "%02d:%02d:%02d",
-                      static_cast<int>(current.time.hours().count()),
-                      static_cast<int>(current.time.minutes().count()),
-                      static_cast<int>(current.time.seconds().count()));
-        time = text;
+        time = base::formatTime(current.time);
     }
     char text[32];
     std::snprintf(text,

@@ -5,6 +5,7 @@
 #include "base/Files.h"
 #include "base/Program.h"
 #include "base/StringUtil.h"
+#include "base/TextFormat.h"
 #include "db/Database.h"
 #include "rksv/ImageFolder.h"
 #include "rksv/Rksv.h"
@@ -21,8 +22,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextEdit>
-
-#include <cstdio>
 
 namespace rksv::gui {
 namespace {
@@ -55,19 +54,6 @@ constexpr int HELP_LEFT = MARGIN + LEFT_WIDTH + 7;
 QString qs(const std::string& text)
 {
     return QString::fromStdString(text);
-}
-
-// "hh:mm:ss", as a till gives the time of a receipt.
-std::string timeText(const std::chrono::hh_mm_ss<std::chrono::seconds>& time)
-{
-    char text[16];
-    std::snprintf(text,
-                  sizeof text,
-                  "%02d:%02d:%02d",
-                  static_cast<int>(time.hours().count()),
-                  static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
-    return text;
 }
 
 // Shows the wait cursor while the rules query the database, and the arrow again however they end.
@@ -298,8 +284,12 @@ void DlgStatusbelege::SaveStatusBeleg(const std::string& type)
             signedResult.message =
                 service.accMsgFirst().empty() ? "Die Signatureinheit ist nicht bereit." : service.accMsgFirst();
         } else {
-            signedResult = signStatusReceipt(
-                service, base::program().Kassa, type, m_slePin->text().toStdString(), now.date, timeText(now.time));
+            signedResult = signStatusReceipt(service,
+                                             base::program().Kassa,
+                                             type,
+                                             m_slePin->text().toStdString(),
+                                             now.date,
+                                             base::formatTime(now.time));
         }
         service.Close();
     }

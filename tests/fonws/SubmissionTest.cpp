@@ -202,7 +202,7 @@ TEST_F(SubmissionTest, CancellingEndsTheExchangeAndClosesAnOpenSession)
 // path and the address of FinanzOnline's WSDL; ERROR.LOG says which answered, and the run's next logins go there.
 TEST(SessionPathTest, ALoginNotFoundGoesOnceToTheOtherAddress)
 {
-    const std::string SPEC = "/fonws/ws/sessionService", WSDL = "/fonws/ws/session", RKDB = "/fonws/ws/rkdb";
+    const std::string USUAL = "/fonws/ws/sessionService", WSDL = "/fonws/ws/session", RKDB = "/fonws/ws/rkdb";
     struct Row
     {
         std::string configured, served;
@@ -211,10 +211,10 @@ TEST(SessionPathTest, ALoginNotFoundGoesOnceToTheOtherAddress)
         std::string noted; // found in the new note in ERROR.LOG; "" for no note
     };
     const Row rows[] = {
-        {SPEC, WSDL, {SPEC, WSDL, RKDB, WSDL}, fonws::Answered::ReturnCode, "hat er geantwortet (HTTP 200)"},
-        {SPEC, WSDL, {WSDL, RKDB, WSDL}, fonws::Answered::ReturnCode, ""},
-        {SPEC, "/anderswo", {WSDL, SPEC}, fonws::Answered::Unreadable, ", auch nicht unter"},
-        {WSDL, SPEC, {WSDL, SPEC, RKDB, SPEC}, fonws::Answered::ReturnCode, "FinanzOnline-Sitzungspfad=" + SPEC},
+        {USUAL, WSDL, {USUAL, WSDL, RKDB, WSDL}, fonws::Answered::ReturnCode, "hat er geantwortet (HTTP 200)"},
+        {USUAL, WSDL, {WSDL, RKDB, WSDL}, fonws::Answered::ReturnCode, ""},
+        {USUAL, "/anderswo", {WSDL, USUAL}, fonws::Answered::Unreadable, ", auch nicht unter"},
+        {WSDL, USUAL, {WSDL, USUAL, RKDB, USUAL}, fonws::Answered::ReturnCode, "FinanzOnline-Sitzungspfad=" + USUAL},
     };
     FonTestService service({{LOGIN.tid, LOGIN.benid, LOGIN.pin, ""}});
     ASSERT_TRUE(service.running());

@@ -175,14 +175,14 @@ TEST_F(RksvToolTest, ExitCodesAndTextsOfEachCommand)
         {{"status", "--kassa", "KASSE-01", "--firma", "03"}, 3, "fehlen Login-Daten"},
         {{"status", "--kassa", "KASSE-01", "--firma", "07"}, 3, "Die Firma/Kassa 07 gibt es"},
     };
-    const std::string SPEC = "/fonws/ws/sessionService";
+    const std::string USUAL = "/fonws/ws/sessionService";
     const Answering answers[] = {
         // A SOAP fault is FinanzOnline's answer: its text under the code, and the request was not carried out.
-        {"fault", SPEC.c_str(), 1, "(-1)\nFehlermeldung von FinanzOnline:\nTechnischer Fehler", ""},
+        {"fault", USUAL.c_str(), 1, "(-1)\nFehlermeldung von FinanzOnline:\nTechnischer Fehler", ""},
         // No answer, or none that can be read.
-        {"close", SPEC.c_str(), 4, "FinanzOnline hat nicht geantwortet: ", ""},
-        {"empty", SPEC.c_str(), 4, "FinanzOnline hat nicht geantwortet", ""},
-        {"garbage", SPEC.c_str(), 4, "nicht verwertbar", ""},
+        {"close", USUAL.c_str(), 4, "FinanzOnline hat nicht geantwortet: ", ""},
+        {"empty", USUAL.c_str(), 4, "FinanzOnline hat nicht geantwortet", ""},
+        {"garbage", USUAL.c_str(), 4, "nicht verwertbar", ""},
         // The session service where FinanzOnline's WSDL says, or nowhere.
         {"normal", "/fonws/ws/session", 0, "in Betrieb seit", "/fonws/ws/session\" hat er geantwortet"},
         {"normal", "/fonws/ws/anders", 4, "FinanzOnline-Sitzungspfad", "auch nicht unter"},
