@@ -12,7 +12,7 @@ pkcs11=no
 [[ "${1:-}" == "--pkcs11" ]] && pkcs11=yes
 bash tools/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target vexa-quorvex fon-test-service quorvex-card quorvex-demodata \
+cmake --build build -j"$(nproc)" --target vexa-quorvex vexa-quorvex-rksv fon-test-service quorvex-card quorvex-demodata \
     quorvex-demosign
 cmake --build build -j"$(nproc)" --target help_chm 2>/dev/null || true
 
