@@ -28,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 namespace rksv {
@@ -129,6 +130,97 @@ bool DepTrustAnchors::addFromPath(const std::string& path, std::string& error)
     return true;
 }
 
+bool DepPublicKeys::add(const std::string& name, EVP_PKEY* key)
+{
+    if (!isP256(key) || EVP_PKEY_up_ref(key) != 1) {
+        return false;
+    }
+    m_keys.insert_or_assign(name, EvpPkeyPtr(key));
+    return true;
+}
+
+bool DepPublicKeys::addFromFile(const std::string& path, std::string& error)
+{
+    std::error_code failed;
+    constexpr std::uintmax_t MAX_KEY_FILE = std::uintmax_t{4} << 20;
+    if (std::filesystem::is_directory(path, failed)) {
+        error = "Datei " + path + " nicht lesbar (ein Ordner)";
+        return false;
+    }
+    if (const auto size = std::filesystem::file_size(path, failed); !failed && size > MAX_KEY_FILE) {
+        error = "Datei " + path + " ist zu groß für eine Schlüsseldatei";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "Datei " + path + " nicht lesbar";
+        return false;
+    }
+    std::string line;
+    long number = 0;
+    const std::size_t before = m_keys.size();
+    while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const auto first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#') {
+            continue;
+        }
+        // The name may hold blanks (a till id); the Base64 key holds none, so it is the last word.
+        const auto last = line.find_last_not_of(" \t");
+        const auto gap = line.find_last_of(" \t", last);
+        const std::string where = "Datei " + path + ", Zeile " + std::to_string(number);
+        if (gap == std::string::npos || gap < first) {
+            error = where + ": erwartet „<Kassen-ID> <öffentlicher Schlüssel>“";
+            return false;
+        }
+        const std::string name = line.substr(first, line.find_last_not_of(" \t", gap) - first + 1);
+        const std::string keyText = line.substr(gap + 1, last - gap);
+        EvpPkeyPtr key;
+        if (const auto der = base64Decode(keyText)) {
+            const auto* data = der->data();
+            key.reset(d2i_PUBKEY(nullptr, &data, static_cast<long>(der->size())));
+            if (!key) {
+                const X509Ptr certificate = certificateFromBase64(keyText);
+                EVP_PKEY* inside = certificate ? X509_get0_pubkey(certificate.get()) : nullptr;
+                if (inside != nullptr && EVP_PKEY_up_ref(inside) == 1) {
+                    key.reset(inside);
+                }
+            }
+        }
+        ERR_clear_error();
+        if (!key) {
+            error = where + ": kein öffentlicher Schlüssel (Base64 DER) für " + name;
+            return false;
+        }
+        if (!isP256(key.get())) {
+            error = where + ": der Schlüssel für " + name + " ist kein P-256-Schlüssel";
+            return false;
+        }
+        m_keys.insert_or_assign(name, std::move(key));
+    }
+    if (in.bad()) {
+        error = "Datei " + path + " nicht lesbar";
+        return false;
+    }
+    if (m_keys.size() == before) {
+        error = path + " enthält keinen Schlüssel";
+        return false;
+    }
+    return true;
+}
+
+EVP_PKEY* DepPublicKeys::find(std::string_view kassenId, std::string_view keyName) const
+{
+    if (const auto found = m_keys.find(kassenId); found != m_keys.end()) {
+        return found->second.get();
+    }
+    const auto found = m_keys.find(keyName);
+    return found != m_keys.end() ? found->second.get() : nullptr;
+}
+
 std::string grouped(long number)
 {
     const std::string digits = std::to_string(number < 0 ? -static_cast<long long>(number) : number);
@@ -176,6 +268,54 @@ bool sameSerial(std::string_view a, std::string_view b)
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
                return std::tolower(x) == std::tolower(y);
            });
+}
+
+// A hexadecimal serial in decimal digits ("0abcdef1" → "180150001"); "" for no hex number.
+std::string decimalOfHex(std::string_view hex)
+{
+    std::vector<int> digits; // decimal, most significant first
+    for (const char c : hex) {
+        if (std::isxdigit(static_cast<unsigned char>(c)) == 0) {
+            return {};
+        }
+        int carry = std::isdigit(static_cast<unsigned char>(c)) != 0 ? c - '0' : std::tolower(c) - 'a' + 10;
+        for (auto digit = digits.rbegin(); digit != digits.rend(); ++digit) {
+            const int value = *digit * 16 + carry;
+            *digit = value % 10;
+            carry = value / 10;
+        }
+        for (; carry > 0; carry /= 10) {
+            digits.insert(digits.begin(), carry % 10);
+        }
+    }
+    std::string text;
+    for (const int digit : digits) {
+        text += static_cast<char>('0' + digit);
+    }
+    return text.empty() ? std::string(hex.empty() ? "" : "0") : text;
+}
+
+// An amount field "-0,00" read as "0,00", so that signed data the regulation has no rule for can still be checked.
+// Nothing when no amount field is "-0,00".
+std::optional<std::string> withoutNegativeZero(std::string_view signedData)
+{
+    auto parts = splitUnderscore(signedData);
+    bool changed = false;
+    for (std::size_t i = 5; i < 10 && i < parts.size(); ++i) {
+        if (parts[i] == "-0,00") {
+            parts[i] = "0,00";
+            changed = true;
+        }
+    }
+    if (!changed) {
+        return std::nullopt;
+    }
+    std::string text;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        text += i == 0 ? "" : "_";
+        text += parts[i];
+    }
+    return text;
 }
 
 // ---- Faults ----------------------------------------------------------------------------------------------------
@@ -350,6 +490,7 @@ public:
     Checker(const DepCheckOptions& options, std::uint64_t bytesTotal)
         : m_options(options)
         , m_faults(options.maxFaults)
+        , m_warnings(options.maxFaults)
         , m_ids(options.idsInMemory)
         , m_bytesTotal(bytesTotal)
     {}
@@ -398,6 +539,8 @@ public:
         }
         result.faultCount = m_faults.count();
         result.faults = m_faults.sorted();
+        result.warningCount = m_warnings.count();
+        result.warnings = m_warnings.sorted();
         reportProgress(true);
         return result;
     }
@@ -582,7 +725,12 @@ private:
         bool issuersUsable = true;
         std::shared_ptr<const GroupKey> key; //!< null while unknown or unusable
         std::string serial;
-        FilePtr pending{nullptr, &std::fclose}; //!< receipts read before the certificate
+        std::string serialDecimal; //!< the serial in decimal digits, to tell a serial written so
+        bool closed = false;       //!< the certificate is "": a closed system's group
+        bool openReceipts = false; //!< receipts without R1-AT0 in a group without a certificate
+        bool closedReceipts = false;
+        std::set<std::string, std::less<>> keylessTills; //!< tills of a closed group reported without a key
+        FilePtr pending{nullptr, &std::fclose};          //!< receipts read before the certificate
         long pendingCount = 0;
     };
 
@@ -652,6 +800,16 @@ private:
         fault(receiptOrder(position), {position, std::string(id), std::move(text), m_group.index});
     }
 
+    // Something the regulation gives no rule for: shown, counted apart, and the DEP still passes.
+    void receiptWarning(long position, std::string_view id, const std::string& text)
+    {
+        DepFault warning{position, std::string(id), "Warnung: " + text, m_group.index};
+        if (m_options.eachFault) {
+            m_options.eachFault(warning);
+        }
+        m_warnings.add(receiptOrder(position), std::move(warning));
+    }
+
     // ---- Groups ----
 
     void beginGroup()
@@ -666,6 +824,9 @@ private:
     {
         if (!m_group.certificateSeen) {
             groupFault("Signaturzertifikat fehlt, die Signaturen sind nicht prüfbar");
+        }
+        if (m_group.closed && (m_group.openReceipts || !m_group.closedReceipts)) {
+            groupFault("kein Signaturzertifikat, die Signaturen sind nicht prüfbar");
         }
         if (!m_group.issuersSeen) {
             groupFault("Zertifizierungsstellen fehlen");
@@ -688,7 +849,9 @@ private:
         }
         m_group.certificateSeen = true;
         if (text.empty()) {
-            groupFault("kein Signaturzertifikat, die Signaturen sind nicht prüfbar");
+            // A closed system's receipts are checked with the keys the auditor gives; any other receipt here is
+            // reported at the group's end.
+            m_group.closed = true;
         } else if (X509Ptr read = certificateFromBase64(text); !read) {
             groupFault("Signaturzertifikat ist kein Base64-DER-Zertifikat");
         } else if (EVP_PKEY* key = X509_get0_pubkey(read.get()); !isP256(key)) {
@@ -697,6 +860,7 @@ private:
             auto groupKey = std::make_shared<GroupKey>();
             groupKey->key = key;
             m_group.serial = serialOf(read.get());
+            m_group.serialDecimal = decimalOfHex(m_group.serial);
             groupKey->certificate = std::move(read);
             m_group.key = std::move(groupKey);
         }
@@ -811,7 +975,15 @@ private:
         }
         const std::string_view signedData(reinterpret_cast<const char*>(payloadBytes->data()), payloadBytes->size());
         std::string why;
-        const std::optional<ReceiptData> data = parseSignedData(signedData, &why);
+        std::optional<ReceiptData> data = parseSignedData(signedData, &why);
+        if (!data) {
+            if (const auto readable = withoutNegativeZero(signedData)) {
+                data = parseSignedData(*readable);
+                if (data) {
+                    receiptWarning(position, data->belegnummer, "Betrag -0,00 (negative Null), als 0,00 gelesen");
+                }
+            }
+        }
         if (!data) {
             // The till's chain goes on from this receipt, so only this one is reported.
             const auto parts = splitUnderscore(signedData);
@@ -839,10 +1011,18 @@ private:
         if (m_group.key) {
             checkSerial(position, id, data->zertifikatSeriennummer, closed);
             if (hasSignature) {
-                queueSignature(position, input, id, raw);
+                queueSignature(position, input, id, raw, m_group.key);
             }
+        } else if (m_group.closed) {
+            closedSystemReceipt({position,
+                                 std::string(id),
+                                 data->zertifikatSeriennummer,
+                                 hasSignature ? std::string(input) : std::string(),
+                                 raw,
+                                 closed},
+                                data->kassenId);
         } else if (!m_group.certificateSeen) {
-            keepPending(position, id, data->zertifikatSeriennummer, input, raw, !hasSignature, closed);
+            keepPending(position, id, data->kassenId, data->zertifikatSeriennummer, input, raw, !hasSignature, closed);
         }
         checkOrder(position, jws, *data, failed);
     }
@@ -853,12 +1033,53 @@ private:
             receiptFault(
                 position, id, "Anbieterkennung R1-AT0 (geschlossenes System) in einer Gruppe mit Signaturzertifikat");
         }
-        if (!sameSerial(serial, m_group.serial)) {
+        if (sameSerial(serial, m_group.serial)) {
+            return;
+        }
+        if (!m_group.serialDecimal.empty()
+            && std::all_of(serial.begin(), serial.end(), [](unsigned char c) { return std::isdigit(c); })
+            && serial.substr(std::min(serial.find_first_not_of('0'), serial.size())) == m_group.serialDecimal) {
+            receiptWarning(position,
+                           id,
+                           "Zertifikat-Seriennummer " + std::string(serial) + " ist dezimal geschrieben (hexadezimal "
+                               + m_group.serial + ")");
+        } else {
             receiptFault(position,
                          id,
                          "Zertifikat-Seriennummer " + std::string(serial) + " ist nicht die des Signaturzertifikats ("
                              + m_group.serial + ")");
         }
+    }
+
+    // A receipt in a group without a certificate: a closed system's is verified with its till's key.
+    void closedSystemReceipt(const Pending& receipt, std::string_view kassenId)
+    {
+        if (!receipt.closedSystem) {
+            m_group.openReceipts = true;
+            return;
+        }
+        m_group.closedReceipts = true;
+        if (receipt.input.empty()) {
+            return; // failure-marked: nothing to verify
+        }
+        EVP_PKEY* key =
+            m_options.publicKeys != nullptr ? m_options.publicKeys->find(kassenId, receipt.serial) : nullptr;
+        if (key == nullptr) {
+            if (m_group.keylessTills.emplace(kassenId).second) {
+                receiptFault(receipt.position,
+                             receipt.id,
+                             "Kein öffentlicher Schlüssel für die Kassa " + std::string(kassenId)
+                                 + " (geschlossenes System, R1-AT0): ihre Signaturen sind nicht prüfbar");
+            }
+            return;
+        }
+        auto& groupKey = m_closedKeys[key];
+        if (!groupKey) {
+            auto made = std::make_shared<GroupKey>();
+            made->key = key;
+            groupKey = std::move(made);
+        }
+        queueSignature(receipt.position, receipt.input, receipt.id, receipt.raw, groupKey);
     }
 
     void checkOrder(long position, std::string_view jws, const ReceiptData& data, bool failed)
@@ -945,10 +1166,11 @@ private:
         if (till.counterBytes == 0) {
             till.counterBytes = encrypted->size();
         } else if (encrypted->size() != till.counterBytes) {
-            receiptFault(position,
-                         id,
-                         "Umsatzzähler hat " + std::to_string(encrypted->size()) + " Bytes statt "
-                             + std::to_string(till.counterBytes));
+            receiptWarning(position,
+                           id,
+                           "Umsatzzähler hat " + std::to_string(encrypted->size()) + " Bytes statt "
+                               + std::to_string(till.counterBytes) + " wie bisher in dieser Kassa");
+            till.counterBytes = encrypted->size();
         }
         const std::optional<std::int64_t> counter =
             decryptTurnoverCounter(m_options.key, data.kassenId, id, data.standUmsatzZaehler);
@@ -970,14 +1192,18 @@ private:
         }
     }
 
-    void queueSignature(long position, std::string_view input, std::string_view id, const RawSignature& raw)
+    void queueSignature(long position,
+                        std::string_view input,
+                        std::string_view id,
+                        const RawSignature& raw,
+                        const std::shared_ptr<const GroupKey>& key)
     {
-        if (m_batch && m_batch->key != m_group.key) {
+        if (m_batch && m_batch->key != key) {
             submitBatch();
         }
         if (!m_batch) {
             m_batch = m_pool->emptyBatch();
-            m_batch->key = m_group.key;
+            m_batch->key = key;
         }
         m_batch->add(position, m_group.index, input, id, raw);
         if (m_batch->jobs.size() >= depcheck::BATCH_RECEIPTS) {
@@ -1005,6 +1231,7 @@ private:
 
     void keepPending(long position,
                      std::string_view id,
+                     std::string_view kassenId,
                      std::string_view serial,
                      std::string_view input,
                      const RawSignature& raw,
@@ -1021,6 +1248,7 @@ private:
         std::FILE* file = m_group.pending.get();
         depcheck::writeNumber(file, static_cast<std::uint64_t>(position) * 2 + (closedSystem ? 1 : 0));
         depcheck::writeText(file, id);
+        depcheck::writeText(file, kassenId);
         depcheck::writeText(file, serial);
         depcheck::writeText(file, noSignature ? std::string_view() : input);
         std::fwrite(raw.data(), 1, raw.size(), file);
@@ -1035,19 +1263,25 @@ private:
         const FilePtr file = std::move(m_group.pending);
         std::rewind(file.get());
         Pending receipt;
-        for (long i = 0; i < m_group.pendingCount && m_group.key && !stopped(); ++i) {
+        std::string kassenId;
+        for (long i = 0; i < m_group.pendingCount && (m_group.key || m_group.closed) && !stopped(); ++i) {
             std::uint64_t position = 0;
             if (!depcheck::readNumber(file.get(), position) || !depcheck::readText(file.get(), receipt.id)
-                || !depcheck::readText(file.get(), receipt.serial) || !depcheck::readText(file.get(), receipt.input)
+                || !depcheck::readText(file.get(), kassenId) || !depcheck::readText(file.get(), receipt.serial)
+                || !depcheck::readText(file.get(), receipt.input)
                 || std::fread(receipt.raw.data(), 1, receipt.raw.size(), file.get()) != receipt.raw.size()) {
                 m_error = "Prüfung nicht möglich: " + depcheck::temporaryFailure("Belege vor dem Signaturzertifikat");
                 return;
             }
             receipt.position = static_cast<long>(position / 2);
             receipt.closedSystem = (position & 1) != 0;
+            if (m_group.closed) {
+                closedSystemReceipt(receipt, kassenId);
+                continue;
+            }
             checkSerial(receipt.position, receipt.id, receipt.serial, receipt.closedSystem);
             if (!receipt.input.empty()) {
-                queueSignature(receipt.position, receipt.input, receipt.id, receipt.raw);
+                queueSignature(receipt.position, receipt.input, receipt.id, receipt.raw, m_group.key);
             }
         }
     }
@@ -1067,7 +1301,10 @@ private:
 
     const DepCheckOptions& m_options;
     FaultList m_faults;
+    FaultList m_warnings;
     ReceiptIds m_ids;
+    //! Closed systems' keys as the signature batches take them, one per key.
+    std::map<const EVP_PKEY*, std::shared_ptr<const GroupKey>> m_closedKeys;
     std::uint64_t m_bytesTotal;
     CountingBuffer* m_counting = nullptr;
     SignaturePool* m_pool = nullptr;
@@ -1101,7 +1338,8 @@ std::string DepCheckResult::summary() const
         return "Das DEP enthält keine Belege, es ist nichts geprüft";
     }
     return counted(receipts, "Beleg", "Belege") + " in " + counted(groups, "Gruppe", "Gruppen")
-           + " geprüft: " + (faultCount == 0 ? std::string("in Ordnung") : grouped(faultCount) + " Fehler");
+           + " geprüft: " + (faultCount == 0 ? std::string("in Ordnung") : grouped(faultCount) + " Fehler")
+           + (warningCount == 0 ? std::string() : ", " + counted(warningCount, "Warnung", "Warnungen"));
 }
 
 DepCheckResult checkDep(std::istream& in, const DepCheckOptions& options)

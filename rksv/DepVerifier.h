@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <istream>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,30 @@ private:
     std::vector<X509Ptr> m_certificates;
 };
 
+/**
+ * Public keys of closed systems (receipts with the provider code R1-AT0 in a group without a signing certificate),
+ * as an auditor is given them: per till id (Kassen-ID) or per key name as the receipts write it in the serial field
+ * ("U:ATU12345678-K0").
+ */
+class DepPublicKeys
+{
+public:
+    /**
+     * Reads a key file: one key per line, "<Kassen-ID or key name> <key>", the key as Base64 DER of the public key
+     * (SubjectPublicKeyInfo) or of a certificate; blank lines and lines starting with "#" are skipped. Keys must be
+     * P-256. False with `error` (German, naming the file and line) when the file cannot be read or a line is wrong.
+     */
+    bool addFromFile(const std::string& path, std::string& error);
+    //! Adds one key (not owned) under a name; for tests and callers that hold keys already. False for no P-256 key.
+    bool add(const std::string& name, EVP_PKEY* key);
+    //! The key for a till, else for the receipts' key name; null when neither is known.
+    [[nodiscard]] EVP_PKEY* find(std::string_view kassenId, std::string_view keyName) const;
+    [[nodiscard]] std::size_t size() const { return m_keys.size(); }
+
+private:
+    std::map<std::string, EvpPkeyPtr, std::less<>> m_keys;
+};
+
 struct DepCheckOptions
 {
     AesKey key{};               //!< the till's AES key of the turnover counter
@@ -68,8 +93,10 @@ struct DepCheckOptions
     const std::atomic<bool>* stop = nullptr;
     //! The certificates each group's signing certificate must lead to; nullptr: trust is not checked.
     const DepTrustAnchors* trust = nullptr;
-    //! Called on the calling thread with every fault as it is found, for a report of all of them. Not in file order:
-    //! signatures come back from the worker threads, repeated receipt ids at the end. May be empty.
+    //! Public keys of closed systems; nullptr: their receipts' signatures cannot be checked (a fault per till).
+    const DepPublicKeys* publicKeys = nullptr;
+    //! Called on the calling thread with every fault and warning as it is found, for a report of all of them. Not in
+    //! file order: signatures come back from the worker threads, repeated receipt ids at the end. May be empty.
     std::function<void(const DepFault&)> eachFault;
 };
 
@@ -79,6 +106,12 @@ struct DepCheckResult
     long groups = 0;              //!< groups ("Belege-Gruppe" entries) read
     long faultCount = 0;          //!< all faults found
     std::vector<DepFault> faults; //!< the first of them, at most DepCheckOptions::maxFaults, in file order
+    /**
+     * What the regulation gives no rule for and the check therefore lets pass, but an auditor should see (a turnover
+     * counter whose length changes, an amount "-0,00", a serial written in decimal); each text begins "Warnung: ".
+     */
+    long warningCount = 0;
+    std::vector<DepFault> warnings; //!< the first of them, at most DepCheckOptions::maxFaults, in file order
     bool cancelled = false;
     //! Why the file could not be checked at all ("Datei … nicht lesbar", "Kein DEP: …"); "" otherwise.
     std::string error;
@@ -86,8 +119,9 @@ struct DepCheckResult
     //! Checked to its end with receipts and no fault: a DEP without a receipt proves nothing and is not in order.
     [[nodiscard]] bool ok() const { return error.empty() && !cancelled && faultCount == 0 && receipts > 0; }
     /**
-     * One German line: "12 345 Belege in 2 Gruppen geprüft: in Ordnung", "… geprüft: 3 Fehler",
-     * "Prüfung abgebrochen nach 1 000 Belegen", "Das DEP enthält keine Belege, es ist nichts geprüft", or the error.
+     * One German line: "12 345 Belege in 2 Gruppen geprüft: in Ordnung", "… geprüft: 3 Fehler", with warnings
+     * "…: in Ordnung, 2 Warnungen", "Prüfung abgebrochen nach 1 000 Belegen", "Das DEP enthält keine Belege, es ist
+     * nichts geprüft", or the error.
      * Numbers with a space as thousands separator ("12 345").
      */
     [[nodiscard]] std::string summary() const;
@@ -103,13 +137,15 @@ struct DepCheckResult
  * with `options.trust` the chain must lead to a trust anchor (checked once per group); each receipt must name the
  * certificate's serial (as a number: case and leading zeros do not count) and no closed system's provider code
  * (R1-AT0), its JWS must be well-formed, its date a calendar date, and its signature verify against the certificate
- * (failure-marked receipts excepted; a start receipt must be signed). Per till (Kassen-ID): the first receipt is a
- * start receipt (chained to the till id; otherwise that is one fault, and the sum so far is taken from its counter);
- * no later receipt chains to the till id; after failure-marked receipts the first signed one is a null receipt (the
- * collective receipt); each receipt chains to the one before; a start receipt has counter 0 and no amounts; each
- * turnover counter decrypts with `options.key` to the running sum (training receipts leave it, storno receipts count;
- * after a wrong counter the sum goes on from what it says, so one wrong receipt is one fault) and keeps its length;
- * receipt ids do not repeat (exactly: sorted runs in temporary files, merged at the end); date and time never go back.
+ * (failure-marked receipts excepted; a start receipt must be signed). A group without a certificate holds a closed
+ * system's receipts (R1-AT0): each is verified with its till's key from `options.publicKeys`. Per till (Kassen-ID): the
+ * first receipt is a start receipt (chained to the till id; otherwise that is one fault, and the sum so far is taken
+ * from its counter); no later receipt chains to the till id; after failure-marked receipts the first signed one is a
+ * null receipt (the collective receipt); each receipt chains to the one before; a start receipt has counter 0 and no
+ * amounts; each turnover counter decrypts with `options.key` to the running sum (training receipts leave it, storno
+ * receipts count; after a wrong counter the sum goes on from what it says, so one wrong receipt is one fault) and keeps
+ * its length; receipt ids do not repeat (exactly: sorted runs in temporary files, merged at the end); date and time
+ * never go back.
  *
  * The groups' members may come in any order: receipts read before their group's certificate are kept in a temporary
  * file and checked against the certificate when it comes. Signatures are verified on `options.threads` threads in

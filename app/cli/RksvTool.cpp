@@ -12,6 +12,7 @@
 #include "fonws/StatusAnswer.h"
 #include "fonws/Submission.h"
 #include "fonws/Xml.h"
+#include "rksv/DepReport.h"
 #include "rksv/DepVerifier.h"
 #include "rksv/RKSVExport.h"
 #include "rksv/Rksv.h"
@@ -40,16 +41,23 @@ Aufruf im Installationsordner (dem Ordner mit INSTALLATION.INI), wie das Program
       JJJJ-MM-TT) als JSON-Datei <Datei>. Eine vorhandene Datei wird nur mit --ueberschreiben ersetzt. Mit
       --signatureinheit stellt die Signatureinheit das DEP zusammen.
 
-  vexa-quorvex-rksv dep-pruefen <Datei> [<Benutzerschlüssel>] [--zertifikate <Datei|Ordner>] [--bericht <Datei>]
+  vexa-quorvex-rksv dep-pruefen <Datei> [<Benutzerschlüssel>] [--zertifikate <Datei|Ordner>]
+                                [--schluessel <Datei>] [--bericht <Datei>]
       Prüft ein DEP: Signaturen, Zertifikate, Verkettung, Umsatzzähler, Belegnummern, Startbeleg, Sammelbeleg nach
       Ausfall der Sicherheitseinrichtung und Datum. Ohne Benutzerschlüssel (44 Zeichen, Base64) gilt der AES-Schlüssel
       dieser Installation.
       Jedes Signaturzertifikat muss vertrauenswürdig sein: im Installationsordner die für die Kassen registrierten
       Zertifikate samt ihren Zertifizierungsstellen (Tabelle CARDS), dazu die Zertifikate von Zertifizierungsstellen
       aus --zertifikate (eine Datei PEM oder DER, oder ein Ordner solcher Dateien). Außerhalb einer Installation gelten
-      nur diese: ohne --zertifikate wird dort nicht geprüft (Rückgabewert 3).
-      Mit --bericht schreibt es jeden Fehler (Nummer des Belegs in der Datei, Gruppe, Belegnummer, Text) und zuletzt
-      das Ergebnis in die Datei <Datei>: als CSV (Semikolon, UTF-8), wenn ihr Name auf .csv endet, sonst als Text.
+      nur diese: ohne --zertifikate (oder --schluessel) wird dort nicht geprüft (Rückgabewert 3).
+      Belege geschlossener Systeme (R1-AT0, Gruppe ohne Signaturzertifikat) prüft es mit den öffentlichen Schlüsseln
+      aus --schluessel: eine Textdatei, je Zeile "<Kassen-ID> <Schlüssel>" (Base64 DER des öffentlichen Schlüssels
+      oder eines Zertifikats; statt der Kassen-ID auch der Schlüsselname der Belege, z. B. U:ATU12345678-K0).
+      Was die Verordnung nicht regelt (Länge des Umsatzzählers ändert sich, Betrag -0,00, Seriennummer dezimal),
+      meldet es als Warnung; das DEP bleibt dann in Ordnung.
+      Mit --bericht schreibt es jeden Fehler und jede Warnung (Nummer des Belegs in der Datei, Gruppe, Belegnummer,
+      Text) und zuletzt das Ergebnis in die Datei <Datei>: als CSV (Semikolon, UTF-8), wenn ihr Name auf .csv endet,
+      sonst als Text.
 
   vexa-quorvex-rksv status --kassa <Kassenidentifikationsnummer> [--firma <Nummer>]
   vexa-quorvex-rksv status --seriennummer <Zertifikatsseriennummer (hex)> [--firma <Nummer>]
@@ -343,71 +351,9 @@ int depExport(const std::vector<std::string>& args, const Console& console)
     return EXIT_DONE;
 }
 
-// The DEP check's report: every fault as it is found, then the result; CSV (";", UTF-8) for a name ending in ".csv",
-// plain text otherwise.
-class Report
-{
-public:
-    explicit Report(std::string path)
-        : m_path(std::move(path))
-        , m_csv(base::toUpper(m_path).ends_with(".CSV"))
-    {}
-
-    bool open()
-    {
-        m_file.open(m_path, std::ios::binary | std::ios::trunc);
-        if (m_csv) {
-            m_file << "Nr.;Gruppe;Belegnummer;Fehler\r\n";
-        }
-        return m_file.good();
-    }
-
-    void fault(const rksv::DepFault& fault)
-    {
-        if (m_csv) {
-            m_file << fault.position << ';' << fault.group << ';' << field(fault.receiptId) << ';' << field(fault.text)
-                   << "\r\n";
-        } else {
-            m_file << (fault.position == 0 ? std::string("Datei")
-                                           : "Beleg " + (fault.receiptId.empty() ? "?" : fault.receiptId) + " (Nr. "
-                                                 + std::to_string(fault.position) + ")")
-                   << ": " << fault.text << '\n';
-        }
-    }
-
-    //! Writes the result line and closes the file; false when not all of it was written.
-    bool close(const std::string& summary)
-    {
-        if (m_csv) {
-            m_file << ";;;" << field(summary) << "\r\n";
-        } else {
-            m_file << "Ergebnis: " << summary << '\n';
-        }
-        m_file.close();
-        return !m_file.fail();
-    }
-
-private:
-    static std::string field(const std::string& text)
-    {
-        if (text.find_first_of(";\"\r\n") == std::string::npos) {
-            return text;
-        }
-        std::string quoted = "\"";
-        for (const char c : text) {
-            quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-        }
-        return quoted + '"';
-    }
-
-    std::string m_path;
-    bool m_csv;
-    std::ofstream m_file;
-};
-
 int depPruefen(const std::vector<std::string>& args, const Console& console)
 {
-    const auto words = split(args, {"--zertifikate", "--bericht"}, {});
+    const auto words = split(args, {"--zertifikate", "--schluessel", "--bericht"}, {});
     if (words.positional.empty() || words.positional.size() > 2) {
         throw UsageError("dep-pruefen braucht die Datei und, wenn nicht der Schlüssel dieser Installation gilt, den "
                          "Benutzerschlüssel.");
@@ -427,6 +373,15 @@ int depPruefen(const std::vector<std::string>& args, const Console& console)
             return EXIT_UNUSABLE;
         }
     }
+    // Closed systems' public keys, as the auditor gives them.
+    rksv::DepPublicKeys publicKeys;
+    if (const auto given = words.options.find("--schluessel"); given != words.options.end()) {
+        std::string error;
+        if (!publicKeys.addFromFile(given->second, error)) {
+            console.err << "Schlüssel: " << error << '\n';
+            return EXIT_UNUSABLE;
+        }
+    }
     const bool installed =
         base::findFileNoCase(base::currentDirectory() + std::string(base::INSTALLATION_FILE)).has_value();
     if ((installed || words.positional.size() == 1) && !loadInstallation(console)) {
@@ -440,7 +395,7 @@ int depPruefen(const std::vector<std::string>& args, const Console& console)
             return EXIT_UNUSABLE;
         }
     }
-    if (anchors.size() == 0) {
+    if (anchors.size() == 0 && publicKeys.size() == 0) {
         console.err << (installed ? "Für die Kassen dieser Installation ist kein Zertifikat registriert"
                                   : "Außerhalb einer Installation gibt es keine vertrauenswürdigen Zertifikate")
                     << ": bitte mit --zertifikate <Datei|Ordner> die Zertifikate der Zertifizierungsstellen angeben.\n";
@@ -469,14 +424,15 @@ int depPruefen(const std::vector<std::string>& args, const Console& console)
     options.key = *key;
     options.stop = console.stop;
     options.trust = &anchors;
-    std::optional<Report> report;
+    options.publicKeys = &publicKeys;
+    std::optional<rksv::DepReport> report;
     if (const auto named = words.options.find("--bericht"); named != words.options.end()) {
         report.emplace(named->second);
         if (!report->open()) {
             console.err << "Der Bericht " << named->second << " ist nicht schreibbar.\n";
             return EXIT_UNUSABLE;
         }
-        options.eachFault = [&report](const rksv::DepFault& fault) { report->fault(fault); };
+        options.eachFault = [&report](const rksv::DepFault& fault) { report->add(fault); };
     }
     ProgressLine progress(console);
     options.progress = [&](const rksv::DepProgress& step) {
@@ -487,13 +443,17 @@ int depPruefen(const std::vector<std::string>& args, const Console& console)
     const auto result = rksv::checkDepFile(words.positional[0], options);
     progress.clear();
     for (const auto& fault : result.faults) {
-        console.out << (fault.position == 0 ? std::string("Datei")
-                                            : "Beleg " + (fault.receiptId.empty() ? "?" : fault.receiptId) + " (Nr. "
-                                                  + std::to_string(fault.position) + ")")
-                    << ": " << fault.text << '\n';
+        console.out << rksv::depFaultLine(fault) << '\n';
     }
     if (result.faultCount > static_cast<long>(result.faults.size())) {
         console.out << "… und " << result.faultCount - static_cast<long>(result.faults.size()) << " weitere Fehler\n";
+    }
+    for (const auto& warning : result.warnings) {
+        console.out << rksv::depFaultLine(warning) << '\n';
+    }
+    if (result.warningCount > static_cast<long>(result.warnings.size())) {
+        console.out << "… und " << result.warningCount - static_cast<long>(result.warnings.size())
+                    << " weitere Warnungen\n";
     }
     console.out << result.summary() << '\n';
     if (report && !report->close(result.summary())) {

@@ -5,6 +5,7 @@
 #include "base/Files.h"
 #include "base/Installation.h"
 #include "base/Program.h"
+#include "base/StringUtil.h"
 #include "db/Database.h"
 #include "rksv/RKSVExport.h"
 #include "rksv/Rksv.h"
@@ -24,6 +25,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 
 namespace rksv::gui {
 namespace {
@@ -54,6 +56,7 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     , m_pshZertifikate(new QPushButton(QString::fromUtf8("Zerti&fikate wählen …"), this))
     , m_pshPruefen(new QPushButton(QString::fromUtf8("&Prüfen"), this))
     , m_pshAbbrechen(new QPushButton(QStringLiteral("&Abbrechen"), this))
+    , m_pshBericht(new QPushButton(QString::fromUtf8("&Bericht speichern …"), this))
     , m_pshClose(new QPushButton(QString::fromUtf8("S&chließen"), this))
     , m_prgDatei(new QProgressBar(this))
     , m_txtFortschritt(new QLabel(this))
@@ -75,11 +78,12 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     name(m_pshZertifikate, "pshZertifikate");
     name(m_pshPruefen, "pshPruefen");
     name(m_pshAbbrechen, "pshAbbrechen");
+    name(m_pshBericht, "pshBericht");
     name(m_pshClose, "pshClose");
     name(m_prgDatei, "prgDatei");
     name(m_txtFortschritt, "txtFortschritt");
     name(m_lvwErgebnis, "lvwErgebnis");
-    for (auto* button : {m_pshDatei, m_pshZertifikate, m_pshPruefen, m_pshAbbrechen, m_pshClose}) {
+    for (auto* button : {m_pshDatei, m_pshZertifikate, m_pshPruefen, m_pshAbbrechen, m_pshBericht, m_pshClose}) {
         button->setAutoDefault(false);
     }
     m_pshPruefen->setDefault(true);
@@ -98,6 +102,10 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     m_prgDatei->setRange(0, 100);
     m_prgDatei->setValue(0);
     m_pshAbbrechen->setEnabled(false);
+    m_pshBericht->setEnabled(false);
+    m_pshBericht->setToolTip(QString::fromUtf8(
+        "Speichert jeden Fehler und jede Warnung der letzten Prüfung mit dem Ergebnis: als Text, oder als CSV, wenn "
+        "der Name auf .csv endet"));
 
     auto* hint = new QLabel(QString::fromUtf8("Prüft ein Datenerfassungsprotokoll (DEP) so, wie es das Finanzamt "
                                               "prüft: Signaturen und Zertifikate, Verkettung der Belege und "
@@ -131,6 +139,7 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     run->addWidget(m_pshAbbrechen);
 
     auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_pshBericht);
     bottom->addStretch();
     bottom->addWidget(m_pshClose);
 
@@ -150,6 +159,7 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     connect(m_pshZertifikate, &QPushButton::clicked, this, &DlgDepPruefen::PshZertifikate);
     connect(m_pshPruefen, &QPushButton::clicked, this, &DlgDepPruefen::PshPruefen);
     connect(m_pshAbbrechen, &QPushButton::clicked, this, &DlgDepPruefen::PshAbbrechen);
+    connect(m_pshBericht, &QPushButton::clicked, this, &DlgDepPruefen::PshBericht);
     connect(m_pshClose, &QPushButton::clicked, this, &DlgDepPruefen::reject);
     connect(m_sleSchluessel, &QLineEdit::textChanged, this, &DlgDepPruefen::showCheckValue);
     // The worker emits; the window takes both on its own thread.
@@ -269,6 +279,8 @@ void DlgDepPruefen::PshPruefen()
     options.trust = anchors.get();
     options.threads = m_threads;
     options.stop = &m_stop;
+    m_spool = std::make_shared<DepFaultSpool>();
+    options.eachFault = [spool = m_spool](const DepFault& fault) { spool->add(fault); };
     options.progress = [this](const DepProgress& progress) {
         emit progressed(progress.bytesRead, progress.bytesTotal, progress.receipts);
     };
@@ -297,6 +309,45 @@ void DlgDepPruefen::PshPruefen()
 void DlgDepPruefen::PshAbbrechen()
 {
     m_stop = true;
+}
+
+void DlgDepPruefen::PshBericht()
+{
+    if (accChecking() || !m_spool) {
+        return;
+    }
+    const std::filesystem::path dep(m_sleDatei->text().trimmed().toStdString());
+    const std::string folder = dep.has_parent_path() ? dep.parent_path().string() + "/" : base::program().DefaultDir;
+    const auto proposal = (dep.stem().empty() ? std::string("DEP") : dep.stem().string()) + "-Pruefbericht.txt";
+    while (true) {
+        auto chosen = base::dialogs().SaveAs(
+            "Bericht speichern", proposal, "Prüfbericht (Text oder CSV) *.txt *.csv", "*.txt *.csv", folder);
+        if (chosen.empty()) {
+            return;
+        }
+        // A name typed without one of the two endings is a text report.
+        if (const auto lower = base::toLower(chosen); !lower.ends_with(".txt") && !lower.ends_with(".csv")) {
+            chosen += ".txt";
+        }
+        std::error_code unknown;
+        if (std::filesystem::exists(chosen, unknown)
+            && base::dialogs().TextBox(
+                   "Bericht speichern", chosen + " vorhanden - überschreiben?", base::MB_YESNO | base::MB_ICONQUESTION)
+                   != base::IDYES) {
+            continue;
+        }
+        DepReport report(chosen);
+        if (!report.open()) {
+            base::dialogs().ErrorBox("Der Bericht " + chosen + " ist nicht schreibbar.");
+            continue;
+        }
+        if (!m_spool->writeTo(report, m_result.summary())) {
+            base::dialogs().ErrorBox("Der Bericht " + chosen + " ist nicht vollständig geschrieben.");
+            return;
+        }
+        base::dialogs().InfoBox("Bericht gespeichert", "Bericht gespeichert in " + chosen);
+        return;
+    }
 }
 
 void DlgDepPruefen::showProgress(quint64 bytesRead, quint64 bytesTotal, qlonglong receipts)
@@ -334,6 +385,15 @@ void DlgDepPruefen::takeResult()
         m_lvwErgebnis->addItem(QStringLiteral("… und ") + QString::number(more)
                                + (more == 1 ? QStringLiteral(" weiterer Fehler") : QStringLiteral(" weitere Fehler")));
     }
+    for (const auto& warning : m_result.warnings) {
+        m_lvwErgebnis->addItem(faultLine(warning));
+    }
+    const auto moreWarnings = m_result.warningCount - static_cast<long>(m_result.warnings.size());
+    if (moreWarnings > 0) {
+        m_lvwErgebnis->addItem(
+            QStringLiteral("… und ") + QString::number(moreWarnings)
+            + (moreWarnings == 1 ? QStringLiteral(" weitere Warnung") : QStringLiteral(" weitere Warnungen")));
+    }
 }
 
 void DlgDepPruefen::setChecking(bool checking)
@@ -343,6 +403,7 @@ void DlgDepPruefen::setChecking(bool checking)
         control->setEnabled(!checking);
     }
     m_pshAbbrechen->setEnabled(checking);
+    m_pshBericht->setEnabled(!checking && m_spool != nullptr);
 }
 
 void DlgDepPruefen::stopAndWait()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rksv/DepReport.h"
 #include "rksv/DepVerifier.h"
 
 #include <QDialog>
@@ -29,7 +30,9 @@ namespace rksv::gui {
  * certificates of the field "Zertifikate" (a PEM or DER file, or a folder of them; "Zertifikate wählen …" picks a
  * file); without any of them the check does not start. "Prüfen" runs the check on a worker thread: the window stays
  * usable, the progress bar shows the per cent of the file's bytes read, "Abbrechen" ends the check early. The result
- * list shows the summary line and one line per fault kept ("Beleg 2026-17 (Nr. 17 in der Datei): Signatur ungültig").
+ * list shows the summary line and one line per fault and warning kept ("Beleg 2026-17 (Nr. 17 in der Datei): Signatur
+ * ungültig"). "Bericht speichern …" writes every fault of the last check and its result to a file the user names
+ * (text, or CSV for a name ending in .csv), as the command line's --bericht does.
  * Closing the window during a check stops it and waits for the worker to end. Opened from the main menu's "RKSV" /
  * "DEP prüfen …".
  */
@@ -50,6 +53,8 @@ public:
     void PshPruefen();
     //! "Abbrechen": asks a running check to end; its result comes as for any other check.
     void PshAbbrechen();
+    //! "Bericht speichern …": the save-as dialog, then the report of the last check; nothing before a check ended.
+    void PshBericht();
 
     //! Whether a check is running.
     bool accChecking() const { return m_worker.joinable(); }
@@ -89,6 +94,7 @@ private:
     QPushButton* m_pshZertifikate;
     QPushButton* m_pshPruefen;
     QPushButton* m_pshAbbrechen;
+    QPushButton* m_pshBericht;
     QPushButton* m_pshClose;
     QProgressBar* m_prgDatei;
     QLabel* m_txtFortschritt;
@@ -98,6 +104,7 @@ private:
     std::thread m_worker;
     std::atomic<bool> m_stop{false};
     std::shared_ptr<const DepTrustAnchors> m_anchors; //!< of the running check
+    std::shared_ptr<DepFaultSpool> m_spool;           //!< every fault of the last check; filled by the worker
     std::mutex m_resultMutex;
     DepCheckResult m_finished;  //!< written by the worker, under m_resultMutex
     bool m_hasFinished = false; //!< m_finished waits to be taken; under m_resultMutex

@@ -2,6 +2,7 @@
 // check as in order, tampered copies give exactly the fault made, and what is no DEP gives an error and nothing else.
 #include "rksv/DepVerifier.h"
 
+#include "rksv/Encoding.h"
 #include "rksv/Jws.h"
 #include "rksv/Receipt.h"
 #include "tests/rksv/KnownAnswers.h"
@@ -9,10 +10,13 @@
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <openssl/crypto.h>
+#include <openssl/x509.h>
 
 #include <cstdlib>
 #include <functional>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -54,7 +58,8 @@ rksv::DepCheckResult check(const std::string& dep,
                            const rksv::AesKey& key,
                            std::size_t idsInMemory = 1 << 17,
                            unsigned threads = 2,
-                           const rksv::DepTrustAnchors* trust = nullptr)
+                           const rksv::DepTrustAnchors* trust = nullptr,
+                           const rksv::DepPublicKeys* publicKeys = nullptr)
 {
     std::istringstream in(dep);
     rksv::DepCheckOptions options;
@@ -63,6 +68,7 @@ rksv::DepCheckResult check(const std::string& dep,
     options.threads = threads;
     options.idsInMemory = idsInMemory;
     options.trust = trust;
+    options.publicKeys = publicKeys;
     return rksv::checkDep(in, options);
 }
 
@@ -71,6 +77,9 @@ std::string faultsOf(const rksv::DepCheckResult& result)
     std::string text = result.summary();
     for (const auto& fault : result.faults) {
         text += "\n  " + std::to_string(fault.position) + " " + fault.receiptId + ": " + fault.text;
+    }
+    for (const auto& warning : result.warnings) {
+        text += "\n  " + std::to_string(warning.position) + " " + warning.receiptId + ": " + warning.text;
     }
     return text;
 }
@@ -477,6 +486,139 @@ TEST_F(DepVerifierTest, SerialsAreComparedAsNumbers)
     EXPECT_TRUE(result.ok()) << faultsOf(result);
 }
 
+// Where the regulation gives no rule the DEP passes, and the auditor is shown a warning naming the receipt.
+TEST_F(DepVerifierTest, WhatTheRegulationLeavesOpenIsAWarning)
+{
+    using Receipts = std::vector<DepReceipt>;
+    const std::vector<std::tuple<const char*, std::function<void(Receipts&)>, long, std::string>> table = {
+        {"the counter's length changes from 8 to 5 bytes",
+         [](Receipts& r) {
+             for (std::size_t i = 5; i < r.size(); ++i) {
+                 r[i].counterBytes = 5;
+             }
+         },
+         6,
+         "Warnung: Umsatzzähler hat 5 Bytes statt 8 wie bisher in dieser Kassa"},
+        {"an amount -0,00",
+         [](Receipts& r) {
+             r[3].editSignedData = [](std::string& data) { data.replace(data.rfind("_0,00_"), 6, "_-0,00_"); };
+         },
+         4,
+         "Warnung: Betrag -0,00 (negative Null), als 0,00 gelesen"},
+        {"the serial in decimal",
+         [](Receipts& r) { r[4].serial = "1511506142"; },
+         5,
+         "Warnung: Zertifikat-Seriennummer 1511506142 ist dezimal geschrieben (hexadezimal 5a17c0de)"},
+    };
+    const auto& scenario = scenarios().at(0);
+    for (const auto& [name, edit, position, text] : table) {
+        SCOPED_TRACE(name);
+        auto receipts = receiptsOf(scenario);
+        edit(receipts);
+        testsupport::TillSigner till(signer, scenario.at("cashBoxId").get<std::string>(), keyOf(scenario));
+        std::vector<std::string> jws;
+        for (const auto& receipt : receipts) {
+            jws.push_back(till.next(receipt));
+        }
+        const auto result = check(
+            testsupport::depOfGroups({testsupport::depGroup(signer.certificateBase64, {ca.certificateBase64}, jws)}),
+            keyOf(scenario),
+            1 << 17,
+            2,
+            &trust);
+        EXPECT_TRUE(result.ok()) << faultsOf(result);
+        ASSERT_EQ(result.warningCount, 1) << faultsOf(result);
+        EXPECT_EQ(result.warnings.at(0).position, position);
+        EXPECT_EQ(result.warnings.at(0).text, text);
+        EXPECT_EQ(result.summary(), std::to_string(jws.size()) + " Belege in 1 Gruppe geprüft: in Ordnung, 1 Warnung");
+    }
+}
+
+// A closed system's DEP: receipts with R1-AT0 in a group without a certificate, checked with the public key the
+// auditor gives per till id or per the receipts' key name, from a key file; without its key a till is one fault, with
+// another key every signature is.
+TEST_F(DepVerifierTest, ClosedSystemsAreCheckedWithTheAuditorsKeys)
+{
+    const auto& scenario = scenarios().at(0);
+    const auto kassenId = scenario.at("cashBoxId").get<std::string>();
+    const std::string keyName = "U:ATU12345678-K0";
+    testsupport::TillSigner till(signer, kassenId, keyOf(scenario));
+    std::vector<std::string> jws;
+    long signedReceipts = 0;
+    for (auto receipt : receiptsOf(scenario)) {
+        receipt.provider = "R1-AT0";
+        receipt.serial = keyName;
+        signedReceipts += receipt.failed ? 0 : 1;
+        jws.push_back(till.next(receipt));
+    }
+    const auto publicKeyBase64 = [](const testsupport::TestSigner& card) {
+        unsigned char* der = nullptr;
+        const int length = i2d_PUBKEY(card.key.get(), &der);
+        std::string text = rksv::base64Encode({der, static_cast<std::size_t>(std::max(length, 0))});
+        OPENSSL_free(der);
+        return text;
+    };
+    testsupport::TempDir dir;
+    const auto keyFile = [&dir](const std::string& name, const std::string& text) {
+        return testsupport::writeBytes(dir.file(name), text);
+    };
+    const testsupport::TestSigner other{0x0bad};
+    struct Row
+    {
+        const char* name;
+        std::string keys; //!< the key file's text; "" for none
+        bool receiptsFirst;
+        std::string faults;
+    };
+    const std::string inOrder = std::to_string(jws.size()) + " Belege in 1 Gruppe geprüft: in Ordnung";
+    const std::vector<Row> table = {
+        {"by till id", "# Prüfschlüssel\n\n" + kassenId + "  " + publicKeyBase64(signer) + "\r\n", false, inOrder},
+        {"by key name, as a certificate, receipts first",
+         keyName + " " + signer.certificateBase64 + "\n",
+         true,
+         inOrder},
+        {"no key",
+         "",
+         false,
+         std::to_string(jws.size()) + " Belege in 1 Gruppe geprüft: 1 Fehler\n  1 " + idOf(jws[0])
+             + ": Kein öffentlicher Schlüssel für die Kassa " + kassenId
+             + " (geschlossenes System, R1-AT0): ihre Signaturen sind nicht prüfbar"},
+        {"another till's key", kassenId + " " + publicKeyBase64(other) + "\n", false, ""},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        rksv::DepPublicKeys keys;
+        std::string error;
+        ASSERT_TRUE(row.keys.empty() || keys.addFromFile(keyFile("keys.txt", row.keys), error)) << error;
+        const auto result = check(testsupport::depOfGroups({testsupport::depGroup("", {}, jws, row.receiptsFirst)}),
+                                  keyOf(scenario),
+                                  1 << 17,
+                                  2,
+                                  &trust,
+                                  &keys);
+        if (row.faults.empty()) {
+            EXPECT_EQ(result.faultCount, signedReceipts) << faultsOf(result);
+            EXPECT_EQ(result.faults.at(0).text, "Signatur ungültig");
+        } else {
+            EXPECT_EQ(faultsOf(result), row.faults);
+        }
+    }
+
+    // Key files that are wrong name their line.
+    const std::vector<std::pair<std::string, std::string>> wrong = {
+        {"# nur ein Kommentar\n", " enthält keinen Schlüssel"},
+        {"\n" + kassenId + "\n", ", Zeile 2: erwartet „<Kassen-ID> <öffentlicher Schlüssel>“"},
+        {kassenId + " S2VpbiBTY2hsw7xzc2Vs\n", ", Zeile 1: kein öffentlicher Schlüssel (Base64 DER) für " + kassenId},
+    };
+    for (const auto& [text, why] : wrong) {
+        rksv::DepPublicKeys keys;
+        std::string error;
+        const auto path = keyFile("falsch.txt", text);
+        EXPECT_FALSE(keys.addFromFile(path, error));
+        EXPECT_EQ(error, (why.starts_with(",") ? "Datei " + path : path) + why);
+    }
+}
+
 // Issuers in the order the regulation lists them: the card's issuer first, then its issuer. The anchor may be the
 // root, the intermediate or the card itself; listed the other way round, the chain is broken at its first link.
 TEST_F(DepVerifierTest, TheIssuersFormTheChainToAnAnchor)
@@ -602,6 +744,12 @@ TEST(DepCheckResult, Summary)
     EXPECT_EQ(result(1234567, 3, 1001, false, ""), "1 234 567 Belege in 3 Gruppen geprüft: 1 001 Fehler");
     EXPECT_EQ(result(1000, 1, 5, true, ""), "Prüfung abgebrochen nach 1 000 Belegen");
     EXPECT_EQ(result(0, 0, 0, false, "Kein DEP: x"), "Kein DEP: x");
+    rksv::DepCheckResult warned;
+    warned.receipts = 2;
+    warned.groups = 1;
+    warned.warningCount = 2;
+    EXPECT_EQ(warned.summary(), "2 Belege in 1 Gruppe geprüft: in Ordnung, 2 Warnungen");
+    EXPECT_TRUE(warned.ok());
 }
 
 } // namespace

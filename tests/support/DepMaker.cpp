@@ -63,9 +63,9 @@ std::string TillSigner::next(const DepReceipt& receipt)
         m_running += data.betragSumme();
     }
     if (receipt.kind == DepReceipt::Kind::Normal) {
-        m_counterField =
-            rksv::encryptTurnoverCounter(m_key, m_kassenId, receipt.id, receipt.counter.value_or(m_running))
-                .value_or("");
+        m_counterField = rksv::encryptTurnoverCounter(
+                             m_key, m_kassenId, receipt.id, receipt.counter.value_or(m_running), receipt.counterBytes)
+                             .value_or("");
     } else {
         m_counterField = receipt.kind == DepReceipt::Kind::Training ? rksv::TRAINING_MARKER : rksv::STORNO_MARKER;
     }

@@ -43,8 +43,9 @@ struct DepReceipt
     bool failed = false; //!< failure-marked instead of signed
     //! Encrypted instead of the running sum (which goes on unchanged).
     std::optional<std::int64_t> counter;
-    std::string serial;              //!< written instead of the signer's serial when not empty
-    std::string provider = "R1-AT1"; //!< algorithm and provider code
+    std::size_t counterBytes = rksv::DEFAULT_COUNTER_BYTES; //!< the encrypted counter's length
+    std::string serial;                                     //!< written instead of the signer's serial when not empty
+    std::string provider = "R1-AT1";                        //!< algorithm and provider code
     //! Chained to the till id with the sum back at 0, as a till's first receipt is.
     bool restart = false;
     //! Changes the signed data before it is signed (for what the receipt's own form cannot hold).

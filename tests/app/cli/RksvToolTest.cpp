@@ -6,6 +6,7 @@
 #include "fonws/Submission.h"
 #include "rksv/Rksv.h"
 #include "tests/support/Databases.h"
+#include "tests/support/DepMaker.h"
 #include "tests/support/FonTestService.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/TempDir.h"
@@ -191,6 +192,23 @@ TEST_F(RksvToolTest, ExitCodesAndTextsOfEachCommand)
     // with CA certificates to trust: the demo card's CA (a file, or its folder beside its key), not another CA.
     testsupport::TempDir empty;
     const auto demoCa = dir->file("karten-ca/ca-certificate.pem");
+    // A closed system's DEP (R1-AT0, no certificate) and the auditor's key file for its till.
+    const testsupport::TestSigner closedUnit{0x0c1};
+    testsupport::TillSigner closedTill(closedUnit, "GESCHLOSSEN-1", rksv::parseAesKey(key).value());
+    std::vector<std::string> closedReceipts;
+    for (int i = 1; i <= 3; ++i) {
+        testsupport::DepReceipt receipt;
+        receipt.id = "G-" + std::to_string(i);
+        receipt.dateTime = "2026-03-0" + std::to_string(i) + "T10:00:00";
+        receipt.amounts[0] = i == 1 ? 0 : 250 * i;
+        receipt.provider = "R1-AT0";
+        receipt.serial = "U:ATU12345678-K0";
+        closedReceipts.push_back(closedTill.next(receipt));
+    }
+    const auto closedDep = testsupport::writeBytes(
+        dir->file("geschlossen.json"), testsupport::depOfGroups({testsupport::depGroup("", {}, closedReceipts)}));
+    const auto closedKeys =
+        testsupport::writeBytes(dir->file("schluessel.txt"), "GESCHLOSSEN-1 " + closedUnit.certificateBase64 + "\n");
     const std::vector<Call> elsewhere{
         {{"status", "--kassa", "KASSE-01"}, 3, "keine Installation"},
         {{"dep-export", kassa, from, to, "a.json"}, 3, "INSTALLATION.INI fehlt"},
@@ -211,6 +229,12 @@ TEST_F(RksvToolTest, ExitCodesAndTextsOfEachCommand)
         {{"dep-pruefen", dir->file("dep.json"), key, "--zertifikate"}, 2, "Zu --zertifikate fehlt der Wert"},
         {{"dep-pruefen", dir->path(), key, "--zertifikate", demoCa}, 3, "Datei " + dir->path() + " nicht lesbar"},
         {{"dep-pruefen", "fehlt.json"}, 3, "Die Datei fehlt.json gibt es nicht."},
+        // A closed system's DEP needs no certificate, only the till's public key.
+        {{"dep-pruefen", closedDep, key, "--schluessel", closedKeys}, 0, "3 Belege in 1 Gruppe geprüft: in Ordnung"},
+        {{"dep-pruefen", closedDep, key, "--zertifikate", demoCa}, 1, "Kein öffentlicher Schlüssel für die Kassa"},
+        {{"dep-pruefen", closedDep, key, "--schluessel", dir->file("kein-dep.json")},
+         3,
+         "Schlüssel: Datei " + dir->file("kein-dep.json") + ", Zeile 1: kein öffentlicher Schlüssel"},
     };
     const auto check = [&](const Call& call, const std::string& folder, const std::string& expectLogged) {
         std::string line;

@@ -21,6 +21,7 @@ namespace {
 const std::string MAIN_TITLE = "Vexa-Quorvex: FON WebClient";
 const std::string STATUS_TITLE = "RKSV Statusbelege";
 const std::string EXPORT_TITLE = "Datenerfassungsprotokoll exportieren";
+const std::string CHECK_TITLE = "DEP prüfen";
 
 long countOf(const testsupport::Journey& journey, const std::string& sql)
 {
@@ -139,6 +140,33 @@ TEST(RksvMenuJourney, StatusReceiptAndExportOfAllTillsRightAfterTheStart)
     // The auditor's check of that file on the command line.
     const auto checked = journey.command({"dep-pruefen", journey.file("ALLE.JSON")});
     EXPECT_EQ(checked.exit, 0) << checked.out << checked.err;
+
+    // The same in the window "DEP prüfen", the report saved as CSV: the key is the installation's, the registered
+    // cards are trusted. "Bericht speichern …" answers only once the check has ended.
+    ASSERT_TRUE(journey.waitFor(MAIN_TITLE));
+    journey.keys({"alt+r", "p"});
+    ASSERT_TRUE(journey.waitFor(CHECK_TITLE));
+    journey.keys({"alt+d"});
+    journey.type(journey.file("ALLE.JSON"));
+    journey.keys({"alt+p"});
+    bool asked = false;
+    for (int i = 0; i < 50 && !asked; ++i) {
+        journey.keys({"alt+b"});
+        asked = journey.waitFor("Bericht speichern", 200ms).has_value();
+    }
+    ASSERT_TRUE(asked);
+    journey.type(journey.file("bericht.csv"));
+    journey.keys({"Return"});
+    ASSERT_TRUE(journey.waitFor("Bericht gespeichert"));
+    const auto saved = journey.messageText();
+    EXPECT_NE(saved.find("Bericht gespeichert in " + journey.file("bericht.csv")), std::string::npos) << saved;
+    journey.keys({"Return"});
+    EXPECT_EQ(readFile(journey.file("bericht.csv")),
+              "Nr.;Gruppe;Belegnummer;Fehler\r\n;;;" + checked.out.substr(0, checked.out.size() - 1) + "\r\n");
+    ASSERT_TRUE(journey.waitFor(CHECK_TITLE));
+    EXPECT_TRUE(journey.screenshot(CHECK_TITLE, "journey-dep-pruefen-bericht"));
+    journey.keys({"Escape"});
+    ASSERT_TRUE(journey.waitGone(CHECK_TITLE));
 
     EXPECT_EQ(journey.errorLog(), "");
     EXPECT_EQ(journey.quit(), std::optional<int>(0));

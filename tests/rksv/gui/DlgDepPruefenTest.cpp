@@ -140,6 +140,22 @@ private slots:
                  qPrintable(shown[1]));
         QVERIFY2(shown[1].contains(QStringLiteral("Signatur")), qPrintable(shown[1]));
         testsupport::savePng(&dialog, QStringLiteral("dlgDepPruefen-Fehler"));
+
+        // The report: a name without ending is a text report beside the DEP; an existing one is replaced only when
+        // the user says so.
+        QVERIFY(button(dialog, "pshBericht")->isEnabled());
+        m_dialogs->answerSaveAs(m_dir->file("bericht"));
+        button(dialog, "pshBericht")->click();
+        QCOMPARE(m_dialogs->saveAsAsked().back().proposedName, std::string("falsch-Pruefbericht.txt"));
+        const auto report = testsupport::readBytes(m_dir->file("bericht.txt"));
+        const auto faultLine = rksv::depFaultLine(dialog.accResult().faults.at(0));
+        QCOMPARE(report, faultLine + "\nErgebnis: " + dialog.accResult().summary() + "\n");
+        QCOMPARE(m_dialogs->shown().back().text, "Bericht gespeichert in " + m_dir->file("bericht.txt"));
+        testsupport::writeBytes(m_dir->file("bericht.txt"), "behalten");
+        m_dialogs->answerSaveAs(m_dir->file("bericht.txt"));
+        m_dialogs->answer(base::IDNO);
+        button(dialog, "pshBericht")->click();
+        QCOMPARE(testsupport::readBytes(m_dir->file("bericht.txt")), std::string("behalten"));
     }
 
     // The DEP re-signed in full by a self-made card of the same serial and name: its group is not trusted.
