@@ -134,6 +134,12 @@ InstallationResult loadInstallation(const std::string& folder)
                         + "\": FinanzOnline nimmt nur AT1 bis AT99 (ohne führende Null).");
     }
     connections.datenbank = trim(ini.GetString("Installation", "Datenbank"));
+    connections.weitereDatenbanken.clear();
+    for (int i = 2; i <= 9; ++i) {
+        if (auto other = trim(ini.GetString("Installation", "Datenbank" + std::to_string(i))); !other.empty()) {
+            connections.weitereDatenbanken.push_back(std::move(other));
+        }
+    }
     installation.kassa = trim(ini.GetString("Installation", "Kassa"));
 
     std::vector<std::pair<int, std::string>> sections;

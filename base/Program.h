@@ -30,6 +30,9 @@ struct Connections
     std::string fonSessionPath = "/fonws/ws/sessionService";
     std::string signatur;  //!< signing component and its settings, "" for the built-in default
     std::string datenbank; //!< ODBC connection string, "" for the data source named by the host product
+    //! Further servers of the same data ("Datenbank2" … "Datenbank9", a cluster's other nodes), tried in order when
+    //! the one in use cannot be reached.
+    std::vector<std::string> weitereDatenbanken;
 };
 
 //! The program-wide state, created at start-up and alive until the program ends.

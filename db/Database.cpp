@@ -1,5 +1,6 @@
 #include "db/Database.h"
 
+#include "base/ErrorLog.h"
 #include "base/Program.h"
 #include "base/StringUtil.h"
 #include "base/TextFormat.h"
@@ -33,10 +34,25 @@ std::string programConnectionString()
 
 const std::shared_ptr<Connection>& openProgramConnection()
 {
-    if (!instance()) {
-        instance() = std::make_shared<Connection>(programConnectionString());
+    const auto list = programConnectionStrings();
+    for (std::size_t i = 0; !instance() && i < list.size(); ++i) {
+        try {
+            instance() = std::make_shared<Connection>(list[i]);
+        } catch (const base::PlatformError&) {
+            if (i + 1 == list.size()) {
+                throw; // none answers: the last one's reason
+            }
+        }
     }
     return instance();
+}
+
+std::vector<std::string> programConnectionStrings()
+{
+    std::vector<std::string> list{programConnectionString()};
+    const auto& others = base::program().connections.weitereDatenbanken;
+    list.insert(list.end(), others.begin(), others.end());
+    return list;
 }
 
 std::optional<std::string> connectProgramDatabase(bool fresh)
@@ -44,13 +60,18 @@ std::optional<std::string> connectProgramDatabase(bool fresh)
     if (instance() && !fresh) {
         return std::nullopt;
     }
-    try {
-        instance() = std::make_shared<Connection>(programConnectionString());
-    } catch (const std::exception& failure) {
-        instance() = nullptr;
-        return std::string("Keine Verbindung zur Datenbank der Kassa:\n") + failure.what();
+    // The first server that answers; with several (a cluster's nodes), the reason of each that did not.
+    std::string reasons;
+    for (const auto& connectionString : programConnectionStrings()) {
+        try {
+            instance() = std::make_shared<Connection>(connectionString);
+            return std::nullopt;
+        } catch (const std::exception& failure) {
+            reasons += std::string(reasons.empty() ? "" : "\n") + failure.what();
+        }
     }
-    return std::nullopt;
+    instance() = nullptr;
+    return "Keine Verbindung zur Datenbank der Kassa:\n" + reasons;
 }
 
 const std::shared_ptr<Connection>& programConnection()

@@ -28,6 +28,8 @@ const std::shared_ptr<Connection>& programConnection();
 void setProgramConnection(std::shared_ptr<Connection> connection);
 //! The connection string the program-wide connection is opened with.
 std::string programConnectionString();
+//! programConnectionString() followed by the installation's further servers ("Datenbank2" …), in the order to try.
+std::vector<std::string> programConnectionStrings();
 
 //! True when the program-wide connection's driver is Oracle's.
 bool IsOracle();

@@ -113,6 +113,28 @@ std::string Connection::dbmsName() const
     return reinterpret_cast<char*>(name);
 }
 
+bool Connection::clusterNode()
+{
+    if (!m_clusterNode) {
+        bool node = false;
+        if (m_kind == Kind::MySQL) {
+            try {
+                const auto on = queryRow("SELECT @@wsrep_on");
+                node = !on.empty() && on[0] && (*on[0] == "1" || base::equalsNoCase(*on[0], "ON"));
+            } catch (const base::PlatformError&) {
+                node = false; // a server without Galera support knows no such variable
+            }
+            if (node) {
+                execute("SET SESSION wsrep_sync_wait = 1");
+                // Streaming replication, where a step asks for it, fragment by fragment of single statements.
+                execute("SET SESSION wsrep_trx_fragment_unit = 'statements'");
+            }
+        }
+        m_clusterNode = node;
+    }
+    return *m_clusterNode;
+}
+
 void Connection::setAutoCommit(bool on)
 {
     const auto value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;

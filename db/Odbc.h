@@ -123,6 +123,14 @@ public:
      */
     const std::set<std::string>& notNullColumns(const std::string& table);
 
+    /**
+     * Whether the server is a node of a MariaDB Galera cluster (wsrep on); asked once per connection. On such a
+     * connection every read waits until the node has applied what the cluster committed before it (wsrep_sync_wait),
+     * so a station never reads a till's last receipt older than another node's commit; statements are the unit of its
+     * streaming replication (see rksv::TillLock).
+     */
+    bool clusterNode();
+
 private:
     // Declared in this order, so the connection is freed before its environment.
     EnvironmentHandle m_env;
@@ -131,6 +139,7 @@ private:
     std::string m_driver;
     Kind m_kind = Kind::MySQL;
     std::map<std::string, std::set<std::string>> m_notNull;
+    std::optional<bool> m_clusterNode;
 };
 
 //! A statement on a connection: execute once, fetch rows one by one.

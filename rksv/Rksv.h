@@ -171,6 +171,13 @@ public:
     //! The database connection of the card and receipt tables (nullptr: the program-wide one).
     void setConnection(std::shared_ptr<db::Connection> connection) { m_connection = std::move(connection); }
     std::shared_ptr<db::Connection> connection() const;
+    /**
+     * The servers to connect to when the one in use cannot be reached during a step (a cluster's nodes, in order;
+     * the first is the one in use). Empty: the installation's (db::programConnectionStrings()).
+     */
+    void setConnectionStrings(std::vector<std::string> list) { m_connectionStrings = std::move(list); }
+    //! How long a step tries the servers in turn before it gives up (30 s; tests shorten it).
+    static void setReconnectWait(std::chrono::milliseconds wait);
     //! How long MyChkReader pauses between checks for the host products that wait for their reader (tests
     //! shorten it).
     static void setReaderPause(std::chrono::milliseconds pause);
@@ -201,6 +208,11 @@ private:
     };
     //! One signing step under the till's lock; `failure` gets the reason of StepEnd::Failed.
     [[nodiscard]] StepEnd signStep(const SignRequest& request, long card, std::string& failure);
+    //! Connects to the next server that answers (all of them in turn, for at most the reconnect wait); false with
+    //! `why` when none does.
+    bool reconnect(std::string& why);
+    //! After a commit whose answer was lost: whether the step's receipts are stored (read on the new connection).
+    bool stepStored(const std::string& kassa);
     [[nodiscard]] LastReceipt lastReceipt(const std::string& kassa);
     //! True when the year of `date` has neither a year receipt nor a start receipt, though the till has older ones.
     [[nodiscard]] bool yearReceiptMissing(const std::string& kassa, std::chrono::year_month_day date);
@@ -237,6 +249,8 @@ private:
     bool m_pinRefused = false; //!< the last MyChkCard found the card, and the card refused the PIN
     std::vector<BelegRecord> m_belege;
     std::shared_ptr<db::Connection> m_connection;
+    std::vector<std::string> m_connectionStrings;
+    std::size_t m_connectionIndex = 0; //!< which of the servers is in use
 };
 
 /**

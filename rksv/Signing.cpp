@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <numeric>
 #include <optional>
+#include <random>
 #include <thread>
 #include <utility>
 
@@ -42,6 +43,10 @@ const std::string START_FAILED_MESSAGE = "Startbeleg nicht erstellt - die Sicher
                                          "Kassa kann so nicht in Betrieb gehen, bitte Vexa verständigen";
 // How often a step is repeated after a conflict with another station's before the till counts as busy.
 constexpr int MAX_CONFLICTS = 20;
+// Servers connected to anew within one step before the station gives up, and the pause between rounds of trying.
+constexpr int MAX_RECONNECTS = 5;
+constexpr auto RECONNECT_PAUSE = std::chrono::milliseconds(250);
+std::atomic<long> reconnectWaitMs{30000};
 const std::string STATUS_FAILED_MESSAGE =
     "Statusbeleg nicht erstellt - Sicherheitseinrichtung ausgefallen, bitte Vexa verständigen";
 
@@ -132,6 +137,20 @@ std::string busyMessage(const std::string& kassa)
 {
     return "Beleg nicht signiert - Kassa " + kassa
            + " wird gerade von einer anderen Station signiert, bitte nochmals versuchen";
+}
+
+// 1–2 ms after the first conflict, up to about 50–100 ms after many; random, so that stations spread out.
+std::chrono::microseconds conflictPause(int conflicts)
+{
+    thread_local std::minstd_rand random(std::random_device{}());
+    const long base = 1000L << std::min(conflicts - 1, 6);
+    return std::chrono::microseconds(base + static_cast<long>(random() % static_cast<unsigned long>(base)));
+}
+
+std::string unreachableMessage(const std::string& kassa, const std::string& why)
+{
+    return "Beleg nicht signiert - die Datenbank der Kassa " + kassa
+           + " ist nicht erreichbar, bitte nochmals versuchen (" + why + ")";
 }
 
 std::int64_t sumOf(const Amounts& amounts)
@@ -244,6 +263,53 @@ void RKSV::setReaderPause(std::chrono::milliseconds pause)
 std::shared_ptr<db::Connection> RKSV::connection() const
 {
     return m_connection ? m_connection : db::programConnection();
+}
+
+void RKSV::setReconnectWait(std::chrono::milliseconds wait)
+{
+    reconnectWaitMs = static_cast<long>(wait.count());
+}
+
+bool RKSV::reconnect(std::string& why)
+{
+    const auto list = m_connectionStrings.empty() ? db::programConnectionStrings() : m_connectionStrings;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(reconnectWaitMs.load());
+    while (true) {
+        // The next server first: the one just lost may be down for a while.
+        for (std::size_t i = 1; i <= list.size(); ++i) {
+            const std::size_t index = (m_connectionIndex + i) % list.size();
+            try {
+                auto opened = std::make_shared<db::Connection>(list[index]);
+                opened->clusterNode();
+                m_connectionIndex = index;
+                if (m_connection) {
+                    m_connection = std::move(opened);
+                } else {
+                    db::setProgramConnection(std::move(opened));
+                }
+                return true;
+            } catch (const base::PlatformError& error) {
+                why = error.what();
+            }
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(RECONNECT_PAUSE);
+    }
+}
+
+bool RKSV::stepStored(const std::string& kassa)
+{
+    if (m_belege.empty()) {
+        return false;
+    }
+    const auto& last = m_belege.back();
+    return !connection()
+                ->queryRow("SELECT BONID FROM BONS WHERE KASSA = ? AND TYP = 'B' AND BONNR = ? AND DATUM = "
+                               + db::D2SQL(last.date, connection()->kind()),
+                           {kassa, std::to_string(last.bonnr)})
+                .empty();
 }
 
 bool RKSV::MyChkCard(const std::string& serial, const std::string& pin)
@@ -625,25 +691,63 @@ SignResult RKSV::sign(const SignRequest& asked)
         if (!ensureCard(request.serial, request.pin)) {
             return fail("");
         }
-        card = crdidOf(request.kassa, request.serial);
+        // The first read of this receipt: a server lost since the last one is noticed here.
+        for (int attempt = 0;; ++attempt) {
+            try {
+                try {
+                    card = crdidOf(request.kassa, request.serial);
+                } catch (const base::PlatformError& error) {
+                    rethrowStepError(error, false);
+                }
+                break;
+            } catch (const TillUnreachable& lost) {
+                std::string why = lost.what();
+                if (attempt > 0 || !reconnect(why)) {
+                    return fail(unreachableMessage(request.kassa, why));
+                }
+            }
+        }
         if (card == 0) {
             return fail("");
         }
     }
     int conflicts = 0;
+    int reconnects = 0;
     for (int silentRetries = 0;;) {
         m_belege.clear();
         std::string failure;
         StepEnd end = StepEnd::Failed;
         try {
-            end = signStep(request, card, failure);
+            try {
+                end = signStep(request, card, failure);
+            } catch (const base::PlatformError& error) {
+                rethrowStepError(error, false);
+            }
         } catch (const TillBusy&) {
             return fail(busyMessage(request.kassa));
         } catch (const TillConflict&) {
             if (++conflicts > MAX_CONFLICTS) {
                 return fail(busyMessage(request.kassa));
             }
-            continue; // another station's step won: read its receipt and sign again
+            // Another station's step won: read its receipt and sign again, after a pause that grows and differs from
+            // station to station, so that stations on several cluster nodes do not collide again and again.
+            std::this_thread::sleep_for(conflictPause(conflicts));
+            continue;
+        } catch (const TillUnreachable& lost) {
+            // Nothing of the step is stored unless its commit went through before the answer was lost; either way
+            // the step goes on at another server, and a stored step is never signed twice.
+            std::string why = lost.what();
+            if (++reconnects > MAX_RECONNECTS || !reconnect(why)) {
+                return fail(unreachableMessage(request.kassa, why));
+            }
+            try {
+                if (lost.duringCommit() && stepStored(request.kassa)) {
+                    break;
+                }
+            } catch (const base::PlatformError&) {
+                // The new server failed at once as well: the next round tries again.
+            }
+            continue;
         }
         if (end == StepEnd::Failed) {
             return fail(failure);

@@ -17,11 +17,26 @@ bool mentions(const std::string& text, std::initializer_list<std::string_view> w
         words.begin(), words.end(), [&text](std::string_view word) { return text.find(word) != std::string::npos; });
 }
 
-// The driver's complaint about a lock, as one of the two failures the caller handles; anything else stays a failure of
-// the database.
-[[noreturn]] void rethrowClassified(const base::PlatformError& error)
+} // namespace
+
+void rethrowStepError(const base::PlatformError& error, bool duringCommit)
 {
     const std::string text = error.what();
+    // The server is gone or no longer serves: the connection was lost (MariaDB 2002/2006/2013, SQLSTATE 08S01), or a
+    // cluster node left the primary component (1047 "WSREP has not yet prepared node for application use").
+    if (mentions(text,
+                 {"08S01",
+                  "08001",
+                  "08003",
+                  "Lost connection",
+                  "gone away",
+                  "Broken pipe",
+                  "Connection reset",
+                  "Can't connect",
+                  "WSREP has not yet prepared node",
+                  "WSREP has not yet"})) {
+        throw TillUnreachable(text, duringCommit);
+    }
     // MariaDB: 1205 lock wait timeout; SQLite: the busy timeout ran out.
     if (mentions(text, {"Lock wait timeout", "database is locked", "database table is locked", "ORA-30006"})) {
         throw TillBusy(text);
@@ -33,8 +48,6 @@ bool mentions(const std::string& text, std::initializer_list<std::string_view> w
     }
     throw error;
 }
-
-} // namespace
 
 std::chrono::milliseconds tillLockWait()
 {
@@ -66,6 +79,9 @@ TillLock::TillLock(std::shared_ptr<db::Connection> connection, const std::string
             m_connection->execute("SET TRANSACTION ISOLATION LEVEL READ COMMITTED");
             m_connection->execute("START TRANSACTION");
             m_open = true;
+            if (m_connection->clusterNode()) {
+                lockOnEveryNode(kassa);
+            }
             break;
         case db::Kind::Oracle:
             m_connection->setAutoCommit(false);
@@ -84,8 +100,25 @@ TillLock::TillLock(std::shared_ptr<db::Connection> connection, const std::string
         }
     } catch (const base::PlatformError& error) {
         rollback();
-        rethrowClassified(error);
+        rethrowStepError(error, false);
     }
+}
+
+void TillLock::lockOnEveryNode(const std::string& kassa)
+{
+    // Row locks of a cluster node hold on that node only: two nodes' stations would both sign and one of them lose at
+    // commit, again and again while the others keep winning. The first write of the step is therefore replicated at
+    // once as a fragment of its own, which locks the till's number range on every node until the step ends; a station
+    // of another node then waits for the lock as on one server. Two first fragments at the same moment conflict, and
+    // the loser repeats the step.
+    m_connection->execute("SET SESSION wsrep_trx_fragment_size = 1");
+    const long changed = m_connection->execute(
+        "UPDATE NUMMERNKREISE SET TSTAMP = IF(TSTAMP = '0', '1', '0') WHERE KASSA = ? AND TYP = 'B'", {kassa});
+    if (changed == 0) {
+        m_connection->execute("INSERT INTO NUMMERNKREISE (TYP, KASSA, JAHR, BONNR, TSTAMP) VALUES ('B', ?, 0, 0, '')",
+                              {kassa});
+    }
+    m_connection->execute("SET SESSION wsrep_trx_fragment_size = 0");
 }
 
 TillLock::~TillLock()
@@ -118,7 +151,8 @@ void TillLock::commit()
     } catch (const base::PlatformError& error) {
         m_open = true;
         rollback();
-        rethrowClassified(error);
+        // Whether a commit whose answer was lost went through, only the database can tell.
+        rethrowStepError(error, true);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ErrorLog.h"
 #include "db/Odbc.h"
 
 #include <chrono>
@@ -28,7 +29,7 @@ class TillLock
 {
 public:
     //! Begins the step for `kassa`; throws TillBusy after `wait`, TillConflict on a conflict with another station
-    //! (repeat the step), base::PlatformError on any other failure of the database.
+    //! (repeat the step), TillUnreachable when the server is gone, base::PlatformError on any other failure.
     TillLock(std::shared_ptr<db::Connection> connection, const std::string& kassa, std::chrono::milliseconds wait);
     ~TillLock();
     TillLock(const TillLock&) = delete;
@@ -41,6 +42,8 @@ public:
 
 private:
     void end(const char* statement);
+    //! On a cluster node: the till's number range locked on all nodes by a replicated first write.
+    void lockOnEveryNode(const std::string& kassa);
 
     std::shared_ptr<db::Connection> m_connection;
     db::Kind m_kind;
@@ -60,6 +63,27 @@ class TillConflict : public std::runtime_error
 public:
     using std::runtime_error::runtime_error;
 };
+
+//! The database cannot be reached on this connection (lost, or a cluster node out of the primary component): connect
+//! to another server and repeat the step. With `duringCommit` the commit's outcome is unknown: the step may be stored.
+class TillUnreachable : public std::runtime_error
+{
+public:
+    TillUnreachable(const std::string& what, bool duringCommit)
+        : std::runtime_error(what)
+        , m_duringCommit(duringCommit)
+    {}
+    bool duringCommit() const { return m_duringCommit; }
+
+private:
+    bool m_duringCommit;
+};
+
+/**
+ * A failure of a statement of the step as the station handles it: TillBusy (lock wait ran out), TillConflict (another
+ * station's step won: repeat), TillUnreachable (connect elsewhere and repeat), or the error itself for anything else.
+ */
+[[noreturn]] void rethrowStepError(const base::PlatformError& error, bool duringCommit);
 
 //! How long a station waits for its till's lock (15 s; tests shorten it).
 std::chrono::milliseconds tillLockWait();

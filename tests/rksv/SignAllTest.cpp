@@ -29,6 +29,8 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <thread>
+#include <tuple>
 
 using namespace std::chrono;
 using namespace std::chrono_literals;
@@ -57,6 +59,29 @@ struct Server
     std::string connectionString;
     std::string startError;
 };
+
+// The three-node Galera cluster of the cluster rows, started once.
+struct Cluster
+{
+    testsupport::GaleraCluster* cluster = nullptr;
+    std::string connectionString; //!< of the first node
+    std::string startError;
+};
+
+Cluster& galera()
+{
+    static Cluster shared = [] {
+        Cluster c;
+        try {
+            c.cluster = new testsupport::GaleraCluster(3);
+            c.connectionString = c.cluster->createDatabase("kassa");
+        } catch (const std::exception& error) {
+            c.startError = error.what();
+        }
+        return c;
+    }();
+    return shared;
+}
 
 Server& mariadb()
 {
@@ -114,9 +139,12 @@ class SignAllTest : public ::testing::TestWithParam<Setup>
 protected:
     void SetUp() override
     {
-        if (database() == "MariaDB") {
-            ASSERT_TRUE(mariadb().startError.empty()) << mariadb().startError;
-            connection = std::make_shared<db::Connection>(mariadb().connectionString);
+        if (database() == "MariaDB" || database() == "Galera") {
+            const bool cluster = database() == "Galera";
+            ASSERT_TRUE((cluster ? galera().startError : mariadb().startError).empty())
+                << (cluster ? galera().startError : mariadb().startError);
+            connection =
+                std::make_shared<db::Connection>(cluster ? galera().connectionString : mariadb().connectionString);
             for (const char* table : {"BONS", "NUMMERNKREISE", "CARDS"}) {
                 connection->execute(std::string("DELETE FROM ") + table);
             }
@@ -674,26 +702,89 @@ TEST_P(SignAllTest, TillIdsAndCardSerialsWithBackslashesAndQuotesAreJustData)
     }
 }
 
+// A failed statement of the step as MariaDB Connector/ODBC reports it, and what the station makes of it: repeat the
+// step (a cluster's certification), connect elsewhere (a lost server, a node out of the primary component, and with an
+// unknown outcome when it was the commit), wait no longer (the lock), or a failure of the database.
+TEST(TillLockErrors, EachFailureIsToldApart)
+{
+    const std::string driver = "ODBC: Anweisung fehlgeschlagen: ";
+    const std::vector<std::tuple<std::string, bool, const char*>> table = {
+        {"40001 [ma-3.1.15][10.11.19-MariaDB]Deadlock found when trying to get lock; try restarting transaction",
+         false,
+         "conflict"},
+        {"23000 [ma-3.1.15][10.11.19-MariaDB]Duplicate entry 'B-01' for key 'PRIMARY'", false, "conflict"},
+        {"08S01 [ma-3.1.15][10.11.19-MariaDB]WSREP has not yet prepared node for application use",
+         false,
+         "unreachable"},
+        {"HY000 [ma-3.1.15][10.11.19-MariaDB]Write error: Broken pipe (32)", true, "unreachable, commit unknown"},
+        {"HY000 [ma-3.1.15]Lost connection to server during query", false, "unreachable"},
+        {"HY000 [ma-3.1.15][10.11.19-MariaDB]Lock wait timeout exceeded; try restarting transaction", false, "busy"},
+        {"42S02 [ma-3.1.15][10.11.19-MariaDB]Table 'kassa.BONS' doesn't exist", false, "database"},
+    };
+    for (const auto& [text, duringCommit, expected] : table) {
+        std::string told;
+        try {
+            rksv::rethrowStepError(base::PlatformError(driver + text), duringCommit);
+        } catch (const rksv::TillConflict&) {
+            told = "conflict";
+        } catch (const rksv::TillUnreachable& lost) {
+            told = lost.duringCommit() ? "unreachable, commit unknown" : "unreachable";
+        } catch (const rksv::TillBusy&) {
+            told = "busy";
+        } catch (const base::PlatformError&) {
+            told = "database";
+        }
+        EXPECT_EQ(told, expected) << text;
+    }
+}
+
 class SignAllStationsTest : public SignAllTest
 {
 };
 
+// On the cluster the stations are spread over the nodes, each with the others to fall back on; in one round the third
+// node is killed at the 10th receipt and started again (it rejoins by a state transfer) at the 20th.
 TEST_P(SignAllStationsTest, StationsSigningAtOnceKeepOneChain)
 {
-    for (const int stations : {2, 4}) {
-        SCOPED_TRACE(std::to_string(stations) + " stations");
+    const bool cluster = database() == "Galera";
+    struct Round
+    {
+        int stations;
+        bool loseNode;
+    };
+    const auto rounds =
+        cluster ? std::vector<Round>{{4, false}, {4, true}} : std::vector<Round>{{2, false}, {4, false}};
+    for (const auto& round : rounds) {
+        const int stations = round.stations;
+        SCOPED_TRACE(std::to_string(stations) + " stations" + (round.loseNode ? ", a node lost and rejoined" : ""));
         connection->execute("DELETE FROM BONS");
         connection->execute("DELETE FROM NUMMERNKREISE");
         constexpr int EACH = 25;
         std::vector<std::unique_ptr<testsupport::Process>> workers;
-        const auto connectionString = database() == "MariaDB"
-                                          ? mariadb().connectionString
-                                          : testsupport::sqliteConnectionString(dir.file("kassa.db"));
         for (int s = 0; s < stations; ++s) {
+            std::string servers;
+            if (cluster) {
+                for (int n = 0; n < galera().cluster->size(); ++n) {
+                    servers += (n == 0 ? "" : "|") + galera().cluster->connectionString((s + n) % 3, "kassa");
+                }
+            } else {
+                servers = database() == "MariaDB" ? mariadb().connectionString
+                                                  : testsupport::sqliteConnectionString(dir.file("kassa.db"));
+            }
             workers.push_back(std::make_unique<testsupport::Process>(
-                std::vector<std::string>{
-                    test_paths::SIGNALL_WORKER, connectionString, dir.path(), serial, std::to_string(EACH)},
+                std::vector<std::string>{test_paths::SIGNALL_WORKER, servers, dir.path(), serial, std::to_string(EACH)},
                 std::vector<std::string>{"TMPDIR=" + dir.path()}));
+        }
+        if (round.loseNode) {
+            const auto waitStored = [this](long count) {
+                for (int i = 0; i < 3000 && storedCount() < count; ++i) {
+                    std::this_thread::sleep_for(20ms);
+                }
+            };
+            waitStored(10);
+            galera().cluster->kill(2);
+            waitStored(20);
+            ASSERT_NO_THROW(galera().cluster->restart(2));
         }
         for (auto& worker : workers) {
             ASSERT_EQ(worker->wait(300s), std::optional<int>(0)) << worker->standardError();
@@ -712,7 +803,8 @@ std::string setupName(const ::testing::TestParamInfo<Setup>& info)
 INSTANTIATE_TEST_SUITE_P(Databases,
                          SignAllStationsTest,
                          ::testing::Values(Setup{"SQLite", testsupport::CardKind::Software},
-                                           Setup{"MariaDB", testsupport::CardKind::Software}),
+                                           Setup{"MariaDB", testsupport::CardKind::Software},
+                                           Setup{"Galera", testsupport::CardKind::Software}),
                          setupName);
 
 INSTANTIATE_TEST_SUITE_P(Databases,

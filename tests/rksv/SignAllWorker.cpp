@@ -8,11 +8,13 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 int main(int argc, char** argv)
 {
     if (argc != 5) {
-        std::cerr << "Aufruf: signall-worker <ODBC-Verbindung> <Installationsordner> <Kartenserie> <Anzahl>\n";
+        std::cerr << "Aufruf: signall-worker <ODBC-Verbindung>[|<weitere>…] <Installationsordner> <Kartenserie> "
+                     "<Anzahl>\n";
         return 2;
     }
     try {
@@ -26,7 +28,15 @@ int main(int argc, char** argv)
             std::cerr << service.accMsgFirst() << '\n';
             return 1;
         }
-        service.setConnection(std::make_shared<db::Connection>(argv[1]));
+        // A cluster's nodes, the station's own first: the others are tried when it cannot be reached.
+        std::vector<std::string> servers;
+        for (std::string rest = argv[1]; !rest.empty();) {
+            const auto bar = rest.find('|');
+            servers.push_back(rest.substr(0, bar));
+            rest = bar == std::string::npos ? "" : rest.substr(bar + 1);
+        }
+        service.setConnection(std::make_shared<db::Connection>(servers.front()));
+        service.setConnectionStrings(servers);
         using namespace std::chrono;
         const int count = std::stoi(argv[4]);
         for (int i = 0; i < count; ++i) {

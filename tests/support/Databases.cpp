@@ -14,6 +14,7 @@
 #include <initializer_list>
 #include <mutex>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <set>
 #include <signal.h>
 #include <sstream>
@@ -194,6 +195,24 @@ int runProgram(const std::vector<std::string>& args, const std::string& logPath)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Hands a folder and everything below it to a user (the tests run as root).
+void chownTree(const std::string& folder, const char* user)
+{
+    const passwd* entry = ::getpwnam(user);
+    if (entry == nullptr) {
+        throw std::runtime_error(std::string("no user ") + user + " to hand " + folder + " to");
+    }
+    const auto give = [entry](const std::string& path) {
+        if (::lchown(path.c_str(), entry->pw_uid, entry->pw_gid) != 0) {
+            throw std::runtime_error("chown " + path + ": " + std::strerror(errno));
+        }
+    };
+    give(folder);
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+        give(item.path().string());
+    }
+}
+
 // Small and quick: the server holds a few test databases, never anything that must survive a crash. The same InnoDB
 // file sizes go to the installation and to the server.
 const std::vector<std::string> INNODB_OPTIONS = {
@@ -330,10 +349,16 @@ std::set<MariaDbServer*>& livingServers()
 } // namespace
 
 MariaDbServer::MariaDbServer()
+    : MariaDbServer({}, true)
+{}
+
+MariaDbServer::MariaDbServer(std::vector<std::string> extraArgs, bool install)
+    : m_extraArgs(std::move(extraArgs))
 {
     // A Unix socket path holds at most 107 bytes, so a long TMPDIR gives way to /tmp.
     std::string base = "/tmp";
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && std::strlen(tmp) < 60) {
+    // A cluster node's folder must be reachable for the state transfer's daemon (nobody): /tmp is.
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && std::strlen(tmp) < 60 && m_extraArgs.empty()) {
         base = tmp;
     }
     std::string pattern = base + "/quorvex-mariadb-XXXXXX";
@@ -343,28 +368,17 @@ MariaDbServer::MariaDbServer()
     m_dir = pattern;
 
     try {
-        std::vector<std::string> install = {
-            findProgram({"mariadb-install-db", "mysql_install_db"}),
-            "--no-defaults",
-            "--datadir=" + m_dir + "/data",
-            "--user=root",
-            "--auth-root-authentication-method=normal",
-            "--skip-test-db",
-            "--skip-name-resolve",
-            // Its own temporary folder: bootstraps running side by side in one /tmp remove each other's tables.
-            "--tmpdir=" + m_dir,
-        };
-        install.insert(install.end(), INNODB_OPTIONS.begin(), INNODB_OPTIONS.end());
-        if (runProgram(install, m_dir + "/install.log") != 0) {
-            throw std::runtime_error("mariadb-install-db failed:\n" + readFile(m_dir + "/install.log"));
+        if (!install) {
+            fs::create_directories(m_dir + "/data");
+            // The state transfer's rsync daemon writes as nobody: the folders above must let it through.
+            fs::permissions(m_dir,
+                            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
+                                | fs::perms::others_read | fs::perms::others_exec);
+            chownTree(m_dir + "/data", "nobody");
+        } else {
+            installData();
         }
-        std::string log;
-        // A port taken between freePort() and the server's bind gets another try.
-        for (int attempt = 0; !start(log); ++attempt) {
-            if (attempt == 4) {
-                throw std::runtime_error("the MariaDB server did not start:\n" + log);
-            }
-        }
+        startWithRetries(false);
         static const bool atExit = std::atexit(&MariaDbServer::removeAllAtExit) == 0;
         static_cast<void>(atExit);
         const std::lock_guard lock(livingMutex());
@@ -375,6 +389,60 @@ MariaDbServer::MariaDbServer()
         fs::remove_all(m_dir, ec);
         throw;
     }
+}
+
+void MariaDbServer::installData()
+{
+    std::vector<std::string> install = {
+        findProgram({"mariadb-install-db", "mysql_install_db"}),
+        "--no-defaults",
+        "--datadir=" + m_dir + "/data",
+        "--user=root",
+        "--auth-root-authentication-method=normal",
+        "--skip-test-db",
+        "--skip-name-resolve",
+        // Its own temporary folder: bootstraps running side by side in one /tmp remove each other's tables.
+        "--tmpdir=" + m_dir,
+    };
+    install.insert(install.end(), INNODB_OPTIONS.begin(), INNODB_OPTIONS.end());
+    if (runProgram(install, m_dir + "/install.log") != 0) {
+        throw std::runtime_error("mariadb-install-db failed:\n" + readFile(m_dir + "/install.log"));
+    }
+}
+
+void MariaDbServer::startWithRetries(bool samePort)
+{
+    std::string log;
+    // A port taken between freePort() and the server's bind gets another try.
+    for (int attempt = 0; !start(log, samePort); ++attempt) {
+        if (attempt == 4) {
+            throw std::runtime_error("the MariaDB server did not start:\n" + log);
+        }
+    }
+}
+
+void MariaDbServer::restart()
+{
+    stop();
+    // A cluster's first node bootstraps it only once; started again it joins the others.
+    std::erase(m_extraArgs, std::string("--wsrep-new-cluster"));
+    // A node's files written as root before it was killed: the state transfer's daemon must replace them.
+    if (std::find(m_extraArgs.begin(), m_extraArgs.end(), "--wsrep-on=ON") != m_extraArgs.end()) {
+        chownTree(m_dir + "/data", "nobody");
+    }
+    startWithRetries(true);
+}
+
+void MariaDbServer::kill()
+{
+    if (m_pid <= 0) {
+        return;
+    }
+    ::kill(m_pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    m_pid = 0;
 }
 
 MariaDbServer::~MariaDbServer()
@@ -405,10 +473,12 @@ void MariaDbServer::removeAllAtExit()
     }
 }
 
-bool MariaDbServer::start(std::string& log)
+bool MariaDbServer::start(std::string& log, bool samePort)
 {
     static const std::string server = findProgram({"mariadbd", "mysqld"});
-    m_port = freePort();
+    if (!samePort || m_port == 0) {
+        m_port = freePort();
+    }
     std::vector<std::string> args = {
         server,
         "--no-defaults",
@@ -430,6 +500,7 @@ bool MariaDbServer::start(std::string& log)
         "--max-connections=50",
     };
     args.insert(args.end(), INNODB_OPTIONS.begin(), INNODB_OPTIONS.end());
+    args.insert(args.end(), m_extraArgs.begin(), m_extraArgs.end());
     std::vector<char*> argv;
     for (const auto& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -549,6 +620,108 @@ std::string MariaDbServer::createDatabase(const std::string& name)
         connection.exec(statement);
     }
     return database;
+}
+
+} // namespace testsupport
+
+namespace testsupport {
+
+GaleraCluster::GaleraCluster(int nodes)
+{
+    std::string provider;
+    for (const char* path : {"/usr/lib/galera/libgalera_smm.so", "/usr/lib/libgalera_smm.so"}) {
+        if (provider.empty() && fs::exists(path)) {
+            provider = path;
+        }
+    }
+    if (provider.empty()) {
+        throw std::runtime_error("no Galera provider (libgalera_smm.so): the package galera-4 is not installed");
+    }
+    if (!fs::exists("/usr/bin/rsync") || !fs::exists("/usr/bin/wsrep_sst_rsync")) {
+        throw std::runtime_error("no rsync state transfer: the packages rsync and mariadb-server are needed");
+    }
+    // Three loopback ports per node: group communication, incremental and full state transfer.
+    std::vector<int> ports;
+    std::string members;
+    for (int i = 0; i < nodes; ++i) {
+        ports.push_back(freePort());
+        members += (i == 0 ? "" : ",") + std::string("127.0.0.1:") + std::to_string(ports.back());
+    }
+    for (int i = 0; i < nodes; ++i) {
+        const int port = ports[static_cast<std::size_t>(i)];
+        std::vector<std::string> args = {
+            "--binlog-format=ROW",
+            "--default-storage-engine=InnoDB",
+            "--innodb-autoinc-lock-mode=2",
+            "--wsrep-on=ON",
+            "--wsrep-provider=" + provider,
+            "--wsrep-cluster-name=quorvex-test",
+            "--wsrep-cluster-address=gcomm://" + members,
+            "--wsrep-node-name=node" + std::to_string(i + 1),
+            "--wsrep-node-address=127.0.0.1:" + std::to_string(port),
+            "--wsrep-provider-options=gmcast.listen_addr=tcp://127.0.0.1:" + std::to_string(port)
+                + ";ist.recv_addr=127.0.0.1:" + std::to_string(freePort()) + ";gcache.size=32M",
+            "--wsrep-sst-method=rsync",
+            "--wsrep-sst-receive-address=127.0.0.1:" + std::to_string(freePort()),
+        };
+        if (i == 0) {
+            args.emplace_back("--wsrep-new-cluster");
+        }
+        m_nodes.push_back(std::make_unique<MariaDbServer>(std::move(args), i == 0));
+        waitSynced(i);
+    }
+}
+
+GaleraCluster::~GaleraCluster()
+{
+    // The joiners first: the last node standing may stop without waiting for the others.
+    while (!m_nodes.empty()) {
+        m_nodes.pop_back();
+    }
+}
+
+std::string GaleraCluster::connectionString(int node, const std::string& database) const
+{
+    return m_nodes.at(static_cast<std::size_t>(node))->connectionString(database);
+}
+
+std::string GaleraCluster::createDatabase(const std::string& name)
+{
+    return m_nodes.front()->createDatabase(name);
+}
+
+void GaleraCluster::kill(int node)
+{
+    m_nodes.at(static_cast<std::size_t>(node))->kill();
+}
+
+void GaleraCluster::restart(int node)
+{
+    m_nodes.at(static_cast<std::size_t>(node))->restart();
+    waitSynced(node);
+}
+
+bool GaleraCluster::synced(int node)
+{
+    try {
+        const auto rows = querySql(connectionString(node, ""),
+                                   "SHOW STATUS WHERE Variable_name IN ('wsrep_ready', 'wsrep_local_state_comment')");
+        return rows.size() == 2 && rows[0].at(1) == "Synced" && rows[1].at(1) == "ON";
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void GaleraCluster::waitSynced(int node)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    while (!synced(node)) {
+        if (std::chrono::steady_clock::now() > deadline || !m_nodes.at(static_cast<std::size_t>(node))->running()) {
+            throw std::runtime_error("Galera node " + std::to_string(node + 1) + " did not join the cluster:\n"
+                                     + readFile(m_nodes[static_cast<std::size_t>(node)]->directory() + "/mysqld.err"));
+        }
+        std::this_thread::sleep_for(200ms);
+    }
 }
 
 } // namespace testsupport

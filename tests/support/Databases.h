@@ -2,6 +2,7 @@
 
 #include "db/Odbc.h"
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <sys/types.h>
@@ -88,6 +89,12 @@ class MariaDbServer
 {
 public:
     MariaDbServer();
+    /**
+     * A server started with `extraArgs` after the usual ones. With `install` false its data folder starts empty and
+     * is owned by "nobody", as a Galera node that joins receives its data by a state transfer (rsync's daemon writes
+     * as nobody when started by root).
+     */
+    MariaDbServer(std::vector<std::string> extraArgs, bool install);
     ~MariaDbServer();
     MariaDbServer(const MariaDbServer&) = delete;
     MariaDbServer& operator=(const MariaDbServer&) = delete;
@@ -111,9 +118,15 @@ public:
 
     //! Stops the server and waits for it; the destructor does the same.
     void stop();
+    //! Kills the server with SIGKILL, as a crash or a pulled plug does, and waits for it.
+    void kill();
+    //! Starts the stopped or killed server again on its folder and port; throws as the constructor does.
+    void restart();
 
 private:
-    bool start(std::string& log);
+    bool start(std::string& log, bool samePort);
+    void installData();
+    void startWithRetries(bool samePort);
     std::string logTail() const;
     //! Stops the server and removes its folder (the data files take about 90 MB).
     void remove();
@@ -124,6 +137,40 @@ private:
     std::string m_dir;
     int m_port = 0;
     pid_t m_pid = 0;
+    std::vector<std::string> m_extraArgs;
+};
+
+/**
+ * A private MariaDB Galera cluster of `nodes` servers on loopback ports: the first bootstraps the cluster, the others
+ * join it and receive its data by rsync state transfer. A killed node rejoins with restart(). The constructor returns
+ * once every node is synced; it throws std::runtime_error naming what is missing (the Galera provider of the package
+ * galera-4, rsync) or the end of a node's log.
+ */
+class GaleraCluster
+{
+public:
+    explicit GaleraCluster(int nodes = 3);
+    ~GaleraCluster();
+    GaleraCluster(const GaleraCluster&) = delete;
+    GaleraCluster& operator=(const GaleraCluster&) = delete;
+
+    int size() const { return static_cast<int>(m_nodes.size()); }
+    MariaDbServer& node(int index) { return *m_nodes.at(static_cast<std::size_t>(index)); }
+    //! Creates the database with the tables of db/schema/mariadb.sql on the first node (the cluster replicates it)
+    //! and returns the first node's connection string.
+    std::string createDatabase(const std::string& name);
+    std::string connectionString(int node, const std::string& database) const;
+    //! SIGKILL to a node.
+    void kill(int node);
+    //! Starts a killed node again; it rejoins by a state transfer. Returns once it is synced.
+    void restart(int node);
+    //! Whether the node answers as a synced member of the primary component.
+    bool synced(int node);
+
+private:
+    void waitSynced(int node);
+
+    std::vector<std::unique_ptr<MariaDbServer>> m_nodes;
 };
 
 } // namespace testsupport
