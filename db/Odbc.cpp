@@ -94,6 +94,8 @@ Connection::Connection(const std::string& connectionString)
         m_driver = reinterpret_cast<char*>(driver);
     }
     m_kind = kindOfDriver(m_driver);
+    // Every read on a cluster node waits for the cluster: a report or export never misses another node's commit.
+    clusterNode();
 }
 
 Connection::~Connection()

@@ -124,7 +124,7 @@ public:
     const std::set<std::string>& notNullColumns(const std::string& table);
 
     /**
-     * Whether the server is a node of a MariaDB Galera cluster (wsrep on); asked once per connection. On such a
+     * Whether the server is a node of a MariaDB Galera cluster (wsrep on); asked when the connection opens. On such a
      * connection every read waits until the node has applied what the cluster committed before it (wsrep_sync_wait),
      * so a station never reads a till's last receipt older than another node's commit; statements are the unit of its
      * streaming replication (see rksv::TillLock).
