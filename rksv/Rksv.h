@@ -178,6 +178,8 @@ public:
     void setConnectionStrings(std::vector<std::string> list) { m_connectionStrings = std::move(list); }
     //! How long a step tries the servers in turn before it gives up (30 s; tests shorten it).
     static void setReconnectWait(std::chrono::milliseconds wait);
+    //! Steps repeated in this process after a conflict with another station (for measurements).
+    static long repeatedSteps();
     //! How long MyChkReader pauses between checks for the host products that wait for their reader (tests
     //! shorten it).
     static void setReaderPause(std::chrono::milliseconds pause);

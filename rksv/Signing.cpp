@@ -47,6 +47,7 @@ constexpr int MAX_CONFLICTS = 20;
 constexpr int MAX_RECONNECTS = 5;
 constexpr auto RECONNECT_PAUSE = std::chrono::milliseconds(250);
 std::atomic<long> reconnectWaitMs{30000};
+std::atomic<long> repeatedStepCount{0};
 const std::string STATUS_FAILED_MESSAGE =
     "Statusbeleg nicht erstellt - Sicherheitseinrichtung ausgefallen, bitte Vexa verständigen";
 
@@ -263,6 +264,11 @@ void RKSV::setReaderPause(std::chrono::milliseconds pause)
 std::shared_ptr<db::Connection> RKSV::connection() const
 {
     return m_connection ? m_connection : db::programConnection();
+}
+
+long RKSV::repeatedSteps()
+{
+    return repeatedStepCount.load();
 }
 
 void RKSV::setReconnectWait(std::chrono::milliseconds wait)
@@ -731,6 +737,7 @@ SignResult RKSV::sign(const SignRequest& asked)
             }
             // Another station's step won: read its receipt and sign again, after a pause that grows and differs from
             // station to station, so that stations on several cluster nodes do not collide again and again.
+            ++repeatedStepCount;
             std::this_thread::sleep_for(conflictPause(conflicts));
             continue;
         } catch (const TillUnreachable& lost) {

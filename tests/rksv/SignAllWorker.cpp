@@ -1,5 +1,6 @@
-// One station of a till for the signing test: signs receipts of till "01" through the signing service, with the
-// installation of the folder it is given (cards in "Karten", PIN 123456), as a station sharing that folder would.
+// One station of a till for the signing test and the cluster benchmark: signs receipts of till "01" (or the till
+// given) through the signing service, with the installation of the folder it is given (cards in "Karten", PIN
+// 123456), as a station sharing that folder would. Prints the number of steps it repeated after a conflict.
 #include "base/Program.h"
 #include "db/Odbc.h"
 #include "rksv/Rksv.h"
@@ -12,9 +13,9 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 5) {
+    if (argc != 5 && argc != 6) {
         std::cerr << "Aufruf: signall-worker <ODBC-Verbindung>[|<weitere>…] <Installationsordner> <Kartenserie> "
-                     "<Anzahl>\n";
+                     "<Anzahl> [<Kassa>]\n";
         return 2;
     }
     try {
@@ -41,7 +42,7 @@ int main(int argc, char** argv)
         const int count = std::stoi(argv[4]);
         for (int i = 0; i < count; ++i) {
             rksv::SignRequest request;
-            request.kassa = "01";
+            request.kassa = argc == 6 ? argv[5] : "01";
             request.number = i;
             request.date = 2026y / March / 2;
             request.time = "10:00:00";
@@ -54,6 +55,7 @@ int main(int argc, char** argv)
                 return 1;
             }
         }
+        std::cout << "Wiederholungen: " << rksv::RKSV::repeatedSteps() << '\n';
     } catch (const std::exception& error) {
         std::cerr << error.what() << '\n';
         return 1;
