@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv)
 {
-    app::gui::SessionBusShortcut bus; // before any thread: it may set an environment variable
+    const app::gui::SessionBusShortcut bus; // before any thread: it may set an environment variable
     // The font configuration (some forty files parsed) is the longest single step before the first window. It is
     // read on the second core while the program asks the X server for what it needs before the application is made
     // (it waits for the answers) and while the application connects to the display; it is ready when the first
@@ -22,9 +22,9 @@ int main(int argc, char** argv)
     }
     auto titles = base::topLevelWindowTitles(); // for the single-instance check
     app::gui::Application application(argc, argv);
+    base::releaseDisplayCheck(); // only now: the application has its own connection
     application.setOpenWindowTitles(std::move(titles));
     fonts.join();
-    bus.settle();
     application.setMainWindowSetup(app::wireMainWindow);
     return application.run();
 }

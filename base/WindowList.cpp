@@ -109,8 +109,8 @@ std::vector<xcb_window_t> topLevelWindows(xcb_connection_t* c, xcb_window_t root
     return windows;
 }
 
-//! The connection of the last successful reachability check and its display. At start the single-instance check
-//! follows that check; it takes the connection instead of making a second one.
+//! The connection of the last successful reachability check and its display, open until the application has its
+//! own. The single-instance check uses it instead of making a second one.
 struct KeptConnection
 {
     std::string display;
@@ -123,15 +123,6 @@ KeptConnection& kept()
     return connection;
 }
 
-Connection connectTo(const char* display)
-{
-    if (auto& k = kept(); k.connection && k.display == display) {
-        k.display.clear();
-        return std::move(k.connection);
-    }
-    return Connection(xcb_connect(display, nullptr));
-}
-
 } // namespace
 
 std::vector<std::string> topLevelWindowTitles()
@@ -141,15 +132,18 @@ std::vector<std::string> topLevelWindowTitles()
     if (!display || !*display) {
         return titles;
     }
-    const Connection c = connectTo(display);
-    if (xcb_connection_has_error(c.get())) {
+    Connection own;
+    xcb_connection_t* c = kept().connection && kept().display == display ? kept().connection.get() : nullptr;
+    if (!c) {
+        own.reset(xcb_connect(display, nullptr));
+        c = own.get();
+    }
+    if (xcb_connection_has_error(c)) {
         return titles;
     }
-    const auto [netWmName, utf8String, clientList] =
-        atoms<3>(c.get(), {"_NET_WM_NAME", "UTF8_STRING", "_NET_CLIENT_LIST"});
-    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c.get())); it.rem > 0; xcb_screen_next(&it)) {
-        for (auto& title :
-             titlesOf(c.get(), topLevelWindows(c.get(), it.data->root, clientList), netWmName, utf8String)) {
+    const auto [netWmName, utf8String, clientList] = atoms<3>(c, {"_NET_WM_NAME", "UTF8_STRING", "_NET_CLIENT_LIST"});
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem > 0; xcb_screen_next(&it)) {
+        for (auto& title : titlesOf(c, topLevelWindows(c, it.data->root, clientList), netWmName, utf8String)) {
             titles.push_back(std::move(title));
         }
     }
@@ -170,6 +164,11 @@ bool xDisplayReachable(std::string& why)
     }
     kept() = {display, std::move(c)};
     return true;
+}
+
+void releaseDisplayCheck()
+{
+    kept() = {};
 }
 
 } // namespace base

@@ -11,7 +11,12 @@ namespace base {
 std::vector<std::string> topLevelWindowTitles();
 
 //! True when an X display can be reached; otherwise `why` says in one German line what is missing. The connection
-//! is kept for the next topLevelWindowTitles() on the same display, which then makes none of its own.
+//! stays open until releaseDisplayCheck(), and topLevelWindowTitles() on the same display uses it instead of making
+//! one of its own: a bare X server (Xvfb, a kiosk, xinit) resets when its last client leaves and refuses the next
+//! connection while it does, so the check's connection may close only once the application has connected.
 [[nodiscard]] bool xDisplayReachable(std::string& why);
+
+//! Closes the connection of the last xDisplayReachable().
+void releaseDisplayCheck();
 
 } // namespace base

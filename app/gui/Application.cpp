@@ -9,7 +9,6 @@
 #include "widgets/DesktopLook.h"
 #include "widgets/QtDialogs.h"
 
-#include <QAccessible>
 #include <QIcon>
 #include <QImage>
 #include <QLibraryInfo>
@@ -95,30 +94,8 @@ bool SessionBusShortcut::busObtainable(const std::string& bindir)
 
 SessionBusShortcut::SessionBusShortcut(const std::string& bindir)
 {
-    if (busObtainable(bindir)) {
-        return;
-    }
-    if (const char* before = std::getenv(BUS_VARIABLE)) {
-        m_before = before;
-    }
     // Any address libdbus cannot open ends its search without a fork; this one says why.
-    m_active = ::setenv(BUS_VARIABLE, "disabled:", 1) == 0;
-}
-
-void SessionBusShortcut::settle()
-{
-    if (!m_active) {
-        return;
-    }
-    m_active = false;
-    if (QGuiApplication::instance()) {
-        static_cast<void>(QAccessible::isActive()); // the bridge asks now, and finds no bus
-    }
-    if (m_before) {
-        qputenv(BUS_VARIABLE, QByteArray::fromStdString(*m_before));
-    } else {
-        qunsetenv(BUS_VARIABLE);
-    }
+    m_active = !busObtainable(bindir) && ::setenv(BUS_VARIABLE, "disabled:", 1) == 0;
 }
 
 namespace {

@@ -52,20 +52,18 @@ bool needsXDisplay();
 /**
  * Qt's accessibility bridge asks for the D-Bus session bus as the first widget is made. Where none can be had (the
  * environment names none, none listens in the runtime folder, and there is no dbus-launch to start one), libdbus
- * still forks to look for dbus-launch, some 1.5 ms before the window shows. While needed, this object tells
- * libdbus at once that there is no bus; settle() lets the bridge ask and gives the environment back, so that the
- * programs opened from here get it as it was. Make it before any thread starts; settle() once the application
- * exists and no other thread reads the environment.
+ * still forks to look for dbus-launch, some 1.5 ms before the window shows. There this object tells libdbus at once
+ * that there is no bus (DBUS_SESSION_BUS_ADDRESS "disabled:"), for the whole run: the environment is changed only
+ * before any thread starts, never after. Programs opened from here inherit it; they would find no bus either.
  */
 class SessionBusShortcut
 {
 public:
+    //! Make it before any thread starts.
     explicit SessionBusShortcut(const std::string& bindir = "/usr/bin");
     SessionBusShortcut(const SessionBusShortcut&) = delete;
     SessionBusShortcut& operator=(const SessionBusShortcut&) = delete;
-    ~SessionBusShortcut() { settle(); }
 
-    void settle();
     [[nodiscard]] bool active() const { return m_active; }
 
     //! Whether libdbus can reach or start a session bus; `bindir` is where libdbus first looks for dbus-launch.
@@ -73,7 +71,6 @@ public:
 
 private:
     bool m_active = false;
-    std::optional<std::string> m_before; // DBUS_SESSION_BUS_ADDRESS as it was (set but empty)
 };
 
 } // namespace app::gui

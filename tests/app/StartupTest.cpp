@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -169,6 +170,26 @@ TEST_F(StartupTest, AnUnusableInstallationFileStopsTheStartWithAnErrorBox)
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(testsupport::saveWindowPng(xvfb.display(), box->id, "startup-unusable-installation"));
     EXPECT_EQ(closeAndWait(*program, box->id), std::optional<int>(1));
+}
+
+// A bare X server (a kiosk, xinit) resets when its last client leaves and refuses connections while it does. The
+// program is the server's only client here: nothing connects before it, and the window is looked for only once the
+// program has been running for a while; between starts the server resets.
+TEST_F(StartupTest, AsTheDisplaysOnlyClientItStartsEveryTime)
+{
+    constexpr int STARTS = 30;
+    for (int start = 0; start < STARTS; ++start) {
+        auto program = startProgram();
+        const auto early = program->wait(1500ms);
+        ASSERT_FALSE(early) << "start " << start << " ended with " << *early << ": " << program->standardError();
+        const auto window = waitForWindow(
+            xvfb.display(), [](const std::string& t) { return t.starts_with(MAIN_TITLE); }, 20s);
+        ASSERT_TRUE(window) << "start " << start;
+        ASSERT_EQ(::kill(program->pid(), SIGTERM), 0);
+        EXPECT_EQ(program->wait(10s), std::optional<int>(-SIGTERM)) << "start " << start;
+        program.reset();
+        std::this_thread::sleep_for(50ms); // the server resets without clients
+    }
 }
 
 TEST_F(StartupTest, WithoutAnyDisplayItSaysSoInOneLine)
