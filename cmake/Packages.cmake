@@ -14,17 +14,6 @@ find_library(CHMLIB_LIBRARY chm REQUIRED)
 add_library(p_chmlib INTERFACE)
 target_include_directories(p_chmlib SYSTEM INTERFACE ${CHMLIB_INCLUDE_DIR})
 target_link_libraries(p_chmlib INTERFACE ${CHMLIB_LIBRARY})
-# The name under which the dynamic loader opens a shared library (its SONAME), for the libraries the program opens on
-# first use (base/LateLibrary.h).
-function(p_soname variable library)
-    execute_process(COMMAND objdump -p ${library} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
-    if(NOT status EQUAL 0 OR NOT dump MATCHES "SONAME +([^ \n]+)")
-        message(FATAL_ERROR "no SONAME in ${library}")
-    endif()
-    set(${variable} ${CMAKE_MATCH_1} PARENT_SCOPE)
-endfunction()
-p_soname(ODBC_SONAME ${ODBC_LIBRARY})
-p_soname(CHMLIB_SONAME ${CHMLIB_LIBRARY})
 # PKCS#11: only the header of the standard (p11-kit's copy); modules are loaded with dlopen, libp11-kit is not linked.
 pkg_check_modules(P11KIT REQUIRED p11-kit-1)
 add_library(p_pkcs11_headers INTERFACE)

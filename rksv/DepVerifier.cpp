@@ -1342,13 +1342,34 @@ std::string DepCheckResult::summary() const
            + (warningCount == 0 ? std::string() : ", " + counted(warningCount, "Warnung", "Warnungen"));
 }
 
+namespace {
+
+//! The check verifies signatures and certificates with libcrypto: without it, nothing is checked.
+bool cannotCheck(DepCheckResult& result)
+{
+    std::string why;
+    if (cryptoLibraryReady(why)) {
+        return false;
+    }
+    result.error = "Das DEP kann nicht geprüft werden: " + why;
+    return true;
+}
+
+} // namespace
+
 DepCheckResult checkDep(std::istream& in, const DepCheckOptions& options)
 {
+    if (DepCheckResult refused; cannotCheck(refused)) {
+        return refused;
+    }
     return Checker(options, 0).run(in);
 }
 
 DepCheckResult checkDepFile(const std::string& path, const DepCheckOptions& options)
 {
+    if (DepCheckResult refused; cannotCheck(refused)) {
+        return refused;
+    }
     std::error_code error;
     std::ifstream file;
     // A folder opens as a stream on some systems and reads as nothing: it is no readable file.

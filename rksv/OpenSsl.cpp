@@ -1,13 +1,28 @@
 #include "rksv/OpenSsl.h"
 
+#include "base/LateLibrary.h"
 #include "rksv/Encoding.h"
 
+#include <openssl/crypto.h>
 #include <openssl/sha.h>
 
 #include <algorithm>
 #include <cctype>
 
 namespace rksv {
+
+bool cryptoLibraryReady(std::string& why)
+{
+    // 0 only from the program's forwarder when libcrypto cannot be opened.
+    if (OpenSSL_version_num() != 0) {
+        return true;
+    }
+    why = base::lateLibraryProblem();
+    if (why.empty()) {
+        why = "Die Bibliothek OpenSSL (libcrypto) kann nicht geladen werden.";
+    }
+    return false;
+}
 
 Sha256Digest sha256(std::span<const std::uint8_t> bytes)
 {

@@ -32,6 +32,10 @@ using BignumPtr = std::unique_ptr<BIGNUM, OpenSslFree<&BN_free>>;
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
 
+//! Whether libcrypto can be used. The program opens it on first use (base/LateLibrary.h); where the installation
+//! lacks it, `why` says so in German, and the feature that needs it refuses with that reason before it begins.
+[[nodiscard]] bool cryptoLibraryReady(std::string& why);
+
 //! SHA-256 of the bytes.
 Sha256Digest sha256(std::span<const std::uint8_t> bytes);
 

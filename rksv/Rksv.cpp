@@ -6,6 +6,7 @@
 #include "base/Program.h"
 #include "base/StringUtil.h"
 #include "rksv/InstallationSecret.h"
+#include "rksv/OpenSsl.h"
 #include "rksv/TurnoverCounter.h"
 
 namespace rksv {
@@ -44,6 +45,12 @@ void RKSV::clearMessages()
 
 RKSV& RKSV::Init(void* owner)
 {
+    // Keys, signatures and certificates all need libcrypto: without it the service is not ready, and says why.
+    if (std::string why; !cryptoLibraryReady(why)) {
+        record("Die Signatureinheit ist nicht bereit: " + why);
+        m_component.reset();
+        return *this;
+    }
     m_component = std::make_unique<QUORVEX>(base::program().connections.signatur);
     if (!m_component->fInit()) {
         record("Init: Objekt Quorvex nicht angelegt");
