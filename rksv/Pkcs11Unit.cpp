@@ -52,44 +52,85 @@ bool isWrongPin(CK_RV rv)
 std::optional<std::vector<unsigned char>>
 attribute(Pkcs11Module& module, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
 {
-    CK_ATTRIBUTE query{type, nullptr, 0};
-    if (module->C_GetAttributeValue(session, object, &query, 1) != CKR_OK
-        || query.ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+    // The module writes into the call's own copy of the value (see Pkcs11Module::call).
+    struct Query
+    {
+        CK_ULONG length = 0;
+        std::vector<unsigned char> value;
+    } query;
+    const auto ask = [session, object, type](CK_FUNCTION_LIST* f, Query& q) {
+        CK_ATTRIBUTE attribute{type, q.value.empty() ? nullptr : q.value.data(), q.value.size()};
+        const CK_RV rv = f->C_GetAttributeValue(session, object, &attribute, 1);
+        q.length = attribute.ulValueLen;
+        return rv;
+    };
+    if (module.call("C_GetAttributeValue", query, ask) != CKR_OK || query.length == CK_UNAVAILABLE_INFORMATION) {
         return std::nullopt;
     }
-    std::vector<unsigned char> value(query.ulValueLen);
-    query.pValue = value.data();
-    if (module->C_GetAttributeValue(session, object, &query, 1) != CKR_OK) {
+    query.value.resize(query.length);
+    if (module.call("C_GetAttributeValue", query, ask) != CKR_OK) {
         return std::nullopt;
     }
-    value.resize(query.ulValueLen);
-    return value;
+    query.value.resize(query.length);
+    return std::move(query.value);
 }
 
-//! The objects of the session that match the template; nothing when the search fails.
-std::optional<std::vector<CK_OBJECT_HANDLE>>
-findObjects(Pkcs11Module& module, CK_SESSION_HANDLE session, std::vector<CK_ATTRIBUTE> search)
+//! What an object search asks for: a class, and where given a key type and a CKA_ID.
+struct Search
 {
-    if (module->C_FindObjectsInit(session, search.data(), search.size()) != CKR_OK) {
-        return std::nullopt;
-    }
+    CK_OBJECT_CLASS cls = 0;
+    std::optional<CK_KEY_TYPE> keyType;
+    std::vector<unsigned char> id;
     std::vector<CK_OBJECT_HANDLE> found;
-    std::array<CK_OBJECT_HANDLE, 16> batch{};
-    CK_ULONG count = 0;
-    CK_RV rv = CKR_OK;
-    while ((rv = module->C_FindObjects(session, batch.data(), batch.size(), &count)) == CKR_OK && count > 0) {
-        found.insert(found.end(), batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(count));
-    }
-    module->C_FindObjectsFinal(session);
+};
+
+//! The objects of the session that match the search; nothing when the search fails.
+std::optional<std::vector<CK_OBJECT_HANDLE>> findObjects(Pkcs11Module& module, CK_SESSION_HANDLE session, Search search)
+{
+    // One call from C_FindObjectsInit to C_FindObjectsFinal, on the call's own copy of the template.
+    const CK_RV rv = module.call("C_FindObjects", search, [session](CK_FUNCTION_LIST* f, Search& s) {
+        std::vector<CK_ATTRIBUTE> attributes = {{CKA_CLASS, &s.cls, sizeof(s.cls)}};
+        if (s.keyType) {
+            attributes.push_back({CKA_KEY_TYPE, &*s.keyType, sizeof(CK_KEY_TYPE)});
+        }
+        if (!s.id.empty()) {
+            attributes.push_back({CKA_ID, s.id.data(), s.id.size()});
+        }
+        CK_RV result = f->C_FindObjectsInit(session, attributes.data(), attributes.size());
+        if (result != CKR_OK) {
+            return result;
+        }
+        std::array<CK_OBJECT_HANDLE, 16> batch{};
+        CK_ULONG count = 0;
+        while ((result = f->C_FindObjects(session, batch.data(), batch.size(), &count)) == CKR_OK && count > 0) {
+            s.found.insert(s.found.end(), batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(count));
+        }
+        f->C_FindObjectsFinal(session);
+        return result;
+    });
     if (rv != CKR_OK) {
         return std::nullopt;
     }
-    return found;
+    return std::move(search.found);
 }
 
 std::vector<CK_OBJECT_HANDLE> objectsOfClass(Pkcs11Module& module, CK_SESSION_HANDLE session, CK_OBJECT_CLASS cls)
 {
-    return findObjects(module, session, {{CKA_CLASS, &cls, sizeof(cls)}}).value_or(std::vector<CK_OBJECT_HANDLE>{});
+    Search search;
+    search.cls = cls;
+    return findObjects(module, session, search).value_or(std::vector<CK_OBJECT_HANDLE>{});
+}
+
+//! C_GetTokenInfo on the call's own copy.
+CK_RV tokenInfo(Pkcs11Module& module, CK_SLOT_ID slot, CK_TOKEN_INFO& token)
+{
+    return module.call(
+        "C_GetTokenInfo", token, [slot](CK_FUNCTION_LIST* f, CK_TOKEN_INFO& t) { return f->C_GetTokenInfo(slot, &t); });
+}
+
+CK_RV closeSession(Pkcs11Module& module, CK_SESSION_HANDLE session)
+{
+    return module.call("C_CloseSession", [session](CK_FUNCTION_LIST* f) { return f->C_CloseSession(session); });
 }
 
 //! A token's certificate with its CKA_ID.
@@ -107,8 +148,10 @@ public:
         : m_bytes(pin.begin(), pin.end())
     {}
     ~PinBuffer() { OPENSSL_cleanse(m_bytes.data(), m_bytes.size()); }
-    PinBuffer(const PinBuffer&) = delete;
+    // The module's call gets a copy of its own, wiped when the call ends (also one that answers late).
+    PinBuffer(const PinBuffer& other) = default;
     PinBuffer& operator=(const PinBuffer&) = delete;
+    PinBuffer& operator=(PinBuffer&&) noexcept = default;
     CK_UTF8CHAR* data() { return m_bytes.data(); }
     CK_ULONG size() const { return m_bytes.size(); }
 
@@ -147,6 +190,9 @@ std::optional<Pkcs11Settings> parsePkcs11Settings(std::string_view text)
             settings.token = std::string(value);
         } else if (key == "vda" && std::regex_match(std::string(value), std::regex(base::VDA_PATTERN))) {
             settings.vdaId = std::string(value);
+        } else if (key == "wartezeit" && std::regex_match(std::string(value), std::regex("[1-9][0-9]{0,3}"))
+                   && std::stoi(std::string(value)) <= Pkcs11Settings::MAX_TIME_LIMIT_SECONDS) {
+            settings.timeLimit = std::chrono::seconds(std::stoi(std::string(value)));
         } else {
             return std::nullopt;
         }
@@ -158,7 +204,7 @@ Pkcs11Unit::Pkcs11Unit(Pkcs11Settings settings)
     : CardComponent("R1-" + settings.vdaId)
     , m_settings(std::move(settings))
 {
-    m_module = Pkcs11Module::open(m_settings.module, m_openError);
+    m_module = Pkcs11Module::open(m_settings.module, m_openError, m_settings.timeLimit);
     if (!m_module) {
         // The signing service reports only that no reader is there; the debug channel says why.
         std::cerr << "Signatur: " << m_openError << '\n';
@@ -169,7 +215,7 @@ Pkcs11Unit::~Pkcs11Unit()
 {
     for (const auto& [reader, card] : m_cards) {
         if (m_module && card.generation == m_module->generation()) {
-            (*m_module)->C_CloseSession(card.session);
+            static_cast<void>(closeSession(*m_module, card.session));
         }
     }
 }
@@ -183,19 +229,25 @@ bool Pkcs11Unit::readSlots(std::vector<Slot>& slots)
 {
     slots.clear();
     Pkcs11Module& module = *m_module;
-    CK_ULONG count = 0;
-    if (module->C_GetSlotList(CK_FALSE, nullptr, &count) != CKR_OK) {
+    std::vector<CK_SLOT_ID> ids;
+    const auto list = [](CK_FUNCTION_LIST* f, std::vector<CK_SLOT_ID>& slotIds) {
+        CK_ULONG count = slotIds.size();
+        const CK_RV rv = f->C_GetSlotList(CK_FALSE, slotIds.empty() ? nullptr : slotIds.data(), &count);
+        slotIds.resize(count);
+        return rv;
+    };
+    if (module.call("C_GetSlotList", ids, list) != CKR_OK) {
         return true;
     }
-    std::vector<CK_SLOT_ID> ids(count);
-    if (module->C_GetSlotList(CK_FALSE, ids.data(), &count) != CKR_OK) {
+    if (!ids.empty() && module.call("C_GetSlotList", ids, list) != CKR_OK) {
         return true;
     }
-    ids.resize(count);
     bool complete = true;
     for (const CK_SLOT_ID id : ids) {
         CK_SLOT_INFO info{};
-        if (module->C_GetSlotInfo(id, &info) != CKR_OK) {
+        if (module.call(
+                "C_GetSlotInfo", info, [id](CK_FUNCTION_LIST* f, CK_SLOT_INFO& i) { return f->C_GetSlotInfo(id, &i); })
+            != CKR_OK) {
             complete = false;
             continue;
         }
@@ -205,7 +257,7 @@ bool Pkcs11Unit::readSlots(std::vector<Slot>& slots)
         CK_TOKEN_INFO token{};
         if ((info.flags & CKF_TOKEN_PRESENT) != 0) {
             // A token the module lists but cannot describe has gone (SoftHSM2 answers so for a deleted token).
-            if (module->C_GetTokenInfo(id, &token) != CKR_OK) {
+            if (tokenInfo(module, id, token) != CKR_OK) {
                 complete = false;
                 continue;
             }
@@ -267,7 +319,7 @@ void Pkcs11Unit::forget(const std::string& reader, bool missing)
         return;
     }
     if (m_module && it->second.generation == m_module->generation()) {
-        (*m_module)->C_CloseSession(it->second.session);
+        static_cast<void>(closeSession(*m_module, it->second.session));
     }
     m_cards.erase(it);
     if (missing) {
@@ -317,11 +369,16 @@ Pkcs11Unit::Card* Pkcs11Unit::card(const std::string& reader, bool check, std::s
         refusal = m_openError;
         return nullptr;
     }
+    // A card as last found needs no call of the module: the receipts of a failed device still carry its serial.
     if (!check) {
         const auto known = m_cards.find(reader);
         if (known != m_cards.end() && known->second.generation == m_module->generation()) {
             return &known->second;
         }
+    }
+    if (m_module->stalled()) {
+        refusal = m_module->stallMessage();
+        return nullptr;
     }
     const auto slots = listSlots(false);
     const auto slot = std::find_if(slots.begin(), slots.end(), [&](const Slot& s) { return s.reader == reader; });
@@ -342,18 +399,24 @@ Pkcs11Unit::Card* Pkcs11Unit::card(const std::string& reader, bool check, std::s
     fresh.tokenMark = slot->tokenMark;
     fresh.generation = m_module->generation();
     CK_SESSION_HANDLE session = 0;
-    const CK_RV rv = (*m_module)->C_OpenSession(slot->id, CKF_SERIAL_SESSION, nullptr, nullptr, &session);
+    const CK_RV rv =
+        m_module->call("C_OpenSession", session, [id = slot->id](CK_FUNCTION_LIST* f, CK_SESSION_HANDLE& opened) {
+            return f->C_OpenSession(id, CKF_SERIAL_SESSION, nullptr, nullptr, &opened);
+        });
     if (rv != CKR_OK) {
-        refusal = "Die Signaturkarte " + inReader(reader) + " antwortet nicht (C_OpenSession: " + pkcs11Code(rv) + ").";
+        refusal = rv == Pkcs11Module::NO_ANSWER ? m_module->stallMessage()
+                                                : "Die Signaturkarte " + inReader(reader)
+                                                      + " antwortet nicht (C_OpenSession: " + pkcs11Code(rv) + ").";
         return nullptr;
     }
     fresh.session = session;
     // Another session of this program may have logged in to the token already.
     CK_SESSION_INFO info{};
-    fresh.loggedIn = (*m_module)->C_GetSessionInfo(session, &info) == CKR_OK
-                     && (info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS);
+    fresh.loggedIn = m_module->call("C_GetSessionInfo", info, [session](CK_FUNCTION_LIST* f, CK_SESSION_INFO& i) {
+        return f->C_GetSessionInfo(session, &i);
+    }) == CKR_OK && (info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS);
     if (!readCard(fresh, refusal)) {
-        (*m_module)->C_CloseSession(session);
+        static_cast<void>(closeSession(*m_module, session));
         refusal = "Im Kartenleser \"" + reader + "\" steckt keine Signaturkarte: " + refusal;
         return nullptr;
     }
@@ -472,12 +535,10 @@ bool Pkcs11Unit::GetCardCertificate(const std::string& reader, std::string& cert
 bool Pkcs11Unit::findKey(Card& card, std::string& refusal)
 {
     Pkcs11Module& module = *m_module;
-    CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
-    CK_KEY_TYPE type = CKK_EC;
-    std::vector<CK_ATTRIBUTE> search = {{CKA_CLASS, &cls, sizeof(cls)}, {CKA_KEY_TYPE, &type, sizeof(type)}};
-    if (!card.id.empty()) {
-        search.push_back({CKA_ID, card.id.data(), card.id.size()});
-    }
+    Search search;
+    search.cls = CKO_PRIVATE_KEY;
+    search.keyType = CKK_EC;
+    search.id = card.id;
     const auto keys = findObjects(module, card.session, search);
     if (!keys || keys->empty()) {
         refusal = "Auf der Signaturkarte fehlt der private EC-Schlüssel zum Signaturzertifikat.";
@@ -489,14 +550,16 @@ bool Pkcs11Unit::findKey(Card& card, std::string& refusal)
                   "verlangen P-256 (ES256).";
         return false;
     }
-    CK_ULONG count = 0;
     std::vector<CK_MECHANISM_TYPE> mechanisms;
-    if (module->C_GetMechanismList(card.slot, nullptr, &count) == CKR_OK) {
-        mechanisms.resize(count);
-        if (module->C_GetMechanismList(card.slot, mechanisms.data(), &count) != CKR_OK) {
-            count = 0;
-        }
-        mechanisms.resize(count);
+    const auto list = [slot = card.slot](CK_FUNCTION_LIST* f, std::vector<CK_MECHANISM_TYPE>& types) {
+        CK_ULONG count = types.size();
+        const CK_RV rv = f->C_GetMechanismList(slot, types.empty() ? nullptr : types.data(), &count);
+        types.resize(rv == CKR_OK ? count : 0);
+        return rv;
+    };
+    if (module.call("C_GetMechanismList", mechanisms, list) == CKR_OK && !mechanisms.empty()
+        && module.call("C_GetMechanismList", mechanisms, list) != CKR_OK) {
+        mechanisms.clear();
     }
     const auto offers = [&](CK_MECHANISM_TYPE m) {
         return std::find(mechanisms.begin(), mechanisms.end(), m) != mechanisms.end();
@@ -522,7 +585,10 @@ Pkcs11Unit::login(const std::string& reader, Card& card, const std::string& pin,
         return Login::Refused;
     };
     CK_TOKEN_INFO token{};
-    if (module->C_GetTokenInfo(card.slot, &token) != CKR_OK) {
+    if (const CK_RV rv = tokenInfo(module, card.slot, token); rv == Pkcs11Module::NO_ANSWER) {
+        refusal = module.stallMessage();
+        return Login::Refused;
+    } else if (rv != CKR_OK) {
         forget(reader, true);
         refusal = "Die Signaturkarte " + inReader(reader) + " wurde entfernt.";
         return Login::Refused;
@@ -537,14 +603,18 @@ Pkcs11Unit::login(const std::string& reader, Card& card, const std::string& pin,
     // The token is logged in or out for every session of the process at once: another component's login would let
     // C_Login answer "already logged in" without looking at this PIN.
     if (logoutFirst) {
-        module->C_Logout(card.session);
+        static_cast<void>(
+            module.call("C_Logout", [session = card.session](CK_FUNCTION_LIST* f) { return f->C_Logout(session); }));
         card.loggedIn = false;
         card.keyFound = false; // handles of private objects end with the login (SoftHSM2 hands out new ones)
     }
-    CK_RV rv = CKR_OK;
-    {
-        PinBuffer buffer(pin);
-        rv = module->C_Login(card.session, CKU_USER, buffer.data(), buffer.size());
+    PinBuffer buffer(pin);
+    CK_RV rv = module.call("C_Login", buffer, [session = card.session](CK_FUNCTION_LIST* f, PinBuffer& copy) {
+        return f->C_Login(session, CKU_USER, copy.data(), copy.size());
+    });
+    if (rv == Pkcs11Module::NO_ANSWER) {
+        refusal = module.stallMessage();
+        return Login::Refused;
     }
     if (rv == CKR_USER_ALREADY_LOGGED_IN && !logoutFirst) {
         rv = CKR_OK;
@@ -555,7 +625,7 @@ Pkcs11Unit::login(const std::string& reader, Card& card, const std::string& pin,
     if (isWrongPin(rv)) {
         card.loggedIn = false;
         CK_TOKEN_INFO after{};
-        const bool known = module->C_GetTokenInfo(card.slot, &after) == CKR_OK;
+        const bool known = tokenInfo(module, card.slot, after) == CKR_OK;
         if (known && (after.flags & CKF_USER_PIN_LOCKED) != 0) {
             static_cast<void>(locked());
             refusal = "Falscher PIN. " + refusal;
@@ -589,7 +659,7 @@ bool Pkcs11Unit::VerifyPin(const std::string& reader, const std::string& pin)
     std::string refusal;
     Card* const found = card(reader, true, refusal);
     if (found == nullptr) {
-        m_pinProblem = m_module ? std::string() : m_openError;
+        m_pinProblem = !m_module ? m_openError : m_module->stalled() ? m_module->stallMessage() : std::string();
         return false;
     }
     const Login result = login(reader, *found, pin, true, refusal);
@@ -610,31 +680,54 @@ Pkcs11Unit::CardSignature
 Pkcs11Unit::signWithCard(const std::string& reader, const std::string& pin, std::string_view input)
 {
     CardSignature result;
+    // A module that did not answer in time has failed as a device does: the receipt carries the failure marker.
+    const auto stalled = [&] {
+        result.outcome = CardSignature::Outcome::DeviceFailed;
+        result.refusal = m_module->stallMessage();
+        return result;
+    };
+    if (m_module && m_module->stalled()) {
+        return stalled();
+    }
     Card* found = card(reader, false, result.refusal);
     if (found == nullptr) {
-        return result;
+        return m_module && m_module->stalled() ? stalled() : result;
     }
     Pkcs11Module& module = *m_module;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!found->loggedIn || !found->keyFound) {
             if (login(reader, *found, pin, false, result.refusal) != Login::Accepted) {
-                return result;
+                return module.stalled() ? stalled() : result;
             }
         }
-        CK_MECHANISM mechanism{found->mechanism, nullptr, 0};
         const Sha256Digest digest = sha256(asBytes(input));
-        std::vector<CK_BYTE> data = found->mechanism == CKM_ECDSA ? std::vector<CK_BYTE>(digest.begin(), digest.end())
-                                                                  : std::vector<CK_BYTE>(input.begin(), input.end());
-        Bytes signature(ES256_SIGNATURE_BYTES);
-        CK_ULONG length = signature.size();
-        CK_RV rv = module->C_SignInit(found->session, &mechanism, found->key);
+        // What C_Sign reads and writes, in the call's own copy.
+        struct Signing
+        {
+            std::vector<CK_BYTE> data;
+            Bytes signature = Bytes(ES256_SIGNATURE_BYTES);
+            CK_ULONG length = ES256_SIGNATURE_BYTES;
+        } signing;
+        signing.data = found->mechanism == CKM_ECDSA ? std::vector<CK_BYTE>(digest.begin(), digest.end())
+                                                     : std::vector<CK_BYTE>(input.begin(), input.end());
+        CK_MECHANISM mechanism{found->mechanism, nullptr, 0};
+        CK_RV rv = module.call("C_SignInit",
+                               mechanism,
+                               [session = found->session, key = found->key](CK_FUNCTION_LIST* f, CK_MECHANISM& m) {
+                                   return f->C_SignInit(session, &m, key);
+                               });
         if (rv == CKR_OK) {
-            rv = module->C_Sign(found->session, data.data(), data.size(), signature.data(), &length);
+            rv = module.call("C_Sign", signing, [session = found->session](CK_FUNCTION_LIST* f, Signing& s) {
+                return f->C_Sign(session, s.data.data(), s.data.size(), s.signature.data(), &s.length);
+            });
         }
-        if (rv == CKR_OK && length == ES256_SIGNATURE_BYTES) {
+        if (rv == Pkcs11Module::NO_ANSWER) {
+            return stalled();
+        }
+        if (rv == CKR_OK && signing.length == ES256_SIGNATURE_BYTES) {
             m_missing.clear(); // the till signs again: a card missing before is no longer waited for
             result.outcome = CardSignature::Outcome::Signed;
-            result.signature = std::move(signature);
+            result.signature = std::move(signing.signature);
             return result;
         }
         // Logged out elsewhere (another component on the same token logs in anew for each PIN check), which ends the

@@ -2,6 +2,7 @@
 
 #include "rksv/CardComponent.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,15 +22,21 @@ struct Pkcs11Settings
     //! signature cards Austrian tills use.
     static constexpr std::string_view DEFAULT_VDA_ID = "AT1";
 
+    //! The longest time limit a module's call may be given, in seconds.
+    static constexpr int MAX_TIME_LIMIT_SECONDS = 3600;
+
     std::string module;                              //!< path of the PKCS#11 module
     std::string token;                               //!< token label the readers are limited to; "" for every slot
     std::string vdaId = std::string(DEFAULT_VDA_ID); //!< provider code of the card's certificate (`AT<n>`)
+    //! how long one call of the module may take before the device counts as failed
+    std::chrono::milliseconds timeLimit = std::chrono::seconds(30);
 };
 
 /**
- * `<module path>[;token=<label>][;vda=AT<n>]`: the module, optionally the label of the only token to use and the
- * provider code of its certificate. Nothing for an empty module path, an unknown or repeated setting, or a provider
- * code not of the form AT<n>.
+ * `<module path>[;token=<label>][;vda=AT<n>][;wartezeit=<seconds>]`: the module, optionally the label of the only
+ * token to use, the provider code of its certificate and the time limit of a call of the module (1 to 3600 seconds,
+ * 30 when not given). Nothing for an empty module path, an unknown or repeated setting, a provider code not of the
+ * form AT<n>, or a time limit out of its range.
  */
 [[nodiscard]] std::optional<Pkcs11Settings> parsePkcs11Settings(std::string_view text);
 
@@ -56,7 +63,9 @@ struct Pkcs11Settings
  * (GetCardReaders, GetReadersCount) while a card that was there is missing, until a receipt is signed again.
  *
  * A module that cannot be loaded leaves the component without readers; its reason is the refusal of every signature
- * and the PIN problem of every PIN check. Not thread-safe.
+ * and the PIN problem of every PIN check. A module that does not answer a call within the time limit
+ * (Pkcs11Module::call) has failed for the rest of the run: a receipt signed since carries the failure marker, and
+ * the card checks and PIN checks are refused with the module's message. Not thread-safe.
  */
 class Pkcs11Unit : public CardComponent
 {

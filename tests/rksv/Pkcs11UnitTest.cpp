@@ -3,13 +3,16 @@
 #include "rksv/Pkcs11Unit.h"
 
 #include "rksv/Jws.h"
+#include "rksv/Numbering.h"
 #include "rksv/SoftwareUnit.h"
 #include "tests/support/SoftHsm.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 namespace {
@@ -48,7 +51,20 @@ TEST(Pkcs11Settings, NameTheModuleTheTokenAndTheProviderCode)
     ASSERT_TRUE(full);
     EXPECT_EQ(full->token, "Kassa 1");
     EXPECT_EQ(full->vdaId, "AT3");
-    for (const char* bad : {"", ";token=x", "/m.so;vda=XY1", "/m.so;token=a;token=b", "/m.so;pin=1", "/m.so;token"}) {
+    EXPECT_EQ(full->timeLimit, std::chrono::seconds(30)) << "when nothing is said";
+    EXPECT_EQ(rksv::parsePkcs11Settings("/m.so;wartezeit=5")->timeLimit, std::chrono::seconds(5));
+    EXPECT_EQ(rksv::parsePkcs11Settings("/m.so;wartezeit=3600")->timeLimit, std::chrono::hours(1));
+    for (const char* bad : {"",
+                            ";token=x",
+                            "/m.so;vda=XY1",
+                            "/m.so;token=a;token=b",
+                            "/m.so;pin=1",
+                            "/m.so;token",
+                            "/m.so;wartezeit=0",
+                            "/m.so;wartezeit=3601",
+                            "/m.so;wartezeit=05",
+                            "/m.so;wartezeit=1s",
+                            "/m.so;wartezeit=-1"}) {
         EXPECT_FALSE(rksv::parsePkcs11Settings(bad)) << bad;
     }
     EXPECT_FALSE(rksv::createComponent("PKCS11:")) << "no module named";
@@ -214,5 +230,90 @@ INSTANTIATE_TEST_SUITE_P(
             },
             "kein ECDSA-Schlüssel auf der Kurve P-256"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A module that does not answer one call (a card or network HSM that hangs): the component waits at most its time
+// limit, then the device counts as failed for the rest of the run. A receipt signed from then on carries the failure
+// marker (nothing is lost: the till goes on and the receipt is in the chain); what cannot go on says so in German.
+struct NoAnswer
+{
+    const char* call;
+    bool pinAccepted;   //!< the PIN check before the hang comes
+    bool receiptSigned; //!< the receipt is made, carrying the failure marker, rather than refused
+};
+
+void PrintTo(const NoAnswer& row, std::ostream* out)
+{
+    *out << row.call;
+}
+
+class Pkcs11NoAnswerTest : public ::testing::TestWithParam<NoAnswer>
+{
+protected:
+    void TearDown() override { ::unsetenv("QUORVEX_CARD_MODULE_HANG"); }
+};
+
+TEST_P(Pkcs11NoAnswerTest, TheDeviceCountsAsFailedAfterTheTimeLimit)
+{
+    testsupport::TempDir dir;
+    testsupport::SoftHsm hsm(dir.file("softhsm"));
+    std::string serial;
+    std::string error;
+    ASSERT_TRUE(rksv::createTestCard(dir.file("Karten"), "Leser 1", PIN, "", dir.file("ca"), serial, error)) << error;
+    const std::string card = dir.file("Karten/Leser 1/");
+    const auto reader = hsm.addToken("Kassa 1",
+                                     PIN,
+                                     testsupport::readBytes(card + "key.pem"),
+                                     testsupport::readBytes(card + "certificate.pem"),
+                                     testsupport::readBytes(card + "chain.pem"));
+    ASSERT_TRUE(reader) << hsm.error();
+    // A module of this test's own: one that stopped answering stays failed for the rest of the process.
+    const std::string module = dir.file("karte-" + std::string(GetParam().call) + ".so");
+    std::filesystem::copy_file(test_paths::CARD_PKCS11_MODULE, module);
+    ASSERT_EQ(::setenv("QUORVEX_CARD_MODULE_HANG", GetParam().call, 1), 0);
+
+    const std::string signatur = pkcs11(module, ";token=Kassa 1;vda=AT99;wartezeit=1");
+    const auto component = rksv::createComponent(signatur);
+    ASSERT_TRUE(component);
+    const std::string message =
+        "Das PKCS#11-Modul " + module + " antwortet nicht (" + GetParam().call + ": keine Antwort nach 1 s)";
+    EXPECT_EQ(component->VerifyPin(*reader, PIN), GetParam().pinAccepted) << component->PinProblem();
+    if (!GetParam().pinAccepted) {
+        EXPECT_TRUE(component->PinProblem().starts_with(message)) << component->PinProblem();
+        EXPECT_NE(component->PinProblem().find("gilt bis zum Neustart des Programms als ausgefallen"),
+                  std::string::npos);
+    }
+    rksv::SoftwareUnit software(dir.file("Karten"));
+    rksv::Component::Signed bySoftware;
+    ASSERT_TRUE(software.SignReceipt(receiptFor(software, "Leser 1"), bySoftware)) << bySoftware.error;
+    for (int receipt = 0; receipt < 2; ++receipt) { // the second without waiting again
+        rksv::Component::Signed out;
+        EXPECT_EQ(component->SignReceipt(receiptFor(*component, *reader), out), GetParam().receiptSigned) << out.error;
+        if (GetParam().receiptSigned) {
+            EXPECT_TRUE(rksv::RKSVMyJwsAusfall(out.jws)) << out.jws;
+            EXPECT_EQ(rksv::signedDataOfJws(out.jws), rksv::signedDataOfJws(bySoftware.jws))
+                << "the receipt's data are all there, only the signature is the failure marker";
+        } else {
+            EXPECT_TRUE(out.error.starts_with(message)) << out.error;
+            EXPECT_EQ(out.jws, "");
+        }
+    }
+    EXPECT_FALSE(component->VerifyPin(*reader, PIN));
+    EXPECT_TRUE(component->PinProblem().starts_with(message)) << component->PinProblem();
+    EXPECT_EQ(component->GetCardInReader(*reader), "") << "no card is looked for in a module that does not answer";
+    // Opened again (the next window, the next run of the signing service), it knows no card: refused at once with
+    // the same message.
+    rksv::Component::Signed again;
+    const auto reopened = rksv::createComponent(signatur);
+    ASSERT_TRUE(reopened);
+    EXPECT_FALSE(reopened->SignReceipt(receiptFor(*reopened, *reader), again));
+    EXPECT_TRUE(again.error.starts_with(message)) << again.error;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pkcs11,
+                         Pkcs11NoAnswerTest,
+                         ::testing::Values(NoAnswer{"C_Initialize", false, false},
+                                           NoAnswer{"C_Login", false, true},
+                                           NoAnswer{"C_Sign", true, true}),
+                         [](const auto& info) { return std::string(info.param.call).substr(2); });
 
 } // namespace

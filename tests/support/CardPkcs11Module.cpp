@@ -6,7 +6,10 @@
 //                        SoftHSM2, and C_GetTokenInfo shows CKF_USER_PIN_LOCKED; at 1 and 2 CKF_USER_PIN_COUNT_LOW,
 //                        at 2 also CKF_USER_PIN_FINAL_TRY. A right PIN before the third sets it back to 0.
 //   <label>.ausgefallen  present: the signature device has failed, C_SignInit answers CKR_DEVICE_ERROR.
+// QUORVEX_CARD_MODULE_HANG names one of C_Initialize, C_Login and C_Sign: that call does not answer for ten minutes,
+// as a card or network HSM that hangs.
 // It is a real module, loaded with dlopen through C_GetFunctionList like any other; it holds no key of its own.
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -14,6 +17,7 @@
 #include <fstream>
 #include <p11-kit/pkcs11.h>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -49,6 +53,15 @@ void storeWrongPins(CK_SLOT_ID slot, int count)
     }
 }
 
+//! Does not answer for ten minutes when QUORVEX_CARD_MODULE_HANG names `function`.
+void hangIn(const char* function)
+{
+    const char* hang = std::getenv("QUORVEX_CARD_MODULE_HANG");
+    if (hang != nullptr && std::strcmp(hang, function) == 0) {
+        std::this_thread::sleep_for(std::chrono::minutes(10));
+    }
+}
+
 CK_SLOT_ID slotOf(CK_SESSION_HANDLE session)
 {
     CK_SESSION_INFO info{};
@@ -57,6 +70,7 @@ CK_SLOT_ID slotOf(CK_SESSION_HANDLE session)
 
 CK_RV login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR* pin, CK_ULONG length)
 {
+    hangIn("C_Login");
     if (user != CKU_USER) {
         return g_target->C_Login(session, user, pin, length);
     }
@@ -90,6 +104,18 @@ CK_RV tokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO* info)
     return CKR_OK;
 }
 
+CK_RV initialize(void* arguments)
+{
+    hangIn("C_Initialize");
+    return g_target->C_Initialize(arguments);
+}
+
+CK_RV sign(CK_SESSION_HANDLE session, CK_BYTE* data, CK_ULONG length, CK_BYTE* signature, CK_ULONG* signatureLength)
+{
+    hangIn("C_Sign");
+    return g_target->C_Sign(session, data, length, signature, signatureLength);
+}
+
 CK_RV signInit(CK_SESSION_HANDLE session, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE key)
 {
     const std::string failed = stateFile(slotOf(session), ".ausgefallen");
@@ -120,6 +146,8 @@ extern "C" __attribute__((visibility("default"))) CK_RV C_GetFunctionList(CK_FUN
         g_functions.C_Login = &login;
         g_functions.C_GetTokenInfo = &tokenInfo;
         g_functions.C_SignInit = &signInit;
+        g_functions.C_Initialize = &initialize;
+        g_functions.C_Sign = &sign;
     }
     *list = &g_functions;
     return CKR_OK;
