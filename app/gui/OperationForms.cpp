@@ -5,14 +5,18 @@
 #include "rksv/Rksv.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateEdit>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTextOption>
 #include <QTimeEdit>
+
+#include <thread>
 
 namespace app::gui {
 namespace {
@@ -269,17 +273,46 @@ void Sub5::PshPaste()
 
 void Sub5::PshRKSV()
 {
-    rksv::RKSV service(this);
-    if (service.accReady() && !service.accAes256().empty()) {
-        m_sleBenutzerschluessel->setText(QString::fromStdString(service.accAes256()));
+    if (m_rksvAsked) {
+        return;
+    }
+    // The signing service opens the signing component, and with it a PKCS#11 module, which may take up to its time
+    // limit to answer: it is asked on a thread of its own, and the window goes on meanwhile.
+    m_rksvAsked = true;
+    m_pshRKSV->setEnabled(false);
+    setCursor(Qt::BusyCursor);
+    std::thread([form = QPointer<Sub5>(this)] {
+        rksv::RKSV service(nullptr);
+        const bool ready = service.accReady() && !service.accAes256().empty();
+        std::string answer = ready ? service.accAes256() : service.accMsgFirst();
+        service.Close();
+        if (QCoreApplication::instance() != nullptr) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [form, ready, answer = std::move(answer)] {
+                    if (form) {
+                        form->rksvAnswered(ready, answer);
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    }).detach();
+}
+
+void Sub5::rksvAnswered(bool ready, const std::string& answer)
+{
+    m_rksvAsked = false;
+    unsetCursor();
+    m_pshRKSV->setEnabled(true);
+    if (ready) {
+        m_sleBenutzerschluessel->setText(QString::fromStdString(answer));
     } else {
         // Some refusals leave no message (a company number that is not four characters); say at least that.
         base::dialogs().ErrorBox(
-            service.accMsgFirst().empty()
-                ? "Die Signatureinheit ist nicht bereit: Firmennummer und Produkt der Installation prüfen."
-                : service.accMsgFirst());
+            answer.empty() ? "Die Signatureinheit ist nicht bereit: Firmennummer und Produkt der Installation prüfen."
+                           : answer);
     }
-    service.Close();
+    emit rksvDone();
 }
 
 bool Sub5::PshOk()

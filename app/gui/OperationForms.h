@@ -92,16 +92,24 @@ public:
     [[nodiscard]] bool PshOk() override;
     //! The clipboard's text into the user key, unchanged and unchecked.
     void PshPaste();
-    //! The till's AES key from the signing service into the user key, or the service's message.
+    //! The till's AES key from the signing service into the user key, or the service's message. The service is
+    //! asked on a thread of its own (its signing component may wait for a PKCS#11 module); the button stays off
+    //! until it answers, and rksvDone() follows the answer.
     void PshRKSV();
     std::string accKassenidentnummer() const;
     std::string accAnmerkung() const;
     std::string accBenutzerschluessel() const;
 
+signals:
+    void rksvDone();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void rksvAnswered(bool ready, const std::string& answer);
+
+    bool m_rksvAsked = false;
     QLineEdit* m_sleKassenidentnummer;
     QLineEdit* m_sleAnmerkung;
     QLineEdit* m_sleBenutzerschluessel;

@@ -10,6 +10,7 @@
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPaths.h"
 #include "widgets/DlgXmlAnzeige.h"
 #include "widgets/MySubDataWindow.h"
 
@@ -26,6 +27,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QTest>
 #include <QTextEdit>
@@ -778,21 +780,61 @@ private slots:
         openWindow();
         choose(5);
         auto* rksvButton = m_window->form(5)->findChild<QPushButton*>(QStringLiteral("pshRKSV"));
-        rksvButton->click();
+        QSignalSpy answered(m_window->form(5), SIGNAL(rksvDone()));
+        const auto ask = [&] {
+            const int before = answered.count();
+            rksvButton->click();
+            QTRY_COMPARE_WITH_TIMEOUT(answered.count(), before + 1, 20000);
+            QVERIFY(rksvButton->isEnabled());
+        };
+        ask();
         const auto key = edit(5, "sleBenutzerschluessel")->text();
         QCOMPARE(key.size(), 44);
         fill(5);
         edit(5, "sleBenutzerschluessel")->clear();
-        rksvButton->click();
+        ask();
         QCOMPARE(edit(5, "sleBenutzerschluessel")->text(), key);
         QVERIFY(m_window->form(5)->PshOk());
 
         p.CompanyNumber = "081";
         edit(5, "sleBenutzerschluessel")->clear();
-        rksvButton->click();
+        ask();
         QCOMPARE(edit(5, "sleBenutzerschluessel")->text(), QString());
         QCOMPARE(m_dialogs->shown().back().kind, std::string("ErrorBox"));
         QVERIFY(!m_dialogs->shown().back().text.empty());
+    }
+
+    // A PKCS#11 module that does not answer (here C_Initialize) keeps the signing service waiting up to its time
+    // limit: the window does not wait with it. The key needs no card, so it comes once the module counts as failed.
+    void ausRksvEinfuegenNeverWaitsOnTheWindowsThread()
+    {
+        auto& p = base::program();
+        p.HostProduct = "PLUMOXA";
+        p.CompanyNumber = "0815";
+        const std::string module = m_dir->file("haengt.so");
+        std::filesystem::copy_file(test_paths::CARD_PKCS11_MODULE, module);
+        p.connections.signatur = "PKCS11:" + module + ";wartezeit=2";
+        qputenv("QUORVEX_CARD_MODULE_HANG", "C_Initialize");
+        openWindow();
+        choose(5);
+        auto* rksvButton = m_window->form(5)->findChild<QPushButton*>(QStringLiteral("pshRKSV"));
+        QSignalSpy answered(m_window->form(5), SIGNAL(rksvDone()));
+        rksvButton->click();
+        // Back at once, with the service still waiting for the module: the button is off until it answers, a second
+        // press asks nothing, and the window takes its keys meanwhile.
+        QVERIFY(!rksvButton->isEnabled());
+        QCOMPARE(answered.count(), 0);
+        edit(5, "sleAnmerkung")->setFocus();
+        QTest::keyClicks(edit(5, "sleAnmerkung"), QStringLiteral("Kasse 1"));
+        QCOMPARE(edit(5, "sleAnmerkung")->text(), QStringLiteral("Kasse 1"));
+        QCOMPARE(edit(5, "sleBenutzerschluessel")->text(), QString());
+        const QString picture = testsupport::savePng(m_window.get(), QStringLiteral("dtaMain-form5-rksv-wartet"));
+        QTRY_COMPARE_WITH_TIMEOUT(answered.count(), 1, 20000);
+        qunsetenv("QUORVEX_CARD_MODULE_HANG");
+        QCOMPARE(edit(5, "sleBenutzerschluessel")->text().size(), 44);
+        QVERIFY(rksvButton->isEnabled());
+        QVERIFY(m_dialogs->shown().empty() || m_dialogs->shown().back().kind != "ErrorBox");
+        QVERIFY(!picture.isEmpty());
     }
 
     // Every form reached by the keyboard alone: each label's letter takes its field, no letter is taken twice in
