@@ -149,9 +149,14 @@ public:
     {}
     ~PinBuffer() { OPENSSL_cleanse(m_bytes.data(), m_bytes.size()); }
     // The module's call gets a copy of its own, wiped when the call ends (also one that answers late).
-    PinBuffer(const PinBuffer& other) = default;
+    PinBuffer(const PinBuffer&) = default;
     PinBuffer& operator=(const PinBuffer&) = delete;
-    PinBuffer& operator=(PinBuffer&&) noexcept = default;
+    PinBuffer& operator=(PinBuffer&& other) noexcept
+    {
+        OPENSSL_cleanse(m_bytes.data(), m_bytes.size());
+        m_bytes = std::move(other.m_bytes);
+        return *this;
+    }
     CK_UTF8CHAR* data() { return m_bytes.data(); }
     CK_ULONG size() const { return m_bytes.size(); }
 
@@ -203,7 +208,14 @@ std::optional<Pkcs11Settings> parsePkcs11Settings(std::string_view text)
 Pkcs11Unit::Pkcs11Unit(Pkcs11Settings settings)
     : CardComponent("R1-" + settings.vdaId)
     , m_settings(std::move(settings))
+{}
+
+void Pkcs11Unit::openModule()
 {
+    if (m_opened) {
+        return;
+    }
+    m_opened = true;
     m_module = Pkcs11Module::open(m_settings.module, m_openError, m_settings.timeLimit);
     if (!m_module) {
         // The signing service reports only that no reader is there; the debug channel says why.
@@ -278,6 +290,7 @@ bool Pkcs11Unit::readSlots(std::vector<Slot>& slots)
 
 std::vector<Pkcs11Unit::Slot> Pkcs11Unit::listSlots(bool lookForMissing)
 {
+    openModule();
     std::vector<Slot> slots;
     if (!m_module) {
         return slots;
@@ -365,6 +378,7 @@ bool Pkcs11Unit::IsCardReaderPresent(const std::string& reader)
 
 Pkcs11Unit::Card* Pkcs11Unit::card(const std::string& reader, bool check, std::string& refusal)
 {
+    openModule();
     if (!m_module) {
         refusal = m_openError;
         return nullptr;
@@ -655,6 +669,7 @@ Pkcs11Unit::login(const std::string& reader, Card& card, const std::string& pin,
 
 bool Pkcs11Unit::VerifyPin(const std::string& reader, const std::string& pin)
 {
+    openModule();
     m_pinProblem.clear();
     std::string refusal;
     Card* const found = card(reader, true, refusal);
@@ -679,6 +694,7 @@ std::optional<std::string> Pkcs11Unit::cardSerial(const std::string& reader, std
 Pkcs11Unit::CardSignature
 Pkcs11Unit::signWithCard(const std::string& reader, const std::string& pin, std::string_view input)
 {
+    openModule();
     CardSignature result;
     // A module that did not answer in time has failed as a device does: the receipt carries the failure marker.
     const auto stalled = [&] {

@@ -62,10 +62,11 @@ struct Pkcs11Settings
  * initialisation (SoftHSM2) are initialised again when a slot's token is gone, and at every look at all readers
  * (GetCardReaders, GetReadersCount) while a card that was there is missing, until a receipt is signed again.
  *
- * A module that cannot be loaded leaves the component without readers; its reason is the refusal of every signature
- * and the PIN problem of every PIN check. A module that does not answer a call within the time limit
- * (Pkcs11Module::call) has failed for the rest of the run: a receipt signed since carries the failure marker, and
- * the card checks and PIN checks are refused with the module's message. Not thread-safe.
+ * The module is loaded when a card, a reader or a PIN is first asked for. A module that cannot be loaded leaves the
+ * component without readers; its reason is the refusal of every signature and the PIN problem of every PIN check. A
+ * module that does not answer a call within the time limit (Pkcs11Module::call) has failed for the rest of the run:
+ * a receipt signed since carries the failure marker, and the card checks and PIN checks are refused with the
+ * module's message. Not thread-safe.
  */
 class Pkcs11Unit : public CardComponent
 {
@@ -78,7 +79,7 @@ public:
     Pkcs11Unit(const Pkcs11Unit&) = delete;
     Pkcs11Unit& operator=(const Pkcs11Unit&) = delete;
 
-    //! Why the module could not be opened; "" when it is open.
+    //! Why the module could not be opened; "" when it is open or was not needed yet.
     const std::string& openError() const { return m_openError; }
 
     [[nodiscard]] bool VerifyPin(const std::string& reader, const std::string& pin) override;
@@ -144,7 +145,12 @@ private:
     void forget(const std::string& reader, bool missing);
     [[nodiscard]] std::string inReader(const std::string& reader) const;
 
+    //! Loads and initialises the module when first needed, not when the component is made: the signing service is
+    //! made for the installation's AES key alone too ("Aus RKSV einfügen", the DEP check), which needs no card.
+    void openModule();
+
     Pkcs11Settings m_settings;
+    bool m_opened = false;
     std::shared_ptr<Pkcs11Module> m_module;
     std::string m_openError;
     std::string m_pinProblem;
