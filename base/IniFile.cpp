@@ -5,6 +5,7 @@
 #include "base/StringUtil.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -19,6 +21,8 @@ namespace base {
 namespace {
 
 constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
+
+std::chrono::milliseconds lockWait = IniFile::LOCK_WAIT;
 
 // The file as lines in its own encoding, without line ends.
 struct Document
@@ -159,39 +163,9 @@ std::string withoutLineBreaks(std::string text)
     return text;
 }
 
-// The German reason for a failed file operation.
-std::string reasonOf(int error, bool reading = false)
-{
-    if (reading && (error == EACCES || error == EPERM)) {
-        return "Es fehlt die Berechtigung, sie zu lesen.";
-    }
-    switch (error) {
-    case ENOSPC:
-        return "Auf dem Datenträger ist kein Platz mehr frei.";
-    case EDQUOT:
-        return "Der Speicherplatz, der diesem Benutzer zusteht, ist aufgebraucht.";
-    case EFBIG:
-        return "Die Datei würde größer, als das System erlaubt.";
-    case EACCES:
-    case EPERM:
-        return "Es fehlt die Berechtigung, im Ordner zu schreiben.";
-    case EROFS:
-        return "Der Datenträger ist schreibgeschützt.";
-    case ENOENT:
-    case ENOTDIR:
-        return "Der Ordner existiert nicht.";
-    case EISDIR:
-        return "An ihrer Stelle steht ein Ordner.";
-    case EIO:
-        return "Der Datenträger meldet einen Lese- oder Schreibfehler.";
-    default:
-        return "Systemfehler " + std::to_string(error) + " (" + std::strerror(error) + ").";
-    }
-}
-
 IniWriteResult notSaved(const std::string& path, int error)
 {
-    return {"Die Datei " + path + " konnte nicht gespeichert werden: " + reasonOf(error), {}};
+    return {"Die Datei " + path + " konnte nicht gespeichert werden: " + fileErrorReason(error), {}};
 }
 
 // Closes a descriptor once, at the end of its scope.
@@ -210,32 +184,10 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return m_fd; }
-    //! Closes now; false when closing reports an error (the last chance to learn of a failed write).
-    bool close()
-    {
-        const int fd = std::exchange(m_fd, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
 
 private:
     int m_fd;
 };
-
-bool writeAll(int fd, const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const auto n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // The whole file; nothing, with errno set, when it cannot be read.
 std::optional<std::string> readFile(const std::string& path)
@@ -300,10 +252,22 @@ template <class Change> IniWriteResult edit(const std::string& path, bool ownerO
     if (lock.get() < 0) {
         return notSaved(target, createError);
     }
-    while (::flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
+    // Another writer holds the lock for the moment of one write; one that holds it for longer (a process that
+    // hangs, a station whose network share stalls) is named rather than waited for without end.
+    const auto giveUp = std::chrono::steady_clock::now() + lockWait;
+    while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EWOULDBLOCK) {
             return notSaved(target, errno);
         }
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            return {"Die Datei " + target + " konnte nicht gespeichert werden: Ein anderes Programm hält sie "
+                        + "gesperrt (" + lockName + "). Bitte beenden Sie es oder versuchen Sie es später noch einmal.",
+                    {}};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 
     // Whatever lies under the temporary name is what an interrupted write left: no one else writes while we hold
@@ -320,8 +284,8 @@ template <class Change> IniWriteResult edit(const std::string& path, bool ownerO
         auto bytes = readFile(target);
         if (!bytes) {
             const int error = errno;
-            return {"Die Datei " + target
-                        + " kann nicht gelesen werden und wird darum nicht überschrieben: " + reasonOf(error, true),
+            return {"Die Datei " + target + " kann nicht gelesen werden und wird darum nicht überschrieben: "
+                        + fileErrorReason(error, true),
                     {}};
         }
         doc = parse(std::move(*bytes));
@@ -331,28 +295,15 @@ template <class Change> IniWriteResult edit(const std::string& path, bool ownerO
         return result;
     }
 
-    const auto bytes = serialize(doc);
-    Descriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR));
-    if (fd.get() < 0) {
-        return notSaved(target, errno);
-    }
+    FileWriteOptions options;
+    options.temporary = temp;
+    options.mode = exists && !ownerOnly ? old.st_mode & 07777 : S_IRUSR | S_IWUSR;
     if (exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
-        // Only root can hand the file back to its owner; for everyone else the new file is theirs.
-        [[maybe_unused]] const int ignored = ::fchown(fd.get(), old.st_uid, old.st_gid);
+        options.owner = old.st_uid;
+        options.group = old.st_gid;
     }
-    const mode_t mode = exists && !ownerOnly ? old.st_mode & 07777 : S_IRUSR | S_IWUSR;
-    // The content is on disk before the file gets its final permissions and name.
-    const bool written = writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0 && ::fchmod(fd.get(), mode) == 0;
-    const int error = errno;
-    if (!fd.close() || !written || ::rename(temp.c_str(), target.c_str()) != 0) {
-        const int failure = written ? errno : error;
-        ::unlink(temp.c_str());
-        return notSaved(target, failure);
-    }
-    // Make the rename itself durable.
-    const Descriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) {
-        ::fsync(dir.get());
+    if (auto written = writeFileDurably(target, serialize(doc), options); !written) {
+        return {std::move(written.message), {}};
     }
     return result;
 }
@@ -504,6 +455,11 @@ IniFile& IniFile::Init(const std::string& fileName)
     m_path = folderOf(name);
     m_ownerOnly = false;
     return *this;
+}
+
+void IniFile::SetLockWait(std::chrono::milliseconds wait)
+{
+    lockWait = wait;
 }
 
 IniFile& IniFile::SetOwnerOnly(bool ownerOnly)

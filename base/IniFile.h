@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -78,6 +79,8 @@ private:
  * renamed over the file; a temporary file that an interrupted write left behind is removed by the next write. A new
  * file is created readable and writable by its owner only; an existing one keeps its permissions (see SetOwnerOnly).
  *
+ * A writer waits at most LOCK_WAIT for the lock; then its write fails with a message that names the lock file.
+ *
  * A file that cannot be read behaves as empty. A file that exists but cannot be read is never overwritten. A value
  * or name that Windows-1252 cannot hold is never written (never as "?"). WriteEntries reports failures; the other
  * writing calls keep the platform's shape and lose a failed write quietly.
@@ -90,6 +93,10 @@ public:
     //! Room for the list of entry names of GetSection, counted as the platform counts it: every name in the file's
     //! code page with a NUL after it, and one more NUL at the end. Names that do not fit are lost.
     static constexpr std::size_t NAME_BLOCK = 4096;
+    //! How long a write waits for another writer's lock.
+    static constexpr std::chrono::milliseconds LOCK_WAIT{10000};
+    //! Sets the wait for the lock for every IniFile of the process (for tests); LOCK_WAIT unless set.
+    static void SetLockWait(std::chrono::milliseconds wait);
 
     IniFile() = default;
     explicit IniFile(const std::string& fileName);

@@ -1,5 +1,7 @@
 #include "rksv/QrImage.h"
 
+#include "base/Files.h"
+
 #include <qrencode.h>
 
 #include <algorithm>
@@ -214,33 +216,11 @@ bool writeFileAtomically(const std::filesystem::path& file, std::span<const std:
     if (file.empty() || !file.has_filename()) {
         return false;
     }
-    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
-    std::string pattern = (folder / ("." + file.filename().string() + ".XXXXXX")).string();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = true;
-    std::size_t written = 0;
-    while (ok && written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        if (ok) {
-            written += static_cast<std::size_t>(n);
-        }
-    }
-    // mkstemp creates the file as 0600; an image is an ordinary document.
-    ok = ok && ::fchmod(fd, 0644) == 0;
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && std::rename(pattern.c_str(), file.c_str()) == 0;
-    if (!ok) {
-        ::unlink(pattern.c_str());
-    }
-    return ok;
+    // An image is an ordinary document.
+    base::FileWriteOptions options;
+    options.mode = 0644;
+    return static_cast<bool>(base::writeFileDurably(
+        file.string(), std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), options));
 }
 
 } // namespace rksv

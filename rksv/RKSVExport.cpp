@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -712,8 +711,9 @@ RKSVExport::RKSVExport(std::shared_ptr<db::Connection> connection)
     : m_connection(std::move(connection))
 {
     // A file that reaches the process's size limit must end in a failed write and the export's message, not in the
-    // signal that ends the whole program.
-    std::signal(SIGXFSZ, SIG_IGN);
+    // signal that ends the whole program. The export streams into its own file; every other file goes through
+    // base::writeFileDurably, which does the same.
+    base::ignoreFileSizeSignal();
 }
 
 std::shared_ptr<db::Connection> RKSVExport::connection() const

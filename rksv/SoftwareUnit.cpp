@@ -1,5 +1,6 @@
 #include "rksv/SoftwareUnit.h"
 
+#include "base/Files.h"
 #include "rksv/Encoding.h"
 #include "rksv/Jws.h"
 #include "rksv/OpenSsl.h"
@@ -28,6 +29,7 @@
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace rksv {
@@ -73,54 +75,13 @@ std::optional<std::string> readFile(const std::filesystem::path& path)
     return text.str();
 }
 
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 //! Replaces the file with `bytes` through a temporary file in the same folder, so a crash leaves the old or the new
 //! file. The file gets `mode` whatever the umask; a symbolic link in its place is replaced, never followed.
-[[nodiscard]] bool replaceFile(const std::filesystem::path& path, std::string_view bytes, mode_t mode)
+[[nodiscard]] base::FileWriteResult replaceFile(const std::filesystem::path& path, std::string_view bytes, mode_t mode)
 {
-    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    std::array<unsigned char, 8> random{};
-    if (RAND_bytes(random.data(), static_cast<int>(random.size())) != 1) {
-        return false;
-    }
-    std::string temporary = (folder / ("." + path.filename().string() + ".")).string();
-    for (const unsigned char byte : random) {
-        constexpr std::string_view HEX = "0123456789abcdef";
-        temporary += HEX[byte >> 4];
-        temporary += HEX[byte & 0x0f];
-    }
-    // The file is created owner-only and only then given its mode: a secret is never readable by others, not even
-    // for a moment, and the umask cannot take rights away from a public file.
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, SECRET_FILE_MODE);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd); // makes the rename itself durable
-        ::close(folderFd);
-    }
-    return true;
+    base::FileWriteOptions options;
+    options.mode = mode;
+    return base::writeFileDurably(path.string(), bytes, options);
 }
 
 //! Removes the file; true when it is gone afterwards.
@@ -266,7 +227,8 @@ int wrongPinCount(const std::filesystem::path& readerFolder)
 [[nodiscard]] bool storeWrongPinCount(const std::filesystem::path& readerFolder, int count)
 {
     const std::filesystem::path path = readerFolder / SoftwareUnit::PIN_ERROR_FILE;
-    return count == 0 ? removeFile(path) : replaceFile(path, std::to_string(count) + "\n", SECRET_FILE_MODE);
+    return count == 0 ? removeFile(path)
+                      : static_cast<bool>(replaceFile(path, std::to_string(count) + "\n", SECRET_FILE_MODE));
 }
 
 /**
@@ -473,10 +435,16 @@ loadOrCreateCa(const std::filesystem::path& caDir, const CaFiles& files, const C
         const BioPtr keyBio(BIO_new(BIO_s_mem()));
         const auto pem = certificatePem(ca.certificate.get());
         if (!keyBio || !pem
-            || PEM_write_bio_PKCS8PrivateKey(keyBio.get(), ca.key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1
-            || !replaceFile(keyFile, bioText(keyBio.get()), SECRET_FILE_MODE)
-            || !replaceFile(certificateFile, *pem, PUBLIC_FILE_MODE)) {
+            || PEM_write_bio_PKCS8PrivateKey(keyBio.get(), ca.key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
             error = "Die Test-CA konnte nicht in " + caDir.string() + " gespeichert werden.";
+            return std::nullopt;
+        }
+        auto written = replaceFile(keyFile, bioText(keyBio.get()), SECRET_FILE_MODE);
+        if (written) {
+            written = replaceFile(certificateFile, *pem, PUBLIC_FILE_MODE);
+        }
+        if (!written) {
+            error = "Die Test-CA konnte nicht in " + caDir.string() + " gespeichert werden. " + written.message;
             return std::nullopt;
         }
     }
@@ -841,10 +809,18 @@ bool createTestCard(const std::filesystem::path& readers,
     const std::filesystem::path folder = readers / reader;
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    if (ec || !replaceFile(folder / CERTIFICATE_FILE, *cardPem, PUBLIC_FILE_MODE)
-        || !replaceFile(folder / CHAIN_FILE, *chainPem, PUBLIC_FILE_MODE)
-        || !replaceFile(folder / KEY_FILE, *keyPem, SECRET_FILE_MODE) || !storeWrongPinCount(folder, 0)) {
-        error = "Die Kartendateien konnten nicht in " + folder.string() + " geschrieben werden.";
+    base::FileWriteResult written{ec.value(), ec ? base::fileErrorReason(ec.value()) : std::string()};
+    using Part = std::tuple<std::string_view, std::string_view, mode_t>;
+    for (const auto& [name, text, mode] : {Part{CERTIFICATE_FILE, *cardPem, PUBLIC_FILE_MODE},
+                                           Part{CHAIN_FILE, *chainPem, PUBLIC_FILE_MODE},
+                                           Part{KEY_FILE, *keyPem, SECRET_FILE_MODE}}) {
+        if (written) {
+            written = replaceFile(folder / name, text, mode);
+        }
+    }
+    if (!written || !storeWrongPinCount(folder, 0)) {
+        error = "Die Kartendateien konnten nicht in " + folder.string() + " geschrieben werden."
+                + (written ? std::string() : " " + written.message);
         return false;
     }
     serial = serialOf(card.get());

@@ -4,6 +4,7 @@
 #include "base/Dialogs.h"
 #include "base/IniFile.h"
 #include "base/Program.h"
+#include "tests/support/ChildWrite.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
@@ -16,12 +17,12 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <csignal>
+#include <filesystem>
 #include <memory>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 using settings::gui::DtaEinstellungen;
 
@@ -44,6 +45,20 @@ const std::string HAUPTKASSE_INI = "[QUORVEX]\r\n"
 class DtaEinstellungenTest : public QObject
 {
     Q_OBJECT
+
+    // Clicks "OK" in a child process that has the signal actions a program starts with and may write files of 16
+    // bytes at most. Gives how the child ended ("exit 0", "signal 25") and the one message it showed, or "verloren"
+    // when the window lost the values or showed another number of messages.
+    testsupport::ChildWrite clickOkPastTheFileSizeLimit(DtaEinstellungen& w, const QString& pin)
+    {
+        return testsupport::writeInChildPastSizeLimit([&] {
+            QTest::mouseClick(button("pshOk"), Qt::LeftButton);
+            const auto& shown = m_dialogs->shown();
+            const bool kept =
+                shown.size() == 1 && w.isVisible() && w.changed() && m_loginReads == 0 && edit("slePin")->text() == pin;
+            return kept ? shown[0].text : std::string("verloren");
+        });
+    }
 
 private slots:
     void init()
@@ -316,31 +331,39 @@ private slots:
         }
         edit("slePin")->clear();
         type(edit("slePin"), pin);
-        rlimit limit{};
-        ::getrlimit(RLIMIT_FSIZE, &limit);
-        const rlimit small{16, limit.rlim_max};
-        ::signal(SIGXFSZ, SIG_IGN);
         if (cause == QStringLiteral("limit")) {
-            ::setrlimit(RLIMIT_FSIZE, &small);
-        } else if (cause == QStringLiteral("read-only")) {
-            ::chmod(m_dir->path().c_str(), 0555);
-            // Modes do not stop root: it acts as an unprivileged user meanwhile.
-            QVERIFY(::geteuid() != 0 || ::seteuid(65534) == 0);
-        }
-        QTest::mouseClick(button("pshOk"), Qt::LeftButton);
-        QVERIFY(::getuid() != 0 || ::seteuid(0) == 0);
-        ::chmod(m_dir->path().c_str(), 0700);
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+            // As the program meets it: the signal's default action, which ends a process that writes past its limit.
+            const auto child = clickOkPastTheFileSizeLimit(w, pin);
+            QCOMPARE(QString::fromStdString(child.ended), QStringLiteral("exit 0"));
+            const auto message = QString::fromStdString(child.text);
+            QVERIFY2(message.startsWith(QStringLiteral("Die Anmeldedaten wurden nicht gespeichert.\n"))
+                         && message.contains(reason),
+                     qPrintable(message));
+        } else {
+            if (cause == QStringLiteral("read-only")) {
+                ::chmod(m_dir->path().c_str(), 0555);
+                // Modes do not stop root: it acts as an unprivileged user meanwhile.
+                QVERIFY(::geteuid() != 0 || ::seteuid(65534) == 0);
+            }
+            QTest::mouseClick(button("pshOk"), Qt::LeftButton);
+            QVERIFY(::getuid() != 0 || ::seteuid(0) == 0);
+            ::chmod(m_dir->path().c_str(), 0700);
 
-        QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
-        const auto message = QString::fromStdString(m_dialogs->shown()[0].text);
-        QVERIFY2(message.startsWith(QStringLiteral("Die Anmeldedaten wurden nicht gespeichert.\n"))
-                     && message.contains(reason),
-                 qPrintable(message));
-        QVERIFY(w.isVisible() && w.changed() && m_loginReads == 0);
-        QCOMPARE(edit("slePin")->text(), pin);
+            QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
+            const auto message = QString::fromStdString(m_dialogs->shown()[0].text);
+            QVERIFY2(message.startsWith(QStringLiteral("Die Anmeldedaten wurden nicht gespeichert.\n"))
+                         && message.contains(reason),
+                     qPrintable(message));
+            QVERIFY(w.isVisible() && w.changed() && m_loginReads == 0);
+            QCOMPARE(edit("slePin")->text(), pin);
+        }
         if (cause != QStringLiteral("folder")) {
             QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), HAUPTKASSE_INI);
+        }
+        // Nothing of the PIN stays behind in a temporary file.
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir->path())) {
+            const auto name = entry.path().filename().string();
+            QVERIFY2(name == "01QUORVEX.INI" || name == ".01QUORVEX.INI.lock", name.c_str());
         }
     }
 
