@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <sys/stat.h>
 
 namespace {
@@ -151,13 +153,119 @@ TEST_F(RksvServiceTest, TheKeyNeedsTheInstallationsSecretKeptPrivateAndNeverRepl
     testsupport::writeBytes(secretFile, std::string(64, 'a') + "\n");
     rksv::RKSV exchanged(nullptr);
     EXPECT_FALSE(exchanged.accReady());
-    EXPECT_NE(exchanged.accMsgFirst().find("passt nicht zum gespeicherten Schlüssel"), std::string::npos);
+    EXPECT_EQ(exchanged.accMsgFirst().rfind("AES-Geheimnis der Installation passt nicht zum", 0), 0u)
+        << exchanged.accMsgFirst();
 
     testsupport::writeBytes(secretFile, secret);
     rksv::RKSV restored(nullptr);
     EXPECT_TRUE(restored.accReady()) << restored.accMsgFirst();
     EXPECT_EQ(restored.accAes256(), key) << "the secret from the backup gives the till's key again";
 }
+
+// What can be in the secret's place in an installation without the product's INI file (the demo installation has
+// none): each is refused with its German message before anything is signed, and nothing is replaced.
+struct SecretCase
+{
+    const char* name;
+    const char* file;                               // which of the two files is changed
+    std::function<void(const std::string&)> change; // what happens to it
+    std::string message;                            // how the refusal begins
+};
+
+void PrintTo(const SecretCase& secretCase, std::ostream* out)
+{
+    *out << secretCase.name;
+}
+
+class HostileSecretTest : public RksvServiceTest, public testing::WithParamInterface<SecretCase>
+{
+};
+
+TEST_P(HostileSecretTest, isRefusedAndNothingIsReplaced)
+{
+    ASSERT_FALSE(std::filesystem::exists(dir.file("PLUMOXA.INI")));
+    std::string key;
+    {
+        rksv::RKSV first(nullptr);
+        ASSERT_TRUE(first.accReady()) << first.accMsgFirst();
+        key = first.accAes256();
+    }
+    const auto secretFile = dir.file(rksv::SECRET_FILE);
+    const auto checkFile = dir.file(rksv::SECRET_CHECK_FILE);
+    const auto secret = testsupport::readBytes(secretFile);
+    const auto check = testsupport::readBytes(checkFile);
+    ASSERT_EQ(check.size(), 5u) << "four characters and a line end";
+
+    const auto changed = dir.file(GetParam().file);
+    GetParam().change(changed);
+    struct stat before
+    {
+    };
+    const bool existed = ::lstat(changed.c_str(), &before) == 0;
+    {
+        rksv::RKSV refused(nullptr);
+        EXPECT_FALSE(refused.accReady());
+        const auto message = refused.accMsgFirst();
+        EXPECT_EQ(message.rfind(GetParam().message, 0), 0u) << message;
+        EXPECT_NE(message.find(changed), std::string::npos) << message;
+    }
+    struct stat after
+    {
+    };
+    ASSERT_EQ(::lstat(changed.c_str(), &after) == 0, existed) << "a lost secret is never made anew";
+    EXPECT_TRUE(!existed || before.st_ino == after.st_ino) << "what is in the file's place stays as it is";
+
+    std::filesystem::remove(changed);
+    testsupport::writeBytes(secretFile, secret);
+    testsupport::writeBytes(checkFile, check);
+    rksv::RKSV restored(nullptr);
+    ASSERT_TRUE(restored.accReady()) << restored.accMsgFirst();
+    EXPECT_EQ(restored.accAes256(), key) << "the files from the backup give the till's key again";
+}
+
+INSTANTIATE_TEST_SUITE_P(WithoutProductIni,
+                         HostileSecretTest,
+                         testing::Values(SecretCase{"lost",
+                                                    rksv::SECRET_FILE,
+                                                    [](const std::string& path) { std::filesystem::remove(path); },
+                                                    "AES-Geheimnis der Installation fehlt: "},
+                                         SecretCase{"exchanged",
+                                                    rksv::SECRET_FILE,
+                                                    [](const std::string& path) {
+                                                        testsupport::writeBytes(path, std::string(64, 'b') + "\n");
+                                                    },
+                                                    "AES-Geheimnis der Installation passt nicht zum Prüfwert "},
+                                         SecretCase{"damaged",
+                                                    rksv::SECRET_FILE,
+                                                    [](const std::string& path) { testsupport::writeBytes(path, "x"); },
+                                                    "AES-Geheimnis der Installation beschädigt: "},
+                                         SecretCase{"fifo",
+                                                    rksv::SECRET_FILE,
+                                                    [](const std::string& path) {
+                                                        std::filesystem::remove(path);
+                                                        ::mkfifo(path.c_str(), 0600);
+                                                    },
+                                                    "AES-Geheimnis der Installation ist keine gewöhnliche Datei: "},
+                                         SecretCase{"folder",
+                                                    rksv::SECRET_FILE,
+                                                    [](const std::string& path) {
+                                                        std::filesystem::remove(path);
+                                                        std::filesystem::create_directory(path);
+                                                    },
+                                                    "AES-Geheimnis der Installation ist keine gewöhnliche Datei: "},
+                                         SecretCase{
+                                             "checkValueExchanged",
+                                             rksv::SECRET_CHECK_FILE,
+                                             [](const std::string& path) { testsupport::writeBytes(path, "AAAA\n"); },
+                                             "AES-Geheimnis der Installation passt nicht zum Prüfwert AAAA in "},
+                                         SecretCase{"checkValueFifo",
+                                                    rksv::SECRET_CHECK_FILE,
+                                                    [](const std::string& path) {
+                                                        std::filesystem::remove(path);
+                                                        ::mkfifo(path.c_str(), 0600);
+                                                    },
+                                                    "Prüfwert des AES-Geheimnisses ist keine gewöhnliche Datei: "}),
+                         [](const testing::TestParamInfo<SecretCase>& info) { return std::string(info.param.name); });
 
 TEST(QrImageFolderTest, ImagesGoToAPrivateFolderNeverThroughAnotherName)
 {
