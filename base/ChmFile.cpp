@@ -4,8 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chm_lib.h>
+#include <cstdint>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace base {
@@ -157,6 +163,51 @@ std::string firstPage(const std::vector<ChmTopic>& topics)
     return {};
 }
 
+// The whole file when it is a regular file no larger than a help file may be; otherwise nothing and the reason.
+std::optional<std::string> readHelpFile(const std::string& path, std::string& problem)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        problem = errno == ENOENT ? "Die Datei fehlt." : "Die Datei kann nicht geöffnet werden.";
+        return std::nullopt;
+    }
+    struct stat status
+    {
+    };
+    std::string bytes;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        problem = "Die Datei ist keine gewöhnliche Datei.";
+    } else if (static_cast<std::uint64_t>(status.st_size) > ChmFile::MAX_FILE_SIZE) {
+        problem = "Die Datei ist größer als jede Hilfedatei ("
+                  + std::to_string(static_cast<std::uint64_t>(status.st_size) / (1024 * 1024)) + " MiB).";
+    } else {
+        char buffer[65536];
+        for (;;) {
+            const auto n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                problem = "Die Datei kann nicht gelesen werden.";
+                break;
+            }
+            if (n == 0) {
+                break;
+            }
+            if (bytes.size() + static_cast<std::size_t>(n) > ChmFile::MAX_FILE_SIZE) {
+                problem = "Die Datei ist größer als jede Hilfedatei.";
+                break;
+            }
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (!problem.empty()) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 } // namespace
 
 std::vector<ChmTopic> parseSitemap(std::string_view html)
@@ -166,16 +217,25 @@ std::vector<ChmTopic> parseSitemap(std::string_view html)
 
     std::vector<ChmTopic> root;
     // The lists open at the moment; an entry is appended to the innermost one, a <UL> opens below the last entry.
+    // Below the deepest level a <UL> opens no new level (the tree, its windows and its destruction stay shallow);
+    // `below` counts those lists so that their </UL> closes none of the real ones.
     std::vector<std::vector<ChmTopic>*> lists{&root};
+    std::size_t below = 0;
     std::optional<ChmTopic> entry;
     for (std::size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at)) {
         ++at;
         const Tag tag = readTag(text, at);
         if (tag.name == "ul") {
             auto* current = lists.back();
-            lists.push_back(current->empty() ? current : &current->back().children);
+            if (lists.size() > MAX_TOPIC_DEPTH) {
+                ++below;
+            } else {
+                lists.push_back(current->empty() ? current : &current->back().children);
+            }
         } else if (tag.name == "/ul") {
-            if (lists.size() > 1) {
+            if (below > 0) {
+                --below;
+            } else if (lists.size() > 1) {
                 lists.pop_back();
             }
         } else if (tag.name == "object") {
@@ -207,7 +267,34 @@ ChmFile::~ChmFile()
 bool ChmFile::open(const std::string& path)
 {
     close();
-    m_file = chm_open(path.c_str());
+    m_problem.clear();
+    const auto bytes = readHelpFile(path, m_problem);
+    if (!bytes) {
+        return false;
+    }
+    if (m_problem = chmStructureProblem(*bytes); !m_problem.empty()) {
+        return false;
+    }
+    // chmlib opens files by name: it gets a sealed copy in memory of the bytes checked, which nobody can change.
+    const int copy = ::memfd_create("chm", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    std::size_t written = 0;
+    while (copy >= 0 && written < bytes->size()) {
+        const auto n = ::write(copy, bytes->data() + written, bytes->size() - written);
+        if (n <= 0 && errno != EINTR) {
+            break;
+        }
+        written += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    if (copy >= 0 && written == bytes->size()
+        && ::fcntl(copy, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) == 0) {
+        m_file = chm_open(("/proc/self/fd/" + std::to_string(copy)).c_str());
+    }
+    if (copy >= 0) {
+        ::close(copy);
+    }
+    if (!m_file) {
+        m_problem = "Die Datei kann nicht gelesen werden.";
+    }
     return m_file != nullptr;
 }
 
@@ -240,14 +327,21 @@ std::optional<std::string> ChmFile::read(const std::string& path) const
     if (!m_file || chm_resolve_object(m_file, absolute(path).c_str(), &unit) != CHM_RESOLVE_SUCCESS) {
         return std::nullopt;
     }
-    std::string bytes(static_cast<std::size_t>(unit.length), '\0');
-    if (unit.length == 0) {
-        return bytes;
-    }
-    const auto got = chm_retrieve_object(
-        m_file, &unit, reinterpret_cast<unsigned char*>(bytes.data()), 0, static_cast<LONGINT64>(unit.length));
-    if (got != static_cast<LONGINT64>(unit.length)) {
+    if (unit.length > MAX_PAGE_SIZE) {
         return std::nullopt;
+    }
+    // In pieces, so that memory grows only with what really comes out of the file.
+    constexpr std::size_t PIECE = 65536;
+    std::string bytes;
+    while (bytes.size() < unit.length) {
+        const auto want = std::min<std::size_t>(PIECE, static_cast<std::size_t>(unit.length) - bytes.size());
+        const auto at = bytes.size();
+        bytes.resize(at + want);
+        const auto got = chm_retrieve_object(
+            m_file, &unit, reinterpret_cast<unsigned char*>(bytes.data() + at), at, static_cast<LONGINT64>(want));
+        if (got != static_cast<LONGINT64>(want)) {
+            return std::nullopt;
+        }
     }
     return bytes;
 }

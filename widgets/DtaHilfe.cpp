@@ -26,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include <utility>
+#include <vector>
 
 namespace widgets {
 
@@ -82,13 +83,29 @@ QIcon themeIcon(const QWidget* widget, const char* name, QStyle::StandardPixmap 
     return widgets::themeIcon(name, widget->style()->standardIcon(fallback));
 }
 
-void addTopics(QTreeWidgetItem* parent, QTreeWidget* tree, const std::vector<base::ChmTopic>& topics)
+// The entries in the order of the file, without recursion: the depth of a table of contents is the file's to choose.
+void addTopics(QTreeWidget* tree, const std::vector<base::ChmTopic>& topics)
 {
-    for (const auto& topic : topics) {
-        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
+    struct Pending
+    {
+        QTreeWidgetItem* parent;
+        const std::vector<base::ChmTopic>* topics;
+        std::size_t next;
+    };
+    std::vector<Pending> pending{{nullptr, &topics, 0}};
+    while (!pending.empty()) {
+        auto& level = pending.back();
+        if (level.next == level.topics->size()) {
+            pending.pop_back();
+            continue;
+        }
+        const auto& topic = (*level.topics)[level.next++];
+        auto* item = level.parent ? new QTreeWidgetItem(level.parent) : new QTreeWidgetItem(tree);
         item->setText(0, QString::fromStdString(topic.title));
         item->setData(0, Qt::UserRole, QString::fromStdString(topic.local));
-        addTopics(item, tree, topic.children);
+        if (!topic.children.empty()) {
+            pending.push_back({item, &topic.children, 0});
+        }
     }
 }
 
@@ -103,7 +120,9 @@ DtaHilfe* DtaHilfe::open(const std::string& file, const std::string& topic)
             return nullptr;
         }
         if (!chm->open(file) || !chm->read(chm->defaultTopic())) {
-            base::dialogs().ErrorBox("Die Hilfedatei " + file + " kann nicht gelesen werden.");
+            const auto& problem = chm->problem();
+            base::dialogs().ErrorBox("Die Hilfedatei " + file + " kann nicht gelesen werden."
+                                     + (problem.empty() ? std::string() : " " + problem));
             return nullptr;
         }
         delete theWindow;
@@ -227,7 +246,7 @@ QUrl DtaHilfe::page() const
 
 void DtaHilfe::fillContents()
 {
-    addTopics(nullptr, m_lvwInhalt, m_chm->contents());
+    addTopics(m_lvwInhalt, m_chm->contents());
     m_lvwInhalt->expandAll();
 }
 

@@ -2,6 +2,7 @@
 // implementation of the dialog seam.
 #include "widgets/DtaHilfe.h"
 
+#include "base/ChmFile.h"
 #include "base/Cp1252.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ProgramStateGuard.h"
@@ -23,6 +24,9 @@
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+
+#include <algorithm>
 
 using widgets::DtaHilfe;
 
@@ -304,13 +308,70 @@ private slots:
         testsupport::TempDir dir;
         const auto missing = dir.file("Quorvex.CHM");
         const auto broken = testsupport::writeBytes(dir.file("Kaputt.CHM"), "ITSF kein Hilfetext");
+        auto loop = testsupport::readBytes(HELP);
+        loop[0x78 + 0x54 + 0x10] = 0; // the one listing block names itself as the next
+        const auto looping = testsupport::writeBytes(dir.file("Kreis.CHM"), loop);
         widgets::QtDialogs().ShowHelp(missing, "HelpContents");
         widgets::QtDialogs().ShowHelp(broken, "Senden");
+        widgets::QtDialogs().ShowHelp(looping, "Senden");
+        widgets::QtDialogs().ShowHelp(dir.path(), "Senden");
         QVERIFY(!DtaHilfe::instance());
-        QCOMPARE(dialogs.shown().size(), std::size_t{2});
+        QCOMPARE(dialogs.shown().size(), std::size_t{4});
         QCOMPARE(dialogs.shown()[0].kind, std::string("ErrorBox"));
         QCOMPARE(dialogs.shown()[0].text, "Die Hilfedatei " + missing + " wurde nicht gefunden.");
-        QCOMPARE(dialogs.shown()[1].text, "Die Hilfedatei " + broken + " kann nicht gelesen werden.");
+        QCOMPARE(dialogs.shown()[1].text,
+                 "Die Hilfedatei " + broken + " kann nicht gelesen werden. Die Datei ist keine Hilfedatei (CHM).");
+        QCOMPARE(dialogs.shown()[2].text,
+                 "Die Hilfedatei " + looping
+                     + " kann nicht gelesen werden. Ihr Aufbau ist beschädigt: Die Kette "
+                       "der Verzeichnisblöcke ist unterbrochen oder kreisförmig.");
+        QCOMPARE(dialogs.shown()[3].text,
+                 "Die Hilfedatei " + dir.path() + " kann nicht gelesen werden. Die Datei ist keine gewöhnliche Datei.");
+    }
+
+    // A table of contents nested 100 000 levels deep opens as any other, at most MAX_TOPIC_DEPTH levels deep and
+    // with every entry.
+    void aDeeplyNestedTableOfContentsOpens()
+    {
+        constexpr int LEVELS = 100000;
+        testsupport::TempDir dir;
+        // The compiler itself does not survive such a contents file as its own: it goes in as a plain file, which
+        // the reader takes as the first .hhc inside.
+        testsupport::writeBytes(dir.file("Tief.hhp"),
+                                "[OPTIONS]\nCompiled file=Tief.chm\nDefault topic=Start.htm\n"
+                                "Title=Tief\n\n[FILES]\nStart.htm\nInhalt.hhc\n");
+        std::string contents = "<html><body>";
+        for (int i = 0; i < LEVELS; ++i) {
+            contents += "<ul><li><object type=\"text/sitemap\"><param name=\"Name\" value=\"E" + std::to_string(i)
+                        + "\"><param name=\"Local\" value=\"Start.htm\"></object>";
+        }
+        for (int i = 0; i < LEVELS; ++i) {
+            contents += "</ul>";
+        }
+        testsupport::writeBytes(dir.file("Inhalt.hhc"), contents + "</body></html>");
+        testsupport::writeBytes(dir.file("Start.htm"), "<html><body><h1>Tief</h1></body></html>");
+        QProcess chmcmd;
+        chmcmd.setWorkingDirectory(QString::fromStdString(dir.path()));
+        chmcmd.start(QString::fromUtf8(test_paths::CHMCMD), {QStringLiteral("Tief.hhp")});
+        QVERIFY(chmcmd.waitForFinished(60000));
+        QCOMPARE(chmcmd.exitCode(), 0);
+
+        auto* window = DtaHilfe::open(dir.file("Tief.chm"), "HelpContents");
+        QVERIFY(window);
+        QVERIFY(pageText(window).contains(QStringLiteral("Tief")));
+        int entries = 0;
+        int deepest = 0;
+        for (QTreeWidgetItemIterator it(window->findChild<QTreeWidget*>(QStringLiteral("lvwInhalt"))); *it; ++it) {
+            ++entries;
+            int depth = 1;
+            for (auto* parent = (*it)->parent(); parent; parent = parent->parent()) {
+                ++depth;
+            }
+            deepest = std::max(deepest, depth);
+        }
+        QCOMPARE(entries, LEVELS);
+        QCOMPARE(deepest, static_cast<int>(base::MAX_TOPIC_DEPTH));
+        testsupport::savePng(window, QStringLiteral("dtaHilfe-deep-contents"));
     }
 };
 
