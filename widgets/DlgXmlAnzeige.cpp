@@ -16,7 +16,13 @@ namespace widgets {
 
 QString indentXml(const QString& xml)
 {
+    // The indentation grows with the depth on every line; within these bounds the indented text stays a small
+    // multiple of the answer, beyond them the answer is shown as it came.
+    if (xml.size() > MAX_INDENTED_SIZE) {
+        return xml;
+    }
     QString out;
+    int depth = 0;
     QXmlStreamReader reader(xml);
     QXmlStreamWriter writer(&out);
     writer.setAutoFormatting(true);
@@ -25,6 +31,9 @@ QString indentXml(const QString& xml)
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
         case QXmlStreamReader::StartElement:
+            if (++depth > MAX_INDENTED_DEPTH) {
+                return xml;
+            }
             writer.writeStartElement(reader.qualifiedName().toString());
             for (const auto& declaration : reader.namespaceDeclarations()) {
                 const QString prefix = declaration.prefix().toString();
@@ -36,6 +45,7 @@ QString indentXml(const QString& xml)
             }
             break;
         case QXmlStreamReader::EndElement:
+            --depth;
             writer.writeEndElement();
             break;
         case QXmlStreamReader::Characters:

@@ -1,6 +1,7 @@
 // The answer viewer: the indentation of XML, and the window with its copy button, close key and help key.
 #include "widgets/DlgXmlAnzeige.h"
 
+#include "tests/support/Modal.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 
@@ -9,6 +10,30 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+
+namespace {
+
+// <e><e>…</e></e>, `depth` elements nested in one another.
+QString nested(int depth)
+{
+    return QStringLiteral("<e>").repeated(depth) + QStringLiteral("</e>").repeated(depth);
+}
+
+// The same, indented by two blanks a level; the innermost element is empty.
+QString indented(int depth)
+{
+    QStringList lines;
+    for (int level = 0; level + 1 < depth; ++level) {
+        lines << QString(2 * level, QLatin1Char(' ')) + QStringLiteral("<e>");
+    }
+    lines << QString(2 * (depth - 1), QLatin1Char(' ')) + QStringLiteral("<e/>");
+    for (int level = depth - 2; level >= 0; --level) {
+        lines << QString(2 * level, QLatin1Char(' ')) + QStringLiteral("</e>");
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
 
 class DlgXmlAnzeigeTest : public QObject
 {
@@ -32,6 +57,15 @@ private slots:
                               << "Keine Rueckmeldung";
         QTest::newRow("empty") << ""
                                << "";
+        // Hostile answers: each shown as it came, in time and memory linear in its length.
+        QTest::newRow("16 000 levels") << nested(16000) << nested(16000);
+        QTest::newRow("one level too deep")
+            << nested(widgets::MAX_INDENTED_DEPTH + 1) << nested(widgets::MAX_INDENTED_DEPTH + 1);
+        const QString big =
+            QStringLiteral("<a>") + QString(widgets::MAX_INDENTED_SIZE, QLatin1Char('x')) + QStringLiteral("</a>");
+        QTest::newRow("longer than indented") << big << big;
+        QTest::newRow("deepest indented")
+            << nested(widgets::MAX_INDENTED_DEPTH) << indented(widgets::MAX_INDENTED_DEPTH);
     }
 
     void indentsWellFormedXmlAndKeepsTheRest()
@@ -39,6 +73,21 @@ private slots:
         QFETCH(QString, xml);
         QFETCH(QString, shown);
         QCOMPARE(widgets::indentXml(xml), shown);
+    }
+
+    // The window opens at once on an answer nested too deep to indent and shows all of it as it came.
+    void showsATooDeepAnswerAsItCame()
+    {
+        testsupport::ProgramStateGuard guard;
+        testsupport::ScriptedDialogs dialogs;
+        widgets::DlgXmlAnzeige dialog(QStringLiteral("Antwort"), nested(16000), nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(dialog.text(), nested(16000));
+        testsupport::savePng(&dialog, QStringLiteral("dlgXmlAnzeige-too-deep"));
+        QApplication::clipboard()->clear();
+        dialog.copyAll();
+        QCOMPARE(QApplication::clipboard()->text(), nested(16000));
     }
 
     void copiesAllAndClosesWithEscape()
