@@ -4,11 +4,14 @@
 #include "fontest/RequestLog.h"
 #include "fontest/Service.h"
 
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <libxml/parser.h>
+#include <mutex>
+#include <pthread.h>
 #include <thread>
 
 namespace {
@@ -64,22 +67,38 @@ int main(int argc, char** argv)
     // the schemas are loaded; nothing else may ever be fetched
     xmlSetExternalEntityLoader(refuseExternal);
 
-    std::thread([&service, stopSignals] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        service.stop();
-        // the last resort if a connection still holds the server after stop()
-        std::this_thread::sleep_for(std::chrono::seconds(10));
-        std::_Exit(0);
-    }).detach();
-
     if (!fontest::writeFileAtomically(commandLine->stateDir + "/port", std::to_string(service.port()) + "\n")) {
         std::cerr << "fon-test-service: cannot write " << commandLine->stateDir << "/port\n";
         return 1;
     }
+
+    // The stopping thread ends before `service` goes: main waits for it, and it waits for main to be done serving.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool served = false;
+    std::thread stopper([&service, &mutex, &changed, &served, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        service.stop();
+        std::unique_lock lock(mutex);
+        // the last resort if a connection still holds the server after stop()
+        if (!changed.wait_for(lock, std::chrono::seconds(10), [&served] { return served; })) {
+            std::cerr << "fon-test-service: a connection still holds the server 10 s after stop\n";
+            std::_Exit(3);
+        }
+    });
+
     std::cout << "PORT " << service.port() << std::endl;
 
-    const bool served = service.run();
+    const bool ok = service.run();
+    {
+        const std::lock_guard lock(mutex);
+        served = true;
+    }
+    changed.notify_all();
+    // Wakes the stopping thread when no signal came; one that came first was taken already.
+    pthread_kill(stopper.native_handle(), SIGTERM);
+    stopper.join();
     xmlCleanupParser();
-    return served ? 0 : 1;
+    return ok ? 0 : 1;
 }

@@ -44,7 +44,10 @@ void writeNumber(std::FILE* file, std::uint64_t number)
 void writeText(std::FILE* file, std::string_view text)
 {
     writeNumber(file, text.size());
-    std::fwrite(text.data(), 1, text.size(), file);
+    // An empty view may point nowhere, and fwrite takes no null pointer even for nothing.
+    if (!text.empty()) {
+        std::fwrite(text.data(), 1, text.size(), file);
+    }
 }
 
 bool readNumber(std::FILE* file, std::uint64_t& number)

@@ -51,12 +51,11 @@ bool equalsNoCase(const std::string& a, const std::string& b)
            });
 }
 
-// Waits up to `timeout` for `pid` to exit; true when it has been reaped.
-bool reap(pid_t pid, std::chrono::milliseconds timeout)
+// Waits up to `timeout` for `pid` to exit; true when it has been reaped, with its waitpid status in `status`.
+bool reap(pid_t pid, std::chrono::milliseconds timeout, int& status)
 {
     const auto until = std::chrono::steady_clock::now() + timeout;
     do {
-        int status = 0;
         const pid_t result = waitpid(pid, &status, WNOHANG);
         if (result == pid || result < 0) {
             return true;
@@ -64,6 +63,14 @@ bool reap(pid_t pid, std::chrono::milliseconds timeout)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     } while (std::chrono::steady_clock::now() < until);
     return false;
+}
+
+std::string describe(int status)
+{
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status) == 0 ? std::string() : "exit code " + std::to_string(WEXITSTATUS(status));
+    }
+    return WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status)) : "status " + std::to_string(status);
 }
 
 } // namespace
@@ -144,8 +151,7 @@ FonTestService::FonTestService(std::vector<FonAccount> accounts, std::string hos
             m_port = std::atoi(text.c_str());
             return;
         }
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
             m_exited = true;
             std::cerr << "FonTestService: the service exited during start-up\n";
             return;
@@ -155,15 +161,34 @@ FonTestService::FonTestService(std::vector<FonAccount> accounts, std::string hos
     std::cerr << "FonTestService: the service did not start listening within 20 s\n";
 }
 
-FonTestService::~FonTestService()
+std::string FonTestService::stop()
 {
-    if (m_pid > 0 && !m_exited) {
+    if (m_stopped) {
+        return *m_stopped;
+    }
+    if (m_pid <= 0) {
+        m_stopped = "not started";
+        return *m_stopped;
+    }
+    if (!m_exited) {
         kill(m_pid, SIGTERM);
-        if (!reap(m_pid, STOP_TIMEOUT)) {
+        if (!reap(m_pid, STOP_TIMEOUT, m_status)) {
             std::cerr << "FonTestService: the service ignored SIGTERM, killing it\n";
             kill(m_pid, SIGKILL);
-            reap(m_pid, std::chrono::milliseconds(STOP_TIMEOUT));
+            reap(m_pid, std::chrono::milliseconds(STOP_TIMEOUT), m_status);
         }
+        m_exited = true;
+    }
+    m_stopped = describe(m_status);
+    return *m_stopped;
+}
+
+FonTestService::~FonTestService()
+{
+    const bool wasRunning = m_pid > 0 && !m_exited && !m_stopped;
+    if (const auto ended = stop(); wasRunning && !ended.empty()) {
+        std::cerr << "FonTestService: the service did not end cleanly on SIGTERM (" << ended << ")\n";
+        std::abort();
     }
     if (!m_stateDir.empty()) {
         std::error_code ec;
@@ -176,8 +201,7 @@ bool FonTestService::running() const
     if (m_pid <= 0 || m_port <= 0 || m_exited) {
         return false;
     }
-    int status = 0;
-    if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+    if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
         m_exited = true;
         return false;
     }

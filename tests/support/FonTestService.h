@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <utility>
@@ -36,13 +37,19 @@ public:
     //! Writes the accounts file, starts the service and waits (at most 20 s) until it listens. On failure
     //! running() is false and the reason is on stderr.
     explicit FonTestService(std::vector<FonAccount> accounts, std::string host = "finanzonline.bmf.gv.at");
-    //! Sends SIGTERM, waits (SIGKILL after 10 s) and removes the state dir.
+    //! Stops the service (see stop()) and removes the state dir. A service that does not end cleanly on SIGTERM (a
+    //! crash at shutdown, a sanitizer's report, a forced exit) ends the test process with its reason: the tests that
+    //! used it do not pass.
     ~FonTestService();
     FonTestService(const FonTestService&) = delete;
     FonTestService& operator=(const FonTestService&) = delete;
 
     //! Started, listening and not exited.
     bool running() const;
+    //! Sends SIGTERM and waits (SIGKILL after 10 s); "" when the service then ended with exit code 0, else how it
+    //! ended ("exit code 1", "signal 6", …). Only the first call stops; a service that had already ended is reported
+    //! as it ended.
+    std::string stop();
     int port() const;
     //! "127.0.0.1:<port>"
     std::string connectTo() const;
@@ -76,6 +83,8 @@ private:
     pid_t m_pid = -1;
     int m_port = 0;
     mutable bool m_exited = false;
+    mutable int m_status = 0;             //!< waitpid's status once m_exited
+    std::optional<std::string> m_stopped; //!< what stop() found
 };
 
 } // namespace testsupport
