@@ -221,3 +221,35 @@ TEST(TransportStopTest, ServiceStopsPromptlyWhileAnAnswerIsLate)
 }
 
 } // namespace
+
+// The service ends with exit code 0 on SIGTERM whatever it is doing: at once after it listens, idle after answers,
+// with a connection kept open, and while an answer is held back. A crash or a sanitizer's report at shutdown would
+// show as another exit.
+TEST(TransportStopTest, SigtermEndsTheServiceCleanlyInEveryState)
+{
+    for (const char* state : {"just started", "idle", "connection open", "answer held back"}) {
+        SCOPED_TRACE(state);
+        testsupport::FonTestService service({ALICE});
+        ASSERT_TRUE(service.running());
+        std::unique_ptr<TestClient> client;
+        std::future<Reply> pending;
+        if (std::string(state) != "just started") {
+            client = std::make_unique<TestClient>(service);
+            EXPECT_EQ(client->post(SESSION_PATH, loginBody(ALICE, ALICE.pin), "login").status, 200);
+        }
+        if (std::string(state) == "idle") {
+            client.reset();
+        } else if (std::string(state) == "answer held back") {
+            service.setMode("late 5");
+            pending = std::async(std::launch::async, [&service] {
+                TestClient late(service, 20);
+                return late.post(SESSION_PATH, loginBody(ALICE, ALICE.pin), "login");
+            });
+            ASSERT_TRUE(waitForRequests(service, 2));
+        }
+        EXPECT_EQ(service.stop(), "");
+        if (pending.valid()) {
+            EXPECT_NE(pending.get().status, 200) << "the held-back answer is not sent after the stop";
+        }
+    }
+}
