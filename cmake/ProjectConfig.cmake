@@ -14,3 +14,10 @@ if(P_FUZZ)
     target_compile_options(p_common INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
     target_link_options(p_common INTERFACE -fsanitize=address,undefined)
 endif()
+
+if(P_SANITIZE)
+    # Every library, program and test with the address and undefined-behaviour sanitizers; a finding ends the process.
+    target_compile_options(p_common INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=undefined
+        -fno-omit-frame-pointer)
+    target_link_options(p_common INTERFACE -fsanitize=address,undefined)
+endif()

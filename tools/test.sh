@@ -17,15 +17,19 @@ build=${BUILD_DIR:-build-test}
 cmake -S . -B "$build" -G Ninja -DP_WARNINGS_AS_ERRORS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
-# The answer flattening under libFuzzer (clang, address and undefined-behaviour sanitizers), a fixed number of runs
-# from the seed corpus of real answers, each input within 10 s; the corpus is copied so the run leaves the tree as it
-# was.
+# The answer flattening and the reader of the help file under libFuzzer (clang, address and undefined-behaviour
+# sanitizers), a fixed number of runs from a seed corpus (real answers; the help file the build made), each input
+# within 10 s; the corpora are copied so the runs leave the tree as it was.
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DP_FUZZ=ON -DBUILD_TESTING=OFF \
     -DP_WARNINGS_AS_ERRORS=ON >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target xml2array_fuzz
+cmake --build build-fuzz -j"$(nproc)" --target xml2array_fuzz chm_file_fuzz
 corpus=$(mktemp -d)
 cp fuzz/corpus/* "$corpus"/
 build-fuzz/fuzz/xml2array_fuzz -runs=500000 -max_len=8192 -seed=1 -timeout=10 "$corpus" 2>&1 | tail -n 1
+rm -rf "$corpus"
+corpus=$(mktemp -d)
+cp "$build/Quorvex.CHM" "$corpus"/
+build-fuzz/fuzz/chm_file_fuzz -runs=100000 -max_len=65536 -seed=1 -timeout=10 "$corpus" 2>&1 | tail -n 1
 rm -rf "$corpus"
 
 cd "$build"
