@@ -17,7 +17,10 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <sys/stat.h>
 #include <thread>
+#include <utility>
 
 using testsupport::Process;
 
@@ -303,6 +306,49 @@ TEST_F(RksvToolTest, ATamperedDepNamesTheReceiptAndFailsTheCheck)
         runTool({"dep-pruefen", "falsch.json", key, "--bericht", dir->file("kein/ordner/bericht.txt")}, dir->path());
     EXPECT_EQ(unwritable.exit, 3);
     EXPECT_EQ(unwritable.err, "Der Bericht " + dir->file("kein/ordner/bericht.txt") + " ist nicht schreibbar.\n");
+}
+
+// The demo installation has no product INI file: a lost, exchanged or blocked secret is still refused with its
+// message, never replaced by a new one; the secret from the backup checks the DEP again.
+TEST_F(RksvToolTest, ALostOrExchangedSecretIsRefusedWithoutTheProductIni)
+{
+    ASSERT_FALSE(testsupport::exists(dir->file("PLUMOXA.INI")));
+    ASSERT_EQ(runTool({"dep-export", kassa, from, to, "geheimnis.json"}, dir->path()).exit, 0);
+    const auto secretFile = dir->file("AES-GEHEIMNIS.KEY");
+    const auto secret = testsupport::readBytes(secretFile);
+    ASSERT_EQ(secret.size(), 65u);
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"AES-Geheimnis der Installation fehlt: ", [&] { std::filesystem::remove(secretFile); }},
+        {"AES-Geheimnis der Installation passt nicht zum Prüfwert ",
+         [&] { testsupport::writeBytes(secretFile, std::string(64, 'c') + "\n"); }},
+        {"AES-Geheimnis der Installation ist keine gewöhnliche Datei: ",
+         [&] {
+             std::filesystem::remove(secretFile);
+             ::mkfifo(secretFile.c_str(), 0600);
+         }},
+    };
+    // What lies in the secret's place: its kind and, for a file, its content.
+    const auto inPlace = [&] {
+        const auto status = std::filesystem::symlink_status(secretFile);
+        return std::to_string(static_cast<int>(status.type()))
+               + (std::filesystem::is_regular_file(status) ? testsupport::readBytes(secretFile) : std::string());
+    };
+    for (const auto& [message, change] : cases) {
+        SCOPED_TRACE(message);
+        change();
+        const auto before = inPlace();
+        const auto refused = runTool({"dep-pruefen", "geheimnis.json"}, dir->path());
+        EXPECT_EQ(refused.exit, 3);
+        EXPECT_NE(refused.err.find(std::string("Kein AES-Schlüssel dieser Installation: ") + message),
+                  std::string::npos)
+            << refused.err;
+        EXPECT_EQ(inPlace(), before) << "no secret was made anew in its place";
+        std::filesystem::remove(secretFile);
+        testsupport::writeBytes(secretFile, secret);
+        ::chmod(secretFile.c_str(), 0600);
+        const auto restored = runTool({"dep-pruefen", "geheimnis.json"}, dir->path());
+        EXPECT_EQ(restored.exit, 0) << restored.out << restored.err;
+    }
 }
 
 TEST_F(RksvToolTest, ASilentFinanzOnlineIsTheirOwnExitCode)
