@@ -48,6 +48,8 @@ bool reporting = false;
 
 bool appendRecord(const std::string& logPath, const std::string& record)
 {
+    // A log past the file-size limit loses the record, not the program.
+    ignoreFileSizeSignal();
     const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
         return false;
