@@ -1,5 +1,6 @@
 #include "rksv/DepReport.h"
 
+#include "base/Files.h"
 #include "base/StringUtil.h"
 
 namespace rksv {
@@ -35,6 +36,8 @@ DepReport::DepReport(std::string path)
 
 bool DepReport::open()
 {
+    // A report past the file-size limit is a failed write, not the end of the program.
+    base::ignoreFileSizeSignal();
     m_file.open(m_path, std::ios::binary | std::ios::trunc);
     if (m_csv) {
         m_file << "Nr.;Gruppe;Belegnummer;Fehler\r\n";
