@@ -6,6 +6,7 @@
 #include "rksv/Pkcs11Module.h"
 
 #include <openssl/crypto.h>
+#include <openssl/rand.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -208,7 +209,11 @@ std::optional<Pkcs11Settings> parsePkcs11Settings(std::string_view text)
 Pkcs11Unit::Pkcs11Unit(Pkcs11Settings settings)
     : CardComponent("R1-" + settings.vdaId)
     , m_settings(std::move(settings))
-{}
+{
+    if (RAND_bytes(m_pinSalt.data(), static_cast<int>(m_pinSalt.size())) != 1) {
+        m_pinSalt.fill(0); // a digest without salt still never equals that of another PIN
+    }
+}
 
 void Pkcs11Unit::openModule()
 {
@@ -614,6 +619,17 @@ Pkcs11Unit::login(const std::string& reader, Card& card, const std::string& pin,
         refusal = "Für die Signaturkarte " + inReader(reader) + " fehlt der PIN.";
         return Login::WrongPin;
     }
+    // One login per card session: the PIN this session logged in with is not presented again while the token keeps
+    // the session logged in (it is known by a salted digest only).
+    const Sha256Digest digest = pinDigest(pin);
+    CK_SESSION_INFO session{};
+    if (card.loggedIn && card.keyFound && card.pinDigest == digest
+        && module.call("C_GetSessionInfo",
+                       [id = card.session, &session](CK_FUNCTION_LIST* f) { return f->C_GetSessionInfo(id, &session); })
+               == CKR_OK
+        && (session.state == CKS_RO_USER_FUNCTIONS || session.state == CKS_RW_USER_FUNCTIONS)) {
+        return Login::Accepted;
+    }
     // The token is logged in or out for every session of the process at once: another component's login would let
     // C_Login answer "already logged in" without looking at this PIN.
     if (logoutFirst) {
@@ -661,10 +677,20 @@ Pkcs11Unit::login(const std::string& reader, Card& card, const std::string& pin,
         return Login::Refused;
     }
     card.loggedIn = true;
+    card.pinDigest = digest;
     if (!card.keyFound && !findKey(card, refusal)) {
         return Login::Refused;
     }
     return Login::Accepted;
+}
+
+std::array<unsigned char, 32> Pkcs11Unit::pinDigest(const std::string& pin) const
+{
+    Bytes salted(m_pinSalt.begin(), m_pinSalt.end());
+    salted.insert(salted.end(), pin.begin(), pin.end());
+    const Sha256Digest digest = sha256(salted);
+    OPENSSL_cleanse(salted.data(), salted.size());
+    return digest;
 }
 
 bool Pkcs11Unit::VerifyPin(const std::string& reader, const std::string& pin)

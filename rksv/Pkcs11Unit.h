@@ -2,6 +2,7 @@
 
 #include "rksv/CardComponent.h"
 
+#include <array>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -48,9 +49,10 @@ struct Pkcs11Settings
  * the other certificates on the token form its chain, from the certificate's issuer upwards. The receipts' algorithm
  * field is `R1-<vdaId>`; the AES key stays the installation's.
  *
- * PIN: VerifyPin presents the PIN to the token (C_Login as user) every time; signing logs in only when the card's
- * session is not logged in yet. One session per card is kept while the card stays in its reader; the PIN is never
- * kept (the buffer handed to the module is wiped). The token counts wrong PINs: a locked PIN (CKR_PIN_LOCKED or
+ * PIN: one login per card session. VerifyPin presents the PIN to the token (C_Login as user) unless the card's session
+ * is still logged in with the same PIN; signing logs in only when the card's session is not logged in yet. One session
+ * per card is kept while the card stays in its reader; the PIN is never kept (the buffer handed to the module is
+ * wiped; a salted digest tells it again). The token counts wrong PINs: a locked PIN (CKR_PIN_LOCKED or
  * CKF_USER_PIN_LOCKED) is reported through PinProblem, the PIN is then not presented at all.
  *
  * Signing: the token's EC key must be on P-256 (CKA_EC_PARAMS); it signs the SHA-256 digest of the JWS input
@@ -115,6 +117,7 @@ private:
         std::string tokenMark;
         unsigned long session = 0;
         bool loggedIn = false;
+        std::array<unsigned char, 32> pinDigest{}; //!< of the PIN the session logged in with (pinDigest)
         std::string serial;
         std::string certificate; //!< Base64 DER
         std::string chain;       //!< Base64 DER certificates, ";"-separated
@@ -142,6 +145,8 @@ private:
     //! Presents the PIN; `logoutFirst` makes the token check it even when the session is logged in already.
     Login login(const std::string& reader, Card& card, const std::string& pin, bool logoutFirst, std::string& refusal);
     [[nodiscard]] bool findKey(Card& card, std::string& refusal);
+    //! The PIN's digest under this component's random salt: what tells the PIN of a login again without keeping it.
+    [[nodiscard]] std::array<unsigned char, 32> pinDigest(const std::string& pin) const;
     void forget(const std::string& reader, bool missing);
     [[nodiscard]] std::string inReader(const std::string& reader) const;
 
@@ -154,6 +159,7 @@ private:
     std::shared_ptr<Pkcs11Module> m_module;
     std::string m_openError;
     std::string m_pinProblem;
+    std::array<unsigned char, 16> m_pinSalt{};
     std::map<std::string, Card> m_cards;
     //! Readers whose card went away; while there are any, every look at the readers makes the module look again.
     std::set<std::string> m_missing;

@@ -249,6 +249,7 @@ private:
     std::string m_secondImage;
     std::string m_serial;
     bool m_pinRefused = false; //!< the last MyChkCard found the card, and the card refused the PIN
+    bool m_cardFound = false;  //!< the last MyChkCard found the card in m_reader and the card took the PIN
     std::vector<BelegRecord> m_belege;
     std::shared_ptr<db::Connection> m_connection;
     std::vector<std::string> m_connectionStrings;

@@ -321,9 +321,29 @@ bool RKSV::stepStored(const std::string& kassa)
 bool RKSV::MyChkCard(const std::string& serial, const std::string& pin)
 {
     clearMessages();
+    // The card's session goes on where the last check found the card: its reader is asked first, so a till signing
+    // receipt after receipt looks at no other reader and presents no PIN again (the component keeps the card's
+    // session while the card stays and is not locked).
+    const bool sameCard = m_cardFound && !m_reader.empty() && base::equalsNoCase(serial, m_serial) && pin == m_pin;
+    const std::string known = sameCard ? m_reader : std::string();
+    m_cardFound = false;
     m_serial = serial;
     m_pin = pin;
     m_pinRefused = false;
+    if (!known.empty() && !pin.empty() && m_component) {
+        const auto card = (*m_component)->GetCardInReader(known);
+        if (!card.empty() && base::equalsNoCase(card, serial)) {
+            m_cardInReader = card;
+            if (VerifyPin(pin)) {
+                clearMessages();
+                return m_cardFound = true;
+            }
+            // Refused where it was accepted before (a locked card): the card says why, no other reader is asked.
+            record("MyChkCard: Seriennummer nicht korrekt");
+            m_pinRefused = true;
+            return false;
+        }
+    }
     const long count = GetReadersCount();
     for (long position = 0; position < count; ++position) {
         if (GetReaderAt(position).empty()) {
@@ -336,7 +356,7 @@ bool RKSV::MyChkCard(const std::string& serial, const std::string& pin)
         if (VerifyPin(pin)) {
             // What was noted about other readers on the way (an empty one, another card) is no failure.
             clearMessages();
-            return true;
+            return m_cardFound = true;
         }
         m_pinRefused = true;
     }

@@ -21,13 +21,17 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
@@ -257,6 +261,14 @@ private:
     int m_fd;
 };
 
+// The PIN checks made in this process, per reader folder.
+std::mutex pinCheckCountMutex;
+std::map<std::filesystem::path, long>& pinCheckCounts()
+{
+    static std::map<std::filesystem::path, long> counts;
+    return counts;
+}
+
 //! How to unlock the card in the reader folder, as a command line to copy.
 std::string unlockCommand(const std::filesystem::path& readerFolder)
 {
@@ -455,12 +467,28 @@ loadOrCreateCa(const std::filesystem::path& caDir, const CaFiles& files, const C
 
 SoftwareUnit::SoftwareUnit(const std::filesystem::path& folder)
     : CardComponent(std::string(ALGORITHM))
+    , m_inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
 {
     std::error_code error;
     m_folder = std::filesystem::absolute(folder, error);
     if (error) {
         m_folder = folder;
     }
+}
+
+SoftwareUnit::~SoftwareUnit()
+{
+    if (m_inotify >= 0) {
+        ::close(m_inotify);
+    }
+}
+
+long SoftwareUnit::pinChecks(const std::filesystem::path& readerFolder)
+{
+    const std::lock_guard lock(pinCheckCountMutex);
+    std::error_code error;
+    const auto found = pinCheckCounts().find(std::filesystem::absolute(readerFolder, error));
+    return found == pinCheckCounts().end() ? 0 : found->second;
 }
 
 std::vector<std::string> SoftwareUnit::GetCardReaders()
@@ -492,29 +520,15 @@ std::string SoftwareUnit::GetReaderAt(long position)
     return readers[static_cast<std::size_t>(position)];
 }
 
-std::filesystem::path SoftwareUnit::readerFolder(const std::string& reader)
-{
-    if (!isPlainName(reader) || reader.front() == '.') {
-        return {};
-    }
-    std::error_code error;
-    const std::filesystem::path folder = m_folder / reader;
-    return std::filesystem::is_directory(folder, error) ? folder : std::filesystem::path();
-}
-
 bool SoftwareUnit::IsCardReaderPresent(const std::string& reader)
 {
-    return !readerFolder(reader).empty();
+    return look(reader) != nullptr;
 }
 
 std::string SoftwareUnit::GetCardInReader(const std::string& reader)
 {
-    const auto folder = readerFolder(reader);
-    if (folder.empty()) {
-        return {};
-    }
-    X509* const certificate = cardCertificate(folder);
-    return certificate != nullptr ? m_certificateSerial : std::string();
+    const Reader* const found = look(reader);
+    return found != nullptr && found->certificate ? found->serial : std::string();
 }
 
 bool SoftwareUnit::IsCardNumberPresent(const std::string& card)
@@ -530,83 +544,121 @@ bool SoftwareUnit::IsCardNumberPresent(const std::string& card)
 
 bool SoftwareUnit::VerifyPin(const std::string& reader, const std::string& pin)
 {
-    const auto folder = readerFolder(reader);
-    if (folder.empty()) {
+    Reader* const found = look(reader);
+    if (found == nullptr) {
         return false;
     }
-    X509* const certificate = cardCertificate(folder);
     std::string refusal;
-    const bool accepted = certificate != nullptr && cardKey(folder, pin, certificate, refusal) != nullptr;
+    const bool accepted = found->certificate && cardKey(*found, pin, refusal) != nullptr;
     // A wrong PIN is told as such by the caller; anything else (a locked card, a key that cannot be used) says why.
     m_pinProblem = accepted || refusal.starts_with("Falscher PIN") ? std::string() : refusal;
     return accepted;
 }
 
-// The certificate is parsed and the key decrypted once while their files stay the same: parsing costs more than a
-// signature, and decrypting a PIN-protected key far more. A card replaced in its reader changes the files' stamps.
-X509* SoftwareUnit::cardCertificate(const std::filesystem::path& folder)
+void SoftwareUnit::readWatchEvents()
 {
-    const auto stamp = stampOf(folder / CERTIFICATE_FILE);
-    if (!m_certificate || m_certificateFolder != folder || m_certificateText != stamp) {
-        m_certificate.reset();
-        m_key.reset(); // the key must belong to this certificate
-        X509Ptr read = readCertificate(folder / CERTIFICATE_FILE);
-        if (!read) {
-            return nullptr;
-        }
-        m_certificateSerial = serialOf(read.get());
-        m_certificate = std::shared_ptr<X509>(read.release(), &X509_free);
-        m_certificateFolder = folder;
-        m_certificateText = stamp;
+    if (m_inotify < 0) {
+        return;
     }
-    return m_certificate.get();
+    alignas(inotify_event) std::array<char, 4096> buffer{};
+    while (true) {
+        const ssize_t length = ::read(m_inotify, buffer.data(), buffer.size());
+        if (length <= 0) {
+            return; // EAGAIN: nothing has changed since the last read
+        }
+        for (ssize_t offset = 0; offset < length;) {
+            inotify_event event{};
+            std::memcpy(&event, buffer.data() + offset, sizeof(event));
+            offset += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
+            for (auto& [name, reader] : m_readers) {
+                // After an overflow every folder may have changed.
+                if ((event.mask & IN_Q_OVERFLOW) != 0 || reader.watch == event.wd) {
+                    reader.fresh = false;
+                    if ((event.mask & IN_IGNORED) != 0 && reader.watch == event.wd) {
+                        reader.watch = -1;
+                    }
+                }
+            }
+        }
+    }
 }
 
-// The failure marker is looked for in any case, so only a pass over the folder finds it. A folder whose entries stay
-// the same keeps its modification time, though: the pass is repeated only when the time has moved, or when the last
-// pass came so soon after a change that a second change could have carried the same time (file systems stamp in steps,
-// FAT's being 2 s).
-SoftwareUnit::Marks SoftwareUnit::readerMarks(const std::filesystem::path& folder)
+void SoftwareUnit::dropWatch(Reader& reader)
 {
-    struct stat status
-    {
-    };
-    if (::stat(folder.c_str(), &status) != 0) {
-        return {};
+    if (reader.watch >= 0) {
+        ::inotify_rm_watch(m_inotify, reader.watch);
+        reader.watch = -1;
     }
-    const std::string stamp = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino) + ":"
-                              + std::to_string(status.st_mtim.tv_sec) + "." + std::to_string(status.st_mtim.tv_nsec);
-    if (m_marksFolder == folder && m_marksStamp == stamp) {
-        return m_marks;
+    reader.fresh = false;
+}
+
+// A look reads four stamps and the folder's entries: more than the signature itself costs. So the folder is watched
+// from before the look on, and a look stays valid until the watch reports a change.
+SoftwareUnit::Reader* SoftwareUnit::look(const std::string& name)
+{
+    if (!isPlainName(name) || name.front() == '.') {
+        return nullptr;
     }
-    Marks marks;
+    readWatchEvents();
+    const auto known = m_readers.find(name);
+    if (known != m_readers.end() && known->second.fresh) {
+        return &known->second;
+    }
+    Reader& reader = m_readers[name];
+    dropWatch(reader);
+    reader.folder = m_folder / name;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string& path = entry.path().native();
-        const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
-        marks.failed = marks.failed || equalsNoCase(name, FAILED_MARKER);
-        marks.wrongPins = marks.wrongPins || name == PIN_ERROR_FILE;
+    if (!std::filesystem::is_directory(reader.folder, error)) {
+        // A card taken out with its reader needs its PIN again when it comes back.
+        std::erase_if(m_sessions, [&](const auto& session) { return session.second.folder == reader.folder; });
+        m_readers.erase(name);
+        return nullptr;
     }
-    constexpr time_t SETTLED_SECONDS = 2;
-    const bool settled = !error && ::time(nullptr) - status.st_mtim.tv_sec >= SETTLED_SECONDS;
-    m_marksFolder = settled ? folder : std::filesystem::path();
-    m_marksStamp = stamp;
-    m_marks = marks;
-    return marks;
+    constexpr std::uint32_t CHANGES = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY | IN_ATTRIB
+                                      | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+    reader.watch = m_inotify < 0 ? -1 : ::inotify_add_watch(m_inotify, reader.folder.c_str(), CHANGES);
+    reader.fresh = reader.watch >= 0;
+
+    const auto certificateStamp = stampOf(reader.folder / CERTIFICATE_FILE);
+    if (!reader.certificate || reader.certificateStamp != certificateStamp) {
+        X509Ptr read = readCertificate(reader.folder / CERTIFICATE_FILE);
+        reader.serial = read ? serialOf(read.get()) : std::string();
+        reader.certificate = read ? std::shared_ptr<X509>(read.release(), &X509_free) : nullptr;
+        reader.certificateStamp = certificateStamp;
+    }
+    reader.keyStamp = stampOf(reader.folder / KEY_FILE);
+    bool counted = false;
+    reader.failed = false;
+    for (const auto& entry : std::filesystem::directory_iterator(reader.folder, error)) {
+        const std::string& path = entry.path().native();
+        const std::string_view file = std::string_view(path).substr(path.rfind('/') + 1);
+        reader.failed = reader.failed || equalsNoCase(file, FAILED_MARKER);
+        counted = counted || file == PIN_ERROR_FILE;
+    }
+    reader.locked = counted && wrongPinCount(reader.folder) >= PIN_TRIES;
+
+    // A card's session ends when it leaves the reader, gets another key or is locked; a wrong PIN presented elsewhere
+    // that leaves the card unlocked, or a right one, ends nothing.
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        const bool here = it->second.folder == reader.folder;
+        const bool ends = here
+                          && (it->first != reader.serial || !reader.certificate
+                              || it->second.keyStamp != reader.keyStamp || reader.locked);
+        it = ends ? m_sessions.erase(it) : std::next(it);
+    }
+    return &reader;
 }
 
 // The PIN is presented to the card once per session: while the key stays decrypted, neither the derivation nor the
 // counter of wrong PINs is touched again.
-EVP_PKEY* SoftwareUnit::cardKey(const std::filesystem::path& folder,
-                                const std::string& pin,
-                                X509* certificate,
-                                std::string& refusal)
+EVP_PKEY* SoftwareUnit::cardKey(Reader& reader, const std::string& pin, std::string& refusal)
 {
-    const auto stamp = stampOf(folder / KEY_FILE);
-    if (m_key && m_keyFolder == folder && m_keyPin == pin && m_keyText == stamp) {
-        return m_key.get();
+    const auto session = m_sessions.find(reader.serial);
+    if (session != m_sessions.end() && session->second.folder == reader.folder && session->second.pin == pin
+        && session->second.keyStamp == reader.keyStamp && !reader.locked) {
+        return session->second.key.get();
     }
-    m_key.reset();
+    const std::filesystem::path& folder = reader.folder;
     const std::string inReader = "im Kartenleser \"" + folder.filename().string() + "\"";
     const auto refuse = [&refusal](std::string message) -> EVP_PKEY* {
         refusal = std::move(message);
@@ -615,9 +667,12 @@ EVP_PKEY* SoftwareUnit::cardKey(const std::filesystem::path& folder,
     if (pin.empty()) {
         return refuse("Für die Signaturkarte " + inReader + " fehlt der PIN.");
     }
+    // What this check writes, and what others write meanwhile, is looked at again at the next use.
+    reader.fresh = false;
     const PinCheckLock pinCheck(folder);
     const int wrong = wrongPinCount(folder);
     if (wrong >= PIN_TRIES) {
+        m_sessions.erase(reader.serial);
         return refuse(lockedMessage(folder));
     }
     // As a card does, the try is counted before the PIN is checked: a check broken off half-way (the program killed
@@ -627,11 +682,16 @@ EVP_PKEY* SoftwareUnit::cardKey(const std::filesystem::path& folder,
                       + " kann nicht gespeichert werden (ist der Ordner schreibgeschützt?); ohne ihn wird kein PIN "
                         "geprüft.");
     }
+    {
+        const std::lock_guard lock(pinCheckCountMutex);
+        ++pinCheckCounts()[folder];
+    }
     EvpPkeyPtr key;
-    const PinCheck check = decryptCardKey(folder, pin, certificate, key);
+    const PinCheck check = decryptCardKey(folder, pin, reader.certificate.get(), key);
     if (check == PinCheck::Wrong) {
         const int left = PIN_TRIES - (wrong + 1);
         if (left == 0) {
+            m_sessions.erase(reader.serial);
             return refuse("Falscher PIN für die Signaturkarte " + inReader + ". " + lockedMessage(folder));
         }
         return refuse("Falscher PIN für die Signaturkarte " + inReader + " (noch " + std::to_string(left)
@@ -645,28 +705,26 @@ EVP_PKEY* SoftwareUnit::cardKey(const std::filesystem::path& folder,
         return refuse("Der Schlüssel der Signaturkarte " + inReader
                       + " fehlt, ist unverschlüsselt, unlesbar oder gehört nicht zu ihrem Zertifikat.");
     }
-    m_key = std::shared_ptr<EVP_PKEY>(key.release(), &EVP_PKEY_free);
-    m_keyFolder = folder;
-    m_keyPin = pin;
-    m_keyText = stamp;
-    return m_key.get();
+    m_sessions[reader.serial] =
+        Session{folder, pin, reader.keyStamp, std::shared_ptr<EVP_PKEY>(key.release(), &EVP_PKEY_free)};
+    return m_sessions[reader.serial].key.get();
 }
 
 bool SoftwareUnit::GetCardCertificate(const std::string& reader, std::string& certificate, std::string& chain)
 {
     certificate.clear();
     chain.clear();
-    const auto folder = readerFolder(reader);
-    if (folder.empty()) {
+    const Reader* const found = look(reader);
+    if (found == nullptr) {
         return false;
     }
-    const X509Ptr card = readCertificate(folder / CERTIFICATE_FILE);
+    const X509Ptr card = readCertificate(found->folder / CERTIFICATE_FILE);
     const auto cardText = card ? derBase64(card.get()) : std::nullopt;
     if (!cardText) {
         return false;
     }
     std::string chainText;
-    for (const auto& issuer : readCertificates(folder / CHAIN_FILE)) {
+    for (const auto& issuer : readCertificates(found->folder / CHAIN_FILE)) {
         const auto text = derBase64(issuer.get());
         if (!text) {
             return false;
@@ -680,46 +738,40 @@ bool SoftwareUnit::GetCardCertificate(const std::string& reader, std::string& ce
 
 std::optional<std::string> SoftwareUnit::cardSerial(const std::string& reader, std::string& refusal)
 {
-    const auto folder = readerFolder(reader);
-    if (folder.empty()) {
+    const Reader* const found = look(reader);
+    if (found == nullptr) {
         refusal = "Kartenleser \"" + reader + "\" nicht gefunden.";
         return std::nullopt;
     }
-    if (cardCertificate(folder) == nullptr) {
+    if (!found->certificate) {
         refusal = "Im Kartenleser \"" + reader + "\" steckt keine Signaturkarte.";
         return std::nullopt;
     }
-    return m_certificateSerial;
+    return found->serial;
 }
 
 SoftwareUnit::CardSignature
 SoftwareUnit::signWithCard(const std::string& reader, const std::string& pin, std::string_view input)
 {
     CardSignature result;
-    const auto folder = readerFolder(reader);
-    X509* const certificate = folder.empty() ? nullptr : cardCertificate(folder);
-    if (certificate == nullptr) {
+    Reader* const found = look(reader);
+    if (found == nullptr || !found->certificate) {
         result.refusal = "Im Kartenleser \"" + reader + "\" steckt keine Signaturkarte.";
         return result;
     }
-    const Marks marks = readerMarks(folder);
-    if (marks.failed) {
+    if (found->failed) {
         result.outcome = CardSignature::Outcome::DeviceFailed;
         return result;
     }
-    // A wrong PIN presented to the card since the last right one (by another program) ends the session, as it does
-    // on a card: the PIN is checked again, against the count.
-    if (marks.wrongPins) {
-        m_key.reset();
-    }
     std::string reason;
-    EVP_PKEY* const key = cardKey(folder, pin, certificate, reason);
+    EVP_PKEY* const key = cardKey(*found, pin, reason);
     if (key == nullptr) {
         result.refusal = reason;
         return result;
     }
     auto signature = signEs256(key, input, &reason);
     if (!signature) {
+        found->fresh = false; // the next signature looks at the reader again
         result.refusal = "Die Signatur ist fehlgeschlagen: " + reason;
         return result;
     }

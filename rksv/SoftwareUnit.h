@@ -6,6 +6,7 @@
 #include <openssl/x509.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,14 +24,22 @@ namespace rksv {
  * Receipts, DEP export and images: see CardComponent. With a failed device the PIN is not checked (the device
  * cannot check it), the card must still be present.
  *
- * PIN: VerifyPin and signing present the PIN to the card once per session: the key decrypted with it is kept while
- * reader, PIN and key file stay the same, so further calls cost no derivation and no counter access. The key file is
- * encrypted under a scrypt derivation of the PIN (about 0.16 s a PIN), and the card counts wrong PINs in a row in
- * the file `PIN-FEHLER` of its reader folder: the third locks the card, which then refuses the right PIN as well until
- * it is unlocked (unlockCard, `quorvex-card --unlock`); a right PIN before that starts the count again. An empty PIN
- * is not presented and not counted. A wrong PIN presented to the card elsewhere ends this unit's session with it.
+ * PIN: VerifyPin and signing present the PIN to the card once per card session: the key decrypted with it is kept per
+ * card (by its serial) while reader, PIN and key file stay the same, so further calls, and the looks at other readers
+ * in between, cost no derivation and no counter access. The key file is encrypted under a scrypt derivation of the PIN
+ * (about 0.16 s a PIN), and the card counts wrong PINs in a row in the file `PIN-FEHLER` of its reader folder: the
+ * third locks the card, which then refuses the right PIN as well until it is unlocked (unlockCard, `quorvex-card
+ * --unlock`); a right PIN before that starts the count again. An empty PIN is not presented and not counted. The count
+ * is raised before each check and cleared after a right PIN; a session ends only when its card is locked (by wrong
+ * PINs presented here or elsewhere), leaves its reader or gets another key, so stations sharing a reader folder do
+ * not end each other's sessions.
  *
- * Not thread-safe; every call looks at the folder anew (a file is read again when its stamp has changed).
+ * Looks at a reader: the reader folder's files (certificate, key, failure marker, PIN count) are looked at when a
+ * reader is first used and again after the folder changed (the unit watches each reader folder it has looked at, with
+ * inotify; without a watch it looks every time) or a signature failed. A signature in a card session therefore reads
+ * nothing but the watch, and a failure marker set between two receipts is still seen at the second.
+ *
+ * Not thread-safe.
  */
 class SoftwareUnit : public CardComponent
 {
@@ -49,6 +58,12 @@ public:
 
     //! The readers are the sub-folders of `folder` (made absolute now, so a later change of directory is harmless).
     explicit SoftwareUnit(const std::filesystem::path& folder);
+    ~SoftwareUnit() override;
+    SoftwareUnit(const SoftwareUnit&) = delete;
+    SoftwareUnit& operator=(const SoftwareUnit&) = delete;
+
+    //! The PINs this process has presented to the card in the reader folder (key derivations), for statistics.
+    [[nodiscard]] static long pinChecks(const std::filesystem::path& readerFolder);
 
     [[nodiscard]] bool VerifyPin(const std::string& reader, const std::string& pin) override;
     std::string PinProblem() const override { return m_pinProblem; }
@@ -69,42 +84,46 @@ protected:
     signWithCard(const std::string& reader, const std::string& pin, std::string_view input) override;
 
 private:
-    //! What the files of a reader folder say beside the card.
-    struct Marks
+    //! What the last look at a reader folder found.
+    struct Reader
     {
-        bool failed = false;    //!< the failure marker, in any case
-        bool wrongPins = false; //!< a count of wrong PINs: one was presented since the last right PIN
+        std::filesystem::path folder;
+        int watch = -1;     //!< the inotify watch of the folder; -1: none, look every time
+        bool fresh = false; //!< looked at since the folder last changed
+        std::string certificateStamp;
+        std::shared_ptr<X509> certificate;
+        std::string serial;
+        std::string keyStamp;
+        bool failed = false; //!< the failure marker, in any case
+        bool locked = false; //!< three wrong PINs in a row
+    };
+    //! A card whose PIN was accepted: its key, while reader folder, PIN and key file stay.
+    struct Session
+    {
+        std::filesystem::path folder;
+        std::string pin;
+        std::string keyStamp;
+        std::shared_ptr<EVP_PKEY> key;
     };
 
-    //! The reader folder's marks; the folder is read anew only when its entries may have changed since the last look.
-    Marks readerMarks(const std::filesystem::path& folder);
-    //! The reader's folder when `reader` names one of the readers; empty otherwise.
-    [[nodiscard]] std::filesystem::path readerFolder(const std::string& reader);
-    //! The card certificate in the reader folder, nullptr when there is none (kept while its file is unchanged; its
-    //! serial in m_certificateSerial).
-    [[nodiscard]] X509* cardCertificate(const std::filesystem::path& folder);
+    //! The reader as last looked at, looked at anew when its folder may have changed; nullptr when `reader` names no
+    //! reader folder.
+    Reader* look(const std::string& reader);
+    //! Reads the watch's news: each reader folder that changed is looked at again on its next use.
+    void readWatchEvents();
+    void dropWatch(Reader& reader);
     /**
-     * The card key decrypted with the PIN (kept while reader, PIN and key file stay). nullptr for a missing or wrong
-     * PIN, a locked card, an unusable key file or a counter that cannot be written; `refusal` then says why in German.
+     * The key of the reader's card decrypted with the PIN (kept for the card's session). nullptr for a missing or
+     * wrong PIN, a locked card, an unusable key file or a counter that cannot be written; `refusal` then says why in
+     * German.
      */
-    [[nodiscard]] EVP_PKEY*
-    cardKey(const std::filesystem::path& folder, const std::string& pin, X509* certificate, std::string& refusal);
+    [[nodiscard]] EVP_PKEY* cardKey(Reader& reader, const std::string& pin, std::string& refusal);
 
     std::filesystem::path m_folder;
     std::string m_pinProblem;
-    // The last card key decrypted and the last certificate parsed.
-    std::filesystem::path m_keyFolder;
-    std::string m_keyPin;
-    std::string m_keyText;
-    std::shared_ptr<EVP_PKEY> m_key;
-    std::filesystem::path m_certificateFolder;
-    std::string m_certificateText;
-    std::shared_ptr<X509> m_certificate;
-    std::string m_certificateSerial;
-    // The marks last found in a reader folder and the state of the folder then (no folder: look again).
-    std::filesystem::path m_marksFolder;
-    std::string m_marksStamp;
-    Marks m_marks;
+    int m_inotify = -1;
+    std::map<std::string, Reader> m_readers;   //!< by reader name
+    std::map<std::string, Session> m_sessions; //!< by card serial
 };
 
 //! Who issues a test card: the root CA itself, or an intermediate CA that the root CA issues.

@@ -930,6 +930,72 @@ TEST_P(CardCheckTest, CardsAreRegisteredPerTillAndAReplacedCardNeverComesBack)
     EXPECT_EQ(cardRows(), 3);
 }
 
+// The PIN is presented once per card session: receipts signed one after the other present it no more, whether the card
+// sits behind another card, or other stations (other services on the same reader folder) check it meanwhile. Only a
+// card locked elsewhere ends the session.
+TEST_P(CardCheckTest, APinIsPresentedOncePerCardSession)
+{
+    ASSERT_EQ(::setenv("TMPDIR", dir.path().c_str(), 1), 0);
+    ASSERT_TRUE(service.MySernrExists(serial, PIN, "01")) << service.accMsgFirst();
+    rksv::RKSV station; // another station of the installation
+    openService(station, dir, cards, "PLUMOXA", connection);
+    ASSERT_FALSE(HasFatalFailure());
+    long sales = 0;
+    const auto sell = [&] {
+        std::string message;
+        return service.MySignAll("",
+                                 "01",
+                                 ++sales,
+                                 "",
+                                 std::chrono::year{2026} / 3 / 2,
+                                 "10:00:00",
+                                 {100, 0, 0, 0, 0},
+                                 serial,
+                                 PIN,
+                                 message);
+    };
+    struct Row
+    {
+        const char* what;
+        std::function<void()> meanwhile;
+        long presented; //!< PINs the card sees meanwhile
+        bool sharedFolder;
+    };
+    const std::vector<Row> rows{
+        {"the card in reader 2 behind another card", [] {}, 0, false},
+        {"another station checks the right PIN",
+         [&] { EXPECT_TRUE(station.MyChkCard(serial, PIN)) << station.accMsgFirst(); },
+         1,
+         true},
+        {"another station presents a wrong PIN", [&] { EXPECT_FALSE(station.MyChkCard(serial, "000000")); }, 1, true},
+    };
+    for (const auto& row : rows) {
+        if (row.sharedFolder && !software()) {
+            continue; // a token's login is the process's: stations of one process share it
+        }
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(sell()) << service.accMsgFirst();
+        const long before = cards.pinChecks("Leser 2");
+        row.meanwhile();
+        for (int receipt = 0; receipt < 3; ++receipt) {
+            EXPECT_TRUE(sell()) << service.accMsgFirst();
+        }
+        EXPECT_EQ(cards.pinChecks("Leser 2") - before, row.presented);
+    }
+
+    if (software()) {
+        // Locked by wrong PINs elsewhere: the session ends, and the locked card is not asked again.
+        for (int wrong = cards.wrongPins("Leser 2"); wrong < 3; ++wrong) {
+            EXPECT_FALSE(station.MyChkCard(serial, "000000"));
+        }
+        const long before = cards.pinChecks("Leser 2");
+        EXPECT_FALSE(sell());
+        EXPECT_NE(service.accMsgFirst().find("ist gesperrt"), std::string::npos) << service.accMsgFirst();
+        EXPECT_EQ(cards.pinChecks("Leser 2"), before);
+    }
+    ::unsetenv("TMPDIR");
+}
+
 TEST_P(CardCheckTest, TheReaderQuestionDependsOnTheHostProduct)
 {
     testsupport::ScriptedDialogs dialogs;

@@ -6,6 +6,7 @@
 //                        SoftHSM2, and C_GetTokenInfo shows CKF_USER_PIN_LOCKED; at 1 and 2 CKF_USER_PIN_COUNT_LOW,
 //                        at 2 also CKF_USER_PIN_FINAL_TRY. A right PIN before the third sets it back to 0.
 //   <label>.ausgefallen  present: the signature device has failed, C_SignInit answers CKR_DEVICE_ERROR.
+//   <label>.pin-pruefungen  the user PINs presented to the card (C_Login as user), counted up.
 // QUORVEX_CARD_MODULE_HANG names one of C_Initialize, C_Login and C_Sign: that call does not answer for ten minutes,
 // as a card or network HSM that hangs.
 // It is a real module, loaded with dlopen through C_GetFunctionList like any other; it holds no key of its own.
@@ -75,6 +76,12 @@ CK_RV login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR* pin, CK_U
         return g_target->C_Login(session, user, pin, length);
     }
     const CK_SLOT_ID slot = slotOf(session);
+    const std::string checks = stateFile(slot, ".pin-pruefungen");
+    if (!checks.empty()) {
+        long count = 0;
+        std::ifstream(checks) >> count;
+        std::ofstream(checks, std::ios::trunc) << count + 1 << "\n";
+    }
     const int wrong = wrongPins(slot);
     if (wrong >= PIN_TRIES) {
         return CKR_PIN_LOCKED;

@@ -122,6 +122,15 @@ int CardRig::wrongPins(const std::string& name) const
     return text.empty() ? 0 : std::stoi(text);
 }
 
+long CardRig::pinChecks(const std::string& name) const
+{
+    if (m_kind == CardKind::Software) {
+        return rksv::SoftwareUnit::pinChecks(m_folder + "/" + CARDS + "/" + name);
+    }
+    const std::string text = readBytes(m_folder + "/" + CARD_STATE + "/" + name + ".pin-pruefungen");
+    return text.empty() ? 0 : std::stol(text);
+}
+
 void CardRig::setFailed(const std::string& name, bool failed)
 {
     const std::string marker = m_kind == CardKind::Software ? m_folder + "/" + CARDS + "/" + name + "/"

@@ -56,6 +56,8 @@ public:
     void putBack(const std::string& name);
     //! The wrong PINs in a row the card has counted.
     int wrongPins(const std::string& name) const;
+    //! The PINs presented to the card (the software unit's: by this process).
+    long pinChecks(const std::string& name) const;
     //! The card's signature device fails, or works again.
     void setFailed(const std::string& name, bool failed);
 
