@@ -85,30 +85,65 @@ std::string failedCompactJws(std::string_view signedData)
     return signingInput(signedData) + "." + std::string(FAILED_SIGNATURE_JWS);
 }
 
-std::optional<Bytes> signEs256(EVP_PKEY* key, std::string_view input, std::string* fehler)
+namespace {
+
+//! The DER signature's R‖S, with the German reason when it has an unexpected form.
+std::optional<Bytes> rawOf(Bytes der, std::size_t derLength, std::string* fehler)
 {
-    if (!isP256(key)) {
-        setError(fehler, "Der Signaturschlüssel ist kein ECDSA-Schlüssel auf der Kurve P-256.");
-        return std::nullopt;
-    }
-    const EvpMdCtxPtr context(EVP_MD_CTX_new());
-    std::size_t derLength = 0;
-    if (!context || EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key) != 1
-        || EVP_DigestSign(context.get(), nullptr, &derLength, asBytes(input).data(), input.size()) != 1) {
-        setError(fehler, "Die Signatur konnte nicht erstellt werden (kein privater Schlüssel?).");
-        return std::nullopt;
-    }
-    Bytes der(derLength);
-    if (EVP_DigestSign(context.get(), der.data(), &derLength, asBytes(input).data(), input.size()) != 1) {
-        setError(fehler, "Die Signatur konnte nicht erstellt werden.");
-        return std::nullopt;
-    }
     der.resize(derLength);
     std::optional<Bytes> raw = derToRawSignature(der);
     if (!raw) {
         setError(fehler, "Die erstellte Signatur hat ein unerwartetes Format.");
     }
     return raw;
+}
+
+// The longest DER ECDSA signature on P-256: a sequence of two 33-byte integers.
+constexpr std::size_t MAX_P256_DER_BYTES = 72;
+
+//! SHA-256, fetched once: the implicit fetch behind EVP_sha256() looks the digest up by name at every signature.
+const EVP_MD* sha256Algorithm()
+{
+    static EVP_MD* const algorithm = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return algorithm;
+}
+
+} // namespace
+
+std::optional<Bytes> signEs256(EVP_PKEY* key, std::string_view input, std::string* fehler)
+{
+    if (!isP256(key)) {
+        setError(fehler, "Der Signaturschlüssel ist kein ECDSA-Schlüssel auf der Kurve P-256.");
+        return std::nullopt;
+    }
+    return Es256Signer(key).sign(input, fehler);
+}
+
+Es256Signer::Es256Signer(EVP_PKEY* key)
+{
+    if (!isP256(key) || sha256Algorithm() == nullptr) {
+        return;
+    }
+    EvpMdCtxPtr prepared(EVP_MD_CTX_new());
+    if (prepared && EVP_DigestSignInit(prepared.get(), nullptr, sha256Algorithm(), nullptr, key) == 1) {
+        m_prepared = std::move(prepared);
+    }
+}
+
+std::optional<Bytes> Es256Signer::sign(std::string_view input, std::string* fehler) const
+{
+    const EvpMdCtxPtr context(EVP_MD_CTX_new());
+    if (!m_prepared || !context || EVP_MD_CTX_copy_ex(context.get(), m_prepared.get()) != 1) {
+        setError(fehler, "Die Signatur konnte nicht erstellt werden (kein privater Schlüssel?).");
+        return std::nullopt;
+    }
+    Bytes der(MAX_P256_DER_BYTES);
+    std::size_t derLength = der.size();
+    if (EVP_DigestSign(context.get(), der.data(), &derLength, asBytes(input).data(), input.size()) != 1) {
+        setError(fehler, "Die Signatur konnte nicht erstellt werden.");
+        return std::nullopt;
+    }
+    return rawOf(std::move(der), derLength, fehler);
 }
 
 bool verifyEs256(EVP_PKEY* key, std::string_view input, std::span<const std::uint8_t> rawSignature)

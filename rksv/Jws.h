@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rksv/Encoding.h"
+#include "rksv/OpenSsl.h"
 
 #include <openssl/types.h>
 
@@ -50,6 +51,21 @@ std::string failedCompactJws(std::string_view signedData);
 //! ECDSA P-256 with SHA-256 over `input`, as raw R‖S (64 bytes). Nothing, with a German reason, unless `key` is a
 //! P-256 private key and OpenSSL signs. The key is not taken over.
 [[nodiscard]] std::optional<Bytes> signEs256(EVP_PKEY* key, std::string_view input, std::string* fehler = nullptr);
+/**
+ * ES256 signatures with one key again and again: the key's curve is checked and the signing set up once, each
+ * signature starts from a copy of that set-up. As signEs256 otherwise.
+ */
+class Es256Signer
+{
+public:
+    //! Not ok() unless `key` is a P-256 private key; the key is not taken over (the signer keeps a reference).
+    explicit Es256Signer(EVP_PKEY* key);
+    [[nodiscard]] bool ok() const { return m_prepared != nullptr; }
+    [[nodiscard]] std::optional<Bytes> sign(std::string_view input, std::string* fehler = nullptr) const;
+
+private:
+    EvpMdCtxPtr m_prepared;
+};
 
 //! Checks a raw R‖S signature over `input` with the public part of `key` (P-256). False for any other length.
 [[nodiscard]] bool verifyEs256(EVP_PKEY* key, std::string_view input, std::span<const std::uint8_t> rawSignature);

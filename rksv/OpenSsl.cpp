@@ -4,6 +4,7 @@
 #include "rksv/Encoding.h"
 
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
 #include <openssl/sha.h>
 
 #include <algorithm>
@@ -26,8 +27,13 @@ bool cryptoLibraryReady(std::string& why)
 
 Sha256Digest sha256(std::span<const std::uint8_t> bytes)
 {
+    // Fetched once: SHA256() looks the digest up by name at every call.
+    static EVP_MD* const algorithm = EVP_MD_fetch(nullptr, "SHA256", nullptr);
     Sha256Digest digest{};
-    SHA256(bytes.data(), bytes.size(), digest.data());
+    if (algorithm == nullptr
+        || EVP_Digest(bytes.data(), bytes.size(), digest.data(), nullptr, algorithm, nullptr) != 1) {
+        SHA256(bytes.data(), bytes.size(), digest.data());
+    }
     return digest;
 }
 

@@ -194,7 +194,8 @@ decryptCardKey(const std::filesystem::path& readerFolder, const std::string& pin
         return PinCheck::Wrong;
     }
     EvpPkeyPtr decrypted(EVP_PKCS82PKEY(info.get()));
-    if (!decrypted || certificate == nullptr || X509_check_private_key(certificate, decrypted.get()) != 1) {
+    if (!decrypted || certificate == nullptr || X509_check_private_key(certificate, decrypted.get()) != 1
+        || !isP256(decrypted.get())) {
         return PinCheck::KeyMismatch;
     }
     key = std::move(decrypted);
@@ -594,12 +595,14 @@ void SoftwareUnit::dropWatch(Reader& reader)
 
 // A look reads four stamps and the folder's entries: more than the signature itself costs. So the folder is watched
 // from before the look on, and a look stays valid until the watch reports a change.
-SoftwareUnit::Reader* SoftwareUnit::look(const std::string& name)
+SoftwareUnit::Reader* SoftwareUnit::look(const std::string& name, bool readWatch)
 {
     if (!isPlainName(name) || name.front() == '.') {
         return nullptr;
     }
-    readWatchEvents();
+    if (readWatch) {
+        readWatchEvents();
+    }
     const auto known = m_readers.find(name);
     if (known != m_readers.end() && known->second.fresh) {
         return &known->second;
@@ -651,16 +654,16 @@ SoftwareUnit::Reader* SoftwareUnit::look(const std::string& name)
 
 // The PIN is presented to the card once per session: while the key stays decrypted, neither the derivation nor the
 // counter of wrong PINs is touched again.
-EVP_PKEY* SoftwareUnit::cardKey(Reader& reader, const std::string& pin, std::string& refusal)
+const Es256Signer* SoftwareUnit::cardKey(Reader& reader, const std::string& pin, std::string& refusal)
 {
     const auto session = m_sessions.find(reader.serial);
     if (session != m_sessions.end() && session->second.folder == reader.folder && session->second.pin == pin
         && session->second.keyStamp == reader.keyStamp && !reader.locked) {
-        return session->second.key.get();
+        return session->second.signer.get();
     }
     const std::filesystem::path& folder = reader.folder;
     const std::string inReader = "im Kartenleser \"" + folder.filename().string() + "\"";
-    const auto refuse = [&refusal](std::string message) -> EVP_PKEY* {
+    const auto refuse = [&refusal](std::string message) -> const Es256Signer* {
         refusal = std::move(message);
         return nullptr;
     };
@@ -705,9 +708,13 @@ EVP_PKEY* SoftwareUnit::cardKey(Reader& reader, const std::string& pin, std::str
         return refuse("Der Schlüssel der Signaturkarte " + inReader
                       + " fehlt, ist unverschlüsselt, unlesbar oder gehört nicht zu ihrem Zertifikat.");
     }
+    auto signer = std::make_shared<Es256Signer>(key.get());
+    if (!signer->ok()) {
+        return refuse("Mit dem Schlüssel der Signaturkarte " + inReader + " kann nicht signiert werden.");
+    }
     m_sessions[reader.serial] =
-        Session{folder, pin, reader.keyStamp, std::shared_ptr<EVP_PKEY>(key.release(), &EVP_PKEY_free)};
-    return m_sessions[reader.serial].key.get();
+        Session{folder, pin, reader.keyStamp, std::shared_ptr<EVP_PKEY>(key.release(), &EVP_PKEY_free), signer};
+    return signer.get();
 }
 
 bool SoftwareUnit::GetCardCertificate(const std::string& reader, std::string& certificate, std::string& chain)
@@ -754,7 +761,8 @@ SoftwareUnit::CardSignature
 SoftwareUnit::signWithCard(const std::string& reader, const std::string& pin, std::string_view input)
 {
     CardSignature result;
-    Reader* const found = look(reader);
+    // cardSerial has just read the watch for this receipt.
+    Reader* const found = look(reader, false);
     if (found == nullptr || !found->certificate) {
         result.refusal = "Im Kartenleser \"" + reader + "\" steckt keine Signaturkarte.";
         return result;
@@ -764,12 +772,12 @@ SoftwareUnit::signWithCard(const std::string& reader, const std::string& pin, st
         return result;
     }
     std::string reason;
-    EVP_PKEY* const key = cardKey(*found, pin, reason);
-    if (key == nullptr) {
+    const Es256Signer* const signer = cardKey(*found, pin, reason);
+    if (signer == nullptr) {
         result.refusal = reason;
         return result;
     }
-    auto signature = signEs256(key, input, &reason);
+    auto signature = signer->sign(input, &reason);
     if (!signature) {
         found->fresh = false; // the next signature looks at the reader again
         result.refusal = "Die Signatur ist fehlgeschlagen: " + reason;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "rksv/CardComponent.h"
+#include "rksv/Jws.h"
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -104,20 +105,21 @@ private:
         std::string pin;
         std::string keyStamp;
         std::shared_ptr<EVP_PKEY> key;
+        std::shared_ptr<Es256Signer> signer; //!< with the key
     };
 
-    //! The reader as last looked at, looked at anew when its folder may have changed; nullptr when `reader` names no
-    //! reader folder.
-    Reader* look(const std::string& reader);
+    //! The reader as last looked at, looked at anew when its folder may have changed (the watch read first unless
+    //! `readWatch` is false: it was read a moment ago); nullptr when `reader` names no reader folder.
+    Reader* look(const std::string& reader, bool readWatch = true);
     //! Reads the watch's news: each reader folder that changed is looked at again on its next use.
     void readWatchEvents();
     void dropWatch(Reader& reader);
     /**
-     * The key of the reader's card decrypted with the PIN (kept for the card's session). nullptr for a missing or
-     * wrong PIN, a locked card, an unusable key file or a counter that cannot be written; `refusal` then says why in
-     * German.
+     * The signer with the key of the reader's card decrypted with the PIN (kept for the card's session). nullptr for a
+     * missing or wrong PIN, a locked card, an unusable key file or a counter that cannot be written; `refusal` then
+     * says why in German.
      */
-    [[nodiscard]] EVP_PKEY* cardKey(Reader& reader, const std::string& pin, std::string& refusal);
+    [[nodiscard]] const Es256Signer* cardKey(Reader& reader, const std::string& pin, std::string& refusal);
 
     std::filesystem::path m_folder;
     std::string m_pinProblem;

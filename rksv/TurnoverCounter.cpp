@@ -14,8 +14,11 @@ namespace {
 // AES-CTR is its own inverse: the same keystream XOR encrypts and decrypts.
 std::optional<Bytes> aesCtr(const AesKey& key, const std::array<std::uint8_t, 16>& iv, const Bytes& input)
 {
+    // Fetched once: the implicit fetch behind EVP_aes_256_ctr() looks the cipher up by name at every receipt.
+    static EVP_CIPHER* const cipher = EVP_CIPHER_fetch(nullptr, "AES-256-CTR", nullptr);
     const EvpCipherCtxPtr context(EVP_CIPHER_CTX_new());
-    if (!context || EVP_EncryptInit_ex(context.get(), EVP_aes_256_ctr(), nullptr, key.data(), iv.data()) != 1) {
+    if (!context || cipher == nullptr
+        || EVP_EncryptInit_ex(context.get(), cipher, nullptr, key.data(), iv.data()) != 1) {
         return std::nullopt;
     }
     Bytes output(input.size() + 16);
