@@ -12,6 +12,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 
 namespace rksv {
 
@@ -184,6 +185,18 @@ bool CardComponent::RKSVJwsToImage(const std::string& jws, std::string& image, s
     return true;
 }
 
+bool CardComponent::JwsToQrImage(const std::string& jws, std::string& image)
+{
+    image.clear();
+    const std::optional<std::string> code = jwsToMachineCode(jws);
+    const std::optional<QrMatrix> qr = code ? encodeQr(*code) : std::nullopt;
+    if (!qr) {
+        return false;
+    }
+    image = base64Encode(renderBmp(*qr));
+    return true;
+}
+
 bool CardComponent::SaveImageToFile(const std::string& image, const std::string& file, const std::string& type)
 {
     std::string lowerType = type;
@@ -203,7 +216,13 @@ bool CardComponent::SaveImageToFile(const std::string& image, const std::string&
     if (!bytes || imageFormatOf(*bytes) != wanted) {
         return false;
     }
-    return writeFileAtomically(file, *bytes);
+    // An image in the temporary folder is there to be printed: it needs to be complete, not to outlive a crash.
+    std::error_code error;
+    const auto temporary = std::filesystem::temp_directory_path(error).lexically_normal();
+    const auto folder = std::filesystem::absolute(file, error).lexically_normal().parent_path();
+    const auto [end, rest] = std::mismatch(temporary.begin(), temporary.end(), folder.begin(), folder.end());
+    const bool inTemporaryFolder = !temporary.empty() && (end == temporary.end() || end->empty());
+    return writeFileAtomically(file, *bytes, !inTemporaryFolder);
 }
 
 bool CardComponent::GenerateAes256Key(const std::string& basis, std::string& key, std::string& error)

@@ -50,6 +50,12 @@ public:
     //! The QR code of the receipt's machine-readable code as an image (encoded as Base64 of a BMP), and a second
     //! image (the same code as PNG).
     [[nodiscard]] virtual bool RKSVJwsToImage(const std::string& jws, std::string& image, std::string& secondImage) = 0;
+    //! The first image of RKSVJwsToImage alone, for a caller that does not need the second.
+    [[nodiscard]] virtual bool JwsToQrImage(const std::string& jws, std::string& image)
+    {
+        std::string secondImage;
+        return RKSVJwsToImage(jws, image, secondImage);
+    }
     //! Saves an image of RKSVJwsToImage; type "mime/bmp" or "mime/png".
     [[nodiscard]] virtual bool
     SaveImageToFile(const std::string& image, const std::string& file, const std::string& type) = 0;

@@ -211,7 +211,7 @@ ImageFormat imageFormatOf(std::span<const std::uint8_t> bytes)
     return ImageFormat::Unknown;
 }
 
-bool writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes)
+bool writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes, bool durable)
 {
     if (file.empty() || !file.has_filename()) {
         return false;
@@ -219,6 +219,7 @@ bool writeFileAtomically(const std::filesystem::path& file, std::span<const std:
     // An image is an ordinary document.
     base::FileWriteOptions options;
     options.mode = 0644;
+    options.durable = durable;
     return static_cast<bool>(base::writeFileDurably(
         file.string(), std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), options));
 }

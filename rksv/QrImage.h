@@ -44,7 +44,9 @@ enum class ImageFormat
 [[nodiscard]] ImageFormat imageFormatOf(std::span<const std::uint8_t> bytes);
 
 //! Writes the bytes to `file` through a temporary file in the same folder that is then renamed over it, so the file
-//! is either complete or untouched. False when the folder cannot take the file; no temporary file is left behind.
-[[nodiscard]] bool writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
+//! is either complete or untouched; `durable`: flushed to the disk before the rename. False when the folder cannot
+//! take the file; no temporary file is left behind.
+[[nodiscard]] bool
+writeFileAtomically(const std::filesystem::path& file, std::span<const std::uint8_t> bytes, bool durable = true);
 
 } // namespace rksv

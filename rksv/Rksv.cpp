@@ -238,19 +238,34 @@ std::string RKSV::ExportJwsDelimitedString(const std::string& jwsText)
     return json;
 }
 
+// The second image is made when it is first asked for: a till's receipts need only the first.
 bool RKSV::JwsToImage(const std::string& jws)
 {
-    if (!m_component || !(*m_component)->RKSVJwsToImage(jws, m_image, m_secondImage)) {
+    m_secondImage.clear();
+    m_imageJws.clear();
+    if (!m_component || !(*m_component)->JwsToQrImage(jws, m_image)) {
         record("JwsToImage: Image nicht erstellt");
         return false;
     }
+    m_imageJws = jws;
     return true;
+}
+
+const std::string& RKSV::accSecondImage()
+{
+    if (m_secondImage.empty() && !m_imageJws.empty() && m_component) {
+        std::string image;
+        if (!(*m_component)->RKSVJwsToImage(m_imageJws, image, m_secondImage)) {
+            m_secondImage.clear();
+        }
+    }
+    return m_secondImage;
 }
 
 bool RKSV::SaveImageToFile(bool qr, const std::string& file, const std::string& type)
 {
     const auto mime = base::toLower(type);
-    if (!m_component || !(*m_component)->SaveImageToFile(qr ? m_image : m_secondImage, file, "mime/" + mime)) {
+    if (!m_component || !(*m_component)->SaveImageToFile(qr ? m_image : accSecondImage(), file, "mime/" + mime)) {
         record("SaveImageToFile: Datei " + file + " Typ " + mime + " nicht gespeichert");
         return false;
     }
@@ -281,6 +296,7 @@ bool RKSV::MySignAnswer(bool result, const Component::Signed& answer)
     m_jws = answer.jws;
     m_image = answer.image;
     m_secondImage = answer.secondImage;
+    m_imageJws.clear();
     if (!result || answer.jws.empty()) {
         record("SignReceipt: " + answer.error);
         return false;

@@ -98,6 +98,8 @@ public:
     const std::string& accReader() const { return m_reader; }
     const std::string& accJws() const { return m_jws; }
     const std::string& accImage() const { return m_image; }
+    //! The second image of the last JwsToImage (or signing call), made when first asked for.
+    const std::string& accSecondImage();
 
     [[nodiscard]] std::string ConvertJWSCompactToText(const std::string& jws);
     [[nodiscard]] bool VerifyPin(const std::string& pin);
@@ -247,6 +249,7 @@ private:
     std::string m_jws;
     std::string m_image;
     std::string m_secondImage;
+    std::string m_imageJws; //!< the JWS of m_image, whose second image is made when asked for
     std::string m_serial;
     bool m_pinRefused = false; //!< the last MyChkCard found the card, and the card refused the PIN
     bool m_cardFound = false;  //!< the last MyChkCard found the card in m_reader and the card took the PIN

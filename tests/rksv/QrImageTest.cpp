@@ -154,6 +154,9 @@ protected:
         std::string image;
         std::string secondImage;
         ASSERT_TRUE(m_unit->RKSVJwsToImage(jws, image, secondImage));
+        std::string qrOnly;
+        ASSERT_TRUE(m_unit->JwsToQrImage(jws, qrOnly));
+        EXPECT_EQ(qrOnly, image) << "the first image alone is the same";
 
         const std::string bmpFile = m_dir.file("beleg.bmp");
         const std::string pngFile = m_dir.file("beleg.png");

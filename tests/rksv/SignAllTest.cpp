@@ -595,7 +595,14 @@ TEST_P(SignAllTest, ACardChangeWithIntermediateCasVerifiesInBothExports)
 
 TEST_P(SignAllTest, AQrImageThatCannotBeWrittenIsReportedTheReceiptStays)
 {
-    sell(2026y / May / 4, euros(7));
+    const auto sold = sell(2026y / May / 4, euros(7));
+    ASSERT_FALSE(sold.empty());
+    // The receipt's image is the BMP alone; its second image is made when asked for.
+    EXPECT_TRUE(imageExists(sold.back().receiptId));
+    ASSERT_TRUE(service.JwsToImage(sold.back().jws));
+    EXPECT_TRUE(service.SaveImageToFile(false, dir.file("beleg.png"), "PNG")) << service.accMsgFirst();
+    EXPECT_EQ(testsupport::readBytes(dir.file("beleg.png")).substr(1, 3), "PNG");
+    EXPECT_FALSE(service.SaveImageToFile(false, dir.file("beleg.bmp"), "BMP")) << "the second image is no BMP";
     std::string error;
     const auto folder = rksv::qrImageFolder(error);
     std::filesystem::remove_all(folder);
