@@ -100,6 +100,7 @@ Connection::Connection(const std::string& connectionString)
 
 Connection::~Connection()
 {
+    m_prepared.clear(); // before the connection ends
     if (m_connected) {
         SQLDisconnect(m_dbc.get());
     }
@@ -227,9 +228,8 @@ void Statement::fail(const std::string& what, const std::string& sql)
                               + "\nAnweisung: " + sql);
 }
 
-void Statement::execute(const std::string& sql, const std::vector<Text>& parameters)
+void Statement::bind(const std::string& sql, const std::vector<Text>& parameters)
 {
-    m_sql = sql;
     SQLFreeStmt(m_stmt.get(), SQL_CLOSE);
     SQLFreeStmt(m_stmt.get(), SQL_RESET_PARAMS);
     m_bound.assign(parameters.size(), std::string());
@@ -255,11 +255,108 @@ void Statement::execute(const std::string& sql, const std::vector<Text>& paramet
             fail("Parameter", sql);
         }
     }
+}
+
+void Statement::execute(const std::string& sql, const std::vector<Text>& parameters)
+{
+    m_sql = sql;
+    m_prepared = false;
+    bind(sql, parameters);
     std::string text = sql;
     const SQLRETURN rc =
         SQLExecDirect(m_stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size()));
     if (!ok(rc) && rc != SQL_NO_DATA) {
         fail("Anweisung fehlgeschlagen", sql);
+    }
+}
+
+void Statement::prepare(const std::string& sql)
+{
+    m_sql = sql;
+    SQLFreeStmt(m_stmt.get(), SQL_CLOSE);
+    std::string text = sql;
+    if (!ok(SQLPrepare(m_stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())))) {
+        fail("Vorbereiten", sql);
+    }
+    m_prepared = true;
+}
+
+void Statement::run(const std::vector<Text>& parameters)
+{
+    if (!m_prepared) {
+        throw base::PlatformError("ODBC: Anweisung nicht vorbereitet: " + m_sql);
+    }
+    bind(m_sql, parameters);
+    const SQLRETURN rc = SQLExecute(m_stmt.get());
+    if (!ok(rc) && rc != SQL_NO_DATA) {
+        fail("Anweisung fehlgeschlagen", m_sql);
+    }
+}
+
+void Statement::close()
+{
+    SQLFreeStmt(m_stmt.get(), SQL_CLOSE);
+}
+
+Statement& Connection::prepared(const std::string& sql)
+{
+    auto& statement = m_prepared[sql];
+    if (!statement) {
+        auto made = std::make_unique<Statement>(*this);
+        made->prepare(sql);
+        statement = std::move(made);
+    }
+    return *statement;
+}
+
+long Connection::executePrepared(const std::string& sql, const std::vector<Text>& parameters)
+{
+    Statement& statement = prepared(sql);
+    statement.run(parameters);
+    const long changed = statement.rowCount();
+    statement.close();
+    return changed;
+}
+
+std::vector<Text> Connection::queryRowPrepared(const std::string& sql, const std::vector<Text>& parameters)
+{
+    Statement& statement = prepared(sql);
+    statement.run(parameters);
+    std::vector<Text> row;
+    if (statement.fetch()) {
+        const auto count = static_cast<int>(statement.columns().size());
+        for (int i = 0; i < count; ++i) {
+            row.push_back(statement.get(i));
+        }
+    }
+    statement.close();
+    return row;
+}
+
+std::vector<std::vector<Text>> Connection::queryRowsPrepared(const std::string& sql,
+                                                             const std::vector<Text>& parameters)
+{
+    Statement& statement = prepared(sql);
+    statement.run(parameters);
+    std::vector<std::vector<Text>> rows;
+    const auto count = static_cast<int>(statement.columns().size());
+    while (statement.fetch()) {
+        auto& row = rows.emplace_back();
+        for (int i = 0; i < count; ++i) {
+            row.push_back(statement.get(i));
+        }
+    }
+    statement.close();
+    return rows;
+}
+
+void Connection::sessionSetting(const std::string& name, const std::string& sql)
+{
+    auto& current = m_sessionSettings[name];
+    if (current != sql) {
+        current.clear(); // unknown until the statement has run
+        execute(sql);
+        current = sql;
     }
 }
 

@@ -85,6 +85,8 @@ struct Column
     bool nullable = true;
 };
 
+class Statement;
+
 /**
  * One ODBC connection (with its own environment). Every failure of the driver is an unexpected platform
  * failure: it throws base::PlatformError with the driver's diagnostic text and the statement.
@@ -118,6 +120,18 @@ public:
     std::vector<Text> queryRow(const std::string& sql, const std::vector<Text>& parameters = {});
 
     /**
+     * The same two with the statement prepared once per connection (kept until the connection goes) and its
+     * parameters bound for each run: for the statements a step runs again and again. The result is closed after the
+     * first row.
+     */
+    long executePrepared(const std::string& sql, const std::vector<Text>& parameters = {});
+    std::vector<Text> queryRowPrepared(const std::string& sql, const std::vector<Text>& parameters = {});
+    std::vector<std::vector<Text>> queryRowsPrepared(const std::string& sql, const std::vector<Text>& parameters = {});
+    //! A statement that sets the setting `name` for the session ("SET SESSION …"): run only when it differs from the
+    //! one last run for that name on this connection.
+    void sessionSetting(const std::string& name, const std::string& sql);
+
+    /**
      * The columns of `table` that the driver's catalog declares NOT NULL, upper-case; asked once per table on this
      * connection. Empty when the catalog cannot tell (every column then counts as one that may hold NULL).
      */
@@ -140,6 +154,11 @@ private:
     Kind m_kind = Kind::MySQL;
     std::map<std::string, std::set<std::string>> m_notNull;
     std::optional<bool> m_clusterNode;
+    std::map<std::string, std::string> m_sessionSettings;
+    // Last: the statements go before the connection handle they belong to.
+    std::map<std::string, std::unique_ptr<Statement>> m_prepared;
+
+    Statement& prepared(const std::string& sql);
 };
 
 //! A statement on a connection: execute once, fetch rows one by one.
@@ -152,6 +171,11 @@ public:
     Statement& operator=(const Statement&) = delete;
 
     void execute(const std::string& sql, const std::vector<Text>& parameters = {});
+    //! Prepares the statement once; run() executes it with its parameters bound anew, as often as needed.
+    void prepare(const std::string& sql);
+    void run(const std::vector<Text>& parameters = {});
+    //! Ends the current result, so the statement can run again.
+    void close();
     //! The result's columns (after execute).
     std::vector<Column> columns();
     //! Next row; false at the end.
@@ -162,11 +186,13 @@ public:
 
 private:
     [[noreturn]] void fail(const std::string& what, const std::string& sql);
+    void bind(const std::string& sql, const std::vector<Text>& parameters);
 
     StatementHandle m_stmt;
     std::string m_sql;
     std::vector<std::string> m_bound; // keeps the parameters alive while the statement runs
     std::vector<SQLLEN> m_lengths;
+    bool m_prepared = false;
 };
 
 //! The diagnostic records of a handle, joined.

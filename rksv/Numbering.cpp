@@ -47,15 +47,13 @@ takeNumber(db::Connection& connection, const std::string& kassa, const std::stri
         }
         const long storedYear = number(row[0]);
         const long storedNumber = number(row[1]);
-        if (storedYear > year && !followRange) {
-            return {RangeNumber::Status::YearPassed, 0, storedYear};
+        const auto after =
+            numberAfter(storedYear, storedNumber, static_cast<int>(followRange ? std::max(year, storedYear) : year));
+        if (after.status != RangeNumber::Status::Taken) {
+            return after;
         }
-        const long rangeYear = std::max(year, storedYear);
-        long next = storedYear < year ? 0 : storedNumber;
-        if (next >= LAST_NUMBER) {
-            return {RangeNumber::Status::Exhausted, 0, rangeYear};
-        }
-        ++next;
+        const long rangeYear = after.rangeYear;
+        const long next = after.number;
         const long changed = connection.execute(
             "UPDATE NUMMERNKREISE SET JAHR = ?, BONNR = ?, TSTAMP = ? WHERE KASSA = ? AND TYP = ? AND JAHR = ? AND "
             "BONNR = ?",
@@ -73,6 +71,22 @@ takeNumber(db::Connection& connection, const std::string& kassa, const std::stri
     }
     throw base::PlatformError("Belegnummer für Kassa " + kassa + " nicht vergeben: zu viele gleichzeitige Zugriffe");
 }
+
+} // namespace
+
+RangeNumber numberAfter(long storedYear, long storedNumber, int year)
+{
+    if (storedYear > year) {
+        return {RangeNumber::Status::YearPassed, 0, storedYear};
+    }
+    const long next = storedYear < year ? 0 : storedNumber;
+    if (next >= LAST_NUMBER) {
+        return {RangeNumber::Status::Exhausted, 0, year};
+    }
+    return {RangeNumber::Status::Taken, next + 1, year};
+}
+
+namespace {
 
 std::shared_ptr<db::Connection> usable(std::shared_ptr<db::Connection> connection)
 {

@@ -34,6 +34,10 @@ struct RangeNumber
     long rangeYear = 0;
 };
 
+//! The number after a range's stored year and number for a receipt dated in `year`, as NextBonnrOfYear takes it
+//! (its `rangeYear` the range's year afterwards); for a step that holds the range locked and writes it once.
+[[nodiscard]] RangeNumber numberAfter(long storedYear, long storedNumber, int year);
+
 /**
  * The next number of the till's range for a receipt dated in `year`: the year's numbers run 1 … 999999 and start at
  * 1 with the year's first receipt, whatever the clock says, so a number's year is always its receipt's year. Taken

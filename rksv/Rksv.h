@@ -5,9 +5,11 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace db {
@@ -15,6 +17,8 @@ class Connection;
 }
 
 namespace rksv {
+
+class TillLock;
 
 //! The five amounts of a receipt in cents, in the order Normal, Ermäßigt-1, Ermäßigt-2, Null, Besonders.
 using Amounts = std::array<std::int64_t, 5>;
@@ -171,7 +175,11 @@ public:
     const std::vector<BelegRecord>& accBelege() const { return m_belege; }
 
     //! The database connection of the card and receipt tables (nullptr: the program-wide one).
-    void setConnection(std::shared_ptr<db::Connection> connection) { m_connection = std::move(connection); }
+    void setConnection(std::shared_ptr<db::Connection> connection)
+    {
+        m_connection = std::move(connection);
+        m_crdids.clear();
+    }
     std::shared_ptr<db::Connection> connection() const;
     /**
      * The servers to connect to when the one in use cannot be reached during a step (a cluster's nodes, in order;
@@ -218,6 +226,12 @@ private:
     //! After a commit whose answer was lost: whether the step's receipts are stored (read on the new connection).
     bool stepStored(const std::string& kassa);
     [[nodiscard]] LastReceipt lastReceipt(const std::string& kassa);
+    //! Stores the step's receipts, writes the number range taken (`newRange`: created) and commits.
+    void storeStep(TillLock& lock,
+                   const std::string& kassa,
+                   bool newRange,
+                   std::pair<long, long> before,
+                   std::pair<long, long> after);
     //! True when the year of `date` has neither a year receipt nor a start receipt, though the till has older ones.
     [[nodiscard]] bool yearReceiptMissing(const std::string& kassa, std::chrono::year_month_day date);
     //! True when the last JWS was signed by the card `serial`; otherwise records the card message.
@@ -257,6 +271,8 @@ private:
     std::shared_ptr<db::Connection> m_connection;
     std::vector<std::string> m_connectionStrings;
     std::size_t m_connectionIndex = 0; //!< which of the servers is in use
+    //! The card ids found, by till and serial: a card's id for a till never changes once it is registered.
+    std::map<std::pair<std::string, std::string>, long> m_crdids;
 };
 
 /**

@@ -217,6 +217,76 @@ void insertBeleg(db::Connection& connection, const std::string& kassa, BelegReco
     beleg.bonid = storedBonid(connection, kassa, beleg);
 }
 
+// The values of a receipt row in the column order of stepInsert.
+std::vector<db::Text> rowValues(const std::string& kassa, const BelegRecord& beleg, bool named)
+{
+    std::vector<db::Text> values{kassa,
+                                 base::formatIsoDate(beleg.date),
+                                 beleg.time,
+                                 std::to_string(beleg.bonnr),
+                                 beleg.type,
+                                 beleg.jws,
+                                 decimalText(beleg.amounts[0]),
+                                 decimalText(beleg.amounts[1]),
+                                 decimalText(beleg.amounts[2]),
+                                 decimalText(beleg.amounts[3]),
+                                 decimalText(beleg.amounts[4]),
+                                 decimalText(beleg.counter),
+                                 std::to_string(beleg.crdid),
+                                 std::to_string(beleg.number)};
+    if (named) {
+        values.emplace_back(nameValue(beleg.text));
+    }
+    return values;
+}
+
+/**
+ * Adds the rows of one signing step and notes their BONIDs: one statement for all rows, prepared once per connection
+ * and number of rows; on MariaDB it hands the BONIDs back itself (RETURNING), elsewhere one query reads them. The rows
+ * of a step share till, date and text.
+ */
+void insertStepRows(db::Connection& connection, const std::string& kassa, std::vector<BelegRecord>& belege)
+{
+    const bool named = !belege.empty() && !belege.front().text.empty();
+    const bool uniform = std::all_of(belege.begin(), belege.end(), [&](const BelegRecord& beleg) {
+        return beleg.text.empty() != named && beleg.date == belege.front().date;
+    });
+    if (belege.empty() || !uniform || connection.kind() == db::Kind::Oracle) {
+        for (auto& beleg : belege) {
+            insertBeleg(connection, kassa, beleg);
+        }
+        return;
+    }
+    const std::string row = std::string("(?, ?, ?, ?, 'B', ?, ?, ?, ?, ?, ?, ?, ?, ?, ?") + (named ? ", ?)" : ")");
+    std::string sql = "INSERT INTO BONS (KASSA, DATUM, ZEIT, BONNR, TYP, RKSV_TYP, RKSV_JWS, RKSV_NORMAL, RKSV_ERM1, "
+                      "RKSV_ERM2, RKSV_NULL, RKSV_SONDER, RKSV_SALDO, RKSV_CRDID, KNDID"
+                      + (named ? ", " + nameColumn() : std::string()) + ") VALUES ";
+    std::vector<db::Text> values;
+    for (std::size_t i = 0; i < belege.size(); ++i) {
+        sql += (i == 0 ? "" : ", ") + row;
+        const auto rowValuesOf = rowValues(kassa, belege[i], named);
+        values.insert(values.end(), rowValuesOf.begin(), rowValuesOf.end());
+    }
+    std::vector<std::vector<db::Text>> ids;
+    if (connection.kind() == db::Kind::MySQL && connection.dbmsName() == "MariaDB") {
+        ids = connection.queryRowsPrepared(sql + " RETURNING BONID, BONNR", values);
+    } else {
+        connection.executePrepared(sql, values);
+        const auto [low, high] = std::minmax_element(
+            belege.begin(), belege.end(), [](const auto& a, const auto& b) { return a.bonnr < b.bonnr; });
+        ids = connection.queryRowsPrepared(
+            "SELECT BONID, BONNR FROM BONS WHERE KASSA = ? AND DATUM = ? AND TYP = 'B' AND BONNR >= ? AND BONNR <= ?",
+            {kassa, base::formatIsoDate(belege.front().date), std::to_string(low->bonnr), std::to_string(high->bonnr)});
+    }
+    for (auto& beleg : belege) {
+        for (const auto& id : ids) {
+            if (id.size() == 2 && id[0] && id[1] && std::atol(id[1]->c_str()) == beleg.bonnr) {
+                beleg.bonid = std::max(beleg.bonid, std::atol(id[0]->c_str()));
+            }
+        }
+    }
+}
+
 } // namespace
 
 void StoreBelege(const std::string& kassa, std::vector<BelegRecord>& belege, std::shared_ptr<db::Connection> connection)
@@ -435,6 +505,7 @@ bool RKSV::MySernrExists(const std::string& serial, const std::string& pin, cons
     if (chain.find(CHAIN_PREFIX) != std::string::npos) {
         chain = base::replaceAll(base::replaceAll(chain, CHAIN_PREFIX, ""), CHAIN_SUFFIX, "");
     }
+    m_crdids.erase({base::trim(kassa), base::trim(serial)}); // registered anew: a new id
     cards.Append();
     cards.FieldPut("KASSA", kassa);
     cards.FieldPut("SERNR", serial);
@@ -484,6 +555,10 @@ bool RKSV::ensureCard(const std::string& serial, const std::string& pin)
 
 long RKSV::crdidOf(const std::string& kassa, const std::string& serial)
 {
+    const auto key = std::make_pair(base::trim(kassa), base::trim(serial));
+    if (const auto known = m_crdids.find(key); known != m_crdids.end()) {
+        return known->second;
+    }
     db::DbCrd cards({"CRDID", "KASSA", "SERNR"}, connection());
     cards.Where("kassa = ? and sernr = ?", {base::trim(kassa), base::trim(serial)});
     cards.OrderBy({"crdid"});
@@ -491,12 +566,31 @@ long RKSV::crdidOf(const std::string& kassa, const std::string& serial)
         record("MyGetCrdid: Kann Crdid nicht finden");
         return 0;
     }
-    return std::atol(cards.FieldGet("CRDID").c_str());
+    return m_crdids[key] = std::atol(cards.FieldGet("CRDID").c_str());
 }
 
 RKSV::LastReceipt RKSV::lastReceipt(const std::string& kassa)
 {
     LastReceipt last;
+    const auto database = connection();
+    if (database->kind() != db::Kind::Oracle) {
+        // TILL_ORDER backwards, served by the index on till, date and number.
+        const auto row = database->queryRowPrepared(
+            "SELECT BONNR, DATUM, ZEIT, RKSV_JWS, RKSV_SALDO, RKSV_TYP FROM BONS WHERE KASSA = ? AND TYP = 'B' "
+            "ORDER BY DATUM DESC, BONNR DESC LIMIT 1",
+            {kassa});
+        if (!row.empty()) {
+            const auto text = [&row](std::size_t i) { return row[i].value_or(std::string()); };
+            last.exists = true;
+            last.bonnr = base::trim(text(0));
+            last.date = SQL2D(text(1));
+            last.time = base::trim(text(2));
+            last.jws = base::withoutNul(text(3));
+            last.saldo = text(4);
+            last.type = base::trim(text(5));
+        }
+        return last;
+    }
     db::DbBon bons({"BONID", "KASSA", "BONNR", "TYP", "DATUM", "ZEIT", "RKSV_JWS", "RKSV_SALDO", "RKSV_TYP"},
                    connection());
     bons.Where("kassa = ? and typ = 'B'", {base::trim(kassa)});
@@ -560,11 +654,25 @@ RKSV::StepEnd RKSV::signStep(const SignRequest& request, long card, std::string&
     }
     const int year = static_cast<int>(date.year());
     long pending = 0; // a number taken for a status receipt that was dropped goes to the next receipt
+    // The numbers come from the range the lock holds, and the range is written once as the step ends.
+    const auto& range = lock.range();
+    const auto rangeValue = [&range](std::size_t i) {
+        return range.size() > i && range[i] ? std::atol(range[i]->c_str()) : 0L;
+    };
+    const long storedYear = rangeValue(0);
+    const long storedNumber = rangeValue(1);
+    long rangeYear = storedYear;
+    long rangeNumber = storedNumber;
     const auto take = [&](const std::string& exhausted) -> long {
         if (pending != 0) {
             return std::exchange(pending, 0);
         }
-        const auto taken = NextBonnrOfYear(kassa, "B", year, connection());
+        const auto taken = range.empty() ? RangeNumber{RangeNumber::Status::Taken, rangeNumber + 1, year}
+                                         : numberAfter(rangeYear, rangeNumber, year);
+        if (taken.status == RangeNumber::Status::Taken) {
+            rangeYear = taken.rangeYear;
+            rangeNumber = taken.number;
+        }
         if (taken.status == RangeNumber::Status::YearPassed) {
             failure = "Beleg nicht signiert - der Nummernkreis der Kassa " + kassa + " zählt schon das Jahr "
                       + std::to_string(taken.rangeYear) + ", der Beleg ist vom " + base::formatDate(date);
@@ -582,10 +690,7 @@ RKSV::StepEnd RKSV::signStep(const SignRequest& request, long card, std::string&
         }
         counter += sumOf(request.amounts);
         m_belege.push_back(ordinaryRecord(request, bonnr, counter, "", 0));
-        for (auto& beleg : m_belege) {
-            insertBeleg(*connection(), kassa, beleg);
-        }
-        lock.commit();
+        storeStep(lock, kassa, range.empty(), {storedYear, storedNumber}, {rangeYear, rangeNumber});
         return StepEnd::Stored;
     }
 
@@ -665,11 +770,35 @@ RKSV::StepEnd RKSV::signStep(const SignRequest& request, long card, std::string&
         counter += sumOf(request.amounts);
         m_belege.push_back(ordinaryRecord(request, bonnr, counter, m_jws, card));
     }
-    for (auto& beleg : m_belege) {
-        insertBeleg(*connection(), kassa, beleg);
+    storeStep(lock, kassa, range.empty(), {storedYear, storedNumber}, {rangeYear, rangeNumber});
+    return StepEnd::Stored;
+}
+
+void RKSV::storeStep(
+    TillLock& lock, const std::string& kassa, bool newRange, std::pair<long, long> before, std::pair<long, long> after)
+{
+    const auto database = connection();
+    insertStepRows(*database, kassa, m_belege);
+    if (newRange) {
+        database->executePrepared(
+            "INSERT INTO NUMMERNKREISE (TYP, KASSA, JAHR, BONNR, TSTAMP) VALUES ('B', ?, ?, ?, ?)",
+            {kassa, std::to_string(after.first), std::to_string(after.second), db::MySqlTable::GetTStamp()});
+    } else if (after != before) {
+        // Conditional, as every taker of numbers writes: under the lock nobody else can have moved the range.
+        const long changed = database->executePrepared(
+            "UPDATE NUMMERNKREISE SET JAHR = ?, BONNR = ?, TSTAMP = ? WHERE KASSA = ? AND TYP = 'B' AND JAHR = ? "
+            "AND BONNR = ?",
+            {std::to_string(after.first),
+             std::to_string(after.second),
+             db::MySqlTable::GetTStamp(),
+             kassa,
+             std::to_string(before.first),
+             std::to_string(before.second)});
+        if (changed != 1) {
+            throw TillConflict("Nummernkreis der Kassa " + kassa + " während des Schritts verändert");
+        }
     }
     lock.commit();
-    return StepEnd::Stored;
 }
 
 bool RKSV::MySignAll(const std::string& type,

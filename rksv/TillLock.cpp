@@ -74,9 +74,11 @@ TillLock::TillLock(std::shared_ptr<db::Connection> connection, const std::string
             m_open = true;
             break;
         case db::Kind::MySQL:
-            m_connection->execute("SET SESSION innodb_lock_wait_timeout = " + std::to_string(seconds));
-            // Each read sees what other stations committed before it, not a snapshot from the transaction's start.
-            m_connection->execute("SET TRANSACTION ISOLATION LEVEL READ COMMITTED");
+            // Set once per connection (again when the wait changes). Each read sees what other stations committed
+            // before it, not a snapshot from the transaction's start.
+            m_connection->sessionSetting("lock wait",
+                                         "SET SESSION innodb_lock_wait_timeout = " + std::to_string(seconds));
+            m_connection->sessionSetting("isolation", "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED");
             m_connection->execute("START TRANSACTION");
             m_open = true;
             if (m_connection->clusterNode()) {
@@ -88,14 +90,19 @@ TillLock::TillLock(std::shared_ptr<db::Connection> connection, const std::string
             m_open = true;
             break;
         }
-        if (m_kind != db::Kind::SQLite) {
-            const std::string lockSql = "SELECT BONNR FROM NUMMERNKREISE WHERE KASSA = ? AND TYP = 'B' FOR UPDATE"
-                                        + (m_kind == db::Kind::Oracle ? " WAIT " + std::to_string(seconds) : "");
-            if (m_connection->queryRow(lockSql, {kassa}).empty()) {
+        // The till's number range as the step begins: locked with it (SQLite: by the write lock).
+        const std::string rangeSql = "SELECT JAHR, BONNR FROM NUMMERNKREISE WHERE KASSA = ? AND TYP = 'B'";
+        if (m_kind == db::Kind::SQLite) {
+            m_range = m_connection->queryRowPrepared(rangeSql, {kassa});
+        } else {
+            const std::string lockSql =
+                rangeSql + " FOR UPDATE" + (m_kind == db::Kind::Oracle ? " WAIT " + std::to_string(seconds) : "");
+            m_range = m_connection->queryRowPrepared(lockSql, {kassa});
+            if (m_range.empty()) {
                 // The till's first step: its number range is created here, under the same transaction.
                 m_connection->execute(
                     "INSERT INTO NUMMERNKREISE (TYP, KASSA, JAHR, BONNR, TSTAMP) VALUES ('B', ?, 0, 0, '')", {kassa});
-                m_connection->queryRow(lockSql, {kassa});
+                m_range = m_connection->queryRowPrepared(lockSql, {kassa});
             }
         }
     } catch (const base::PlatformError& error) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace rksv {
 
@@ -35,6 +36,10 @@ public:
     TillLock(const TillLock&) = delete;
     TillLock& operator=(const TillLock&) = delete;
 
+    //! The till's number range (JAHR, BONNR of NUMMERNKREISE, type "B") as the step began; empty when the till has
+    //! none yet (SQLite; elsewhere the lock creates it).
+    const std::vector<db::Text>& range() const { return m_range; }
+
     //! Ends the step and keeps what it wrote; throws TillConflict when the database refuses for a conflict.
     void commit();
     //! Ends the step and forgets what it wrote (also done by the destructor).
@@ -48,6 +53,7 @@ private:
     std::shared_ptr<db::Connection> m_connection;
     db::Kind m_kind;
     bool m_open = false;
+    std::vector<db::Text> m_range;
 };
 
 //! The till's lock could not be had in time: another station holds it.
