@@ -16,6 +16,10 @@ public:
         for (const auto& run : runs) {
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
                 m_medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+                // With arguments also under "name/arguments".
+                if (!run.run_name.args.empty()) {
+                    m_medians[run.run_name.function_name + "/" + run.run_name.args] = run.GetAdjustedRealTime();
+                }
             }
         }
         ConsoleReporter::ReportRuns(runs);

@@ -20,6 +20,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <map>
 
 namespace db::gui {
 namespace {
@@ -40,12 +41,65 @@ QString qs(const std::string& text)
     return QString::fromStdString(text);
 }
 
+} // namespace
+
+/**
+ * The receipts of a day read by one ordered query, row by row as the driver delivers them: the index on the order's
+ * columns serves it without a sort, and nothing is read twice. Values as the table cursor gives them (SQL NULL as the
+ * blank of the column's type).
+ */
+class DayRows
+{
+public:
+    DayRows(Connection& connection, const std::string& sql, const std::vector<Text>& parameters)
+        : m_statement(connection)
+    {
+        m_statement.execute(sql, parameters);
+        m_columns = m_statement.columns();
+        for (std::size_t i = 0; i < m_columns.size(); ++i) {
+            m_index[base::toUpper(m_columns[i].name)] = i;
+        }
+    }
+    bool next()
+    {
+        if (!m_statement.fetch()) {
+            return false;
+        }
+        m_values.clear();
+        for (std::size_t i = 0; i < m_columns.size(); ++i) {
+            m_values.push_back(m_statement.get(static_cast<int>(i)));
+        }
+        return true;
+    }
+    bool has(const std::string& column) const { return m_index.contains(column); }
+    std::string FieldGet(const std::string& column) const
+    {
+        const auto found = m_index.find(column);
+        if (found == m_index.end()) {
+            return {};
+        }
+        const auto& value = m_values[found->second];
+        return value ? *value : (isNumericType(m_columns[found->second].type) ? "0" : "");
+    }
+
+private:
+    Statement m_statement;
+    std::vector<Column> m_columns;
+    std::map<std::string, std::size_t> m_index;
+    std::vector<Text> m_values;
+};
+
+namespace {
+
+// The rows added to the list between two looks at the window: a page the list takes at once.
+constexpr int PAGE_ROWS = 256;
+
 // The receipt's total: the five amounts by VAT rate that the table has, empty or NULL counting 0.
-double totalOf(const MySqlTable& bons)
+double totalOf(const DayRows& bons)
 {
     double total = 0;
     for (const char* column : AMOUNTS) {
-        if (bons.FieldPos(column) != 0) {
+        if (bons.has(column)) {
             const auto text = base::trim(bons.FieldGet(column));
             double value = 0;
             std::from_chars(text.data(), text.data() + text.size(), value); // empty or NULL: 0
@@ -53,12 +107,6 @@ double totalOf(const MySqlTable& bons)
         }
     }
     return total;
-}
-
-// A date as FieldGetString gives it: YYYYMMDD.
-std::string dateKey(std::chrono::year_month_day day)
-{
-    return base::replaceAll(base::formatIsoDate(day), "-", "");
 }
 
 std::string padLeft(const std::string& text, std::size_t width)
@@ -217,7 +265,7 @@ void DlgBondruck::fitColumns()
     }
 }
 
-bool DlgBondruck::addRow(const MySqlTable& bons, const std::function<std::string()>& customerOf)
+bool DlgBondruck::addRow(const DayRows& bons, const std::function<std::string()>& customerOf)
 {
     // A status receipt shows its kind; any other receipt the listing's customer text.
     const auto type = base::trim(bons.FieldGet("RKSV_TYP"));
@@ -230,80 +278,80 @@ bool DlgBondruck::addRow(const MySqlTable& bons, const std::function<std::string
     item->setTextAlignment(BONNR, Qt::AlignRight | Qt::AlignVCenter);
     item->setTextAlignment(WERT, Qt::AlignRight | Qt::AlignVCenter);
     item->setData(0, Qt::UserRole, qs(bons.FieldGet("RKSV_JWS")));
-    // Rows follow the cursor, so the day reads from top to bottom in the cursor's order.
-    m_lvwData->addTopLevelItem(item);
+    // Rows follow the query's order, so the day reads from top to bottom in that order; they go to the list a page
+    // at a time, and the window works between pages.
+    m_page.append(item);
+    // The first row shows at once, the others a page at a time.
+    if (m_page.size() < PAGE_ROWS && m_lvwData->topLevelItemCount() > 0) {
+        return true;
+    }
+    flushPage();
     base::dialogs().ProcessEvents();
     return !m_relist && !m_stop;
 }
 
+void DlgBondruck::flushPage()
+{
+    m_lvwData->addTopLevelItems(m_page);
+    m_page.clear();
+}
+
+void DlgBondruck::listDay(const std::string& condition,
+                          const std::vector<Text>& parameters,
+                          const std::string& order,
+                          const std::function<std::string(const DayRows&)>& customerOf)
+{
+    const auto connection = programConnection();
+    if (!connection) {
+        return;
+    }
+    DayRows bons(*connection, "SELECT * FROM BONS WHERE " + condition + " ORDER BY " + order, parameters);
+    while (bons.next() && addRow(bons, [&] { return customerOf(bons); })) {
+    }
+    flushPage();
+}
+
+// The order of each listing is the one the table cursor gave it: its columns, then the key, NULLs first.
 void DlgBondruck::ListBonsMySql(std::chrono::year_month_day day)
 {
-    DbBon bons;
     DbKnd customers;
-    bons.Where("kassa = ?", {base::trim(m_till)});
-    bons.OrderBy({"ZEIT"});
-    bons.Seek("DATUM", day, true);
-    const auto wanted = dateKey(day);
-    for (bool more = true; more && !bons.EoF() && bons.FieldGetString("DATUM") == wanted;) {
-        more = addRow(bons, [&] {
-            const auto id = base::trim(bons.FieldGet("KNDID"));
-            if (id.empty() || id == "0" || !customers.Seek("KNDID", id)) {
-                return std::string();
-            }
-            return base::GetKndText(customers.FieldGet("ZUNAME"),
-                                    customers.FieldGet("VORNAME"),
-                                    customers.FieldGet("STRASSE"),
-                                    customers.FieldGet("PLZ"),
-                                    customers.FieldGet("ORT"));
-        });
-        if (more) {
-            bons.Skip();
+    listDay("KASSA = ? AND DATUM = " + D2SQL(day), {base::trim(m_till)}, "ZEIT, BONID", [&](const DayRows& bons) {
+        const auto id = base::trim(bons.FieldGet("KNDID"));
+        if (id.empty() || id == "0" || !customers.Seek("KNDID", id)) {
+            return std::string();
         }
-    }
-    bons.Close();
+        return base::GetKndText(customers.FieldGet("ZUNAME"),
+                                customers.FieldGet("VORNAME"),
+                                customers.FieldGet("STRASSE"),
+                                customers.FieldGet("PLZ"),
+                                customers.FieldGet("ORT"));
+    });
     customers.Close();
 }
 
 void DlgBondruck::ListBonsPLUMOXA(std::chrono::year_month_day day)
 {
-    DbBon bons;
-    bons.Where("datum = " + D2SQL(day));
-    bons.OrderBy({"BONNR"});
-    for (bool more = !bons.EoF(); more;) {
-        more = addRow(bons, [&] {
-            return base::GetKndText(base::Nvl(bons.FieldGet("NAME")),
-                                    "",
-                                    base::Nvl(bons.FieldGet("STRASSE")),
-                                    base::Nvl(bons.FieldGet("PLZ")),
-                                    base::Nvl(bons.FieldGet("ORT")));
-        });
-        more = more && bons.Skip();
-    }
-    bons.Close();
+    listDay("DATUM = " + D2SQL(day), {}, "BONNR, BONID", [](const DayRows& bons) {
+        return base::GetKndText(base::Nvl(bons.FieldGet("NAME")),
+                                "",
+                                base::Nvl(bons.FieldGet("STRASSE")),
+                                base::Nvl(bons.FieldGet("PLZ")),
+                                base::Nvl(bons.FieldGet("ORT")));
+    });
 }
 
 void DlgBondruck::ListBonsDRAVELIN(std::chrono::year_month_day day)
 {
-    DbBon bons;
-    bons.OrderBy({"ZEIT"});
-    bons.Seek("DATUM", day, true);
-    const auto wanted = dateKey(day);
-    for (bool more = true; more && !bons.EoF() && bons.FieldGetString("DATUM") == wanted;) {
-        more = addRow(bons, [&] {
-            if (base::trim(bons.FieldGet("PK_NR")).empty()) {
-                return std::string();
-            }
-            return base::GetKndText(bons.FieldGet("PK_NAM"),
-                                    bons.FieldGet("PK_VOR"),
-                                    bons.FieldGet("PK_STR"),
-                                    bons.FieldGet("PK_PLZ"),
-                                    bons.FieldGet("PK_ORT"));
-        });
-        if (more) {
-            bons.Skip();
+    listDay("DATUM = " + D2SQL(day), {}, "ZEIT, BONID", [](const DayRows& bons) {
+        if (base::trim(bons.FieldGet("PK_NR")).empty()) {
+            return std::string();
         }
-    }
-    bons.Close();
+        return base::GetKndText(bons.FieldGet("PK_NAM"),
+                                bons.FieldGet("PK_VOR"),
+                                bons.FieldGet("PK_STR"),
+                                bons.FieldGet("PK_PLZ"),
+                                bons.FieldGet("PK_ORT"));
+    });
 }
 
 void DlgBondruck::PshDown()

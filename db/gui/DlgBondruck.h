@@ -1,21 +1,28 @@
 #pragma once
 
+#include "db/Odbc.h"
+
 #include <QDialog>
+#include <QList>
 
 #include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace db {
 class MySqlTable;
 }
 
 namespace db::gui {
+
+class DayRows;
 
 //! The readable receipt text of a stored compact JWS, or nothing with the German reason in `error`.
 using JwsConverter = std::function<std::optional<std::string>(const std::string& jws, std::string& error)>;
@@ -57,16 +64,23 @@ private:
     void ListBonsDRAVELIN(std::chrono::year_month_day day);
     //! One row for the current receipt; `customerOf` gives the listing's customer text. False when the listing is to
     //! end: a new one was asked for while the window worked, or the dialog closed.
-    [[nodiscard]] bool addRow(const MySqlTable& bons, const std::function<std::string()>& customerOf);
+    [[nodiscard]] bool addRow(const DayRows& bons, const std::function<std::string()>& customerOf);
+    void flushPage();
+    //! Lists the receipts of BONS that meet `condition` in `order` (one query), with the listing's customer text.
+    void listDay(const std::string& condition,
+                 const std::vector<Text>& parameters,
+                 const std::string& order,
+                 const std::function<std::string(const DayRows&)>& customerOf);
     [[nodiscard]] std::optional<std::chrono::year_month_day> shownDate() const;
     void showDay(std::chrono::year_month_day day);
 
     JwsConverter m_converter;
     std::string m_till;
     std::string m_result;
-    bool m_listing = false; // a listing runs (further down the stack)
-    bool m_relist = false;  // asked for again while it ran
-    bool m_stop = false;    // closed while it ran
+    bool m_listing = false;         // a listing runs (further down the stack)
+    bool m_relist = false;          // asked for again while it ran
+    bool m_stop = false;            // closed while it ran
+    QList<QTreeWidgetItem*> m_page; // rows not in the list yet
     QTreeWidget* m_lvwData;
     QLineEdit* m_sleDatum;
     QPushButton* m_pshToday;

@@ -42,6 +42,8 @@ CREATE INDEX IF NOT EXISTS IX_BONS_KASSA_BONNR ON BONS (KASSA, BONNR);
 -- receipts of a day in time order, and soft seeks on the date
 CREATE INDEX IF NOT EXISTS IX_BONS_DATUM_ZEIT ON BONS (DATUM, ZEIT, BONID);
 CREATE INDEX IF NOT EXISTS IX_BONS_KASSA_DATUM_ZEIT ON BONS (KASSA, DATUM, ZEIT);
+-- receipts of a day in number order (the receipt picker)
+CREATE INDEX IF NOT EXISTS IX_BONS_DATUM_BONNR ON BONS (DATUM, BONNR, BONID);
 -- a till's receipts in signing order: the numbers start again at 1 every year, so the date comes first
 CREATE INDEX IF NOT EXISTS IX_BONS_KASSA_DATUM_BONNR ON BONS (KASSA, DATUM, BONNR);
 

@@ -150,6 +150,48 @@ private slots:
                  QStringLiteral("10:15:00|01|      12|Anna Gruber, Hauptplatz 1, 8010 Graz|    12,50"));
     }
 
+    // Receipts without a number or time, and receipts with the same number, time and date, keep the order the
+    // listing always had: NULL first, then by value, equal values in the order they were stored.
+    void nullsAndEqualValuesKeepTheirOrder_data()
+    {
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("order");
+        QTest::newRow("by time") << QString() << QStringLiteral("23 21 24 22");
+        QTest::newRow("by number") << QStringLiteral("PLUMOXA") << QStringLiteral("22 21 24 23");
+    }
+    void nullsAndEqualValuesKeepTheirOrder()
+    {
+        QFETCH(QString, product);
+        QFETCH(QString, order);
+        // A host product's receipt table that allows NULL.
+        const auto connection = testsupport::sqliteConnectionString(m_dir->file("kassa.db"));
+        testsupport::execSql(connection, "DROP TABLE BONS");
+        testsupport::execSql(connection,
+                             "CREATE TABLE BONS (BONID INTEGER PRIMARY KEY, KASSA VARCHAR(10), DATUM DATE, ZEIT "
+                             "VARCHAR(8), BONNR INTEGER, TYP VARCHAR(5), KNDID INTEGER, RKSV_TYP VARCHAR(10), RKSV_JWS "
+                             "VARCHAR(2000), RKSV_NORMAL DECIMAL(15,2), NAME VARCHAR(100), STRASSE VARCHAR(100), PLZ "
+                             "VARCHAR(10), ORT VARCHAR(60))");
+        testsupport::execSql(connection,
+                             "INSERT INTO BONS (BONID, KASSA, DATUM, ZEIT, BONNR, TYP, RKSV_JWS) VALUES "
+                             "(21, '03', '2026-12-08', '10:00:00', 5, 'B', 'jws-21'),"
+                             "(22, '03', '2026-12-08', '10:05:00', NULL, 'B', 'jws-22'),"
+                             "(23, '03', '2026-12-08', NULL, 9, 'B', 'jws-23'),"
+                             "(24, '03', '2026-12-08', '10:00:00', 5, 'B', NULL)");
+        base::program().HostProduct = product.toStdString();
+        db::gui::DlgBondruck picker(nullptr, {});
+        picker.Setup("03");
+        picker.findChild<QPushButton*>(QStringLiteral("pshUp"))->click();
+        picker.findChild<QPushButton*>(QStringLiteral("pshUp"))->click();
+        auto* list = picker.findChild<QTreeWidget*>(QStringLiteral("lvwData"));
+        QStringList ids;
+        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            const auto jws = list->topLevelItem(row)->data(0, Qt::UserRole).toString();
+            ids << (jws.isEmpty() ? QStringLiteral("24") : jws.mid(4));
+        }
+        QCOMPARE(ids.join(QLatin1Char(' ')), order);
+        QCOMPARE(list->topLevelItem(ids.indexOf(QStringLiteral("22")))->text(2).trimmed(), QStringLiteral("0"));
+    }
+
     void theDateButtonsMoveTheDay()
     {
         db::gui::DlgBondruck picker(nullptr, {});
