@@ -1,7 +1,9 @@
 #include "rksv/StatusReceipts.h"
 
+#include "base/ErrorLog.h"
 #include "base/StringUtil.h"
 #include "base/TextFormat.h"
+#include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "rksv/Numbering.h"
 #include "rksv/Rksv.h"
@@ -22,14 +24,6 @@ std::vector<std::string> columns()
     return {"KASSA", "BONNR", "TYP", "DATUM", "ZEIT", "RKSV_JWS", "RKSV_TYP"};
 }
 
-// "DD.MM.YYYY" of the receipt's date; the text as stored when the database gave something that is no date.
-std::string dateOf(const db::DbBon& bons)
-{
-    const auto stored = bons.FieldGet("DATUM");
-    const auto date = SQL2D(stored);
-    return date ? base::formatDate(*date) : base::trim(stored);
-}
-
 } // namespace
 
 bool RKSVMyStartbelegExists(const std::string& kassa, std::shared_ptr<db::Connection> connection)
@@ -45,21 +39,49 @@ bool RKSVMyStartbelegExists(const std::string& kassa, std::shared_ptr<db::Connec
     return exists;
 }
 
+// The run is read backwards from the till's last receipt below the limit in TILL_ORDER (the key last, NULLs where
+// the table cursor has them), as one query for any run of ordinary length; a longer run goes on with pages eight
+// times as large, so a run of any length costs a few queries, never one per receipt.
 std::string RKSVMyCheckAusfall(const std::string& kassa, long limit, std::shared_ptr<db::Connection> connection)
 {
-    db::DbBon bons(columns(), std::move(connection));
-    bons.Where("kassa = ? and typ = 'B' and bonnr < " + std::to_string(limit), {base::trim(kassa)});
-    bons.OrderBy(TILL_ORDER);
-    std::string since;
-    for (bool more = bons.GoBottom(); more; more = bons.Skip(-1)) {
-        const auto jws = jwsOf(bons);
-        if (jws.empty() || !RKSVMyJwsAusfall(jws)) {
-            break;
-        }
-        since = dateOf(bons) + " " + base::trim(bons.FieldGet("ZEIT"));
+    if (!connection) {
+        connection = db::programConnection();
     }
-    bons.Close();
-    return since;
+    if (!connection) {
+        throw base::PlatformError("Keine Datenbankverbindung für die Prüfung des Ausfalls");
+    }
+    const bool oracle = connection->kind() == db::Kind::Oracle;
+    const std::string sql = "SELECT DATUM, ZEIT, RKSV_JWS FROM BONS WHERE KASSA = ? AND TYP = 'B' AND BONNR < ? "
+                            "ORDER BY DATUM DESC, BONNR DESC, BONID DESC "
+                            + std::string(oracle ? "OFFSET ? ROWS FETCH NEXT ? ROWS ONLY" : "LIMIT ? OFFSET ?");
+    std::string since;
+    long offset = 0;
+    for (long page = 1024;; page *= 8) {
+        const std::vector<db::Text> parameters =
+            oracle ? std::vector<db::Text>{base::trim(kassa),
+                                           std::to_string(limit),
+                                           std::to_string(offset),
+                                           std::to_string(page)}
+                   : std::vector<db::Text>{
+                       base::trim(kassa), std::to_string(limit), std::to_string(page), std::to_string(offset)};
+        db::Statement rows(*connection);
+        rows.execute(sql, parameters);
+        long read = 0;
+        while (rows.fetch()) {
+            ++read;
+            const auto jws = base::trim(base::withoutNul(rows.get(2).value_or("")));
+            if (jws.empty() || !RKSVMyJwsAusfall(jws)) {
+                return since;
+            }
+            const auto stored = rows.get(0).value_or("");
+            const auto date = SQL2D(stored);
+            since = (date ? base::formatDate(*date) : base::trim(stored)) + " " + base::trim(rows.get(1).value_or(""));
+        }
+        if (read < page) {
+            return since;
+        }
+        offset += page;
+    }
 }
 
 std::string RKSVMyBelegText(const std::string& type, bool copy)

@@ -160,6 +160,26 @@ TEST_P(StatusReceiptRules, TheFailureRunAtTheEndGivesItsFirstReceipt)
     add("06", 2, "02.01.2026", "09:00:00");
     EXPECT_EQ(since("06"), "") << "the new year's signed receipt ends the run";
 
+    // Equal dates: the number orders, not the time; equal numbers of a day: the order of storing.
+    add("07", 1, "01.03.2026", "08:00:00", "A");
+    add("07", 5, "03.03.2026", "10:00:00");
+    add("07", 6, "03.03.2026", "10:00:00", "", true);
+    add("07", 7, "03.03.2026", "09:00:00", "", true);
+    EXPECT_EQ(since("07"), "03.03.2026 10:00:00");
+    add("07", 8, "03.03.2026", "11:00:00", "", true);
+    add("07", 8, "03.03.2026", "11:00:00");
+    EXPECT_EQ(since("07"), "") << "the later of two equal receipts is signed";
+    // A run longer than one page of the walk.
+    add("08", 1, "01.03.2026", "08:00:00", "A");
+    const auto failedJws = receipts->sign("08", 2, "02.03.2026", "09:00:00", "", true);
+    connection->execute("BEGIN");
+    for (long bonnr = 2; bonnr <= 1100; ++bonnr) {
+        SignedReceipts::insert(*connection, "08", bonnr, "02.03.2026", "09:00:00", "", failedJws);
+    }
+    connection->execute("COMMIT");
+    SignedReceipts::insert(*connection, "08", 1101, "02.03.2026", "09:30:00", "", failedJws);
+    EXPECT_EQ(since("08"), "02.03.2026 09:00:00");
+
     db::setProgramConnection(connection);
     EXPECT_EQ(rksv::RKSVMyCheckAusfall("01", 99999999), "03.02.2026 10:15:00");
 }
