@@ -246,15 +246,19 @@ private:
             }
             const Days windowEnd = std::min(m_end, m_start + std::chrono::days(m_window - 1));
             const auto start = db::D2SQL(std::chrono::year_month_day(m_start), m_kind);
+            const auto end = db::D2SQL(std::chrono::year_month_day(windowEnd), m_kind);
             std::vector<db::Text> parameters{m_tills[m_till]};
             std::string sql =
                 "SELECT BONNR, BONID, DATUM, RKSV_JWS, RKSV_TYP, RKSV_CRDID FROM BONS WHERE KASSA = ? AND ("
-                + m_condition + ") AND DATUM >= " + start
-                + " AND DATUM <= " + db::D2SQL(std::chrono::year_month_day(windowEnd), m_kind);
+                + m_condition + ") AND ";
             if (m_last) {
-                // Continues after the last row read, which lies on the window's first day.
-                sql += " AND (DATUM > " + start + " OR BONNR > ? OR (BONNR = ? AND BONID > ?))";
+                // Continues after the last row read, which lies on the window's first day: each alternative is one
+                // range of the index (KASSA, DATUM, BONNR), so the rows read before are not read again.
+                sql += "((DATUM = " + start + " AND BONNR > ?) OR (DATUM = " + start
+                       + " AND BONNR = ? AND BONID > ?) OR (DATUM > " + start + " AND DATUM <= " + end + "))";
                 parameters.insert(parameters.end(), {m_last->bonnr, m_last->bonnr, m_last->bonid});
+            } else {
+                sql += "DATUM >= " + start + " AND DATUM <= " + end;
             }
             sql += " ORDER BY DATUM, BONNR, BONID LIMIT " + std::to_string(READ_BATCH);
             db::Statement statement(*m_connection);
