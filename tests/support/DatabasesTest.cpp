@@ -109,6 +109,7 @@ TEST_F(SqliteDatabaseTest, SchemaCreatesTablesAndIndexesAndMayRunAgain)
                                      "IX_BONS_DATUM_ZEIT(DATUM,ZEIT,BONID)",
                                      "IX_BONS_KASSA_DATUM_ZEIT(KASSA,DATUM,ZEIT)",
                                      "IX_BONS_KASSA_DATUM_BONNR(KASSA,DATUM,BONNR)",
+                                     "IX_BONS_DATUM_BONNR(DATUM,BONNR,BONID)",
                                      "IX_ZAHLUNGEN_BONID(BONID)",
                                      "IX_CARDS_KASSA(KASSA)"}));
     EXPECT_EQ(testsupport::querySql(connection, "SELECT pk, name FROM pragma_table_info('BONS') WHERE pk > 0"),
@@ -180,7 +181,7 @@ TEST(SchemaScripts, SplitIntoStatementsAtLineEnds)
 {
     for (const char* name : {"sqlite.sql", "mariadb.sql"}) {
         const auto statements = testsupport::schemaStatements(testsupport::schemaFile(name));
-        ASSERT_EQ(statements.size(), 11u) << name;
+        ASSERT_EQ(statements.size(), 12u) << name;
         EXPECT_EQ(statements.front().rfind("CREATE TABLE IF NOT EXISTS BONS (", 0), 0u) << name;
         EXPECT_EQ(statements.back(), "CREATE INDEX IF NOT EXISTS IX_CARDS_KASSA ON CARDS (KASSA)") << name;
         for (const auto& statement : statements) {
@@ -240,6 +241,7 @@ TEST_F(MariaDbTest, CreateDatabaseBuildsTheSchema)
                                "BONS.IX_BONS_DATUM_ZEIT(DATUM,ZEIT,BONID)",
                                "BONS.IX_BONS_KASSA_DATUM_ZEIT(KASSA,DATUM,ZEIT)",
                                "BONS.IX_BONS_KASSA_DATUM_BONNR(KASSA,DATUM,BONNR)",
+                               "BONS.IX_BONS_DATUM_BONNR(DATUM,BONNR,BONID)",
                                "KUNDEN.PRIMARY(KNDID)",
                                "ZAHLUNGEN.PRIMARY(ZHLID,BONID)",
                                "ZAHLUNGEN.IX_ZAHLUNGEN_BONID(BONID)",
