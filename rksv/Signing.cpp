@@ -187,36 +187,6 @@ long storedBonid(db::Connection& connection, const std::string& kassa, const Bel
     return row.empty() || !row[0] ? 0 : std::atol(row[0]->c_str());
 }
 
-// Adds the receipt's row and notes its BONID in the record.
-void insertBeleg(db::Connection& connection, const std::string& kassa, BelegRecord& beleg)
-{
-    std::vector<db::Text> values{kassa,
-                                 base::formatIsoDate(beleg.date),
-                                 beleg.time,
-                                 std::to_string(beleg.bonnr),
-                                 beleg.type,
-                                 beleg.jws,
-                                 decimalText(beleg.amounts[0]),
-                                 decimalText(beleg.amounts[1]),
-                                 decimalText(beleg.amounts[2]),
-                                 decimalText(beleg.amounts[3]),
-                                 decimalText(beleg.amounts[4]),
-                                 decimalText(beleg.counter),
-                                 std::to_string(beleg.crdid),
-                                 std::to_string(beleg.number)};
-    const bool named = !beleg.text.empty();
-    if (named) {
-        values.emplace_back(nameValue(beleg.text));
-    }
-    connection.execute(
-        "INSERT INTO BONS (KASSA, DATUM, ZEIT, BONNR, TYP, RKSV_TYP, RKSV_JWS, RKSV_NORMAL, RKSV_ERM1, RKSV_ERM2, "
-        "RKSV_NULL, RKSV_SONDER, RKSV_SALDO, RKSV_CRDID, KNDID"
-            + (named ? ", " + nameColumn() : std::string()) + ") VALUES (?, ?, ?, ?, 'B', ?, ?, ?, ?, ?, ?, ?, ?, ?, ?"
-            + (named ? ", ?" : "") + ")",
-        values);
-    beleg.bonid = storedBonid(connection, kassa, beleg);
-}
-
 // The values of a receipt row in the column order of stepInsert.
 std::vector<db::Text> rowValues(const std::string& kassa, const BelegRecord& beleg, bool named)
 {
@@ -238,6 +208,19 @@ std::vector<db::Text> rowValues(const std::string& kassa, const BelegRecord& bel
         values.emplace_back(nameValue(beleg.text));
     }
     return values;
+}
+
+// Adds the receipt's row and notes its BONID in the record.
+void insertBeleg(db::Connection& connection, const std::string& kassa, BelegRecord& beleg)
+{
+    const bool named = !beleg.text.empty();
+    connection.execute(
+        "INSERT INTO BONS (KASSA, DATUM, ZEIT, BONNR, TYP, RKSV_TYP, RKSV_JWS, RKSV_NORMAL, RKSV_ERM1, RKSV_ERM2, "
+        "RKSV_NULL, RKSV_SONDER, RKSV_SALDO, RKSV_CRDID, KNDID"
+            + (named ? ", " + nameColumn() : std::string()) + ") VALUES (?, ?, ?, ?, 'B', ?, ?, ?, ?, ?, ?, ?, ?, ?, ?"
+            + (named ? ", ?" : "") + ")",
+        rowValues(kassa, beleg, named));
+    beleg.bonid = storedBonid(connection, kassa, beleg);
 }
 
 /**
