@@ -8,7 +8,7 @@
 #include "bench/RatioReporter.h"
 #include "db/Odbc.h"
 #include "rksv/Rksv.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/units/SoftwareUnit.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"

@@ -13,7 +13,7 @@
 #include "db/Database.h"
 #include "db/Odbc.h"
 #include "rksv/RKSVExport.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/units/SoftwareUnit.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"

@@ -8,10 +8,10 @@
 //   build/bench/dep_verify_bench       (the two benchmarks' repetitions run interleaved)
 #include "bench/BenchSupport.h"
 #include "bench/RatioReporter.h"
-#include "rksv/DepVerifier.h"
-#include "rksv/Encoding.h"
-#include "rksv/Jws.h"
-#include "rksv/OpenSsl.h"
+#include "rksv/depcheck/DepVerifier.h"
+#include "rksv/format/Encoding.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/OpenSsl.h"
 #include "tests/support/DepMaker.h"
 #include "tests/support/TempDir.h"
 

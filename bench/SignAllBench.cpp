@@ -10,9 +10,9 @@
 #include "base/Program.h"
 #include "bench/RatioReporter.h"
 #include "db/Odbc.h"
-#include "rksv/OpenSsl.h"
 #include "rksv/Rksv.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/format/OpenSsl.h"
+#include "rksv/units/SoftwareUnit.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
 

@@ -6,10 +6,10 @@
 //
 //   build-test/bench/sign_bench
 #include "bench/RatioReporter.h"
-#include "rksv/Jws.h"
-#include "rksv/OpenSsl.h"
-#include "rksv/Pkcs11Module.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/OpenSsl.h"
+#include "rksv/units/Pkcs11Module.h"
+#include "rksv/units/SoftwareUnit.h"
 #include "tests/support/SoftHsm.h"
 #include "tests/support/TempDir.h"
 

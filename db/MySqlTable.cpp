@@ -279,4 +279,25 @@ DbCrd::DbCrd(const std::vector<std::string>& columns, std::shared_ptr<Connection
     : MySqlTable("CARDS", columns, std::move(connection), {"CRDID"})
 {}
 
+std::string RKSVMyBelegText(const std::string& type, bool copy)
+{
+    static constexpr struct
+    {
+        const char* code;
+        const char* name;
+    } NAMES[] = {
+        {"A", "Startbeleg"},
+        {"M", "Monatsbeleg"},
+        {"J", "Jahresbeleg"},
+        {"S", "Sammelbeleg"},
+        {"E", "Schlussbeleg"},
+    };
+    for (const auto& entry : NAMES) {
+        if (type == entry.code) {
+            return std::string(entry.name) + (copy ? " (Kopie)" : "");
+        }
+    }
+    return std::string("RECHNUNG ") + (copy ? "(Kopie)" : "");
+}
+
 } // namespace db

@@ -94,4 +94,11 @@ public:
     explicit DbCrd(const std::vector<std::string>& columns = {}, std::shared_ptr<Connection> connection = nullptr);
 };
 
+/**
+ * The name of a receipt kind, by the type letter in BONS.RKSV_TYP: "Startbeleg" (A), "Monatsbeleg" (M),
+ * "Jahresbeleg" (J), "Sammelbeleg" (S), "Schlussbeleg" (E), and "RECHNUNG " for any other code. With `copy` the name
+ * is marked as a copy: a status receipt becomes e.g. "Startbeleg (Kopie)", any other receipt "RECHNUNG (Kopie)".
+ */
+std::string RKSVMyBelegText(const std::string& type, bool copy = false);
+
 } // namespace db

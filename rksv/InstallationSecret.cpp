@@ -1,7 +1,7 @@
 #include "rksv/InstallationSecret.h"
 
 #include "base/Files.h"
-#include "rksv/TurnoverCounter.h"
+#include "rksv/format/TurnoverCounter.h"
 
 #include <openssl/rand.h>
 

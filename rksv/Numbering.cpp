@@ -6,7 +6,7 @@
 #include "base/TextFormat.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
-#include "rksv/Encoding.h"
+#include "rksv/format/Encoding.h"
 
 #include <algorithm>
 #include <string>

@@ -9,9 +9,9 @@
 #include "base/TextFormat.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
-#include "rksv/DepVerifier.h"
 #include "rksv/Numbering.h"
 #include "rksv/Rksv.h"
+#include "rksv/depcheck/DepVerifier.h"
 
 #include <algorithm>
 #include <cctype>

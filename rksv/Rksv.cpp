@@ -6,8 +6,8 @@
 #include "base/Program.h"
 #include "base/StringUtil.h"
 #include "rksv/InstallationSecret.h"
-#include "rksv/OpenSsl.h"
-#include "rksv/TurnoverCounter.h"
+#include "rksv/format/OpenSsl.h"
+#include "rksv/format/TurnoverCounter.h"
 
 namespace rksv {
 

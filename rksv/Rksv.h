@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rksv/Component.h"
+#include "rksv/units/Component.h"
 
 #include <array>
 #include <chrono>

@@ -9,11 +9,11 @@
 #include "db/Database.h"
 #include "db/MySqlTable.h"
 #include "rksv/ImageFolder.h"
-#include "rksv/Jws.h"
 #include "rksv/Numbering.h"
-#include "rksv/Receipt.h"
 #include "rksv/Rksv.h"
 #include "rksv/TillLock.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/Receipt.h"
 
 #include <algorithm>
 #include <atomic>

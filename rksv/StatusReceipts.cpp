@@ -84,27 +84,6 @@ std::string RKSVMyCheckAusfall(const std::string& kassa, long limit, std::shared
     }
 }
 
-std::string RKSVMyBelegText(const std::string& type, bool copy)
-{
-    static constexpr struct
-    {
-        const char* code;
-        const char* name;
-    } NAMES[] = {
-        {"A", "Startbeleg"},
-        {"M", "Monatsbeleg"},
-        {"J", "Jahresbeleg"},
-        {"S", "Sammelbeleg"},
-        {"E", "Schlussbeleg"},
-    };
-    for (const auto& entry : NAMES) {
-        if (type == entry.code) {
-            return std::string(entry.name) + (copy ? " (Kopie)" : "");
-        }
-    }
-    return std::string("RECHNUNG ") + (copy ? "(Kopie)" : "");
-}
-
 SignResult signStatusReceipt(RKSV& service,
                              const std::string& kassa,
                              const std::string& type,

@@ -31,13 +31,6 @@ struct SignResult;
 RKSVMyCheckAusfall(const std::string& kassa, long limit, std::shared_ptr<db::Connection> connection = nullptr);
 
 /**
- * The name of a receipt kind: "Startbeleg" (A), "Monatsbeleg" (M), "Jahresbeleg" (J), "Sammelbeleg" (S),
- * "Schlussbeleg" (E), and "RECHNUNG " for any other code. With `copy` the name is marked as a copy: a status
- * receipt becomes e.g. "Startbeleg (Kopie)", any other receipt "RECHNUNG (Kopie)".
- */
-std::string RKSVMyBelegText(const std::string& type, bool copy = false);
-
-/**
  * Signs the status receipt `type` ("A", "M", "J", "S", "E") the operator ordered for the till, through the signing step
  * of MySignAll: the same lock, numbering, chain, storage and QR image as the status receipts signing inserts by itself.
  * The card is the one in the service's readers: the till's latest registered card where a reader holds it, otherwise

@@ -12,10 +12,10 @@
 #include "fonws/StatusAnswer.h"
 #include "fonws/Submission.h"
 #include "fonws/Xml.h"
-#include "rksv/DepReport.h"
-#include "rksv/DepVerifier.h"
 #include "rksv/RKSVExport.h"
 #include "rksv/Rksv.h"
+#include "rksv/depcheck/DepReport.h"
+#include "rksv/depcheck/DepVerifier.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,7 +7,6 @@
 #include "base/TextFormat.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
-#include "rksv/StatusReceipts.h"
 #include "widgets/DesktopLook.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/DtaHilfe.h"
@@ -273,7 +272,7 @@ bool DlgBondruck::addRow(const DayRows& bons, const std::function<std::string()>
     item->setText(ZEIT, qs(bons.FieldGet("ZEIT")));
     item->setText(KASSA, qs(bons.FieldGet("KASSA")));
     item->setText(BONNR, qs(padLeft(base::trim(bons.FieldGet("BONNR")), 8)));
-    item->setText(KUNDE, qs(type.empty() ? customerOf() : rksv::RKSVMyBelegText(type)));
+    item->setText(KUNDE, qs(type.empty() ? customerOf() : RKSVMyBelegText(type)));
     item->setText(WERT, qs(padLeft(base::formatAmount(totalOf(bons)), 9)));
     item->setTextAlignment(BONNR, Qt::AlignRight | Qt::AlignVCenter);
     item->setTextAlignment(WERT, Qt::AlignRight | Qt::AlignVCenter);

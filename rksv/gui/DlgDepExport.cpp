@@ -4,8 +4,8 @@
 #include "base/Dialogs.h"
 #include "base/TextFormat.h"
 #include "db/Database.h"
-#include "rksv/DepVerifier.h"
 #include "rksv/RKSVExport.h"
+#include "rksv/depcheck/DepVerifier.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/DtaHilfe.h"
 

@@ -9,7 +9,7 @@
 #include "db/Database.h"
 #include "rksv/RKSVExport.h"
 #include "rksv/Rksv.h"
-#include "rksv/TurnoverCounter.h"
+#include "rksv/format/TurnoverCounter.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/DtaHilfe.h"
 

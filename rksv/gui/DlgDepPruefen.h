@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rksv/DepReport.h"
-#include "rksv/DepVerifier.h"
+#include "rksv/depcheck/DepReport.h"
+#include "rksv/depcheck/DepVerifier.h"
 
 #include <QDialog>
 

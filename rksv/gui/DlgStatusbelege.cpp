@@ -7,6 +7,7 @@
 #include "base/StringUtil.h"
 #include "base/TextFormat.h"
 #include "db/Database.h"
+#include "db/MySqlTable.h"
 #include "rksv/ImageFolder.h"
 #include "rksv/Rksv.h"
 #include "rksv/StatusReceipts.h"
@@ -226,7 +227,7 @@ void DlgStatusbelege::PshOK()
     if (type.empty()) {
         return;
     }
-    const auto name = RKSVMyBelegText(type, false);
+    const auto name = db::RKSVMyBelegText(type, false);
     const auto kassa = base::program().Kassa;
     // The host product's database is opened when the rules first need it.
     if (const auto why = db::connectProgramDatabase()) {

@@ -251,4 +251,17 @@ TEST_F(SqliteTableTest, GetTStampIsSecondAndMillisecondWithoutLeadingZeros)
     EXPECT_TRUE(readable) << stamp;
 }
 
+TEST(StatusReceiptNames, NamesAndCopyMarks)
+{
+    EXPECT_EQ(db::RKSVMyBelegText("A"), "Startbeleg");
+    EXPECT_EQ(db::RKSVMyBelegText("M", false), "Monatsbeleg");
+    EXPECT_EQ(db::RKSVMyBelegText("J"), "Jahresbeleg");
+    EXPECT_EQ(db::RKSVMyBelegText("S"), "Sammelbeleg");
+    EXPECT_EQ(db::RKSVMyBelegText("E"), "Schlussbeleg");
+    EXPECT_EQ(db::RKSVMyBelegText("J", true), "Jahresbeleg (Kopie)");
+    EXPECT_EQ(db::RKSVMyBelegText(""), "RECHNUNG ");
+    EXPECT_EQ(db::RKSVMyBelegText("a"), "RECHNUNG ") << "type letters are capitals";
+    EXPECT_EQ(db::RKSVMyBelegText("B", true), "RECHNUNG (Kopie)");
+}
+
 } // namespace

@@ -1,10 +1,10 @@
 // The demo database as the demo builds it: the card tool, the demo-data generator and the signing tool run as
 // programs; every receipt then verifies against the card, chains to the one before and carries the running total.
 #include "base/Program.h"
-#include "rksv/Jws.h"
 #include "rksv/RKSVExport.h"
 #include "rksv/Rksv.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/format/Jws.h"
+#include "rksv/units/SoftwareUnit.h"
 #include "tests/support/ChainCheck.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ProgramStateGuard.h"

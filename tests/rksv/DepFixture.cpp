@@ -3,7 +3,7 @@
 #include "base/Program.h"
 #include "base/StringUtil.h"
 #include "db/Database.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/units/SoftwareUnit.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,10 +1,10 @@
 // The DEP composed by the program from receipts signed by the software signature unit, on SQLite through its ODBC
 // driver and on a private MariaDB server: the exact text, its groups per card, the rows it takes, and its failures.
 #include "base/Program.h"
-#include "rksv/Encoding.h"
-#include "rksv/Jws.h"
-#include "rksv/OpenSsl.h"
 #include "rksv/RKSVExport.h"
+#include "rksv/format/Encoding.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/OpenSsl.h"
 #include "tests/rksv/DepFixture.h"
 
 #include <gtest/gtest.h>

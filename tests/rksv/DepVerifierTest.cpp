@@ -1,10 +1,10 @@
 // The DEP check on DEPs of the regulator's test scenarios, signed here with a fresh key and certificate: sound ones
 // check as in order, tampered copies give exactly the fault made, and what is no DEP gives an error and nothing else.
-#include "rksv/DepVerifier.h"
+#include "rksv/depcheck/DepVerifier.h"
 
-#include "rksv/Encoding.h"
-#include "rksv/Jws.h"
-#include "rksv/Receipt.h"
+#include "rksv/format/Encoding.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/Receipt.h"
 #include "tests/rksv/KnownAnswers.h"
 #include "tests/support/DepMaker.h"
 #include "tests/support/TempDir.h"

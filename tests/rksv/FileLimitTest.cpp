@@ -2,8 +2,8 @@
 // with (SIGXFSZ would end it without a word): the installation's secret, a card of the software unit, a receipt's QR
 // image. Each fails with its German message, and no file or temporary file is left of what was being written.
 #include "rksv/InstallationSecret.h"
-#include "rksv/QrImage.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/format/QrImage.h"
+#include "rksv/units/SoftwareUnit.h"
 #include "tests/support/ChildWrite.h"
 #include "tests/support/TempDir.h"
 

@@ -3,9 +3,9 @@
 // that is no library. Each feature that needs libcrypto refuses in German; nothing aborts.
 #include "base/LateLibrary.h"
 #include "base/Program.h"
-#include "rksv/DepVerifier.h"
-#include "rksv/OpenSsl.h"
 #include "rksv/Rksv.h"
+#include "rksv/depcheck/DepVerifier.h"
+#include "rksv/format/OpenSsl.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/TempDir.h"
 

@@ -3,8 +3,8 @@
 #include "rksv/Numbering.h"
 
 #include "base/Clock.h"
-#include "rksv/Encoding.h"
-#include "rksv/Jws.h"
+#include "rksv/format/Encoding.h"
+#include "rksv/format/Jws.h"
 #include "tests/support/Databases.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/TempDir.h"

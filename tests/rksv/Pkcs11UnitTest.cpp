@@ -1,10 +1,10 @@
 // The PKCS#11 component on SoftHSM2 itself: its settings, receipts of the software unit's form signed with the
 // token's key, and what it says when the module, the token or the key is not what a till needs.
-#include "rksv/Pkcs11Unit.h"
+#include "rksv/units/Pkcs11Unit.h"
 
-#include "rksv/Jws.h"
 #include "rksv/Numbering.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/format/Jws.h"
+#include "rksv/units/SoftwareUnit.h"
 #include "tests/support/SoftHsm.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"

@@ -1,8 +1,8 @@
-#include "rksv/QrImage.h"
+#include "rksv/format/QrImage.h"
 
-#include "rksv/Encoding.h"
-#include "rksv/Jws.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/format/Encoding.h"
+#include "rksv/format/Jws.h"
+#include "rksv/units/SoftwareUnit.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "rksv/Receipt.h"
+#include "rksv/format/Receipt.h"
 
 #include "tests/rksv/KnownAnswers.h"
 

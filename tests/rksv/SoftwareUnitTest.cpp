@@ -1,10 +1,10 @@
-#include "rksv/SoftwareUnit.h"
+#include "rksv/units/SoftwareUnit.h"
 
-#include "rksv/Encoding.h"
-#include "rksv/Jws.h"
-#include "rksv/OpenSsl.h"
-#include "rksv/Receipt.h"
-#include "rksv/TurnoverCounter.h"
+#include "rksv/format/Encoding.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/OpenSsl.h"
+#include "rksv/format/Receipt.h"
+#include "rksv/format/TurnoverCounter.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
 

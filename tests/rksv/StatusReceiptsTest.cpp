@@ -214,17 +214,4 @@ INSTANTIATE_TEST_SUITE_P(Databases,
                          ::testing::Values(Backend::SQLite, Backend::MariaDB),
                          [](const auto& info) { return info.param == Backend::SQLite ? "SQLite" : "MariaDB"; });
 
-TEST(StatusReceiptNames, NamesAndCopyMarks)
-{
-    EXPECT_EQ(rksv::RKSVMyBelegText("A"), "Startbeleg");
-    EXPECT_EQ(rksv::RKSVMyBelegText("M", false), "Monatsbeleg");
-    EXPECT_EQ(rksv::RKSVMyBelegText("J"), "Jahresbeleg");
-    EXPECT_EQ(rksv::RKSVMyBelegText("S"), "Sammelbeleg");
-    EXPECT_EQ(rksv::RKSVMyBelegText("E"), "Schlussbeleg");
-    EXPECT_EQ(rksv::RKSVMyBelegText("J", true), "Jahresbeleg (Kopie)");
-    EXPECT_EQ(rksv::RKSVMyBelegText(""), "RECHNUNG ");
-    EXPECT_EQ(rksv::RKSVMyBelegText("a"), "RECHNUNG ") << "type letters are capitals";
-    EXPECT_EQ(rksv::RKSVMyBelegText("B", true), "RECHNUNG (Kopie)");
-}
-
 } // namespace

@@ -1,6 +1,6 @@
-#include "rksv/TurnoverCounter.h"
+#include "rksv/format/TurnoverCounter.h"
 
-#include "rksv/Encoding.h"
+#include "rksv/format/Encoding.h"
 #include "tests/rksv/KnownAnswers.h"
 
 #include <gtest/gtest.h>

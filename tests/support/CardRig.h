@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rksv/SoftwareUnit.h"
+#include "rksv/units/SoftwareUnit.h"
 #include "tests/support/SoftHsm.h"
 
 #include <map>

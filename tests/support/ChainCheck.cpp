@@ -1,9 +1,9 @@
 #include "tests/support/ChainCheck.h"
 
-#include "rksv/Jws.h"
-#include "rksv/OpenSsl.h"
-#include "rksv/Receipt.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/OpenSsl.h"
+#include "rksv/format/Receipt.h"
+#include "rksv/units/SoftwareUnit.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>

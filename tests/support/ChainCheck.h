@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rksv/TurnoverCounter.h"
+#include "rksv/format/TurnoverCounter.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "tests/support/DepMaker.h"
 
-#include "rksv/Jws.h"
-#include "rksv/Receipt.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/Receipt.h"
 
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "db/Odbc.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/units/SoftwareUnit.h"
 
 #include <map>
 #include <string>

@@ -6,8 +6,8 @@
 // the program then uses.
 #include "base/Program.h"
 #include "db/Odbc.h"
-#include "rksv/Component.h"
 #include "rksv/Rksv.h"
+#include "rksv/units/Component.h"
 
 #include <chrono>
 #include <filesystem>

@@ -3,7 +3,7 @@
 // Makes a test card for the software signature unit in <folder>/<name>/, or unlocks the card there that three wrong
 // PINs in a row locked.
 
-#include "rksv/SoftwareUnit.h"
+#include "rksv/units/SoftwareUnit.h"
 
 #include <iostream>
 #include <string>

@@ -4,7 +4,7 @@
 #include "app/Wiring.h"
 #include "app/gui/DtaMain.h"
 #include "base/Program.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/units/SoftwareUnit.h"
 #include "tests/support/Databases.h"
 #include "tests/support/FonTestService.h"
 #include "tests/support/Modal.h"

@@ -1,8 +1,8 @@
 // The menu "RKSV" as an operator meets it: the real program started in a fresh demo installation, driven by keys.
 // Nothing is opened or chosen beforehand: the windows open the database themselves, the status receipt ordered is
 // signed and stored, its QR code saved, and the export of all tills holds every till's signed receipts.
-#include "rksv/Jws.h"
-#include "rksv/Receipt.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/Receipt.h"
 #include "tests/support/Journey.h"
 #include "tests/support/TempDir.h"
 

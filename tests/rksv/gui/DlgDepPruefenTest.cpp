@@ -6,10 +6,10 @@
 
 #include "app/gui/Application.h"
 #include "base/Program.h"
-#include "rksv/Jws.h"
-#include "rksv/Receipt.h"
 #include "rksv/Rksv.h"
-#include "rksv/TurnoverCounter.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/Receipt.h"
+#include "rksv/format/TurnoverCounter.h"
 #include "tests/support/DepMaker.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ProgramStateGuard.h"

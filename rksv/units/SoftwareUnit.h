@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rksv/CardComponent.h"
-#include "rksv/Jws.h"
+#include "rksv/format/Jws.h"
+#include "rksv/units/CardComponent.h"
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>

@@ -1,10 +1,10 @@
-#include "rksv/CardComponent.h"
+#include "rksv/units/CardComponent.h"
 
-#include "rksv/Jws.h"
-#include "rksv/OpenSsl.h"
-#include "rksv/QrImage.h"
-#include "rksv/Receipt.h"
-#include "rksv/TurnoverCounter.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/OpenSsl.h"
+#include "rksv/format/QrImage.h"
+#include "rksv/format/Receipt.h"
+#include "rksv/format/TurnoverCounter.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "rksv/Encoding.h"
+#include "rksv/format/Encoding.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "rksv/DepReceiptIds.h"
+#include "rksv/depcheck/DepReceiptIds.h"
 
 #include <queue>
 

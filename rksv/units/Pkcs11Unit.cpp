@@ -1,9 +1,9 @@
-#include "rksv/Pkcs11Unit.h"
+#include "rksv/units/Pkcs11Unit.h"
 
 #include "base/Installation.h"
-#include "rksv/Jws.h"
-#include "rksv/OpenSsl.h"
-#include "rksv/Pkcs11Module.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/OpenSsl.h"
+#include "rksv/units/Pkcs11Module.h"
 
 #include <openssl/crypto.h>
 #include <openssl/rand.h>

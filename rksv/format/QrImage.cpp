@@ -1,4 +1,4 @@
-#include "rksv/QrImage.h"
+#include "rksv/format/QrImage.h"
 
 #include "base/Files.h"
 

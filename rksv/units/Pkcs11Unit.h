@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rksv/CardComponent.h"
+#include "rksv/units/CardComponent.h"
 
 #include <array>
 #include <chrono>

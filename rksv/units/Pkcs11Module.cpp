@@ -1,4 +1,4 @@
-#include "rksv/Pkcs11Module.h"
+#include "rksv/units/Pkcs11Module.h"
 
 #include <array>
 #include <condition_variable>

@@ -1,7 +1,7 @@
-#include "rksv/TurnoverCounter.h"
+#include "rksv/format/TurnoverCounter.h"
 
-#include "rksv/Encoding.h"
-#include "rksv/OpenSsl.h"
+#include "rksv/format/Encoding.h"
+#include "rksv/format/OpenSsl.h"
 
 #include <openssl/evp.h>
 

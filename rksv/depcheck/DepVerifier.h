@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rksv/OpenSsl.h"
-#include "rksv/TurnoverCounter.h"
+#include "rksv/format/OpenSsl.h"
+#include "rksv/format/TurnoverCounter.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "rksv/DepSignatures.h"
+#include "rksv/depcheck/DepSignatures.h"
 
 #include <openssl/evp.h>
 

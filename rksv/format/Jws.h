@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rksv/Encoding.h"
-#include "rksv/OpenSsl.h"
+#include "rksv/format/Encoding.h"
+#include "rksv/format/OpenSsl.h"
 
 #include <openssl/types.h>
 

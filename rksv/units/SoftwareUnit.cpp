@@ -1,12 +1,12 @@
-#include "rksv/SoftwareUnit.h"
+#include "rksv/units/SoftwareUnit.h"
 
 #include "base/Files.h"
-#include "rksv/Encoding.h"
-#include "rksv/Jws.h"
-#include "rksv/OpenSsl.h"
-#include "rksv/QrImage.h"
-#include "rksv/Receipt.h"
-#include "rksv/TurnoverCounter.h"
+#include "rksv/format/Encoding.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/OpenSsl.h"
+#include "rksv/format/QrImage.h"
+#include "rksv/format/Receipt.h"
+#include "rksv/format/TurnoverCounter.h"
 
 #include <openssl/bio.h>
 #include <openssl/pem.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rksv/Jws.h"
-#include "rksv/OpenSsl.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/OpenSsl.h"
 
 #include <array>
 #include <atomic>

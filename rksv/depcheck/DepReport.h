@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rksv/DepReceiptIds.h"
-#include "rksv/DepVerifier.h"
+#include "rksv/depcheck/DepReceiptIds.h"
+#include "rksv/depcheck/DepVerifier.h"
 
 #include <fstream>
 #include <string>

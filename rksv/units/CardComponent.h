@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rksv/Component.h"
-#include "rksv/Encoding.h"
+#include "rksv/format/Encoding.h"
+#include "rksv/units/Component.h"
 
 #include <optional>
 #include <string>

@@ -1,7 +1,7 @@
-#include "rksv/Jws.h"
+#include "rksv/format/Jws.h"
 
-#include "rksv/OpenSsl.h"
-#include "rksv/Receipt.h"
+#include "rksv/format/OpenSsl.h"
+#include "rksv/format/Receipt.h"
 
 #include <openssl/ecdsa.h>
 #include <openssl/evp.h>

@@ -1,7 +1,7 @@
-#include "rksv/Component.h"
+#include "rksv/units/Component.h"
 
-#include "rksv/Pkcs11Unit.h"
-#include "rksv/SoftwareUnit.h"
+#include "rksv/units/Pkcs11Unit.h"
+#include "rksv/units/SoftwareUnit.h"
 
 #include <filesystem>
 #include <string_view>

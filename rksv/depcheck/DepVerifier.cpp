@@ -1,11 +1,11 @@
-#include "rksv/DepVerifier.h"
+#include "rksv/depcheck/DepVerifier.h"
 
-#include "rksv/DepReceiptIds.h"
-#include "rksv/DepSignatures.h"
-#include "rksv/Encoding.h"
-#include "rksv/Jws.h"
-#include "rksv/OpenSsl.h"
-#include "rksv/Receipt.h"
+#include "rksv/depcheck/DepReceiptIds.h"
+#include "rksv/depcheck/DepSignatures.h"
+#include "rksv/format/Encoding.h"
+#include "rksv/format/Jws.h"
+#include "rksv/format/OpenSsl.h"
+#include "rksv/format/Receipt.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rksv/Encoding.h"
+#include "rksv/format/Encoding.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "rksv/DepReport.h"
+#include "rksv/depcheck/DepReport.h"
 
 #include "base/Files.h"
 #include "base/StringUtil.h"

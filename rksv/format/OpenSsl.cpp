@@ -1,7 +1,7 @@
-#include "rksv/OpenSsl.h"
+#include "rksv/format/OpenSsl.h"
 
 #include "base/LateLibrary.h"
-#include "rksv/Encoding.h"
+#include "rksv/format/Encoding.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
