@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <dirent.h>
-#include <fstream>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,10 +112,10 @@ std::string answerFileName()
 bool writeAnswerFile(const std::string& fileName, const std::string& answerXml)
 {
     ::mkdir((base::currentDirectory() + "TMP").c_str(), 0755);
-    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-    out << answerXml;
-    out.close();
-    return !out.fail();
+    // A copy of the answer for the viewer, in the temporary folder: whole or not at all, but no need to survive a crash.
+    base::FileWriteOptions options;
+    options.durable = false;
+    return static_cast<bool>(base::writeFileDurably(fileName, answerXml, options));
 }
 
 void deleteAnswerFiles()

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -76,8 +75,9 @@ void writeDebugFile(const char* name, const std::string& answer)
     if (!base::IsDebug()) {
         return;
     }
-    std::ofstream out(base::currentDirectory() + name, std::ios::binary | std::ios::trunc);
-    out << answer;
+    base::FileWriteOptions options;
+    options.durable = false;
+    static_cast<void>(base::writeFileDurably(base::currentDirectory() + name, answer, options));
 }
 
 std::string unitLine(bool kasse, const std::string& value)

@@ -17,6 +17,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -307,31 +308,13 @@ private:
     std::size_t m_position = static_cast<std::size_t>(-1);
 };
 
-// A JSON string value: the text between double quotes. Stored receipts and certificates are Base64 and need no
-// escaping; anything else that would end or break the string is escaped, and NUL characters are left out.
+// A JSON string value. Stored receipts and certificates are Base64 and need no escaping; anything else that would end
+// or break the string is escaped, bytes that are no UTF-8 are replaced, and NUL characters are left out.
 void appendQuoted(std::string& out, std::string_view text)
 {
-    out += '"';
-    const auto special = [](char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; };
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (!special(c)) {
-            continue;
-        }
-        out.append(text.substr(start, i - start));
-        start = i + 1;
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c != '\0') {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-            out += escaped;
-        }
-    }
-    out.append(text.substr(start));
-    out += '"';
+    std::string value(text);
+    std::erase(value, '\0');
+    out += nlohmann::json(std::move(value)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 // The issuing certificates of a card as CARDS.CHAIN holds them: Base64 DER texts joined by ";". Rows written before
@@ -376,157 +359,6 @@ CardTexts cardTexts(db::DbCrd& cards, const std::string& crdid)
         card.issuers = issuersOf(cards.FieldGet("CHAIN"));
     }
     return card;
-}
-
-/**
- * A cursor over a JSON text for taking the signing component's answer apart: tokens separated by any white space, the
- * text of strings and of whole values as written.
- */
-class JsonCursor
-{
-public:
-    explicit JsonCursor(std::string_view text)
-        : m_text(text)
-    {}
-
-    //! The position of the next token.
-    std::size_t next()
-    {
-        skipSpace();
-        return m_position;
-    }
-    //! The position right after the last token taken.
-    std::size_t here() const { return m_position; }
-    std::string_view between(std::size_t from, std::size_t to) const { return m_text.substr(from, to - from); }
-    bool atEnd() { return next() == m_text.size(); }
-
-    //! Takes the character when it is the next token.
-    bool take(char c)
-    {
-        if (next() < m_text.size() && m_text[m_position] == c) {
-            ++m_position;
-            return true;
-        }
-        return false;
-    }
-    //! Takes a string; its text between the quotes, escapes as written.
-    std::optional<std::string_view> string()
-    {
-        if (!take('"')) {
-            return std::nullopt;
-        }
-        const std::size_t start = m_position;
-        while (m_position < m_text.size()) {
-            const char c = m_text[m_position];
-            if (c == '"') {
-                ++m_position;
-                return m_text.substr(start, m_position - 1 - start);
-            }
-            m_position += c == '\\' ? 2 : 1;
-        }
-        return std::nullopt;
-    }
-    //! Takes one value of any kind: string, object, array, number or literal.
-    bool value()
-    {
-        if (next() >= m_text.size()) {
-            return false;
-        }
-        const char first = m_text[m_position];
-        if (first == '"') {
-            return string().has_value();
-        }
-        if (first != '{' && first != '[') {
-            const std::size_t start = m_position;
-            while (m_position < m_text.size()
-                   && std::string_view(",:[]{}\" \t\r\n").find(m_text[m_position]) == std::string_view::npos) {
-                ++m_position;
-            }
-            return m_position > start;
-        }
-        std::string closing; // the brackets still open, as the characters that close them
-        while (m_position < m_text.size()) {
-            const char c = m_text[m_position];
-            if (c == '"') {
-                if (!string()) {
-                    return false;
-                }
-                continue;
-            }
-            ++m_position;
-            if (c == '{' || c == '[') {
-                closing += c == '{' ? '}' : ']';
-            } else if (c == '}' || c == ']') {
-                if (closing.empty() || closing.back() != c) {
-                    return false;
-                }
-                closing.pop_back();
-                if (closing.empty()) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-
-private:
-    void skipSpace()
-    {
-        while (m_position < m_text.size()
-               && (m_text[m_position] == ' ' || m_text[m_position] == '\t' || m_text[m_position] == '\n'
-                   || m_text[m_position] == '\r')) {
-            ++m_position;
-        }
-    }
-
-    std::string_view m_text;
-    std::size_t m_position = 0;
-};
-
-// A group object of the answer, read from its opening brace on.
-std::optional<DepAnswerGroup> groupOf(JsonCursor& in)
-{
-    if (!in.take('{')) {
-        return std::nullopt;
-    }
-    DepAnswerGroup group;
-    bool receipts = false;
-    do {
-        const std::size_t start = in.next();
-        const auto key = in.string();
-        if (!key || !in.take(':')) {
-            return std::nullopt;
-        }
-        if (*key != "Belege-kompakt") {
-            if (!in.value()) {
-                return std::nullopt;
-            }
-            group.members += (group.members.empty() ? "" : ",") + std::string(in.between(start, in.here()));
-            continue;
-        }
-        if (receipts || !in.take('[')) {
-            return std::nullopt;
-        }
-        const std::size_t first = in.next();
-        std::size_t last = first;
-        if (!in.take(']')) {
-            do {
-                if (!in.value()) {
-                    return std::nullopt;
-                }
-                last = in.here();
-            } while (in.take(','));
-            if (!in.take(']')) {
-                return std::nullopt;
-            }
-        }
-        group.receipts = in.between(first, last);
-        receipts = true;
-    } while (in.take(','));
-    if (!in.take('}') || !receipts) {
-        return std::nullopt;
-    }
-    return group;
 }
 
 /**
@@ -675,34 +507,31 @@ void reportUnwritten(const std::string& path)
 
 std::optional<DepAnswerGroup> depAnswerGroup(std::string_view json)
 {
-    JsonCursor in(json);
-    if (!in.take('{')) {
+    using Json = nlohmann::ordered_json;
+    const auto answer = Json::parse(json, nullptr, false);
+    if (answer.is_discarded() || !answer.is_object()) {
         return std::nullopt;
     }
-    std::optional<DepAnswerGroup> group;
-    do {
-        const auto key = in.string();
-        if (!key || !in.take(':')) {
-            return std::nullopt;
-        }
-        if (*key != "Belege-Gruppe") {
-            if (!in.value()) {
-                return std::nullopt;
-            }
-            continue;
-        }
-        if (group || !in.take('[')) {
-            return std::nullopt;
-        }
-        group = groupOf(in);
-        if (!group || !in.take(']')) {
-            return std::nullopt;
-        }
-    } while (in.take(','));
-    if (!in.take('}') || !in.atEnd()) {
+    const auto groups = answer.find("Belege-Gruppe");
+    if (groups == answer.end() || !groups->is_array() || groups->size() != 1 || !groups->front().is_object()) {
         return std::nullopt;
     }
-    return group;
+    const auto& group = groups->front();
+    const auto receipts = group.find("Belege-kompakt");
+    if (receipts == group.end() || !receipts->is_array()) {
+        return std::nullopt;
+    }
+    const auto text = [](const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); };
+    DepAnswerGroup result;
+    for (const auto& [key, value] : group.items()) {
+        if (key != "Belege-kompakt") {
+            result.members += (result.members.empty() ? "" : ",") + text(Json(key)) + ":" + text(value);
+        }
+    }
+    for (const auto& receipt : *receipts) {
+        result.receipts += (result.receipts.empty() ? "" : ",") + text(receipt);
+    }
+    return result;
 }
 
 std::string depTempName(const std::string& kassa, std::chrono::year_month_day from, std::chrono::year_month_day to)

@@ -100,14 +100,13 @@ private:
 //! The one group of a DEP as the signing component answers for a chunk of receipts.
 struct DepAnswerGroup
 {
-    std::string members;       //!< the group's members other than "Belege-kompakt", as written, joined by ","
-    std::string_view receipts; //!< the receipts as written between the brackets of their list; "" when none
+    std::string members;  //!< the group's members other than "Belege-kompakt", in order, compact, joined by ","
+    std::string receipts; //!< the receipts of their list, compact, joined by ","; "" when none
 };
 
 /**
  * Takes the signing component's answer `{"Belege-Gruppe":[{...}]}` apart, with any white space between its tokens
- * and the group's members in any order. Nothing unless it holds exactly one group with a receipt list. The receipts
- * point into `json`.
+ * and the group's members in any order. Nothing unless it holds exactly one group with a receipt list.
  */
 [[nodiscard]] std::optional<DepAnswerGroup> depAnswerGroup(std::string_view json);
 

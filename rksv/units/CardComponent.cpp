@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 namespace rksv {
 
@@ -105,8 +106,7 @@ bool CardComponent::ExportJWS(const std::string& certificate,
                               std::string& json)
 {
     json.clear();
-    // Every value is checked to be a certificate or a compact JWS, so it holds only Base64(URL) characters and '.':
-    // nothing in it needs escaping in a JSON string.
+    // Every value is checked to be a certificate or a compact JWS, so it holds only Base64(URL) characters and '.'.
     if (!certificate.empty() && !certificateFromBase64(certificate)) {
         return false;
     }
@@ -126,15 +126,11 @@ bool CardComponent::ExportJWS(const std::string& certificate,
             return false;
         }
     }
-    const auto quotedList = [](const auto& values) {
-        std::string list = "[";
-        for (const auto& value : values) {
-            list += (list.size() > 1 ? ",\"" : "\"") + std::string(value) + "\"";
-        }
-        return list + "]";
-    };
-    json = "{\"Belege-Gruppe\":[{\"Signaturzertifikat\":\"" + certificate
-           + "\",\"Zertifizierungsstellen\":" + quotedList(issuers) + ",\"Belege-kompakt\":" + quotedList(jws) + "}]}";
+    nlohmann::ordered_json group;
+    group["Signaturzertifikat"] = certificate;
+    group["Zertifizierungsstellen"] = issuers;
+    group["Belege-kompakt"] = jws;
+    json = nlohmann::ordered_json{{"Belege-Gruppe", nlohmann::ordered_json::array({std::move(group)})}}.dump();
     return true;
 }
 
