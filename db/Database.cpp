@@ -146,4 +146,35 @@ std::string Token(const std::string& text, int position, const std::string& sepa
     }
 }
 
+std::optional<std::vector<std::string>> scriptStatements(std::string_view script)
+{
+    const auto trimmed = [](std::string_view text) {
+        const auto begin = text.find_first_not_of(" \t\r\n");
+        return begin == std::string_view::npos ? std::string_view()
+                                               : text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+    };
+    std::vector<std::string> statements;
+    std::string current;
+    while (!script.empty()) {
+        const auto end = script.find('\n');
+        const auto line = script.substr(0, end);
+        script.remove_prefix(end == std::string_view::npos ? script.size() : end + 1);
+        const auto text = trimmed(line);
+        if (text.empty() || text.starts_with("--")) {
+            continue;
+        }
+        current.append(line).append("\n");
+        if (text.back() == ';') {
+            auto statement = trimmed(current);
+            statement.remove_suffix(1);
+            statements.emplace_back(statement);
+            current.clear();
+        }
+    }
+    if (!trimmed(current).empty()) {
+        return std::nullopt;
+    }
+    return statements;
+}
+
 } // namespace db

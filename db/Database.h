@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace db {
@@ -53,5 +54,11 @@ std::string D2SQL(std::chrono::year_month_day date);
 std::string D2SQL(std::chrono::year_month_day date, Kind kind);
 //! Field `position` (1-based) of the text split at the separator; "" when there are fewer fields.
 std::string Token(const std::string& text, int position, const std::string& separator = ",");
+
+/**
+ * The statements of a schema script, without their closing ";": a statement ends with ";" at the end of a line,
+ * blank lines and lines starting with "--" are left out. Nothing when the last statement has no closing ";".
+ */
+[[nodiscard]] std::optional<std::vector<std::string>> scriptStatements(std::string_view script);
 
 } // namespace db

@@ -264,4 +264,18 @@ TEST(StatusReceiptNames, NamesAndCopyMarks)
     EXPECT_EQ(db::RKSVMyBelegText("B", true), "RECHNUNG (Kopie)");
 }
 
+// Schema scripts are split where a line ends with ";"; a ";" inside a line, comments and blank lines are no ends.
+TEST(ScriptStatements, SplitAtLineEndsOnly)
+{
+    const auto statements =
+        db::scriptStatements("-- Kommentar\r\nCREATE TABLE A (X INT,\r\n  Y TEXT DEFAULT ';');\r\n\n"
+                             "  -- noch einer\nCREATE INDEX I ON A (X) ;  \n");
+    ASSERT_TRUE(statements);
+    EXPECT_EQ(
+        *statements,
+        (std::vector<std::string>{"CREATE TABLE A (X INT,\r\n  Y TEXT DEFAULT ';')", "CREATE INDEX I ON A (X) "}));
+    EXPECT_EQ(db::scriptStatements("-- leer\n"), std::vector<std::string>{});
+    EXPECT_FALSE(db::scriptStatements("CREATE TABLE A (X INT);\nCREATE TABLE B (Y INT)\n"));
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 #include "tests/support/Databases.h"
 
+#include "db/Database.h"
 #include "tests/support/TestPaths.h"
 
 #include <algorithm>
@@ -112,15 +113,6 @@ std::string readFile(const std::string& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-std::string trimmed(const std::string& text)
-{
-    const auto begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) {
-        return {};
-    }
-    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
 }
 
 // A port the kernel just handed out on 127.0.0.1; another process may take it before the server does, which start()
@@ -249,27 +241,11 @@ std::string schemaFile(const std::string& name)
 
 std::vector<std::string> schemaStatements(const std::string& scriptPath)
 {
-    std::istringstream lines(readFile(scriptPath));
-    std::vector<std::string> statements;
-    std::string current;
-    std::string line;
-    while (std::getline(lines, line)) {
-        const std::string text = trimmed(line);
-        if (text.empty() || text.rfind("--", 0) == 0) {
-            continue;
-        }
-        current += line + "\n";
-        if (text.back() == ';') {
-            current = trimmed(current);
-            current.pop_back();
-            statements.push_back(current);
-            current.clear();
-        }
-    }
-    if (!trimmed(current).empty()) {
+    auto statements = db::scriptStatements(readFile(scriptPath));
+    if (!statements) {
         throw std::runtime_error(scriptPath + ": the last statement has no closing \";\"");
     }
-    return statements;
+    return std::move(*statements);
 }
 
 void createSqliteDatabase(const std::string& file)

@@ -1,6 +1,7 @@
 #include "tools/demodata/Generator.h"
 
 #include "base/ErrorLog.h"
+#include "db/Database.h"
 #include "db/Odbc.h"
 #include "tools/demodata/AustrianNames.h"
 #include "tools/demodata/BatchInsert.h"
@@ -123,39 +124,13 @@ std::string readFile(const std::string& path)
     return text.str();
 }
 
-std::string trimmed(const std::string& text)
-{
-    const auto begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) {
-        return {};
-    }
-    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
-}
-
-// Statements end with ";" at the end of a line; "--" lines are comments.
 std::vector<std::string> statements(const std::string& path)
 {
-    std::istringstream lines(readFile(path));
-    std::vector<std::string> result;
-    std::string current;
-    std::string line;
-    while (std::getline(lines, line)) {
-        const std::string text = trimmed(line);
-        if (text.empty() || text.rfind("--", 0) == 0) {
-            continue;
-        }
-        current += line + "\n";
-        if (text.back() == ';') {
-            current = trimmed(current);
-            current.pop_back();
-            result.push_back(current);
-            current.clear();
-        }
-    }
-    if (!trimmed(current).empty()) {
+    auto statements = db::scriptStatements(readFile(path));
+    if (!statements) {
         throw std::runtime_error(path + ": der letzten Anweisung fehlt das \";\"");
     }
-    return result;
+    return std::move(*statements);
 }
 
 std::string dialect(const db::Connection& connection, const Options& options)
