@@ -112,7 +112,8 @@ std::string answerFileName()
 bool writeAnswerFile(const std::string& fileName, const std::string& answerXml)
 {
     ::mkdir((base::currentDirectory() + "TMP").c_str(), 0755);
-    // A copy of the answer for the viewer, in the temporary folder: whole or not at all, but no need to survive a crash.
+    // A copy of the answer for the viewer, in the temporary folder: whole or not at all, but no need to survive a
+    // crash.
     base::FileWriteOptions options;
     options.durable = false;
     return static_cast<bool>(base::writeFileDurably(fileName, answerXml, options));
