@@ -142,8 +142,10 @@ Call parse(const std::vector<std::string>& args)
     app.require_subcommand(0, 1);
     app.add_flag("-h,--help", call.help);
     app.add_flag("--version", call.version);
-    const auto* helpWord = app.add_subcommand("hilfe")->alias("help");
-    const auto* versionWord = app.add_subcommand("version");
+    auto* helpWord = app.add_subcommand("hilfe")->alias("help");
+    auto* versionWord = app.add_subcommand("version");
+    helpWord->allow_extras(); // what follows is not looked at
+    versionWord->allow_extras();
 
     struct Bound
     {
@@ -207,6 +209,12 @@ Call parse(const std::vector<std::string>& args)
             }
         }
         for (const auto& [name, option] : bound.flags) {
+            // A flag takes no value: "--ueberschreiben=nein" is no way of saying it.
+            for (const auto& result : option->results()) {
+                if (result != "true") {
+                    throw UsageError("Unbekannte Option " + std::string(name) + "=" + result + ".");
+                }
+            }
             if (option->count() > 0) {
                 call.words.options[std::string(name)] = "";
             }
