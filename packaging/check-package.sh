@@ -14,7 +14,10 @@ fail() {
     exit 1
 }
 
-(cd "$build" && cpack -G DEB -B "$work/cpack" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log" >&2; fail "cpack ist gescheitert."; }
+if ! (cd "$build" && cpack -G DEB -B "$work/cpack" >"$work/cpack.log" 2>&1); then
+    cat "$work/cpack.log" >&2
+    fail "cpack ist gescheitert."
+fi
 deb=$(ls "$work"/cpack/*.deb)
 dpkg-deb -x "$deb" "$work/root"
 root=$work/root
@@ -40,7 +43,8 @@ done
 desktop-file-validate "$root/usr/share/applications/$app.desktop" || fail "Der Desktop-Eintrag ist ungültig."
 appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml" >"$work/appstream.log" 2>&1 ||
     { cat "$work/appstream.log" >&2; fail "Die AppStream-Daten sind ungültig."; }
-man_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=100 man --warnings -E UTF-8 -l "$root/usr/share/man/man1/vexa-quorvex-rksv.1" 2>&1 >/dev/null)
+man_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=100 man --warnings -E UTF-8 -l "$root/usr/share/man/man1/vexa-quorvex-rksv.1" \
+    2>&1 >/dev/null)
 [[ -z "$man_warnings" ]] || fail "Handbuchseite: $man_warnings"
 
 # Every option the command line's help names is in the manual page and in the completion.

@@ -35,7 +35,8 @@ expect 0 "vexa-quorvex V$version (" "$bin/vexa-quorvex" --version
 expect 2 "Keine grafische Anzeige" "$bin/vexa-quorvex"
 expect 0 "vexa-quorvex-starten [<Ordner>]" "$bin/vexa-quorvex-starten" --help
 expect 0 "vexa-quorvex V$version" "$bin/vexa-quorvex-starten" "$work/kassa" --version
-[[ -L "$work/kassa/StatusbelegA.rtf" && -s "$work/kassa/StatusbelegA.rtf" ]] || { echo "FEHLER: StatusbelegA.rtf nicht verknüpft"; failed=1; }
+[[ -L "$work/kassa/StatusbelegA.rtf" && -s "$work/kassa/StatusbelegA.rtf" ]] ||
+    { echo "FEHLER: StatusbelegA.rtf nicht verknüpft"; failed=1; }
 [[ -f "$work/kassa/quorvex.chm" && ! -L "$work/kassa/quorvex.chm" && ! -e "$work/kassa/Quorvex.CHM" ]] ||
     { echo "FEHLER: die eigene Hilfedatei des Ordners ist ersetzt"; failed=1; }
 # Without a folder: the default one is made and the program starts there (and finds no display).
