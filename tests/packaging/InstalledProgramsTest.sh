@@ -33,7 +33,7 @@ expect 0 "Aufruf im Installationsordner (dem Ordner mit INSTALLATION.INI)" "$bin
 expect 0 "Die Version des Programms." "$bin/vexa-quorvex" -platform xcb -h
 expect 0 "vexa-quorvex V$version (" "$bin/vexa-quorvex" --version
 expect 2 "Keine grafische Anzeige" "$bin/vexa-quorvex"
-expect 0 "vexa-quorvex-starten [<Ordner>]" "$bin/vexa-quorvex-starten" --help
+expect 0 "vexa-quorvex-starten --merken <Ordner>" "$bin/vexa-quorvex-starten" --help
 expect 0 "vexa-quorvex V$version" "$bin/vexa-quorvex-starten" "$work/kassa" --version
 [[ -L "$work/kassa/StatusbelegA.rtf" && -s "$work/kassa/StatusbelegA.rtf" ]] ||
     { echo "FEHLER: StatusbelegA.rtf nicht verknüpft"; failed=1; }
