@@ -1,13 +1,73 @@
 #include "app/Wiring.h"
 #include "app/gui/Application.h"
+#include "base/BuildInfo.h"
+#include "base/Program.h"
 #include "base/WindowList.h"
+
+#include <CLI/CLI.hpp>
 
 #include <fontconfig/fontconfig.h>
 #include <iostream>
+#include <optional>
+#include <string_view>
 #include <thread>
+
+namespace {
+
+constexpr std::string_view USAGE =
+    R"(vexa-quorvex - Meldungen an FinanzOnline nach der Registrierkassensicherheitsverordnung (RKSV)
+
+Aufruf im Installationsordner (dem Ordner mit INSTALLATION.INI): das Programm liest seine Installation, ihre
+Datenbank und ihre Login-Daten aus dem Arbeitsordner.
+
+  vexa-quorvex [Qt-Optionen]
+      Öffnet das Hauptfenster. Qt-Optionen wie -display <Anzeige>, -platform <Name> oder -style <Stil> gelten wie in
+      jedem Qt-Programm.
+
+  vexa-quorvex --help | -h
+      Diese Hilfe.
+
+  vexa-quorvex --version
+      Die Version des Programms.
+
+Aus dem Anwendungsmenü startet vexa-quorvex-starten das Programm im Installationsordner (siehe dort --help).
+Die RKSV-Werkzeuge ohne Fenster (DEP-Export, DEP-Prüfung, Statusabfragen): vexa-quorvex-rksv --help
+)";
+
+//! For `--help` (-h) or `--version` the text on standard output and the exit code; no display is needed. Every other
+//! argument is Qt's (QApplication reads -display, -platform, -style …).
+std::optional<int> answerWithoutWindow(int argc, char** argv)
+{
+    CLI::App app("Vexa-Quorvex", "vexa-quorvex");
+    app.set_help_flag();
+    app.allow_extras();
+    bool help = false;
+    bool version = false;
+    app.add_flag("-h,--help", help);
+    app.add_flag("--version", version);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError&) {
+        return std::nullopt; // not ours: Qt's arguments
+    }
+    if (help) {
+        std::cout << USAGE;
+        return 0;
+    }
+    if (version) {
+        std::cout << "vexa-quorvex V" << base::PROGRAM_VERSION << " (" << base::buildIdentifier() << ")\n";
+        return 0;
+    }
+    return std::nullopt;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    if (const auto answered = answerWithoutWindow(argc, argv)) {
+        return *answered;
+    }
     const app::gui::SessionBusShortcut bus; // before any thread: it may set an environment variable
     // The font configuration (some forty files parsed) is the longest single step before the first window. It is
     // read on the second core while the program asks the X server for what it needs before the application is made

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/IniFile.h"
+#include "base/Version.h"
 
 #include <string>
 #include <string_view>
@@ -56,7 +57,7 @@ Program& program();
 
 //! The program version and the "Version" entry a new company INI file gets (the version cut after the first
 //! digit behind the point).
-inline constexpr std::string_view PROGRAM_VERSION = "1.04";
+inline constexpr std::string_view PROGRAM_VERSION = PROJECT_VERSION;
 inline constexpr std::string_view INI_VERSION = PROGRAM_VERSION.substr(0, PROGRAM_VERSION.find('.') + 2);
 
 //! Item of the company combo: shown text and value.

@@ -25,6 +25,8 @@ if(BUILD_TESTING)
 endif()
 # the DEP check reads DEPs with its SAX parser; the tests read known-answer files and exported DEPs
 find_package(nlohmann_json 3 REQUIRED)
+# the command lines of both programs (header-only)
+find_package(CLI11 2 CONFIG REQUIRED)
 if(BUILD_TESTING)
     find_package(GTest REQUIRED)
 endif()

@@ -16,6 +16,8 @@ fi
 build=${BUILD_DIR:-build-test}
 cmake -S . -B "$build" -G Ninja -DP_WARNINGS_AS_ERRORS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"
+# The Debian package of that build, unpacked and checked (desktop entry, AppStream data, manual page, dependencies).
+bash packaging/check-package.sh "$build"
 
 # The answer flattening and the reader of the help file under libFuzzer (clang, address and undefined-behaviour
 # sanitizers), a fixed number of runs from a seed corpus (real answers; the help file the build made), each input

@@ -17,12 +17,14 @@
 #include "rksv/depcheck/DepReport.h"
 #include "rksv/depcheck/DepVerifier.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
+#include <list>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -80,7 +82,7 @@ Rückgabewerte:
   5  vom Benutzer abgebrochen (Strg+C)
 )";
 
-//! A call's words: positional arguments and options (an option's value, "" for a flag).
+//! A command's words: positional arguments and options (an option's value, "" for a flag).
 struct Words
 {
     std::vector<std::string> positional;
@@ -99,28 +101,126 @@ private:
     std::string m_text;
 };
 
-//! `valued`: the options that take a value; every other word beginning with "--" must be one of `flags`.
-Words split(const std::vector<std::string>& args,
-            const std::vector<std::string_view>& valued,
-            const std::vector<std::string_view>& flags)
+//! A command and its options: `valued` take a value, `flags` none.
+struct Command
 {
+    std::string_view name;
+    std::vector<std::string_view> valued;
+    std::vector<std::string_view> flags;
+};
+
+const Command DEP_EXPORT{"dep-export", {}, {"--ueberschreiben", "--signatureinheit"}};
+const Command DEP_PRUEFEN{"dep-pruefen", {"--zertifikate", "--schluessel", "--bericht"}, {}};
+const Command STATUS{"status", {"--kassa", "--seriennummer", "--firma"}, {}};
+
+//! What a valued option holds when it was given without its value; no word of a command line holds it.
+constexpr const char* NO_VALUE = "\x1f";
+
+//! A call as the parser read it.
+struct Call
+{
+    bool help = false;
+    bool version = false;
+    //! Words before the command that are none (the first is named as an unknown command).
+    std::vector<std::string> unknown;
+    //! The command given, nullptr for none.
+    const Command* command = nullptr;
     Words words;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const auto& word = args[i];
-        if (!word.starts_with("--")) {
-            words.positional.push_back(word);
-        } else if (std::find(valued.begin(), valued.end(), word) != valued.end()) {
-            if (i + 1 >= args.size()) {
-                throw UsageError("Zu " + word + " fehlt der Wert.");
-            }
-            words.options[word] = args[++i];
-        } else if (std::find(flags.begin(), flags.end(), word) != flags.end()) {
-            words.options[word] = "";
-        } else {
-            throw UsageError("Unbekannte Option " + word + ".");
+};
+
+/**
+ * Reads a call with CLI11: the commands and their options, `--help` (or -h, "hilfe", "help") anywhere, `--version`
+ * (or "version") before a command. A word beginning with "-" that the command does not know, and an option without
+ * its value, are usage errors with German texts; CLI11's own help and messages are not used.
+ */
+Call parse(const std::vector<std::string>& args)
+{
+    Call call;
+    CLI::App app("RKSV-Werkzeuge von Vexa-Quorvex", "vexa-quorvex-rksv");
+    app.set_help_flag();
+    app.allow_extras();
+    app.require_subcommand(0, 1);
+    app.add_flag("-h,--help", call.help);
+    app.add_flag("--version", call.version);
+    auto* helpWord = app.add_subcommand("hilfe")->alias("help");
+    auto* versionWord = app.add_subcommand("version");
+    helpWord->allow_extras(); // what follows is not looked at
+    versionWord->allow_extras();
+
+    struct Bound
+    {
+        const Command& command;
+        CLI::App* app;
+        std::vector<std::string> positional;
+        std::vector<std::pair<std::string_view, CLI::Option*>> valued;
+        std::vector<std::pair<std::string_view, CLI::Option*>> flags;
+    };
+    std::list<Bound> commands; // the parser keeps pointers to the positional lists
+    for (const auto* command : {&DEP_EXPORT, &DEP_PRUEFEN, &STATUS}) {
+        auto& bound =
+            commands.emplace_back(Bound{*command, app.add_subcommand(std::string(command->name)), {}, {}, {}});
+        bound.app->set_help_flag();
+        bound.app->allow_extras();
+        bound.app->add_flag("-h,--help", call.help);
+        bound.app->add_option("worte", bound.positional);
+        for (const auto name : command->valued) {
+            // Zero or one value, so that a missing one is this tool's message, not the parser's.
+            bound.valued.emplace_back(name,
+                                      bound.app->add_option(std::string(name))
+                                          ->expected(0, 1)
+                                          ->default_str(NO_VALUE)
+                                          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast));
+        }
+        for (const auto name : command->flags) {
+            bound.flags.emplace_back(name, bound.app->add_flag(std::string(name)));
         }
     }
-    return words;
+    try {
+        // CLI11 takes the words last first.
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        app.parse(reversed);
+    } catch (const CLI::ParseError& error) {
+        throw UsageError(std::string("Der Aufruf ist nicht lesbar: ") + error.what());
+    }
+    call.help = call.help || helpWord->parsed();
+    call.version = call.version || versionWord->parsed();
+    call.unknown = app.remaining();
+    for (auto& bound : commands) {
+        if (!bound.app->parsed()) {
+            continue;
+        }
+        call.command = &bound.command;
+        if (call.help) {
+            break;
+        }
+        for (const auto& word : bound.app->remaining()) {
+            if (word.starts_with("-")) {
+                throw UsageError("Unbekannte Option " + word + ".");
+            }
+        }
+        call.words.positional = std::move(bound.positional);
+        for (const auto& [name, option] : bound.valued) {
+            const auto& results = option->results();
+            if (std::find(results.begin(), results.end(), NO_VALUE) != results.end()) {
+                throw UsageError("Zu " + std::string(name) + " fehlt der Wert.");
+            }
+            if (!results.empty()) {
+                call.words.options[std::string(name)] = results.back();
+            }
+        }
+        for (const auto& [name, option] : bound.flags) {
+            // A flag takes no value: "--ueberschreiben=nein" is no way of saying it.
+            for (const auto& result : option->results()) {
+                if (result != "true") {
+                    throw UsageError("Unbekannte Option " + std::string(name) + "=" + result + ".");
+                }
+            }
+            if (option->count() > 0) {
+                call.words.options[std::string(name)] = "";
+            }
+        }
+    }
+    return call;
 }
 
 //! "03.02.2026" (the program's date text) or "2026-02-03".
@@ -287,9 +387,8 @@ bool stopped(const Console& console)
     return console.stop && console.stop->load();
 }
 
-int depExport(const std::vector<std::string>& args, const Console& console)
+int depExport(const Words& words, const Console& console)
 {
-    const auto words = split(args, {}, {"--ueberschreiben", "--signatureinheit"});
     if (words.positional.size() != 4) {
         throw UsageError("dep-export braucht Kassa, von, bis und Datei.");
     }
@@ -351,9 +450,8 @@ int depExport(const std::vector<std::string>& args, const Console& console)
     return EXIT_DONE;
 }
 
-int depPruefen(const std::vector<std::string>& args, const Console& console)
+int depPruefen(const Words& words, const Console& console)
 {
-    const auto words = split(args, {"--zertifikate", "--schluessel", "--bericht"}, {});
     if (words.positional.empty() || words.positional.size() > 2) {
         throw UsageError("dep-pruefen braucht die Datei und, wenn nicht der Schlüssel dieser Installation gilt, den "
                          "Benutzerschlüssel.");
@@ -469,9 +567,8 @@ int depPruefen(const std::vector<std::string>& args, const Console& console)
     return result.ok() ? EXIT_DONE : EXIT_FOUND;
 }
 
-int status(const std::vector<std::string>& args, const Console& console)
+int status(const Words& words, const Console& console)
 {
-    const auto words = split(args, {"--kassa", "--seriennummer", "--firma"}, {});
     const bool till = words.options.contains("--kassa");
     if (!words.positional.empty() || till == words.options.contains("--seriennummer")) {
         throw UsageError("status braucht entweder --kassa oder --seriennummer.");
@@ -566,28 +663,30 @@ int run(const std::vector<std::string>& args, const Console& console)
         console.err << HELP;
         return EXIT_USAGE;
     }
-    const auto asks = [&](std::initializer_list<std::string_view> words) {
-        return std::find(words.begin(), words.end(), args[0]) != words.end();
-    };
-    if (asks({"--help", "-h", "hilfe", "help"}) || std::find(args.begin(), args.end(), "--help") != args.end()) {
-        console.out << HELP;
-        return EXIT_DONE;
-    }
-    if (asks({"--version", "version"})) {
-        console.out << "vexa-quorvex-rksv V" << base::PROGRAM_VERSION << " (" << base::buildIdentifier() << ")\n";
-        return EXIT_DONE;
-    }
     try {
-        if (args[0] == "dep-export") {
-            return depExport(args, console);
+        const auto call = parse(args);
+        if (call.help) {
+            console.out << HELP;
+            return EXIT_DONE;
         }
-        if (args[0] == "dep-pruefen") {
-            return depPruefen(args, console);
+        if (!call.unknown.empty()) {
+            throw UsageError("Unbekannter Befehl \"" + call.unknown.front() + "\".");
         }
-        if (args[0] == "status") {
-            return status(args, console);
+        if (call.version) {
+            console.out << "vexa-quorvex-rksv V" << base::PROGRAM_VERSION << " (" << base::buildIdentifier() << ")\n";
+            return EXIT_DONE;
         }
-        throw UsageError("Unbekannter Befehl \"" + args[0] + "\".");
+        if (!call.command) {
+            console.err << HELP;
+            return EXIT_USAGE;
+        }
+        if (call.command == &DEP_EXPORT) {
+            return depExport(call.words, console);
+        }
+        if (call.command == &DEP_PRUEFEN) {
+            return depPruefen(call.words, console);
+        }
+        return status(call.words, console);
     } catch (const UsageError& error) {
         console.err << error.text() << "\nHilfe: vexa-quorvex-rksv --help\n";
         return EXIT_USAGE;

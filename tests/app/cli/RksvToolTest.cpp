@@ -158,6 +158,11 @@ TEST_F(RksvToolTest, ExitCodesAndTextsOfEachCommand)
         {{"dep-pruefen", "dep.json", "--schnell"}, 2, "Unbekannte Option --schnell"},
         {{"status"}, 2, "entweder --kassa oder --seriennummer"},
         {{"status", "--kassa"}, 2, "Zu --kassa fehlt der Wert"},
+        {{"status", "--kassa", "KASSE-01", "--firma"}, 2, "Zu --firma fehlt der Wert"},
+        // A flag with a value is refused, not taken as given.
+        {{"dep-export", kassa, from, to, "dep.json", "--ueberschreiben=nein"},
+         2,
+         "Unbekannte Option --ueberschreiben=nein."},
         // The DEP of the till's days is saved as named; an existing file only with --ueberschreiben.
         {{"dep-export", kassa, from, to, "dep.json"}, 0, "Belege gespeichert in " + dir->file("dep.json")},
         {{"dep-export", kassa, from, to, "dep.json"}, 3, "nur mit --ueberschreiben"},
