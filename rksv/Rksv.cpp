@@ -251,6 +251,16 @@ bool RKSV::JwsToImage(const std::string& jws)
     return true;
 }
 
+const std::string& RKSV::accImage()
+{
+    if (m_image.empty() && !m_imageJws.empty() && m_component) {
+        if (!(*m_component)->JwsToQrImage(m_imageJws, m_image)) {
+            m_image.clear();
+        }
+    }
+    return m_image;
+}
+
 const std::string& RKSV::accSecondImage()
 {
     if (m_secondImage.empty() && !m_imageJws.empty() && m_component) {

@@ -101,7 +101,8 @@ public:
     void assChain(const std::string& chain) { m_chain = chain; }
     const std::string& accReader() const { return m_reader; }
     const std::string& accJws() const { return m_jws; }
-    const std::string& accImage() const { return m_image; }
+    //! The QR image of the last JwsToImage (or signing call); after MySignAll made when first asked for.
+    const std::string& accImage();
     //! The second image of the last JwsToImage (or signing call), made when first asked for.
     const std::string& accSecondImage();
 

@@ -527,7 +527,16 @@ bool RKSV::saveQrImage(const std::string& kassa, const BelegRecord& beleg)
         record(error);
         return false;
     }
-    return JwsToImage(beleg.jws) && SaveImageToFile(true, qrImageFile(folder, kassa, beleg.receiptId).string(), "BMP");
+    // The image goes straight to its file; the Base64 forms are made only when asked for (accImage()).
+    m_image.clear();
+    m_secondImage.clear();
+    m_imageJws = beleg.jws;
+    const auto file = qrImageFile(folder, kassa, beleg.receiptId).string();
+    if (!m_component || !(*m_component)->SaveQrImage(beleg.jws, file)) {
+        record("SaveImageToFile: Datei " + file + " Typ bmp nicht gespeichert");
+        return false;
+    }
+    return true;
 }
 
 bool RKSV::ensureCard(const std::string& serial, const std::string& pin)

@@ -158,14 +158,26 @@ Bytes renderBmp(const QrMatrix& qr)
         out.insert(out.end(), {level, level, level, 0});
     }
 
-    for (int y = side - 1; y >= 0; --y) {
-        Bytes row(rowBytes, 0);
-        for (int x = 0; x < side; ++x) {
-            if (pixelDark(qr, x, y)) {
-                row[static_cast<std::size_t>(x) / 8] |= static_cast<std::uint8_t>(0x80U >> (x % 8));
+    // All white, then each module row drawn once and copied to its pixel rows (stored bottom-up).
+    out.resize(offset + pixelBytes, 0);
+    Bytes row(rowBytes);
+    for (int moduleY = 0; moduleY < qr.size; ++moduleY) {
+        std::fill(row.begin(), row.end(), std::uint8_t{0});
+        for (int moduleX = 0; moduleX < qr.size; ++moduleX) {
+            if (qr.isDark(moduleX, moduleY)) {
+                const int first = (moduleX + QR_QUIET_ZONE) * QR_MODULE_PIXELS;
+                for (int x = first; x < first + QR_MODULE_PIXELS; ++x) {
+                    row[static_cast<std::size_t>(x) / 8] |= static_cast<std::uint8_t>(0x80U >> (x % 8));
+                }
             }
         }
-        out.insert(out.end(), row.begin(), row.end());
+        const int top = (moduleY + QR_QUIET_ZONE) * QR_MODULE_PIXELS;
+        for (int y = top; y < top + QR_MODULE_PIXELS; ++y) {
+            std::copy(row.begin(),
+                      row.end(),
+                      out.begin()
+                          + static_cast<std::ptrdiff_t>(offset + static_cast<std::size_t>(side - 1 - y) * rowBytes));
+        }
     }
     return out;
 }

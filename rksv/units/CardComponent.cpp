@@ -14,10 +14,23 @@
 #include <cstdint>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <span>
 
 namespace rksv {
 
 namespace {
+
+//! Writes an image atomically. One in the temporary folder is there to be printed: it needs to be complete, not to
+//! outlive a crash, so it is not flushed to the disk.
+bool writeImage(const std::string& file, std::span<const std::uint8_t> bytes)
+{
+    std::error_code error;
+    const auto temporary = std::filesystem::temp_directory_path(error).lexically_normal();
+    const auto folder = std::filesystem::absolute(file, error).lexically_normal().parent_path();
+    const auto [end, rest] = std::mismatch(temporary.begin(), temporary.end(), folder.begin(), folder.end());
+    const bool inTemporaryFolder = !temporary.empty() && (end == temporary.end() || end->empty());
+    return writeFileAtomically(file, bytes, !inTemporaryFolder);
+}
 
 //! Domain text of GenerateAes256Key, so the key of a basis differs from any other SHA-256 use of the same text.
 constexpr std::string_view AES_KEY_DOMAIN = "Vexa-Quorvex Umsatzzaehler-Schluessel AES-256 v1\n";
@@ -212,13 +225,14 @@ bool CardComponent::SaveImageToFile(const std::string& image, const std::string&
     if (!bytes || imageFormatOf(*bytes) != wanted) {
         return false;
     }
-    // An image in the temporary folder is there to be printed: it needs to be complete, not to outlive a crash.
-    std::error_code error;
-    const auto temporary = std::filesystem::temp_directory_path(error).lexically_normal();
-    const auto folder = std::filesystem::absolute(file, error).lexically_normal().parent_path();
-    const auto [end, rest] = std::mismatch(temporary.begin(), temporary.end(), folder.begin(), folder.end());
-    const bool inTemporaryFolder = !temporary.empty() && (end == temporary.end() || end->empty());
-    return writeFileAtomically(file, *bytes, !inTemporaryFolder);
+    return writeImage(file, *bytes);
+}
+
+bool CardComponent::SaveQrImage(const std::string& jws, const std::string& file)
+{
+    const std::optional<std::string> code = jwsToMachineCode(jws);
+    const std::optional<QrMatrix> qr = code ? encodeQr(*code) : std::nullopt;
+    return qr && !file.empty() && writeImage(file, renderBmp(*qr));
 }
 
 bool CardComponent::GenerateAes256Key(const std::string& basis, std::string& key, std::string& error)

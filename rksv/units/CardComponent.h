@@ -28,7 +28,8 @@ namespace rksv {
  *
  * Images: RKSVJwsToImage encodes the receipt's machine-readable code as a QR code (byte mode, error correction M,
  * 4 px per module, 4 modules quiet zone) and returns it as Base64 of a 1-bit BMP and Base64 of an 8-bit grey PNG;
- * false with both outputs empty for a JWS that is not well-formed; JwsToQrImage makes the BMP alone. SaveImageToFile
+ * false with both outputs empty for a JWS that is not well-formed; JwsToQrImage makes the BMP alone, SaveQrImage
+ * writes it straight to a file as SaveImageToFile would. SaveImageToFile
  * decodes such a Base64 image and writes it atomically (temporary file, then rename; flushed to the disk first unless
  * the file is in the system's temporary folder, where an image is only kept for printing) when the type ("mime/bmp"
  * or "mime/png", any case) matches the image's own format; false for an empty or undecodable image, a mismatching or
@@ -53,6 +54,7 @@ public:
                                                 std::string& json) override;
     [[nodiscard]] bool RKSVJwsToImage(const std::string& jws, std::string& image, std::string& secondImage) override;
     [[nodiscard]] bool JwsToQrImage(const std::string& jws, std::string& image) override;
+    [[nodiscard]] bool SaveQrImage(const std::string& jws, const std::string& file) override;
     [[nodiscard]] bool
     SaveImageToFile(const std::string& image, const std::string& file, const std::string& type) override;
     [[nodiscard]] bool GenerateAes256Key(const std::string& basis, std::string& key, std::string& error) override;
