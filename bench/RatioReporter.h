@@ -16,9 +16,11 @@ public:
         for (const auto& run : runs) {
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
                 m_medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+                m_cpuMedians[run.run_name.function_name] = run.GetAdjustedCPUTime();
                 // With arguments also under "name/arguments".
                 if (!run.run_name.args.empty()) {
                     m_medians[run.run_name.function_name + "/" + run.run_name.args] = run.GetAdjustedRealTime();
+                    m_cpuMedians[run.run_name.function_name + "/" + run.run_name.args] = run.GetAdjustedCPUTime();
                 }
             }
         }
@@ -33,8 +35,17 @@ public:
         }
     }
 
+    //! The same with the medians of the CPU time, for a machine whose load makes the wall time noisy.
+    void printCpuRatio(const std::string& label, const std::string& a, const std::string& b) const
+    {
+        if (m_cpuMedians.count(a) && m_cpuMedians.count(b)) {
+            std::cout << label << ": " << m_cpuMedians.at(a) / m_cpuMedians.at(b) << '\n';
+        }
+    }
+
 private:
     std::map<std::string, double> m_medians;
+    std::map<std::string, double> m_cpuMedians;
 };
 
 } // namespace bench

@@ -2,12 +2,16 @@
 // 1 000 and with 100 000 receipts of the till already stored. Every step is an index lookup or constant work, so
 // the large case must cost at most 1.3 times the small one. Against an anchor, a signature and one transaction
 // inserting the same row through the same driver; the till with its card in the second reader against the first;
-// and the statements MariaDB runs per receipt.
+// and the statements MariaDB runs per receipt. Then whole stations, each a process of its own on MariaDB: ten tills
+// with four stations each against one station each (receipts per second once every station has its card session),
+// and ten tills whose stations share one card folder against each with a folder of its own (from start to end, card
+// sessions included, so that one station's PIN check costing the others shows).
 //
 //   build-test/bench/signall_bench   (SQLite through its ODBC driver, and MariaDB on a private server through
 //                                     MariaDB Connector/ODBC; prints receipts per second and the ratios)
 #include "base/Clock.h"
 #include "base/Program.h"
+#include "bench/BenchSupport.h"
 #include "bench/RatioReporter.h"
 #include "db/Odbc.h"
 #include "rksv/Rksv.h"
@@ -15,6 +19,8 @@
 #include "rksv/units/SoftwareUnit.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestPaths.h"
+#include "tests/support/X11Session.h"
 
 #include <openssl/evp.h>
 
@@ -22,8 +28,11 @@
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
+#include <thread>
 
 using namespace std::chrono;
 
@@ -161,6 +170,77 @@ void reportMariadbStatements(testsupport::MariaDbServer& server)
     std::cout << "MariaDB: " << static_cast<double>(statements) / RECEIPTS << " statements (round trips) per receipt\n";
 }
 
+// Stations as processes (the signing test's worker): `stations` per till for ten tills, `each` receipts each, on the
+// database `connection`; `folderOf(till)` the installation (with its card folder "Karten") of a till's stations.
+// With `warm`, the time runs from the moment all stations signed their first receipt to the last one's end; else from
+// the start of the processes to their end. Receipts timed per second are the benchmark's items.
+constexpr int STATION_TILLS = 10;
+
+void stations(benchmark::State& state,
+              const std::string& connection,
+              int stations,
+              int each,
+              bool warm,
+              const std::function<std::string(int till)>& folderOf,
+              const std::string& scratch)
+{
+    for (auto _ : state) {
+        {
+            db::Connection cleaner(connection);
+            cleaner.execute("DELETE FROM BONS");
+            cleaner.execute("DELETE FROM NUMMERNKREISE");
+        }
+        const auto start = scratch + "/start";
+        std::filesystem::remove_all(start);
+        std::filesystem::create_directories(start);
+        const auto begun = system_clock::now();
+        std::vector<std::unique_ptr<testsupport::Process>> workers;
+        for (int till = 0; till < STATION_TILLS; ++till) {
+            for (int station = 0; station < stations; ++station) {
+                std::vector<std::string> arguments{test_paths::SIGNALL_WORKER,
+                                                   connection,
+                                                   folderOf(till),
+                                                   serial,
+                                                   std::to_string(warm ? each + 1 : each),
+                                                   (till < 9 ? "0" : "") + std::to_string(till + 1)};
+                if (warm) {
+                    arguments.push_back(start);
+                }
+                workers.push_back(std::make_unique<testsupport::Process>(
+                    arguments, std::vector<std::string>{"TMPDIR=" + folderOf(till)}));
+            }
+        }
+        auto from = begun;
+        if (warm) {
+            const auto all = static_cast<std::ptrdiff_t>(workers.size());
+            while (std::distance(std::filesystem::directory_iterator(start), std::filesystem::directory_iterator())
+                   < all) {
+                std::this_thread::sleep_for(milliseconds(5));
+                if (system_clock::now() - begun > 300s) {
+                    state.SkipWithError("stations not ready");
+                    return;
+                }
+            }
+            from = system_clock::now();
+            std::ofstream(start + "/los") << '\n';
+        }
+        std::int64_t last = 0;
+        for (auto& worker : workers) {
+            if (worker->wait(600s) != std::optional<int>(0)) {
+                state.SkipWithError(("a station failed: " + worker->standardError()).c_str());
+                return;
+            }
+            const auto out = worker->standardOutput();
+            if (const auto at = out.find("Fertig: "); at != std::string::npos) {
+                last = std::max<std::int64_t>(last, std::stoll(out.substr(at + 8)));
+            }
+        }
+        const auto to = warm ? system_clock::time_point(microseconds(last)) : system_clock::now();
+        state.SetIterationTime(duration<double>(to - from).count());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * STATION_TILLS * stations * each);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -248,7 +328,57 @@ int main(int argc, char** argv)
             ->Repetitions(5)
             ->MinTime(0.5);
     }
-    benchmark::Initialize(&argc, argv);
+    // Ten tills of one installation on MariaDB, one card registered for all of them; for the folders apart, each
+    // till's installation with a copy of the card folder.
+    const auto stationsDatabase = server.createDatabase("stationen");
+    {
+        rksv::RKSV service(nullptr);
+        service.setConnection(std::make_shared<db::Connection>(stationsDatabase));
+        for (int till = 0; till < STATION_TILLS; ++till) {
+            if (!service.MySernrExists(serial, PIN, (till < 9 ? "0" : "") + std::to_string(till + 1))) {
+                std::cerr << "Karte nicht registriert: " << service.accMsgFirst() << '\n';
+                return 1;
+            }
+        }
+    }
+    const std::string shared = dir.path();
+    for (int till = 0; till < STATION_TILLS; ++till) {
+        const auto own = dir.file("kassa" + std::to_string(till));
+        std::filesystem::create_directories(own);
+        std::filesystem::copy(dir.file("Karten"), own + "/Karten", std::filesystem::copy_options::recursive);
+    }
+    const auto ownFolder = [&dir](int till) { return dir.file("kassa" + std::to_string(till)); };
+    const auto sharedFolder = [&shared](int) { return shared; };
+    benchmark::RegisterBenchmark(
+        "Stations/4-per-till",
+        [&](benchmark::State& state) { stations(state, stationsDatabase, 4, 25, true, sharedFolder, dir.path()); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Repetitions(3);
+    benchmark::RegisterBenchmark(
+        "Stations/1-per-till",
+        [&](benchmark::State& state) { stations(state, stationsDatabase, 1, 100, true, sharedFolder, dir.path()); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Repetitions(3);
+    benchmark::RegisterBenchmark(
+        "CardFolder/shared",
+        [&](benchmark::State& state) { stations(state, stationsDatabase, 1, 50, false, sharedFolder, dir.path()); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Repetitions(3);
+    benchmark::RegisterBenchmark(
+        "CardFolder/separate",
+        [&](benchmark::State& state) { stations(state, stationsDatabase, 1, 50, false, ownFolder, dir.path()); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Repetitions(3);
+
+    bench::initializeInTurns(argc, argv);
     bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     for (const char* kind : {"sqlite", "mariadb"}) {
@@ -264,8 +394,22 @@ int main(int argc, char** argv)
                             "SignAll/" + name + "-1000",
                             "Anchor/" + name);
     }
+    for (const char* kind : {"sqlite", "mariadb"}) {
+        const std::string name = kind;
+        reporter.printCpuRatio(
+            "SignAll " + name + " / anchor, CPU time, 1 000 stored", "SignAll/" + name + "-1000", "Anchor/" + name);
+    }
     reporter.printRatio(
         "SignAll sqlite, card in reader 2 / in reader 1", "SignAll/sqlite-1000-reader2", "SignAll/sqlite-1000");
+    reporter.printCpuRatio("SignAll sqlite, card in reader 2 / in reader 1, CPU time",
+                           "SignAll/sqlite-1000-reader2",
+                           "SignAll/sqlite-1000");
+    reporter.printRatio("receipts per second, 10 tills on MariaDB: 4 stations per till / 1 station per till",
+                        "Stations/1-per-till",
+                        "Stations/4-per-till");
+    reporter.printRatio("receipts per second, 10 tills on MariaDB: one card folder shared / a folder per till",
+                        "CardFolder/separate",
+                        "CardFolder/shared");
     reportMariadbStatements(server);
     benchmark::Shutdown();
     return 0;

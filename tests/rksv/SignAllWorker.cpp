@@ -1,21 +1,27 @@
 // One station of a till for the signing test and the cluster benchmark: signs receipts of till "01" (or the till
 // given) through the signing service, with the installation of the folder it is given (cards in "Karten", PIN
-// 123456), as a station sharing that folder would. Prints the number of steps it repeated after a conflict.
+// 123456), as a station sharing that folder would. Prints the number of steps it repeated after a conflict. With a
+// start folder: first signs one receipt (the card session's PIN check and the connection are then in place), leaves a
+// file there and waits for the file "los" before it signs the others, then prints when it was done.
 #include "base/Program.h"
 #include "db/Odbc.h"
 #include "rksv/Rksv.h"
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 int main(int argc, char** argv)
 {
-    if (argc != 5 && argc != 6) {
+    if (argc < 5 || argc > 7) {
         std::cerr << "Aufruf: signall-worker <ODBC-Verbindung>[|<weitere>…] <Installationsordner> <Kartenserie> "
-                     "<Anzahl> [<Kassa>]\n";
+                     "<Anzahl> [<Kassa> [<Startordner>]]\n";
         return 2;
     }
     try {
@@ -40,9 +46,16 @@ int main(int argc, char** argv)
         service.setConnectionStrings(servers);
         using namespace std::chrono;
         const int count = std::stoi(argv[4]);
+        const std::string start = argc == 7 ? argv[6] : "";
         for (int i = 0; i < count; ++i) {
+            if (!start.empty() && i == 1) {
+                std::ofstream(start + "/bereit-" + std::to_string(::getpid())) << '\n';
+                while (!std::filesystem::exists(start + "/los")) {
+                    std::this_thread::sleep_for(milliseconds(1));
+                }
+            }
             rksv::SignRequest request;
-            request.kassa = argc == 6 ? argv[5] : "01";
+            request.kassa = argc >= 6 ? argv[5] : "01";
             request.number = i;
             request.date = 2026y / March / 2;
             request.time = "10:00:00";
@@ -56,6 +69,7 @@ int main(int argc, char** argv)
             }
         }
         std::cout << "Wiederholungen: " << rksv::RKSV::repeatedSteps() << '\n';
+        std::cout << "Fertig: " << duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() << '\n';
     } catch (const std::exception& error) {
         std::cerr << error.what() << '\n';
         return 1;
