@@ -14,8 +14,11 @@
 #include "bench/BenchSupport.h"
 #include "bench/RatioReporter.h"
 #include "db/Odbc.h"
+#include "rksv/ImageFolder.h"
 #include "rksv/Rksv.h"
+#include "rksv/format/Jws.h"
 #include "rksv/format/OpenSsl.h"
+#include "rksv/format/QrImage.h"
 #include "rksv/units/SoftwareUnit.h"
 #include "tests/support/Databases.h"
 #include "tests/support/TempDir.h"
@@ -27,12 +30,14 @@
 #include <array>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <map>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono;
 
@@ -168,6 +173,38 @@ void reportMariadbStatements(testsupport::MariaDbServer& server)
     }
     const long statements = questions() - before - 1;
     std::cout << "MariaDB: " << static_cast<double>(statements) / RECEIPTS << " statements (round trips) per receipt\n";
+}
+
+// The receipt's QR image on its own, in the folder the signing service writes it to: the symbol and the BMP in memory
+// ("encode"), the whole image with its new file ("file"), and, as the file system's share, a new file of the same
+// bytes written by hand ("plain-file").
+rksv::SoftwareUnit* imageUnit = nullptr;
+std::string imageFolder;
+
+void image(benchmark::State& state, const std::string& what)
+{
+    const auto code = rksv::jwsToMachineCode(oldJws);
+    const auto bytes = rksv::renderBmp(*rksv::encodeQr(*code));
+    long number = 0;
+    for (auto _ : state) {
+        const auto file = imageFolder + "/~" + what + "_" + std::to_string(++number) + ".BMP";
+        if (what == "encode") {
+            benchmark::DoNotOptimize(rksv::renderBmp(*rksv::encodeQr(*code)).size());
+        } else if (what == "file") {
+            if (!imageUnit->SaveQrImage(oldJws, file)) {
+                state.SkipWithError("image not saved");
+                break;
+            }
+        } else {
+            const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+                state.SkipWithError("file not written");
+                break;
+            }
+            ::close(fd);
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
 }
 
 // Stations as processes (the signing test's worker): `stations` per till for ten tills, `each` receipts each, on the
@@ -328,6 +365,16 @@ int main(int argc, char** argv)
             ->Repetitions(5)
             ->MinTime(0.5);
     }
+    rksv::SoftwareUnit unit(dir.file("Karten"));
+    imageUnit = &unit;
+    imageFolder = rksv::qrImageFolder(error).string();
+    for (const std::string what : {"encode", "file", "plain-file"}) {
+        benchmark::RegisterBenchmark(("Image/" + what).c_str(), image, what)
+            ->Unit(benchmark::kMicrosecond)
+            ->Repetitions(5)
+            ->MinTime(0.5);
+    }
+
     // Ten tills of one installation on MariaDB, one card registered for all of them; for the folders apart, each
     // till's installation with a copy of the card folder.
     const auto stationsDatabase = server.createDatabase("stationen");
@@ -404,6 +451,8 @@ int main(int argc, char** argv)
     reporter.printCpuRatio("SignAll sqlite, card in reader 2 / in reader 1, CPU time",
                            "SignAll/sqlite-1000-reader2",
                            "SignAll/sqlite-1000");
+    reporter.printCpuRatio(
+        "QR image with its file / a plain file of the same bytes, CPU time", "Image/file", "Image/plain-file");
     reporter.printRatio("receipts per second, 10 tills on MariaDB: 4 stations per till / 1 station per till",
                         "Stations/1-per-till",
                         "Stations/4-per-till");

@@ -17,6 +17,8 @@
 #include <QShortcut>
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <map>
@@ -34,6 +36,8 @@ enum ListColumn
 };
 
 constexpr const char* AMOUNTS[] = {"RKSV_NORMAL", "RKSV_ERM1", "RKSV_ERM2", "RKSV_SONDER", "RKSV_NULL"};
+//! The columns as wide as their widest text; the customer's takes the rest.
+constexpr int FITTED[] = {ZEIT, KASSA, BONNR, WERT};
 
 QString qs(const std::string& text)
 {
@@ -111,6 +115,12 @@ double totalOf(const DayRows& bons)
 std::string padLeft(const std::string& text, std::size_t width)
 {
     return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+//! The characters of a cell that are not blanks: of two texts of digits and separators the one with more is wider.
+std::size_t visibleLength(const std::string& text)
+{
+    return text.size() - static_cast<std::size_t>(std::count(text.begin(), text.end(), ' '));
 }
 
 } // namespace
@@ -236,6 +246,8 @@ void DlgBondruck::ListBons()
     do {
         m_relist = false;
         m_lvwData->clear();
+        m_widestRow.fill(-1);
+        m_widestLength.fill(0);
         const auto day = shownDate();
         if (!day) {
             return;
@@ -257,10 +269,17 @@ void DlgBondruck::ListBons()
 
 void DlgBondruck::fitColumns()
 {
+    // Only the widest row of a column is measured, as resizeColumnToContents would measure it: measuring every row
+    // with the list's style sheet took longer than reading them.
     const int gap = widgets::DialogUnits(font()).x(6);
-    for (const int column : {ZEIT, KASSA, BONNR, WERT}) {
-        m_lvwData->resizeColumnToContents(column);
-        m_lvwData->setColumnWidth(column, m_lvwData->columnWidth(column) + gap);
+    auto* model = m_lvwData->model();
+    for (const int column : FITTED) {
+        int width = m_lvwData->header()->sectionSizeHint(column);
+        const int row = m_widestRow[static_cast<std::size_t>(column)];
+        if (row >= 0 && row < m_lvwData->topLevelItemCount()) {
+            width = std::max(width, m_lvwData->sizeHintForIndex(model->index(row, column)).width());
+        }
+        m_lvwData->setColumnWidth(column, width + gap);
     }
 }
 
@@ -268,12 +287,24 @@ bool DlgBondruck::addRow(const DayRows& bons, const std::function<std::string()>
 {
     // A status receipt shows its kind; any other receipt the listing's customer text.
     const auto type = base::trim(bons.FieldGet("RKSV_TYP"));
+    std::array<std::string, 5> texts;
+    texts[ZEIT] = bons.FieldGet("ZEIT");
+    texts[KASSA] = bons.FieldGet("KASSA");
+    texts[BONNR] = padLeft(base::trim(bons.FieldGet("BONNR")), 8);
+    texts[KUNDE] = type.empty() ? customerOf() : RKSVMyBelegText(type);
+    texts[WERT] = padLeft(base::formatAmount(totalOf(bons)), 9);
     auto* item = new QTreeWidgetItem;
-    item->setText(ZEIT, qs(bons.FieldGet("ZEIT")));
-    item->setText(KASSA, qs(bons.FieldGet("KASSA")));
-    item->setText(BONNR, qs(padLeft(base::trim(bons.FieldGet("BONNR")), 8)));
-    item->setText(KUNDE, qs(type.empty() ? customerOf() : RKSVMyBelegText(type)));
-    item->setText(WERT, qs(padLeft(base::formatAmount(totalOf(bons)), 9)));
+    const int row = m_lvwData->topLevelItemCount() + static_cast<int>(m_page.size());
+    for (std::size_t column = 0; column < texts.size(); ++column) {
+        item->setText(static_cast<int>(column), qs(texts[column]));
+    }
+    for (const int column : FITTED) {
+        const auto at = static_cast<std::size_t>(column);
+        if (const auto length = visibleLength(texts[at]); m_widestRow[at] < 0 || length > m_widestLength[at]) {
+            m_widestRow[at] = row;
+            m_widestLength[at] = length;
+        }
+    }
     item->setTextAlignment(BONNR, Qt::AlignRight | Qt::AlignVCenter);
     item->setTextAlignment(WERT, Qt::AlignRight | Qt::AlignVCenter);
     item->setData(0, Qt::UserRole, qs(bons.FieldGet("RKSV_JWS")));

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QList>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -81,6 +82,9 @@ private:
     bool m_relist = false;          // asked for again while it ran
     bool m_stop = false;            // closed while it ran
     QList<QTreeWidgetItem*> m_page; // rows not in the list yet
+    //! Per column the row with the most visible characters so far, -1 none: the one fitColumns measures.
+    std::array<int, 5> m_widestRow{-1, -1, -1, -1, -1};
+    std::array<std::size_t, 5> m_widestLength{};
     QTreeWidget* m_lvwData;
     QLineEdit* m_sleDatum;
     QPushButton* m_pshToday;
