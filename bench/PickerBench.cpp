@@ -157,6 +157,9 @@ int main(int argc, char** argv)
                                 + " receipts on the day",
                             std::string("BM_Picker/") + n,
                             std::string("BM_BareSelect/") + n);
+        reporter.printCpuRatio(std::string("the same, CPU time, ") + n + " receipts on the day",
+                               std::string("BM_Picker/") + n,
+                               std::string("BM_BareSelect/") + n);
     }
     std::cout << "longest time without reacting while listing: "
               << duration_cast<microseconds>(gaps.longest).count() / 1000.0 << " ms\n";

@@ -185,7 +185,7 @@ void image(benchmark::State& state, const std::string& what)
 {
     const auto code = rksv::jwsToMachineCode(oldJws);
     const auto bytes = rksv::renderBmp(*rksv::encodeQr(*code));
-    long number = 0;
+    static long number = 0; // new names in every repetition
     for (auto _ : state) {
         const auto file = imageFolder + "/~" + what + "_" + std::to_string(++number) + ".BMP";
         if (what == "encode") {
