@@ -165,6 +165,10 @@ protected:
         EXPECT_EQ(testsupport::readBytes(bmpFile), rksv::toText(rksv::base64Decode(image).value_or(rksv::Bytes())));
         EXPECT_EQ(testsupport::readBytes(pngFile),
                   rksv::toText(rksv::base64Decode(secondImage).value_or(rksv::Bytes())));
+        // Saved in one call, as the signing service saves every receipt's image: the same bytes.
+        const std::string direct = m_dir.file("direkt.bmp");
+        ASSERT_TRUE(m_unit->SaveQrImage(jws, direct));
+        EXPECT_EQ(testsupport::readBytes(direct), testsupport::readBytes(bmpFile));
 
         for (const std::string& file : {bmpFile, pngFile}) {
             const ScanResult scan = scanWithZbar(file);
@@ -309,6 +313,10 @@ TEST_F(QrImageTest, SaveRefusesWrongTypesBadImagesAndUnwritablePlaces)
     EXPECT_FALSE(m_unit->SaveImageToFile(image, "/proc/self/x.bmp", "mime/bmp"));
     EXPECT_FALSE(m_unit->SaveImageToFile(image, m_dir.file("fehlt/qr.bmp"), "mime/bmp"));
     EXPECT_FALSE(m_unit->SaveImageToFile(image, m_dir.path(), "mime/bmp")) << "a folder is no file name";
+    EXPECT_FALSE(m_unit->SaveQrImage("kein.JWS", file)) << "not a compact JWS";
+    EXPECT_FALSE(m_unit->SaveQrImage(signReceipt(), m_dir.file("fehlt/qr.bmp")));
+    EXPECT_FALSE(m_unit->SaveQrImage(signReceipt(), ""));
+    EXPECT_FALSE(testsupport::exists(file));
 }
 
 TEST_F(QrImageTest, SaveReplacesAnExistingFileAndLeavesNoTemporaryFile)
