@@ -10,9 +10,9 @@
 #include "rksv/Rksv.h"
 #include "rksv/units/SoftwareUnit.h"
 #include "tests/support/Databases.h"
+#include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
-#include "tests/support/X11Session.h"
 
 #include <benchmark/benchmark.h>
 #include <chrono>

@@ -6,8 +6,8 @@
 #include "bench/RatioReporter.h"
 #include "fonws/WebRegKasseAT.h"
 #include "tests/support/FonTestService.h"
+#include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/X11Session.h"
 
 #include <benchmark/benchmark.h>
 #include <iostream>

@@ -6,10 +6,10 @@
 #include "rksv/format/Encoding.h"
 #include "rksv/format/Jws.h"
 #include "tests/support/Databases.h"
+#include "tests/support/Process.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
-#include "tests/support/X11Session.h"
 
 #include <gtest/gtest.h>
 

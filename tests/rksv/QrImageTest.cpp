@@ -3,17 +3,17 @@
 #include "rksv/format/Encoding.h"
 #include "rksv/format/Jws.h"
 #include "rksv/units/SoftwareUnit.h"
+#include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -24,7 +24,7 @@ constexpr char KASSA[] = "KASSE-QR-1";
 constexpr char READER[] = "Leser-Q";
 constexpr char PIN[] = "2468";
 
-//! Output and exit status of `zbarimg --raw -q <file>`; exit status -1 when it could not be run.
+//! Output and exit of `zbarimg --raw -q <file>` (127: zbarimg missing; negative: a signal, or no end in a minute).
 struct ScanResult
 {
     int status = -1;
@@ -33,35 +33,8 @@ struct ScanResult
 
 ScanResult scanWithZbar(const std::string& file)
 {
-    ScanResult result;
-    std::array<int, 2> fds{};
-    if (pipe(fds.data()) != 0) {
-        return result;
-    }
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return result;
-    }
-    if (pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        execlp("zbarimg", "zbarimg", "--raw", "-q", file.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    std::array<char, 4096> buffer{};
-    ssize_t n = 0;
-    while ((n = read(fds[0], buffer.data(), buffer.size())) > 0) {
-        result.output.append(buffer.data(), static_cast<std::size_t>(n));
-    }
-    close(fds[0]);
-    int status = 0;
-    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-        result.status = WEXITSTATUS(status);
-    }
+    testsupport::Process zbar({.argv = {"zbarimg", "--raw", "-q", file}});
+    ScanResult result{zbar.wait(std::chrono::seconds(60)).value_or(-1), zbar.standardOutput()};
     if (!result.output.empty() && result.output.back() == '\n') {
         result.output.pop_back();
     }

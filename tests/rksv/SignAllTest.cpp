@@ -16,11 +16,11 @@
 #include "tests/support/CardRig.h"
 #include "tests/support/ChainCheck.h"
 #include "tests/support/Databases.h"
+#include "tests/support/Process.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
-#include "tests/support/X11Session.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -17,13 +16,10 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <set>
-#include <signal.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -156,35 +152,6 @@ bool answers(const std::string& socketPath)
     }
     ::close(fd);
     return ok;
-}
-
-// Runs a program with its output in `logPath` and waits for it; returns the exit status (-1 when it did not exit).
-int runProgram(const std::vector<std::string>& args, const std::string& logPath)
-{
-    std::vector<char*> argv;
-    for (const auto& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (log < 0) {
-        throw std::runtime_error("cannot write " + logPath);
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(log, STDOUT_FILENO);
-        ::dup2(log, STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(log);
-    if (pid < 0) {
-        throw std::runtime_error("fork(): " + std::string(std::strerror(errno)));
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Hands a folder and everything below it to a user (the tests run as root).
@@ -381,7 +348,8 @@ void MariaDbServer::installData()
         "--tmpdir=" + m_dir,
     };
     install.insert(install.end(), INNODB_OPTIONS.begin(), INNODB_OPTIONS.end());
-    if (runProgram(install, m_dir + "/install.log") != 0) {
+    Process program({.argv = install, .output = Process::Output::Appended, .logFile = m_dir + "/install.log"});
+    if (program.wait(10min) != 0) {
         throw std::runtime_error("mariadb-install-db failed:\n" + readFile(m_dir + "/install.log"));
     }
 }
@@ -411,14 +379,8 @@ void MariaDbServer::restart()
 
 void MariaDbServer::kill()
 {
-    if (m_pid <= 0) {
-        return;
-    }
-    ::kill(m_pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    m_pid = 0;
+    // A process still running at destruction gets SIGKILL.
+    m_process.reset();
 }
 
 MariaDbServer::~MariaDbServer()
@@ -477,44 +439,15 @@ bool MariaDbServer::start(std::string& log, bool samePort)
     };
     args.insert(args.end(), INNODB_OPTIONS.begin(), INNODB_OPTIONS.end());
     args.insert(args.end(), m_extraArgs.begin(), m_extraArgs.end());
-    std::vector<char*> argv;
-    for (const auto& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-
-    // Everything the child needs is prepared before fork(): only async-signal-safe calls follow in the child.
-    const std::string outPath = m_dir + "/mysqld.out";
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (out < 0) {
-        throw std::runtime_error("cannot write " + outPath);
-    }
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // The server goes down with the test process, even when that one is killed. The signal comes when the
-        // thread that forked ends, so servers belong to the main thread (SetUpTestSuite runs there).
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) {
-            ::_exit(1);
-        }
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(out, STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out);
-    if (pid < 0) {
-        throw std::runtime_error("fork(): " + std::string(std::strerror(errno)));
-    }
-    m_pid = pid;
+    // The server goes down with the test process, even when that one is killed. The signal comes when the thread that
+    // forked ends, so servers belong to the main thread (SetUpTestSuite runs there).
+    m_process = std::make_unique<Process>(Process::Options{
+        .argv = args, .output = Process::Output::Appended, .logFile = m_dir + "/mysqld.out", .endsWithParent = true});
 
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     while (std::chrono::steady_clock::now() < deadline) {
         if (!running()) {
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-            m_pid = 0;
+            m_process.reset();
             log = logTail();
             if (log.find("Address already in use") != std::string::npos) {
                 return false;
@@ -546,32 +479,15 @@ std::string MariaDbServer::logTail() const
 
 bool MariaDbServer::running() const
 {
-    if (m_pid <= 0) {
-        return false;
-    }
-    // WNOWAIT leaves an ended child to stop(); si_pid stays 0 while it runs.
-    siginfo_t info{};
-    return ::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+    return m_process && m_process->running();
 }
 
 void MariaDbServer::stop()
 {
-    if (m_pid <= 0) {
-        return;
+    if (m_process) {
+        m_process->terminate(20s);
+        m_process.reset();
     }
-    ::kill(m_pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    int status = 0;
-    pid_t done = 0;
-    while ((done = ::waitpid(m_pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
-    if (done == 0) {
-        ::kill(m_pid, SIGKILL);
-        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    m_pid = 0;
 }
 
 std::string MariaDbServer::connectionString(const std::string& database) const

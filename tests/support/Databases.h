@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/Odbc.h"
+#include "tests/support/Process.h"
 
 #include <memory>
 #include <ostream>
@@ -102,7 +103,7 @@ public:
     //! True while the server process lives.
     bool running() const;
     //! Process id of the server, 0 after stop().
-    pid_t pid() const { return m_pid; }
+    pid_t pid() const { return m_process ? m_process->pid() : 0; }
     std::string socket() const { return m_dir + "/mysqld.sock"; }
     int port() const { return m_port; }
     //! The server's data folder and log live below this folder.
@@ -136,7 +137,7 @@ private:
 
     std::string m_dir;
     int m_port = 0;
-    pid_t m_pid = 0;
+    std::unique_ptr<Process> m_process;
     std::vector<std::string> m_extraArgs;
 };
 

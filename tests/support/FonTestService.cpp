@@ -6,16 +6,11 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <signal.h>
 #include <sstream>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace testsupport {
 
@@ -51,26 +46,12 @@ bool equalsNoCase(const std::string& a, const std::string& b)
            });
 }
 
-// Waits up to `timeout` for `pid` to exit; true when it has been reaped, with its waitpid status in `status`.
-bool reap(pid_t pid, std::chrono::milliseconds timeout, int& status)
+std::string describe(int exit)
 {
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    do {
-        const pid_t result = waitpid(pid, &status, WNOHANG);
-        if (result == pid || result < 0) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    } while (std::chrono::steady_clock::now() < until);
-    return false;
-}
-
-std::string describe(int status)
-{
-    if (WIFEXITED(status)) {
-        return WEXITSTATUS(status) == 0 ? std::string() : "exit code " + std::to_string(WEXITSTATUS(status));
+    if (exit == 0) {
+        return {};
     }
-    return WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status)) : "status " + std::to_string(status);
+    return exit > 0 ? "exit code " + std::to_string(exit) : "signal " + std::to_string(-exit);
 }
 
 } // namespace
@@ -113,36 +94,10 @@ FonTestService::FonTestService(std::vector<FonAccount> accounts, std::string hos
                                      m_host,
                                      "--accounts",
                                      accountsFile};
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    const pid_t parent = getpid();
-    m_pid = fork();
-    if (m_pid == 0) {
-        // Only async-signal-safe calls until exec. The port file tells when it listens, so stdout goes nowhere.
-        // The service gets SIGTERM when the thread that started it ends, also when a test run is killed.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent) {
-            _exit(127);
-        }
-        const int devNull = open("/dev/null", O_WRONLY);
-        if (devNull >= 0) {
-            dup2(devNull, STDOUT_FILENO);
-        }
-        signal(SIGPIPE, SIG_DFL);
-        sigprocmask(SIG_SETMASK, &noSignals, nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    if (m_pid < 0) {
-        std::cerr << "FonTestService: cannot start " << argv[0] << '\n';
-        return;
-    }
+    // The port file tells when it listens, so standard output goes nowhere. The service gets SIGTERM when the thread
+    // that started it ends, also when a test run is killed.
+    m_process = std::make_unique<Process>(
+        Process::Options{.argv = args, .output = Process::Output::ErrorsShown, .endsWithParent = true});
 
     const auto until = std::chrono::steady_clock::now() + START_TIMEOUT;
     while (std::chrono::steady_clock::now() < until) {
@@ -151,7 +106,7 @@ FonTestService::FonTestService(std::vector<FonAccount> accounts, std::string hos
             m_port = std::atoi(text.c_str());
             return;
         }
-        if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
+        if (!m_process->running()) {
             m_exited = true;
             std::cerr << "FonTestService: the service exited during start-up\n";
             return;
@@ -163,29 +118,15 @@ FonTestService::FonTestService(std::vector<FonAccount> accounts, std::string hos
 
 std::string FonTestService::stop()
 {
-    if (m_stopped) {
-        return *m_stopped;
+    if (!m_stopped) {
+        m_stopped = m_process ? describe(m_process->terminate(STOP_TIMEOUT)) : "not started";
     }
-    if (m_pid <= 0) {
-        m_stopped = "not started";
-        return *m_stopped;
-    }
-    if (!m_exited) {
-        kill(m_pid, SIGTERM);
-        if (!reap(m_pid, STOP_TIMEOUT, m_status)) {
-            std::cerr << "FonTestService: the service ignored SIGTERM, killing it\n";
-            kill(m_pid, SIGKILL);
-            reap(m_pid, std::chrono::milliseconds(STOP_TIMEOUT), m_status);
-        }
-        m_exited = true;
-    }
-    m_stopped = describe(m_status);
     return *m_stopped;
 }
 
 FonTestService::~FonTestService()
 {
-    const bool wasRunning = m_pid > 0 && !m_exited && !m_stopped;
+    const bool wasRunning = m_process && !m_exited && !m_stopped;
     if (const auto ended = stop(); wasRunning && !ended.empty()) {
         std::cerr << "FonTestService: the service did not end cleanly on SIGTERM (" << ended << ")\n";
         std::abort();
@@ -198,14 +139,11 @@ FonTestService::~FonTestService()
 
 bool FonTestService::running() const
 {
-    if (m_pid <= 0 || m_port <= 0 || m_exited) {
+    if (!m_process || m_port <= 0 || m_exited) {
         return false;
     }
-    if (waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
-        m_exited = true;
-        return false;
-    }
-    return true;
+    m_exited = !m_process->running();
+    return !m_exited;
 }
 
 int FonTestService::port() const

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "tests/support/Process.h"
+
+#include <memory>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -80,10 +82,9 @@ private:
     std::string m_style = "ns0";
     std::string m_mode = "normal";
     std::string m_sessionPath = "/fonws/ws/sessionService";
-    pid_t m_pid = -1;
+    std::unique_ptr<Process> m_process;
     int m_port = 0;
-    mutable bool m_exited = false;
-    mutable int m_status = 0;             //!< waitpid's status once m_exited
+    mutable bool m_exited = false;        //!< seen ended before stop()
     std::optional<std::string> m_stopped; //!< what stop() found
 };
 

@@ -1,20 +1,13 @@
 #include "tests/support/X11Session.h"
 
-#include "tests/support/TempDir.h"
-
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <xcb/xcb.h>
-
-extern char** environ;
 
 namespace testsupport {
 namespace {
@@ -89,29 +82,15 @@ std::vector<XWindow> mappedWindows(xcb_connection_t* c)
 
 Xvfb::Xvfb()
 {
+    // The server writes its display number to the pipe's write end, the only end it inherits.
     int fds[2];
-    if (::pipe(fds) != 0) {
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
         return;
     }
-    const std::string fdText = std::to_string(fds[1]);
-    m_pid = ::fork();
-    if (m_pid == 0) {
-        ::close(fds[0]);
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devnull, STDERR_FILENO);
-        ::dup2(devnull, STDOUT_FILENO);
-        ::execlp("Xvfb",
-                 "Xvfb",
-                 "-displayfd",
-                 fdText.c_str(),
-                 "-nolisten",
-                 "tcp",
-                 "-screen",
-                 "0",
-                 "1280x1024x24",
-                 static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    ::fcntl(fds[1], F_SETFD, 0);
+    m_server = std::make_unique<Process>(Process::Options{
+        .argv = {"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0", "1280x1024x24"},
+        .output = Process::Output::Discarded});
     ::close(fds[1]);
     std::string number;
     pollfd pfd{fds[0], POLLIN, 0};
@@ -127,9 +106,8 @@ Xvfb::Xvfb()
 
 Xvfb::~Xvfb()
 {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
+    if (m_server) {
+        m_server->terminate(10s);
     }
 }
 
@@ -174,85 +152,6 @@ void closeWindow(const std::string& display, unsigned window)
     event.data.data32[1] = XCB_CURRENT_TIME;
     xcb_send_event(c.get(), 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
     xcb_flush(c.get());
-}
-
-Process::Process(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& dir)
-{
-    char stderrTemplate[] = "/tmp/quorvex-stderr-XXXXXX";
-    const int errFd = ::mkstemp(stderrTemplate);
-    m_stderrPath = stderrTemplate;
-    char stdoutTemplate[] = "/tmp/quorvex-stdout-XXXXXX";
-    const int outFd = ::mkstemp(stdoutTemplate);
-    m_stdoutPath = stdoutTemplate;
-    m_pid = ::fork();
-    if (m_pid == 0) {
-        if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
-            ::_exit(126);
-        }
-        ::dup2(errFd, STDERR_FILENO);
-        ::dup2(outFd, STDOUT_FILENO);
-        for (const auto& assignment : env) {
-            const auto eq = assignment.find('=');
-            if (eq == std::string::npos) {
-                ::unsetenv(assignment.c_str());
-            } else {
-                ::setenv(assignment.substr(0, eq).c_str(), assignment.substr(eq + 1).c_str(), 1);
-            }
-        }
-        std::vector<char*> args;
-        for (const auto& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(errFd);
-    ::close(outFd);
-}
-
-Process::~Process()
-{
-    if (running()) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-    ::unlink(m_stderrPath.c_str());
-    ::unlink(m_stdoutPath.c_str());
-}
-
-bool Process::running()
-{
-    return !wait(0ms).has_value();
-}
-
-std::optional<int> Process::wait(std::chrono::milliseconds timeout)
-{
-    if (m_exit || m_pid <= 0) {
-        return m_exit;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_exit = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-            return m_exit;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-}
-
-std::string Process::standardError() const
-{
-    return readBytes(m_stderrPath);
-}
-
-std::string Process::standardOutput() const
-{
-    return readBytes(m_stdoutPath);
 }
 
 } // namespace testsupport

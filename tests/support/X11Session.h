@@ -1,10 +1,12 @@
 #pragma once
 
+#include "tests/support/Process.h"
+
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace testsupport {
@@ -22,7 +24,7 @@ public:
     const std::string& display() const { return m_display; }
 
 private:
-    pid_t m_pid = -1;
+    std::unique_ptr<Process> m_server;
     std::string m_display;
 };
 
@@ -43,33 +45,6 @@ std::optional<XWindow> waitForWindow(const std::string& display,
 
 //! Asks a window to close as a window manager does (WM_DELETE_WINDOW).
 void closeWindow(const std::string& display, unsigned window);
-
-//! A child process with its own environment additions; killed (SIGKILL) if still running at destruction.
-class Process
-{
-public:
-    Process(const std::vector<std::string>& argv,
-            const std::vector<std::string>& env,
-            const std::string& workingDir = {});
-    ~Process();
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    pid_t pid() const { return m_pid; }
-    //! Exit code, or nothing when it did not end within `timeout` (or was killed by a signal: -signal).
-    std::optional<int> wait(std::chrono::milliseconds timeout);
-    bool running();
-    //! What the process wrote to standard error (after it ended).
-    std::string standardError() const;
-    //! What the process wrote to standard output (after it ended).
-    std::string standardOutput() const;
-
-private:
-    pid_t m_pid = -1;
-    std::optional<int> m_exit;
-    std::string m_stderrPath;
-    std::string m_stdoutPath;
-};
 
 } // namespace testsupport
 

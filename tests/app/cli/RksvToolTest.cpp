@@ -8,10 +8,10 @@
 #include "tests/support/Databases.h"
 #include "tests/support/DepMaker.h"
 #include "tests/support/FonTestService.h"
+#include "tests/support/Process.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
-#include "tests/support/X11Session.h"
 
 #include <gtest/gtest.h>
 

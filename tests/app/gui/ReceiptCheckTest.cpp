@@ -8,11 +8,11 @@
 #include "tests/support/Databases.h"
 #include "tests/support/FonTestService.h"
 #include "tests/support/Modal.h"
+#include "tests/support/Process.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
-#include "tests/support/X11Session.h"
 #include "widgets/MySubDataWindow.h"
 
 #include <QApplication>

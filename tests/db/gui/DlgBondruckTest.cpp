@@ -4,11 +4,11 @@
 #include "base/Program.h"
 #include "tests/support/Databases.h"
 #include "tests/support/Modal.h"
+#include "tests/support/Process.h"
 #include "tests/support/ProgramStateGuard.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestPaths.h"
-#include "tests/support/X11Session.h"
 
 #include <QApplication>
 #include <QHeaderView>
