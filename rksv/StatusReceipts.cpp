@@ -124,7 +124,12 @@ SignResult signStatusReceipt(RKSV& service,
         }
     }
     if (serial.empty()) {
-        return {false, "Keine Signaturkarte in einem Reader - bitte die Karte der Kassa " + till + " einlegen", {}};
+        // A module that does not answer is no missing card: its reason follows.
+        const auto problem = service.accReady() ? (*service.accRKSV())->DeviceProblem() : std::string();
+        return {false,
+                "Keine Signaturkarte in einem Reader - bitte die Karte der Kassa " + till + " einlegen"
+                    + (problem.empty() ? "" : "\r\n" + problem),
+                {}};
     }
     // The PIN is checked here once; a new card is registered for the till.
     if (!service.MySernrExists(serial, pin, till)) {

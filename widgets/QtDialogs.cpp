@@ -14,8 +14,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
+#include <QThread>
 #include <QUrl>
 
+#include <type_traits>
 #include <utility>
 
 namespace widgets {
@@ -105,10 +107,35 @@ void offerCopy(QMessageBox& box)
     });
 }
 
+// A box asked for on a worker (the signing step asks about the reader) is shown by the window's thread, and the
+// worker waits for its answer: windows live on that thread only.
+bool onAWorker()
+{
+    const auto* application = QCoreApplication::instance();
+    return application != nullptr && QThread::currentThread() != application->thread();
+}
+
+template <class Show> auto onWindowThread(Show&& show)
+{
+    auto* application = QCoreApplication::instance();
+    using Result = decltype(show());
+    if constexpr (std::is_void_v<Result>) {
+        QMetaObject::invokeMethod(application, std::forward<Show>(show), Qt::BlockingQueuedConnection);
+    } else {
+        Result result{};
+        QMetaObject::invokeMethod(
+            application, [&result, &show] { result = show(); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+}
+
 } // namespace
 
 void QtDialogs::ErrorBox(const std::string& text)
 {
+    if (onAWorker()) {
+        return onWindowThread([this, &text] { ErrorBox(text); });
+    }
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Fehler"), qs(text), QMessageBox::Ok, owner());
     useThemeIcon(box);
     offerCopy(box);
@@ -117,6 +144,9 @@ void QtDialogs::ErrorBox(const std::string& text)
 
 void QtDialogs::InfoBox(const std::string& caption, const std::string& text)
 {
+    if (onAWorker()) {
+        return onWindowThread([this, &caption, &text] { InfoBox(caption, text); });
+    }
     QMessageBox box(QMessageBox::Information, qs(caption), qs(text), QMessageBox::Ok, owner());
     useThemeIcon(box);
     offerCopy(box);
@@ -125,6 +155,9 @@ void QtDialogs::InfoBox(const std::string& caption, const std::string& text)
 
 int QtDialogs::TextBox(const std::string& caption, const std::string& text, unsigned type)
 {
+    if (onAWorker()) {
+        return onWindowThread([this, &caption, &text, type] { return TextBox(caption, text, type); });
+    }
     QMessageBox box(iconOf(type), qs(caption), qs(text), QMessageBox::NoButton, owner());
     useThemeIcon(box);
     offerCopy(box);
@@ -149,6 +182,9 @@ int QtDialogs::TextBox(const std::string& caption, const std::string& text, unsi
 
 int QtDialogs::BigBox(base::BigBoxKind kind, const std::string& caption, const std::string& text)
 {
+    if (onAWorker()) {
+        return onWindowThread([this, kind, &caption, &text] { return BigBox(kind, caption, text); });
+    }
     DlgTextBox box(kind, qs(caption), qs(text), owner());
     return box.Show();
 }

@@ -17,12 +17,17 @@
 #include "widgets/DtaHilfe.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextEdit>
+
+#include <exception>
+#include <thread>
 
 namespace rksv::gui {
 namespace {
@@ -87,6 +92,8 @@ DlgStatusbelege::DlgStatusbelege(QWidget* owner)
     , m_rtfHelp(new QTextEdit(this))
     , m_slePin(new QLineEdit(this))
     , m_txtErgebnis(new QLabel(this))
+    , m_pshOK(new QPushButton(QStringLiteral("Beleg &erstellen"), this))
+    , m_pshCancel(new QPushButton(QStringLiteral("A&bbruch"), this))
     , m_pshQrAnzeigen(new QPushButton(QStringLiteral("QR-Code an&zeigen"), this))
     , m_pshQrSpeichern(new QPushButton(QString::fromUtf8("QR-Code &speichern …"), this))
 {
@@ -123,14 +130,12 @@ DlgStatusbelege::DlgStatusbelege(QWidget* owner)
     m_slePin->setMaxLength(64);
     m_slePin->setGeometry(du.rect(MARGIN, TOP + 92, LEFT_WIDTH, 12));
 
-    auto* pshOK = new QPushButton(QStringLiteral("Beleg &erstellen"), this);
-    pshOK->setObjectName(QStringLiteral("pshOK"));
-    pshOK->setGeometry(du.rect(MARGIN, TOP + 110, LEFT_WIDTH, 16));
-    pshOK->setDefault(true);
-    auto* pshCancel = new QPushButton(QStringLiteral("A&bbruch"), this);
-    pshCancel->setObjectName(QStringLiteral("pshCancel"));
-    pshCancel->setGeometry(du.rect(MARGIN, TOP + 130, LEFT_WIDTH, 16));
-    pshCancel->setAutoDefault(false);
+    m_pshOK->setObjectName(QStringLiteral("pshOK"));
+    m_pshOK->setGeometry(du.rect(MARGIN, TOP + 110, LEFT_WIDTH, 16));
+    m_pshOK->setDefault(true);
+    m_pshCancel->setObjectName(QStringLiteral("pshCancel"));
+    m_pshCancel->setGeometry(du.rect(MARGIN, TOP + 130, LEFT_WIDTH, 16));
+    m_pshCancel->setAutoDefault(false);
 
     // The last signed status receipt: its result text and its QR image.
     m_txtErgebnis->setObjectName(QStringLiteral("txtErgebnis"));
@@ -158,8 +163,8 @@ DlgStatusbelege::DlgStatusbelege(QWidget* owner)
         }
     });
     // The buttons' own actions first, then the dialog's handling of every click.
-    connect(pshOK, &QPushButton::clicked, this, &DlgStatusbelege::PshOK);
-    connect(pshCancel, &QPushButton::clicked, this, &DlgStatusbelege::PshCancel);
+    connect(m_pshOK, &QPushButton::clicked, this, &DlgStatusbelege::PshOK);
+    connect(m_pshCancel, &QPushButton::clicked, this, &DlgStatusbelege::PshCancel);
     connect(m_pshQrAnzeigen, &QPushButton::clicked, this, &DlgStatusbelege::PshQrAnzeigen);
     connect(m_pshQrSpeichern, &QPushButton::clicked, this, &DlgStatusbelege::PshQrSpeichern);
     for (auto* button : findChildren<QAbstractButton*>()) {
@@ -224,7 +229,7 @@ std::string DlgStatusbelege::accTyp() const
 void DlgStatusbelege::PshOK()
 {
     const auto type = accTyp();
-    if (type.empty()) {
+    if (type.empty() || m_busy) {
         return;
     }
     const auto name = db::RKSVMyBelegText(type, false);
@@ -274,28 +279,31 @@ void DlgStatusbelege::SaveStatusBeleg(const std::string& type)
     m_txtErgebnis->clear();
     m_jws.clear();
     m_receiptId.clear();
-    m_pshQrAnzeigen->setEnabled(false);
-    m_pshQrSpeichern->setEnabled(false);
     const auto now = base::now();
-    SignResult signedResult;
-    {
-        const WaitCursor wait;
-        RKSV service(this);
+    const auto kassa = base::program().Kassa;
+    auto pin = m_slePin->text().toStdString();
+    // The PIN is not kept beyond the order.
+    m_slePin->clear();
+    m_txtErgebnis->setText(QString::fromUtf8("Statusbeleg wird signiert …"));
+    aside([type, kassa, pin = std::move(pin), now, result]() -> Answer {
+        SignResult signedResult;
+        RKSV service(nullptr);
         if (!service.accReady()) {
             signedResult.message =
                 service.accMsgFirst().empty() ? "Die Signatureinheit ist nicht bereit." : service.accMsgFirst();
         } else {
-            signedResult = signStatusReceipt(service,
-                                             base::program().Kassa,
-                                             type,
-                                             m_slePin->text().toStdString(),
-                                             now.date,
-                                             base::formatTime(now.time));
+            signedResult = signStatusReceipt(service, kassa, type, pin, now.date, base::formatTime(now.time));
         }
         service.Close();
-    }
-    // The PIN is not kept beyond the order.
-    m_slePin->clear();
+        return [result, kassa, signedResult = std::move(signedResult)](DlgStatusbelege& dialog) {
+            dialog.showSigned(result, kassa, signedResult);
+        };
+    });
+}
+
+void DlgStatusbelege::showSigned(const std::string& result, const std::string& kassa, const SignResult& signedResult)
+{
+    m_txtErgebnis->clear();
     if (!signedResult.stored || signedResult.belege.empty()) {
         base::dialogs().ErrorBox(signedResult.message.empty() ? "Der Statusbeleg wurde nicht erstellt."
                                                               : signedResult.message);
@@ -305,27 +313,92 @@ void DlgStatusbelege::SaveStatusBeleg(const std::string& type)
     m_result = result;
     m_jws = beleg.jws;
     m_receiptId = beleg.receiptId;
-    m_txtErgebnis->setText(qs(m_result + "\nBeleg " + m_receiptId + ", Kassa " + base::program().Kassa));
+    m_txtErgebnis->setText(qs(m_result + "\nBeleg " + m_receiptId + ", Kassa " + kassa));
     m_pshQrAnzeigen->setEnabled(true);
     m_pshQrSpeichern->setEnabled(true);
 }
 
-bool DlgStatusbelege::saveQrImage(const std::string& file, const std::string& type)
+void DlgStatusbelege::aside(std::function<Answer()> work)
 {
-    RKSV service(this);
-    // The component makes the code as BMP (its QR image) and as PNG (its second image).
-    const bool saved =
-        service.accReady() && service.JwsToImage(m_jws) && service.SaveImageToFile(type == "BMP", file, type);
-    if (!saved) {
-        base::dialogs().ErrorBox("Der QR-Code wurde nicht gespeichert: " + service.accMsgFirst());
+    setBusy(true);
+    std::thread([dialog = QPointer<DlgStatusbelege>(this), work = std::move(work)] {
+        Answer answer;
+        std::exception_ptr failure;
+        try {
+            answer = work();
+        } catch (...) {
+            // Nothing may leave the thread: the window's thread throws it on to the program's error handling.
+            failure = std::current_exception();
+        }
+        if (QCoreApplication::instance() == nullptr) {
+            return;
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [dialog, answer = std::move(answer), failure] {
+                if (dialog) {
+                    dialog->setBusy(false);
+                }
+                if (failure) {
+                    if (dialog) {
+                        dialog->m_txtErgebnis->clear();
+                        emit dialog->answered();
+                    }
+                    std::rethrow_exception(failure);
+                }
+                if (!dialog) {
+                    return;
+                }
+                answer(*dialog);
+                // A box the answer showed may have outlived the dialog.
+                if (dialog) {
+                    emit dialog->answered();
+                }
+                if (dialog && dialog->m_closeWanted) {
+                    dialog->reject();
+                }
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void DlgStatusbelege::setBusy(bool busy)
+{
+    m_busy = busy;
+    for (QWidget* control : std::initializer_list<QWidget*>{m_cmbKassa, m_rbgTyp, m_slePin, m_pshOK, m_pshCancel}) {
+        control->setEnabled(!busy);
     }
-    service.Close();
-    return saved;
+    m_pshQrAnzeigen->setEnabled(!busy && !m_jws.empty());
+    m_pshQrSpeichern->setEnabled(!busy && !m_jws.empty());
+    if (busy) {
+        setCursor(Qt::BusyCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void DlgStatusbelege::saveQrImage(const std::string& file, const std::string& type, bool show)
+{
+    aside([jws = m_jws, file, type, show]() -> Answer {
+        RKSV service(nullptr);
+        // The component makes the code as BMP (its QR image) and as PNG (its second image).
+        const bool saved =
+            service.accReady() && service.JwsToImage(jws) && service.SaveImageToFile(type == "BMP", file, type);
+        const auto why = service.accMsgFirst();
+        service.Close();
+        return [saved, why, file, show](DlgStatusbelege&) {
+            if (!saved) {
+                base::dialogs().ErrorBox("Der QR-Code wurde nicht gespeichert: " + why);
+            } else if (show) {
+                base::dialogs().ShellOpen(file);
+            }
+        };
+    });
 }
 
 void DlgStatusbelege::PshQrAnzeigen()
 {
-    if (m_jws.empty()) {
+    if (m_jws.empty() || m_busy) {
         return;
     }
     std::string error;
@@ -336,14 +409,12 @@ void DlgStatusbelege::PshQrAnzeigen()
     }
     auto file = qrImageFile(folder, base::program().Kassa, m_receiptId);
     file.replace_extension(".PNG");
-    if (saveQrImage(file.string(), "PNG")) {
-        base::dialogs().ShellOpen(file.string());
-    }
+    saveQrImage(file.string(), "PNG", true);
 }
 
 void DlgStatusbelege::PshQrSpeichern()
 {
-    if (m_jws.empty()) {
+    if (m_jws.empty() || m_busy) {
         return;
     }
     const auto proposal = "QR-" + base::program().Kassa + "-" + m_receiptId + ".png";
@@ -357,12 +428,23 @@ void DlgStatusbelege::PshQrSpeichern()
     if (!bitmap && !base::toLower(chosen).ends_with(".png")) {
         chosen += ".png";
     }
-    static_cast<void>(saveQrImage(chosen, bitmap ? "BMP" : "PNG"));
+    saveQrImage(chosen, bitmap ? "BMP" : "PNG", false);
 }
 
 void DlgStatusbelege::PshCancel()
 {
     reject();
+}
+
+void DlgStatusbelege::reject()
+{
+    // The worker signs through the program-wide connection: the windows behind may use it only once it is done.
+    if (m_busy) {
+        m_closeWanted = true;
+        return;
+    }
+    m_closeWanted = false;
+    QDialog::reject();
 }
 
 } // namespace rksv::gui

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include <array>
+#include <functional>
 #include <string>
 
 class QAbstractButton;
@@ -13,6 +14,10 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTextEdit;
+
+namespace rksv {
+struct SignResult;
+}
 
 namespace rksv::gui {
 
@@ -33,6 +38,11 @@ std::string StatusbelegHelpDir(const std::string& defaultDir, const std::string&
  * offers the receipt's QR image to show (and print from the viewer) or save. The dialog stays open until "Abbruch".
  * Each type shows its explanation from the help folder (StatusbelegA.rtf …), the dialog opens with the overview
  * Statusbeleg.rtf. Database failures throw base::PlatformError to the top level.
+ *
+ * The signing service opens the signing component, and with it a PKCS#11 module that may take up to its time limit to
+ * answer: signing and the QR images run on a thread of their own, and the window goes on meanwhile (accBusy()). Its
+ * controls stay off until the answer is shown, so nothing else uses the program-wide connection the worker signs
+ * through; a request to close it ("Abbruch", Escape, the window's close button) closes it once the answer is shown.
  */
 class DlgStatusbelege : public QDialog
 {
@@ -48,8 +58,11 @@ public:
     void PshOK();
     //! "Abbruch": closes the dialog.
     void PshCancel();
+    //! Closes the dialog; while a worker runs, once its answer is shown.
+    void reject() override;
     //! Called with the type letter once the rules accepted a request: signs and stores the status receipt for the
-    //! till (signStatusReceipt) and shows accResult(); a refusal shows its message in an error box and stores nothing.
+    //! till (signStatusReceipt) on a worker and then shows accResult(); a refusal shows its message in an error box
+    //! and stores nothing. answered() follows either.
     virtual void SaveStatusBeleg(const std::string& type);
     //! "QR-Code anzeigen": the last signed receipt's QR image in the desktop's image viewer.
     void PshQrAnzeigen();
@@ -66,15 +79,29 @@ public:
     //! The compact JWS and id of the status receipt the dialog signed last; "" before the first.
     const std::string& accJws() const { return m_jws; }
     const std::string& accReceiptId() const { return m_receiptId; }
+    //! True while a worker asks the signing service; the dialog's controls are off meanwhile.
+    bool accBusy() const { return m_busy; }
+
+signals:
+    //! A worker's answer has been shown: the signed receipt or the refusal, the QR image shown or saved.
+    void answered();
 
 private:
+    //! What a worker hands back, shown on the window's thread.
+    using Answer = std::function<void(DlgStatusbelege&)>;
+    //! Runs `work` on a thread of its own with the controls off and the busy cursor; its answer follows on the
+    //! window's thread while the dialog exists. An exception of the work is thrown again on the window's thread.
+    void aside(std::function<Answer()> work);
+    void setBusy(bool busy);
+    void showSigned(const std::string& result, const std::string& kassa, const SignResult& signedResult);
     void PostInit();
     void fillTills();
     //! Shows the help file `name` of the help folder; an empty box when it is missing.
     void showHelp(const std::string& name);
     void accepted(const std::string& type, const std::string& result);
-    //! Writes the last receipt's QR image; false (with an error box) when it cannot.
-    bool saveQrImage(const std::string& file, const std::string& type);
+    //! Writes the last receipt's QR image on a worker; then opens it in the image viewer when `show`, or shows an
+    //! error box when it cannot be written.
+    void saveQrImage(const std::string& file, const std::string& type, bool show);
 
     static constexpr std::size_t TYPES = 5;
     QComboBox* m_cmbKassa;
@@ -83,12 +110,16 @@ private:
     QTextEdit* m_rtfHelp;
     QLineEdit* m_slePin;
     QLabel* m_txtErgebnis;
+    QPushButton* m_pshOK;
+    QPushButton* m_pshCancel;
     QPushButton* m_pshQrAnzeigen;
     QPushButton* m_pshQrSpeichern;
     std::string m_helpDir;
     std::string m_result;
     std::string m_jws;
     std::string m_receiptId;
+    bool m_busy = false;
+    bool m_closeWanted = false;
 };
 
 } // namespace rksv::gui

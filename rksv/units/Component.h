@@ -24,6 +24,9 @@ public:
     //! Why the last VerifyPin failed when the PIN was not simply wrong (a locked card, a damaged or unencrypted key);
     //! "" after a wrong PIN or a success.
     virtual std::string PinProblem() const = 0;
+    //! Why the component reaches no reader at all (a module that cannot be opened or stopped answering); "" when it
+    //! has no such trouble.
+    virtual std::string DeviceProblem() const { return {}; }
     [[nodiscard]] virtual long GetReadersCount() = 0;
     //! Name of the reader at a position counted from 0; "" when there is none.
     [[nodiscard]] virtual std::string GetReaderAt(long position) = 0;

@@ -228,6 +228,14 @@ void Pkcs11Unit::openModule()
     }
 }
 
+std::string Pkcs11Unit::DeviceProblem() const
+{
+    if (m_module) {
+        return m_module->stalled() ? m_module->stallMessage() : std::string();
+    }
+    return m_openError;
+}
+
 Pkcs11Unit::~Pkcs11Unit()
 {
     for (const auto& [reader, card] : m_cards) {

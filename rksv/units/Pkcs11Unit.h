@@ -86,6 +86,8 @@ public:
 
     [[nodiscard]] bool VerifyPin(const std::string& reader, const std::string& pin) override;
     std::string PinProblem() const override { return m_pinProblem; }
+    //! openError(), or the module's stall once a call did not answer in time.
+    std::string DeviceProblem() const override;
     [[nodiscard]] long GetReadersCount() override;
     [[nodiscard]] std::string GetReaderAt(long position) override;
     [[nodiscard]] std::vector<std::string> GetCardReaders() override;

@@ -300,6 +300,7 @@ TEST_P(Pkcs11NoAnswerTest, TheDeviceCountsAsFailedAfterTheTimeLimit)
     EXPECT_FALSE(component->VerifyPin(*reader, PIN));
     EXPECT_TRUE(component->PinProblem().starts_with(message)) << component->PinProblem();
     EXPECT_EQ(component->GetCardInReader(*reader), "") << "no card is looked for in a module that does not answer";
+    EXPECT_TRUE(component->DeviceProblem().starts_with(message)) << component->DeviceProblem();
     // Opened again (the next window, the next run of the signing service), it knows no card: refused at once with
     // the same message.
     rksv::Component::Signed again;
@@ -307,6 +308,7 @@ TEST_P(Pkcs11NoAnswerTest, TheDeviceCountsAsFailedAfterTheTimeLimit)
     ASSERT_TRUE(reopened);
     EXPECT_FALSE(reopened->SignReceipt(receiptFor(*reopened, *reader), again));
     EXPECT_TRUE(again.error.starts_with(message)) << again.error;
+    EXPECT_TRUE(reopened->DeviceProblem().starts_with(message)) << reopened->DeviceProblem();
 }
 
 INSTANTIATE_TEST_SUITE_P(Pkcs11,

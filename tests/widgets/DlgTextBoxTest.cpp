@@ -14,8 +14,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QToolButton>
 
+#include <atomic>
+#include <thread>
 #include <utility>
 
 using testsupport::onNextModal;
@@ -186,6 +189,23 @@ private slots:
         });
         m_dialogs.ErrorBox("Die Datei ist unbrauchbar.");
         QCOMPARE(caption, QStringLiteral("Fehler"));
+    }
+
+    // A box asked for on a worker (the signing step asks about the reader while it signs on its own thread) is shown
+    // by the window's thread, and the worker gets the answer.
+    void aBoxAskedForOnAWorkerIsShownByTheWindowsThread()
+    {
+        QThread* shownOn = nullptr;
+        onNextModal([&](QWidget* dialog) {
+            shownOn = QThread::currentThread();
+            QCOMPARE(qobject_cast<QMessageBox*>(dialog)->text(), QStringLiteral("Problem beheben?"));
+            qobject_cast<QMessageBox*>(dialog)->button(QMessageBox::No)->click();
+        });
+        std::atomic<int> answer = 0;
+        std::thread worker([&] { answer = m_dialogs.TextBox("Reader prüfen", "Problem beheben?", base::MB_YESNO); });
+        QTRY_COMPARE_WITH_TIMEOUT(answer.load(), base::IDNO, 20000);
+        worker.join();
+        QCOMPARE(shownOn, qApp->thread());
     }
 
     // The pictures come from the desktop's icon theme by their freedesktop names; without a theme (or without the

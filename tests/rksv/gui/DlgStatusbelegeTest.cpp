@@ -1,9 +1,11 @@
 // The status-receipt dialog on a real SQLite database with receipts signed by the software signature unit: every
-// rule with its message, the help texts of the types, the help folder and the till combo.
+// rule with its message, the help texts of the types, the help folder and the till combo; signing through a PKCS#11
+// module that answers and through one that does not.
 #include "rksv/gui/DlgStatusbelege.h"
 
 #include "base/Program.h"
 #include "db/Database.h"
+#include "tests/support/CardRig.h"
 #include "tests/support/Databases.h"
 #include "tests/support/Modal.h"
 #include "tests/support/ProgramStateGuard.h"
@@ -16,11 +18,16 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimer>
 
+#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -29,6 +36,10 @@ const std::string NO_START = "Es muss zuerst ein Startbeleg erstellt werden";
 const std::string START_EXISTS = "Ein Startbeleg existiert bereits";
 const std::string ONLY_AFTER_FAILURE = "Sammelbeleg nur nach Ausfall Sicherheitseinrichtung möglich";
 const std::string COLLECTIVE_FIRST = "Nach Ausfall Sicherheitseinrichtung muss zuerst ein Sammelbeleg erstellt werden";
+const std::string PIN = "123456";
+const std::string NO_CARD = "Keine Signaturkarte in einem Reader - bitte die Karte der Kassa 01 einlegen";
+// A module that did not answer in time: %1 the call, %2 the module.
+const QString STALL = QStringLiteral("Das PKCS#11-Modul %2 antwortet nicht (%1: keine Antwort nach 1 s)");
 
 // The dialog with the save hook recording what it was given.
 class RecordingDialog : public rksv::gui::DlgStatusbelege
@@ -87,8 +98,15 @@ private:
     std::unique_ptr<testsupport::ScriptedDialogs> m_dialogs;
     std::shared_ptr<db::Connection> m_connection;
     std::unique_ptr<testsupport::SignedReceipts> m_receipts;
+    std::unique_ptr<testsupport::TempDir> m_rigDir;
+    std::unique_ptr<testsupport::CardRig> m_rig;
 
 private slots:
+    void cleanupTestCase()
+    {
+        m_rig.reset();
+        m_rigDir.reset();
+    }
     void init()
     {
         m_dir = std::make_unique<testsupport::TempDir>();
@@ -107,6 +125,8 @@ private slots:
     }
     void cleanup()
     {
+        qunsetenv("QUORVEX_CARD_MODULE_HANG");
+        qunsetenv("TMPDIR");
         m_receipts.reset();
         m_connection.reset();
         m_dialogs.reset();
@@ -328,6 +348,132 @@ private slots:
         QCOMPARE(dialog.exec(), static_cast<int>(QDialog::Rejected));
         QVERIFY(checked);
         QCOMPARE(dialog.saved, std::vector<std::string>{"S"});
+    }
+
+    // The start receipt signed through the PKCS#11 component, with a module that answers and with one that does not
+    // answer in one of its calls (time limit 1 s): the window goes on while the worker waits (its timers fire, it
+    // paints, a close waits for the answer), and afterwards the receipt is stored once with its result text and QR
+    // image, or the German message is shown and nothing is stored. A second order stores nothing twice.
+    void signingNeverWaitsOnTheWindowsThread_data()
+    {
+        QTest::addColumn<QString>("hang");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("answers") << QString() << QString();
+        QTest::newRow("C_Initialize") << QStringLiteral("C_Initialize")
+                                      << QString::fromStdString(NO_CARD) + QStringLiteral("\r\n")
+                                             + STALL.arg(QStringLiteral("C_Initialize"));
+        QTest::newRow("C_Login") << QStringLiteral("C_Login")
+                                 << QStringLiteral("VerifyPin: ") + STALL.arg(QStringLiteral("C_Login"));
+        QTest::newRow("C_Sign") << QStringLiteral("C_Sign")
+                                << QStringLiteral("Startbeleg nicht erstellt - die Sicherheitseinrichtung ist "
+                                                  "ausgefallen, eine Kassa kann so nicht in Betrieb gehen");
+    }
+    void signingNeverWaitsOnTheWindowsThread()
+    {
+        QFETCH(QString, hang);
+        QFETCH(QString, message); // %2 the module
+        // SoftHSM2 stays initialised in the process under a module that stopped answering: each such row runs in a
+        // process of its own.
+        if (!hang.isEmpty() && qEnvironmentVariableIsEmpty("DLG_STATUSBELEGE_ROW")) {
+            QProcess row;
+            auto environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("DLG_STATUSBELEGE_ROW"), hang);
+            row.setProcessEnvironment(environment);
+            row.setProcessChannelMode(QProcess::MergedChannels);
+            row.start(QCoreApplication::applicationFilePath(),
+                      {QStringLiteral("signingNeverWaitsOnTheWindowsThread:") + hang});
+            QVERIFY(row.waitForFinished(180000));
+            QVERIFY2(row.exitStatus() == QProcess::NormalExit && row.exitCode() == 0, row.readAll().constData());
+            return;
+        }
+        // One card for all rows: SoftHSM2 stays initialised under a module that stopped answering.
+        if (!m_rig) {
+            m_rigDir = std::make_unique<testsupport::TempDir>();
+            m_rig = std::make_unique<testsupport::CardRig>(testsupport::CardKind::Pkcs11, m_rigDir->file("rig"));
+            QVERIFY(!m_rig->createCard("Kassa 1", PIN, m_rigDir->file("ca")).empty());
+        }
+        QVERIFY(!m_rig->reader("Kassa 1").empty());
+        // A module of this row's own: one that stopped answering stays failed for the rest of the process.
+        const auto module = m_rigDir->file("karte-" + (hang.isEmpty() ? "gut" : hang.toStdString()) + ".so");
+        std::filesystem::copy_file(test_paths::CARD_PKCS11_MODULE, module);
+        auto& p = base::program();
+        p.CompanyNumber = "0815";
+        p.connections.signatur = "PKCS11:" + module + ";token=Kassa 1;vda=AT99;wartezeit=1";
+        message.replace(QStringLiteral("%2"), QString::fromStdString(module));
+        qputenv("TMPDIR", QByteArray::fromStdString(m_dir->path())); // the QR images
+        if (!hang.isEmpty()) {
+            qputenv("QUORVEX_CARD_MODULE_HANG", hang.toUtf8());
+        }
+        const auto stored = [this] {
+            return std::stoi(m_connection->queryRow("SELECT COUNT(*) FROM BONS WHERE KASSA = '01'").at(0).value());
+        };
+
+        rksv::gui::DlgStatusbelege dialog(nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QSignalSpy answered(&dialog, &rksv::gui::DlgStatusbelege::answered);
+        connect(&dialog, &rksv::gui::DlgStatusbelege::answered, &dialog, [&] {
+            testsupport::savePng(&dialog, QStringLiteral("dlgStatusbelege-beantwortet-") + hang);
+        });
+        int ticksWhileBusy = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, &dialog, [&] { ticksWhileBusy += dialog.accBusy() ? 1 : 0; });
+        ticker.start(20);
+        auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("pshOK"));
+        auto* pin = dialog.findChild<QLineEdit*>(QStringLiteral("slePin"));
+        const auto order = [&] {
+            dialog.findChild<QRadioButton*>(QStringLiteral("rdbA"))->click();
+            pin->setText(QString::fromStdString(PIN));
+            ok->click();
+        };
+        order();
+        // Back at once: the controls are off, the PIN is gone, and a close waits for the answer.
+        QVERIFY(dialog.accBusy());
+        QVERIFY(!ok->isEnabled());
+        QVERIFY(!dialog.findChild<QPushButton*>(QStringLiteral("pshCancel"))->isEnabled());
+        QCOMPARE(pin->text(), QString());
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(dialog.isVisible());
+        QVERIFY(!testsupport::savePng(&dialog, QStringLiteral("dlgStatusbelege-wartet-") + hang).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(answered.count(), 1, 60000);
+        QVERIFY2(hang.isEmpty() || ticksWhileBusy > 0, "the window's timers ran while the worker waited");
+        QTRY_VERIFY(!dialog.isVisible()); // the close asked for meanwhile
+        QVERIFY(!dialog.accBusy());
+        QVERIFY(ok->isEnabled());
+        if (message.isEmpty()) {
+            QVERIFY(m_dialogs->shown().empty());
+            QCOMPARE(dialog.accResult(), std::string("Startbeleg erstellt"));
+            QCOMPARE(stored(), 1);
+            // The QR image is made on a worker as well, and then shown.
+            dialog.show();
+            dialog.findChild<QPushButton*>(QStringLiteral("pshQrAnzeigen"))->click();
+            QVERIFY(dialog.accBusy());
+            QTRY_COMPARE_WITH_TIMEOUT(answered.count(), 2, 60000);
+            QCOMPARE(m_dialogs->opened().size(), std::size_t(1));
+            QVERIFY(std::filesystem::file_size(m_dialogs->opened().back()) > 0);
+            QVERIFY(dialog.isVisible());
+            // Ordered again: refused by the rules, stored once.
+            order();
+            QCOMPARE(m_dialogs->shown().back().text, START_EXISTS);
+        } else {
+            // The second order is refused at once: the module counts as failed, its card is not asked for again.
+            const QString refusedAtOnce = QString::fromStdString(NO_CARD) + QStringLiteral("\r\n")
+                                          + STALL.arg(hang, QString::fromStdString(module));
+            for (int round = 1; round <= 2; ++round) {
+                QCOMPARE(m_dialogs->shown().size(), std::size_t(round));
+                QCOMPARE(m_dialogs->shown().back().kind, std::string("ErrorBox"));
+                const auto shown = QString::fromStdString(m_dialogs->shown().back().text);
+                QVERIFY2(shown.startsWith(round == 1 ? message : refusedAtOnce), qPrintable(shown));
+                QCOMPARE(dialog.accResult(), std::string());
+                QCOMPARE(stored(), 0);
+                if (round == 1) {
+                    dialog.show();
+                    order();
+                    QTRY_COMPARE_WITH_TIMEOUT(answered.count(), 2, 60000);
+                }
+            }
+        }
+        QCOMPARE(stored(), message.isEmpty() ? 1 : 0);
     }
 
     void layoutFitsItsTexts()
