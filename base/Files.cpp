@@ -60,6 +60,9 @@ std::string fileErrorReason(int error, bool reading)
     if (reading && (error == EACCES || error == EPERM)) {
         return "Es fehlt die Berechtigung, sie zu lesen.";
     }
+    if (reading && error == ENOENT) {
+        return "Sie existiert nicht.";
+    }
     switch (error) {
     case ENOSPC:
         return "Auf dem Datenträger ist kein Platz mehr frei.";
@@ -190,20 +193,54 @@ std::optional<std::string> findFileNoCase(const std::string& path)
 
 std::optional<std::string> readWholeFile(const std::string& path)
 {
-    std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) {
+    std::string reason;
+    return readRegularFile(path, reason);
+}
+
+std::optional<std::string> readRegularFile(const std::string& path, std::string& reason)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        reason = fileErrorReason(errno, true);
+        return std::nullopt;
+    }
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0) {
+        reason = fileErrorReason(errno, true);
+        return std::nullopt;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        reason = fileErrorReason(EISDIR, true);
+        return std::nullopt;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        reason = "An ihrer Stelle steht keine gewöhnliche Datei (etwa eine benannte Pipe oder ein Gerät). Bitte "
+                 "entfernen Sie, was dort steht, und holen Sie die Datei aus der Datensicherung zurück.";
         return std::nullopt;
     }
     std::string content;
     char buffer[65536];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        content.append(buffer, n);
+    for (;;) {
+        const auto n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            reason = fileErrorReason(errno, true);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            return content;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
     }
-    if (std::ferror(file.get())) {
-        return std::nullopt;
-    }
-    return content;
 }
 
 } // namespace base

@@ -11,8 +11,14 @@ namespace base {
 //! `path` without regard to case (installations copied from Windows spell names freely). Nothing when there is none.
 [[nodiscard]] std::optional<std::string> findFileNoCase(const std::string& path);
 
-//! Whole content of a file; nothing when it cannot be read.
+//! Whole content of a file; nothing when it cannot be read (see readRegularFile).
 [[nodiscard]] std::optional<std::string> readWholeFile(const std::string& path);
+/**
+ * Whole content of a regular file. The file is opened without waiting, so that a FIFO or a device in its place never
+ * blocks the program, and whatever is not a regular file is refused. Nothing, with the German reason in `reason`
+ * (as fileErrorReason gives it, "An ihrer Stelle steht keine gewöhnliche Datei …"), when it cannot be read.
+ */
+[[nodiscard]] std::optional<std::string> readRegularFile(const std::string& path, std::string& reason);
 
 //! The folder part of a path including its final "/", or "" when the path has none.
 std::string folderOf(const std::string& path);

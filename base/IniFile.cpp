@@ -189,37 +189,6 @@ private:
     int m_fd;
 };
 
-// The whole file; nothing, with errno set, when it cannot be read.
-std::optional<std::string> readFile(const std::string& path)
-{
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st
-    {
-    };
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
-        return std::nullopt;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        return std::nullopt;
-    }
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        const auto n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return std::nullopt;
-        }
-        if (n == 0) {
-            return content;
-        }
-        content.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
 // The file a write replaces: a symbolic link is followed, not replaced.
 std::string writeTarget(const std::string& path)
 {
@@ -281,11 +250,10 @@ template <class Change> IniWriteResult edit(const std::string& path, bool ownerO
     };
     const bool exists = ::stat(target.c_str(), &old) == 0;
     if (exists) {
-        auto bytes = readFile(target);
+        std::string reason;
+        auto bytes = readRegularFile(target, reason);
         if (!bytes) {
-            const int error = errno;
-            return {"Die Datei " + target + " kann nicht gelesen werden und wird darum nicht überschrieben: "
-                        + fileErrorReason(error, true),
+            return {"Die Datei " + target + " kann nicht gelesen werden und wird darum nicht überschrieben: " + reason,
                     {}};
         }
         doc = parse(std::move(*bytes));
@@ -480,11 +448,24 @@ bool IniFile::Exists() const
 
 IniContent IniFile::Read() const
 {
-    if (m_fullPath.empty()) {
+    std::string problem;
+    return Read(problem);
+}
+
+IniContent IniFile::Read(std::string& problem) const
+{
+    problem.clear();
+    if (m_fullPath.empty() || !Exists()) {
         return {};
     }
-    const auto bytes = readFile(actualPath());
-    return bytes ? IniContent(*bytes) : IniContent();
+    const auto path = actualPath();
+    std::string reason;
+    const auto bytes = readRegularFile(path, reason);
+    if (!bytes) {
+        problem = "Die Datei " + path + " kann nicht gelesen werden: " + reason;
+        return {};
+    }
+    return IniContent(*bytes);
 }
 
 std::string IniFile::GetString(const std::string& section, const std::string& entry) const

@@ -81,7 +81,8 @@ private:
  *
  * A writer waits at most LOCK_WAIT for the lock; then its write fails with a message that names the lock file.
  *
- * A file that cannot be read behaves as empty. A file that exists but cannot be read is never overwritten. A value
+ * A file that cannot be read behaves as empty; Read(problem) says why. A FIFO, a device or a folder in the file's
+ * place is never waited for: it cannot be read. A file that exists but cannot be read is never overwritten. A value
  * or name that Windows-1252 cannot hold is never written (never as "?"). WriteEntries reports failures; the other
  * writing calls keep the platform's shape and lose a failed write quietly.
  */
@@ -127,6 +128,9 @@ public:
     [[nodiscard]] std::vector<std::string> SectionNames() const;
     //! The whole file, read once for many lookups; empty when the file is missing or cannot be read.
     [[nodiscard]] IniContent Read() const;
+    //! The same; `problem` says in German, naming the file, why a file that exists cannot be read (what is not a
+    //! regular file is refused without waiting), "" otherwise.
+    [[nodiscard]] IniContent Read(std::string& problem) const;
     //! True when the file exists (its name matched without regard to case).
     [[nodiscard]] bool Exists() const;
 

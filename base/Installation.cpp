@@ -82,9 +82,10 @@ InstallationResult loadInstallation(const std::string& folder)
     const auto unusable = [&](const std::string& problem) {
         return InstallationResult{std::nullopt, "Die Installationsdatei " + *path + " ist unbrauchbar:\n" + problem};
     };
-    const auto bytes = readWholeFile(*path);
+    std::string reason;
+    const auto bytes = readRegularFile(*path, reason);
     if (!bytes) {
-        return unusable("Sie kann nicht gelesen werden.");
+        return unusable("Sie kann nicht gelesen werden. " + reason);
     }
 
     // Read once: a lookup per entry in the file's text would make a file of many companies take quadratic time.

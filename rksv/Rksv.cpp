@@ -67,7 +67,15 @@ RKSV& RKSV::Init(void* owner)
     const auto product = base::toUpper(base::program().HostProduct);
     base::IniFile ini(base::program().DefaultDir + product + ".INI");
     const bool iniExists = ini.Exists();
-    const auto storedCheck = iniExists ? ini.GetString(product, CHECK_ENTRY) : std::string();
+    // An INI file that cannot be read would hide the stored check value: refused, as a lost secret is.
+    std::string problem;
+    const auto content = iniExists ? ini.Read(problem) : base::IniContent();
+    if (!problem.empty()) {
+        record(problem);
+        m_component.reset();
+        return *this;
+    }
+    const auto storedCheck = content.GetString(product, CHECK_ENTRY);
     std::string error;
     const auto secret = installationSecret(base::program().DefaultDir, storedCheck.empty(), error);
     if (!secret) {
@@ -82,7 +90,7 @@ RKSV& RKSV::Init(void* owner)
     }
     // The basis is stored the first time; a changed basis would give the till another key.
     if (iniExists) {
-        const auto stored = ini.GetString(product, "AES-Basis");
+        const auto stored = content.GetString(product, "AES-Basis");
         if (stored.empty()) {
             ini.WriteString(product, "AES-Basis", basis);
         } else if (stored != basis) {

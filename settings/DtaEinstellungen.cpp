@@ -191,7 +191,11 @@ void DtaEinstellungen::GetIniFile()
     m_loadedIndex = m_cmbFnr->currentIndex();
     if (m_loadedIndex >= 0) {
         m_ini = base::CompanyIni(m_cmbFnr->currentData().toString().toStdString());
-        const auto content = m_ini.Read();
+        std::string problem;
+        const auto content = m_ini.Read(problem);
+        if (!problem.empty()) {
+            base::dialogs().ErrorBox(problem);
+        }
         for (const auto& name : content.GetSection(SECTION)) {
             // Entry names match the descriptions without regard to case, as the INI file matches them: an entry
             // the program reads is also the one shown here and overwritten on save.

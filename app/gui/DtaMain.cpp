@@ -257,7 +257,8 @@ void DtaMain::PostInit()
 void DtaMain::GetLoginValues()
 {
     base::IniOpen(accFnr());
-    const auto ini = base::program().CurrentIni.Read();
+    std::string problem;
+    const auto ini = base::program().CurrentIni.Read(problem);
     const int item = m_cmbFnr->currentIndex() + 1;
     const auto& list = base::program().CompanyList;
     m_tid =
@@ -271,7 +272,9 @@ void DtaMain::GetLoginValues()
     for (auto* button : m_rdb) {
         button->setEnabled(complete);
     }
-    if (!complete) {
+    if (!problem.empty()) {
+        base::dialogs().ErrorBox(problem);
+    } else if (!complete) {
         base::dialogs().InfoBox("FON WebClient",
                                 "Es müssen zuerst die Login-Daten unter Basisdaten/Einstellungen eingegeben werden");
     }

@@ -1,11 +1,13 @@
 #include "base/IniFile.h"
 
+#include "tests/support/ChildWrite.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -255,17 +257,72 @@ TEST_F(IniFileTest, UnwritablePlacesLoseTheWriteQuietly)
     }
 }
 
-TEST_F(IniFileTest, AFileThatCannotBeReadIsNeverOverwritten)
+// What can stand in an INI file's place besides a file: read without waiting (a FIFO no one writes to would block
+// an ordinary open for ever, a device never ends), refused with a German message that names the file, and never
+// overwritten. Reading and writing run in a child that must end well within a minute.
+struct NotAFile
 {
-    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0); // reading a folder fails, even for root
-    const auto refused = IniFile(path).WriteEntries({{"A", "x", "1"}});
-    EXPECT_NE(refused.error.find("nicht gelesen werden"), std::string::npos) << refused.error;
-    struct stat st
+    const char* name;
+    std::function<void(const std::string&)> make;
+    std::string reason; //!< how the reason after the file's name begins
+};
+
+void PrintTo(const NotAFile& notAFile, std::ostream* out)
+{
+    *out << notAFile.name;
+}
+
+class NotAFileTest : public IniFileTest, public testing::WithParamInterface<NotAFile>
+{
+};
+
+TEST_P(NotAFileTest, IsRefusedWithoutWaitingAndNeverOverwritten)
+{
+    GetParam().make(path);
+    struct stat before
     {
     };
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+    const auto answers = testsupport::runInChildWithin(std::chrono::seconds(60), [this] {
+        std::string problem;
+        const auto content = IniFile(path).Read(problem);
+        const auto refused = IniFile(path).WriteEntries({{"A", "x", "1"}});
+        return problem + "\n" + refused.error + "\n" + IniFile(path).GetString("A", "x") + content.GetString("A", "x");
+    });
+    ASSERT_TRUE(answers) << "reading or writing waits for what stands in the file's place";
+    EXPECT_EQ(answers->ended, "exit 0");
+    // A write names the file a link leads to: that is the one it would replace.
+    const auto target = fs::is_symlink(path) ? fs::canonical(path).string() : path;
+    EXPECT_EQ(answers->text,
+              "Die Datei " + path + " kann nicht gelesen werden: " + GetParam().reason + "\nDie Datei " + target
+                  + " kann nicht gelesen werden und wird darum nicht überschrieben: " + GetParam().reason + "\n");
+    struct stat after
+    {
+    };
+    ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "what stands there stays";
+    EXPECT_EQ(after.st_mode, before.st_mode);
 }
+
+const std::string NOT_REGULAR = "An ihrer Stelle steht keine gewöhnliche Datei (etwa eine benannte Pipe oder ein "
+                                "Gerät). Bitte entfernen Sie, was dort steht, und holen Sie die Datei aus der "
+                                "Datensicherung zurück.";
+
+INSTANTIATE_TEST_SUITE_P(
+    IniFile,
+    NotAFileTest,
+    testing::Values(
+        NotAFile{
+            "folder", [](const std::string& at) { ::mkdir(at.c_str(), 0700); }, "An ihrer Stelle steht ein Ordner."},
+        NotAFile{"fifo", [](const std::string& at) { ::mkfifo(at.c_str(), 0600); }, NOT_REGULAR},
+        NotAFile{"linkToAFifo",
+                 [](const std::string& at) {
+                     ::mkfifo((at + ".fifo").c_str(), 0600);
+                     fs::create_symlink(at + ".fifo", at);
+                 },
+                 NOT_REGULAR},
+        NotAFile{"linkToADevice", [](const std::string& at) { fs::create_symlink("/dev/zero", at); }, NOT_REGULAR}),
+    [](const testing::TestParamInfo<NotAFile>& info) { return std::string(info.param.name); });
 
 // A writer killed at any moment leaves either the old or the new file, never a mix or a torn one. What it leaves of
 // a company file (it holds the PIN) is readable by the owner only and gone after the next write.

@@ -1,10 +1,13 @@
 #include "base/Installation.h"
 
+#include "tests/support/ChildWrite.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sys/stat.h>
 
 using testsupport::writeBytes;
@@ -137,12 +140,30 @@ TEST_F(InstallationTest, CompanyNumberCountsCharactersNotBytes)
     EXPECT_EQ(result.installation->companyNumber, "Müll");
 }
 
+// A folder or a FIFO in the file's place: the start ends with the message, never waiting for a writer to the FIFO.
 TEST_F(InstallationTest, AnUnreadableFileIsUnusable)
 {
-    ASSERT_EQ(::mkdir(dir.file("INSTALLATION.INI").c_str(), 0700), 0);
-    const auto result = base::loadInstallation(dir.path());
-    EXPECT_FALSE(result.installation);
-    EXPECT_NE(result.error.find("nicht gelesen"), std::string::npos);
+    const auto path = dir.file("INSTALLATION.INI");
+    for (const auto& [make, reason] :
+         {std::pair<std::function<int()>, std::string>{[&] { return ::mkdir(path.c_str(), 0700); },
+                                                       "An ihrer Stelle steht ein Ordner."},
+          std::pair<std::function<int()>, std::string>{[&] { return ::mkfifo(path.c_str(), 0600); },
+                                                       "An ihrer Stelle steht keine gewöhnliche Datei"}}) {
+        std::filesystem::remove(path);
+        ASSERT_EQ(make(), 0);
+        const auto loaded = testsupport::runInChildWithin(std::chrono::seconds(60), [&] {
+            const auto result = base::loadInstallation(dir.path());
+            return std::string(result.installation ? "geladen" : "") + result.error;
+        });
+        ASSERT_TRUE(loaded) << "the start waits for what stands in the file's place";
+        EXPECT_EQ(loaded->text.rfind("Die Installationsdatei " + path
+                                         + " ist unbrauchbar:\nSie kann nicht gelesen "
+                                           "werden. "
+                                         + reason,
+                                     0),
+                  0u)
+            << loaded->text;
+    }
 }
 
 // A file of many companies is read in one pass, counted in the bytes the kernel hands the process: looking each

@@ -264,7 +264,13 @@ INSTANTIATE_TEST_SUITE_P(WithoutProductIni,
                                                         std::filesystem::remove(path);
                                                         ::mkfifo(path.c_str(), 0600);
                                                     },
-                                                    "Prüfwert des AES-Geheimnisses ist keine gewöhnliche Datei: "}),
+                                                    "Prüfwert des AES-Geheimnisses ist keine gewöhnliche Datei: "},
+                                         // The product's INI would hold the check value: what cannot be read is
+                                         // refused, never taken for a first start.
+                                         SecretCase{"productIniFifo",
+                                                    "PLUMOXA.INI",
+                                                    [](const std::string& path) { ::mkfifo(path.c_str(), 0600); },
+                                                    "Die Datei "}),
                          [](const testing::TestParamInfo<SecretCase>& info) { return std::string(info.param.name); });
 
 TEST(QrImageFolderTest, ImagesGoToAPrivateFolderNeverThroughAnotherName)

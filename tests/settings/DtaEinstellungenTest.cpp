@@ -308,6 +308,9 @@ private slots:
         QTest::addColumn<QString>("cause");
         QTest::addColumn<QString>("reason");
         QTest::newRow("folder in the file's place") << QStringLiteral("folder") << QStringLiteral("steht ein Ordner");
+        // Opened without waiting for a writer, and refused as it is when the window opens.
+        QTest::newRow("FIFO in the file's place")
+            << QStringLiteral("fifo") << QStringLiteral("steht keine gewöhnliche Datei");
         QTest::newRow("folder that may not be written")
             << QStringLiteral("read-only") << QStringLiteral("Berechtigung");
         // A file size limit fails the write as a full disk does.
@@ -319,12 +322,25 @@ private slots:
     {
         QFETCH(QString, cause);
         QFETCH(QString, reason);
+        const bool notAFile = cause == QStringLiteral("folder") || cause == QStringLiteral("fifo");
+        const auto path = m_dir->file("01QUORVEX.INI");
         if (cause == QStringLiteral("folder")) {
-            QCOMPARE(::mkdir(m_dir->file("01QUORVEX.INI").c_str(), 0700), 0);
+            QCOMPARE(::mkdir(path.c_str(), 0700), 0);
+        } else if (cause == QStringLiteral("fifo")) {
+            QCOMPARE(::mkfifo(path.c_str(), 0600), 0);
         } else {
-            testsupport::writeBytes(m_dir->file("01QUORVEX.INI"), HAUPTKASSE_INI);
+            testsupport::writeBytes(path, HAUPTKASSE_INI);
         }
         auto& w = open();
+        // What cannot be read is said when the window opens, naming the file.
+        const auto opened = m_dialogs->shown().size();
+        QCOMPARE(opened, std::size_t(notAFile ? 1 : 0));
+        if (notAFile) {
+            const auto message = QString::fromStdString(m_dialogs->shown()[0].text);
+            QVERIFY2(message.startsWith(QString::fromStdString("Die Datei " + path + " kann nicht gelesen werden: "))
+                         && message.contains(reason),
+                     qPrintable(message));
+        }
         const QString pin = cause == QStringLiteral("pin") ? QStringLiteral("Grüße✓") : QStringLiteral("geheim");
         for (const char* name : {"sleTid", "sleBenid", "sleUidnr"}) {
             edit(name)->setText(QStringLiteral("X1"));
@@ -349,16 +365,16 @@ private slots:
             QVERIFY(::getuid() != 0 || ::seteuid(0) == 0);
             ::chmod(m_dir->path().c_str(), 0700);
 
-            QCOMPARE(m_dialogs->shown().size(), std::size_t{1});
-            const auto message = QString::fromStdString(m_dialogs->shown()[0].text);
+            QCOMPARE(m_dialogs->shown().size(), opened + 1);
+            const auto message = QString::fromStdString(m_dialogs->shown().back().text);
             QVERIFY2(message.startsWith(QStringLiteral("Die Anmeldedaten wurden nicht gespeichert.\n"))
                          && message.contains(reason),
                      qPrintable(message));
             QVERIFY(w.isVisible() && w.changed() && m_loginReads == 0);
             QCOMPARE(edit("slePin")->text(), pin);
         }
-        if (cause != QStringLiteral("folder")) {
-            QCOMPARE(testsupport::readBytes(m_dir->file("01QUORVEX.INI")), HAUPTKASSE_INI);
+        if (!notAFile) {
+            QCOMPARE(testsupport::readBytes(path), HAUPTKASSE_INI);
         }
         // Nothing of the PIN stays behind in a temporary file.
         for (const auto& entry : std::filesystem::directory_iterator(m_dir->path())) {

@@ -1,7 +1,9 @@
 #include "tests/support/ChildWrite.h"
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -12,8 +14,9 @@ namespace testsupport {
 namespace {
 
 // Runs `work` in a child, passing its text back through a pipe. `work` gives nothing when the child cannot do it
-// (exit code 77).
-ChildWrite inChild(const std::function<std::optional<std::string>()>& work)
+// (exit code 77). A child that has not closed the pipe after `bound` is killed: "hangs".
+ChildWrite inChild(const std::function<std::optional<std::string>()>& work,
+                   std::chrono::milliseconds bound = std::chrono::hours(1))
 {
     int ends[2];
     if (::pipe(ends) != 0) {
@@ -39,13 +42,36 @@ ChildWrite inChild(const std::function<std::optional<std::string>()>& work)
     ::close(ends[1]);
     ChildWrite result;
     char buffer[4096];
-    for (ssize_t n = 0; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    bool hangs = false;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ready{ends[0], POLLIN, 0};
+        const int polled = left.count() <= 0 ? 0 : ::poll(&ready, 1, static_cast<int>(left.count()));
+        if (polled < 0 && errno == EINTR) {
+            continue;
+        }
+        if (polled == 0) {
+            hangs = true;
+            break;
+        }
+        const auto n = ::read(ends[0], buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
         result.text.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(ends[0]);
+    if (hangs && child > 0) {
+        ::kill(child, SIGKILL);
+    }
     int status = 0;
     if (child < 0 || ::waitpid(child, &status, 0) != child) {
         return {"no child", {}};
+    }
+    if (hangs) {
+        return {"hangs", std::move(result.text)};
     }
     result.ended = WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
                                      : "signal " + std::to_string(WTERMSIG(status));
@@ -86,6 +112,15 @@ std::optional<ChildWrite> writeInChildOnFullDisk(const std::string& folder,
         return write();
     });
     if (result.ended == "exit 77") {
+        return std::nullopt;
+    }
+    return result;
+}
+
+std::optional<ChildWrite> runInChildWithin(std::chrono::seconds bound, const std::function<std::string()>& work)
+{
+    auto result = inChild([&]() -> std::optional<std::string> { return work(); }, bound);
+    if (result.ended == "hangs") {
         return std::nullopt;
     }
     return result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -23,5 +24,9 @@ ChildWrite writeInChildPastSizeLimit(const std::function<std::string()>& write, 
 std::optional<ChildWrite> writeInChildOnFullDisk(const std::string& folder,
                                                  const std::function<void()>& prepare,
                                                  const std::function<std::string()>& write);
+
+//! Runs `work` in a child process and gives back how it ended and the text `work` gave back; nothing when the child
+//! had not ended after `bound` (it is killed then): for work that must not hang, without a timing assertion.
+std::optional<ChildWrite> runInChildWithin(std::chrono::seconds bound, const std::function<std::string()>& work);
 
 } // namespace testsupport
