@@ -21,7 +21,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTextEdit>
@@ -364,6 +363,10 @@ void DlgStatusbelege::aside(std::function<Answer()> work)
 
 void DlgStatusbelege::setBusy(bool busy)
 {
+    // The control that had the keyboard gets it back with the answer.
+    if (busy) {
+        m_focusBefore = focusWidget();
+    }
     m_busy = busy;
     for (QWidget* control : std::initializer_list<QWidget*>{m_cmbKassa, m_rbgTyp, m_slePin, m_pshOK, m_pshCancel}) {
         control->setEnabled(!busy);
@@ -374,6 +377,9 @@ void DlgStatusbelege::setBusy(bool busy)
         setCursor(Qt::BusyCursor);
     } else {
         unsetCursor();
+        if (m_focusBefore && m_focusBefore->isEnabled()) {
+            m_focusBefore->setFocus();
+        }
     }
 }
 

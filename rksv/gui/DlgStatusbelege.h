@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 #include <array>
 #include <functional>
@@ -120,6 +121,7 @@ private:
     std::string m_receiptId;
     bool m_busy = false;
     bool m_closeWanted = false;
+    QPointer<QWidget> m_focusBefore;
 };
 
 } // namespace rksv::gui
