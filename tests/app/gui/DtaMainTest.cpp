@@ -34,6 +34,7 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 using namespace std::chrono;
 using app::gui::DtaMain;
@@ -534,6 +535,17 @@ private slots:
         writeBytes(m_dir->file("DOTEST"), "");
         selectCompany(2);
         QCOMPARE(m_window->windowTitle(), QStringLiteral("Vexa-Quorvex: FON WebClient (Testübertragung)"));
+
+        // A FIFO in the file's place is not waited for: its name is said, and the operations stay off.
+        const auto ini = m_dir->file("03QUORVEX.INI");
+        std::filesystem::remove(ini);
+        QCOMPARE(::mkfifo(ini.c_str(), 0600), 0);
+        selectCompany(2);
+        QCOMPARE(m_dialogs->shown().back().kind, std::string("ErrorBox"));
+        QVERIFY2(m_dialogs->shown().back().text.starts_with(
+                     "Die Datei " + ini + " kann nicht gelesen werden: An ihrer Stelle steht keine gewöhnliche Datei"),
+                 m_dialogs->shown().back().text.c_str());
+        QVERIFY(!radio(1)->isEnabled());
     }
 
     void blankLoginValuesCountAsMissing()
