@@ -14,11 +14,13 @@
 #include "widgets/DtaHilfe.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -166,13 +168,30 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     connect(this, &DlgDepPruefen::progressed, this, &DlgDepPruefen::showProgress, Qt::QueuedConnection);
     connect(this, &DlgDepPruefen::checkEnded, this, &DlgDepPruefen::takeResult, Qt::QueuedConnection);
 
-    // The current till's key, as "Aus RKSV einfügen" takes it; without a ready service the user enters it.
-    RKSV service(this);
-    if (service.accReady() && !service.accAes256().empty()) {
-        m_sleSchluessel->setText(qs(service.accAes256()));
-    }
-    service.Close();
+    // The current till's key, as "Aus RKSV einfügen" takes it, from the signing service on a thread of its own (the
+    // service opens the signing component); without a ready service, or once a key was typed, the user's stays.
     showCheckValue();
+    std::thread([dialog = QPointer<DlgDepPruefen>(this)] {
+        RKSV service(nullptr);
+        const auto key = service.accReady() ? service.accAes256() : std::string();
+        service.Close();
+        if (QCoreApplication::instance() == nullptr) {
+            return;
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [dialog, key] {
+                if (!dialog) {
+                    return;
+                }
+                dialog->m_askingKey = false;
+                if (!key.empty() && dialog->m_sleSchluessel->text().isEmpty()) {
+                    dialog->m_sleSchluessel->setText(qs(key));
+                }
+                emit dialog->keyAnswered();
+            },
+            Qt::QueuedConnection);
+    }).detach();
 }
 
 DlgDepPruefen::~DlgDepPruefen()

@@ -25,7 +25,8 @@ namespace rksv::gui {
  * "DEP prüfen": checks a data capture protocol file as a tax auditor's verifier does (rksv::checkDepFile). The user
  * picks the file ("Datei wählen …", through the dialog seam's open-file dialog) and gives the till's AES key; its
  * check value (rksv::aesKeyCheckValue) shows beside the field. The key starts as the current till's key from the
- * signing service, when the service is ready. Each group's certificate must be trusted: in an installation the cards
+ * signing service, when the service is ready: asked on a thread of its own (keyAnswered()), it goes into the field
+ * while that is still empty. Each group's certificate must be trusted: in an installation the cards
  * registered for its tills and their issuers (table CARDS, through the program-wide connection), and the CA
  * certificates of the field "Zertifikate" (a PEM or DER file, or a folder of them; "Zertifikate wählen …" picks a
  * file); without any of them the check does not start. "Prüfen" runs the check on a worker thread: the window stays
@@ -56,6 +57,8 @@ public:
     //! "Bericht speichern …": the save-as dialog, then the report of the last check; nothing before a check ended.
     void PshBericht();
 
+    //! Whether the signing service has not yet answered the question for the till's key.
+    bool accAskingKey() const { return m_askingKey; }
     //! Whether a check is running.
     bool accChecking() const { return m_worker.joinable(); }
     //! The result of the last finished check (empty before the first).
@@ -71,6 +74,8 @@ signals:
     void progressed(quint64 bytesRead, quint64 bytesTotal, qlonglong receipts);
     //! From the worker thread, queued to the window: the check has ended; its result is waiting to be taken.
     void checkEnded();
+    //! The signing service has answered the question for the till's key (and the field has it, when it was empty).
+    void keyAnswered();
 
 public slots:
     void reject() override;
@@ -89,6 +94,7 @@ private:
     QLineEdit* m_sleDatei;
     QPushButton* m_pshDatei;
     QLineEdit* m_sleSchluessel;
+    bool m_askingKey = true;
     QLabel* m_txtPruefwert;
     QLineEdit* m_sleZertifikate;
     QPushButton* m_pshZertifikate;

@@ -86,8 +86,16 @@ private slots:
     void aSoundDepIsInOrder()
     {
         const auto file = writeDep("gut.json", sign(RECEIPTS), 1);
+        // The key is asked of the signing service on a thread of its own: the window is there before the answer.
         DlgDepPruefen dialog(nullptr);
+        QVERIFY(dialog.accAskingKey());
+        QTRY_VERIFY(!dialog.accAskingKey());
         QCOMPARE(edit(dialog, "sleSchluessel")->text(), QString::fromStdString(m_key));
+        // A key typed before the answer stays.
+        DlgDepPruefen typed(nullptr);
+        edit(typed, "sleSchluessel")->setText(QStringLiteral("eigener"));
+        QTRY_VERIFY(!typed.accAskingKey());
+        QCOMPARE(edit(typed, "sleSchluessel")->text(), QStringLiteral("eigener"));
         QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("txtPruefwert"))->text(),
                  QString::fromUtf8("Prüfwert: ") + QString::fromStdString(rksv::aesKeyCheckValue(m_key)));
         QVERIFY(m_dialogs->shown().empty());
@@ -126,6 +134,7 @@ private slots:
         const auto at = last.rfind('.') + 1;
         last[at] = last[at] == 'A' ? 'B' : 'A';
         DlgDepPruefen dialog(nullptr);
+        QTRY_VERIFY(!dialog.accAskingKey());
         edit(dialog, "sleDatei")->setText(QString::fromStdString(writeDep("falsch.json", receipts, 1)));
         trustCa(dialog);
         dialog.show();
@@ -176,6 +185,7 @@ private slots:
         testsupport::writeBytes(
             file, testsupport::depOfGroups({testsupport::depGroup(selfMade.certificateBase64, {}, receipts)}));
         DlgDepPruefen dialog(nullptr);
+        QTRY_VERIFY(!dialog.accAskingKey());
         edit(dialog, "sleDatei")->setText(QString::fromStdString(file));
         trustCa(dialog);
         dialog.show();
@@ -202,6 +212,7 @@ private slots:
         QFETCH(bool, byClosing);
         const auto file = writeDep("lang.json", sign(LONG_RECEIPTS), LONG_REPEATS);
         DlgDepPruefen dialog(nullptr);
+        QTRY_VERIFY(!dialog.accAskingKey());
         dialog.setThreads(1);
         edit(dialog, "sleDatei")->setText(QString::fromStdString(file));
         trustCa(dialog);
@@ -271,6 +282,7 @@ private slots:
         testsupport::writeBytes(m_dir->file("key.txt"), "kein Zertifikat");
         message.replace(QStringLiteral("{dir}"), dir);
         DlgDepPruefen dialog(nullptr);
+        QTRY_VERIFY(!dialog.accAskingKey());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         edit(dialog, "sleDatei")->setText(file);
