@@ -39,9 +39,10 @@ void wireMainWindow(gui::DtaMain& window)
             return;
         }
         receiptForm->setBondruck([&window](QWidget* owner) {
-            return db::gui::PshBondruck(owner, window.accFnr(), [owner](const std::string& jws, std::string& error) {
-                // Through the signing service, which is ready only with the installation's AES basis.
-                rksv::RKSV service(owner);
+            return db::gui::PshBondruck(owner, window.accFnr(), [](const std::string& jws, std::string& error) {
+                // Through the signing service, which is ready only with the installation's AES basis; the picker asks
+                // on a thread of its own.
+                rksv::RKSV service(nullptr);
                 std::optional<std::string> text;
                 if (service.accReady()) {
                     if (auto converted = service.ConvertJWSCompactToText(jws); !converted.empty()) {

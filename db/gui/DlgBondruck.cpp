@@ -11,8 +11,10 @@
 #include "widgets/DialogUnits.h"
 #include "widgets/DtaHilfe.h"
 
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTreeWidget>
@@ -21,7 +23,9 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <exception>
 #include <map>
+#include <thread>
 
 namespace db::gui {
 namespace {
@@ -411,15 +415,72 @@ void DlgBondruck::PshOk()
 
 void DlgBondruck::PshAblage()
 {
-    if (auto* item = m_lvwData->currentItem(); item && m_lvwData->topLevelItemCount() > 0) {
+    if (m_converting) {
+        return;
+    }
+    auto* item = m_lvwData->currentItem();
+    if (!item || m_lvwData->topLevelItemCount() == 0) {
+        accept();
+        return;
+    }
+    if (!m_converter) {
+        converted(std::nullopt, {});
+        return;
+    }
+    // The converter may open the signing service, and with it the signing component: it runs on a thread of its own,
+    // and the picker closes with its answer.
+    setConverting(true);
+    std::thread([picker = QPointer<DlgBondruck>(this),
+                 converter = m_converter,
+                 jws = item->data(0, Qt::UserRole).toString().toStdString()] {
         std::string error;
-        const auto text =
-            m_converter ? m_converter(item->data(0, Qt::UserRole).toString().toStdString(), error) : std::nullopt;
-        if (text) {
-            m_result = *text;
-        } else {
-            base::dialogs().ErrorBox(error.empty() ? "Der Beleg kann nicht umgewandelt werden." : error);
+        std::optional<std::string> text;
+        std::exception_ptr failure;
+        try {
+            text = converter(jws, error);
+        } catch (...) {
+            // Nothing may leave the thread: the window's thread throws it on to the program's error handling.
+            failure = std::current_exception();
         }
+        if (QCoreApplication::instance() == nullptr) {
+            return;
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [picker, text = std::move(text), error = std::move(error), failure] {
+                if (picker) {
+                    picker->setConverting(false);
+                }
+                if (failure) {
+                    std::rethrow_exception(failure);
+                }
+                if (picker) {
+                    picker->converted(text, error);
+                }
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void DlgBondruck::setConverting(bool converting)
+{
+    m_converting = converting;
+    for (auto* control : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        control->setEnabled(!converting);
+    }
+    if (converting) {
+        setCursor(Qt::BusyCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void DlgBondruck::converted(const std::optional<std::string>& text, const std::string& error)
+{
+    if (text) {
+        m_result = *text;
+    } else {
+        base::dialogs().ErrorBox(error.empty() ? "Der Beleg kann nicht umgewandelt werden." : error);
     }
     accept();
 }
@@ -431,6 +492,9 @@ void DlgBondruck::PshCancel()
 
 void DlgBondruck::done(int result)
 {
+    if (m_converting) {
+        return;
+    }
     m_stop = m_listing;
     QDialog::done(result);
 }

@@ -31,10 +31,11 @@ using JwsConverter = std::function<std::optional<std::string>(const std::string&
 /**
  * The receipt picker "Belegauswahl": the receipts of one day from the cash-register database, in one of three
  * listings by host product, with time, till, number, customer (or receipt kind) and total. "Beleg übernehmen"
- * converts the chosen receipt's stored compact JWS into its readable text; accJws() gives it after the dialog
- * closed ("" when nothing was taken over). Rows are listed while the cursor advances, with the window kept
- * responsive after every row. A new listing asked for meanwhile ("+", "-", "Heute", Enter) ends the running one and
- * starts once it has ended, so the list only ever holds one day; closing the dialog ends the listing.
+ * converts the chosen receipt's stored compact JWS into its readable text on a thread of its own (the converter may
+ * open the signing service), the picker's controls off and closing it put off meanwhile; with the answer it closes,
+ * and accJws() gives the text ("" when nothing was taken over). Rows are listed while the cursor advances, with the
+ * window kept responsive after every row. A new listing asked for meanwhile ("+", "-", "Heute", Enter) ends the running
+ * one and starts once it has ended, so the list only ever holds one day; closing the dialog ends the listing.
  */
 class DlgBondruck : public QDialog
 {
@@ -53,10 +54,15 @@ public:
     void PshAblage();
     void PshCancel();
     const std::string& accJws() const { return m_result; }
-    //! Closes the dialog; a running listing ends at its next row.
+    //! True while the chosen receipt is being converted.
+    bool accConverting() const { return m_converting; }
+    //! Closes the dialog; a running listing ends at its next row. While a receipt is converted, once it is.
     void done(int result) override;
 
 private:
+    //! The converter's answer, on the window's thread: the text taken over, or its reason in an error box.
+    void converted(const std::optional<std::string>& text, const std::string& error);
+    void setConverting(bool converting);
     //! Time, till, number and sum as wide as their header and widest row and a gap; the customer gets the rest.
     void fitColumns();
     void PostInit();
@@ -81,6 +87,7 @@ private:
     bool m_listing = false;         // a listing runs (further down the stack)
     bool m_relist = false;          // asked for again while it ran
     bool m_stop = false;            // closed while it ran
+    bool m_converting = false;      // the chosen receipt is being converted
     QList<QTreeWidgetItem*> m_page; // rows not in the list yet
     //! Per column the row with the most visible characters so far, -1 none: the one fitColumns measures.
     std::array<int, 5> m_widestRow{-1, -1, -1, -1, -1};

@@ -266,15 +266,24 @@ private slots:
         auto* list = picker.findChild<QTreeWidget*>(QStringLiteral("lvwData"));
         list->setCurrentItem(list->topLevelItem(1));
         picker.findChild<QPushButton*>(QStringLiteral("pshAblage"))->click();
+        // Converted on a thread of its own: the picker's controls are off until the answer, and it stays meanwhile.
+        QVERIFY(picker.accConverting());
+        QVERIFY(!list->isEnabled());
+        picker.reject();
+        QTRY_VERIFY(!picker.accConverting());
         QCOMPARE(asked, std::string("jws-1"));
         QCOMPARE(picker.accJws(), std::string("_R1-AT1_jws-1"));
+        QCOMPARE(picker.result(), int(QDialog::Accepted));
 
         db::gui::DlgBondruck failing(nullptr, [](const std::string&, std::string& error) -> std::optional<std::string> {
             error = "Signaturkomponente nicht bereit";
             return std::nullopt;
         });
         failing.Setup("01");
+        const auto before = m_dialogs->shown().size();
         failing.PshAblage();
+        QTRY_VERIFY(!failing.accConverting());
+        QCOMPARE(m_dialogs->shown().size(), before + 1);
         QCOMPARE(failing.accJws(), std::string());
         QCOMPARE(m_dialogs->shown().back().text, std::string("Signaturkomponente nicht bereit"));
 
@@ -308,8 +317,8 @@ private slots:
         QTest::keyClick(list, Qt::Key_Down); // the second row, 10:15
         QCOMPARE(list->currentItem(), list->topLevelItem(1));
         QTest::keyClick(list, static_cast<Qt::Key>(key), static_cast<Qt::KeyboardModifiers>(modifiers));
+        QTRY_VERIFY(!picker.isVisible());
         QCOMPARE(QString::fromStdString(picker.accJws()), QStringLiteral("Beleg jws-1"));
-        QVERIFY(!picker.isVisible());
     }
 
     void choosingAReceiptFromTheForm()
