@@ -3,6 +3,7 @@
 #include "base/Dialogs.h"
 #include "base/Program.h"
 #include "rksv/Rksv.h"
+#include "widgets/Aside.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -281,22 +282,18 @@ void Sub5::PshRKSV()
     m_rksvAsked = true;
     m_pshRKSV->setEnabled(false);
     setCursor(Qt::BusyCursor);
-    std::thread([form = QPointer<Sub5>(this)] {
-        rksv::RKSV service(nullptr);
-        const bool ready = service.accReady() && !service.accAes256().empty();
-        std::string answer = ready ? service.accAes256() : service.accMsgFirst();
-        service.Close();
-        if (QCoreApplication::instance() != nullptr) {
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [form, ready, answer = std::move(answer)] {
-                    if (form) {
-                        form->rksvAnswered(ready, answer);
-                    }
-                },
-                Qt::QueuedConnection);
-        }
-    }).detach();
+    widgets::runAside(
+        this,
+        [] {
+            rksv::RKSV service(nullptr);
+            const bool ready = service.accReady() && !service.accAes256().empty();
+            auto answer = std::make_pair(ready, ready ? service.accAes256() : service.accMsgFirst());
+            service.Close();
+            return answer;
+        },
+        [](QPointer<Sub5> form, const std::pair<bool, std::string>& answer) {
+            form->rksvAnswered(answer.first, answer.second);
+        });
 }
 
 void Sub5::rksvAnswered(bool ready, const std::string& answer)

@@ -7,6 +7,7 @@
 #include "base/TextFormat.h"
 #include "db/Database.h"
 #include "db/MySqlTable.h"
+#include "widgets/Aside.h"
 #include "widgets/DesktopLook.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/DtaHilfe.h"
@@ -430,36 +431,18 @@ void DlgBondruck::PshAblage()
     // The converter may open the signing service, and with it the signing component: it runs on a thread of its own,
     // and the picker closes with its answer.
     setConverting(true);
-    std::thread([picker = QPointer<DlgBondruck>(this),
-                 converter = m_converter,
-                 jws = item->data(0, Qt::UserRole).toString().toStdString()] {
-        std::string error;
-        std::optional<std::string> text;
-        std::exception_ptr failure;
-        try {
-            text = converter(jws, error);
-        } catch (...) {
-            // Nothing may leave the thread: the window's thread throws it on to the program's error handling.
-            failure = std::current_exception();
-        }
-        if (QCoreApplication::instance() == nullptr) {
-            return;
-        }
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [picker, text = std::move(text), error = std::move(error), failure] {
-                if (picker) {
-                    picker->setConverting(false);
-                }
-                if (failure) {
-                    std::rethrow_exception(failure);
-                }
-                if (picker) {
-                    picker->converted(text, error);
-                }
-            },
-            Qt::QueuedConnection);
-    }).detach();
+    widgets::runAside(
+        this,
+        [converter = m_converter, jws = item->data(0, Qt::UserRole).toString().toStdString()] {
+            std::string error;
+            auto text = converter(jws, error);
+            return std::make_pair(std::move(text), std::move(error));
+        },
+        [](QPointer<DlgBondruck> picker, const std::pair<std::optional<std::string>, std::string>& answer) {
+            picker->setConverting(false);
+            picker->converted(answer.first, answer.second);
+        },
+        [](DlgBondruck& picker) { picker.setConverting(false); });
 }
 
 void DlgBondruck::setConverting(bool converting)

@@ -10,6 +10,7 @@
 #include "rksv/RKSVExport.h"
 #include "rksv/Rksv.h"
 #include "rksv/format/TurnoverCounter.h"
+#include "widgets/Aside.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/DtaHilfe.h"
 
@@ -171,27 +172,21 @@ DlgDepPruefen::DlgDepPruefen(QWidget* owner)
     // The current till's key, as "Aus RKSV einfügen" takes it, from the signing service on a thread of its own (the
     // service opens the signing component); without a ready service, or once a key was typed, the user's stays.
     showCheckValue();
-    std::thread([dialog = QPointer<DlgDepPruefen>(this)] {
-        RKSV service(nullptr);
-        const auto key = service.accReady() ? service.accAes256() : std::string();
-        service.Close();
-        if (QCoreApplication::instance() == nullptr) {
-            return;
-        }
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [dialog, key] {
-                if (!dialog) {
-                    return;
-                }
-                dialog->m_askingKey = false;
-                if (!key.empty() && dialog->m_sleSchluessel->text().isEmpty()) {
-                    dialog->m_sleSchluessel->setText(qs(key));
-                }
-                emit dialog->keyAnswered();
-            },
-            Qt::QueuedConnection);
-    }).detach();
+    widgets::runAside(
+        this,
+        [] {
+            RKSV service(nullptr);
+            auto key = service.accReady() ? service.accAes256() : std::string();
+            service.Close();
+            return key;
+        },
+        [](QPointer<DlgDepPruefen> dialog, const std::string& key) {
+            dialog->m_askingKey = false;
+            if (!key.empty() && dialog->m_sleSchluessel->text().isEmpty()) {
+                dialog->m_sleSchluessel->setText(qs(key));
+            }
+            emit dialog->keyAnswered();
+        });
 }
 
 DlgDepPruefen::~DlgDepPruefen()

@@ -12,6 +12,7 @@
 #include "rksv/Rksv.h"
 #include "rksv/StatusReceipts.h"
 #include "rksv/gui/RtfText.h"
+#include "widgets/Aside.h"
 #include "widgets/DesktopLook.h"
 #include "widgets/DialogUnits.h"
 #include "widgets/DtaHilfe.h"
@@ -320,45 +321,25 @@ void DlgStatusbelege::showSigned(const std::string& result, const std::string& k
 void DlgStatusbelege::aside(std::function<Answer()> work)
 {
     setBusy(true);
-    std::thread([dialog = QPointer<DlgStatusbelege>(this), work = std::move(work)] {
-        Answer answer;
-        std::exception_ptr failure;
-        try {
-            answer = work();
-        } catch (...) {
-            // Nothing may leave the thread: the window's thread throws it on to the program's error handling.
-            failure = std::current_exception();
-        }
-        if (QCoreApplication::instance() == nullptr) {
-            return;
-        }
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [dialog, answer = std::move(answer), failure] {
-                if (dialog) {
-                    dialog->setBusy(false);
-                }
-                if (failure) {
-                    if (dialog) {
-                        dialog->m_txtErgebnis->clear();
-                        emit dialog->answered();
-                    }
-                    std::rethrow_exception(failure);
-                }
-                if (!dialog) {
-                    return;
-                }
-                answer(*dialog);
-                // A box the answer showed may have outlived the dialog.
-                if (dialog) {
-                    emit dialog->answered();
-                }
-                if (dialog && dialog->m_closeWanted) {
-                    dialog->reject();
-                }
-            },
-            Qt::QueuedConnection);
-    }).detach();
+    widgets::runAside(
+        this,
+        std::move(work),
+        [](QPointer<DlgStatusbelege> dialog, const Answer& answer) {
+            dialog->setBusy(false);
+            answer(*dialog);
+            // A box the answer showed may have outlived the dialog.
+            if (dialog) {
+                emit dialog->answered();
+            }
+            if (dialog && dialog->m_closeWanted) {
+                dialog->reject();
+            }
+        },
+        [](DlgStatusbelege& dialog) {
+            dialog.setBusy(false);
+            dialog.m_txtErgebnis->clear();
+            emit dialog.answered();
+        });
 }
 
 void DlgStatusbelege::setBusy(bool busy)
